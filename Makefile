@@ -1,0 +1,56 @@
+# Front door. `make` builds; `make test` and `make demo` first install what is missing.
+JOBS ?= $(shell nproc)
+CMAKE ?= cmake
+GEN := -G Ninja
+
+.PHONY: all build deps test test-native test-asan test-tsan test-windows demo bench fuzz windows clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build:
+	$(CMAKE) -S . -B build $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	$(CMAKE) --build build -j$(JOBS)
+
+build-asan/.configured:
+	$(CMAKE) -S . -B build-asan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DAUF_SANITIZE=asan -DAUF_BUILD_BENCH=OFF
+	@touch $@
+
+build-tsan/.configured:
+	$(CMAKE) -S . -B build-tsan $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAUF_SANITIZE=tsan -DAUF_BUILD_BENCH=OFF
+	@touch $@
+
+test: deps
+	$(MAKE) test-native test-asan test-tsan test-windows
+
+test-native: build
+	ctest --test-dir build --output-on-failure -j$(JOBS)
+
+test-asan: build-asan/.configured
+	$(CMAKE) --build build-asan -j$(JOBS)
+	ctest --test-dir build-asan --output-on-failure -j$(JOBS) -LE slow
+
+# ThreadSanitizer: the tests that run real worker threads.
+test-tsan: build-tsan/.configured
+	$(CMAKE) --build build-tsan -j$(JOBS)
+	ctest --test-dir build-tsan --output-on-failure -j$(JOBS) -L threaded
+
+test-windows:
+	@if [ -x scripts/test-windows ]; then scripts/test-windows; else echo "windows: no cross build yet"; fi
+
+windows:
+	@scripts/test-windows --build-only
+
+demo: deps build
+	scripts/demo
+
+bench: deps build
+	scripts/bench
+
+fuzz: deps
+	scripts/fuzz --long
+
+clean:
+	rm -rf build build-asan build-tsan build-win32 build-win64 build-fuzz out

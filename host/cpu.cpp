@@ -1,0 +1,59 @@
+#include "host/cpu.h"
+
+#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+#include <cpuid.h>
+#define AUF_X86 1
+#endif
+
+namespace host {
+namespace {
+
+CpuFlags Probe() {
+  CpuFlags flags = 0;
+#if defined(AUF_X86)
+  unsigned a, b, c, d;
+  if (!__get_cpuid(1, &a, &b, &c, &d)) return 0;
+  if (d & (1u << 26)) flags |= kCpuSse2;
+  const bool osxsave = (c & (1u << 27)) != 0;
+  const bool avx = (c & (1u << 28)) != 0;
+  if (!(flags & kCpuSse2) || !osxsave || !avx) return flags;
+  unsigned xcr0_lo, xcr0_hi;
+  __asm__ volatile("xgetbv" : "=a"(xcr0_lo), "=d"(xcr0_hi) : "c"(0));
+  if ((xcr0_lo & 0x6) != 0x6) return flags;  // XMM and YMM state saved by the OS
+  if (__get_cpuid_max(0, nullptr) < 7) return flags;
+  __cpuid_count(7, 0, a, b, c, d);
+  if (b & (1u << 5)) flags |= kCpuAvx2;
+#endif
+  return flags;
+}
+
+}  // namespace
+
+CpuFlags DetectCpuFlags() {
+  static const CpuFlags flags = Probe();
+  return flags;
+}
+
+bool CpuFlagsForTier(std::string_view tier, CpuFlags* flags) {
+  const CpuFlags have = DetectCpuFlags();
+  if (tier == "c") {
+    *flags = 0;
+  } else if (tier == "sse2") {
+    *flags = have & kCpuSse2;
+  } else if (tier == "avx2") {
+    *flags = have & (kCpuSse2 | kCpuAvx2);
+  } else if (tier == "auto") {
+    *flags = have;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+const char* CpuTierName(CpuFlags flags) {
+  if (flags & kCpuAvx2) return "avx2";
+  if (flags & kCpuSse2) return "sse2";
+  return "c";
+}
+
+}  // namespace host

@@ -1,0 +1,36 @@
+#pragma once
+// A frame as the host holds it: an edit plane and a temp plane of YcPixel, rows stride pixels apart.
+#include <cstdint>
+#include <vector>
+
+#include "host/host_abi.h"
+
+namespace host {
+
+struct Frame {
+  Frame() = default;
+  Frame(int width, int height, int row_stride = 0)
+      : w(width), h(height), stride(row_stride > 0 ? row_stride : width),
+        edit(static_cast<size_t>(stride) * height), temp(static_cast<size_t>(stride) * height) {}
+
+  YcPixel& at(int x, int y) { return edit[static_cast<size_t>(y) * stride + x]; }
+  const YcPixel& at(int x, int y) const { return edit[static_cast<size_t>(y) * stride + x]; }
+
+  FrameInfo Info() {
+    FrameInfo fi{};
+    fi.edit = edit.data();
+    fi.temp = temp.data();
+    fi.w = w;
+    fi.h = h;
+    fi.stride = stride;
+    return fi;
+  }
+
+  int w = 0;
+  int h = 0;
+  int stride = 0;
+  std::vector<YcPixel> edit;
+  std::vector<YcPixel> temp;
+};
+
+}  // namespace host

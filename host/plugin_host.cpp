@@ -1,0 +1,133 @@
+#include "host/plugin_host.h"
+
+#include <cstring>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+namespace host {
+namespace {
+
+// RunOnWorkers carries no context, so the host that is inside ProcessFrame on this thread is found
+// through a thread-local pointer.
+thread_local FilterHost* tls_active_host = nullptr;
+
+int AUF_CDECL RunOnWorkersThunk(WorkerProc proc, void* param1, void* param2) {
+  FilterHost* host = tls_active_host;
+  if (host == nullptr || proc == nullptr) return 0;
+  host->pool()->Run(proc, param1, param2);
+  return 1;
+}
+
+struct ActiveHostScope {
+  explicit ActiveHostScope(FilterHost* h) : saved(tls_active_host) { tls_active_host = h; }
+  ~ActiveHostScope() { tls_active_host = saved; }
+  FilterHost* saved;
+};
+
+}  // namespace
+
+PluginLibrary::PluginLibrary(const std::string& path) {
+#if defined(_WIN32)
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (module == nullptr)
+    throw HostError("cannot load plug-in '" + path + "' (error " + std::to_string(GetLastError()) + ")");
+  handle_ = module;
+  entry_ = reinterpret_cast<GetFilterTableFn>(
+      reinterpret_cast<void*>(GetProcAddress(module, "GetFilterTable")));
+#else
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle_ == nullptr) {
+    const char* err = dlerror();
+    throw HostError("cannot load plug-in '" + path + "': " + (err ? err : "unknown error"));
+  }
+  entry_ = reinterpret_cast<GetFilterTableFn>(dlsym(handle_, "GetFilterTable"));
+#endif
+  if (entry_ == nullptr) {
+    this->~PluginLibrary();
+    throw HostError("plug-in '" + path + "' has no GetFilterTable export");
+  }
+  table_ = entry_();
+  if (table_ == nullptr) {
+    this->~PluginLibrary();
+    throw HostError("plug-in '" + path + "': GetFilterTable returned no filter table");
+  }
+}
+
+PluginLibrary::~PluginLibrary() {
+  if (handle_ == nullptr) return;
+#if defined(_WIN32)
+  FreeLibrary(static_cast<HMODULE>(handle_));
+#else
+  dlclose(handle_);
+#endif
+  handle_ = nullptr;
+}
+
+void ValidateFilterTable(const FilterTable* t) {
+  if (t == nullptr) throw HostError("no filter table");
+  if (t->name == nullptr) throw HostError("filter table has no name");
+  if (t->process == nullptr) throw HostError(std::string("filter '") + t->name + "' has no processing function");
+  if (t->track_count < 0 || t->track_count > 64)
+    throw HostError(std::string("filter '") + t->name + "' declares an invalid track bar count");
+  if (t->track_count > 0 &&
+      (t->track_names == nullptr || t->track_defaults == nullptr || t->track_minimums == nullptr ||
+       t->track_maximums == nullptr))
+    throw HostError(std::string("filter '") + t->name + "' lacks its track bar arrays");
+  for (int i = 0; i < t->track_count; ++i) {
+    if (t->track_names[i] == nullptr)
+      throw HostError(std::string("filter '") + t->name + "': track bar " + std::to_string(i) + " has no name");
+    if (t->track_minimums[i] > t->track_maximums[i] || t->track_defaults[i] < t->track_minimums[i] ||
+        t->track_defaults[i] > t->track_maximums[i])
+      throw HostError(std::string("filter '") + t->name + "': track bar '" + t->track_names[i] +
+                      "' has an inconsistent range");
+  }
+}
+
+std::vector<TrackInfo> TrackList(const FilterTable* t) {
+  std::vector<TrackInfo> list;
+  for (int i = 0; i < t->track_count; ++i)
+    list.push_back({t->track_names[i], t->track_defaults[i], t->track_minimums[i], t->track_maximums[i]});
+  return list;
+}
+
+FilterHost::FilterHost(const FilterTable* table, WorkerPool* pool) : pool_(pool) {
+  ValidateFilterTable(table);
+  std::memcpy(&record_, table, sizeof(record_));
+  tracks_ = TrackList(table);
+  name_ = table->name;
+  values_.resize(tracks_.size() + 1);  // never empty, so the pointer is always valid
+  for (size_t i = 0; i < tracks_.size(); ++i) values_[i] = tracks_[i].def;
+  functions_.RunOnWorkers = &RunOnWorkersThunk;
+  record_.track_values = values_.data();
+  record_.host_functions = &functions_;
+}
+
+void FilterHost::SetTrack(const std::string& name, int32_t value) {
+  for (size_t i = 0; i < tracks_.size(); ++i) {
+    if (tracks_[i].name != name) continue;
+    if (value < tracks_[i].min || value > tracks_[i].max)
+      throw HostError("track bar '" + name + "' of '" + name_ + "' takes " + std::to_string(tracks_[i].min) +
+                      ".." + std::to_string(tracks_[i].max) + ", not " + std::to_string(value));
+    values_[i] = value;
+    return;
+  }
+  std::string names;
+  for (const auto& t : tracks_) names += (names.empty() ? "" : ", ") + t.name;
+  throw HostError("'" + name_ + "' has no track bar '" + name + "' (it has: " + names + ")");
+}
+
+int FilterHost::Process(FrameInfo* frame) {
+  ActiveHostScope scope(this);
+  return record_.process(&record_, frame);
+}
+
+int FilterHost::Process(Frame& frame) {
+  FrameInfo fi = frame.Info();
+  return Process(&fi);
+}
+
+}  // namespace host

@@ -1,0 +1,81 @@
+#pragma once
+// The host stand-in: loads a plug-in library (or takes a filter record linked in directly), keeps
+// the host's own copy of its record with track values and host functions filled in, and calls the
+// processing function per frame, with RunOnWorkers served by a WorkerPool.
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/frame.h"
+#include "host/host_abi.h"
+#include "host/worker_pool.h"
+
+namespace host {
+
+class HostError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct TrackInfo {
+  std::string name;
+  int32_t def;
+  int32_t min;
+  int32_t max;
+};
+
+// A shared library that exports GetFilterTable, opened with dlopen / LoadLibrary.
+class PluginLibrary {
+ public:
+  // Throws HostError naming the path when the library does not load or lacks GetFilterTable.
+  explicit PluginLibrary(const std::string& path);
+  ~PluginLibrary();
+  PluginLibrary(const PluginLibrary&) = delete;
+  PluginLibrary& operator=(const PluginLibrary&) = delete;
+
+  const FilterTable* table() const { return table_; }
+  GetFilterTableFn entry() const { return entry_; }
+
+ private:
+  void* handle_ = nullptr;
+  GetFilterTableFn entry_ = nullptr;
+  const FilterTable* table_ = nullptr;
+};
+
+// Checks what a host relies on in a filter record; throws HostError with the reason.
+void ValidateFilterTable(const FilterTable* table);
+std::vector<TrackInfo> TrackList(const FilterTable* table);
+
+// The host's side of one loaded filter.
+class FilterHost {
+ public:
+  // The table must outlive the host. Tracks start at their defaults.
+  FilterHost(const FilterTable* table, WorkerPool* pool);
+
+  const std::string& name() const { return name_; }
+  const std::vector<TrackInfo>& tracks() const { return tracks_; }
+  // Sets a track value by name; throws HostError for unknown names and values out of range.
+  void SetTrack(const std::string& name, int32_t value);
+  // Sets a track by position with no range check (tests use it to send what a host never sends).
+  void SetTrackUnchecked(int index, int32_t value) { values_[index] = value; }
+  int32_t track(int index) const { return values_[index]; }
+  const HostFilter* record() const { return &record_; }
+
+  // Runs the processing function on the frame's planes; returns what it returned.
+  int Process(FrameInfo* frame);
+  int Process(Frame& frame);
+
+  WorkerPool* pool() const { return pool_; }
+  void set_pool(WorkerPool* pool) { pool_ = pool; }
+
+ private:
+  HostFilter record_{};
+  HostFunctions functions_{};
+  std::vector<int32_t> values_;
+  std::vector<TrackInfo> tracks_;
+  std::string name_;
+  WorkerPool* pool_;
+};
+
+}  // namespace host

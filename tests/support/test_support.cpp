@@ -1,0 +1,88 @@
+#include "tests/support/test_support.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace testsupport {
+namespace {
+
+constexpr uint8_t kCanary = 0xA5;
+constexpr size_t kMargin = 256;
+
+}  // namespace
+
+uint32_t TestSeed() {
+  if (const char* s = std::getenv("AUF_TEST_SEED")) return static_cast<uint32_t>(std::strtoul(s, nullptr, 0));
+  return 0x5eed1234u;
+}
+
+GuardedPlane::GuardedPlane(int w, int h, int stride, bool guard_after) : w_(w), h_(h), stride_(stride) {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const size_t bytes = static_cast<size_t>(stride) * h * sizeof(host::YcPixel);
+  const size_t body = (bytes + kMargin + page - 1) / page * page;
+  mapping_size_ = body + 2 * page;
+  void* m = mmap(nullptr, mapping_size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (m == MAP_FAILED) throw std::runtime_error("mmap failed");
+  mapping_ = m;
+  uint8_t* base = static_cast<uint8_t*>(m);
+  mprotect(base, page, PROT_NONE);
+  mprotect(base + page + body, page, PROT_NONE);
+  uint8_t* first = base + page;
+  std::memset(first, kCanary, body);
+  if (guard_after) {
+    data_ = reinterpret_cast<host::YcPixel*>(first + body - bytes);
+    margin_ = first + body - bytes - kMargin;
+  } else {
+    data_ = reinterpret_cast<host::YcPixel*>(first);
+    margin_ = first + bytes;
+  }
+  margin_size_ = kMargin;
+}
+
+GuardedPlane::~GuardedPlane() { munmap(mapping_, mapping_size_); }
+
+std::string GuardedPlane::CheckCanaries() const {
+  for (size_t i = 0; i < margin_size_; ++i)
+    if (margin_[i] != kCanary)
+      return "canary outside the plane changed (" + std::string(margin_ < reinterpret_cast<uint8_t*>(data_) ? "before" : "after") +
+             " it, byte " + std::to_string(i) + ")";
+  for (int y = 0; y < h_; ++y) {
+    const uint8_t* pad = reinterpret_cast<const uint8_t*>(data_ + static_cast<size_t>(y) * stride_ + w_);
+    for (size_t i = 0; i < static_cast<size_t>(stride_ - w_) * sizeof(host::YcPixel); ++i)
+      if (pad[i] != kCanary) return "row padding changed in row " + std::to_string(y);
+  }
+  return "";
+}
+
+std::vector<host::YcPixel> Picture(const host::YcPixel* plane, int w, int h, int stride) {
+  std::vector<host::YcPixel> out(static_cast<size_t>(w) * h);
+  for (int y = 0; y < h; ++y) std::memcpy(&out[static_cast<size_t>(y) * w], plane + static_cast<size_t>(y) * stride, w * sizeof(host::YcPixel));
+  return out;
+}
+
+std::string DiffPictures(const std::vector<host::YcPixel>& e, const std::vector<host::YcPixel>& a, int w, int h) {
+  std::string first;
+  std::string map;
+  int bad = 0;
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const auto& p = e[static_cast<size_t>(y) * w + x];
+      const auto& q = a[static_cast<size_t>(y) * w + x];
+      const bool same = p.y == q.y && p.cb == q.cb && p.cr == q.cr;
+      if (!same && bad++ == 0)
+        first = "first mismatch at (" + std::to_string(x) + ", " + std::to_string(y) + "): expected " +
+                std::to_string(p.y) + "/" + std::to_string(p.cb) + "/" + std::to_string(p.cr) + ", got " +
+                std::to_string(q.y) + "/" + std::to_string(q.cb) + "/" + std::to_string(q.cr);
+      if (y < 24 && x < 64) map += same ? '.' : 'x';
+    }
+    if (y < 24) map += '\n';
+  }
+  if (bad == 0) return "";
+  return first + "; " + std::to_string(bad) + " samples differ; map of the top-left corner:\n" + map;
+}
+
+}  // namespace testsupport

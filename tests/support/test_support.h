@@ -1,0 +1,83 @@
+#pragma once
+// Test helpers: a seeded random source and frames whose planes sit against inaccessible pages with
+// canaries in the row padding, so a stray read or write outside the picture fails the test.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/host_abi.h"
+
+namespace testsupport {
+
+// The seed of a test run: AUF_TEST_SEED from the environment, else a fixed value. Print it on failure.
+uint32_t TestSeed();
+
+class Rng {
+ public:
+  explicit Rng(uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 1) {}
+  uint64_t Next() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  // Uniform in [lo, hi].
+  int32_t Uniform(int32_t lo, int32_t hi) {
+    return lo + static_cast<int32_t>(Next() % static_cast<uint64_t>(int64_t{hi} - lo + 1));
+  }
+
+ private:
+  uint64_t state_;
+};
+
+// One plane of YcPixel in its own mapping. With `guard_after` the plane's last byte is the last
+// byte before a PROT_NONE page; otherwise its first byte follows one. Row padding (columns w ..
+// stride - 1) and a margin before or after the plane hold canaries.
+class GuardedPlane {
+ public:
+  GuardedPlane(int w, int h, int stride, bool guard_after);
+  ~GuardedPlane();
+  GuardedPlane(const GuardedPlane&) = delete;
+  GuardedPlane& operator=(const GuardedPlane&) = delete;
+
+  host::YcPixel* data() { return data_; }
+  host::YcPixel& at(int x, int y) { return data_[static_cast<size_t>(y) * stride_ + x]; }
+  // Empty when every canary is intact, else a description of the first damaged one.
+  std::string CheckCanaries() const;
+
+ private:
+  void* mapping_ = nullptr;
+  size_t mapping_size_ = 0;
+  host::YcPixel* data_ = nullptr;
+  uint8_t* margin_ = nullptr;
+  size_t margin_size_ = 0;
+  int w_, h_, stride_;
+};
+
+// A frame of two guarded planes.
+struct GuardedFrame {
+  GuardedFrame(int w, int h, int stride, bool guard_after)
+      : w(w), h(h), stride(stride), edit(w, h, stride, guard_after), temp(w, h, stride, !guard_after) {}
+  host::FrameInfo Info() {
+    host::FrameInfo fi{};
+    fi.edit = edit.data();
+    fi.temp = temp.data();
+    fi.w = w;
+    fi.h = h;
+    fi.stride = stride;
+    return fi;
+  }
+  int w, h, stride;
+  GuardedPlane edit;
+  GuardedPlane temp;
+};
+
+// Copies the w x h picture of one plane into a dense vector (row-major).
+std::vector<host::YcPixel> Picture(const host::YcPixel* plane, int w, int h, int stride);
+
+// "" when equal; else the first mismatch and a small map of where the pictures differ.
+std::string DiffPictures(const std::vector<host::YcPixel>& expected, const std::vector<host::YcPixel>& actual,
+                         int w, int h);
+
+}  // namespace testsupport

@@ -1,0 +1,65 @@
+// Scalar kernels. Samples are signed 16-bit; the transform saturates every sum and difference to
+// [-32768, 32767]; requantisation truncates toward zero; accumulation wraps modulo 65536.
+#include "velour/velour_dsp.h"
+
+namespace velour {
+namespace {
+
+inline int32_t Clamp16(int32_t v) { return v < -32768 ? -32768 : (v > 32767 ? 32767 : v); }
+
+// S = clamp(a + b); D = clamp(clamp(S - b) - b), derived from the clamped sum.
+inline void Butterfly(int16_t& a, int16_t& b) {
+  const int32_t s = Clamp16(a + b);
+  const int32_t d = Clamp16(Clamp16(s - b) - b);
+  a = static_cast<int16_t>(s);
+  b = static_cast<int16_t>(d);
+}
+
+}  // namespace
+
+void WhtColumns_C(int16_t* block) {
+  for (int j = 0; j < 8; ++j) {
+    int16_t* c = block + j;
+    for (int dist = 1; dist < 8; dist <<= 1)
+      for (int k = 0; k < 8; ++k)
+        if ((k & dist) == 0) Butterfly(c[8 * k], c[8 * (k + dist)]);
+  }
+}
+
+void Wht8x8_C(int16_t* block) {
+  int16_t scratch[64];
+  WhtColumns_C(block);
+  for (int i = 0; i < 8; ++i)
+    for (int j = 0; j < 8; ++j) scratch[8 * j + i] = block[8 * i + j];
+  WhtColumns_C(scratch);
+  for (int i = 0; i < 8; ++i)
+    for (int j = 0; j < 8; ++j) block[8 * i + j] = static_cast<int16_t>(scratch[8 * j + i] >> 3);
+}
+
+void Requantize_C(int16_t* block, const int16_t* steps) {
+  for (int k = 1; k < 64; ++k) {
+    const int32_t e = block[k];
+    const int32_t q = steps[k];
+    block[k] = static_cast<int16_t>(q * (e / q));
+  }
+}
+
+void FilterBlockRow_C(const int16_t* luma, ptrdiff_t luma_stride, int16_t* acc, ptrdiff_t acc_stride, int count,
+                      int row_begin, int row_end, const int16_t* steps) {
+  for (int b = 0; b < count; ++b) {
+    int16_t block[64];
+    const int16_t* src = luma + 8 * b;
+    for (int i = 0; i < 8; ++i)
+      for (int j = 0; j < 8; ++j) block[8 * i + j] = src[i * luma_stride + j];
+    Wht8x8_C(block);
+    Requantize_C(block, steps);
+    Wht8x8_C(block);
+    int16_t* dst = acc + 8 * b;
+    for (int i = row_begin; i < row_end; ++i)
+      for (int j = 0; j < 8; ++j)
+        dst[i * acc_stride + j] = static_cast<int16_t>(static_cast<uint16_t>(dst[i * acc_stride + j]) +
+                                                        static_cast<uint16_t>(block[8 * i + j]));
+  }
+}
+
+}  // namespace velour

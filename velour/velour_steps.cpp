@@ -1,0 +1,25 @@
+#include <algorithm>
+
+#include "velour/velour.h"
+#include "velour/velour_tables.h"
+
+namespace velour {
+
+void LoadStepTable(int16_t* steps, int32_t matrix) {
+  for (int k = 0; k < 64; ++k) steps[k] = static_cast<int16_t>(QuantMatrices[matrix][k]);
+}
+
+void ScaleStepTable(int16_t* steps, int32_t quant) {
+  for (int k = 0; k < 64; ++k) {
+    const int32_t p = int32_t{steps[k]} * quant;
+    steps[k] = static_cast<int16_t>(p > 255 ? 255 : p);
+  }
+}
+
+int PassCount(int32_t n_shift, int32_t threads) {
+  const int64_t t = std::max<int32_t>(threads, 1);
+  const int64_t rounded = (n_shift + t - 1) / t * t;
+  return static_cast<int>(std::min<int64_t>(rounded, 64));
+}
+
+}  // namespace velour
