@@ -112,7 +112,7 @@ AUF_HOST_ENTRY void AUF_CDECL BandWorker(int index, int count, void* param1, voi
   for (int y = r0; y < r1; ++y) {
     YcPixel* dst = fi->edit + static_cast<ptrdiff_t>(y) * fi->stride;
     const int16_t* acc = AccRow(fi, y);
-    for (int x = 0; x < fi->w; ++x) dst[x].y = static_cast<int16_t>(int32_t{acc[x]} * 16 / job->weight);
+    for (int x = 0; x < fi->w; ++x) dst[x].y = AverageSample(acc[x], job->weight);
   }
 }
 

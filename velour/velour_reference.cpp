@@ -16,7 +16,9 @@ inline void AddWrap(int16_t& acc, int32_t v) {
   acc = static_cast<int16_t>(static_cast<uint16_t>(acc) + static_cast<uint16_t>(v));
 }
 
-void AddBorderLuma(FrameInfo* fi, int dx, int dy) {
+}  // namespace
+
+void ReferenceAddBorderLuma(FrameInfo* fi, int dx, int dy) {
   const int w = fi->w, h = fi->h, stride = fi->stride;
   int ky = 0, kx = 0;
   for (int y = dy; y < h - 8; y += 8) ++ky;
@@ -32,7 +34,7 @@ void AddBorderLuma(FrameInfo* fi, int dx, int dy) {
   add(dy, ey, ex, w);
 }
 
-void ShiftedGridPass(FrameInfo* fi, const int16_t* steps, int s) {
+void ReferenceShiftedGridPass(FrameInfo* fi, const int16_t* steps, int s) {
   const int dx = ShiftTable[s][0], dy = ShiftTable[s][1];
   const int w = fi->w, h = fi->h, stride = fi->stride;
   for (int y = dy; y < h - 8; y += 8) {
@@ -47,10 +49,8 @@ void ShiftedGridPass(FrameInfo* fi, const int16_t* steps, int s) {
         for (int j = 0; j < 8; ++j) AddWrap(fi->temp[(y + i) * stride + x + j].y, block[8 * i + j]);
     }
   }
-  AddBorderLuma(fi, dx, dy);
+  ReferenceAddBorderLuma(fi, dx, dy);
 }
-
-}  // namespace
 
 void ReferenceProcessFrame(FrameInfo* fi, const int32_t* tracks, int threads) {
   const int32_t quant = std::clamp(tracks[kTrackQuant], kTrackMinimums[kTrackQuant], kTrackMaximums[kTrackQuant]);
@@ -80,14 +80,14 @@ void ReferenceProcessFrame(FrameInfo* fi, const int32_t* tracks, int threads) {
     for (int t = 0; t < T; ++t) {
       const int s = b + t;
       if (s > 63) break;
-      ShiftedGridPass(fi, steps, s);
+      ReferenceShiftedGridPass(fi, steps, s);
       ++weight;
     }
   }
 
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
-      fi->edit[y * stride + x].y = static_cast<int16_t>(int32_t{fi->temp[y * stride + x].y} * 16 / weight);
+      fi->edit[y * stride + x].y = AverageSample(fi->temp[y * stride + x].y, weight);
 }
 
 }  // namespace velour

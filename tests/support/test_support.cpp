@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -65,24 +66,30 @@ std::vector<host::YcPixel> Picture(const host::YcPixel* plane, int w, int h, int
 }
 
 std::string DiffPictures(const std::vector<host::YcPixel>& e, const std::vector<host::YcPixel>& a, int w, int h) {
-  std::string first;
-  std::string map;
-  int bad = 0;
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      const auto& p = e[static_cast<size_t>(y) * w + x];
-      const auto& q = a[static_cast<size_t>(y) * w + x];
-      const bool same = p.y == q.y && p.cb == q.cb && p.cr == q.cr;
-      if (!same && bad++ == 0)
-        first = "first mismatch at (" + std::to_string(x) + ", " + std::to_string(y) + "): expected " +
-                std::to_string(p.y) + "/" + std::to_string(p.cb) + "/" + std::to_string(p.cr) + ", got " +
-                std::to_string(q.y) + "/" + std::to_string(q.cb) + "/" + std::to_string(q.cr);
-      if (y < 24 && x < 64) map += same ? '.' : 'x';
-    }
-    if (y < 24) map += '\n';
-  }
+  auto same = [&](int x, int y) {
+    const auto& p = e[static_cast<size_t>(y) * w + x];
+    const auto& q = a[static_cast<size_t>(y) * w + x];
+    return p.y == q.y && p.cb == q.cb && p.cr == q.cr;
+  };
+  int bad = 0, fx = -1, fy = -1;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      if (!same(x, y) && bad++ == 0) fx = x, fy = y;
   if (bad == 0) return "";
-  return first + "; " + std::to_string(bad) + " samples differ; map of the top-left corner:\n" + map;
+  const auto& p = e[static_cast<size_t>(fy) * w + fx];
+  const auto& q = a[static_cast<size_t>(fy) * w + fx];
+  std::string out = "first mismatch at (" + std::to_string(fx) + ", " + std::to_string(fy) + "): expected " +
+                    std::to_string(p.y) + "/" + std::to_string(p.cb) + "/" + std::to_string(p.cr) + ", got " +
+                    std::to_string(q.y) + "/" + std::to_string(q.cb) + "/" + std::to_string(q.cr) + "; " +
+                    std::to_string(bad) + " samples differ; map from (" ;
+  // A window of at most 48 x 16 samples starting near the first mismatch: x differs, . equal.
+  const int x0 = std::max(0, fx - 8), y0 = std::max(0, fy - 4);
+  out += std::to_string(x0) + ", " + std::to_string(y0) + "):\n";
+  for (int y = y0; y < std::min(h, y0 + 16); ++y) {
+    for (int x = x0; x < std::min(w, x0 + 48); ++x) out += same(x, y) ? '.' : 'x';
+    out += '\n';
+  }
+  return out;
 }
 
 }  // namespace testsupport
