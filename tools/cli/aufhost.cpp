@@ -1,0 +1,194 @@
+// aufhost: runs a filter plug-in over video and pictures, through the same host stand-in the tests use.
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <thread>
+
+#include <unistd.h>
+
+#include "host/cpu.h"
+#include "host/plugin_host.h"
+#include "tools/cli/options.h"
+#include "tools/cli/output_file.h"
+#include "tools/io/frame_io.h"
+#include "velour/velour.h"
+#if defined(AUF_HAVE_DEBLOCK)
+#include "deblock/deblock.h"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Progress on stderr once the work has taken a second; rewritten in place a few times a second.
+class Progress {
+ public:
+  explicit Progress(bool enabled) : enabled_(enabled), start_(Clock::now()), last_(start_) {}
+
+  void Update(int64_t frames, int64_t total) {
+    if (!enabled_) return;
+    const Clock::time_point now = Clock::now();
+    if (now - start_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(250)) return;
+    last_ = now;
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    const double fps = frames / seconds;
+    if (total > 0) {
+      const double left = fps > 0 ? (total - frames) / fps : 0;
+      std::fprintf(stderr, "\rframe %lld/%lld  %.1f fps  %.0f s left   ", static_cast<long long>(frames),
+                   static_cast<long long>(total), fps, left);
+    } else {
+      std::fprintf(stderr, "\rframe %lld  %.1f fps   ", static_cast<long long>(frames), fps);
+    }
+    shown_ = true;
+  }
+
+  void Done(int64_t frames) {
+    if (!shown_) return;
+    const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+    std::fprintf(stderr, "\r%lld frames in %.1f s (%.1f fps)            \n", static_cast<long long>(frames), seconds,
+                 frames / seconds);
+  }
+
+ private:
+  bool enabled_;
+  bool shown_ = false;
+  Clock::time_point start_;
+  Clock::time_point last_;
+};
+
+// The filter record: built in (with a forced tier) or from a library.
+struct Plugin {
+  std::unique_ptr<host::PluginLibrary> library;
+  const host::FilterTable* table = nullptr;
+};
+
+Plugin OpenPlugin(const cli::Options& o) {
+  Plugin p;
+  const bool builtin_name = o.plugin == "velour" || o.plugin == "deblock";
+  if (builtin_name) {
+    host::CpuFlags flags = 0;
+    host::CpuFlagsForTier(o.cpu, &flags);
+    if (o.plugin == "velour") {
+      p.table = o.cpu == "auto" ? velour::VelourFilterTable() : velour::VelourFilterTableForTier(flags);
+      return p;
+    }
+#if defined(AUF_HAVE_DEBLOCK)
+    p.table = o.cpu == "auto" ? deblock::DeblockFilterTable() : deblock::DeblockFilterTableForTier(flags);
+    return p;
+#else
+    throw host::HostError("deblock is not built into this aufhost; give the path of its plug-in library");
+#endif
+  }
+  if (o.cpu != "auto") throw cli::UsageError("--cpu applies to the built-in velour and deblock only");
+  p.library = std::make_unique<host::PluginLibrary>(o.plugin);
+  p.table = p.library->table();
+  return p;
+}
+
+io::Format FormatOf(const std::optional<io::Format>& forced, const std::string& path, const char* role) {
+  if (forced) return *forced;
+  const std::optional<io::Format> f = io::FormatFromPath(path);
+  if (!f)
+    throw cli::UsageError(std::string("cannot tell the format of ") + role + " '" + path +
+                          "' from its name (use --format y4m|png|jpeg|yc48)");
+  return *f;
+}
+
+int Run(const cli::Options& o) {
+  Plugin plugin = OpenPlugin(o);
+  const int threads = o.threads > 0 ? o.threads : std::max(1u, std::thread::hardware_concurrency());
+  host::WorkerPool pool(threads, o.serial);
+  host::FilterHost filter(plugin.table, &pool);
+  for (const auto& [name, value] : o.tracks) filter.SetTrack(name, value);
+
+  if (o.list) {
+    std::printf("%s\n", filter.name().c_str());
+    std::printf("  %-14s %8s %8s %8s\n", "track", "default", "min", "max");
+    for (const host::TrackInfo& t : filter.tracks())
+      std::printf("  %-14s %8d %8d %8d\n", t.name.c_str(), t.def, t.min, t.max);
+    return 0;
+  }
+
+  const io::Format in_format = FormatOf(o.input_format, o.input, "input");
+  const io::Format out_format = FormatOf(o.output_format, o.output, "output");
+  if ((o.input == "-" && in_format != io::Format::kY4m) || (o.output == "-" && out_format != io::Format::kY4m))
+    throw cli::UsageError("stdin and stdout carry Y4M only");
+  if (o.input != "-" && o.input == o.output) throw cli::UsageError("INPUT and OUTPUT are the same file");
+
+  std::ifstream file_in;
+  std::istream* in = &std::cin;
+  const std::string in_name = o.input == "-" ? "stdin" : o.input;
+  if (o.input != "-") {
+    file_in.open(o.input, std::ios::binary);
+    if (!file_in) throw io::IoError(o.input + ": cannot open for reading");
+    in = &file_in;
+  }
+  io::ReaderOptions read_options;
+  read_options.w = o.width;
+  read_options.h = o.height;
+  std::unique_ptr<io::FrameReader> reader = io::OpenReader(in_format, *in, in_name, read_options);
+  const io::VideoInfo& info = reader->info();
+
+  std::unique_ptr<cli::OutputFile> file_out;
+  std::ostream* out = &std::cout;
+  const std::string out_name = o.output == "-" ? "stdout" : o.output;
+  if (o.output != "-") {
+    file_out = std::make_unique<cli::OutputFile>(o.output);
+    out = &file_out->stream();
+  }
+  std::unique_ptr<io::FrameWriter> writer = io::OpenWriter(out_format, *out, info, out_name, o.jpeg_quality);
+
+  Progress progress(!o.quiet && (o.progress || isatty(STDERR_FILENO)));
+  host::Frame frame;
+  host::Frame before, after;
+  int64_t frames = 0;
+  while (reader->Read(frame)) {
+    if (frames == 0 && !o.compare.empty()) before = frame;
+    filter.Process(frame);
+    writer->Write(frame);
+    if (frames == 0 && !o.compare.empty()) after = frame;
+    ++frames;
+    progress.Update(frames, info.frame_count);
+  }
+  writer->Finish();
+  if (!o.compare.empty() && frames > 0) {
+    cli::OutputFile compare(o.compare);
+    io::WriteComparePng(compare.stream(), before, after, info.chroma == io::Chroma::kMono, o.compare);
+    compare.Commit();
+  }
+  if (file_out) file_out->Commit();
+  progress.Done(frames);
+  if (frames == 0 && !o.quiet) std::fprintf(stderr, "aufhost: %s: no frames\n", in_name.c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);
+  // A closed pipe downstream becomes a write error with a message, not a silent death.
+  std::signal(SIGPIPE, SIG_IGN);
+  cli::Options options;
+  try {
+    options = cli::ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const cli::UsageError& e) {
+    std::fprintf(stderr, "aufhost: %s\nTry 'aufhost --help'.\n", e.what());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(cli::UsageText(), stdout);
+    return 0;
+  }
+  try {
+    return Run(options);
+  } catch (const cli::UsageError& e) {
+    std::fprintf(stderr, "aufhost: %s\nTry 'aufhost --help'.\n", e.what());
+    return 2;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "aufhost: %s\n", e.what());
+    return 1;
+  }
+}

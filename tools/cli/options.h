@@ -1,0 +1,43 @@
+#pragma once
+// aufhost's command line.
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tools/io/frame_io.h"
+
+namespace cli {
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct Options {
+  std::string plugin;
+  std::string input;
+  std::string output;
+  std::vector<std::pair<std::string, int32_t>> tracks;  // in the order given
+  int threads = 0;  // 0: one per core
+  bool serial = false;
+  bool list = false;
+  bool help = false;
+  bool quiet = false;
+  bool progress = false;  // even when stderr is not a terminal
+  int width = 0;  // --size, for raw input
+  int height = 0;
+  std::optional<io::Format> input_format;
+  std::optional<io::Format> output_format;
+  std::string compare;
+  std::string cpu = "auto";
+  int jpeg_quality = 95;
+};
+
+// Parses the arguments after the program name; throws UsageError naming the offending argument.
+Options ParseOptions(const std::vector<std::string>& args);
+const char* UsageText();
+
+}  // namespace cli

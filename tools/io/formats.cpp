@@ -1,0 +1,121 @@
+#include <algorithm>
+#include <cctype>
+#include <istream>
+#include <ostream>
+
+#include "tools/io/io_internal.h"
+
+namespace io {
+
+std::unique_ptr<FrameReader> OpenReader(Format format, std::istream& in, const std::string& where,
+                                        const ReaderOptions& options) {
+  switch (format) {
+    case Format::kY4m: return OpenY4mReader(in, where, options);
+    case Format::kPng: return OpenPngReader(in, where, options);
+    case Format::kJpeg: return OpenJpegReader(in, where, options);
+    case Format::kYc48: return OpenRawReader(in, where, options);
+  }
+  throw IoError(where + ": unknown format");
+}
+
+std::unique_ptr<FrameWriter> OpenWriter(Format format, std::ostream& out, const VideoInfo& info,
+                                        const std::string& where, int jpeg_quality) {
+  switch (format) {
+    case Format::kY4m: return OpenY4mWriter(out, info, where);
+    case Format::kPng: return OpenPngWriter(out, info, where);
+    case Format::kJpeg: return OpenJpegWriter(out, info, where, jpeg_quality);
+    case Format::kYc48: return OpenRawWriter(out, info, where);
+  }
+  throw IoError(where + ": unknown format");
+}
+
+std::optional<Format> ParseFormat(std::string_view name) {
+  std::string lower(name);
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  if (lower == "y4m") return Format::kY4m;
+  if (lower == "png") return Format::kPng;
+  if (lower == "jpeg" || lower == "jpg") return Format::kJpeg;
+  if (lower == "yc48") return Format::kYc48;
+  return std::nullopt;
+}
+
+std::optional<Format> FormatFromPath(std::string_view path) {
+  if (path == "-") return Format::kY4m;
+  const size_t dot = path.rfind('.');
+  const size_t slash = path.find_last_of("/\\");
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return std::nullopt;
+  return ParseFormat(path.substr(dot + 1));
+}
+
+const char* FormatName(Format format) {
+  switch (format) {
+    case Format::kY4m: return "y4m";
+    case Format::kPng: return "png";
+    case Format::kJpeg: return "jpeg";
+    case Format::kYc48: return "yc48";
+  }
+  return "?";
+}
+
+size_t ReadUpTo(std::istream& in, char* dst, size_t n) {
+  size_t got = 0;
+  while (got < n && in) {
+    in.read(dst + got, static_cast<std::streamsize>(n - got));
+    got += static_cast<size_t>(in.gcount());
+  }
+  return got;
+}
+
+int64_t RemainingBytes(std::istream& in) {
+  const std::istream::pos_type here = in.tellg();
+  if (here == std::istream::pos_type(-1)) {
+    in.clear();
+    return -1;
+  }
+  in.seekg(0, std::ios::end);
+  const std::istream::pos_type end = in.tellg();
+  in.clear();
+  in.seekg(here);
+  if (end == std::istream::pos_type(-1) || !in) {
+    in.clear();
+    return -1;
+  }
+  return static_cast<int64_t>(end - here);
+}
+
+std::vector<uint8_t> ReadAll(std::istream& in, const std::string& where, size_t max_bytes) {
+  std::vector<uint8_t> data;
+  char chunk[65536];
+  while (in) {
+    const size_t got = ReadUpTo(in, chunk, sizeof chunk);
+    if (data.size() + got > max_bytes) throw IoError(where + ": file larger than " + std::to_string(max_bytes) + " bytes");
+    data.insert(data.end(), chunk, chunk + got);
+    if (got < sizeof chunk) break;
+  }
+  if (in.bad()) throw IoError(where + ": read error");
+  return data;
+}
+
+void WriteAll(std::ostream& out, const void* data, size_t n, const std::string& where) {
+  out.write(static_cast<const char*>(data), static_cast<std::streamsize>(n));
+  if (!out) throw IoError(where + ": write failed");
+}
+
+void CheckPictureSize(int64_t w, int64_t h, const ReaderOptions& options, const std::string& where) {
+  if (w <= 0 || h <= 0) throw IoError(where + ": picture size " + std::to_string(w) + "x" + std::to_string(h) + " is empty");
+  if (w > 65535 || h > 65535 || w * h > options.max_pixels)
+    throw IoError(where + ": picture size " + std::to_string(w) + "x" + std::to_string(h) + " exceeds the limit of " +
+                  std::to_string(options.max_pixels) + " pixels");
+}
+
+void CheckFrameShape(const host::Frame& frame, const VideoInfo& info, const std::string& where) {
+  if (frame.w != info.w || frame.h != info.h)
+    throw IoError(where + ": frame size " + std::to_string(frame.w) + "x" + std::to_string(frame.h) +
+                  " does not match the stream's " + std::to_string(info.w) + "x" + std::to_string(info.h));
+}
+
+void Reshape(host::Frame& frame, int w, int h) {
+  if (frame.w != w || frame.h != h || frame.stride != w) frame = host::Frame(w, h);
+}
+
+}  // namespace io

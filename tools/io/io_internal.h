@@ -1,0 +1,37 @@
+#pragma once
+// Shared by the format files: one factory per format and small stream helpers.
+#include <cstddef>
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tools/io/frame_io.h"
+
+namespace io {
+
+std::unique_ptr<FrameReader> OpenY4mReader(std::istream& in, const std::string& where, const ReaderOptions& options);
+std::unique_ptr<FrameWriter> OpenY4mWriter(std::ostream& out, const VideoInfo& info, const std::string& where);
+std::unique_ptr<FrameReader> OpenRawReader(std::istream& in, const std::string& where, const ReaderOptions& options);
+std::unique_ptr<FrameWriter> OpenRawWriter(std::ostream& out, const VideoInfo& info, const std::string& where);
+std::unique_ptr<FrameReader> OpenPngReader(std::istream& in, const std::string& where, const ReaderOptions& options);
+std::unique_ptr<FrameWriter> OpenPngWriter(std::ostream& out, const VideoInfo& info, const std::string& where);
+std::unique_ptr<FrameReader> OpenJpegReader(std::istream& in, const std::string& where, const ReaderOptions& options);
+std::unique_ptr<FrameWriter> OpenJpegWriter(std::ostream& out, const VideoInfo& info, const std::string& where,
+                                            int quality);
+
+// Reads up to n bytes; returns how many arrived (fewer only at the end of the stream).
+size_t ReadUpTo(std::istream& in, char* dst, size_t n);
+// Bytes left in a seekable stream, or -1 (pipes).
+int64_t RemainingBytes(std::istream& in);
+// The whole rest of the stream, at most max_bytes (IoError beyond).
+std::vector<uint8_t> ReadAll(std::istream& in, const std::string& where, size_t max_bytes);
+void WriteAll(std::ostream& out, const void* data, size_t n, const std::string& where);
+// Refuses sizes that are not positive or exceed the pixel limit.
+void CheckPictureSize(int64_t w, int64_t h, const ReaderOptions& options, const std::string& where);
+void CheckFrameShape(const host::Frame& frame, const VideoInfo& info, const std::string& where);
+void Reshape(host::Frame& frame, int w, int h);
+
+}  // namespace io
