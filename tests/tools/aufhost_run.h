@@ -1,0 +1,173 @@
+#pragma once
+// Runs aufhost as a separate process through pipes, and makes test clips for it.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/frame.h"
+#include "tests/support/test_support.h"
+#include "tools/io/frame_io.h"
+
+namespace aufhost_test {
+
+
+inline const std::string kAufhost = AUF_BUILD_DIR "/aufhost";
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs aufhost with `args`. `feed` writes its stdin (then it is closed); `sink` receives its stdout
+// as it arrives (else it is collected in Result::out).
+inline Result RunAufhost(const std::vector<std::string>& args, const std::function<void(int)>& feed = {},
+           const std::function<void(const char*, size_t)>& sink = {}) {
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) std::abort();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(in_pipe[0], 0);
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
+    std::vector<char*> argv{const_cast<char*>(kAufhost.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  std::thread feeder([&] {
+    if (feed) feed(in_pipe[1]);
+    close(in_pipe[1]);
+  });
+  Result r;
+  std::thread err_reader([&] {
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(err_pipe[0], buf, sizeof buf)) > 0) r.err.append(buf, size_t(n));
+  });
+  std::vector<char> buf(1 << 16);
+  ssize_t n;
+  while ((n = read(out_pipe[0], buf.data(), buf.size())) > 0) {
+    if (sink) sink(buf.data(), size_t(n));
+    else r.out.append(buf.data(), size_t(n));
+  }
+  feeder.join();
+  err_reader.join();
+  close(out_pipe[0]);
+  close(err_pipe[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return r;
+}
+
+inline void WriteFd(int fd, const std::string& data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = write(fd, data.data() + done, data.size() - done);
+    if (n <= 0) return;  // the reader stopped early; its status tells the story
+    done += size_t(n);
+  }
+}
+
+inline std::function<void(int)> Feed(const std::string& data) {
+  return [data](int fd) { WriteFd(fd, data); };
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    char name[] = "/tmp/aufhost_test.XXXXXX";
+    if (mkdtemp(name) == nullptr) std::abort();
+    path_ = name;
+  }
+  ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    DIR* d = opendir(path_.c_str());
+    while (dirent* e = readdir(d))
+      if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+ private:
+  std::string path_;
+};
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteFile(const std::string& path, const std::string& data) {
+  std::ofstream(path, std::ios::binary) << data;
+}
+
+// A blocky test picture: 8x8 tiles of flat levels plus noise, so the filter has work to do.
+inline std::string Y4mFrame(int w, int h, const char* chroma, uint32_t seed) {
+  testsupport::Rng rng(seed);
+  const bool c420 = std::string(chroma) == "420jpeg";
+  const bool mono = std::string(chroma) == "mono";
+  const size_t luma = size_t(w) * h, croma = mono ? 0 : c420 ? size_t((w + 1) / 2) * ((h + 1) / 2) : luma;
+  std::string f = "FRAME\n";
+  f.reserve(6 + luma + 2 * croma);
+  std::vector<int> tile(size_t((w + 7) / 8));
+  for (int y = 0; y < h; ++y) {
+    if (y % 8 == 0)
+      for (int& t : tile) t = rng.Uniform(30, 220);
+    for (int x = 0; x < w; ++x) f += char(tile[x / 8] + int(rng.Next() & 15) - 8);
+  }
+  for (size_t i = 0; i < 2 * croma; ++i) f += char(rng.Uniform(60, 190));
+  return f;
+}
+
+inline std::string Y4mClip(int w, int h, const char* chroma, int frames, uint32_t seed) {
+  std::string s = "YUV4MPEG2 W" + std::to_string(w) + " H" + std::to_string(h) + " F24000:1001 A1:1 C" + chroma + "\n";
+  for (int i = 0; i < frames; ++i) s += Y4mFrame(w, h, chroma, seed + i);
+  return s;
+}
+
+inline std::vector<host::Frame> ReadAllFrames(io::Format format, const std::string& data, int w = 0, int h = 0) {
+  std::istringstream in(data);
+  io::ReaderOptions options;
+  options.w = w;
+  options.h = h;
+  auto reader = io::OpenReader(format, in, "data", options);
+  std::vector<host::Frame> frames;
+  host::Frame f;
+  while (reader->Read(f)) frames.push_back(f);
+  return frames;
+}
+
+inline std::string EncodeFrames(io::Format format, const io::VideoInfo& info, const std::vector<host::Frame>& frames) {
+  std::ostringstream out;
+  auto writer = io::OpenWriter(format, out, info, "data");
+  for (const host::Frame& f : frames) writer->Write(f);
+  writer->Finish();
+  return out.str();
+}
+
+inline io::VideoInfo InfoOf(const std::string& y4m) {
+  std::istringstream in(y4m);
+  return io::OpenReader(io::Format::kY4m, in, "data")->info();
+}
+
+}  // namespace aufhost_test

@@ -1,0 +1,368 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "tests/support/test_support.h"
+#include "tools/io/frame_io.h"
+#include "tools/io/samples.h"
+
+namespace {
+
+using io::Chroma;
+using io::Format;
+
+host::Frame RandomFrame(int w, int h, testsupport::Rng& rng, int lo = -32768, int hi = 32767) {
+  host::Frame f(w, h);
+  for (auto& p : f.edit)
+    p = {int16_t(rng.Uniform(lo, hi)), int16_t(rng.Uniform(lo, hi)), int16_t(rng.Uniform(lo, hi))};
+  return f;
+}
+
+// A frame whose samples a format of this layout and depth stores exactly: levels times the host
+// scale, chroma equal over each subsampled block.
+host::Frame RepresentableFrame(int w, int h, Chroma chroma, int depth, testsupport::Rng& rng) {
+  const int scale = io::HostScale(depth), max = io::MaxLevel(depth), zero = io::ChromaZero(depth);
+  const int sx = chroma == Chroma::k444 ? 1 : 2, sy = chroma == Chroma::k420 ? 2 : 1;
+  host::Frame f(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      f.at(x, y).y = io::LumaToHost(rng.Uniform(0, max), scale);
+      if (chroma == Chroma::kMono) continue;
+      if (x % sx == 0 && y % sy == 0) {
+        f.at(x, y).cb = io::ChromaToHost(rng.Uniform(0, max), scale, zero);
+        f.at(x, y).cr = io::ChromaToHost(rng.Uniform(0, max), scale, zero);
+      } else {
+        f.at(x, y).cb = f.at(x - x % sx, y - y % sy).cb;
+        f.at(x, y).cr = f.at(x - x % sx, y - y % sy).cr;
+      }
+    }
+  return f;
+}
+
+std::vector<host::YcPixel> Pixels(const host::Frame& f) { return testsupport::Picture(f.edit.data(), f.w, f.h, f.stride); }
+
+std::string WriteFrames(Format format, const io::VideoInfo& info, const std::vector<host::Frame>& frames) {
+  std::ostringstream out;
+  auto writer = io::OpenWriter(format, out, info, "out");
+  for (const host::Frame& f : frames) writer->Write(f);
+  writer->Finish();
+  return out.str();
+}
+
+std::vector<host::Frame> ReadFrames(Format format, const std::string& data, io::VideoInfo* info = nullptr,
+                                    io::ReaderOptions options = {}) {
+  std::istringstream in(data);
+  auto reader = io::OpenReader(format, in, "in", options);
+  if (info) *info = reader->info();
+  std::vector<host::Frame> frames;
+  host::Frame f;
+  while (reader->Read(f)) frames.push_back(f);
+  return frames;
+}
+
+// The IoError message of reading `data` in full, or "" when it reads cleanly.
+std::string ReadError(Format format, const std::string& data, io::ReaderOptions options = {}) {
+  try {
+    ReadFrames(format, data, nullptr, options);
+  } catch (const io::IoError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(SampleScale, EightBitLevelsAndRoundingBack) {
+  EXPECT_EQ(io::LumaToHost(255, 16), 4080);
+  EXPECT_EQ(io::ChromaToHost(0, 16, 128), -2048);
+  EXPECT_EQ(io::ChromaToHost(255, 16, 128), 2032);
+  EXPECT_EQ(io::LumaToHost(1023, 4), 4092);
+  EXPECT_EQ(io::ChromaToHost(0, 4, 512), -2048);
+  // Half a level rounds up, below it rounds down, on both sides of zero.
+  EXPECT_EQ(io::LumaFromHost(8, 16, 255), 1);
+  EXPECT_EQ(io::LumaFromHost(7, 16, 255), 0);
+  EXPECT_EQ(io::ChromaFromHost(-8, 16, 128, 255), 128);
+  EXPECT_EQ(io::ChromaFromHost(-9, 16, 128, 255), 127);
+  EXPECT_EQ(io::LumaFromHost(2, 4, 1023), 1);
+  // Filters do not clamp; writers do.
+  EXPECT_EQ(io::LumaFromHost(-500, 16, 255), 0);
+  EXPECT_EQ(io::LumaFromHost(32767, 16, 255), 255);
+  EXPECT_EQ(io::ChromaFromHost(32767, 16, 128, 255), 255);
+  EXPECT_EQ(io::ChromaFromHost(-32768, 4, 512, 1023), 0);
+  EXPECT_EQ(io::LumaFromHost(32767, 4, 1023), 1023);
+}
+
+TEST(SampleScale, Bt601FullRange) {
+  const host::YcPixel white = io::RgbToHost(255, 255, 255), red = io::RgbToHost(255, 0, 0);
+  EXPECT_EQ(white.y, 4080);
+  EXPECT_EQ(white.cb, 0);
+  EXPECT_EQ(white.cr, 0);
+  EXPECT_EQ(red.y, 1220);  // 16 * 0.299 * 255
+  EXPECT_EQ(red.cr, 2040);  // 16 * 0.5 * (255 - 76.245) / 0.701... = 16 * 127.5
+  uint8_t rgb[3];
+  for (int c : {0, 37, 128, 200, 255}) {
+    io::HostToRgb(io::RgbToHost(c, 255 - c, c / 2), rgb);
+    EXPECT_EQ(rgb[0], c);
+    EXPECT_EQ(rgb[1], 255 - c);
+    EXPECT_EQ(rgb[2], c / 2);
+  }
+}
+
+struct Layout {
+  Chroma chroma;
+  int depth;
+  const char* tag;
+};
+
+TEST(Y4m, EveryLayoutRoundTripsAndKeepsItsHeader) {
+  testsupport::Rng rng(testsupport::TestSeed());
+  const Layout layouts[] = {{Chroma::k420, 8, "420jpeg"}, {Chroma::k420, 8, "420mpeg2"}, {Chroma::k422, 8, "422"},
+                            {Chroma::k444, 8, "444"},     {Chroma::kMono, 8, "mono"},    {Chroma::k420, 10, "420p10"}};
+  for (const Layout& l : layouts)
+    for (auto [w, h] : {std::pair{1, 1}, {7, 5}, {16, 2}, {33, 17}}) {
+      SCOPED_TRACE(std::string(l.tag) + " " + std::to_string(w) + "x" + std::to_string(h));
+      const std::string header = "YUV4MPEG2 W" + std::to_string(w) + " H" + std::to_string(h) +
+                                 " F30000:1001 Ip A1:1 C" + l.tag + " XYSCSS=X\n";
+      io::VideoInfo info;
+      const std::vector<host::Frame> none = ReadFrames(Format::kY4m, header, &info);
+      EXPECT_TRUE(none.empty());
+      EXPECT_EQ(info.chroma, l.chroma);
+      EXPECT_EQ(info.bit_depth, l.depth);
+      const std::vector<host::Frame> frames = {RepresentableFrame(w, h, l.chroma, l.depth, rng),
+                                               RepresentableFrame(w, h, l.chroma, l.depth, rng)};
+      const std::string data = WriteFrames(Format::kY4m, info, frames);
+      EXPECT_EQ(data.substr(0, header.size()), header);
+      const std::vector<host::Frame> back = ReadFrames(Format::kY4m, data);
+      ASSERT_EQ(back.size(), 2u);
+      for (int i = 0; i < 2; ++i) EXPECT_EQ(testsupport::DiffPictures(Pixels(frames[i]), Pixels(back[i]), frames[i].w, frames[i].h), "");
+    }
+}
+
+TEST(Y4m, ChromaIsSpreadOverItsBlockAndAveragedBack) {
+  // 3x3 4:2:0: chroma planes are 2x2; the right column and bottom row are half blocks.
+  std::string data = "YUV4MPEG2 W3 H3 C420\nFRAME\n";
+  data += std::string(9, char(16));
+  data += std::string{char(0), char(255), char(100), char(128)};
+  data += std::string{char(128), char(128), char(128), char(200)};
+  const std::vector<host::Frame> frames = ReadFrames(Format::kY4m, data);
+  ASSERT_EQ(frames.size(), 1u);
+  const host::Frame& f = frames[0];
+  EXPECT_EQ(f.at(0, 0).y, 256);
+  EXPECT_EQ(f.at(1, 1).cb, -2048);
+  EXPECT_EQ(f.at(2, 0).cb, 127 * 16);
+  EXPECT_EQ(f.at(0, 2).cb, (100 - 128) * 16);
+  EXPECT_EQ(f.at(2, 2).cr, 72 * 16);
+
+  host::Frame g = f;
+  g.at(0, 0).cb = g.at(1, 0).cb = g.at(0, 1).cb = 0;
+  g.at(1, 1).cb = 16 * 3;  // mean 0.75 levels above 128: rounds to 129
+  io::VideoInfo info;
+  ReadFrames(Format::kY4m, "YUV4MPEG2 W3 H3 C420\n", &info);
+  const std::string out = WriteFrames(Format::kY4m, info, {g});
+  const size_t cb = out.find("FRAME\n") + 6 + 9;
+  EXPECT_EQ(uint8_t(out[cb]), 129);
+  EXPECT_EQ(uint8_t(out[cb + 1]), 255);
+}
+
+TEST(Y4m, TenBitWordsAreLittleEndianAndClampedOnRead) {
+  std::string data = "YUV4MPEG2 W2 H2 C420p10\nFRAME\n";
+  data += std::string{char(0xFF), char(0x03), char(0x00), char(0x02), char(0x01), char(0x00), char(0xFF), char(0xFF)};
+  data += std::string{char(0x00), char(0x00), char(0x00), char(0x02)};
+  const std::vector<host::Frame> frames = ReadFrames(Format::kY4m, data);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].at(0, 0).y, 4092);
+  EXPECT_EQ(frames[0].at(1, 0).y, 2048);
+  EXPECT_EQ(frames[0].at(0, 1).y, 4);
+  EXPECT_EQ(frames[0].at(1, 1).y, 4092);
+  EXPECT_EQ(frames[0].at(1, 1).cb, -2048);
+  EXPECT_EQ(frames[0].at(1, 1).cr, 0);
+}
+
+TEST(Y4m, MalformedStreamsNameWhatIsWrong) {
+  const std::string frame16 = "FRAME\n" + std::string(16 * 6, 'x');
+  const struct {
+    std::string data, message;
+  } cases[] = {
+      {"", "empty input"},
+      {"YUV4MPEG W4 H4\n", "not a YUV4MPEG2 stream"},
+      {"YUV4MPEG2 W4 H4", "header: truncated"},
+      {"YUV4MPEG2 H4\n", "missing W"},
+      {"YUV4MPEG2 W4\n", "missing H"},
+      {"YUV4MPEG2 W4x H4\n", "bad W value '4x'"},
+      {"YUV4MPEG2 W0 H4\n", "bad W value '0'"},
+      {"YUV4MPEG2 W99999999999 H4\n", "bad W value"},
+      {"YUV4MPEG2 W60000 H60000\n", "exceeds the limit"},
+      {"YUV4MPEG2 W4 H4 C411\n", "unsupported colour space 'C411'"},
+      {"YUV4MPEG2 W4 H4 " + std::string(5000, 'X') + "\n", "header: line longer than"},
+      {"YUV4MPEG2 W4 H4 C444\nFRAME\n" + std::string(47, 'x'), "frame 1: truncated (47 of 48 bytes)"},
+      {"YUV4MPEG2 W4 H4 C444\nFRAME\n" + std::string(48, 'x') + "FRAMX\n", "frame 2: expected FRAME, found 'FRAMX'"},
+      {"YUV4MPEG2 W4 H4 C444\nFRAME\n" + std::string(48, 'x') + "FRAME", "frame 2: truncated (no end of line)"},
+      {"YUV4MPEG2 W4 H4 C444\nFRAME\n" + std::string(48, 'x') + "\n", "frame 2: expected FRAME, found ''"},
+  };
+  for (const auto& c : cases) {
+    const std::string message = ReadError(Format::kY4m, c.data);
+    EXPECT_NE(message.find("in: "), std::string::npos) << message;
+    EXPECT_NE(message.find(c.message), std::string::npos) << "got: " << message << "\nwanted: " << c.message;
+  }
+  EXPECT_EQ(ReadError(Format::kY4m, "YUV4MPEG2 W4 H4 C444\nFRAME Ixyz\n" + std::string(48, 'x')), "");
+}
+
+TEST(Y4m, WriterRefusesAFrameOfAnotherSize) {
+  io::VideoInfo info;
+  info.w = 4;
+  info.h = 4;
+  std::ostringstream out;
+  auto writer = io::OpenWriter(Format::kY4m, out, info, "clip.y4m");
+  const size_t header = out.str().size();
+  EXPECT_THROW(
+      {
+        try {
+          writer->Write(host::Frame(4, 5));
+        } catch (const io::IoError& e) {
+          EXPECT_STREQ(e.what(), "clip.y4m: frame size 4x5 does not match the stream's 4x4");
+          throw;
+        }
+      },
+      io::IoError);
+  EXPECT_EQ(out.str().size(), header);
+}
+
+TEST(Yc48, RoundTripIsExactForEverySampleValue) {
+  testsupport::Rng rng(testsupport::TestSeed());
+  std::vector<host::Frame> frames = {RandomFrame(5, 3, rng), RandomFrame(5, 3, rng)};
+  frames[0].at(0, 0) = {-32768, 32767, -1};
+  io::VideoInfo info;
+  info.w = 5;
+  info.h = 3;
+  const std::string data = WriteFrames(Format::kYc48, info, frames);
+  ASSERT_EQ(data.size(), 2u * 5 * 3 * 6);
+  EXPECT_EQ(data.substr(0, 6), std::string("\x00\x80\xff\x7f\xff\xff", 6));
+  io::ReaderOptions options;
+  options.w = 5;
+  options.h = 3;
+  io::VideoInfo read_info;
+  const std::vector<host::Frame> back = ReadFrames(Format::kYc48, data, &read_info, options);
+  EXPECT_EQ(read_info.frame_count, 2);
+  ASSERT_EQ(back.size(), 2u);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(testsupport::DiffPictures(Pixels(frames[i]), Pixels(back[i]), frames[i].w, frames[i].h), "");
+}
+
+TEST(Yc48, SizeIsRequiredAndMustDivideTheData) {
+  io::ReaderOptions options;
+  EXPECT_NE(ReadError(Format::kYc48, std::string(60, 'x'), options).find("needs its frame size (--size WxH)"),
+            std::string::npos);
+  options.w = 2;
+  options.h = 5;
+  EXPECT_EQ(ReadError(Format::kYc48, std::string(120, 'x'), options), "");
+  EXPECT_NE(ReadError(Format::kYc48, std::string(121, 'x'), options).find("121 bytes is not a whole number"),
+            std::string::npos);
+}
+
+TEST(Picture, PngRgbRoundTripsWithinRounding) {
+  testsupport::Rng rng(testsupport::TestSeed());
+  host::Frame f(9, 4);
+  for (auto& p : f.edit) p = io::RgbToHost(rng.Uniform(0, 255), rng.Uniform(0, 255), rng.Uniform(0, 255));
+  io::VideoInfo info;
+  info.w = 9;
+  info.h = 4;
+  const std::string png = WriteFrames(Format::kPng, info, {f});
+  EXPECT_EQ(png.substr(1, 3), "PNG");
+  io::VideoInfo read_info;
+  const std::vector<host::Frame> back = ReadFrames(Format::kPng, png, &read_info);
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_EQ(read_info.chroma, Chroma::k444);
+  // The PNG holds whole RGB levels, so each sample comes back within one level.
+  for (size_t i = 0; i < f.edit.size(); ++i) {
+    EXPECT_NEAR(back[0].edit[i].y, f.edit[i].y, 16);
+    EXPECT_NEAR(back[0].edit[i].cb, f.edit[i].cb, 32);
+    EXPECT_NEAR(back[0].edit[i].cr, f.edit[i].cr, 32);
+  }
+  // Writing what was read gives the same file bits back.
+  EXPECT_EQ(WriteFrames(Format::kPng, info, back), png);
+}
+
+TEST(Picture, GreyPicturesAreMonoAndKeepLumaExactly) {
+  testsupport::Rng rng(testsupport::TestSeed());
+  io::VideoInfo info;
+  info.w = 6;
+  info.h = 7;
+  info.chroma = Chroma::kMono;
+  const host::Frame f = RepresentableFrame(6, 7, Chroma::kMono, 8, rng);
+  for (Format format : {Format::kPng, Format::kJpeg}) {
+    SCOPED_TRACE(io::FormatName(format));
+    std::ostringstream out;
+    auto writer = io::OpenWriter(format, out, info, "out", 100);
+    writer->Write(f);
+    writer->Finish();
+    io::VideoInfo read_info;
+    const std::vector<host::Frame> back = ReadFrames(format, out.str(), &read_info);
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(read_info.chroma, Chroma::kMono);
+    for (size_t i = 0; i < f.edit.size(); ++i) {
+      if (format == Format::kPng) EXPECT_EQ(back[0].edit[i].y, f.edit[i].y);
+      else EXPECT_NEAR(back[0].edit[i].y, f.edit[i].y, 3 * 16);
+      EXPECT_EQ(back[0].edit[i].cb, 0);
+    }
+  }
+}
+
+TEST(Picture, JpegDecodesToTheYCbCrItWasCodedIn) {
+  // Flat 8x8 areas of Y'CbCr survive quality 100 within a level: no detour through RGB.
+  host::Frame f(16, 16);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) f.at(x, y) = {int16_t(x < 8 ? 16 * 40 : 16 * 220), int16_t(16 * -60), int16_t(16 * 90)};
+  io::VideoInfo info;
+  info.w = 16;
+  info.h = 16;
+  std::ostringstream out;
+  auto writer = io::OpenWriter(Format::kJpeg, out, info, "out", 100);
+  writer->Write(f);
+  writer->Finish();
+  const std::vector<host::Frame> back = ReadFrames(Format::kJpeg, out.str());
+  ASSERT_EQ(back.size(), 1u);
+  for (int y = 0; y < 16; ++y) {
+    EXPECT_NEAR(back[0].at(2, y).y, 16 * 40, 16);
+    EXPECT_NEAR(back[0].at(13, y).y, 16 * 220, 16);
+    EXPECT_NEAR(back[0].at(3, y).cb, 16 * -60, 16);
+    EXPECT_NEAR(back[0].at(12, y).cr, 16 * 90, 16);
+  }
+}
+
+TEST(Picture, DamagedFilesAreErrorsNotGuesses) {
+  host::Frame f(32, 32);
+  io::VideoInfo info;
+  info.w = 32;
+  info.h = 32;
+  for (Format format : {Format::kPng, Format::kJpeg}) {
+    SCOPED_TRACE(io::FormatName(format));
+    const std::string good = WriteFrames(format, info, {f});
+    EXPECT_EQ(ReadError(format, good), "");
+    EXPECT_NE(ReadError(format, "").find("in: empty file"), std::string::npos);
+    EXPECT_NE(ReadError(format, good.substr(0, good.size() / 2)).find("in: "), std::string::npos);
+    EXPECT_NE(ReadError(format, "GIF89a" + good).find("in: not a readable"), std::string::npos);
+    io::ReaderOptions small;
+    small.max_pixels = 1000;
+    EXPECT_NE(ReadError(format, good, small).find("exceeds the limit"), std::string::npos);
+  }
+}
+
+TEST(Picture, HoldsOneFrame) {
+  io::VideoInfo info;
+  info.w = 2;
+  info.h = 2;
+  std::ostringstream out;
+  auto writer = io::OpenWriter(Format::kPng, out, info, "x.png");
+  writer->Write(host::Frame(2, 2));
+  EXPECT_THROW(writer->Write(host::Frame(2, 2)), io::IoError);
+}
+
+TEST(Formats, NamesAndExtensions) {
+  EXPECT_EQ(io::FormatFromPath("-"), Format::kY4m);
+  EXPECT_EQ(io::FormatFromPath("a/b.Y4M"), Format::kY4m);
+  EXPECT_EQ(io::FormatFromPath("x.jpg"), Format::kJpeg);
+  EXPECT_EQ(io::FormatFromPath("x.jpeg"), Format::kJpeg);
+  EXPECT_EQ(io::FormatFromPath("x.yc48"), Format::kYc48);
+  EXPECT_EQ(io::FormatFromPath("dir.png/clip"), std::nullopt);
+  EXPECT_EQ(io::FormatFromPath("clip.avi"), std::nullopt);
+  EXPECT_EQ(io::ParseFormat("PNG"), Format::kPng);
+}
+
+}  // namespace

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include "tools/cli/options.h"
+
+namespace {
+
+using cli::Options;
+using cli::ParseOptions;
+
+std::string UsageErrorOf(const std::vector<std::string>& args) {
+  try {
+    ParseOptions(args);
+  } catch (const cli::UsageError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(Options, SpellingsOfEachOption) {
+  const Options o = ParseOptions({"-t", "quant=4", "--track=n_shift=16", "-tmatrix=-2", "-j3", "--serial",
+                                  "--size", "16x8", "--format=yc48:y4m", "--compare", "c.png", "--cpu=sse2", "-q",
+                                  "velour", "in.yc48", "-"});
+  EXPECT_EQ(o.plugin, "velour");
+  EXPECT_EQ(o.input, "in.yc48");
+  EXPECT_EQ(o.output, "-");
+  ASSERT_EQ(o.tracks.size(), 3u);
+  EXPECT_EQ(o.tracks[0], (std::pair<std::string, int32_t>{"quant", 4}));
+  EXPECT_EQ(o.tracks[1], (std::pair<std::string, int32_t>{"n_shift", 16}));
+  EXPECT_EQ(o.tracks[2], (std::pair<std::string, int32_t>{"matrix", -2}));
+  EXPECT_EQ(o.threads, 3);
+  EXPECT_TRUE(o.serial);
+  EXPECT_TRUE(o.quiet);
+  EXPECT_EQ(o.width, 16);
+  EXPECT_EQ(o.height, 8);
+  EXPECT_EQ(o.input_format, io::Format::kYc48);
+  EXPECT_EQ(o.output_format, io::Format::kY4m);
+  EXPECT_EQ(o.compare, "c.png");
+  EXPECT_EQ(o.cpu, "sse2");
+}
+
+TEST(Options, DefaultsAndPositionals) {
+  const Options o = ParseOptions({"./x.so", "-", "--", "-odd-name"});
+  EXPECT_EQ(o.plugin, "./x.so");
+  EXPECT_EQ(o.input, "-");
+  EXPECT_EQ(o.output, "-odd-name");
+  EXPECT_EQ(o.threads, 0);
+  EXPECT_EQ(o.cpu, "auto");
+  EXPECT_FALSE(o.input_format.has_value());
+  const Options f = ParseOptions({"--format", "png", "velour", "a", "b"});
+  EXPECT_EQ(f.input_format, io::Format::kPng);
+  EXPECT_EQ(f.output_format, io::Format::kPng);
+  EXPECT_TRUE(ParseOptions({"--list", "deblock"}).list);
+  EXPECT_TRUE(ParseOptions({"--help"}).help);
+}
+
+TEST(Options, MistakesNameTheArgument) {
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{}, "missing PLUGIN"},
+      {{"velour"}, "missing INPUT and OUTPUT"},
+      {{"velour", "a"}, "missing OUTPUT"},
+      {{"velour", "a", "b", "c"}, "unexpected argument 'c'"},
+      {{"--list", "velour", "a"}, "unexpected argument 'a'"},
+      {{"--bogus", "velour", "a", "b"}, "unknown option '--bogus'"},
+      {{"-t", "quant", "velour", "a", "b"}, "-t: expected NAME=VALUE, got 'quant'"},
+      {{"-t", "=3", "velour", "a", "b"}, "expected NAME=VALUE"},
+      {{"-t", "quant=x", "velour", "a", "b"}, "track bar 'quant': 'x' is not a whole number"},
+      {{"-t", "quant=99999999999", "velour", "a", "b"}, "is outside"},
+      {{"-j", "0", "velour", "a", "b"}, "-j: 0 is outside 1..256"},
+      {{"--threads"}, "--threads needs a value"},
+      {{"--serial=1", "velour", "a", "b"}, "--serial takes no value"},
+      {{"--size", "640", "velour", "a", "b"}, "--size: expected WxH, got '640'"},
+      {{"--size", "0x480", "velour", "a", "b"}, "--size width: 0 is outside"},
+      {{"--size", "64x4k", "velour", "a", "b"}, "--size height: '4k' is not a whole number"},
+      {{"--format", "avi", "velour", "a", "b"}, "unknown format 'avi'"},
+      {{"--cpu=avx512", "velour", "a", "b"}, "--cpu: unknown tier 'avx512'"},
+      {{"--compare", "-", "velour", "a", "b"}, "--compare needs a file name"},
+  };
+  for (const auto& c : cases) {
+    const std::string message = UsageErrorOf(c.args);
+    EXPECT_NE(message.find(c.message), std::string::npos) << "got: '" << message << "' wanted: " << c.message;
+  }
+}
+
+}  // namespace
