@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 GEN := -G Ninja
 
-.PHONY: all build deps test test-native test-asan test-tsan test-windows demo bench fuzz windows clean
+.PHONY: all build deps test test-native test-asan test-tsan test-windows test-fuzz demo bench fuzz windows clean
 
 all: build
 
@@ -23,7 +23,7 @@ build-tsan/.configured:
 	@touch $@
 
 test: deps
-	$(MAKE) test-native test-asan test-tsan test-windows
+	$(MAKE) test-native test-asan test-tsan test-windows test-fuzz
 
 test-native: build
 	ctest --test-dir build --output-on-failure -j$(JOBS)
@@ -51,6 +51,10 @@ bench: deps build
 
 fuzz: deps
 	scripts/fuzz --long
+
+# A short fixed number of runs of each fuzzer over its corpus.
+test-fuzz:
+	scripts/fuzz
 
 clean:
 	rm -rf build build-asan build-tsan build-win32 build-win64 build-fuzz out

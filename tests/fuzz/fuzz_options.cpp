@@ -1,0 +1,22 @@
+// The command line, NUL-separated arguments: parsed, or refused with a UsageError; nothing else.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/cli/options.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::vector<std::string> args(1);
+  for (size_t i = 0; i < size; ++i) {
+    if (data[i] == 0) args.emplace_back();
+    else args.back() += static_cast<char>(data[i]);
+  }
+  try {
+    const cli::Options o = cli::ParseOptions(args);
+    if (o.help) return 0;
+    if (o.plugin.empty() || o.threads < 0 || o.threads > 256 || (o.width == 0) != (o.height == 0)) __builtin_trap();
+    if (o.cpu != "c" && o.cpu != "sse2" && o.cpu != "avx2" && o.cpu != "auto") __builtin_trap();
+  } catch (const cli::UsageError&) {
+  }
+  return 0;
+}

@@ -1,0 +1,33 @@
+// PNG and JPEG decoders on any bytes; a decoded picture must encode and decode again.
+#include <cstdint>
+#include <cstdlib>
+#include <sstream>
+
+#include "tools/io/frame_io.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  io::ReaderOptions options;
+  options.max_pixels = 1 << 16;
+  for (io::Format format : {io::Format::kPng, io::Format::kJpeg}) {
+    std::istringstream in(bytes);
+    host::Frame f;
+    io::VideoInfo info;
+    try {
+      auto reader = io::OpenReader(format, in, "fuzz", options);
+      info = reader->info();
+      if (!reader->Read(f) || reader->Read(f)) std::abort();
+    } catch (const io::IoError&) {
+      continue;
+    }
+    if (f.w != info.w || f.h != info.h) std::abort();
+    std::ostringstream out;
+    auto writer = io::OpenWriter(format, out, info, "fuzz out", 50);
+    writer->Write(f);
+    writer->Finish();
+    std::istringstream again(out.str());
+    host::Frame g;
+    if (!io::OpenReader(format, again, "fuzz again", options)->Read(g) || g.w != f.w || g.h != f.h) std::abort();
+  }
+  return 0;
+}
