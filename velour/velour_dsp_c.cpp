@@ -63,3 +63,24 @@ void FilterBlockRow_C(const int16_t* luma, ptrdiff_t luma_stride, int16_t* acc, 
 }
 
 }  // namespace velour
+
+namespace velour {
+
+void LumaRow_C(const int16_t* y, int16_t* luma, int n) {
+  for (int x = 0; x < n; ++x) luma[x] = static_cast<int16_t>(y[3 * x] >> 4);
+}
+
+void SeedRow_C(const int16_t* luma, int16_t* acc, int n, int32_t weight) {
+  for (int x = 0; x < n; ++x) acc[x] = static_cast<int16_t>(luma[x] * weight);
+}
+
+void AddRow_C(const int16_t* luma, int16_t* acc, int n) {
+  for (int x = 0; x < n; ++x)
+    acc[x] = static_cast<int16_t>(static_cast<uint16_t>(acc[x]) + static_cast<uint16_t>(luma[x]));
+}
+
+void AverageRow_C(const int16_t* acc, int16_t* y, int n, int32_t weight) {
+  for (int x = 0; x < n; ++x) y[3 * x] = static_cast<int16_t>(int32_t{acc[x]} * 16 / weight);
+}
+
+}  // namespace velour
