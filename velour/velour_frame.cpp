@@ -4,6 +4,15 @@
 // recomputing the blocks that straddle a band edge and adding only their rows inside the band.
 // So no two workers write the same sample, and the sum per pixel is the same as when the passes
 // of a batch run side by side over the whole frame: additions modulo 65536 commute.
+//
+// Within a band the work goes down in strips of 8 rows. For each strip every pass filters the one
+// block row whose top row lies in the strip (its lower rows reach up to 7 rows into the next strip),
+// so once a strip is done its rows have all their contributions and go straight to the output,
+// while the 15 rows of luma and accumulator the passes touch stay in the cache.
+//
+// A worker also reads up to 7 rows of luma on either side of its band. Those rows are converted
+// in a first round (every worker converts the 7 rows at each end of its band); the rest of a band
+// is converted by its own worker as the strips reach it, before its edit rows are overwritten.
 #include <algorithm>
 
 #include "velour/velour.h"
@@ -16,6 +25,9 @@ namespace {
 using host::FrameInfo;
 using host::HostFilter;
 using host::YcPixel;
+
+constexpr int kStrip = 8;
+constexpr int kHalo = 7;  // rows a block reaches past its top row
 
 struct FrameJob {
   const VelourDsp* dsp;
@@ -30,6 +42,9 @@ inline int16_t* LumaRow(const FrameInfo* fi, int y) {
   return reinterpret_cast<int16_t*>(fi->temp + static_cast<ptrdiff_t>(y) * fi->stride);
 }
 inline int16_t* AccRow(const FrameInfo* fi, int y) { return LumaRow(fi, y) + fi->w; }
+inline int16_t* EditY(const FrameInfo* fi, int y) {
+  return &fi->edit[static_cast<ptrdiff_t>(y) * fi->stride].y;
+}
 inline ptrdiff_t PlaneStride(const FrameInfo* fi) { return static_cast<ptrdiff_t>(fi->stride) * 3; }
 
 inline void BandOf(const FrameInfo* fi, int index, int count, int* r0, int* r1) {
@@ -37,7 +52,7 @@ inline void BandOf(const FrameInfo* fi, int index, int count, int* r0, int* r1) 
   *r1 = static_cast<int>(int64_t{fi->h} * (index + 1) / count);
 }
 
-void AddLuma(const int16_t* luma, int16_t* acc, int x0, int x1) {
+inline void AddLuma(const int16_t* luma, int16_t* acc, int x0, int x1) {
   for (int x = x0; x < x1; ++x)
     acc[x] = static_cast<int16_t>(static_cast<uint16_t>(acc[x]) + static_cast<uint16_t>(luma[x]));
 }
@@ -58,47 +73,57 @@ int32_t CountWorkers(HostFilter* filter) {
   return t;
 }
 
-AUF_HOST_ENTRY void AUF_CDECL PrepareWorker(int index, int count, void* param1, void*) {
+// The rows other workers read: the first and last kHalo rows of the band.
+AUF_HOST_ENTRY void AUF_CDECL EdgeLumaWorker(int index, int count, void* param1, void*) {
   const FrameJob* job = static_cast<const FrameJob*>(param1);
   const FrameInfo* fi = job->frame;
   int r0, r1;
   BandOf(fi, index, count, &r0, &r1);
-  for (int y = r0; y < r1; ++y) {
-    const YcPixel* src = fi->edit + static_cast<ptrdiff_t>(y) * fi->stride;
-    int16_t* luma = LumaRow(fi, y);
-    int16_t* acc = AccRow(fi, y);
-    for (int x = 0; x < fi->w; ++x) {
-      const int16_t v = static_cast<int16_t>(src[x].y >> 4);
-      luma[x] = v;
-      acc[x] = static_cast<int16_t>(v * job->zero_weight);
-    }
-  }
+  const int top_end = std::min(r0 + kHalo, r1);
+  for (int y = r0; y < top_end; ++y) job->dsp->LumaRow(EditY(fi, y), LumaRow(fi, y), fi->w);
+  for (int y = std::max(r1 - kHalo, top_end); y < r1; ++y) job->dsp->LumaRow(EditY(fi, y), LumaRow(fi, y), fi->w);
 }
 
-void PassOverBand(const FrameJob* job, int s, int r0, int r1) {
-  const FrameInfo* fi = job->frame;
-  const int w = fi->w, h = fi->h;
-  const int dx = ShiftTable[s][0], dy = ShiftTable[s][1];
-  const int kx = dx < w - 8 ? (w - 8 - dx + 7) / 8 : 0;
-  const int ky = dy < h - 8 ? (h - 8 - dy + 7) / 8 : 0;
-  const int ex = dx + 8 * kx, ey = dy + 8 * ky;
-  const ptrdiff_t ps = PlaneStride(fi);
+struct PassGeometry {
+  int dx, dy, kx, ex, ey;
+};
 
-  if (kx > 0) {
-    int y0 = r0 <= dy ? dy : dy + (r0 - dy) / 8 * 8;
-    for (; y0 < ey && y0 < r1; y0 += 8) {
-      const int i0 = std::max(r0 - y0, 0), i1 = std::min(r1 - y0, 8);
-      job->dsp->FilterBlockRow(LumaRow(fi, y0) + dx, ps, AccRow(fi, y0) + dx, ps, kx, i0, i1, job->steps);
+// Pass geometry for shift index s: blocks at x = dx + 8i < w - 8 and y = dy + 8j < h - 8; the
+// processed area ends at column ex and row ey.
+PassGeometry GeometryOf(const FrameInfo* fi, int s) {
+  PassGeometry g;
+  g.dx = ShiftTable[s][0];
+  g.dy = ShiftTable[s][1];
+  g.kx = g.dx < fi->w - 8 ? (fi->w - 8 - g.dx + 7) / 8 : 0;
+  const int ky = g.dy < fi->h - 8 ? (fi->h - 8 - g.dy + 7) / 8 : 0;
+  g.ex = g.dx + 8 * g.kx;
+  g.ey = g.dy + 8 * ky;
+  return g;
+}
+
+// One pass over the band rows [r0, r1) for the block rows with top row in [lo, hi) and the
+// border samples of rows [s0, s1).
+void PassOverStrip(const FrameJob* job, const PassGeometry& g, int r0, int r1, int lo, int hi, int s0, int s1) {
+  const FrameInfo* fi = job->frame;
+  const VelourDsp& dsp = *job->dsp;
+  const int w = fi->w;
+  const ptrdiff_t ps = PlaneStride(fi);
+  if (g.kx > 0) {
+    int y = std::max(lo, g.dy);
+    y = g.dy + (y - g.dy + 7) / 8 * 8;
+    for (; y < hi && y < g.ey; y += 8) {
+      const int i0 = std::max(r0 - y, 0), i1 = std::min(r1 - y, 8);
+      dsp.FilterBlockRow(LumaRow(fi, y) + g.dx, ps, AccRow(fi, y) + g.dx, ps, g.kx, i0, i1, job->steps);
     }
   }
-  for (int y = r0; y < r1; ++y) {
+  for (int y = s0; y < s1; ++y) {
     const int16_t* luma = LumaRow(fi, y);
     int16_t* acc = AccRow(fi, y);
-    if (y < dy || y >= ey || kx == 0) {
-      AddLuma(luma, acc, 0, w);
+    if (y < g.dy || y >= g.ey || g.kx == 0) {
+      dsp.AddRow(luma, acc, w);
     } else {
-      AddLuma(luma, acc, 0, std::min(dx, w));
-      AddLuma(luma, acc, ex, w);
+      AddLuma(luma, acc, 0, std::min(g.dx, w));
+      AddLuma(luma, acc, g.ex, w);
     }
   }
 }
@@ -106,13 +131,27 @@ void PassOverBand(const FrameJob* job, int s, int r0, int r1) {
 AUF_HOST_ENTRY void AUF_CDECL BandWorker(int index, int count, void* param1, void*) {
   const FrameJob* job = static_cast<const FrameJob*>(param1);
   const FrameInfo* fi = job->frame;
+  const VelourDsp& dsp = *job->dsp;
+  const int w = fi->w;
   int r0, r1;
   BandOf(fi, index, count, &r0, &r1);
-  for (int s = 0; s < job->passes; ++s) PassOverBand(job, s, r0, r1);
-  for (int y = r0; y < r1; ++y) {
-    YcPixel* dst = fi->edit + static_cast<ptrdiff_t>(y) * fi->stride;
-    const int16_t* acc = AccRow(fi, y);
-    for (int x = 0; x < fi->w; ++x) dst[x].y = AverageSample(acc[x], job->weight);
+  if (r0 >= r1) return;
+
+  PassGeometry geometry[64];
+  for (int s = 0; s < job->passes; ++s) geometry[s] = GeometryOf(fi, s);
+
+  int luma_done = std::min(r0 + kHalo, r1);       // rows [r0, luma_done) converted
+  const int luma_tail = std::max(r1 - kHalo, luma_done);  // rows from here on converted too
+  int seeded = r0;
+  for (int s0 = r0; s0 < r1; s0 += kStrip) {
+    const int s1 = std::min(s0 + kStrip, r1);
+    const int reach = std::min(s1 + kHalo, r1);
+    for (; luma_done < std::min(reach, luma_tail); ++luma_done) dsp.LumaRow(EditY(fi, luma_done), LumaRow(fi, luma_done), w);
+    for (; seeded < reach; ++seeded) dsp.SeedRow(LumaRow(fi, seeded), AccRow(fi, seeded), w, job->zero_weight);
+    // The first strip also takes the blocks that start in the band above and reach into this one.
+    const int lo = s0 == r0 ? r0 - kHalo : s0;
+    for (int s = 0; s < job->passes; ++s) PassOverStrip(job, geometry[s], r0, r1, lo, s1, s0, s1);
+    for (int y = s0; y < s1; ++y) dsp.AverageRow(AccRow(fi, y), EditY(fi, y), w, job->weight);
   }
 }
 
@@ -132,7 +171,7 @@ int ProcessFrameWith(const VelourDsp& dsp, HostFilter* filter, FrameInfo* frame)
   ScaleStepTable(job.steps, v[kTrackQuant]);
   if (frame->w <= 0 || frame->h <= 0) return 1;
 
-  RunOnWorkers(filter, &PrepareWorker, &job);
+  RunOnWorkers(filter, &EdgeLumaWorker, &job);
   RunOnWorkers(filter, &BandWorker, &job);
   return 1;
 }

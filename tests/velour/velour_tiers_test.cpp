@@ -1,0 +1,97 @@
+// Whole frames through the filter record of each forced tier, with 1, 2, 3 and 8 workers, bit for
+// bit against the reference, in guarded planes.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "host/cpu.h"
+#include "host/plugin_host.h"
+#include "tests/support/test_support.h"
+#include "velour/velour.h"
+
+namespace {
+
+using testsupport::GuardedFrame;
+using testsupport::Rng;
+
+struct Tier {
+  const char* name;
+  host::CpuFlags flags;
+};
+const Tier kTiers[] = {{"c", 0}, {"sse2", host::kCpuSse2}, {"avx2", host::kCpuSse2 | host::kCpuAvx2}};
+
+class VelourTierFrameTest : public ::testing::TestWithParam<Tier> {
+ protected:
+  void SetUp() override {
+    if ((host::DetectCpuFlags() & GetParam().flags) != GetParam().flags) GTEST_SKIP() << "CPU lacks " << GetParam().name;
+  }
+};
+
+std::string TierName(const ::testing::TestParamInfo<Tier>& info) { return info.param.name; }
+void PrintTo(const Tier& t, std::ostream* os) { *os << t.name; }
+
+enum class Content { kLuma12Bit, kFullRange, kMixed };
+
+void Fill(GuardedFrame& f, Content content, Rng& rng) {
+  for (int y = 0; y < f.h; ++y)
+    for (int x = 0; x < f.w; ++x) {
+      int v;
+      switch (content) {
+        case Content::kLuma12Bit: v = rng.Uniform(0, 4095); break;
+        case Content::kFullRange: v = rng.Uniform(-32768, 32767); break;
+        default: v = (x / 8 + y / 8) % 3 == 0 ? rng.Uniform(-32768, 32767) : rng.Uniform(0, 4095);  // blocks of both paths
+      }
+      f.edit.at(x, y) = {static_cast<int16_t>(v), static_cast<int16_t>(x - y), static_cast<int16_t>(x * y)};
+      f.temp.at(x, y) = {static_cast<int16_t>(rng.Uniform(-32768, 32767)), 1, 2};
+    }
+}
+
+std::string RunFrame(host::CpuFlags flags, int w, int h, int stride, int threads, const int32_t* tracks, Content content,
+                     uint64_t seed) {
+  GuardedFrame plug(w, h, stride, seed % 2 == 1), ref(w, h, stride, true);
+  Rng a(seed), b(seed);
+  Fill(plug, content, a);
+  Fill(ref, content, b);
+  host::WorkerPool pool(threads, false);
+  host::FilterHost fh(velour::VelourFilterTableForTier(flags), &pool);
+  for (int i = 0; i < 4; ++i) fh.SetTrackUnchecked(i, tracks[i]);
+  host::FrameInfo fi = plug.Info();
+  if (fh.Process(&fi) != 1) return "ProcessFrame did not return 1";
+  host::FrameInfo rfi = ref.Info();
+  velour::ReferenceProcessFrame(&rfi, tracks, threads);
+  if (auto c = plug.edit.CheckCanaries(); !c.empty()) return "edit plane: " + c;
+  if (auto c = plug.temp.CheckCanaries(); !c.empty()) return "temp plane: " + c;
+  // The reference leaves chroma alone too, so the whole pixels must agree.
+  return testsupport::DiffPictures(testsupport::Picture(ref.edit.data(), w, h, stride),
+                                   testsupport::Picture(plug.edit.data(), w, h, stride), w, h);
+}
+
+TEST_P(VelourTierFrameTest, MatchesReferenceForEveryWorkerCount) {
+  const uint32_t seed = testsupport::TestSeed();
+  Rng rng(seed);
+  const int thread_counts[] = {1, 2, 3, 8};
+  for (int iter = 0; iter < 40; ++iter) {
+    // Shapes around the 8-pixel grid and the vector widths (16 samples = 2 blocks), bands of
+    // fewer rows than a block reaches, and one wide frame.
+    int w, h;
+    switch (iter % 5) {
+      case 0: w = rng.Uniform(1, 24), h = rng.Uniform(1, 24); break;
+      case 1: w = 8 * rng.Uniform(2, 9) + rng.Uniform(0, 1), h = 8 * rng.Uniform(2, 6) + rng.Uniform(0, 1); break;
+      case 2: w = rng.Uniform(17, 90), h = rng.Uniform(9, 40); break;
+      case 3: w = rng.Uniform(25, 70), h = rng.Uniform(60, 120); break;
+      default: w = 333, h = 47;
+    }
+    const int stride = w + (iter % 3 == 0 ? 0 : rng.Uniform(1, 7));
+    const int threads = thread_counts[iter % 4];
+    int32_t tracks[4] = {rng.Uniform(1, 31), rng.Uniform(1, 64), rng.Uniform(0, 4), rng.Uniform(0, 64)};
+    if (iter % 6 == 0) tracks[0] = 1, tracks[1] = 8, tracks[2] = 3, tracks[3] = 0;  // the defaults
+    const Content content = iter % 3 == 0 ? Content::kLuma12Bit : iter % 3 == 1 ? Content::kMixed : Content::kFullRange;
+    ASSERT_EQ(RunFrame(GetParam().flags, w, h, stride, threads, tracks, content, seed + iter), "")
+        << w << "x" << h << " stride " << stride << " T=" << threads << " tracks " << tracks[0] << "," << tracks[1]
+        << "," << tracks[2] << "," << tracks[3] << " seed " << seed << " iter " << iter;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Isa, VelourTierFrameTest, ::testing::ValuesIn(kTiers), TierName);
+
+}  // namespace
