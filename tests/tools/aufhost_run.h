@@ -2,6 +2,7 @@
 // Runs aufhost as a separate process through pipes, and makes test clips for it.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,9 +31,10 @@ struct Result {
 };
 
 // Runs aufhost with `args`. `feed` writes its stdin (then it is closed); `sink` receives its stdout
-// as it arrives (else it is collected in Result::out).
+// as it arrives (else it is collected in Result::out); `started` learns its process id first.
 inline Result RunAufhost(const std::vector<std::string>& args, const std::function<void(int)>& feed = {},
-           const std::function<void(const char*, size_t)>& sink = {}) {
+                         const std::function<void(const char*, size_t)>& sink = {},
+                         const std::function<void(pid_t)>& started = {}) {
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) std::abort();
   const pid_t pid = fork();
@@ -50,6 +52,7 @@ inline Result RunAufhost(const std::vector<std::string>& args, const std::functi
   close(in_pipe[0]);
   close(out_pipe[1]);
   close(err_pipe[1]);
+  if (started) started(pid);
   std::thread feeder([&] {
     if (feed) feed(in_pipe[1]);
     close(in_pipe[1]);

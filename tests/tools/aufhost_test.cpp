@@ -133,6 +133,7 @@ TEST(Aufhost, ErrorsLeaveNoOutput) {
       {{"velour", dir / "trunc.y4m", dir / "keep.y4m"}, "trunc.y4m: frame 2: truncated", 1},
       {{"velour", dir / "trunc.y4m", dir / "out.y4m", "--compare", dir / "cmp.png"}, "truncated", 1},
       {{"velour", dir / "good.y4m", dir / "no/such/dir/out.y4m"}, "no/such/dir/out.y4m: cannot create", 1},
+      {{"--size", "16x15", "velour", dir / "good.y4m", dir / "out.y4m"}, "frame size 16x16 does not match --size 16x15", 1},
   };
   const std::vector<std::string> before = dir.Files();
   for (const auto& c : cases) {
@@ -149,6 +150,27 @@ TEST(Aufhost, ErrorsLeaveNoOutput) {
     EXPECT_EQ(dir.Files(), before);
   }
   EXPECT_EQ(ReadFile(dir / "keep.y4m"), "previous contents");
+}
+
+TEST(Aufhost, InterruptedRunsRemoveTheirTemporaryFile) {
+  TempDir dir;
+  const std::string clip = Y4mClip(16, 16, "444", 1, 4);
+  pid_t child = 0;
+  bool saw_temporary = false;
+  const Result r = RunAufhost(
+      {"velour", "-", dir / "out.y4m"},
+      [&](int fd) {
+        WriteFd(fd, clip);  // one frame, then the input stays open
+        for (int i = 0; i < 500 && !saw_temporary; ++i) {
+          saw_temporary = !dir.Files().empty();
+          usleep(10000);
+        }
+        kill(child, SIGTERM);
+      },
+      {}, [&](pid_t pid) { child = pid; });
+  EXPECT_TRUE(saw_temporary);
+  EXPECT_EQ(r.status, 128 + SIGTERM);
+  EXPECT_EQ(dir.Files(), std::vector<std::string>{});
 }
 
 TEST(Aufhost, APipeStopsAtTheLastWholeFrame) {

@@ -131,6 +131,9 @@ int Run(const cli::Options& o) {
   read_options.h = o.height;
   std::unique_ptr<io::FrameReader> reader = io::OpenReader(in_format, *in, in_name, read_options);
   const io::VideoInfo& info = reader->info();
+  if (o.width > 0 && (o.width != info.w || o.height != info.h))
+    throw io::IoError(in_name + ": frame size " + std::to_string(info.w) + "x" + std::to_string(info.h) +
+                      " does not match --size " + std::to_string(o.width) + "x" + std::to_string(o.height));
 
   std::unique_ptr<cli::OutputFile> file_out;
   std::ostream* out = &std::cout;
@@ -171,6 +174,7 @@ int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   // A closed pipe downstream becomes a write error with a message, not a silent death.
   std::signal(SIGPIPE, SIG_IGN);
+  cli::RemoveTemporariesOnSignals();
   cli::Options options;
   try {
     options = cli::ParseOptions(std::vector<std::string>(argv + 1, argv + argc));

@@ -21,6 +21,10 @@ class OutputFile {
   std::string temp_;
   std::ofstream stream_;
   bool committed_ = false;
+  int slot_ = -1;
 };
+
+// Interrupted or terminated, aufhost removes its temporary files before it dies.
+void RemoveTemporariesOnSignals();
 
 }  // namespace cli
