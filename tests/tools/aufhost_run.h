@@ -30,9 +30,10 @@ struct Result {
   std::string err;
 };
 
-// Runs aufhost with `args`. `feed` writes its stdin (then it is closed); `sink` receives its stdout
+// Runs `program` with `args`. `feed` writes its stdin (then it is closed); `sink` receives its stdout
 // as it arrives (else it is collected in Result::out); `started` learns its process id first.
-inline Result RunAufhost(const std::vector<std::string>& args, const std::function<void(int)>& feed = {},
+inline Result RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::function<void(int)>& feed = {},
                          const std::function<void(const char*, size_t)>& sink = {},
                          const std::function<void(pid_t)>& started = {}) {
   int in_pipe[2], out_pipe[2], err_pipe[2];
@@ -43,7 +44,7 @@ inline Result RunAufhost(const std::vector<std::string>& args, const std::functi
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
     for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
-    std::vector<char*> argv{const_cast<char*>(kAufhost.c_str())};
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     execv(argv[0], argv.data());
@@ -77,6 +78,12 @@ inline Result RunAufhost(const std::vector<std::string>& args, const std::functi
   waitpid(pid, &status, 0);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return r;
+}
+
+inline Result RunAufhost(const std::vector<std::string>& args, const std::function<void(int)>& feed = {},
+                         const std::function<void(const char*, size_t)>& sink = {},
+                         const std::function<void(pid_t)>& started = {}) {
+  return RunProgram(kAufhost, args, feed, sink, started);
 }
 
 inline void WriteFd(int fd, const std::string& data) {
