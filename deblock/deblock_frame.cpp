@@ -1,13 +1,13 @@
 // The frame driver the host calls: one RunOnWorkers call, a wavefront over the grid rows.
 //
-// The result is defined as one thread filtering the grid rows of the
-// band partition for T, band 0's rows, then band 1's, ..., in order. Call that sequence of grid
-// rows k = 0, 1, ..., K-1 with rows y_k; y_k strictly increases with k, and y_k - y_(k-1) <= 4
-// (a band's rows are 4 apart; the next non-empty band starts at the end of the previous one, at
-// most 4 rows below its last grid row). That chain is the whole difficulty: grid row k reads
-// (rows y-3 .. y+2 of its horizontal edges) what grid row k-1 wrote (rows y'-2 .. y'+3), so a band
-// cannot start before the band above has filtered its last row, and one worker per band would run
-// one after another. The parallelism is along the row instead.
+// The result is defined as one thread filtering the grid rows of the band partition for T in
+// order: band 0's rows, then band 1's, and so on. Call that sequence of grid rows k = 0 .. K-1,
+// at rows y_k; y_k strictly increases with k, and y_k - y_(k-1) <= 4 (a band's rows are 4 apart;
+// the next non-empty band starts where the previous one ends, at most 4 rows below its last grid
+// row). That chain is the whole difficulty: grid row k reads (rows y-3 .. y+2 of its horizontal
+// edges) what grid row k-1 wrote (rows y'-2 .. y'+3), so a band cannot start before the band
+// above has filtered its last row, and one worker per band would run one after another. The
+// parallelism is along the row instead.
 //
 // Each grid row is cut into segments of grid columns, s = 0 .. S-1; segment s holds the grid
 // points x in [X0, X1) and filters their horizontal edges, then their vertical edges (a reordering
@@ -29,8 +29,9 @@
 // Progress lives in a ring of kRing slots on ProcessFrame's stack: slot k % kRing belongs to row k,
 // and holds (k mod 2^16) << 16 | segments done, so a reader never mistakes the previous row of the
 // slot (k - kRing) for row k. Row k takes over its slot only after row k-kRing+1 is done: then row
-// k-kRing (the slot's last owner) and row k-kRing+1 (its only reader) no longer use it. At most
-// kRing-1 rows are in flight.
+// k-kRing (the slot's last owner) and row k-kRing+1 (which waited on its progress) no longer use
+// it, and row k-1 (which read it for its own take-over) has done so before row k's first segment
+// can start. At most kRing-1 rows are in flight.
 #include <algorithm>
 #include <atomic>
 #include <thread>
@@ -61,7 +62,7 @@ struct FrameJob {
   HostFilter* filter;
   std::atomic<int32_t> next_row;
   int32_t segment_columns;  // grid columns per segment
-  int32_t segments;  // S, at most 65535
+  int32_t segments;  // S, at most kTargetSegments: fits the 16-bit count of a slot
   ProgressSlot slots[kRing];
 };
 
