@@ -1,19 +1,21 @@
-// The frame driver the host calls. Working luma and the accumulator live as two contiguous 16-bit
-// rows inside each row of the temp plane (4 of its 6 bytes per pixel), so no memory is allocated.
+// The frame driver the host calls. No memory is allocated: working luma and the accumulator live
+// as 16-bit lines inside the rows of the temp plane (a temp row has room for three lines of w).
 // The frame's rows are split into one band per worker; a worker runs every pass over its own band,
 // recomputing the blocks that straddle a band edge and adding only their rows inside the band.
 // So no two workers write the same sample, and the sum per pixel is the same as when the passes
 // of a batch run side by side over the whole frame: additions modulo 65536 commute.
 //
-// Within a band the work goes down in strips of 8 rows. For each strip every pass filters the one
-// block row whose top row lies in the strip (its lower rows reach up to 7 rows into the next strip),
+// Within a band the work goes down in strips of rows. For each strip every pass filters the block
+// rows whose top row lies in the strip (their lower rows reach up to 7 rows into the next strip),
 // so once a strip is done its rows have all their contributions and go straight to the output,
-// while the 15 rows of luma and accumulator the passes touch stay in the cache.
+// while the rows the passes touch stay in the cache.
 //
 // A worker also reads up to 7 rows of luma on either side of its band. Those rows are converted
-// in a first round (every worker converts the 7 rows at each end of its band); the rest of a band
-// is converted by its own worker as the strips reach it, before its edit rows are overwritten.
+// in a first round (every worker converts the 7 rows at each end of its band, into temp row y for
+// row y); the rest of a band is converted by its own worker as the strips reach it, before its
+// edit rows are overwritten.
 #include <algorithm>
+#include <cstring>
 
 #include "velour/velour.h"
 #include "velour/velour_dsp.h"
@@ -101,58 +103,109 @@ PassGeometry GeometryOf(const FrameInfo* fi, int s) {
   return g;
 }
 
-// One pass over the band rows [r0, r1) for the block rows with top row in [lo, hi) and the
-// border samples of rows [s0, s1).
-void PassOverStrip(const FrameJob* job, const PassGeometry& g, int r0, int r1, int lo, int hi, int s0, int s1) {
-  const FrameInfo* fi = job->frame;
+// 16-bit lines `stride` samples apart, line k at base + k * stride.
+struct Lines {
+  int16_t* base;
+  ptrdiff_t stride;
+  int16_t* operator[](ptrdiff_t k) const { return base + k * stride; }
+};
+
+// One pass for the block rows with top row in [lo, s1) and the border samples of rows [s0, s1),
+// adding only into band rows [r0, r1). Row y's luma is luma[y - origin] (upper[y - upper_origin]
+// for blocks that start above s0) and its accumulator acc[y - origin].
+void PassOverStrip(const FrameJob* job, const PassGeometry& g, int r0, int r1, int lo, int s0, int s1, const Lines& upper,
+                   int upper_origin, const Lines& luma, const Lines& acc, int origin) {
   const VelourDsp& dsp = *job->dsp;
-  const int w = fi->w;
-  const ptrdiff_t ps = PlaneStride(fi);
+  const int w = job->frame->w;
   if (g.kx > 0) {
     int y = std::max(lo, g.dy);
     y = g.dy + (y - g.dy + 7) / 8 * 8;
-    for (; y < hi && y < g.ey; y += 8) {
+    for (; y < s1 && y < g.ey; y += 8) {
       const int i0 = std::max(r0 - y, 0), i1 = std::min(r1 - y, 8);
-      dsp.FilterBlockRow(LumaRow(fi, y) + g.dx, ps, AccRow(fi, y) + g.dx, ps, g.kx, i0, i1, job->steps);
+      const bool above = y < s0;
+      const int16_t* src = above ? upper[y - upper_origin] : luma[y - origin];
+      dsp.FilterBlockRow(src + g.dx, above ? upper.stride : luma.stride, acc[y - origin] + g.dx, acc.stride, g.kx, i0, i1, job->steps);
     }
   }
   for (int y = s0; y < s1; ++y) {
-    const int16_t* luma = LumaRow(fi, y);
-    int16_t* acc = AccRow(fi, y);
+    const int16_t* l = luma[y - origin];
+    int16_t* a = acc[y - origin];
     if (y < g.dy || y >= g.ey || g.kx == 0) {
-      dsp.AddRow(luma, acc, w);
+      dsp.AddRow(l, a, w);
     } else {
-      AddLuma(luma, acc, 0, std::min(g.dx, w));
-      AddLuma(luma, acc, g.ex, w);
+      AddLuma(l, a, 0, std::min(g.dx, w));
+      AddLuma(l, a, g.ex, w);
     }
   }
 }
 
-AUF_HOST_ENTRY void AUF_CDECL BandWorker(int index, int count, void* param1, void*) {
-  const FrameJob* job = static_cast<const FrameJob*>(param1);
+// Any band: luma and accumulator of row y stay in temp row y.
+void DirectBand(const FrameJob* job, const PassGeometry* geometry, int r0, int r1) {
   const FrameInfo* fi = job->frame;
   const VelourDsp& dsp = *job->dsp;
   const int w = fi->w;
-  int r0, r1;
-  BandOf(fi, index, count, &r0, &r1);
-  if (r0 >= r1) return;
-
-  PassGeometry geometry[64];
-  for (int s = 0; s < job->passes; ++s) geometry[s] = GeometryOf(fi, s);
-
-  int luma_done = std::min(r0 + kHalo, r1);       // rows [r0, luma_done) converted
+  const Lines luma{LumaRow(fi, 0), PlaneStride(fi)}, acc{AccRow(fi, 0), PlaneStride(fi)};
+  int luma_done = std::min(r0 + kHalo, r1);               // rows [r0, luma_done) converted
   const int luma_tail = std::max(r1 - kHalo, luma_done);  // rows from here on converted too
   int seeded = r0;
   for (int s0 = r0; s0 < r1; s0 += kStrip) {
     const int s1 = std::min(s0 + kStrip, r1);
     const int reach = std::min(s1 + kHalo, r1);
-    for (; luma_done < std::min(reach, luma_tail); ++luma_done) dsp.LumaRow(EditY(fi, luma_done), LumaRow(fi, luma_done), w);
-    for (; seeded < reach; ++seeded) dsp.SeedRow(LumaRow(fi, seeded), AccRow(fi, seeded), w, job->zero_weight);
+    for (; luma_done < std::min(reach, luma_tail); ++luma_done) dsp.LumaRow(EditY(fi, luma_done), luma[luma_done], w);
+    for (; seeded < reach; ++seeded) dsp.SeedRow(luma[seeded], acc[seeded], w, job->zero_weight);
     // The first strip also takes the blocks that start in the band above and reach into this one.
     const int lo = s0 == r0 ? r0 - kHalo : s0;
-    for (int s = 0; s < job->passes; ++s) PassOverStrip(job, geometry[s], r0, r1, lo, s1, s0, s1);
-    for (int y = s0; y < s1; ++y) dsp.AverageRow(AccRow(fi, y), EditY(fi, y), w, job->weight);
+    for (int s = 0; s < job->passes; ++s) PassOverStrip(job, geometry[s], r0, r1, lo, s0, s1, luma, 0, luma, acc, 0);
+    for (int y = s0; y < s1; ++y) dsp.AverageRow(acc[y], EditY(fi, y), w, job->weight);
   }
+}
+
+// Bands of at least kWindowBand rows: the rows of a strip and the 7 below it live in a window of
+// kWindow lines of luma and of accumulator, kept in the temp rows right after the band's first 7
+// (which, like its last 7, hold luma that the neighbouring bands read). The window is reused for
+// every strip, so it stays in the cache and the temp plane costs no memory traffic; a strip moves
+// its last 7 lines to the top for the next one.
+constexpr int kWindowStrip = 16;
+constexpr int kWindow = kWindowStrip + kHalo;
+constexpr int kWindowBand = 2 * kHalo + kWindow;
+
+void WindowBand(const FrameJob* job, const PassGeometry* geometry, int r0, int r1) {
+  const FrameInfo* fi = job->frame;
+  const VelourDsp& dsp = *job->dsp;
+  const int w = fi->w, h = fi->h;
+  const size_t bytes = static_cast<size_t>(w) * sizeof(int16_t);
+  const Lines direct{LumaRow(fi, 0), PlaneStride(fi)};
+  const Lines wl{LumaRow(fi, r0 + kHalo), PlaneStride(fi)}, wa{AccRow(fi, r0 + kHalo), PlaneStride(fi)};
+  for (int s0 = r0; s0 < r1; s0 += kWindowStrip) {
+    const int s1 = std::min(s0 + kWindowStrip, r1);
+    int luma_from = s0, acc_from = s0;
+    if (s0 != r0) {
+      const int carry_luma = std::min(kHalo, h - s0), carry_acc = std::min(kHalo, r1 - s0);
+      for (int i = 0; i < carry_luma; ++i) std::memcpy(wl[i], wl[kWindowStrip + i], bytes);
+      for (int i = 0; i < carry_acc; ++i) std::memcpy(wa[i], wa[kWindowStrip + i], bytes);
+      luma_from += carry_luma;
+      acc_from += carry_acc;
+    }
+    for (int y = luma_from; y < std::min(s1 + kHalo, h); ++y) {
+      if (y >= r0 + kHalo && y < r1 - kHalo) dsp.LumaRow(EditY(fi, y), wl[y - s0], w);
+      else std::memcpy(wl[y - s0], direct[y], bytes);  // converted in the first round
+    }
+    for (int y = acc_from; y < std::min(s1 + kHalo, r1); ++y) dsp.SeedRow(wl[y - s0], wa[y - s0], w, job->zero_weight);
+    const int lo = s0 == r0 ? r0 - kHalo : s0;
+    for (int s = 0; s < job->passes; ++s) PassOverStrip(job, geometry[s], r0, r1, lo, s0, s1, direct, 0, wl, wa, s0);
+    for (int y = s0; y < s1; ++y) dsp.AverageRow(wa[y - s0], EditY(fi, y), w, job->weight);
+  }
+}
+
+AUF_HOST_ENTRY void AUF_CDECL BandWorker(int index, int count, void* param1, void*) {
+  const FrameJob* job = static_cast<const FrameJob*>(param1);
+  int r0, r1;
+  BandOf(job->frame, index, count, &r0, &r1);
+  if (r0 >= r1) return;
+  PassGeometry geometry[64];
+  for (int s = 0; s < job->passes; ++s) geometry[s] = GeometryOf(job->frame, s);
+  if (r1 - r0 >= kWindowBand) WindowBand(job, geometry, r0, r1);
+  else DirectBand(job, geometry, r0, r1);
 }
 
 int ProcessFrameWith(const VelourDsp& dsp, HostFilter* filter, FrameInfo* frame) {
