@@ -83,7 +83,10 @@ Plugin OpenPlugin(const cli::Options& o) {
 #endif
   }
   if (o.cpu != "auto") throw cli::UsageError("--cpu applies to the built-in velour and deblock only");
-  p.library = std::make_unique<host::PluginLibrary>(o.plugin);
+  // dlopen searches the library path for a bare name; a file in the current folder is meant here.
+  const bool bare = o.plugin.find('/') == std::string::npos;
+  p.library = std::make_unique<host::PluginLibrary>(bare && access(o.plugin.c_str(), F_OK) == 0 ? "./" + o.plugin
+                                                                                                 : o.plugin);
   p.table = p.library->table();
   return p;
 }
