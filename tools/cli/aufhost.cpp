@@ -160,12 +160,13 @@ int Run(const cli::Options& o) {
     progress.Update(frames, info.frame_count);
   }
   writer->Finish();
+  std::unique_ptr<cli::OutputFile> compare;
   if (!o.compare.empty() && frames > 0) {
-    cli::OutputFile compare(o.compare);
-    io::WriteComparePng(compare.stream(), before, after, info.chroma == io::Chroma::kMono, o.compare);
-    compare.Commit();
+    compare = std::make_unique<cli::OutputFile>(o.compare);
+    io::WriteComparePng(compare->stream(), before, after, info.chroma == io::Chroma::kMono, o.compare);
   }
   if (file_out) file_out->Commit();
+  if (compare) compare->Commit();
   progress.Done(frames);
   if (frames == 0 && !o.quiet) std::fprintf(stderr, "aufhost: %s: no frames\n", in_name.c_str());
   return 0;
