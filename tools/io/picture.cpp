@@ -200,7 +200,10 @@ bool DecodeJpegInto(const uint8_t* data, size_t size, int64_t max_pixels, Pictur
     case JCS_RGB: cinfo.out_color_space = JCS_RGB; break;
     default:
       jpeg_destroy_decompress(&cinfo);
-      std::snprintf(message, JMSG_LENGTH_MAX, "colour space %d is not supported (CMYK?)", int(cinfo.jpeg_color_space));
+      std::snprintf(message, JMSG_LENGTH_MAX, "%s pictures are not supported",
+                    cinfo.jpeg_color_space == JCS_CMYK   ? "CMYK"
+                    : cinfo.jpeg_color_space == JCS_YCCK ? "YCCK"
+                                                         : "four-component");
       return false;
   }
   if (int64_t{cinfo.image_width} * cinfo.image_height > max_pixels || cinfo.image_width > 65535 ||
