@@ -130,6 +130,7 @@ TEST(Aufhost, ErrorsLeaveNoOutput) {
       {{"velour", dir / "missing.y4m", dir / "out.y4m"}, "missing.y4m: cannot open for reading", 1},
       {{dir / "nothing.so", dir / "good.y4m", dir / "out.y4m"}, "cannot load plug-in '" + dir / "nothing.so", 1},
       {{NO_ENTRY_PLUGIN, dir / "good.y4m", dir / "out.y4m"}, "has no GetFilterTable export", 1},
+      {{dir / "junk.png", dir / "good.y4m", dir / "out.y4m"}, "cannot load plug-in '" + dir / "junk.png", 1},
       {{"-t", "bogus=1", "velour", dir / "good.y4m", dir / "out.y4m"},
        "has no track bar 'bogus' (it has: quant, n_shift, matrix, zero_weight)", 1},
       {{"-t", "quant=32", "velour", dir / "good.y4m", dir / "out.y4m"}, "track bar 'quant' of 'Velour for AviUtl' takes 1..31, not 32", 1},
