@@ -67,6 +67,7 @@ Timing Measure(int min_runs, double budget_ms, const std::function<void()>& setu
   return {t.front(), t[t.size() / 2], static_cast<int>(t.size())};
 }
 
+#if defined(BENCH_HAVE_IO)
 // Bilinear scale of the source's planes to kW x kH.
 host::Frame ScaleUp(const host::Frame& src) {
   host::Frame dst(kW, kH);
@@ -91,6 +92,8 @@ host::Frame ScaleUp(const host::Frame& src) {
   }
   return dst;
 }
+
+#endif
 
 bool LoadPhoto(const std::string& path, host::Frame* out) {
 #if defined(BENCH_HAVE_IO)
