@@ -2,6 +2,8 @@
 // 128-bit half holds one block, and every step works within the halves.
 #include <immintrin.h>
 
+#include <cstring>
+
 #include "velour/velour_dsp.h"
 #include "velour/x86/velour_x86.h"
 
@@ -63,20 +65,52 @@ struct StepVectors {
   alignas(32) uint16_t shift[128];
 };
 
+VELOUR_INLINE void Transpose(__m128i* r) {
+  const __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+  const __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+  const __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+  const __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+  const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+  const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+  const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+  const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+  r[0] = _mm_unpacklo_epi64(b0, b4), r[1] = _mm_unpackhi_epi64(b0, b4);
+  r[2] = _mm_unpacklo_epi64(b1, b5), r[3] = _mm_unpackhi_epi64(b1, b5);
+  r[4] = _mm_unpacklo_epi64(b2, b6), r[5] = _mm_unpackhi_epi64(b2, b6);
+  r[6] = _mm_unpacklo_epi64(b3, b7), r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// Natural 8x8 layout to the pair layout: vector i = column i of the block, in both halves.
+VELOUR_INLINE void StorePairLayout(const int16_t* natural, int16_t* out) {
+  __m128i r[8];
+#pragma GCC unroll 8
+  for (int i = 0; i < 8; ++i) r[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(natural + 8 * i));
+  Transpose(r);
+#pragma GCC unroll 8
+  for (int i = 0; i < 8; ++i) _mm256_store_si256(reinterpret_cast<__m256i*>(out + 16 * i), _mm256_broadcastsi128_si256(r[i]));
+}
+
 // Pair layout: lanes l and l + 8 of vector i take coefficient 8l + i (both blocks, transposed).
 // Block layout: vector i holds coefficients 16i .. 16i + 15 (four vectors). False when a step
 // lies outside the vector range. Entry 0 (the DC term, kept as it is) gets a harmless step.
 bool LoadSteps(const int16_t* steps, bool pairs, StepVectors* sv) {
+  alignas(16) int16_t q[64];
+  alignas(16) uint16_t mul[64], shift[64];
   for (int k = 0; k < 64; ++k) {
-    const int q = k == 0 ? 8 : steps[k];
-    if (!IsVectorStep(q)) return false;
-    const StepReciprocal rec = kStepReciprocals.entry[q];
-    const int at[2] = {pairs ? (k & 7) * 16 + (k >> 3) : k, pairs ? (k & 7) * 16 + (k >> 3) + 8 : k};
-    for (int a : at) {
-      sv->q[a] = static_cast<int16_t>(q);
-      sv->mul[a] = rec.mul;
-      sv->shift[a] = rec.shift;
-    }
+    const int s = k == 0 ? 8 : steps[k];
+    if (!IsVectorStep(s)) return false;
+    q[k] = static_cast<int16_t>(s);
+    mul[k] = kStepReciprocals.entry[s].mul;
+    shift[k] = kStepReciprocals.entry[s].shift;
+  }
+  if (pairs) {
+    StorePairLayout(q, sv->q);
+    StorePairLayout(reinterpret_cast<const int16_t*>(mul), reinterpret_cast<int16_t*>(sv->mul));
+    StorePairLayout(reinterpret_cast<const int16_t*>(shift), reinterpret_cast<int16_t*>(sv->shift));
+  } else {
+    std::memcpy(sv->q, q, sizeof q);
+    std::memcpy(sv->mul, mul, sizeof mul);
+    std::memcpy(sv->shift, shift, sizeof shift);
   }
   return true;
 }
