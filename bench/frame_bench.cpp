@@ -321,12 +321,17 @@ int main(int argc, char** argv) {
   const Filter deblock_filter = {"deblock", &deblock::DeblockFilterTableForTier, &deblock::ReferenceProcessFrame};
   const std::vector<Setting> deblock_settings = {{"defaults", {}}, {"quant 40", {{"quant", 40}}}};
 #endif
+  // --quick (the smoke test): every code path once, on the first picture at the defaults.
+  const size_t settings = o.quick ? 1 : 2;
   for (auto& [label, pic] : pictures) {
+    if (o.quick && &pic != &pictures.front().second) break;
     if (o.only.empty() || o.only == "velour")
-      for (const Setting& s : velour_settings) BenchFilter(o, velour_filter, s, label.c_str(), pic, cores, floor_ms, true);
+      for (size_t i = 0; i < settings; ++i)
+        BenchFilter(o, velour_filter, velour_settings[i], label.c_str(), pic, cores, floor_ms, true);
 #if defined(BENCH_HAVE_DEBLOCK)
     if (o.only.empty() || o.only == "deblock")
-      for (const Setting& s : deblock_settings) BenchFilter(o, deblock_filter, s, label.c_str(), pic, cores, floor_ms, false);
+      for (size_t i = 0; i < settings; ++i)
+        BenchFilter(o, deblock_filter, deblock_settings[i], label.c_str(), pic, cores, floor_ms, false);
 #endif
   }
 #if !defined(BENCH_HAVE_DEBLOCK)
