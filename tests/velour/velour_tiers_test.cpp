@@ -79,7 +79,7 @@ TEST_P(VelourTierFrameTest, MatchesReferenceForEveryWorkerCount) {
       case 1: w = 8 * rng.Uniform(2, 9) + rng.Uniform(0, 1), h = 8 * rng.Uniform(2, 6) + rng.Uniform(0, 1); break;
       case 2: w = rng.Uniform(17, 90), h = rng.Uniform(9, 40); break;
       case 3: w = rng.Uniform(25, 70), h = rng.Uniform(75, 160); break;
-      default: w = 333, h = 47;
+      default: w = iter % 2 ? 333 : 1921, h = iter % 2 ? 47 : 40;
     }
     const int stride = w + (iter % 3 == 0 ? 0 : rng.Uniform(1, 7));
     const int threads = thread_counts[iter % 4];
