@@ -48,23 +48,32 @@ struct Timing {
   double best;    // ms, the least disturbed run
   double median;  // ms
   int runs;
+  double cores;   // CPU time of the process / wall time, over all runs
 };
+
+double CpuMs() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  return (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
+}
 
 // Times fn (`setup` runs untimed before each call): at least min_runs calls, more while the total
 // stays within budget_ms, at most 25. Other processes only ever add time, so the best run is the
 // figure to compare; the median shows how much they added.
 Timing Measure(int min_runs, double budget_ms, const std::function<void()>& setup, const std::function<void()>& fn) {
   std::vector<double> t;
-  double total = 0;
+  double total = 0, cpu = 0;
   while (static_cast<int>(t.size()) < min_runs || (total < budget_ms && t.size() < 25)) {
     setup();
+    const double c0 = CpuMs();
     const auto a = Clock::now();
     fn();
     t.push_back(std::chrono::duration<double, std::milli>(Clock::now() - a).count());
+    cpu += CpuMs() - c0;
     total += t.back();
   }
   std::sort(t.begin(), t.end());
-  return {t.front(), t[t.size() / 2], static_cast<int>(t.size())};
+  return {t.front(), t[t.size() / 2], static_cast<int>(t.size()), total > 0 ? cpu / total : 0};
 }
 
 #if defined(BENCH_HAVE_IO)
@@ -139,8 +148,8 @@ struct Setting {
 };
 
 void PrintRow(const std::string& what, const Timing& t, const std::string& note = "") {
-  std::printf("  %-32s %9.2f ms %8.1f fps  %9.2f ms %3d   %s\n", what.c_str(), t.best, 1000.0 / t.best, t.median, t.runs,
-              note.c_str());
+  std::printf("  %-32s %9.2f ms %8.1f fps  %9.2f ms %3d %5.2f  %s\n", what.c_str(), t.best, 1000.0 / t.best, t.median,
+              t.runs, t.cores, note.c_str());
   std::fflush(stdout);
 }
 
@@ -160,7 +169,7 @@ std::string Ratio(double v, double target, bool at_least) {
 
 void BenchFilter(const Options& o, const Filter& f, const Setting& s, const char* picture, const host::Frame& src,
                  int cores, double floor_ms, bool is_velour) {
-  std::printf("\n%s %s, %s%*s best        fps     median runs\n", f.name, s.label, picture,
+  std::printf("\n%s %s, %s%*s best        fps     median runs cores\n", f.name, s.label, picture,
               static_cast<int>(std::max<size_t>(0, 28 - std::strlen(s.label) - std::strlen(picture))), "");
   const int runs = o.quick ? 1 : 5;
   const double budget = o.quick ? 0 : 1500;
@@ -206,6 +215,7 @@ void BenchFilter(const Options& o, const Filter& f, const Setting& s, const char
     if (threads == 2) best2 = tm.best;
   }
   if (cores <= 2) std::printf("  (the machine has %d cores: T=%d is the all-cores row)\n", cores, cores < 2 ? 1 : 2);
+  std::printf("  (cores: CPU time the process got per wall-clock time; below T, other processes held the rest)\n");
   if (is_velour) {
     std::printf("  best T=1 vs reference T=1 %s\n", Ratio(oracle / best1, 40, true).c_str());
     std::printf("  best T=2 vs best T=1      %s\n", Ratio(best1 / best2, 1.8, true).c_str());
