@@ -62,10 +62,6 @@ void FilterBlockRow_C(const int16_t* luma, ptrdiff_t luma_stride, int16_t* acc, 
   }
 }
 
-}  // namespace velour
-
-namespace velour {
-
 void LumaRow_C(const int16_t* y, int16_t* luma, int n) {
   for (int x = 0; x < n; ++x) luma[x] = static_cast<int16_t>(y[3 * x] >> 4);
 }
