@@ -1,5 +1,9 @@
 #include "deblock/deblock_dsp.h"
 
+#if defined(DEBLOCK_X86_SIMD)
+#include "deblock/x86/deblock_x86.h"
+#endif
+
 namespace deblock {
 
 void InitDeblockDsp(DeblockDsp& dsp, host::CpuFlags flags) {
@@ -7,7 +11,16 @@ void InitDeblockDsp(DeblockDsp& dsp, host::CpuFlags flags) {
   dsp.FilterVerticalEdge = FilterVerticalEdge_C;
   dsp.FilterHorizontalEdges = FilterHorizontalEdges_C;
   dsp.FilterVerticalEdges = FilterVerticalEdges_C;
+#if defined(DEBLOCK_X86_SIMD)
+  if (!(flags & host::kCpuSse2)) return;
+  dsp.FilterHorizontalEdges = FilterHorizontalEdges_SSE2;
+  dsp.FilterVerticalEdges = FilterVerticalEdges_SSE2;
+  if (!(flags & host::kCpuAvx2)) return;
+  dsp.FilterHorizontalEdges = FilterHorizontalEdges_AVX2;
+  dsp.FilterVerticalEdges = FilterVerticalEdges_AVX2;
+#else
   (void)flags;
+#endif
 }
 
 const DeblockDsp& DetectedDeblockDsp() {
