@@ -143,15 +143,29 @@ void FilterHorizontalEdges_SSE2(YcPixel* pix, ptrdiff_t stride, int count, int32
   int16_t* q = &pix->y;
   const ptrdiff_t rs = 3 * stride;
   const int n = 3 * count;
-  int i = 0;
-  for (; i + 8 <= n; i += 8) FilterRun8(q + i, rs, t);
-  if (i == n) return;
-  // The last n - i < 8 samples through a zeroed copy: nothing past the run is read or written.
+  if (n % 8 == 0) {
+    for (int i = 0; i < n; i += 8) FilterRun8(q + i, rs, t);
+    return;
+  }
+  if (n > 8) {
+    // The last 8 samples, filtered from the unfiltered rows and stored after the others: where
+    // they overlap the last whole vector, both give the same values.
+    int16_t* e = q + n - 8;
+    __m128i p1 = Load(e - 2 * rs), p0 = Load(e - rs), q0 = Load(e), q1 = Load(e + rs);
+    FilterLanes(Load(e - 3 * rs), p1, p0, q0, q1, Load(e + 2 * rs), t);
+    for (int i = 0; i + 8 <= n; i += 8) FilterRun8(q + i, rs, t);
+    Store(e - 2 * rs, p1);
+    Store(e - rs, p0);
+    Store(e, q0);
+    Store(e + rs, q1);
+    return;
+  }
+  // Fewer than 8 samples through a zeroed copy: nothing past the run is read or written.
   int16_t buf[6 * 8] = {};
-  const size_t bytes = sizeof(int16_t) * static_cast<size_t>(n - i);
-  for (int r = 0; r < 6; ++r) std::memcpy(buf + 8 * r, q + i + (r - 3) * rs, bytes);
+  const size_t bytes = sizeof(int16_t) * static_cast<size_t>(n);
+  for (int r = 0; r < 6; ++r) std::memcpy(buf + 8 * r, q + (r - 3) * rs, bytes);
   FilterRun8(buf + 3 * 8, 8, t);
-  for (int r = 1; r < 5; ++r) std::memcpy(q + i + (r - 3) * rs, buf + 8 * r, bytes);
+  for (int r = 1; r < 5; ++r) std::memcpy(q + (r - 3) * rs, buf + 8 * r, bytes);
 }
 
 void FilterVerticalEdges_SSE2(YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha, int32_t beta,
