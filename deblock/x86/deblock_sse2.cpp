@@ -99,35 +99,83 @@ DEBLOCK_INLINE __m128i LoadColumn(const YcPixel* a, const YcPixel* b) {
   return _mm_unpacklo_epi64(LoadPixel(a), LoadPixel(b));
 }
 
-DEBLOCK_INLINE void StoreColumn(YcPixel* a, YcPixel* b, __m128i v) {
-  const int32_t ycb = _mm_cvtsi128_si32(v);
-  std::memcpy(a, &ycb, 4);
-  a->cr = static_cast<int16_t>(_mm_extract_epi16(v, 2));
-  b->y = static_cast<int16_t>(_mm_extract_epi16(v, 4));
-  b->cb = static_cast<int16_t>(_mm_extract_epi16(v, 5));
-  b->cr = static_cast<int16_t>(_mm_extract_epi16(v, 6));
+DEBLOCK_INLINE __m128i Load16(const YcPixel* p, int byte) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(reinterpret_cast<const char*>(p) + byte));
 }
 
-// The vertical edges of two pixel rows at once, left to right; a == b filters one row.
-void FilterRowPair(YcPixel* a, YcPixel* b, int edges, const Limits& t) {
-  __m128i p2 = LoadColumn(a - 3, b - 3), p1 = LoadColumn(a - 2, b - 2), p0 = LoadColumn(a - 1, b - 1);
-  __m128i q0 = LoadColumn(a, b), q1 = LoadColumn(a + 1, b + 1), q2 = LoadColumn(a + 2, b + 2);
+DEBLOCK_INLINE void Store16(YcPixel* p, int byte, __m128i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(reinterpret_cast<char*>(p) + byte), v);
+}
+
+// Columns x .. x+3 of rows a and b in the layout of LoadColumn, from bytes 0..15 and 8..23 of the
+// four pixels of each row; lanes 3 and 7 hold whatever followed the pixel.
+DEBLOCK_INLINE void LoadColumns(const YcPixel* a, const YcPixel* b, __m128i& c0, __m128i& c1, __m128i& c2,
+                                __m128i& c3) {
+  const __m128i la = Load16(a, 0), ha = Load16(a, 8), lb = Load16(b, 0), hb = Load16(b, 8);
+  c0 = _mm_unpacklo_epi64(la, lb);
+  c1 = _mm_unpacklo_epi64(_mm_srli_si128(la, 6), _mm_srli_si128(lb, 6));
+  c2 = _mm_unpacklo_epi64(_mm_srli_si128(ha, 4), _mm_srli_si128(hb, 4));
+  c3 = _mm_unpacklo_epi64(_mm_srli_si128(ha, 10), _mm_srli_si128(hb, 10));
+}
+
+// Two pixels in qword slots to 12 contiguous bytes, zeros above.
+DEBLOCK_INLINE __m128i PackPair(__m128i v) {
+  const __m128i first = _mm_set_epi32(0, 0, 0xFFFF, -1), second = _mm_set_epi32(0xFFFF, -1, 0, 0);
+  return _mm_or_si128(_mm_and_si128(v, first), _mm_srli_si128(_mm_and_si128(v, second), 2));
+}
+
+// Four pixels (slots of px01, px23) to 24 bytes at p: bytes 0..15, then 8..23 (the same values
+// again in 8..15).
+DEBLOCK_INLINE void StoreRow(YcPixel* p, __m128i px01, __m128i px23) {
+  const __m128i a = PackPair(px01), b = PackPair(px23);
+  Store16(p, 0, _mm_or_si128(a, _mm_slli_si128(b, 12)));
+  Store16(p, 8, _mm_or_si128(_mm_srli_si128(a, 8), _mm_slli_si128(b, 4)));
+}
+
+DEBLOCK_INLINE void StoreColumns(YcPixel* a, YcPixel* b, __m128i c0, __m128i c1, __m128i c2, __m128i c3) {
+  StoreRow(a, _mm_unpacklo_epi64(c0, c1), _mm_unpacklo_epi64(c2, c3));
+  StoreRow(b, _mm_unpackhi_epi64(c0, c1), _mm_unpackhi_epi64(c2, c3));
+}
+
+// The six columns of an edge in two pixel rows.
+struct Window {
+  __m128i p2, p1, p0, q0, q1, q2;
+};
+
+DEBLOCK_INLINE void FirstWindow(const YcPixel* a, const YcPixel* b, Window& w) {
+  // Columns x-3, x-2 one pixel at a time: loading four there would read columns before x-3.
+  w.p2 = LoadColumn(a - 3, b - 3);
+  w.p1 = LoadColumn(a - 2, b - 2);
+  LoadColumns(a - 1, b - 1, w.p0, w.q0, w.q1, w.q2);
+}
+
+// An edge at x reads columns x-3 .. x+2 and writes x-2 .. x+1; the next one at x+4 takes x+1
+// (as just filtered) and x+2 over and loads x+3 .. x+6.
+DEBLOCK_INLINE void NextWindow(const YcPixel* a, const YcPixel* b, Window& w) {
+  w.p2 = w.q1;
+  w.p1 = w.q2;
+  LoadColumns(a - 1, b - 1, w.p0, w.q0, w.q1, w.q2);
+}
+
+DEBLOCK_INLINE void FilterWindow(YcPixel* a, YcPixel* b, Window& w, const Limits& t) {
+  FilterLanes(w.p2, w.p1, w.p0, w.q0, w.q1, w.q2, t);
+  StoreColumns(a - 2, b - 2, w.p1, w.p0, w.q0, w.q1);
+}
+
+// The vertical edges of rows a, b (one register) and c, d (another), left to right; a row given
+// twice is filtered once. Each edge waits for the one before it in its row, so the two pairs are
+// interleaved to keep the vector units busy.
+void FilterRows(YcPixel* a, YcPixel* b, YcPixel* c, YcPixel* d, int edges, const Limits& t) {
+  Window u, v;
+  FirstWindow(a, b, u);
+  FirstWindow(c, d, v);
   for (int e = 0;;) {
-    FilterLanes(p2, p1, p0, q0, q1, q2, t);
-    StoreColumn(a - 2, b - 2, p1);
-    StoreColumn(a - 1, b - 1, p0);
-    StoreColumn(a, b, q0);
-    StoreColumn(a + 1, b + 1, q1);
+    FilterWindow(a, b, u, t);
+    FilterWindow(c, d, v, t);
     if (++e == edges) break;
-    a += 4;
-    b += 4;
-    // The next edge's p2 is this one's q1 as just filtered, its p1 this one's q2.
-    p2 = q1;
-    p1 = q2;
-    p0 = LoadColumn(a - 1, b - 1);
-    q0 = LoadColumn(a, b);
-    q1 = LoadColumn(a + 1, b + 1);
-    q2 = LoadColumn(a + 2, b + 2);
+    a += 4, b += 4, c += 4, d += 4;
+    NextWindow(a, b, u);
+    NextWindow(c, d, v);
   }
 }
 
@@ -174,10 +222,11 @@ void FilterVerticalEdges_SSE2(YcPixel* pix, ptrdiff_t stride, int edges, int row
   if (edges <= 0) return;
   const Limits t = {_mm_set1_epi16(static_cast<int16_t>(alpha)), _mm_set1_epi16(static_cast<int16_t>(beta)),
                     _mm_set1_epi16(static_cast<int16_t>(tc0))};
-  for (int r = 0; r < rows; r += 2) {
-    YcPixel* a = pix + r * stride;
-    FilterRowPair(a, r + 1 < rows ? a + stride : a, edges, t);
-  }
+  if (rows <= 0) return;
+  // Missing rows repeat the last one: the same lines, the same results stored twice.
+  YcPixel* r[4];
+  for (int i = 0; i < 4; ++i) r[i] = pix + (i < rows ? i : rows - 1) * stride;
+  FilterRows(r[0], r[1], r[2], r[3], edges, t);
 }
 
 #undef DEBLOCK_INLINE
