@@ -61,8 +61,7 @@ struct FrameJob {
   const DeblockDsp* dsp;
   HostFilter* filter;
   std::atomic<int32_t> next_row;
-  int32_t segment_columns;  // grid columns per segment
-  int32_t segments;  // S, at most kTargetSegments: fits the 16-bit count of a slot
+  int32_t segments;  // most segments of a row for any worker count: fits the 16-bit count of a slot
   ProgressSlot slots[kRing];
 };
 
@@ -121,6 +120,15 @@ class GridRows {
   int64_t base_ = 0, first_ = 0, count_ = 0;
 };
 
+// Segments of a grid row for T workers. Each costs a look at the row above and a progress store
+// that the next row's worker reads from another core, so a row has only as many as keep T rows
+// going (a row starts two segments behind the one above). More workers never get fewer.
+inline void SegmentsFor(int grid_cols, int workers, int32_t* columns, int32_t* segments) {
+  const int target = std::min(kTargetSegments, 4 * std::max(workers, 1));
+  *columns = std::max(kMinSegmentColumns, (grid_cols + target - 1) / target);
+  *segments = (grid_cols + *columns - 1) / *columns;
+}
+
 // Segment s of grid row y: the grid points x = 4 * (j + 1) for the grid-column indexes j in
 // [s * C, min((s + 1) * C, G)). Edge lines with a sample outside the picture are left out.
 inline void FilterSegment(const DeblockDsp& dsp, const FrameInfo* fi, const Thresholds& t, int cols, int grid_cols,
@@ -144,10 +152,10 @@ AUF_HOST_ENTRY void AUF_CDECL DeblockWorker(int index, int count, void* param1, 
   FrameJob* job = static_cast<FrameJob*>(param1);
   const FrameInfo* fi = static_cast<const FrameInfo*>(param2);
   const Thresholds t = ThresholdsForTracks(job->filter->track_values);
-  const int segments = job->segments;
+  const int grid_cols = fi->w > 4 ? (fi->w - 1) / 4 : 0;
+  int32_t cols, segments;
+  SegmentsFor(grid_cols, count, &cols, &segments);
   if (segments == 0 || fi->h <= 0) return;
-  const int cols = job->segment_columns;
-  const int grid_cols = (fi->w - 1) / 4;
   GridRows rows(fi->h, count < 1 ? 1 : count);
   for (;;) {
     const int64_t k = job->next_row.fetch_add(1, std::memory_order_relaxed);
@@ -173,10 +181,11 @@ int ProcessFrameWith(const DeblockDsp& dsp, HostFilter* filter, FrameInfo* frame
   job.filter = filter;
   job.next_row.store(0, std::memory_order_relaxed);
   const int grid_cols = frame->w > 4 ? (frame->w - 1) / 4 : 0;
-  job.segment_columns = std::max(kMinSegmentColumns, (grid_cols + kTargetSegments - 1) / kTargetSegments);
-  job.segments = (grid_cols + job.segment_columns - 1) / job.segment_columns;
-  // Slot i starts as "row i - kRing, finished": row k's predecessor check for k < kRing and its
-  // take-over check for k < kRing - 1 pass at once (row -1 stands for "no row above").
+  int32_t cols;
+  SegmentsFor(grid_cols, kTargetSegments, &cols, &job.segments);
+  // Slot i starts as "row i - kRing, finished" (with at least as many segments as any worker
+  // counts): row k's predecessor check for k < kRing and its take-over check for k < kRing - 1
+  // pass at once (row -1 stands for "no row above").
   for (int i = 0; i < kRing; ++i) job.slots[i].value.store(Pack(i - kRing, job.segments), std::memory_order_relaxed);
   // The pool's start and RunOnWorkers' return order the job's set-up and the workers' writes.
   filter->host_functions->RunOnWorkers(&DeblockWorker, &job, frame);
