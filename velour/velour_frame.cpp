@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "host/filter_record.h"
 #include "velour/velour.h"
 #include "velour/velour_dsp.h"
 #include "velour/velour_tables.h"
@@ -248,32 +249,19 @@ char kName[] = "Velour for AviUtl";
 char kInformation[] = "Velour for AviUtl";
 
 constexpr host::FilterTable MakeTable(host::ProcessFrameFn process) {
-  host::FilterTable t{};
-  t.flags = host::kFilterFlags;
-  t.name = kName;
-  t.track_count = kTrackCount;
-  t.track_names = kTrackNames;
-  t.track_defaults = kTrackDefaults;
-  t.track_minimums = kTrackMinimums;
-  t.track_maximums = kTrackMaximums;
-  t.process = process;
-  t.information = kInformation;
-  return t;
+  return host::MakeFilterTable(kName, kInformation, kTrackCount, kTrackNames, kTrackDefaults, kTrackMinimums,
+                               kTrackMaximums, process);
 }
 
-host::FilterTable g_table = MakeTable(&ProcessFrameDetected);
-host::FilterTable g_tier_tables[3] = {MakeTable(&ProcessFrameTier<0>),
-                                      MakeTable(&ProcessFrameTier<host::kCpuSse2>),
-                                      MakeTable(&ProcessFrameTier<host::kCpuSse2 | host::kCpuAvx2>)};
+constinit host::FilterTable g_table = MakeTable(&ProcessFrameDetected);
+constinit host::FilterTable g_tier_tables[3] = {MakeTable(&ProcessFrameTier<0>),
+                                               MakeTable(&ProcessFrameTier<host::kCpuSse2>),
+                                               MakeTable(&ProcessFrameTier<host::kCpuSse2 | host::kCpuAvx2>)};
 
 }  // namespace
 
 host::FilterTable* VelourFilterTable() { return &g_table; }
 
-host::FilterTable* VelourFilterTableForTier(host::CpuFlags flags) {
-  if (flags & host::kCpuAvx2) return &g_tier_tables[2];
-  if (flags & host::kCpuSse2) return &g_tier_tables[1];
-  return &g_tier_tables[0];
-}
+host::FilterTable* VelourFilterTableForTier(host::CpuFlags flags) { return &g_tier_tables[host::TierIndex(flags)]; }
 
 }  // namespace velour
