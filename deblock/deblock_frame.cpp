@@ -39,6 +39,7 @@
 #include "deblock/deblock.h"
 #include "deblock/deblock_dsp.h"
 #include "deblock/deblock_tables.h"
+#include "host/filter_record.h"
 
 namespace deblock {
 namespace {
@@ -210,32 +211,19 @@ char kName[] = "deblock for AviUtl";
 char kInformation[] = "deblock for AviUtl";
 
 constexpr host::FilterTable MakeTable(host::ProcessFrameFn process) {
-  host::FilterTable t{};
-  t.flags = host::kFilterFlags;
-  t.name = kName;
-  t.track_count = kTrackCount;
-  t.track_names = kTrackNames;
-  t.track_defaults = kTrackDefaults;
-  t.track_minimums = kTrackMinimums;
-  t.track_maximums = kTrackMaximums;
-  t.process = process;
-  t.information = kInformation;
-  return t;
+  return host::MakeFilterTable(kName, kInformation, kTrackCount, kTrackNames, kTrackDefaults, kTrackMinimums,
+                               kTrackMaximums, process);
 }
 
-host::FilterTable g_table = MakeTable(&ProcessFrameDetected);
-host::FilterTable g_tier_tables[3] = {MakeTable(&ProcessFrameTier<0>),
-                                      MakeTable(&ProcessFrameTier<host::kCpuSse2>),
-                                      MakeTable(&ProcessFrameTier<host::kCpuSse2 | host::kCpuAvx2>)};
+constinit host::FilterTable g_table = MakeTable(&ProcessFrameDetected);
+constinit host::FilterTable g_tier_tables[3] = {MakeTable(&ProcessFrameTier<0>),
+                                               MakeTable(&ProcessFrameTier<host::kCpuSse2>),
+                                               MakeTable(&ProcessFrameTier<host::kCpuSse2 | host::kCpuAvx2>)};
 
 }  // namespace
 
 host::FilterTable* DeblockFilterTable() { return &g_table; }
 
-host::FilterTable* DeblockFilterTableForTier(host::CpuFlags flags) {
-  if (flags & host::kCpuAvx2) return &g_tier_tables[2];
-  if (flags & host::kCpuSse2) return &g_tier_tables[1];
-  return &g_tier_tables[0];
-}
+host::FilterTable* DeblockFilterTableForTier(host::CpuFlags flags) { return &g_tier_tables[host::TierIndex(flags)]; }
 
 }  // namespace deblock
