@@ -7,7 +7,12 @@
 #include <memory>
 #include <thread>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include "host/cpu.h"
 #include "host/plugin_host.h"
@@ -22,6 +27,14 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+#if defined(_WIN32)
+bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+bool FileExists(const std::string& path) { return _access(path.c_str(), 0) == 0; }
+#else
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+#endif
 
 // Progress on stderr once the work has taken a second; rewritten in place a few times a second.
 class Progress {
@@ -83,10 +96,16 @@ Plugin OpenPlugin(const cli::Options& o) {
 #endif
   }
   if (o.cpu != "auto") throw cli::UsageError("--cpu applies to the built-in velour and deblock only");
-  // dlopen searches the library path for a bare name; a file in the current folder is meant here.
+  // dlopen and LoadLibrary search their own paths for a bare name; a file in the current folder is
+  // meant here.
+#if defined(_WIN32)
+  const bool bare = o.plugin.find_first_of("/\\:") == std::string::npos;
+  const std::string here = ".\\";
+#else
   const bool bare = o.plugin.find('/') == std::string::npos;
-  p.library = std::make_unique<host::PluginLibrary>(bare && access(o.plugin.c_str(), F_OK) == 0 ? "./" + o.plugin
-                                                                                                 : o.plugin);
+  const std::string here = "./";
+#endif
+  p.library = std::make_unique<host::PluginLibrary>(bare && FileExists(o.plugin) ? here + o.plugin : o.plugin);
   p.table = p.library->table();
   return p;
 }
@@ -147,7 +166,7 @@ int Run(const cli::Options& o) {
   }
   std::unique_ptr<io::FrameWriter> writer = io::OpenWriter(out_format, *out, info, out_name, o.jpeg_quality);
 
-  Progress progress(!o.quiet && (o.progress || isatty(STDERR_FILENO)));
+  Progress progress(!o.quiet && (o.progress || StderrIsTerminal()));
   host::Frame frame;
   host::Frame before, after;
   int64_t frames = 0;
@@ -176,8 +195,14 @@ int Run(const cli::Options& o) {
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
+#if defined(_WIN32)
+  // Y4M through pipes: no "\n" -> "\r\n" or end-of-file at ^Z in the frame data.
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+#else
   // A closed pipe downstream becomes a write error with a message, not a silent death.
   std::signal(SIGPIPE, SIG_IGN);
+#endif
   cli::RemoveTemporariesOnSignals();
   cli::Options options;
   try {
