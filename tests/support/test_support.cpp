@@ -59,6 +59,33 @@ std::string GuardedPlane::CheckCanaries() const {
   return "";
 }
 
+std::string RecordMismatch(const host::FilterTable* t, const char* name, const std::vector<ExpectedTrack>& tracks) {
+  if (t->flags != 0x00040000) return "flags " + std::to_string(t->flags);
+  if (t->name == nullptr || std::strcmp(t->name, name) != 0) return "name";
+  if (t->information == nullptr || std::strcmp(t->information, name) != 0) return "information text";
+  if (t->information == t->name) return "name and information are one copy, not two";
+  if (t->track_count != static_cast<int32_t>(tracks.size())) return "track count " + std::to_string(t->track_count);
+  for (size_t i = 0; i < tracks.size(); ++i) {
+    const ExpectedTrack& e = tracks[i];
+    if (std::strcmp(t->track_names[i], e.name) != 0) return "name of track " + std::to_string(i);
+    if (t->track_defaults[i] != e.def || t->track_minimums[i] != e.min || t->track_maximums[i] != e.max)
+      return std::string("default or range of track ") + e.name;
+  }
+  if (t->process == nullptr) return "no processing function";
+  host::FilterTable rest;
+  std::memcpy(&rest, t, sizeof rest);
+  rest.flags = 0;
+  rest.name = nullptr;
+  rest.track_count = 0;
+  rest.track_names = nullptr;
+  rest.track_defaults = rest.track_minimums = rest.track_maximums = nullptr;
+  rest.process = nullptr;
+  rest.information = nullptr;
+  const host::FilterTable zero{};
+  if (std::memcmp(&rest, &zero, sizeof rest) != 0) return "a word the plug-in does not own is not zero";
+  return "";
+}
+
 std::vector<host::YcPixel> Picture(const host::YcPixel* plane, int w, int h, int stride) {
   std::vector<host::YcPixel> out(static_cast<size_t>(w) * h);
   for (int y = 0; y < h; ++y) std::memcpy(&out[static_cast<size_t>(y) * w], plane + static_cast<size_t>(y) * stride, w * sizeof(host::YcPixel));
