@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 GEN := -G Ninja
 
-.PHONY: all build deps test test-native test-asan test-tsan test-windows test-fuzz demo bench fuzz windows clean
+.PHONY: all build deps test test-native test-nosimd test-asan test-tsan test-windows test-fuzz demo bench fuzz windows clean
 
 all: build
 
@@ -18,15 +18,24 @@ build-asan/.configured:
 	$(CMAKE) -S . -B build-asan $(GEN) -DCMAKE_BUILD_TYPE=Debug -DAUF_SANITIZE=asan -DAUF_BUILD_BENCH=OFF
 	@touch $@
 
+build-nosimd/.configured:
+	$(CMAKE) -S . -B build-nosimd $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DENABLE_SIMD=OFF -DAUF_BUILD_BENCH=OFF
+	@touch $@
+
 build-tsan/.configured:
 	$(CMAKE) -S . -B build-tsan $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DAUF_SANITIZE=tsan -DAUF_BUILD_BENCH=OFF
 	@touch $@
 
 test: deps
-	$(MAKE) test-native test-asan test-tsan test-windows test-fuzz
+	$(MAKE) test-native test-nosimd test-asan test-tsan test-windows test-fuzz
 
 test-native: build
 	ctest --test-dir build --output-on-failure -j$(JOBS)
+
+# The scalar kernels alone, as a build without vector code has them.
+test-nosimd: build-nosimd/.configured
+	$(CMAKE) --build build-nosimd -j$(JOBS)
+	ctest --test-dir build-nosimd --output-on-failure -j$(JOBS) -LE slow
 
 test-asan: build-asan/.configured
 	$(CMAKE) --build build-asan -j$(JOBS)
@@ -57,4 +66,4 @@ test-fuzz:
 	scripts/fuzz
 
 clean:
-	rm -rf build build-asan build-tsan build-win32 build-win64 build-fuzz out
+	rm -rf build build-nosimd build-asan build-tsan build-win32 build-win64 build-fuzz out

@@ -21,11 +21,9 @@
 #include "host/frame.h"
 #include "host/plugin_host.h"
 #include "host/worker_pool.h"
+#include "tools/filters/builtin_filters.h"
 #include "velour/velour.h"
 #include "velour/velour_dsp.h"
-#if defined(BENCH_HAVE_DEBLOCK)
-#include "deblock/deblock.h"
-#endif
 #if defined(BENCH_HAVE_IO)
 #include "tools/io/frame_io.h"
 #endif
@@ -136,12 +134,6 @@ host::Frame Noise() {
   return f;
 }
 
-struct Filter {
-  const char* name;
-  host::FilterTable* (*table_for)(host::CpuFlags);
-  void (*reference)(host::FrameInfo*, const int32_t*, int);
-};
-
 struct Setting {
   const char* label;
   std::vector<std::pair<const char*, int32_t>> tracks;
@@ -153,10 +145,11 @@ void PrintRow(const std::string& what, const Timing& t, const std::string& note 
   std::fflush(stdout);
 }
 
+// The tiers of the table within `allowed`, scalar first.
 std::vector<host::CpuFlags> Tiers(host::CpuFlags allowed) {
-  std::vector<host::CpuFlags> tiers = {0};
-  if (allowed & host::kCpuSse2) tiers.push_back(host::kCpuSse2);
-  if (allowed & host::kCpuAvx2) tiers.push_back(host::kCpuSse2 | host::kCpuAvx2);
+  std::vector<host::CpuFlags> tiers;
+  for (const host::CpuTier& t : host::kCpuTiers)
+    if ((allowed & t.flags) == t.flags) tiers.push_back(t.flags);
   return tiers;
 }
 
@@ -167,8 +160,9 @@ std::string Ratio(double v, double target, bool at_least) {
   return b;
 }
 
-void BenchFilter(const Options& o, const Filter& f, const Setting& s, const char* picture, const host::Frame& src,
-                 int cores, double floor_ms, bool is_velour) {
+// Times the core as aufhost runs it: the result of one partition, computed by T workers.
+void BenchFilter(const Options& o, const host::FilterCore& f, const Setting& s, const char* picture,
+                 const host::Frame& src, int cores, double floor_ms, bool is_velour) {
   std::printf("\n%s %s, %s%*s best        fps     median runs cores\n", f.name, s.label, picture,
               static_cast<int>(std::max<size_t>(0, 28 - std::strlen(s.label) - std::strlen(picture))), "");
   const int runs = o.quick ? 1 : 5;
@@ -178,15 +172,13 @@ void BenchFilter(const Options& o, const Filter& f, const Setting& s, const char
     std::copy(src.edit.begin(), src.edit.end(), frame.edit.begin());
   };
 
-  // Track values as the host would hand them.
-  host::WorkerPool one(1, false);
-  host::FilterHost probe(f.table_for(0), &one);
-  for (auto& [name, value] : s.tracks) probe.SetTrack(name, value);
+  // Track values as a host would hand them.
+  const std::vector<host::TrackInfo> list = host::TrackList(f);
   std::vector<int32_t> tracks;
-  for (size_t i = 0; i < probe.tracks().size(); ++i) tracks.push_back(probe.track(static_cast<int>(i)));
+  for (const host::TrackInfo& t : list) tracks.push_back(t.def);
+  for (auto& [name, value] : s.tracks) host::SetTrackByName(f.name, list, tracks, name, value);
 
-  host::FrameInfo fi = frame.Info();
-  const Timing oracle_t = Measure(o.quick ? 1 : 3, 0, reset, [&] { f.reference(&fi, tracks.data(), 1); });
+  const Timing oracle_t = Measure(o.quick ? 1 : 3, 0, reset, [&] { f.reference(tracks.data(), frame.EditPlane(), 1); });
   PrintRow("reference (scalar oracle), T=1", oracle_t);
   const double oracle = oracle_t.best;
 
@@ -196,9 +188,9 @@ void BenchFilter(const Options& o, const Filter& f, const Setting& s, const char
   auto t_runs = [&](host::CpuFlags flags) { return flags == 0 && !o.quick ? 3 : runs; };
   auto run = [&](host::CpuFlags flags, int threads) {
     host::WorkerPool pool(threads, false);
-    host::FilterHost fh(f.table_for(flags), &pool);
-    for (auto& [name, value] : s.tracks) fh.SetTrack(name, value);
-    return Measure(t_runs(flags), budget, reset, [&] { fh.Process(frame); });
+    return Measure(t_runs(flags), budget, reset, [&] {
+      f.filter(flags, tracks.data(), frame.EditPlane(), frame.TempPlane(), 1, pool.workers());
+    });
   };
   for (host::CpuFlags t : tiers) {
     const Timing tm = run(t, 1);
@@ -230,7 +222,8 @@ void BenchFilter(const Options& o, const Filter& f, const Setting& s, const char
 void BenchKernels(const Options& o) {
   std::printf("\nvelour kernels (one 1920-pixel row; best of %d samples)\n", o.quick ? 1 : 30);
   const int w = kW, blocks = (w - 8) / 8;
-  std::vector<int16_t> luma(9 * w), acc(9 * w), pixels(3 * w);
+  std::vector<int16_t> luma(9 * w), pixels(3 * w);
+  std::vector<velour::AccSample> acc(9 * w);
   uint32_t r = 1;
   for (auto& v : luma) v = static_cast<int16_t>((r = r * 1103515245u + 12345u) >> 24);
   for (auto& v : pixels) v = static_cast<int16_t>((r = r * 1103515245u + 12345u) >> 20);
@@ -245,7 +238,9 @@ void BenchKernels(const Options& o) {
   };
   const std::vector<Kernel> kernels = {
       {"FilterBlockRow (239 blocks)", 4,
-       [&](const velour::VelourDsp& d) { d.FilterBlockRow(luma.data() + 3, w, acc.data() + 3, w, blocks, 0, 8, steps); },
+       [&](const velour::VelourDsp& d) {
+         d.FilterBlockRow(luma.data() + 3, 2 * w, acc.data() + 3, 4 * w, blocks, 0, 8, steps);
+       },
        [](const velour::VelourDsp& d) { return reinterpret_cast<const void*>(d.FilterBlockRow); }},
       {"LumaRow", 64, [&](const velour::VelourDsp& d) { d.LumaRow(pixels.data(), luma.data(), w); },
        [](const velour::VelourDsp& d) { return reinterpret_cast<const void*>(d.LumaRow); }},
@@ -325,28 +320,20 @@ int main(int argc, char** argv) {
 
   if (o.only.empty() || o.only == "velour") BenchKernels(o);
 
-  const Filter velour_filter = {"velour", &velour::VelourFilterTableForTier, &velour::ReferenceProcessFrame};
-  const std::vector<Setting> velour_settings = {{"defaults", {}}, {"n_shift 64", {{"n_shift", 64}}}};
-#if defined(BENCH_HAVE_DEBLOCK)
-  const Filter deblock_filter = {"deblock", &deblock::DeblockFilterTableForTier, &deblock::ReferenceProcessFrame};
-  const std::vector<Setting> deblock_settings = {{"defaults", {}}, {"quant 40", {{"quant", 40}}}};
-#endif
+  const std::vector<std::pair<std::string, std::vector<Setting>>> settings = {
+      {"velour", {{"defaults", {}}, {"n_shift 64", {{"n_shift", 64}}}}},
+      {"deblock", {{"defaults", {}}, {"quant 40", {{"quant", 40}}}}},
+  };
   // --quick (the smoke test): every code path once, on the first picture at the defaults.
-  const size_t settings = o.quick ? 1 : 2;
   for (auto& [label, pic] : pictures) {
     if (o.quick && &pic != &pictures.front().second) break;
-    if (o.only.empty() || o.only == "velour")
-      for (size_t i = 0; i < settings; ++i)
-        BenchFilter(o, velour_filter, velour_settings[i], label.c_str(), pic, cores, floor_ms, true);
-#if defined(BENCH_HAVE_DEBLOCK)
-    if (o.only.empty() || o.only == "deblock")
-      for (size_t i = 0; i < settings; ++i)
-        BenchFilter(o, deblock_filter, deblock_settings[i], label.c_str(), pic, cores, floor_ms, false);
-#endif
+    for (const auto& [name, list] : settings) {
+      if (!o.only.empty() && o.only != name) continue;
+      const host::FilterCore* f = tools::FindBuiltinFilter(name);
+      for (size_t i = 0; i < (o.quick ? 1 : list.size()); ++i)
+        BenchFilter(o, *f, list[i], label.c_str(), pic, cores, floor_ms, name == "velour");
+    }
   }
-#if !defined(BENCH_HAVE_DEBLOCK)
-  std::printf("\n(deblock is not built here)\n");
-#endif
 
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);

@@ -1,17 +1,16 @@
 #include "deblock/deblock_dsp.h"
 
-#if defined(DEBLOCK_X86_SIMD)
+#if defined(AUF_X86_SIMD)
 #include "deblock/x86/deblock_x86.h"
 #endif
 
 namespace deblock {
 
+// Scalar first; each tier replaces what it improves.
 void InitDeblockDsp(DeblockDsp& dsp, host::CpuFlags flags) {
-  dsp.FilterHorizontalEdge = FilterHorizontalEdge_C;
-  dsp.FilterVerticalEdge = FilterVerticalEdge_C;
   dsp.FilterHorizontalEdges = FilterHorizontalEdges_C;
   dsp.FilterVerticalEdges = FilterVerticalEdges_C;
-#if defined(DEBLOCK_X86_SIMD)
+#if defined(AUF_X86_SIMD)
   if (!(flags & host::kCpuSse2)) return;
   dsp.FilterHorizontalEdges = FilterHorizontalEdges_SSE2;
   dsp.FilterVerticalEdges = FilterVerticalEdges_SSE2;

@@ -17,14 +17,10 @@
 #include <cstdint>
 
 #include "host/cpu.h"
-#include "host/host_abi.h"
+#include "host/pixel.h"
 
 namespace deblock {
 
-// One grid point's edges, four positions each. pix = pixel (x, y), stride in pixels.
-// FilterHorizontalEdge: edge between rows y-1 and y on columns x..x+3; reads rows y-3..y+2.
-// FilterVerticalEdge: edge between columns x-1 and x on rows y..y+3; reads columns x-3..x+2.
-using EdgeFn = void (*)(host::YcPixel* pix, ptrdiff_t stride, int32_t alpha, int32_t beta, int32_t tc0);
 // The horizontal edge between rows y-1 and y on `count` columns x .. x+count-1 (count >= 0).
 using HorizontalEdgesFn = void (*)(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
                                    int32_t tc0);
@@ -34,8 +30,6 @@ using VerticalEdgesFn = void (*)(host::YcPixel* pix, ptrdiff_t stride, int edges
                                  int32_t beta, int32_t tc0);
 
 struct DeblockDsp {
-  EdgeFn FilterHorizontalEdge;
-  EdgeFn FilterVerticalEdge;
   HorizontalEdgesFn FilterHorizontalEdges;
   VerticalEdgesFn FilterVerticalEdges;
 };
@@ -44,7 +38,10 @@ void InitDeblockDsp(DeblockDsp& dsp, host::CpuFlags flags);
 // The table for this CPU, built on first use.
 const DeblockDsp& DetectedDeblockDsp();
 
-// Scalar kernels (the oracle).
+// Scalar kernels (the oracle), and the two single-edge kernels they are made of. pix = pixel
+// (x, y), stride in pixels. FilterHorizontalEdge_C: the edge between rows y-1 and y on columns
+// x..x+3; reads rows y-3..y+2. FilterVerticalEdge_C: the edge between columns x-1 and x on rows
+// y..y+3; reads columns x-3..x+2.
 void FilterHorizontalEdge_C(host::YcPixel* pix, ptrdiff_t stride, int32_t alpha, int32_t beta, int32_t tc0);
 void FilterVerticalEdge_C(host::YcPixel* pix, ptrdiff_t stride, int32_t alpha, int32_t beta, int32_t tc0);
 void FilterHorizontalEdges_C(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,

@@ -1,7 +1,7 @@
-// The frame driver the host calls: one RunOnWorkers call, a wavefront over the grid rows.
+// The frame driver: one run of the workers, a wavefront over the grid rows.
 //
-// The result is defined as one thread filtering the grid rows of the band partition for T in
-// order: band 0's rows, then band 1's, and so on. Call that sequence of grid rows k = 0 .. K-1,
+// The result is defined as one thread filtering the grid rows of the band partition for T (the
+// partition count) in order: band 0's rows, then band 1's, and so on. Call that sequence of grid rows k = 0 .. K-1,
 // at rows y_k; y_k strictly increases with k, and y_k - y_(k-1) <= 4 (a band's rows are 4 apart;
 // the next non-empty band starts where the previous one ends, at most 4 rows below its last grid
 // row). That chain is the whole difficulty: grid row k reads (rows y-3 .. y+2 of its horizontal
@@ -21,12 +21,13 @@
 // result equals the reference, and no two workers touch a sample at the same time while one writes.
 //
 // Rows are handed out in order from an atomic counter, not by band: whichever worker is free takes
-// the next grid row. A worker only waits for rows with a smaller k, which were handed out earlier
-// to a worker that is running (or has finished) them, so the smallest unfinished row can always go
-// on: no deadlock, also when RunOnWorkers runs the workers one after another on one thread (there
-// worker 0 takes every row and the others find none).
+// the next grid row, so any number of workers computes the result of any partition count. A worker
+// only waits for rows with a smaller k, which were handed out earlier to a worker that is running
+// (or has finished) them, so the smallest unfinished row can always go on: no deadlock, also when
+// the service runs the workers one after another on one thread (there worker 0 takes every row and
+// the others find none).
 //
-// Progress lives in a ring of kRing slots on ProcessFrame's stack: slot k % kRing belongs to row k,
+// Progress lives in a ring of kRing slots on FilterFrame's stack: slot k % kRing belongs to row k,
 // and holds (k mod 2^16) << 16 | segments done, so a reader never mistakes the previous row of the
 // slot (k - kRing) for row k. Row k takes over its slot only after row k-kRing+1 is done: then row
 // k-kRing (the slot's last owner) and row k-kRing+1 (which waited on its progress) no longer use
@@ -38,14 +39,11 @@
 
 #include "deblock/deblock.h"
 #include "deblock/deblock_dsp.h"
-#include "deblock/deblock_tables.h"
-#include "host/filter_record.h"
 
 namespace deblock {
 namespace {
 
-using host::FrameInfo;
-using host::HostFilter;
+using host::Plane;
 using host::YcPixel;
 
 constexpr int kRing = 32;
@@ -60,7 +58,9 @@ struct ProgressSlot {
 
 struct FrameJob {
   const DeblockDsp* dsp;
-  HostFilter* filter;
+  Plane edit;
+  Thresholds thresholds;
+  int32_t partitions;  // 0: the run's worker count
   std::atomic<int32_t> next_row;
   int32_t segments;  // most segments of a row for any worker count: fits the 16-bit count of a slot
   ProgressSlot slots[kRing];
@@ -132,13 +132,13 @@ inline void SegmentsFor(int grid_cols, int workers, int32_t* columns, int32_t* s
 
 // Segment s of grid row y: the grid points x = 4 * (j + 1) for the grid-column indexes j in
 // [s * C, min((s + 1) * C, G)). Edge lines with a sample outside the picture are left out.
-inline void FilterSegment(const DeblockDsp& dsp, const FrameInfo* fi, const Thresholds& t, int cols, int grid_cols,
+inline void FilterSegment(const DeblockDsp& dsp, const Plane& edit, const Thresholds& t, int cols, int grid_cols,
                           int s, int y) {
-  const int w = fi->w, h = fi->h;
+  const int w = edit.w, h = edit.h;
   const int x0 = 4 * (s * cols + 1);
   const int x_last = 4 * std::min((s + 1) * cols, grid_cols);
-  const ptrdiff_t stride = fi->stride;
-  YcPixel* pix = fi->edit + static_cast<ptrdiff_t>(y) * stride + x0;
+  const ptrdiff_t stride = edit.stride;
+  YcPixel* pix = host::PlaneRow(edit, y) + x0;
   // Horizontal edges: rows y-3 .. y+2 inside, columns x0 .. x_last+3 cut at w.
   if (y >= 3 && y + 3 <= h)
     dsp.FilterHorizontalEdges(pix, stride, std::min(x_last + 4, w) - x0, t.alpha, t.beta, t.tc0);
@@ -148,16 +148,15 @@ inline void FilterSegment(const DeblockDsp& dsp, const FrameInfo* fi, const Thre
     dsp.FilterVerticalEdges(pix, stride, (x_lim - x0) / 4 + 1, std::min(4, h - y), t.alpha, t.beta, t.tc0);
 }
 
-AUF_HOST_ENTRY void AUF_CDECL DeblockWorker(int index, int count, void* param1, void* param2) {
-  (void)index;
-  FrameJob* job = static_cast<FrameJob*>(param1);
-  const FrameInfo* fi = static_cast<const FrameInfo*>(param2);
-  const Thresholds t = ThresholdsForTracks(job->filter->track_values);
-  const int grid_cols = fi->w > 4 ? (fi->w - 1) / 4 : 0;
+void DeblockWorker(int32_t, int32_t count, void* data) {
+  FrameJob* job = static_cast<FrameJob*>(data);
+  const Plane& edit = job->edit;
+  const int grid_cols = edit.w > 4 ? (edit.w - 1) / 4 : 0;
   int32_t cols, segments;
   SegmentsFor(grid_cols, count, &cols, &segments);
-  if (segments == 0 || fi->h <= 0) return;
-  GridRows rows(fi->h, count < 1 ? 1 : count);
+  if (segments == 0 || edit.h <= 0) return;
+  const int32_t bands = job->partitions > 0 ? job->partitions : count;
+  GridRows rows(edit.h, bands < 1 ? 1 : bands);
   for (;;) {
     const int64_t k = job->next_row.fetch_add(1, std::memory_order_relaxed);
     int y;
@@ -170,60 +169,38 @@ AUF_HOST_ENTRY void AUF_CDECL DeblockWorker(int index, int count, void* param1, 
     for (int s = 0; s < segments; ++s) {
       const int32_t need = std::min(s + 2, segments);
       if (seen < need) seen = WaitForRow(above, k - 1, need);
-      FilterSegment(*job->dsp, fi, t, cols, grid_cols, s, y);
+      FilterSegment(*job->dsp, edit, job->thresholds, cols, grid_cols, s, y);
       mine.value.store(Pack(k, s + 1), std::memory_order_release);
     }
   }
 }
 
-int ProcessFrameWith(const DeblockDsp& dsp, HostFilter* filter, FrameInfo* frame) {
+}  // namespace
+
+void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const Plane& edit, int32_t partitions,
+                 const host::Workers& workers) {
   FrameJob job;
   job.dsp = &dsp;
-  job.filter = filter;
+  job.edit = edit;
+  job.thresholds = ThresholdsFor(params);
+  job.partitions = partitions;
   job.next_row.store(0, std::memory_order_relaxed);
-  const int grid_cols = frame->w > 4 ? (frame->w - 1) / 4 : 0;
+  const int grid_cols = edit.w > 4 ? (edit.w - 1) / 4 : 0;
   int32_t cols;
   SegmentsFor(grid_cols, kTargetSegments, &cols, &job.segments);
   // Slot i starts as "row i - kRing, finished" (with at least as many segments as any worker
   // counts): row k's predecessor check for k < kRing and its take-over check for k < kRing - 1
   // pass at once (row -1 stands for "no row above").
   for (int i = 0; i < kRing; ++i) job.slots[i].value.store(Pack(i - kRing, job.segments), std::memory_order_relaxed);
-  // The pool's start and RunOnWorkers' return order the job's set-up and the workers' writes.
-  filter->host_functions->RunOnWorkers(&DeblockWorker, &job, frame);
-  return 1;
+  // The service's start and return order the job's set-up and the workers' writes.
+  host::RunWorkers(workers, &DeblockWorker, &job);
 }
 
-AUF_HOST_ENTRY int AUF_CDECL ProcessFrameDetected(HostFilter* filter, FrameInfo* frame) {
-  return ProcessFrameWith(DetectedDeblockDsp(), filter, frame);
+void FilterWithTracks(host::CpuFlags flags, const int32_t* tracks, const Plane& edit, const Plane&,
+                      int32_t partitions, const host::Workers& workers) {
+  DeblockDsp dsp;
+  InitDeblockDsp(dsp, flags);
+  FilterFrame(dsp, ParamsFromTracks(tracks), edit, partitions, workers);
 }
-
-template <host::CpuFlags kFlags>
-AUF_HOST_ENTRY int AUF_CDECL ProcessFrameTier(HostFilter* filter, FrameInfo* frame) {
-  static const DeblockDsp dsp = [] {
-    DeblockDsp d;
-    InitDeblockDsp(d, kFlags);
-    return d;
-  }();
-  return ProcessFrameWith(dsp, filter, frame);
-}
-
-char kName[] = "deblock for AviUtl";
-char kInformation[] = "deblock for AviUtl";
-
-constexpr host::FilterTable MakeTable(host::ProcessFrameFn process) {
-  return host::MakeFilterTable(kName, kInformation, kTrackCount, kTrackNames, kTrackDefaults, kTrackMinimums,
-                               kTrackMaximums, process);
-}
-
-constinit host::FilterTable g_table = MakeTable(&ProcessFrameDetected);
-constinit host::FilterTable g_tier_tables[3] = {MakeTable(&ProcessFrameTier<0>),
-                                               MakeTable(&ProcessFrameTier<host::kCpuSse2>),
-                                               MakeTable(&ProcessFrameTier<host::kCpuSse2 | host::kCpuAvx2>)};
-
-}  // namespace
-
-host::FilterTable* DeblockFilterTable() { return &g_table; }
-
-host::FilterTable* DeblockFilterTableForTier(host::CpuFlags flags) { return &g_tier_tables[host::TierIndex(flags)]; }
 
 }  // namespace deblock

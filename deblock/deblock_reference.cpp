@@ -10,7 +10,6 @@
 namespace deblock {
 namespace {
 
-using host::FrameInfo;
 using host::YcPixel;
 
 struct Plane {
@@ -67,10 +66,10 @@ void VerticalEdge(const Plane& pl, int x, int y, const Thresholds& t) {
 
 }  // namespace
 
-void ReferenceProcessFrame(FrameInfo* frame, const int32_t* tracks, int threads) {
-  const Thresholds t = ThresholdsForTracks(tracks);
-  const Plane pl{frame->edit, frame->w, frame->h, frame->stride};
-  const int T = threads < 1 ? 1 : threads;
+void ReferenceFilterFrame(const DeblockParams& params, const host::Plane& edit, int32_t partitions) {
+  const Thresholds t = ThresholdsFor(params);
+  const Plane pl{edit.pixels, edit.w, edit.h, edit.stride};
+  const int T = partitions < 1 ? 1 : partitions;
   for (int i = 0; i < T; ++i) {
     int start = static_cast<int>(int64_t{pl.h} * i / T);
     const int end = static_cast<int>(int64_t{pl.h} * (i + 1) / T);
@@ -82,6 +81,10 @@ void ReferenceProcessFrame(FrameInfo* frame, const int32_t* tracks, int threads)
       }
     }
   }
+}
+
+void ReferenceWithTracks(const int32_t* tracks, const host::Plane& edit, int32_t partitions) {
+  ReferenceFilterFrame(ParamsFromTracks(tracks), edit, partitions);
 }
 
 }  // namespace deblock

@@ -30,7 +30,9 @@ static_assert(sizeof(AlphaTable) / sizeof(AlphaTable[0]) == kTableSize);
 static_assert(sizeof(BetaTable) / sizeof(BetaTable[0]) == kTableSize);
 static_assert(sizeof(Tc0Table) / sizeof(Tc0Table[0]) == kTableSize);
 
-// Track bars: positions, names, defaults and ranges.
+// The filter's name as the editor shows it, and its track bars: positions, names, defaults and
+// ranges.
+inline constexpr char kTitle[] = "deblock for AviUtl";
 enum { kTrackQuant = 0, kTrackAOffset = 1, kTrackBOffset = 2, kTrackCount = 3 };
 inline constexpr const char* const kTrackNames[kTrackCount] = {"quant", "aOffset", "bOffset"};
 inline constexpr int32_t kTrackDefaults[kTrackCount] = {25, 0, 0};

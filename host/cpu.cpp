@@ -35,25 +35,23 @@ CpuFlags DetectCpuFlags() {
 }
 
 bool CpuFlagsForTier(std::string_view tier, CpuFlags* flags) {
-  const CpuFlags have = DetectCpuFlags();
-  if (tier == "c") {
-    *flags = 0;
-  } else if (tier == "sse2") {
-    *flags = have & kCpuSse2;
-  } else if (tier == "avx2") {
-    *flags = have & (kCpuSse2 | kCpuAvx2);
-  } else if (tier == "auto") {
-    *flags = have;
-  } else {
-    return false;
+  if (tier == "auto") {
+    *flags = DetectCpuFlags();
+    return true;
   }
-  return true;
+  for (const CpuTier& t : kCpuTiers) {
+    if (tier != t.name) continue;
+    *flags = t.flags & DetectCpuFlags();
+    return true;
+  }
+  return false;
 }
 
 const char* CpuTierName(CpuFlags flags) {
-  if (flags & kCpuAvx2) return "avx2";
-  if (flags & kCpuSse2) return "sse2";
-  return "c";
+  const char* name = kCpuTiers[0].name;
+  for (const CpuTier& t : kCpuTiers)
+    if ((flags & t.flags) == t.flags) name = t.name;
+  return name;
 }
 
 }  // namespace host

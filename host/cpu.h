@@ -1,5 +1,6 @@
 #pragma once
-// CPU feature tiers for kernel dispatch.
+// CPU feature tiers for kernel dispatch: one table that --cpu, the tests, the benchmark and the
+// end-to-end runs all iterate.
 #include <cstdint>
 #include <string_view>
 
@@ -7,14 +8,26 @@ namespace host {
 
 using CpuFlags = uint32_t;
 inline constexpr CpuFlags kCpuSse2 = 1u << 0;
-inline constexpr CpuFlags kCpuAvx2 = 1u << 1;  // AVX2 with YMM state enabled by the OS; implies SSE2
+inline constexpr CpuFlags kCpuAvx2 = 1u << 1;  // AVX2 with YMM state enabled by the OS
+
+// A tier is a cluster of flags and includes every lower tier's flags.
+struct CpuTier {
+  const char* name;
+  CpuFlags flags;
+};
+inline constexpr CpuTier kCpuTiers[] = {
+    {"c", 0},
+    {"sse2", kCpuSse2},
+    {"avx2", kCpuSse2 | kCpuAvx2},
+};
 
 // What this CPU (and OS) offers, detected once.
 CpuFlags DetectCpuFlags();
-// Flags for a tier name: "c" (none), "sse2", "avx2", "auto" (detected). Masks with what the CPU has.
+inline bool CpuHasTier(const CpuTier& tier) { return (DetectCpuFlags() & tier.flags) == tier.flags; }
+// Flags for a tier name from the table, or "auto" (detected), masked with what the CPU has.
 // Returns false for an unknown name.
 bool CpuFlagsForTier(std::string_view tier, CpuFlags* flags);
-// "c", "sse2" or "avx2": the best tier in the flags.
+// The name of the best tier whose flags are all in `flags`.
 const char* CpuTierName(CpuFlags flags);
 
 }  // namespace host

@@ -16,6 +16,9 @@ struct Frame {
   YcPixel& at(int x, int y) { return edit[static_cast<size_t>(y) * stride + x]; }
   const YcPixel& at(int x, int y) const { return edit[static_cast<size_t>(y) * stride + x]; }
 
+  Plane EditPlane() { return {edit.data(), w, h, stride}; }
+  Plane TempPlane() { return {temp.data(), w, h, stride}; }
+
   FrameInfo Info() {
     FrameInfo fi{};
     fi.edit = edit.data();

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "host/pixel.h"
+
 #if defined(_WIN32) && !defined(_WIN64)
 #define AUF_CDECL __cdecl
 #else
@@ -26,13 +28,6 @@
 #endif
 
 namespace host {
-
-// One pixel of a frame plane: luma at 16 units per 8-bit level, then the two colour differences.
-struct YcPixel {
-  int16_t y;
-  int16_t cb;
-  int16_t cr;
-};
 
 // Runs once per worker thread: (thread index, thread count, param1, param2).
 typedef void(AUF_CDECL* WorkerProc)(int thread_index, int thread_count, void* param1, void* param2);
@@ -93,8 +88,6 @@ struct FrameInfo {
 typedef FilterTable*(AUF_CDECL* GetFilterTableFn)();
 
 constexpr int32_t kFilterFlags = 0x00040000;
-
-static_assert(sizeof(YcPixel) == 6, "YcPixel is three packed 16-bit samples");
 
 #if UINTPTR_MAX == 0xFFFFFFFFu
 static_assert(offsetof(FilterTable, name) == 0x0C);

@@ -15,10 +15,22 @@ namespace {
 // through a thread-local pointer.
 thread_local FilterHost* tls_active_host = nullptr;
 
+struct HostCall {
+  WorkerProc proc;
+  void* param1;
+  void* param2;
+};
+
+void CallWorkerProc(int32_t index, int32_t count, void* data) {
+  const HostCall* call = static_cast<const HostCall*>(data);
+  call->proc(index, count, call->param1, call->param2);
+}
+
 int AUF_CDECL RunOnWorkersThunk(WorkerProc proc, void* param1, void* param2) {
   FilterHost* host = tls_active_host;
   if (host == nullptr || proc == nullptr) return 0;
-  host->pool()->Run(proc, param1, param2);
+  HostCall call{proc, param1, param2};
+  host->pool()->Run(&CallWorkerProc, &call);
   return 1;
 }
 
@@ -35,36 +47,28 @@ PluginLibrary::PluginLibrary(const std::string& path) {
   HMODULE module = LoadLibraryA(path.c_str());
   if (module == nullptr)
     throw HostError("cannot load plug-in '" + path + "' (error " + std::to_string(GetLastError()) + ")");
-  handle_ = module;
+  handle_.reset(module);
   entry_ = reinterpret_cast<GetFilterTableFn>(
       reinterpret_cast<void*>(GetProcAddress(module, "GetFilterTable")));
 #else
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  handle_.reset(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
   if (handle_ == nullptr) {
     const char* err = dlerror();
     throw HostError("cannot load plug-in '" + path + "': " + (err ? err : "unknown error"));
   }
-  entry_ = reinterpret_cast<GetFilterTableFn>(dlsym(handle_, "GetFilterTable"));
+  entry_ = reinterpret_cast<GetFilterTableFn>(dlsym(handle_.get(), "GetFilterTable"));
 #endif
-  if (entry_ == nullptr) {
-    this->~PluginLibrary();
-    throw HostError("plug-in '" + path + "' has no GetFilterTable export");
-  }
+  if (entry_ == nullptr) throw HostError("plug-in '" + path + "' has no GetFilterTable export");
   table_ = entry_();
-  if (table_ == nullptr) {
-    this->~PluginLibrary();
-    throw HostError("plug-in '" + path + "': GetFilterTable returned no filter table");
-  }
+  if (table_ == nullptr) throw HostError("plug-in '" + path + "': GetFilterTable returned no filter table");
 }
 
-PluginLibrary::~PluginLibrary() {
-  if (handle_ == nullptr) return;
+void PluginLibrary::Closer::operator()(void* handle) const {
 #if defined(_WIN32)
-  FreeLibrary(static_cast<HMODULE>(handle_));
+  FreeLibrary(static_cast<HMODULE>(handle));
 #else
-  dlclose(handle_);
+  dlclose(handle);
 #endif
-  handle_ = nullptr;
 }
 
 void ValidateFilterTable(const FilterTable* t) {
@@ -94,6 +98,28 @@ std::vector<TrackInfo> TrackList(const FilterTable* t) {
   return list;
 }
 
+std::vector<TrackInfo> TrackList(const FilterCore& core) {
+  std::vector<TrackInfo> list;
+  for (int i = 0; i < core.track_count; ++i)
+    list.push_back({core.track_names[i], core.track_defaults[i], core.track_minimums[i], core.track_maximums[i]});
+  return list;
+}
+
+void SetTrackByName(const std::string& filter, const std::vector<TrackInfo>& tracks, std::vector<int32_t>& values,
+                    const std::string& name, int32_t value) {
+  for (size_t i = 0; i < tracks.size(); ++i) {
+    if (tracks[i].name != name) continue;
+    if (value < tracks[i].min || value > tracks[i].max)
+      throw HostError("track bar '" + name + "' of '" + filter + "' takes " + std::to_string(tracks[i].min) + ".." +
+                      std::to_string(tracks[i].max) + ", not " + std::to_string(value));
+    values[i] = value;
+    return;
+  }
+  std::string names;
+  for (const auto& t : tracks) names += (names.empty() ? "" : ", ") + t.name;
+  throw HostError("'" + filter + "' has no track bar '" + name + "' (it has: " + names + ")");
+}
+
 FilterHost::FilterHost(const FilterTable* table, WorkerPool* pool) : pool_(pool) {
   ValidateFilterTable(table);
   std::memcpy(&record_, table, sizeof(record_));
@@ -106,19 +132,7 @@ FilterHost::FilterHost(const FilterTable* table, WorkerPool* pool) : pool_(pool)
   record_.host_functions = &functions_;
 }
 
-void FilterHost::SetTrack(const std::string& name, int32_t value) {
-  for (size_t i = 0; i < tracks_.size(); ++i) {
-    if (tracks_[i].name != name) continue;
-    if (value < tracks_[i].min || value > tracks_[i].max)
-      throw HostError("track bar '" + name + "' of '" + name_ + "' takes " + std::to_string(tracks_[i].min) +
-                      ".." + std::to_string(tracks_[i].max) + ", not " + std::to_string(value));
-    values_[i] = value;
-    return;
-  }
-  std::string names;
-  for (const auto& t : tracks_) names += (names.empty() ? "" : ", ") + t.name;
-  throw HostError("'" + name_ + "' has no track bar '" + name + "' (it has: " + names + ")");
-}
+void FilterHost::SetTrack(const std::string& name, int32_t value) { SetTrackByName(name_, tracks_, values_, name, value); }
 
 int FilterHost::Process(FrameInfo* frame) {
   ActiveHostScope scope(this);

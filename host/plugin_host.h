@@ -1,12 +1,13 @@
 #pragma once
-// The host stand-in: loads a plug-in library (or takes a filter record linked in directly), keeps
-// the host's own copy of its record with track values and host functions filled in, and calls the
-// processing function per frame, with RunOnWorkers served by a WorkerPool.
+// The editor stand-in: loads a plug-in library, keeps the host's own copy of its filter record with
+// track values and host functions filled in, and calls the processing function per frame, with
+// RunOnWorkers served by a WorkerPool. Only code that drives the editor's plug-in records uses it.
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "host/filter_core.h"
 #include "host/frame.h"
 #include "host/host_abi.h"
 #include "host/worker_pool.h"
@@ -30,15 +31,15 @@ class PluginLibrary {
  public:
   // Throws HostError naming the path when the library does not load or lacks GetFilterTable.
   explicit PluginLibrary(const std::string& path);
-  ~PluginLibrary();
-  PluginLibrary(const PluginLibrary&) = delete;
-  PluginLibrary& operator=(const PluginLibrary&) = delete;
 
   const FilterTable* table() const { return table_; }
   GetFilterTableFn entry() const { return entry_; }
 
  private:
-  void* handle_ = nullptr;
+  struct Closer {
+    void operator()(void* handle) const;
+  };
+  std::unique_ptr<void, Closer> handle_;
   GetFilterTableFn entry_ = nullptr;
   const FilterTable* table_ = nullptr;
 };
@@ -46,6 +47,11 @@ class PluginLibrary {
 // Checks what a host relies on in a filter record; throws HostError with the reason.
 void ValidateFilterTable(const FilterTable* table);
 std::vector<TrackInfo> TrackList(const FilterTable* table);
+std::vector<TrackInfo> TrackList(const FilterCore& core);
+// Sets values[i] for the track named `name` of `filter`; throws HostError for unknown names and
+// values outside the track's range.
+void SetTrackByName(const std::string& filter, const std::vector<TrackInfo>& tracks, std::vector<int32_t>& values,
+                    const std::string& name, int32_t value);
 
 // The host's side of one loaded filter.
 class FilterHost {
@@ -67,7 +73,6 @@ class FilterHost {
   int Process(Frame& frame);
 
   WorkerPool* pool() const { return pool_; }
-  void set_pool(WorkerPool* pool) { pool_ = pool; }
 
  private:
   HostFilter record_{};

@@ -20,21 +20,24 @@ WorkerPool::~WorkerPool() {
   for (auto& t : pool_) t.join();
 }
 
-void WorkerPool::Run(WorkerProc proc, void* param1, void* param2) {
+void WorkerPool::RunService(const Workers* self, WorkerTask task, void* data) {
+  static_cast<WorkerPool*>(self->context)->Run(task, data);
+}
+
+void WorkerPool::Run(WorkerTask task, void* data) {
   if (serial_ || threads_ == 1) {
-    for (int i = 0; i < threads_; ++i) proc(i, threads_, param1, param2);
+    for (int i = 0; i < threads_; ++i) task(i, threads_, data);
     return;
   }
   {
     std::lock_guard lock(mutex_);
-    proc_ = proc;
-    param1_ = param1;
-    param2_ = param2;
+    task_ = task;
+    data_ = data;
     pending_ = threads_ - 1;
     ++generation_;
   }
   start_cv_.notify_all();
-  proc(0, threads_, param1, param2);
+  task(0, threads_, data);
   std::unique_lock lock(mutex_);
   done_cv_.wait(lock, [this] { return pending_ == 0; });
 }
@@ -42,19 +45,17 @@ void WorkerPool::Run(WorkerProc proc, void* param1, void* param2) {
 void WorkerPool::ThreadMain(int index) {
   uint64_t seen = 0;
   for (;;) {
-    WorkerProc proc;
-    void* p1;
-    void* p2;
+    WorkerTask task;
+    void* data;
     {
       std::unique_lock lock(mutex_);
       start_cv_.wait(lock, [&] { return stop_ || generation_ != seen; });
       if (stop_) return;
       seen = generation_;
-      proc = proc_;
-      p1 = param1_;
-      p2 = param2_;
+      task = task_;
+      data = data_;
     }
-    proc(index, threads_, p1, p2);
+    task(index, threads_, data);
     {
       std::lock_guard lock(mutex_);
       if (--pending_ == 0) done_cv_.notify_one();

@@ -1,13 +1,13 @@
 #pragma once
-// A persistent pool of worker threads that runs one WorkerProc per thread index and returns when
-// all of them have finished: the editor's worker service, as our hosts and tests provide it.
+// A persistent pool of worker threads: our hosts' worker service. A run calls a task once per
+// worker index and returns when all of them have finished.
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-#include "host/host_abi.h"
+#include "host/workers.h"
 
 namespace host {
 
@@ -23,11 +23,16 @@ class WorkerPool {
   int threads() const { return threads_; }
   bool serial() const { return serial_; }
 
-  // Calls proc(i, threads(), param1, param2) for every i in 0..threads()-1; index 0 runs on the
-  // calling thread, the others on the pool's threads at the same time. Returns when all are done.
-  void Run(WorkerProc proc, void* param1, void* param2);
+  // Calls task(i, threads(), data) for every i in 0..threads()-1; index 0 runs on the calling
+  // thread, the others on the pool's threads at the same time. Returns when all are done. One run
+  // at a time.
+  void Run(WorkerTask task, void* data);
+
+  // This pool as a worker service; valid while the pool lives.
+  Workers workers() { return {&RunService, this, threads_}; }
 
  private:
+  static void RunService(const Workers* self, WorkerTask task, void* data);
   void ThreadMain(int index);
 
   int threads_;
@@ -39,9 +44,8 @@ class WorkerPool {
   uint64_t generation_ = 0;
   int pending_ = 0;
   bool stop_ = false;
-  WorkerProc proc_ = nullptr;
-  void* param1_ = nullptr;
-  void* param2_ = nullptr;
+  WorkerTask task_ = nullptr;
+  void* data_ = nullptr;
 };
 
 }  // namespace host

@@ -1,36 +1,61 @@
 #pragma once
-// The smoothing filter as the rest of the project sees it: its filter records and the plain
-// reference that defines every output bit.
+// The smoothing filter's core, independent of any host: its parameters, one frame through the
+// kernels of a tier on any worker service, and the plain reference that defines every output bit.
 #include <cstdint>
 
-#include "host/cpu.h"
-#include "host/host_abi.h"
+#include "host/filter_core.h"
+#include "host/pixel.h"
+#include "host/workers.h"
+#include "velour/velour_dsp.h"
+#include "velour/velour_tables.h"
 
 namespace velour {
 
-// The record the plug-in hands to the host; its processing function picks kernels by CPUID.
-host::FilterTable* VelourFilterTable();
-// The same record with kernels of a forced tier (flags as from host::CpuFlagsForTier).
-host::FilterTable* VelourFilterTableForTier(host::CpuFlags flags);
+struct VelourParams {
+  int32_t quant;        // 1..31: multiplies every quantiser step
+  int32_t n_shift;      // 1..64: shifted grids asked for
+  int32_t matrix;       // 0..4: the base quantiser matrix
+  int32_t zero_weight;  // 0..64: copies of the unfiltered luma in the average
+};
+
+// Track values in declaration order (quant, n_shift, matrix, zero_weight), each clamped into its
+// range.
+VelourParams ParamsFromTracks(const int32_t* tracks);
+
+// Filters the luma of `edit` in place; chroma and everything outside the w x h picture stay as they
+// are. `temp` is scratch of the same shape whose picture is overwritten. The result is the editor's
+// with `partitions` (>= 1) worker threads: n_shift rounded up to a multiple of it, at most 64 passes.
+// Any number of workers computes it; pictures of any size, 0 x 0 included.
+void FilterFrame(const VelourDsp& dsp, const VelourParams& params, const host::Plane& edit, const host::Plane& temp,
+                 int32_t partitions, const host::Workers& workers);
+
+// The same result computed literally on the calling thread, one pass after another over the whole
+// picture with the scalar kernels, the exact sums in a buffer of its own.
+void ReferenceFilterFrame(const VelourParams& params, const host::Plane& edit, int32_t partitions);
 
 // The step table of a frame: base matrix `matrix` scaled by `quant`, capped at 255.
 void LoadStepTable(int16_t* steps, int32_t matrix);
 void ScaleStepTable(int16_t* steps, int32_t quant);
 
-// Number of passes a frame runs for n_shift and T workers: T * ceil(n_shift / T), at most 64.
-int PassCount(int32_t n_shift, int32_t threads);
+// Number of passes a frame runs for n_shift and a partition count T: T * ceil(n_shift / T), at
+// most 64.
+int PassCount(int32_t n_shift, int32_t partitions);
 
 // The output sample: accumulator x 16 / weight, truncated toward zero, low 16 bits kept.
-inline int16_t AverageSample(int16_t acc, int32_t weight) { return static_cast<int16_t>(int32_t{acc} * 16 / weight); }
+inline int16_t AverageSample(int32_t acc, int32_t weight) { return static_cast<int16_t>(acc * 16 / weight); }
 
-// One pass of the reference on the whole frame: the edit plane's luma is working luma, the temp
-// plane's luma the accumulator. Shift index s in 0..63.
-void ReferenceShiftedGridPass(host::FrameInfo* frame, const int16_t* steps, int s);
-// Adds working luma into the accumulator of every pixel outside the blocks of grid (dx, dy).
-void ReferenceAddBorderLuma(host::FrameInfo* frame, int dx, int dy);
+// One pass of the reference over the whole picture: `luma` holds working luma and `acc` the exact
+// sums, both w x h, row-major. Shift index s in 0..63.
+void ReferenceShiftedGridPass(const int16_t* luma, int32_t* acc, int w, int h, const int16_t* steps, int s);
+// Adds working luma into the sum of every pixel outside the blocks of grid (dx, dy).
+void ReferenceAddBorderLuma(const int16_t* luma, int32_t* acc, int w, int h, int dx, int dy);
 
-// Filters one frame exactly as the host-driven filter does with T workers, on the calling thread,
-// one pass after another with the scalar kernels. Tracks: quant, n_shift, matrix, zero_weight.
-void ReferenceProcessFrame(host::FrameInfo* frame, const int32_t* tracks, int threads);
+// The filter as hosts and tools see it.
+void FilterWithTracks(host::CpuFlags flags, const int32_t* tracks, const host::Plane& edit, const host::Plane& temp,
+                      int32_t partitions, const host::Workers& workers);
+void ReferenceWithTracks(const int32_t* tracks, const host::Plane& edit, int32_t partitions);
+inline constexpr host::FilterCore kVelourCore = {
+    "velour", kTitle, kTrackCount, kTrackNames, kTrackDefaults, kTrackMinimums, kTrackMaximums,
+    &FilterWithTracks, &ReferenceWithTracks};
 
 }  // namespace velour

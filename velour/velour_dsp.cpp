@@ -1,29 +1,25 @@
 #include "velour/velour_dsp.h"
 
-#if defined(VELOUR_X86_SIMD)
+#if defined(AUF_X86_SIMD)
 #include "velour/x86/velour_x86.h"
 #endif
 
 namespace velour {
 
+// Scalar first; each tier replaces what it improves.
 void InitVelourDsp(VelourDsp& dsp, host::CpuFlags flags) {
-  dsp.Wht8x8 = Wht8x8_C;
-  dsp.Requantize = Requantize_C;
   dsp.FilterBlockRow = FilterBlockRow_C;
   dsp.LumaRow = LumaRow_C;
   dsp.SeedRow = SeedRow_C;
   dsp.AddRow = AddRow_C;
   dsp.AverageRow = AverageRow_C;
-#if defined(VELOUR_X86_SIMD)
+#if defined(AUF_X86_SIMD)
   if (!(flags & host::kCpuSse2)) return;
-  dsp.Wht8x8 = Wht8x8_SSE2;
-  dsp.Requantize = Requantize_SSE2;
   dsp.FilterBlockRow = FilterBlockRow_SSE2;
   dsp.SeedRow = SeedRow_SSE2;
   dsp.AddRow = AddRow_SSE2;
   dsp.AverageRow = AverageRow_SSE2;
   if (!(flags & host::kCpuAvx2)) return;
-  dsp.Requantize = Requantize_AVX2;
   dsp.FilterBlockRow = FilterBlockRow_AVX2;
   dsp.LumaRow = LumaRow_AVX2;
   dsp.SeedRow = SeedRow_AVX2;

@@ -1,6 +1,11 @@
 #pragma once
 // Kernels of the smoothing filter behind one table: the scalar ones are the oracle, vector tiers
 // replace what they improve.
+//
+// The accumulator holds the exact sum of a pixel's contributions in 32 bits. Working luma is a
+// host sample shifted right by 4, in [-2048, 2047]; a transformed-back block value is a 16-bit
+// value shifted right by 3, in [-4096, 4095]. So up to 64 seeded copies and 64 passes sum to at
+// most 128 * 4096 = 2^19 in magnitude, and sum * 16 to 2^23.
 #include <cstddef>
 #include <cstdint>
 
@@ -8,30 +13,35 @@
 
 namespace velour {
 
-// In-place 8x8 Walsh-Hadamard transform with saturating butterflies and a final floor(x / 8).
-using Wht8x8Fn = void (*)(int16_t* block);
-// Coefficients 1..63 of a transformed block become steps[k] * trunc(block[k] / steps[k]). Vector
-// kernels take coefficients as Wht8x8 leaves them, in [-4096, 4095].
-using RequantizeFn = void (*)(int16_t* block, const int16_t* steps);
+// An accumulator sample. Accumulator lines live inside the temp plane, whose storage is aligned to
+// 2 bytes only.
+typedef int32_t AccSample __attribute__((aligned(2)));
+
+// Lines of luma and of accumulator are a pitch apart, a distance in bytes (the temp plane's rows
+// are 6 bytes a pixel long).
+inline const int16_t* LumaLineAt(const int16_t* line, ptrdiff_t bytes) {
+  return reinterpret_cast<const int16_t*>(reinterpret_cast<const char*>(line) + bytes);
+}
+inline AccSample* AccLineAt(AccSample* line, ptrdiff_t bytes) {
+  return reinterpret_cast<AccSample*>(reinterpret_cast<char*>(line) + bytes);
+}
+
 // Filters a row of `count` blocks whose top-left pixels are 8 apart, starting at `luma`
-// (working luma, rows `luma_stride` samples apart): forward transform, requantise coefficients
-// 1..63 with `steps`, inverse transform, then adds block rows row_begin .. row_end - 1 into `acc`
-// (the accumulator sample of the first block's top-left pixel, rows `acc_stride` apart),
-// wrapping modulo 65536.
-using FilterBlockRowFn = void (*)(const int16_t* luma, ptrdiff_t luma_stride, int16_t* acc, ptrdiff_t acc_stride,
+// (working luma, rows `luma_pitch` bytes apart): forward transform, requantise coefficients 1..63
+// with `steps`, inverse transform, then adds block rows row_begin .. row_end - 1 into `acc` (the
+// accumulator sample of the first block's top-left pixel, rows `acc_pitch` bytes apart).
+using FilterBlockRowFn = void (*)(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch,
                                   int count, int row_begin, int row_end, const int16_t* steps);
 // luma[x] = y[3 * x] >> 4 for x in 0 .. n - 1: the host's luma (every third sample) to 8-bit scale.
 using LumaRowFn = void (*)(const int16_t* y, int16_t* luma, int n);
-// acc[x] = luma[x] * weight, keeping the low 16 bits.
-using SeedRowFn = void (*)(const int16_t* luma, int16_t* acc, int n, int32_t weight);
-// acc[x] += luma[x], wrapping modulo 65536.
-using AddRowFn = void (*)(const int16_t* luma, int16_t* acc, int n);
-// y[3 * x] = low 16 bits of trunc(acc[x] * 16 / weight), weight in 1..128.
-using AverageRowFn = void (*)(const int16_t* acc, int16_t* y, int n, int32_t weight);
+// acc[x] = luma[x] * weight, weight in 0..64.
+using SeedRowFn = void (*)(const int16_t* luma, AccSample* acc, int n, int32_t weight);
+// acc[x] += luma[x].
+using AddRowFn = void (*)(const int16_t* luma, AccSample* acc, int n);
+// y[3 * x] = low 16 bits of trunc(acc[x] * 16 / weight), weight in 1..128, |acc[x]| <= 2^19.
+using AverageRowFn = void (*)(const AccSample* acc, int16_t* y, int n, int32_t weight);
 
 struct VelourDsp {
-  Wht8x8Fn Wht8x8;
-  RequantizeFn Requantize;
   FilterBlockRowFn FilterBlockRow;
   LumaRowFn LumaRow;
   SeedRowFn SeedRow;
@@ -71,15 +81,15 @@ constexpr StepReciprocalTable MakeStepReciprocalTable() {
 }
 inline constexpr StepReciprocalTable kStepReciprocals = MakeStepReciprocalTable();
 
-// Scalar kernels (the oracle).
+// Scalar kernels (the oracle), and the transform and requantisation they are built from.
 void WhtColumns_C(int16_t* block);
 void Wht8x8_C(int16_t* block);
 void Requantize_C(int16_t* block, const int16_t* steps);
-void FilterBlockRow_C(const int16_t* luma, ptrdiff_t luma_stride, int16_t* acc, ptrdiff_t acc_stride, int count,
+void FilterBlockRow_C(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch, int count,
                       int row_begin, int row_end, const int16_t* steps);
 void LumaRow_C(const int16_t* y, int16_t* luma, int n);
-void SeedRow_C(const int16_t* luma, int16_t* acc, int n, int32_t weight);
-void AddRow_C(const int16_t* luma, int16_t* acc, int n);
-void AverageRow_C(const int16_t* acc, int16_t* y, int n, int32_t weight);
+void SeedRow_C(const int16_t* luma, AccSample* acc, int n, int32_t weight);
+void AddRow_C(const int16_t* luma, AccSample* acc, int n);
+void AverageRow_C(const AccSample* acc, int16_t* y, int n, int32_t weight);
 
 }  // namespace velour

@@ -1,5 +1,5 @@
 // Scalar kernels. Samples are signed 16-bit; the transform saturates every sum and difference to
-// [-32768, 32767]; requantisation truncates toward zero; accumulation wraps modulo 65536.
+// [-32768, 32767]; requantisation truncates toward zero; the accumulator sums exactly in 32 bits.
 #include "velour/velour_dsp.h"
 
 namespace velour {
@@ -44,21 +44,17 @@ void Requantize_C(int16_t* block, const int16_t* steps) {
   }
 }
 
-void FilterBlockRow_C(const int16_t* luma, ptrdiff_t luma_stride, int16_t* acc, ptrdiff_t acc_stride, int count,
+void FilterBlockRow_C(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch, int count,
                       int row_begin, int row_end, const int16_t* steps) {
   for (int b = 0; b < count; ++b) {
     int16_t block[64];
-    const int16_t* src = luma + 8 * b;
     for (int i = 0; i < 8; ++i)
-      for (int j = 0; j < 8; ++j) block[8 * i + j] = src[i * luma_stride + j];
+      for (int j = 0; j < 8; ++j) block[8 * i + j] = LumaLineAt(luma, i * luma_pitch)[8 * b + j];
     Wht8x8_C(block);
     Requantize_C(block, steps);
     Wht8x8_C(block);
-    int16_t* dst = acc + 8 * b;
     for (int i = row_begin; i < row_end; ++i)
-      for (int j = 0; j < 8; ++j)
-        dst[i * acc_stride + j] = static_cast<int16_t>(static_cast<uint16_t>(dst[i * acc_stride + j]) +
-                                                        static_cast<uint16_t>(block[8 * i + j]));
+      for (int j = 0; j < 8; ++j) AccLineAt(acc, i * acc_pitch)[8 * b + j] += block[8 * i + j];
   }
 }
 
@@ -66,17 +62,16 @@ void LumaRow_C(const int16_t* y, int16_t* luma, int n) {
   for (int x = 0; x < n; ++x) luma[x] = static_cast<int16_t>(y[3 * x] >> 4);
 }
 
-void SeedRow_C(const int16_t* luma, int16_t* acc, int n, int32_t weight) {
-  for (int x = 0; x < n; ++x) acc[x] = static_cast<int16_t>(luma[x] * weight);
+void SeedRow_C(const int16_t* luma, AccSample* acc, int n, int32_t weight) {
+  for (int x = 0; x < n; ++x) acc[x] = int32_t{luma[x]} * weight;
 }
 
-void AddRow_C(const int16_t* luma, int16_t* acc, int n) {
-  for (int x = 0; x < n; ++x)
-    acc[x] = static_cast<int16_t>(static_cast<uint16_t>(acc[x]) + static_cast<uint16_t>(luma[x]));
+void AddRow_C(const int16_t* luma, AccSample* acc, int n) {
+  for (int x = 0; x < n; ++x) acc[x] += luma[x];
 }
 
-void AverageRow_C(const int16_t* acc, int16_t* y, int n, int32_t weight) {
-  for (int x = 0; x < n; ++x) y[3 * x] = static_cast<int16_t>(int32_t{acc[x]} * 16 / weight);
+void AverageRow_C(const AccSample* acc, int16_t* y, int n, int32_t weight) {
+  for (int x = 0; x < n; ++x) y[3 * x] = static_cast<int16_t>(acc[x] * 16 / weight);
 }
 
 }  // namespace velour

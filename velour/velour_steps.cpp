@@ -5,6 +5,12 @@
 
 namespace velour {
 
+VelourParams ParamsFromTracks(const int32_t* tracks) {
+  int32_t v[kTrackCount];
+  for (int i = 0; i < kTrackCount; ++i) v[i] = std::clamp(tracks[i], kTrackMinimums[i], kTrackMaximums[i]);
+  return {v[kTrackQuant], v[kTrackNShift], v[kTrackMatrix], v[kTrackZeroWeight]};
+}
+
 void LoadStepTable(int16_t* steps, int32_t matrix) {
   for (int k = 0; k < 64; ++k) steps[k] = static_cast<int16_t>(QuantMatrices[matrix][k]);
 }
@@ -16,8 +22,8 @@ void ScaleStepTable(int16_t* steps, int32_t quant) {
   }
 }
 
-int PassCount(int32_t n_shift, int32_t threads) {
-  const int64_t t = std::max<int32_t>(threads, 1);
+int PassCount(int32_t n_shift, int32_t partitions) {
+  const int64_t t = std::max<int32_t>(partitions, 1);
   const int64_t rounded = (n_shift + t - 1) / t * t;
   return static_cast<int>(std::min<int64_t>(rounded, 64));
 }

@@ -39,8 +39,11 @@ inline constexpr int32_t ShiftTable[64][2] = {
     {6, 3}, {2, 7}, {3, 3}, {4, 0}, {2, 4}, {4, 4}, {7, 2}, {0, 0},
 };
 
-// Track bars: positions, defaults and ranges.
+// The filter's name as the editor shows it, and its track bars: positions, names, defaults and
+// ranges.
+inline constexpr char kTitle[] = "Velour for AviUtl";
 enum { kTrackQuant = 0, kTrackNShift = 1, kTrackMatrix = 2, kTrackZeroWeight = 3, kTrackCount = 4 };
+inline constexpr const char* const kTrackNames[kTrackCount] = {"quant", "n_shift", "matrix", "zero_weight"};
 inline constexpr int32_t kTrackDefaults[kTrackCount] = {1, 8, 3, 0};
 inline constexpr int32_t kTrackMinimums[kTrackCount] = {1, 1, 0, 0};
 inline constexpr int32_t kTrackMaximums[kTrackCount] = {31, 64, 4, 64};

@@ -1,5 +1,5 @@
-// AVX2 kernels: the SSE2 arithmetic (exactness argued in deblock_sse2.cpp) in 16 lanes per
-// register; a vertical edge takes its four rows in one register.
+// AVX2 kernels: the edge-line arithmetic of deblock_simd.h in 16 lanes per register; a vertical
+// edge takes its four rows in one register.
 #include <immintrin.h>
 
 #include <cstring>
@@ -10,82 +10,45 @@
 namespace deblock {
 namespace {
 
-using host::YcPixel;
-
-#define DEBLOCK_INLINE inline __attribute__((always_inline))
-
-struct Limits {
-  __m256i alpha, beta, tc0;
+struct Avx2 {
+  using Reg = __m256i;
+  static constexpr int kLanes = 16;
+  static Reg Load(const int16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+  static void Store(int16_t* p, Reg v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+  static Reg Set1(int16_t v) { return _mm256_set1_epi16(v); }
+  static Reg Zero() { return _mm256_setzero_si256(); }
+  static Reg Add(Reg a, Reg b) { return _mm256_add_epi16(a, b); }
+  static Reg Sub(Reg a, Reg b) { return _mm256_sub_epi16(a, b); }
+  static Reg SubSatS(Reg a, Reg b) { return _mm256_subs_epi16(a, b); }
+  static Reg SubSatU(Reg a, Reg b) { return _mm256_subs_epu16(a, b); }
+  static Reg Max(Reg a, Reg b) { return _mm256_max_epi16(a, b); }
+  static Reg Min(Reg a, Reg b) { return _mm256_min_epi16(a, b); }
+  static Reg Equal(Reg a, Reg b) { return _mm256_cmpeq_epi16(a, b); }
+  static Reg And(Reg a, Reg b) { return _mm256_and_si256(a, b); }
+  static Reg AndNot(Reg a, Reg b) { return _mm256_andnot_si256(a, b); }
+  static Reg Or(Reg a, Reg b) { return _mm256_or_si256(a, b); }
+  static Reg Xor(Reg a, Reg b) { return _mm256_xor_si256(a, b); }
+  static Reg ShiftLeft2(Reg a) { return _mm256_slli_epi16(a, 2); }
+  static Reg ShiftRight3(Reg a) { return _mm256_srai_epi16(a, 3); }
+  static Reg AverageU(Reg a, Reg b) { return _mm256_avg_epu16(a, b); }
+  static Reg Select(Reg mask, Reg a, Reg b) { return _mm256_blendv_epi8(b, a, mask); }
 };
 
-DEBLOCK_INLINE __m256i AbsDiff(__m256i a, __m256i b) {
-  return _mm256_sub_epi16(_mm256_max_epi16(a, b), _mm256_min_epi16(a, b));
-}
+}  // namespace
+}  // namespace deblock
 
-DEBLOCK_INLINE __m256i NotBelow(__m256i d, __m256i t) {
-  return _mm256_cmpeq_epi16(_mm256_subs_epu16(t, d), _mm256_setzero_si256());
-}
+#include "deblock/x86/deblock_simd.h"
 
-DEBLOCK_INLINE __m256i Clip(__m256i v, __m256i limit) {
-  return _mm256_min_epi16(_mm256_max_epi16(v, _mm256_sub_epi16(_mm256_setzero_si256(), limit)), limit);
-}
+namespace deblock {
+namespace {
 
-DEBLOCK_INLINE void FilterLanes(__m256i p2, __m256i& p1, __m256i& p0, __m256i& q0, __m256i& q1, __m256i q2,
-                                const Limits& t) {
-  const __m256i bias = _mm256_set1_epi16(-0x8000);
-  const __m256i one = _mm256_set1_epi16(1);
-  const __m256i skip = _mm256_or_si256(
-      NotBelow(AbsDiff(p0, q0), t.alpha),
-      _mm256_or_si256(NotBelow(AbsDiff(p1, p0), t.beta), NotBelow(AbsDiff(q1, q0), t.beta)));
-  const __m256i keep_p1 = _mm256_or_si256(skip, NotBelow(AbsDiff(p2, p0), t.beta));
-  const __m256i keep_q1 = _mm256_or_si256(skip, NotBelow(AbsDiff(q2, q0), t.beta));
-  const __m256i tc =
-      _mm256_add_epi16(_mm256_add_epi16(t.tc0, _mm256_andnot_si256(keep_p1, one)), _mm256_andnot_si256(keep_q1, one));
-  __m256i d = _mm256_add_epi16(_mm256_slli_epi16(_mm256_sub_epi16(q0, p0), 2), _mm256_sub_epi16(p1, q1));
-  d = Clip(_mm256_srai_epi16(_mm256_add_epi16(d, _mm256_set1_epi16(4)), 3), tc);
-  const __m256i np0 = _mm256_add_epi16(p0, d);
-  const __m256i nq0 = _mm256_sub_epi16(q0, d);
-  const __m256i mb = _mm256_avg_epu16(_mm256_xor_si256(np0, bias), _mm256_xor_si256(nq0, bias));  // m ^ 0x8000
-  const __m256i m = _mm256_xor_si256(mb, bias);
-  const __m256i hp = _mm256_sub_epi16(_mm256_xor_si256(_mm256_avg_epu16(_mm256_xor_si256(p2, bias), mb), bias),
-                                      _mm256_and_si256(_mm256_xor_si256(p2, m), one));
-  const __m256i hq = _mm256_sub_epi16(_mm256_xor_si256(_mm256_avg_epu16(_mm256_xor_si256(q2, bias), mb), bias),
-                                      _mm256_and_si256(_mm256_xor_si256(q2, m), one));
-  const __m256i np1 = _mm256_add_epi16(p1, Clip(_mm256_subs_epi16(hp, p1), t.tc0));
-  const __m256i nq1 = _mm256_add_epi16(q1, Clip(_mm256_subs_epi16(hq, q1), t.tc0));
-  p1 = _mm256_blendv_epi8(np1, p1, keep_p1);
-  q1 = _mm256_blendv_epi8(nq1, q1, keep_q1);
-  p0 = _mm256_blendv_epi8(np0, p0, skip);
-  q0 = _mm256_blendv_epi8(nq0, q0, skip);
-}
-
-DEBLOCK_INLINE __m256i Load(const int16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
-DEBLOCK_INLINE void Store(int16_t* p, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
-
-DEBLOCK_INLINE void FilterRun16(int16_t* q, ptrdiff_t rs, const Limits& t) {
-  __m256i p1 = Load(q - 2 * rs), p0 = Load(q - rs), q0 = Load(q), q1 = Load(q + rs);
-  FilterLanes(Load(q - 3 * rs), p1, p0, q0, q1, Load(q + 2 * rs), t);
-  Store(q - 2 * rs, p1);
-  Store(q - rs, p0);
-  Store(q, q0);
-  Store(q + rs, q1);
-}
-
-DEBLOCK_INLINE __m128i LoadPixel(const YcPixel* p) {
-  int32_t ycb;
-  std::memcpy(&ycb, p, 4);
-  return _mm_insert_epi16(_mm_cvtsi32_si128(ycb), p->cr, 2);
-}
+using host::YcPixel;
 
 // Pixel x of rows r[0] .. r[3] in lanes 0..2, 4..6, 8..10, 12..14.
 DEBLOCK_INLINE __m256i LoadColumn(YcPixel* const* r, int x) {
   const __m128i lo = _mm_unpacklo_epi64(LoadPixel(r[0] + x), LoadPixel(r[1] + x));
   const __m128i hi = _mm_unpacklo_epi64(LoadPixel(r[2] + x), LoadPixel(r[3] + x));
   return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
-}
-
-DEBLOCK_INLINE __m128i Load16(const YcPixel* p, int byte) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(reinterpret_cast<const char*>(p) + byte));
 }
 
 DEBLOCK_INLINE __m256i Load2x16(const YcPixel* a, const YcPixel* b, int byte) {
@@ -153,43 +116,14 @@ DEBLOCK_INLINE void StoreColumns(YcPixel* const* r, int x, const QuadMasks& m, _
 
 void FilterHorizontalEdges_AVX2(YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
                                 int32_t tc0) {
-  if (!VectorThresholds(alpha, beta, tc0)) return FilterHorizontalEdges_C(pix, stride, count, alpha, beta, tc0);
-  const Limits t = {_mm256_set1_epi16(static_cast<int16_t>(alpha)), _mm256_set1_epi16(static_cast<int16_t>(beta)),
-                    _mm256_set1_epi16(static_cast<int16_t>(tc0))};
-  int16_t* q = &pix->y;
-  const ptrdiff_t rs = 3 * stride;
-  const int n = 3 * count;
-  if (n % 16 == 0) {
-    for (int i = 0; i < n; i += 16) FilterRun16(q + i, rs, t);
-    return;
-  }
-  if (n > 16) {
-    // The last 16 samples, filtered from the unfiltered rows and stored after the others: where
-    // they overlap the last whole vector, both give the same values.
-    int16_t* e = q + n - 16;
-    __m256i p1 = Load(e - 2 * rs), p0 = Load(e - rs), q0 = Load(e), q1 = Load(e + rs);
-    FilterLanes(Load(e - 3 * rs), p1, p0, q0, q1, Load(e + 2 * rs), t);
-    for (int i = 0; i + 16 <= n; i += 16) FilterRun16(q + i, rs, t);
-    Store(e - 2 * rs, p1);
-    Store(e - rs, p0);
-    Store(e, q0);
-    Store(e + rs, q1);
-    return;
-  }
-  // Fewer than 16 samples through a zeroed copy: nothing past the run is read or written.
-  int16_t buf[6 * 16] = {};
-  const size_t bytes = sizeof(int16_t) * static_cast<size_t>(n);
-  for (int r = 0; r < 6; ++r) std::memcpy(buf + 16 * r, q + (r - 3) * rs, bytes);
-  FilterRun16(buf + 3 * 16, 16, t);
-  for (int r = 1; r < 5; ++r) std::memcpy(q + (r - 3) * rs, buf + 16 * r, bytes);
+  FilterHorizontalEdgesT<Avx2>(pix, stride, count, alpha, beta, tc0);
 }
 
 void FilterVerticalEdges_AVX2(YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha, int32_t beta,
                               int32_t tc0) {
   if (!VectorThresholds(alpha, beta, tc0)) return FilterVerticalEdges_C(pix, stride, edges, rows, alpha, beta, tc0);
   if (edges <= 0 || rows <= 0) return;
-  const Limits t = {_mm256_set1_epi16(static_cast<int16_t>(alpha)), _mm256_set1_epi16(static_cast<int16_t>(beta)),
-                    _mm256_set1_epi16(static_cast<int16_t>(tc0))};
+  const Limits<Avx2> t = MakeLimits<Avx2>(alpha, beta, tc0);
   const QuadMasks masks = MakeQuadMasks();
   // Missing rows repeat the last one: the same lines, the same results stored twice.
   YcPixel* r[4];
@@ -200,7 +134,7 @@ void FilterVerticalEdges_AVX2(YcPixel* pix, ptrdiff_t stride, int edges, int row
   __m256i p2 = LoadColumn(r, -3), p1 = LoadColumn(r, -2), p0, q0, q1, q2;
   LoadColumns(r, -1, masks, p0, q0, q1, q2);
   for (int x = 0;;) {
-    FilterLanes(p2, p1, p0, q0, q1, q2, t);
+    FilterLanes<Avx2>(p2, p1, p0, q0, q1, q2, t);
     StoreColumns(r, x - 2, masks, p1, p0, q0, q1);
     if (--edges == 0) break;
     x += 4;

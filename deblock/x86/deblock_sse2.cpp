@@ -1,17 +1,5 @@
-// SSE2 kernels: edge lines in 16-bit lanes, 8 per register.
-//
-// Why 16-bit lanes are exact, for 0 <= alpha, beta, tc0 <= 4096 (VectorThresholds; the tables
-// reach 4080, 432 and 560):
-// - |a - b| of two int16 is max - min taken modulo 2^16: exact as an unsigned 16-bit value
-//   (0..65535), and d < t is "t -sat d is not 0" in unsigned saturating arithmetic.
-// - Only lines that pass the three tests are stored, and for them |q0 - p0| < alpha and
-//   |p1 - q1| < alpha + 2 * beta, so |(q0 - p0) * 4 + (p1 - q1) + 4| <= 7 * 4095 + 4 < 2^15:
-//   formed modulo 2^16 it is the exact value, and the arithmetic shift is exact too.
-// - (a + b + 1) >> 1 of two int16 is the unsigned rounding average of a ^ 0x8000 and b ^ 0x8000,
-//   flipped back; (a + b) >> 1 is that minus (a ^ b) & 1.
-// - (p2 + m - 2 * p1) >> 1 = ((p2 + m) >> 1) - p1; that difference can leave 16 bits, but it is
-//   clipped to [-tc0, tc0] next, so saturating it first changes nothing.
-// - Stores keep the low 16 bits, as the wrapping adds and subtracts do.
+// SSE2 kernels: edge lines in 16-bit lanes, 8 per register (the arithmetic and why it is exact:
+// deblock_simd.h).
 #include <emmintrin.h>
 
 #include <cstring>
@@ -22,85 +10,43 @@
 namespace deblock {
 namespace {
 
-using host::YcPixel;
-
-#define DEBLOCK_INLINE inline __attribute__((always_inline))
-
-struct Limits {
-  __m128i alpha, beta, tc0;
+struct Sse2 {
+  using Reg = __m128i;
+  static constexpr int kLanes = 8;
+  static Reg Load(const int16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+  static void Store(int16_t* p, Reg v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+  static Reg Set1(int16_t v) { return _mm_set1_epi16(v); }
+  static Reg Zero() { return _mm_setzero_si128(); }
+  static Reg Add(Reg a, Reg b) { return _mm_add_epi16(a, b); }
+  static Reg Sub(Reg a, Reg b) { return _mm_sub_epi16(a, b); }
+  static Reg SubSatS(Reg a, Reg b) { return _mm_subs_epi16(a, b); }
+  static Reg SubSatU(Reg a, Reg b) { return _mm_subs_epu16(a, b); }
+  static Reg Max(Reg a, Reg b) { return _mm_max_epi16(a, b); }
+  static Reg Min(Reg a, Reg b) { return _mm_min_epi16(a, b); }
+  static Reg Equal(Reg a, Reg b) { return _mm_cmpeq_epi16(a, b); }
+  static Reg And(Reg a, Reg b) { return _mm_and_si128(a, b); }
+  static Reg AndNot(Reg a, Reg b) { return _mm_andnot_si128(a, b); }
+  static Reg Or(Reg a, Reg b) { return _mm_or_si128(a, b); }
+  static Reg Xor(Reg a, Reg b) { return _mm_xor_si128(a, b); }
+  static Reg ShiftLeft2(Reg a) { return _mm_slli_epi16(a, 2); }
+  static Reg ShiftRight3(Reg a) { return _mm_srai_epi16(a, 3); }
+  static Reg AverageU(Reg a, Reg b) { return _mm_avg_epu16(a, b); }
+  static Reg Select(Reg mask, Reg a, Reg b) { return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b)); }
 };
 
-DEBLOCK_INLINE __m128i AbsDiff(__m128i a, __m128i b) { return _mm_sub_epi16(_mm_max_epi16(a, b), _mm_min_epi16(a, b)); }
+}  // namespace
+}  // namespace deblock
 
-// All ones where the unsigned d is not below t.
-DEBLOCK_INLINE __m128i NotBelow(__m128i d, __m128i t) {
-  return _mm_cmpeq_epi16(_mm_subs_epu16(t, d), _mm_setzero_si128());
-}
+#include "deblock/x86/deblock_simd.h"
 
-// a where mask is set, else b.
-DEBLOCK_INLINE __m128i Select(__m128i mask, __m128i a, __m128i b) {
-  return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
-}
+namespace deblock {
+namespace {
 
-DEBLOCK_INLINE __m128i Clip(__m128i v, __m128i limit) {
-  return _mm_min_epi16(_mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), limit)), limit);
-}
-
-// One edge line per lane: p2 .. q2 in, p1 .. q1 filtered in place.
-DEBLOCK_INLINE void FilterLanes(__m128i p2, __m128i& p1, __m128i& p0, __m128i& q0, __m128i& q1, __m128i q2,
-                                const Limits& t) {
-  const __m128i bias = _mm_set1_epi16(-0x8000);
-  const __m128i one = _mm_set1_epi16(1);
-  const __m128i skip = _mm_or_si128(NotBelow(AbsDiff(p0, q0), t.alpha),
-                                    _mm_or_si128(NotBelow(AbsDiff(p1, p0), t.beta), NotBelow(AbsDiff(q1, q0), t.beta)));
-  const __m128i keep_p1 = _mm_or_si128(skip, NotBelow(AbsDiff(p2, p0), t.beta));
-  const __m128i keep_q1 = _mm_or_si128(skip, NotBelow(AbsDiff(q2, q0), t.beta));
-  const __m128i tc = _mm_add_epi16(_mm_add_epi16(t.tc0, _mm_andnot_si128(keep_p1, one)), _mm_andnot_si128(keep_q1, one));
-  __m128i d = _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(q0, p0), 2), _mm_sub_epi16(p1, q1));
-  d = Clip(_mm_srai_epi16(_mm_add_epi16(d, _mm_set1_epi16(4)), 3), tc);
-  const __m128i np0 = _mm_add_epi16(p0, d);
-  const __m128i nq0 = _mm_sub_epi16(q0, d);
-  const __m128i m = _mm_xor_si128(_mm_avg_epu16(_mm_xor_si128(np0, bias), _mm_xor_si128(nq0, bias)), bias);
-  const __m128i mb = _mm_xor_si128(m, bias);
-  const __m128i hp = _mm_sub_epi16(_mm_xor_si128(_mm_avg_epu16(_mm_xor_si128(p2, bias), mb), bias),
-                                   _mm_and_si128(_mm_xor_si128(p2, m), one));
-  const __m128i hq = _mm_sub_epi16(_mm_xor_si128(_mm_avg_epu16(_mm_xor_si128(q2, bias), mb), bias),
-                                   _mm_and_si128(_mm_xor_si128(q2, m), one));
-  const __m128i np1 = _mm_add_epi16(p1, Clip(_mm_subs_epi16(hp, p1), t.tc0));
-  const __m128i nq1 = _mm_add_epi16(q1, Clip(_mm_subs_epi16(hq, q1), t.tc0));
-  p1 = Select(keep_p1, p1, np1);
-  q1 = Select(keep_q1, q1, nq1);
-  p0 = Select(skip, p0, np0);
-  q0 = Select(skip, q0, nq0);
-}
-
-DEBLOCK_INLINE __m128i Load(const int16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-DEBLOCK_INLINE void Store(int16_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-
-// Eight samples of the horizontal edge above row q; rs = row step in samples.
-DEBLOCK_INLINE void FilterRun8(int16_t* q, ptrdiff_t rs, const Limits& t) {
-  __m128i p1 = Load(q - 2 * rs), p0 = Load(q - rs), q0 = Load(q), q1 = Load(q + rs);
-  FilterLanes(Load(q - 3 * rs), p1, p0, q0, q1, Load(q + 2 * rs), t);
-  Store(q - 2 * rs, p1);
-  Store(q - rs, p0);
-  Store(q, q0);
-  Store(q + rs, q1);
-}
-
-// One pixel into lanes 0..2 (lane 3 zero).
-DEBLOCK_INLINE __m128i LoadPixel(const YcPixel* p) {
-  int32_t ycb;
-  std::memcpy(&ycb, p, 4);
-  return _mm_insert_epi16(_mm_cvtsi32_si128(ycb), p->cr, 2);
-}
+using host::YcPixel;
 
 // Pixel a in lanes 0..2, pixel b in lanes 4..6.
 DEBLOCK_INLINE __m128i LoadColumn(const YcPixel* a, const YcPixel* b) {
   return _mm_unpacklo_epi64(LoadPixel(a), LoadPixel(b));
-}
-
-DEBLOCK_INLINE __m128i Load16(const YcPixel* p, int byte) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(reinterpret_cast<const char*>(p) + byte));
 }
 
 DEBLOCK_INLINE void Store16(YcPixel* p, int byte, __m128i v) {
@@ -157,15 +103,15 @@ DEBLOCK_INLINE void NextWindow(const YcPixel* a, const YcPixel* b, Window& w) {
   LoadColumns(a - 1, b - 1, w.p0, w.q0, w.q1, w.q2);
 }
 
-DEBLOCK_INLINE void FilterWindow(YcPixel* a, YcPixel* b, Window& w, const Limits& t) {
-  FilterLanes(w.p2, w.p1, w.p0, w.q0, w.q1, w.q2, t);
+DEBLOCK_INLINE void FilterWindow(YcPixel* a, YcPixel* b, Window& w, const Limits<Sse2>& t) {
+  FilterLanes<Sse2>(w.p2, w.p1, w.p0, w.q0, w.q1, w.q2, t);
   StoreColumns(a - 2, b - 2, w.p1, w.p0, w.q0, w.q1);
 }
 
 // The vertical edges of rows a, b (one register) and c, d (another), left to right; a row given
 // twice is filtered once. Each edge waits for the one before it in its row, so the two pairs are
 // interleaved to keep the vector units busy.
-void FilterRows(YcPixel* a, YcPixel* b, YcPixel* c, YcPixel* d, int edges, const Limits& t) {
+void FilterRows(YcPixel* a, YcPixel* b, YcPixel* c, YcPixel* d, int edges, const Limits<Sse2>& t) {
   Window u, v;
   FirstWindow(a, b, u);
   FirstWindow(c, d, v);
@@ -183,45 +129,14 @@ void FilterRows(YcPixel* a, YcPixel* b, YcPixel* c, YcPixel* d, int edges, const
 
 void FilterHorizontalEdges_SSE2(YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
                                 int32_t tc0) {
-  if (!VectorThresholds(alpha, beta, tc0)) return FilterHorizontalEdges_C(pix, stride, count, alpha, beta, tc0);
-  const Limits t = {_mm_set1_epi16(static_cast<int16_t>(alpha)), _mm_set1_epi16(static_cast<int16_t>(beta)),
-                    _mm_set1_epi16(static_cast<int16_t>(tc0))};
-  // Rows y-3 .. y+2 of these columns are runs of 3 * count samples, every sample an edge line of
-  // its own: the components need not be told apart.
-  int16_t* q = &pix->y;
-  const ptrdiff_t rs = 3 * stride;
-  const int n = 3 * count;
-  if (n % 8 == 0) {
-    for (int i = 0; i < n; i += 8) FilterRun8(q + i, rs, t);
-    return;
-  }
-  if (n > 8) {
-    // The last 8 samples, filtered from the unfiltered rows and stored after the others: where
-    // they overlap the last whole vector, both give the same values.
-    int16_t* e = q + n - 8;
-    __m128i p1 = Load(e - 2 * rs), p0 = Load(e - rs), q0 = Load(e), q1 = Load(e + rs);
-    FilterLanes(Load(e - 3 * rs), p1, p0, q0, q1, Load(e + 2 * rs), t);
-    for (int i = 0; i + 8 <= n; i += 8) FilterRun8(q + i, rs, t);
-    Store(e - 2 * rs, p1);
-    Store(e - rs, p0);
-    Store(e, q0);
-    Store(e + rs, q1);
-    return;
-  }
-  // Fewer than 8 samples through a zeroed copy: nothing past the run is read or written.
-  int16_t buf[6 * 8] = {};
-  const size_t bytes = sizeof(int16_t) * static_cast<size_t>(n);
-  for (int r = 0; r < 6; ++r) std::memcpy(buf + 8 * r, q + (r - 3) * rs, bytes);
-  FilterRun8(buf + 3 * 8, 8, t);
-  for (int r = 1; r < 5; ++r) std::memcpy(q + (r - 3) * rs, buf + 8 * r, bytes);
+  FilterHorizontalEdgesT<Sse2>(pix, stride, count, alpha, beta, tc0);
 }
 
 void FilterVerticalEdges_SSE2(YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha, int32_t beta,
                               int32_t tc0) {
   if (!VectorThresholds(alpha, beta, tc0)) return FilterVerticalEdges_C(pix, stride, edges, rows, alpha, beta, tc0);
   if (edges <= 0) return;
-  const Limits t = {_mm_set1_epi16(static_cast<int16_t>(alpha)), _mm_set1_epi16(static_cast<int16_t>(beta)),
-                    _mm_set1_epi16(static_cast<int16_t>(tc0))};
+  const Limits<Sse2> t = MakeLimits<Sse2>(alpha, beta, tc0);
   if (rows <= 0) return;
   // Missing rows repeat the last one: the same lines, the same results stored twice.
   YcPixel* r[4];

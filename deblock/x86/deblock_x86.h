@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/host_abi.h"
+#include "host/pixel.h"
 
 namespace deblock {
 

@@ -9,6 +9,7 @@
 #include "deblock/deblock_tables.h"
 #include "host/cpu.h"
 #include "tests/support/test_support.h"
+#include "tests/support/tiers.h"
 
 namespace {
 
@@ -17,24 +18,15 @@ using host::YcPixel;
 using testsupport::GuardedPlane;
 using testsupport::Rng;
 
-struct Tier {
-  const char* name;
-  host::CpuFlags flags;
-};
-const Tier kTiers[] = {{"sse2", host::kCpuSse2}, {"avx2", host::kCpuSse2 | host::kCpuAvx2}};
-
-class DeblockDspTest : public ::testing::TestWithParam<Tier> {
+class DeblockDspTest : public ::testing::TestWithParam<host::CpuTier> {
  protected:
   void SetUp() override {
-    if ((host::DetectCpuFlags() & GetParam().flags) != GetParam().flags) GTEST_SKIP() << "CPU lacks " << GetParam().name;
+    SKIP_UNLESS_CPU_HAS(GetParam());
     deblock::InitDeblockDsp(ref_, 0);
     deblock::InitDeblockDsp(new_, GetParam().flags);
   }
   DeblockDsp ref_{}, new_{};
 };
-
-std::string TierName(const ::testing::TestParamInfo<Tier>& info) { return info.param.name; }
-void PrintTo(const Tier& t, std::ostream* os) { *os << t.name; }
 
 struct Limits {
   int32_t alpha, beta, tc0;
@@ -169,6 +161,7 @@ TEST_P(DeblockDspTest, SingleLinesOverTheWholeRange) {
   EXPECT_GT(changed, 2000) << "too few lines were filtered to say much";
 }
 
-INSTANTIATE_TEST_SUITE_P(Isa, DeblockDspTest, ::testing::ValuesIn(kTiers), TierName);
+INSTANTIATE_TEST_SUITE_P(Isa, DeblockDspTest, ::testing::ValuesIn(testsupport::VectorTiers()),
+                         testsupport::TierParamName);
 
 }  // namespace

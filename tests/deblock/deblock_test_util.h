@@ -1,11 +1,14 @@
 #pragma once
 // Helpers shared by the deblock tests: the loaded plug-in, picture generators that make the filter
-// actually change lines, and a runner that filters a guarded frame through the host stand-in.
+// actually change lines, and runners that filter a guarded frame through the core or through the
+// plug-in and the editor stand-in.
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "deblock/deblock.h"
 #include "host/plugin_host.h"
+#include "host/worker_pool.h"
 #include "tests/support/test_support.h"
 
 namespace deblocktest {
@@ -71,12 +74,23 @@ inline std::string CheckTemp(host::YcPixel* plane, int w, int h, int stride) {
   return "";
 }
 
-// Filters the guarded frame's edit plane through the plug-in with T workers; "" when the call
-// returned 1 and left the temp plane and every canary alone.
-inline std::string RunPlugin(const host::FilterTable* table, testsupport::GuardedFrame& f, const int32_t* tracks,
-                             int threads, bool serial) {
+// Filters the guarded frame's edit plane through the core with the kernels of `flags`, the result
+// of `partitions` computed by `workers` workers; "" when every canary is intact.
+inline std::string RunCore(host::CpuFlags flags, testsupport::GuardedFrame& f, const int32_t* tracks, int partitions,
+                           int workers, bool serial) {
+  host::WorkerPool pool(workers, serial);
+  deblock::DeblockDsp dsp;
+  deblock::InitDeblockDsp(dsp, flags);
+  deblock::FilterFrame(dsp, deblock::ParamsFromTracks(tracks), f.EditPlane(), partitions, pool.workers());
+  if (auto c = f.edit.CheckCanaries(); !c.empty()) return "edit plane: " + c;
+  return "";
+}
+
+// Filters the guarded frame's edit plane through the plug-in with T editor threads; "" when the
+// call returned 1 and left the temp plane and every canary alone.
+inline std::string RunPlugin(testsupport::GuardedFrame& f, const int32_t* tracks, int threads, bool serial) {
   host::WorkerPool pool(threads, serial);
-  host::FilterHost fh(table, &pool);
+  host::FilterHost fh(Plugin().table(), &pool);
   for (int i = 0; i < 3; ++i) fh.SetTrackUnchecked(i, tracks[i]);
   FillTemp(f.temp.data(), f.w, f.h, f.stride);
   host::FrameInfo fi = f.Info();

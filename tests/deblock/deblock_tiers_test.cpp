@@ -1,55 +1,41 @@
-// Whole frames through the filter record of each forced tier, with 1, 2, 3 and 8 workers, bit for
-// bit against the reference, in guarded planes.
+// Whole frames through the core with the kernels of each tier, for partition counts 1, 2, 3 and 8
+// computed by other numbers of workers, bit for bit against the reference, in guarded planes.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "deblock/deblock.h"
 #include "host/cpu.h"
-#include "host/plugin_host.h"
 #include "tests/deblock/deblock_test_util.h"
 #include "tests/support/test_support.h"
+#include "tests/support/tiers.h"
 
 namespace {
 
 using testsupport::GuardedFrame;
 using testsupport::Rng;
 
-struct Tier {
-  const char* name;
-  host::CpuFlags flags;
-};
-const Tier kTiers[] = {{"c", 0}, {"sse2", host::kCpuSse2}, {"avx2", host::kCpuSse2 | host::kCpuAvx2}};
-
-class DeblockTierFrameTest : public ::testing::TestWithParam<Tier> {
+class DeblockTierFrameTest : public ::testing::TestWithParam<host::CpuTier> {
  protected:
-  void SetUp() override {
-    if ((host::DetectCpuFlags() & GetParam().flags) != GetParam().flags) GTEST_SKIP() << "CPU lacks " << GetParam().name;
-  }
+  void SetUp() override { SKIP_UNLESS_CPU_HAS(GetParam()); }
 };
 
-std::string TierName(const ::testing::TestParamInfo<Tier>& info) { return info.param.name; }
-void PrintTo(const Tier& t, std::ostream* os) { *os << t.name; }
-
-std::string RunFrame(host::CpuFlags flags, int w, int h, int stride, int threads, const int32_t* tracks,
+std::string RunFrame(host::CpuFlags flags, int w, int h, int stride, int partitions, int workers, const int32_t* tracks,
                      deblocktest::Content content, uint64_t seed) {
   GuardedFrame plug(w, h, stride, seed % 2 == 1), ref(w, h, stride, true);
   Rng a(seed), b(seed);
   deblocktest::FillPicture(plug.edit.data(), w, h, stride, a, content);
   deblocktest::FillPicture(ref.edit.data(), w, h, stride, b, content);
-  if (auto e = deblocktest::RunPlugin(deblock::DeblockFilterTableForTier(flags), plug, tracks, threads, false);
-      !e.empty())
-    return e;
-  host::FrameInfo rfi = ref.Info();
-  deblock::ReferenceProcessFrame(&rfi, tracks, threads);
+  if (auto e = deblocktest::RunCore(flags, plug, tracks, partitions, workers, false); !e.empty()) return e;
+  deblock::ReferenceFilterFrame(deblock::ParamsFromTracks(tracks), ref.EditPlane(), partitions);
   return testsupport::DiffPictures(testsupport::Picture(ref.edit.data(), w, h, stride),
                                    testsupport::Picture(plug.edit.data(), w, h, stride), w, h);
 }
 
-TEST_P(DeblockTierFrameTest, MatchesReferenceForEveryWorkerCount) {
+TEST_P(DeblockTierFrameTest, MatchesReferenceForEveryPartitionAndWorkerCount) {
   const uint32_t seed = testsupport::TestSeed();
   Rng rng(seed);
-  const int thread_counts[] = {1, 2, 3, 8};
+  const int counts[] = {1, 2, 3, 8};
   for (int iter = 0; iter < 48; ++iter) {
     // Shapes around the 4-pixel grid, segments of a grid row and the vector widths, bands of a
     // few rows, and frames as wide as a full-HD row and one more.
@@ -62,19 +48,20 @@ TEST_P(DeblockTierFrameTest, MatchesReferenceForEveryWorkerCount) {
       default: w = iter % 2 ? 1921 : 1920, h = iter % 2 ? 23 : 36;
     }
     const int stride = w + (iter % 3 == 0 ? 0 : rng.Uniform(1, 7));
-    const int threads = thread_counts[iter % 4];
+    const int partitions = counts[iter % 4], workers = counts[(iter / 4 + iter) % 4];
     int32_t tracks[3] = {rng.Uniform(0, 60), rng.Uniform(0, 60), rng.Uniform(0, 60)};
     if (iter % 6 == 0) tracks[0] = 25, tracks[1] = 0, tracks[2] = 0;  // the defaults
     if (iter % 6 == 1) tracks[0] = 60, tracks[1] = 60, tracks[2] = 60;
     const deblocktest::Content content = iter % 3 == 0   ? deblocktest::Content::kBlocky
                                          : iter % 3 == 1 ? deblocktest::Content::kNearLimits
                                                          : deblocktest::Content::kFullRange;
-    ASSERT_EQ(RunFrame(GetParam().flags, w, h, stride, threads, tracks, content, seed + iter), "")
-        << w << "x" << h << " stride " << stride << " T=" << threads << " tracks " << tracks[0] << "," << tracks[1]
+    ASSERT_EQ(RunFrame(GetParam().flags, w, h, stride, partitions, workers, tracks, content, seed + iter), "")
+        << w << "x" << h << " stride " << stride << " partitions " << partitions << " workers " << workers << " tracks " << tracks[0] << "," << tracks[1]
         << "," << tracks[2] << " seed " << seed << " iter " << iter;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Isa, DeblockTierFrameTest, ::testing::ValuesIn(kTiers), TierName);
+INSTANTIATE_TEST_SUITE_P(Isa, DeblockTierFrameTest, ::testing::ValuesIn(testsupport::AllTiers()),
+                         testsupport::TierParamName);
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The frame driver through the plug-in: grid-point cases against kernels placed by hand, and
-// whole frames with real worker threads against the reference, bit for bit.
+// The frame driver of the core: grid-point cases against kernels placed by hand, and whole frames
+// with real worker threads, for any partition and worker count, against the reference, bit for bit.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -51,33 +51,30 @@ void FilterRows(Plane& p, int first, int last, const deblock::Thresholds& t) {
     for (int x = 4; x < p.w; x += 4) FilterGridPoint(p, x, y, t);
 }
 
-// The plug-in with T workers on a guarded copy of `src`; fails the test on a damaged canary or temp.
-std::vector<YcPixel> Plugin(const Plane& src, int threads, const int32_t* tracks = kTracks, bool guard_after = true,
-                            bool serial = false) {
+// The core with T partitions on a guarded copy of `src`; fails the test on a damaged canary.
+std::vector<YcPixel> Core(const Plane& src, int partitions, int workers, const int32_t* tracks = kTracks,
+                          bool guard_after = true, bool serial = false) {
   GuardedFrame f(src.w, src.h, src.stride, guard_after);
   for (int y = 0; y < src.h; ++y)
     std::memcpy(&f.edit.at(0, y), src.px.data() + static_cast<size_t>(y) * src.stride, src.w * sizeof(YcPixel));
-  EXPECT_EQ(deblocktest::RunPlugin(deblocktest::Plugin().table(), f, tracks, threads, serial), "");
+  EXPECT_EQ(deblocktest::RunCore(host::DetectCpuFlags(), f, tracks, partitions, workers, serial), "");
   return testsupport::Picture(f.edit.data(), src.w, src.h, src.stride);
 }
 
-std::vector<YcPixel> Reference(const Plane& src, int threads, const int32_t* tracks = kTracks) {
+std::vector<YcPixel> Reference(const Plane& src, int partitions, const int32_t* tracks = kTracks) {
   Plane p = src;
-  host::FrameInfo fi{};
-  fi.edit = p.px.data();
-  fi.w = p.w;
-  fi.h = p.h;
-  fi.stride = p.stride;
-  deblock::ReferenceProcessFrame(&fi, tracks, threads);
+  deblock::ReferenceFilterFrame(deblock::ParamsFromTracks(tracks), {p.px.data(), p.w, p.h, p.stride}, partitions);
   return p.Picture();
 }
 
-// Plug-in (guard page after and before the plane) and reference both give `want`.
-void ExpectFrame(const Plane& src, int threads, const std::vector<YcPixel>& want, const std::string& what) {
+// The core (guard page after and before the plane, as many workers as partitions and two) and the
+// reference all give `want`.
+void ExpectFrame(const Plane& src, int partitions, const std::vector<YcPixel>& want, const std::string& what) {
   for (bool guard_after : {true, false})
-    EXPECT_EQ(testsupport::DiffPictures(want, Plugin(src, threads, kTracks, guard_after), src.w, src.h), "")
-        << what << ", plug-in, guard " << (guard_after ? "after" : "before");
-  EXPECT_EQ(testsupport::DiffPictures(want, Reference(src, threads), src.w, src.h), "") << what << ", reference";
+    for (int workers : {partitions, 2})
+      EXPECT_EQ(testsupport::DiffPictures(want, Core(src, partitions, workers, kTracks, guard_after), src.w, src.h), "")
+          << what << ", core with " << workers << " workers, guard " << (guard_after ? "after" : "before");
+  EXPECT_EQ(testsupport::DiffPictures(want, Reference(src, partitions), src.w, src.h), "") << what << ", reference";
 }
 
 const deblock::Thresholds kT = deblock::ComputeThresholds(36, 4, 4);
@@ -118,7 +115,7 @@ TEST(DeblockDriver, H78WithFourWorkers) {
   FilterRows(want, 39, 55, kT);
   FilterRows(want, 58, 74, kT);
   ExpectFrame(src, 4, want.Picture(), "h 78 T=4");
-  EXPECT_NE(testsupport::DiffPictures(want.Picture(), Plugin(src, 1), 64, 78), "") << "T=1 gives other edges";
+  EXPECT_NE(testsupport::DiffPictures(want.Picture(), Core(src, 1, 4), 64, 78), "") << "T=1 gives other edges";
 }
 
 TEST(DeblockDriver, H1080WithFourWorkers) {
@@ -177,41 +174,32 @@ TEST(DeblockDriver, WidthsThatAreNotMultiplesOfFour) {
   }
 }
 
-TEST(DeblockDriver, TempPlaneIsNeverTouchedAndTheCallReturnsOne) {
-  // RunPlugin fills the temp plane with a pattern and checks it afterwards, with its canaries.
-  for (int T : {1, 3}) {
-    GuardedFrame f(61, 45, 64, T == 1);
-    Rng rng(11);
-    deblocktest::FillPicture(f.edit.data(), 61, 45, 64, rng, Content::kBlocky);
-    EXPECT_EQ(deblocktest::RunPlugin(deblocktest::Plugin().table(), f, kTracks, T, false), "");
-  }
-}
-
 // ---- Differential: random frames, tracks and thread counts against the reference ----
 
 struct Case {
-  int w, h, stride, threads;
+  int w, h, stride, partitions, workers;
   int32_t tracks[3];
   Content content;
   bool serial;
 };
 
 std::string Describe(const Case& c) {
-  return std::to_string(c.w) + "x" + std::to_string(c.h) + " stride " + std::to_string(c.stride) + " T=" +
-         std::to_string(c.threads) + (c.serial ? " serial" : "") + " tracks " + std::to_string(c.tracks[0]) + "," +
+  return std::to_string(c.w) + "x" + std::to_string(c.h) + " stride " + std::to_string(c.stride) + " partitions " +
+         std::to_string(c.partitions) + " workers " + std::to_string(c.workers) + (c.serial ? " serial" : "") + " tracks " + std::to_string(c.tracks[0]) + "," +
          std::to_string(c.tracks[1]) + "," + std::to_string(c.tracks[2]) + " content " +
          std::to_string(static_cast<int>(c.content));
 }
 
-// Two runs of the plug-in (guard page after, then before the plane) against the reference.
+// Two runs of the core (guard page after, then before the plane) against the reference.
 std::string RunCase(const Case& c, uint64_t seed) {
   const Plane src = Blocky(c.w, c.h, c.stride, seed, c.content);
-  const std::vector<YcPixel> want = Reference(src, c.threads, c.tracks);
+  const std::vector<YcPixel> want = Reference(src, c.partitions, c.tracks);
   for (bool guard_after : {true, false}) {
     GuardedFrame f(c.w, c.h, c.stride, guard_after);
     for (int y = 0; y < c.h; ++y)
       std::memcpy(&f.edit.at(0, y), src.px.data() + static_cast<size_t>(y) * c.stride, c.w * sizeof(YcPixel));
-    if (auto e = deblocktest::RunPlugin(deblocktest::Plugin().table(), f, c.tracks, c.threads, c.serial); !e.empty())
+    if (auto e = deblocktest::RunCore(host::DetectCpuFlags(), f, c.tracks, c.partitions, c.workers, c.serial);
+        !e.empty())
       return e;
     const auto got = testsupport::Picture(f.edit.data(), c.w, c.h, c.stride);
     if (auto d = testsupport::DiffPictures(want, got, c.w, c.h); !d.empty())
@@ -233,7 +221,8 @@ Case RandomCase(Rng& rng, int iter) {
     default: c.w = rng.Uniform(5, 70), c.h = rng.Uniform(1, 30); break;
   }
   c.stride = c.w + (iter % 3 == 0 ? 0 : rng.Uniform(1, 13));
-  c.threads = kThreadCounts[iter % 9];
+  c.partitions = kThreadCounts[iter % 9];
+  c.workers = kThreadCounts[(iter / 9 + 2 * iter) % 9];
   c.tracks[0] = rng.Uniform(0, 60);
   c.tracks[1] = rng.Uniform(0, 60);
   c.tracks[2] = rng.Uniform(0, 60);
@@ -244,7 +233,7 @@ Case RandomCase(Rng& rng, int iter) {
   return c;
 }
 
-TEST(DeblockFrame, MatchesReferenceOnRandomFramesAndThreadCounts) {
+TEST(DeblockFrame, MatchesReferenceForAnyPartitionAndWorkerCount) {
   const uint32_t seed = testsupport::TestSeed();
   Rng rng(seed);
   for (int iter = 0; iter < 72; ++iter) {
@@ -255,33 +244,17 @@ TEST(DeblockFrame, MatchesReferenceOnRandomFramesAndThreadCounts) {
 
 TEST(DeblockFrame, FullHdAtDefaults) {
   const uint32_t seed = testsupport::TestSeed();
-  for (int T : {2, 4}) {
-    Case c{1920, 1080, 1920 + 8 * (T - 2), T, {25, 0, 0}, Content::kBlocky, false};
+  for (int T : {1, 4}) {
+    Case c{1920, 1080, 1920 + 8 * T, T, 2, {25, 0, 0}, Content::kBlocky, false};
     EXPECT_EQ(RunCase(c, seed + T), "") << Describe(c);
   }
 }
 
 TEST(DeblockFrame, SerialWorkersGiveTheSameResult) {
   for (int T : {2, 5, 64}) {
-    Case c{203, 97, 210, T, {30, 10, 5}, Content::kBlocky, true};
+    Case c{203, 97, 210, T, T, {30, 10, 5}, Content::kBlocky, true};
     EXPECT_EQ(RunCase(c, 12 + T), "") << Describe(c);
   }
-}
-
-TEST(DeblockFrame, DefaultTrackValuesFromTheHost) {
-  // FilterHost starts every track at its declared default: 25, 0, 0.
-  const Plane src = Blocky(100, 60, 100, 13);
-  GuardedFrame f(100, 60, 100, true);
-  for (int y = 0; y < 60; ++y)
-    std::memcpy(&f.edit.at(0, y), src.px.data() + static_cast<size_t>(y) * 100, 100 * sizeof(YcPixel));
-  host::WorkerPool pool(3, false);
-  host::FilterHost fh(deblocktest::Plugin().table(), &pool);
-  host::FrameInfo fi = f.Info();
-  ASSERT_EQ(fh.Process(&fi), 1);
-  const int32_t defaults[3] = {25, 0, 0};
-  EXPECT_EQ(testsupport::DiffPictures(Reference(src, 3, defaults), testsupport::Picture(f.edit.data(), 100, 60, 100),
-                                      100, 60),
-            "");
 }
 
 }  // namespace

@@ -33,6 +33,23 @@ TEST(DeblockThresholds, HandWorkedExamples) {
   }
 }
 
+// The rows of the tables that the filter's description states outright, including every row past
+// the customary 0..51.
+TEST(DeblockThresholds, TablesHoldTheStatedRows) {
+  struct Row {
+    int index, alpha, beta, tc0;
+  };
+  const Row rows[] = {{16, 4, 2, 0},     {20, 7, 3, 0},     {21, 8, 3, 1},     {25, 13, 4, 1},    {51, 255, 18, 17},
+                      {52, 255, 19, 19}, {53, 255, 20, 21}, {54, 255, 21, 23}, {55, 255, 22, 25}, {56, 255, 23, 27},
+                      {57, 255, 24, 29}, {58, 255, 25, 31}, {59, 255, 26, 33}, {60, 255, 27, 35}};
+  for (const Row& r : rows) {
+    EXPECT_EQ(deblock::AlphaTable[r.index], r.alpha) << r.index;
+    EXPECT_EQ(deblock::BetaTable[r.index], r.beta) << r.index;
+    EXPECT_EQ(deblock::Tc0Table[r.index], r.tc0) << r.index;
+  }
+  for (int i = 0; i <= 20; ++i) EXPECT_EQ(deblock::Tc0Table[i], 0) << i;
+}
+
 TEST(DeblockThresholds, QuantUpToFifteenGivesZeros) {
   for (int q = 0; q <= 15; ++q) {
     const Thresholds t = ComputeThresholds(q, 0, 0);
@@ -73,11 +90,11 @@ TEST(DeblockThresholds, IndexesAreLimitedAndTc0FollowsIndexA) {
 TEST(DeblockThresholds, TrackValuesOutsideTheirRangesAreClampedFirst) {
   // quant -10 becomes 0 before the sum: indexA = 0 + 20 = 20, not 10.
   const int32_t low[] = {-10, 20, 0};
-  const Thresholds a = deblock::ThresholdsForTracks(low);
+  const Thresholds a = deblock::ThresholdsFor(deblock::ParamsFromTracks(low));
   EXPECT_EQ(a.alpha, 112);
   EXPECT_EQ(a.beta, 0);
   const int32_t high[] = {1000, -1000, 2147483647};
-  const Thresholds b = deblock::ThresholdsForTracks(high);  // 60, 0, 60: no overflow in the sums
+  const Thresholds b = deblock::ThresholdsFor(deblock::ParamsFromTracks(high));  // 60, 0, 60: no overflow in the sums
   EXPECT_EQ(b.alpha, 4080);
   EXPECT_EQ(b.beta, 432);
   EXPECT_EQ(b.tc0, 560);

@@ -1,22 +1,33 @@
 // Loads the plug-in libraries the way the editor does, checks their records, filters a fixed set of
 // generated frames and prints one hash per output. The same program is built natively and for
-// 32- and 64-bit Windows; identical output proves the builds filter alike. It also runs the filter
-// cores linked in with every CPU tier forced, and checks that each call leaves the FPU and SIMD
-// control state, the direction flag and the MMX/x87 register state as it found them.
+// 32- and 64-bit Windows; identical output proves the builds filter alike. It also runs every
+// built-in filter core linked in, with every CPU tier this machine has and with worker counts that
+// differ from the partition count, and checks that each gives the plug-in's hashes; that each call
+// leaves the FPU and SIMD control state, the direction flag and the MMX/x87 register state as it
+// found them; and, with --golden, that every hash equals the checked-in one.
 //
-//   plugin_hashes [--serial] [--threads=LIST] [--max-pixels=N] VELOUR_LIB DEBLOCK_LIB
+//   plugin_hashes [--serial] [--threads=LIST] [--max-pixels=N] [--golden=FILE]
+//                 [--reference-max-pixels=N] LIBRARY_DIR_OR_FILES...
+//   plugin_hashes --write-golden=FILE
+//
+// Libraries are given in the order of the built-in filter list (velour, deblock). --write-golden
+// derives the golden file from the scalar reference alone.
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "deblock/deblock.h"
 #include "host/cpu.h"
+#include "host/filter_core.h"
 #include "host/plugin_host.h"
-#include "velour/velour.h"
+#include "host/worker_pool.h"
+#include "tools/filters/builtin_filters.h"
 
 namespace {
 
@@ -64,7 +75,8 @@ struct Rng {
   }
 };
 
-// A blocky picture: 8x8 blocks of gradients with noise, like decoded low-quality video.
+// A blocky picture: 8x8 blocks of gradients with noise, like decoded low-quality video, and near
+// the right edge some blocks of super-white and of any 16-bit value.
 host::Frame MakeFrame(int w, int h, int stride, uint64_t seed) {
   host::Frame f(w, h, stride);
   Rng rng{seed};
@@ -73,11 +85,14 @@ host::Frame MakeFrame(int w, int h, int stride, uint64_t seed) {
       const int base = static_cast<int>(rng.Next() % 3200) + 400;
       const int gx = static_cast<int>(rng.Next() % 65) - 32, gy = static_cast<int>(rng.Next() % 65) - 32;
       const int cb = static_cast<int>(rng.Next() % 2000) - 1000, cr = static_cast<int>(rng.Next() % 2000) - 1000;
+      const int kind = bx + 24 >= w ? static_cast<int>(rng.Next() % 4) : 0;
       for (int y = by; y < by + 8 && y < h; ++y)
         for (int x = bx; x < bx + 8 && x < w; ++x) {
           const int n = static_cast<int>(rng.Next() % 97) - 48;
-          f.at(x, y) = {static_cast<int16_t>(base + gx * (x - bx) + gy * (y - by) + n),
-                        static_cast<int16_t>(cb + n), static_cast<int16_t>(cr - n)};
+          int v = base + gx * (x - bx) + gy * (y - by) + n;
+          if (kind == 1) v = 4470 + n;
+          if (kind == 2) v = static_cast<int16_t>(rng.Next());
+          f.at(x, y) = {static_cast<int16_t>(v), static_cast<int16_t>(cb + n), static_cast<int16_t>(cr - n)};
         }
     }
   return f;
@@ -102,12 +117,36 @@ struct Shape {
 const Shape kShapes[] = {{1, 1, 1},    {7, 5, 9},     {8, 8, 8},     {33, 17, 40},   {64, 48, 64},
                          {177, 99, 180}, {320, 180, 321}, {642, 362, 650}, {1920, 1080, 1920}};
 
-struct FilterCases {
-  const char* name;
-  std::vector<std::vector<int32_t>> tracks;
+// Track sets per filter, by the filter's short name.
+const std::map<std::string, std::vector<std::vector<int32_t>>> kTrackSets = {
+    {"velour", {{1, 8, 3, 0}, {31, 64, 0, 64}, {1, 1, 4, 0}, {17, 13, 2, 5}, {2, 64, 4, 54}}},
+    {"deblock", {{25, 0, 0}, {60, 60, 60}, {0, 0, 0}, {40, 5, 0}}},
 };
-const FilterCases kVelour = {"velour", {{1, 8, 3, 0}, {31, 64, 0, 64}, {1, 1, 4, 0}, {17, 13, 2, 5}}};
-const FilterCases kDeblock = {"deblock", {{25, 0, 0}, {60, 60, 60}, {0, 0, 0}, {40, 5, 0}}};
+
+struct Case {
+  const host::FilterCore* core;
+  Shape shape;
+  int partitions;
+  std::vector<int32_t> tracks;
+  uint64_t seed() const { return 1000003ull * shape.w + shape.h + tracks[0] * 7919ull + tracks.size(); }
+  std::string Label() const {
+    std::string s = std::string(core->name) + " " + std::to_string(shape.w) + "x" + std::to_string(shape.h) + "/" +
+                    std::to_string(shape.stride) + " T" + std::to_string(partitions);
+    for (int32_t v : tracks) s += " " + std::to_string(v);
+    return s;
+  }
+};
+
+std::vector<Case> Cases(const std::vector<int>& partitions, long max_pixels) {
+  std::vector<Case> cases;
+  for (const host::FilterCore* core : tools::BuiltinFilters())
+    for (int T : partitions)
+      for (const Shape& s : kShapes) {
+        if (static_cast<long>(s.w) * s.h > max_pixels) continue;
+        for (const auto& tracks : kTrackSets.at(core->name)) cases.push_back({core, s, T, tracks});
+      }
+  return cases;
+}
 
 int failures = 0;
 
@@ -116,54 +155,62 @@ void Fail(const std::string& what) {
   ++failures;
 }
 
-void CheckRecord(const host::FilterTable* t, const char* name, const std::vector<std::string>& tracks) {
+void CheckRecord(const host::FilterTable* t, const host::FilterCore& core) {
   try {
     host::ValidateFilterTable(t);
   } catch (const host::HostError& e) {
     Fail(e.what());
     return;
   }
-  if (std::strcmp(t->name, name) != 0 || std::strcmp(t->information, name) != 0 || t->name == t->information)
-    Fail(std::string("record name of ") + name);
-  if (t->flags != host::kFilterFlags) Fail(std::string("flags of ") + name);
-  if (t->track_count != static_cast<int>(tracks.size())) Fail(std::string("track count of ") + name);
+  if (std::strcmp(t->name, core.title) != 0 || std::strcmp(t->information, core.title) != 0 || t->name == t->information)
+    Fail(std::string("record name of ") + core.name);
+  if (t->flags != host::kFilterFlags) Fail(std::string("flags of ") + core.name);
+  if (t->track_count != core.track_count) Fail(std::string("track count of ") + core.name);
   std::printf("record \"%s\" flags %08" PRIx32, t->name, static_cast<uint32_t>(t->flags));
   for (int i = 0; i < t->track_count; ++i) {
-    if (i < static_cast<int>(tracks.size()) && tracks[i] != t->track_names[i]) Fail(std::string("track name of ") + name);
+    if (i < core.track_count && std::strcmp(core.track_names[i], t->track_names[i]) != 0)
+      Fail(std::string("track name of ") + core.name);
     std::printf(" %s=%d[%d..%d]", t->track_names[i], t->track_defaults[i], t->track_minimums[i], t->track_maximums[i]);
   }
   std::printf("\n");
 }
 
-// Filters every case with the given record; returns the hashes in case order.
-std::vector<uint64_t> RunCases(const host::FilterTable* table, const FilterCases& cases, const std::vector<int>& threads,
-                               bool serial, long max_pixels, bool print, const char* label) {
-  std::vector<uint64_t> hashes;
-  for (int T : threads) {
-    host::WorkerPool pool(T, serial);
-    host::FilterHost host(table, &pool);
-    for (const Shape& s : kShapes) {
-      if (static_cast<long>(s.w) * s.h > max_pixels) continue;
-      for (size_t k = 0; k < cases.tracks.size(); ++k) {
-        const auto& tr = cases.tracks[k];
-        for (size_t i = 0; i < tr.size(); ++i) host.SetTrackUnchecked(static_cast<int>(i), tr[i]);
-        host::Frame f = MakeFrame(s.w, s.h, s.stride, 1000003ull * s.w + s.h + k);
-        const CpuState before = ReadCpuState();
-        const int rc = host.Process(f);
-        const CpuState after = ReadCpuState();
-        if (rc != 1) Fail(std::string(label) + ": processing function returned " + std::to_string(rc));
-        if (!SameState(before, after)) Fail(std::string(label) + ": CPU control state changed by a call");
-        const uint64_t h = PictureHash(f);
-        hashes.push_back(h);
-        if (print) {
-          std::printf("%s %dx%d/%d T%d", cases.name, s.w, s.h, s.stride, T);
-          for (int32_t v : tr) std::printf(" %d", v);
-          std::printf(" %016" PRIx64 "\n", h);
-        }
-      }
-    }
+// Runs fn(frame) on the case's frame, checking the CPU state around it; returns the hash.
+template <class Fn>
+uint64_t HashOf(const Case& c, const char* label, Fn&& fn) {
+  host::Frame f = MakeFrame(c.shape.w, c.shape.h, c.shape.stride, c.seed());
+  const CpuState before = ReadCpuState();
+  fn(f);
+  const CpuState after = ReadCpuState();
+  if (!SameState(before, after)) Fail(c.Label() + ": " + label + ": CPU control state changed by a call");
+  return PictureHash(f);
+}
+
+std::map<std::string, uint64_t> ReadGolden(const std::string& path) {
+  std::map<std::string, uint64_t> golden;
+  std::ifstream in(path);
+  if (!in) throw std::runtime_error(path + ": cannot read");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    const size_t sp = line.rfind(' ');
+    golden[line.substr(0, sp)] = std::strtoull(line.c_str() + sp + 1, nullptr, 16);
   }
-  return hashes;
+  return golden;
+}
+
+int WriteGolden(const std::string& path) {
+  std::ofstream out(path);
+  out << "# Output hashes of the built-in filters, derived from the scalar reference (plugin_hashes\n"
+         "# --write-golden): filter, picture WxH/stride, partition count T, track values, FNV-1a of the\n"
+         "# picture's samples.\n";
+  for (const Case& c : Cases({1, 3, 8}, 1L << 30)) {
+    const uint64_t h = HashOf(c, "reference", [&](host::Frame& f) { c.core->reference(c.tracks.data(), f.EditPlane(), c.partitions); });
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016" PRIx64, h);
+    out << c.Label() << " " << hex << "\n";
+  }
+  return out ? 0 : 1;
 }
 
 }  // namespace
@@ -171,7 +218,8 @@ std::vector<uint64_t> RunCases(const host::FilterTable* table, const FilterCases
 int main(int argc, char** argv) {
   bool serial = false;
   std::vector<int> threads = {1, 3, 8};
-  long max_pixels = 1920L * 1080;
+  long max_pixels = 1920L * 1080, reference_max_pixels = 0;
+  std::string golden_path;
   std::vector<std::string> libs;
   for (int i = 1; i < argc; ++i) {
     std::string_view a = argv[i];
@@ -186,42 +234,85 @@ int main(int argc, char** argv) {
       }
     } else if (a.rfind("--max-pixels=", 0) == 0) {
       max_pixels = std::atol(argv[i] + 13);
+    } else if (a.rfind("--reference-max-pixels=", 0) == 0) {
+      reference_max_pixels = std::atol(argv[i] + 23);
+    } else if (a.rfind("--golden=", 0) == 0) {
+      golden_path = std::string(a.substr(9));
+    } else if (a.rfind("--write-golden=", 0) == 0) {
+      return WriteGolden(std::string(a.substr(15)));
     } else {
       libs.emplace_back(a);
     }
   }
-  if (libs.size() != 2) {
-    std::fprintf(stderr, "usage: plugin_hashes [--serial] [--threads=1,3,8] [--max-pixels=N] VELOUR_LIB DEBLOCK_LIB\n");
+  const auto filters = tools::BuiltinFilters();
+  if (libs.size() != filters.size()) {
+    std::fprintf(stderr,
+                 "usage: plugin_hashes [--serial] [--threads=1,3,8] [--max-pixels=N] [--golden=FILE]\n"
+                 "                     [--reference-max-pixels=N] LIBRARY... (one per built-in filter:");
+    for (const host::FilterCore* f : filters) std::fprintf(stderr, " %s", f->name);
+    std::fprintf(stderr, ")\n       plugin_hashes --write-golden=FILE\n");
     return 2;
   }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   try {
-    host::PluginLibrary velour_lib(libs[0]);
-    host::PluginLibrary deblock_lib(libs[1]);
-    if (velour_lib.entry()() != velour_lib.table()) Fail("velour: GetFilterTable returned another address");
-    if (deblock_lib.entry()() != deblock_lib.table()) Fail("deblock: GetFilterTable returned another address");
-    CheckRecord(velour_lib.table(), "Velour for AviUtl", {"quant", "n_shift", "matrix", "zero_weight"});
-    CheckRecord(deblock_lib.table(), "deblock for AviUtl", {"quant", "aOffset", "bOffset"});
+    const std::map<std::string, uint64_t> golden = golden_path.empty() ? std::map<std::string, uint64_t>{}
+                                                                       : ReadGolden(golden_path);
+    std::map<std::string, std::unique_ptr<host::PluginLibrary>> libraries;
+    for (size_t i = 0; i < filters.size(); ++i) {
+      auto lib = std::make_unique<host::PluginLibrary>(libs[i]);
+      if (lib->entry()() != lib->table()) Fail(std::string(filters[i]->name) + ": GetFilterTable returned another address");
+      CheckRecord(lib->table(), *filters[i]);
+      libraries[filters[i]->name] = std::move(lib);
+    }
 
-    const auto velour_hashes = RunCases(velour_lib.table(), kVelour, threads, serial, max_pixels, true, "velour");
-    const auto deblock_hashes = RunCases(deblock_lib.table(), kDeblock, threads, serial, max_pixels, true, "deblock");
+    const std::vector<Case> cases = Cases(threads, max_pixels);
+    std::vector<uint64_t> hashes;
+    for (const Case& c : cases) {
+      host::WorkerPool pool(c.partitions, serial);
+      host::FilterHost host(libraries.at(c.core->name)->table(), &pool);
+      for (size_t i = 0; i < c.tracks.size(); ++i) host.SetTrackUnchecked(static_cast<int>(i), c.tracks[i]);
+      int rc = 0;
+      const uint64_t h = HashOf(c, "plug-in", [&](host::Frame& f) { rc = host.Process(f); });
+      if (rc != 1) Fail(c.Label() + ": processing function returned " + std::to_string(rc));
+      hashes.push_back(h);
+      std::printf("%s %016" PRIx64 "\n", c.Label().c_str(), h);
+      if (!golden.empty()) {
+        const auto it = golden.find(c.Label());
+        if (it == golden.end()) Fail(c.Label() + ": no golden hash");
+        else if (it->second != h) Fail(c.Label() + ": differs from the golden hash");
+      }
+    }
 
-    // The cores linked into this program, each tier forced, must give the plug-ins' hashes.
-    for (const char* tier : {"c", "sse2", "avx2"}) {
-      host::CpuFlags flags = 0;
-      host::CpuFlagsForTier(tier, &flags);
-      if (std::strcmp(host::CpuTierName(flags), tier) != 0) {
-        std::fprintf(stderr, "tier %s: not available on this CPU, skipped\n", tier);
+    // The cores linked into this program, each tier forced, must give the plug-ins' hashes, also
+    // when fewer or more workers than partitions compute them. The scalar tier, as slow as the
+    // reference, takes the pictures up to 250000 pixels.
+    for (const host::CpuTier& tier : host::kCpuTiers) {
+      if (!host::CpuHasTier(tier)) {
+        std::fprintf(stderr, "tier %s: not available on this CPU, skipped\n", tier.name);
         continue;
       }
       const int failures_before = failures;
-      if (RunCases(velour::VelourFilterTableForTier(flags), kVelour, threads, serial, max_pixels, false,
-                   "velour core") != velour_hashes)
-        Fail(std::string("velour core, tier ") + tier + ": output differs from the plug-in's");
-      if (RunCases(deblock::DeblockFilterTableForTier(flags), kDeblock, threads, serial, max_pixels, false,
-                   "deblock core") != deblock_hashes)
-        Fail(std::string("deblock core, tier ") + tier + ": output differs from the plug-in's");
-      if (failures == failures_before) std::fprintf(stderr, "tier %s: cores match the plug-ins\n", tier);
+      for (size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        if (tier.flags == 0 && static_cast<long>(c.shape.w) * c.shape.h > 250000) continue;
+        const int workers = serial ? 1 : c.partitions == 1 ? 2 : c.partitions - 1;
+        host::WorkerPool pool(workers, serial);
+        const uint64_t h = HashOf(c, tier.name, [&](host::Frame& f) {
+          c.core->filter(tier.flags, c.tracks.data(), f.EditPlane(), f.TempPlane(), c.partitions, pool.workers());
+        });
+        if (h != hashes[i]) Fail(c.Label() + ": core at tier " + tier.name + " differs from the plug-in");
+      }
+      if (failures == failures_before) std::fprintf(stderr, "tier %s: cores match the plug-ins\n", tier.name);
+    }
+
+    // And the scalar reference, where it is quick enough.
+    for (size_t i = 0; i < cases.size(); ++i) {
+      const Case& c = cases[i];
+      if (static_cast<long>(c.shape.w) * c.shape.h > reference_max_pixels) continue;
+      const uint64_t h = HashOf(c, "reference", [&](host::Frame& f) {
+        c.core->reference(c.tracks.data(), f.EditPlane(), c.partitions);
+      });
+      if (h != hashes[i]) Fail(c.Label() + ": the reference differs from the plug-in");
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "FAIL: %s\n", e.what());

@@ -12,20 +12,18 @@ namespace {
 struct Record {
   std::vector<int> count_seen;
   std::vector<std::thread::id> thread_of;
-  std::vector<void*> p2_seen;
   std::atomic<int> running{0};
   std::atomic<int> max_running{0};
 };
 
-void AUF_CDECL RecordWorker(int index, int count, void* p1, void* p2) {
-  auto* r = static_cast<Record*>(p1);
+void RecordWorker(int32_t index, int32_t count, void* data) {
+  auto* r = static_cast<Record*>(data);
   const int now = ++r->running;
   int prev = r->max_running.load();
   while (now > prev && !r->max_running.compare_exchange_weak(prev, now)) {
   }
   r->count_seen[index] = count;
   r->thread_of[index] = std::this_thread::get_id();
-  r->p2_seen[index] = p2;
   // Give the other workers time to start, so overlapping runs are observed.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   --r->running;
@@ -38,13 +36,10 @@ TEST(WorkerPool, RunsEveryIndexOnceWithSameCountAndParams) {
       Record r;
       r.count_seen.assign(threads, -1);
       r.thread_of.resize(threads);
-      r.p2_seen.assign(threads, nullptr);
-      int marker = 0;
-      pool.Run(&RecordWorker, &r, &marker);
+      pool.Run(&RecordWorker, &r);
       std::set<std::thread::id> ids(r.thread_of.begin(), r.thread_of.end());
       for (int i = 0; i < threads; ++i) {
         EXPECT_EQ(r.count_seen[i], threads);
-        EXPECT_EQ(r.p2_seen[i], &marker);
       }
       EXPECT_EQ(static_cast<int>(ids.size()), threads) << "every worker on a thread of its own";
       EXPECT_EQ(r.thread_of[0], std::this_thread::get_id()) << "index 0 runs on the caller";
@@ -61,8 +56,9 @@ TEST(WorkerPool, SerialModeRunsAllOnCallerOneAfterAnother) {
   Record r;
   r.count_seen.assign(5, -1);
   r.thread_of.resize(5);
-  r.p2_seen.assign(5, nullptr);
-  pool.Run(&RecordWorker, &r, nullptr);
+  const host::Workers service = pool.workers();
+  EXPECT_EQ(service.count, 5);
+  host::RunWorkers(service, &RecordWorker, &r);
   for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(r.count_seen[i], 5);
     EXPECT_EQ(r.thread_of[i], std::this_thread::get_id());

@@ -59,6 +59,8 @@ class GuardedPlane {
 struct GuardedFrame {
   GuardedFrame(int w, int h, int stride, bool guard_after)
       : w(w), h(h), stride(stride), edit(w, h, stride, guard_after), temp(w, h, stride, !guard_after) {}
+  host::Plane EditPlane() { return {edit.data(), w, h, stride}; }
+  host::Plane TempPlane() { return {temp.data(), w, h, stride}; }
   host::FrameInfo Info() {
     host::FrameInfo fi{};
     fi.edit = edit.data();

@@ -3,7 +3,6 @@
 
 #include "host/plugin_host.h"
 #include "tests/tools/aufhost_run.h"
-#include "velour/velour.h"
 
 namespace {
 
@@ -14,7 +13,7 @@ TEST(Aufhost, HelpAndList) {
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("Usage: aufhost [options] PLUGIN INPUT OUTPUT", 0), 0u);
   for (const char* option : {"--track NAME=V", "--threads N", "--serial", "--list", "--size WxH", "--format",
-                             "--compare", "--quiet", "--cpu"})
+                             "--compare", "--quiet", "--cpu", "--host-threads T"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   EXPECT_EQ(help.err, "");
 
@@ -49,12 +48,9 @@ TEST(Aufhost, Y4mThroughAPipeMatchesYc48Files) {
     EXPECT_EQ(piped.out, EncodeFrames(io::Format::kY4m, raw_info, filtered));
 
     // The raw output is exactly the filter's: the same frames filtered in-process.
-    host::WorkerPool pool(2, false);
-    host::FilterHost filter(velour::VelourFilterTable(), &pool);
-    filter.SetTrack("quant", 3);
     for (size_t i = 0; i < input.size(); ++i) {
       host::Frame f = input[i];
-      filter.Process(f);
+      FilterInProcess("velour", f, {{"quant", 3}});
       EXPECT_EQ(testsupport::DiffPictures(testsupport::Picture(f.edit.data(), f.w, f.h, f.stride),
                                           testsupport::Picture(filtered[i].edit.data(), f.w, f.h, f.stride), f.w, f.h),
               "")
@@ -80,8 +76,34 @@ TEST_P(AufhostBuiltIn, KernelTiersGiveTheSameOutput) {
   };
   const std::string c = run({"--cpu=c", "-j2"});
   EXPECT_NE(c, Y4mClip(64, 40, "420jpeg", 2, 11));
-  for (const char* tier : {"--cpu=sse2", "--cpu=avx2", "--cpu=auto"}) EXPECT_TRUE(run({tier, "-j2"}) == c) << tier;
+  for (const host::CpuTier& tier : host::kCpuTiers)
+    EXPECT_TRUE(run({std::string("--cpu=") + tier.name, "-j2"}) == c) << tier.name;
+  EXPECT_TRUE(run({"--cpu=auto", "-j2"}) == c);
   EXPECT_TRUE(run({"--cpu=c", "-j2", "--serial"}) == c);
+  // The worker count changes only the speed.
+  for (const char* j : {"-j1", "-j7"}) EXPECT_TRUE(run({j}) == c) << j;
+}
+
+// --host-threads T gives what the plug-in library gives in the editor stand-in with T workers, and
+// for velour at n_shift 5 with T = 4 that differs from the default (eight passes, not five).
+TEST_P(AufhostBuiltIn, HostThreadsGiveTheEditorsResult) {
+  const std::string filter = GetParam();
+  const std::string library = AUF_BUILD_DIR "/" + filter + ".so";
+  const std::vector<std::string> tracks =
+      filter == "velour" ? std::vector<std::string>{"-t", "n_shift=5"} : std::vector<std::string>{"-t", "quant=40"};
+  const std::string clip = Y4mClip(64, 42, "420jpeg", 2, 13);
+  auto run = [&](const std::string& plugin, std::vector<std::string> options) {
+    options.insert(options.end(), tracks.begin(), tracks.end());
+    options.insert(options.end(), {plugin, "-", "-"});
+    const Result r = RunAufhost(options, Feed(clip));
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.out;
+  };
+  const std::string editor = run(library, {"-j4"});
+  EXPECT_TRUE(run(filter, {"--host-threads", "4", "-j2"}) == editor);
+  EXPECT_TRUE(run(filter, {"--host-threads", "4", "-j1"}) == editor);
+  EXPECT_FALSE(run(filter, {"-j4"}) == editor) << "the default is the result of one editor thread";
+  EXPECT_TRUE(run(library, {"-j1"}) == run(filter, {"-j3"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Filters, AufhostBuiltIn, ::testing::Values("velour", "deblock"));

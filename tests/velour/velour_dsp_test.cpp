@@ -1,38 +1,33 @@
 // Each vector kernel against its scalar twin, for every tier this CPU has: extreme inputs first,
-// then random ones, widths that reach every vector tail, canaries around what a kernel writes.
+// then random ones, widths that reach every vector tail, accumulator lines aligned to 2 bytes only,
+// canaries around what a kernel writes.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "host/cpu.h"
 #include "tests/support/test_support.h"
+#include "tests/support/tiers.h"
 #include "velour/velour.h"
 #include "velour/velour_dsp.h"
 
 namespace {
 
 using testsupport::Rng;
+using velour::AccSample;
 using velour::VelourDsp;
 
-struct Tier {
-  const char* name;
-  host::CpuFlags flags;
-};
-const Tier kTiers[] = {{"sse2", host::kCpuSse2}, {"avx2", host::kCpuSse2 | host::kCpuAvx2}};
-
-class VelourDspTest : public ::testing::TestWithParam<Tier> {
+class VelourDspTest : public ::testing::TestWithParam<host::CpuTier> {
  protected:
   void SetUp() override {
-    if ((host::DetectCpuFlags() & GetParam().flags) != GetParam().flags) GTEST_SKIP() << "CPU lacks " << GetParam().name;
+    SKIP_UNLESS_CPU_HAS(GetParam());
     velour::InitVelourDsp(ref_, 0);
     velour::InitVelourDsp(new_, GetParam().flags);
   }
   VelourDsp ref_{}, new_{};
 };
-
-std::string TierName(const ::testing::TestParamInfo<Tier>& info) { return info.param.name; }
-void PrintTo(const Tier& t, std::ostream* os) { *os << t.name; }
 
 constexpr int16_t kMin = -32768, kMax = 32767;
 
@@ -58,21 +53,6 @@ void FillBlock(int16_t* b, int kind, Rng& rng) {
   }
 }
 
-std::string BlockDiff(const int16_t* want, const int16_t* got) {
-  std::string s;
-  for (int k = 0; k < 64; ++k)
-    if (want[k] != got[k]) {
-      if (s.empty())
-        s = "first mismatch at " + std::to_string(k) + ": want " + std::to_string(want[k]) + " got " + std::to_string(got[k]) + "\n";
-    }
-  if (s.empty()) return s;
-  for (int i = 0; i < 8; ++i) {
-    for (int j = 0; j < 8; ++j) s += want[8 * i + j] == got[8 * i + j] ? '.' : 'x';
-    s += '\n';
-  }
-  return s;
-}
-
 // A step table the filter can produce (matrix x quant) or random steps in 8..255.
 void FillSteps(int16_t* steps, int iter, Rng& rng) {
   if (iter % 2 == 0) {
@@ -93,89 +73,49 @@ TEST(StepReciprocal, DividesEveryCoefficientMagnitudeExactly) {
   }
 }
 
-TEST_P(VelourDspTest, Wht8x8) {
-  const uint32_t seed = testsupport::TestSeed();
-  Rng rng(seed);
-  for (int iter = 0; iter < 3000; ++iter) {
-    int16_t a[64], b[64];
-    FillBlock(a, iter, rng);
-    std::copy(a, a + 64, b);
-    ref_.Wht8x8(a);
-    new_.Wht8x8(b);
-    ASSERT_EQ(BlockDiff(a, b), "") << "seed " << seed << " iter " << iter;
-  }
-}
-
-// Every coefficient a forward transform can give, [-4096, 4095], against every vector step.
-TEST_P(VelourDspTest, RequantizeEveryCoefficientAndStep) {
-  for (int q = velour::kMinVectorStep; q <= velour::kMaxVectorStep; ++q) {
-    int16_t steps[64];
-    for (int16_t& s : steps) s = static_cast<int16_t>(q);
-    steps[0] = 0;  // never read
-    for (int e0 = -4096; e0 < 4096; e0 += 64) {
-      int16_t a[64], b[64];
-      for (int k = 0; k < 64; ++k) a[k] = b[k] = static_cast<int16_t>(e0 + k);
-      ref_.Requantize(a, steps);
-      new_.Requantize(b, steps);
-      ASSERT_EQ(BlockDiff(a, b), "") << "step " << q << " from " << e0;
-    }
-  }
-}
-
-TEST_P(VelourDspTest, RequantizeMixedStepsAndStepsOutsideTheVectorRange) {
-  const uint32_t seed = testsupport::TestSeed();
-  Rng rng(seed);
-  for (int iter = 0; iter < 2000; ++iter) {
-    int16_t steps[64], a[64], b[64];
-    FillSteps(steps, iter, rng);
-    if (iter % 7 == 3) steps[rng.Uniform(1, 63)] = static_cast<int16_t>(rng.Uniform(0, 1) ? rng.Uniform(1, 2) : rng.Uniform(256, 4000));
-    for (int k = 0; k < 64; ++k) a[k] = b[k] = static_cast<int16_t>(iter < 8 ? (iter % 2 ? 4095 : -4096) : rng.Uniform(-4096, 4095));
-    ref_.Requantize(a, steps);
-    new_.Requantize(b, steps);
-    ASSERT_EQ(BlockDiff(a, b), "") << "seed " << seed << " iter " << iter;
-  }
-}
-
-// A row of blocks in a luma plane and an accumulator plane, each row with canary padding; the
-// accumulator starts random so wrapping additions are exercised.
-struct BlockRowCase {
-  int count, row_begin, row_end;
-  ptrdiff_t luma_stride, acc_stride;
+// Lines of 16-bit luma and of 32-bit sums at a byte pitch, in one allocation that ends with the
+// last byte a kernel may touch; a pitch of 2 modulo 4 puts every other accumulator line on a 2-byte
+// boundary, as in the temp plane.
+struct LineBuffer {
+  LineBuffer(int lines, ptrdiff_t pitch, size_t last_line_bytes) : pitch(pitch), bytes((lines - 1) * pitch + last_line_bytes) {}
+  int16_t* Luma(int line) { return reinterpret_cast<int16_t*>(bytes.data() + line * pitch); }
+  AccSample* Acc(int line) { return reinterpret_cast<AccSample*>(bytes.data() + line * pitch); }
+  ptrdiff_t pitch;
+  std::vector<char> bytes;
 };
 
 TEST_P(VelourDspTest, FilterBlockRowEveryTailAndRowRange) {
   const uint32_t seed = testsupport::TestSeed();
   Rng rng(seed);
-  constexpr int16_t kCanary = 0x5A5A;
   for (int iter = 0; iter < 600; ++iter) {
-    BlockRowCase c;
-    c.count = 1 + iter % 7;
-    c.row_begin = iter % 5 == 1 ? rng.Uniform(0, 7) : 0;
-    c.row_end = iter % 5 == 2 ? rng.Uniform(c.row_begin + 1, 8) : 8;
-    const int width = 8 * c.count;
-    c.luma_stride = width + rng.Uniform(0, 5);
-    c.acc_stride = width + rng.Uniform(1, 5);
-    // Exactly as large as read: a read past the last row's block ends outside the allocation.
-    std::vector<int16_t> luma(7 * c.luma_stride + width);
+    const int count = 1 + iter % 9;
+    const int row_begin = iter % 5 == 1 ? rng.Uniform(0, 7) : 0;
+    const int row_end = iter % 5 == 2 ? rng.Uniform(row_begin + 1, 8) : 8;
+    const int width = 8 * count;
+    // Exactly as large as read: a read past the last row's blocks ends outside the allocation.
+    LineBuffer luma(8, 2 * (width + rng.Uniform(0, 5)), 2 * width);
     const int kind = iter < 40 ? iter % 10 : 9 + iter % 3;
-    for (int b = 0; b < c.count; ++b) {
+    for (int b = 0; b < count; ++b) {
       int16_t block[64];
       FillBlock(block, iter % 4 == 3 ? 9 + b % 3 : kind, rng);  // some rows mix in- and out-of-byte blocks
-      for (int k = 0; k < 64; ++k) luma[(k / 8) * c.luma_stride + 8 * b + k % 8] = block[k];
+      for (int k = 0; k < 64; ++k) luma.Luma(k / 8)[8 * b + k % 8] = block[k];
     }
-    std::vector<int16_t> acc(8 * c.acc_stride, kCanary);
+    // Accumulator lines with a canary sample after each and sums anywhere in their range.
+    const ptrdiff_t acc_pitch = 4 * (width + 1) + (iter % 2 ? 2 : 0);
+    LineBuffer acc(8, acc_pitch, acc_pitch);
     for (int i = 0; i < 8; ++i)
-      for (int x = 0; x < width; ++x) acc[i * c.acc_stride + x] = static_cast<int16_t>(rng.Uniform(kMin, kMax));
-    std::vector<int16_t> want = acc, got = acc;
+      for (int x = 0; x <= width; ++x) acc.Acc(i)[x] = x == width ? 0x5A5A5A5A : rng.Uniform(-(1 << 20), 1 << 20);
+    LineBuffer want = acc, got = acc;
     int16_t steps[64];
     FillSteps(steps, iter, rng);
     if (iter % 11 == 5) steps[rng.Uniform(1, 63)] = 2;  // handed to the scalar kernel
-    ref_.FilterBlockRow(luma.data(), c.luma_stride, want.data(), c.acc_stride, c.count, c.row_begin, c.row_end, steps);
-    new_.FilterBlockRow(luma.data(), c.luma_stride, got.data(), c.acc_stride, c.count, c.row_begin, c.row_end, steps);
-    for (size_t i = 0; i < want.size(); ++i)
-      ASSERT_EQ(want[i], got[i]) << "seed " << seed << " iter " << iter << " count " << c.count << " rows " << c.row_begin
-                                 << ".." << c.row_end << " at row " << i / c.acc_stride << " column " << i % c.acc_stride
-                                 << (static_cast<int>(i % c.acc_stride) >= width ? " (padding)" : "");
+    ref_.FilterBlockRow(luma.Luma(0), luma.pitch, want.Acc(0), acc_pitch, count, row_begin, row_end, steps);
+    new_.FilterBlockRow(luma.Luma(0), luma.pitch, got.Acc(0), acc_pitch, count, row_begin, row_end, steps);
+    for (int i = 0; i < 8; ++i)
+      for (int x = 0; x <= width; ++x)
+        ASSERT_EQ(want.Acc(i)[x], got.Acc(i)[x]) << "seed " << seed << " iter " << iter << " count " << count << " rows "
+                                                 << row_begin << ".." << row_end << " at row " << i << " column " << x
+                                                 << (x == width ? " (canary)" : "");
   }
 }
 
@@ -192,40 +132,48 @@ TEST_P(VelourDspTest, RowKernelsEveryWidth) {
       new_.LumaRow(pixels.data(), luma_got.data(), n);
       ASSERT_EQ(luma_want, luma_got) << "LumaRow width " << n;
 
+      // Accumulator lines starting 2 bytes past a 4-byte boundary, one canary sample after them.
+      std::vector<int16_t> storage_want(2 * n + 4, 9), storage_got(2 * n + 4, 9);
+      AccSample* acc_want = reinterpret_cast<AccSample*>(storage_want.data() + 1);
+      AccSample* acc_got = reinterpret_cast<AccSample*>(storage_got.data() + 1);
       const int32_t weight = rep == 0 ? 64 : rng.Uniform(0, 64);
-      std::vector<int16_t> acc_want(n + 1, 9), acc_got(n + 1, 9);
-      ref_.SeedRow(luma_want.data(), acc_want.data(), n, weight);
-      new_.SeedRow(luma_want.data(), acc_got.data(), n, weight);
-      ASSERT_EQ(acc_want, acc_got) << "SeedRow width " << n << " weight " << weight;
+      ref_.SeedRow(luma_want.data(), acc_want, n, weight);
+      new_.SeedRow(luma_want.data(), acc_got, n, weight);
+      ASSERT_EQ(storage_want, storage_got) << "SeedRow width " << n << " weight " << weight;
 
       std::vector<int16_t> other(n);
-      for (int16_t& v : other) v = static_cast<int16_t>(rng.Uniform(kMin, kMax));
-      ref_.AddRow(other.data(), acc_want.data(), n);
-      new_.AddRow(other.data(), acc_got.data(), n);
-      ASSERT_EQ(acc_want, acc_got) << "AddRow width " << n;
+      for (int16_t& v : other) v = static_cast<int16_t>(rng.Uniform(-2048, 2047));
+      ref_.AddRow(other.data(), acc_want, n);
+      new_.AddRow(other.data(), acc_got, n);
+      ASSERT_EQ(storage_want, storage_got) << "AddRow width " << n;
 
       std::vector<int16_t> out_want = pixels, out_got = pixels;
       const int32_t w2 = rng.Uniform(1, 128);
-      ref_.AverageRow(acc_want.data(), out_want.data(), n, w2);
-      new_.AverageRow(acc_want.data(), out_got.data(), n, w2);
+      ref_.AverageRow(acc_want, out_want.data(), n, w2);
+      new_.AverageRow(acc_want, out_got.data(), n, w2);
       ASSERT_EQ(out_want, out_got) << "AverageRow width " << n << " weight " << w2 << " (chroma must stay)";
     }
   }
 }
 
-// Every accumulator value with every weight a frame can have (1 .. 64 + 64).
-TEST_P(VelourDspTest, AverageRowEveryValueAndWeight) {
-  std::vector<int16_t> acc(65536);
-  for (int v = 0; v < 65536; ++v) acc[v] = static_cast<int16_t>(v - 32768);
+// Sums over the whole range a frame can reach, |sum| <= 2^19, with every weight a frame can have
+// (1 .. 64 + 64): every sum near zero and near the ends, and a sweep with an odd step between.
+TEST_P(VelourDspTest, AverageRowEverySumRangeAndWeight) {
+  std::vector<int32_t> sums;
+  for (int32_t v = -70000; v <= 70000; ++v) sums.push_back(v);
+  for (int32_t v = -(1 << 19); v <= (1 << 19); v += 97) sums.push_back(v);
+  for (int32_t v = (1 << 19) - 3000; v <= (1 << 19); ++v) sums.push_back(v), sums.push_back(-v);
+  std::vector<AccSample> acc(sums.begin(), sums.end());
   std::vector<int16_t> want(3 * acc.size()), got(3 * acc.size());
   for (int32_t weight = 1; weight <= 128; ++weight) {
     ref_.AverageRow(acc.data(), want.data(), static_cast<int>(acc.size()), weight);
     new_.AverageRow(acc.data(), got.data(), static_cast<int>(acc.size()), weight);
     for (size_t i = 0; i < acc.size(); ++i)
-      ASSERT_EQ(want[3 * i], got[3 * i]) << "accumulator " << acc[i] << " weight " << weight;
+      ASSERT_EQ(want[3 * i], got[3 * i]) << "sum " << sums[i] << " weight " << weight;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Isa, VelourDspTest, ::testing::ValuesIn(kTiers), TierName);
+INSTANTIATE_TEST_SUITE_P(Isa, VelourDspTest, ::testing::ValuesIn(testsupport::VectorTiers()),
+                         testsupport::TierParamName);
 
 }  // namespace

@@ -1,12 +1,13 @@
-// Whole frames through the filter record of each forced tier, with 1, 2, 3 and 8 workers, bit for
-// bit against the reference, in guarded planes.
+// Whole frames through the core with the kernels of each tier, for partition counts 1, 2, 3 and 8
+// computed by other numbers of workers, bit for bit against the reference, in guarded planes.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "host/cpu.h"
-#include "host/plugin_host.h"
+#include "host/worker_pool.h"
 #include "tests/support/test_support.h"
+#include "tests/support/tiers.h"
 #include "velour/velour.h"
 
 namespace {
@@ -14,21 +15,10 @@ namespace {
 using testsupport::GuardedFrame;
 using testsupport::Rng;
 
-struct Tier {
-  const char* name;
-  host::CpuFlags flags;
-};
-const Tier kTiers[] = {{"c", 0}, {"sse2", host::kCpuSse2}, {"avx2", host::kCpuSse2 | host::kCpuAvx2}};
-
-class VelourTierFrameTest : public ::testing::TestWithParam<Tier> {
+class VelourTierFrameTest : public ::testing::TestWithParam<host::CpuTier> {
  protected:
-  void SetUp() override {
-    if ((host::DetectCpuFlags() & GetParam().flags) != GetParam().flags) GTEST_SKIP() << "CPU lacks " << GetParam().name;
-  }
+  void SetUp() override { SKIP_UNLESS_CPU_HAS(GetParam()); }
 };
-
-std::string TierName(const ::testing::TestParamInfo<Tier>& info) { return info.param.name; }
-void PrintTo(const Tier& t, std::ostream* os) { *os << t.name; }
 
 enum class Content { kLuma12Bit, kFullRange, kMixed };
 
@@ -46,19 +36,18 @@ void Fill(GuardedFrame& f, Content content, Rng& rng) {
     }
 }
 
-std::string RunFrame(host::CpuFlags flags, int w, int h, int stride, int threads, const int32_t* tracks, Content content,
-                     uint64_t seed) {
+std::string RunFrame(host::CpuFlags flags, int w, int h, int stride, int partitions, int workers, const int32_t* tracks,
+                     Content content, uint64_t seed) {
   GuardedFrame plug(w, h, stride, seed % 2 == 1), ref(w, h, stride, true);
   Rng a(seed), b(seed);
   Fill(plug, content, a);
   Fill(ref, content, b);
-  host::WorkerPool pool(threads, false);
-  host::FilterHost fh(velour::VelourFilterTableForTier(flags), &pool);
-  for (int i = 0; i < 4; ++i) fh.SetTrackUnchecked(i, tracks[i]);
-  host::FrameInfo fi = plug.Info();
-  if (fh.Process(&fi) != 1) return "ProcessFrame did not return 1";
-  host::FrameInfo rfi = ref.Info();
-  velour::ReferenceProcessFrame(&rfi, tracks, threads);
+  host::WorkerPool pool(workers, false);
+  velour::VelourDsp dsp;
+  velour::InitVelourDsp(dsp, flags);
+  const velour::VelourParams params = velour::ParamsFromTracks(tracks);
+  velour::FilterFrame(dsp, params, plug.EditPlane(), plug.TempPlane(), partitions, pool.workers());
+  velour::ReferenceFilterFrame(params, ref.EditPlane(), partitions);
   if (auto c = plug.edit.CheckCanaries(); !c.empty()) return "edit plane: " + c;
   if (auto c = plug.temp.CheckCanaries(); !c.empty()) return "temp plane: " + c;
   // The reference leaves chroma alone too, so the whole pixels must agree.
@@ -66,10 +55,10 @@ std::string RunFrame(host::CpuFlags flags, int w, int h, int stride, int threads
                                    testsupport::Picture(plug.edit.data(), w, h, stride), w, h);
 }
 
-TEST_P(VelourTierFrameTest, MatchesReferenceForEveryWorkerCount) {
+TEST_P(VelourTierFrameTest, MatchesReferenceForEveryPartitionAndWorkerCount) {
   const uint32_t seed = testsupport::TestSeed();
   Rng rng(seed);
-  const int thread_counts[] = {1, 2, 3, 8};
+  const int counts[] = {1, 2, 3, 8};
   for (int iter = 0; iter < 40; ++iter) {
     // Shapes around the 8-pixel grid and the vector widths (16 samples = 2 blocks), bands of
     // fewer rows than a block reaches, and one wide frame.
@@ -82,16 +71,17 @@ TEST_P(VelourTierFrameTest, MatchesReferenceForEveryWorkerCount) {
       default: w = iter % 2 ? 333 : 1921, h = iter % 2 ? 47 : 40;
     }
     const int stride = w + (iter % 3 == 0 ? 0 : rng.Uniform(1, 7));
-    const int threads = thread_counts[iter % 4];
+    const int partitions = counts[iter % 4], workers = counts[(iter / 4 + iter) % 4];
     int32_t tracks[4] = {rng.Uniform(1, 31), rng.Uniform(1, 64), rng.Uniform(0, 4), rng.Uniform(0, 64)};
     if (iter % 6 == 0) tracks[0] = 1, tracks[1] = 8, tracks[2] = 3, tracks[3] = 0;  // the defaults
     const Content content = iter % 3 == 0 ? Content::kLuma12Bit : iter % 3 == 1 ? Content::kMixed : Content::kFullRange;
-    ASSERT_EQ(RunFrame(GetParam().flags, w, h, stride, threads, tracks, content, seed + iter), "")
-        << w << "x" << h << " stride " << stride << " T=" << threads << " tracks " << tracks[0] << "," << tracks[1]
+    ASSERT_EQ(RunFrame(GetParam().flags, w, h, stride, partitions, workers, tracks, content, seed + iter), "")
+        << w << "x" << h << " stride " << stride << " partitions " << partitions << " workers " << workers << " tracks " << tracks[0] << "," << tracks[1]
         << "," << tracks[2] << "," << tracks[3] << " seed " << seed << " iter " << iter;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Isa, VelourTierFrameTest, ::testing::ValuesIn(kTiers), TierName);
+INSTANTIATE_TEST_SUITE_P(Isa, VelourTierFrameTest, ::testing::ValuesIn(testsupport::AllTiers()),
+                         testsupport::TierParamName);
 
 }  // namespace

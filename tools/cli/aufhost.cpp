@@ -18,11 +18,8 @@
 #include "host/plugin_host.h"
 #include "tools/cli/options.h"
 #include "tools/cli/output_file.h"
+#include "tools/filters/builtin_filters.h"
 #include "tools/io/frame_io.h"
-#include "velour/velour.h"
-#if defined(AUF_HAVE_DEBLOCK)
-#include "deblock/deblock.h"
-#endif
 
 namespace {
 
@@ -72,30 +69,67 @@ class Progress {
   Clock::time_point last_;
 };
 
-// The filter record: built in (with a forced tier) or from a library.
-struct Plugin {
-  std::unique_ptr<host::PluginLibrary> library;
-  const host::FilterTable* table = nullptr;
+// The filter of a run, with its track values.
+class RunFilter {
+ public:
+  virtual ~RunFilter() = default;
+  const std::string& name() const { return name_; }
+  const std::vector<host::TrackInfo>& tracks() const { return tracks_; }
+  void SetTrack(const std::string& track, int32_t value) { host::SetTrackByName(name_, tracks_, values_, track, value); }
+  virtual void Process(host::Frame& frame) = 0;
+
+ protected:
+  RunFilter(std::string name, std::vector<host::TrackInfo> tracks) : name_(std::move(name)), tracks_(std::move(tracks)) {
+    for (const host::TrackInfo& t : tracks_) values_.push_back(t.def);
+  }
+  std::string name_;
+  std::vector<host::TrackInfo> tracks_;
+  std::vector<int32_t> values_;
 };
 
-Plugin OpenPlugin(const cli::Options& o) {
-  Plugin p;
-  const bool builtin_name = o.plugin == "velour" || o.plugin == "deblock";
-  if (builtin_name) {
+// A built-in filter's core, with the kernels of the chosen tier: the result the editor gives with
+// `partitions` worker threads, computed by the pool's threads.
+class BuiltinFilter : public RunFilter {
+ public:
+  BuiltinFilter(const host::FilterCore& core, host::CpuFlags flags, int partitions, host::WorkerPool* pool)
+      : RunFilter(core.title, host::TrackList(core)), core_(core), flags_(flags), partitions_(partitions), pool_(pool) {}
+  void Process(host::Frame& frame) override {
+    core_.filter(flags_, values_.data(), frame.EditPlane(), frame.TempPlane(), partitions_, pool_->workers());
+  }
+
+ private:
+  const host::FilterCore& core_;
+  host::CpuFlags flags_;
+  int partitions_;
+  host::WorkerPool* pool_;
+};
+
+// A plug-in library driven through the editor's records, as the editor drives it: whatever it
+// derives from the worker count is its own business.
+class LibraryFilter : public RunFilter {
+ public:
+  LibraryFilter(std::unique_ptr<host::PluginLibrary> library, host::WorkerPool* pool)
+      : RunFilter(library->table()->name, host::TrackList(library->table())),
+        library_(std::move(library)),
+        host_(library_->table(), pool) {}
+  void Process(host::Frame& frame) override {
+    for (size_t i = 0; i < values_.size(); ++i) host_.SetTrackUnchecked(static_cast<int>(i), values_[i]);
+    host_.Process(frame);
+  }
+
+ private:
+  std::unique_ptr<host::PluginLibrary> library_;
+  host::FilterHost host_;
+};
+
+std::unique_ptr<RunFilter> OpenFilter(const cli::Options& o, host::WorkerPool* pool) {
+  if (const host::FilterCore* core = tools::FindBuiltinFilter(o.plugin)) {
     host::CpuFlags flags = 0;
     host::CpuFlagsForTier(o.cpu, &flags);
-    if (o.plugin == "velour") {
-      p.table = o.cpu == "auto" ? velour::VelourFilterTable() : velour::VelourFilterTableForTier(flags);
-      return p;
-    }
-#if defined(AUF_HAVE_DEBLOCK)
-    p.table = o.cpu == "auto" ? deblock::DeblockFilterTable() : deblock::DeblockFilterTableForTier(flags);
-    return p;
-#else
-    throw host::HostError("deblock is not built into this aufhost; give the path of its plug-in library");
-#endif
+    return std::make_unique<BuiltinFilter>(*core, flags, o.host_threads > 0 ? o.host_threads : 1, pool);
   }
-  if (o.cpu != "auto") throw cli::UsageError("--cpu applies to the built-in velour and deblock only");
+  if (o.cpu != "auto") throw cli::UsageError("--cpu applies to the built-in filters only");
+  if (o.host_threads > 0) throw cli::UsageError("--host-threads applies to the built-in filters only");
   // dlopen and LoadLibrary search their own paths for a bare name; a file in the current folder is
   // meant here.
 #if defined(_WIN32)
@@ -105,9 +139,8 @@ Plugin OpenPlugin(const cli::Options& o) {
   const bool bare = o.plugin.find('/') == std::string::npos;
   const std::string here = "./";
 #endif
-  p.library = std::make_unique<host::PluginLibrary>(bare && FileExists(o.plugin) ? here + o.plugin : o.plugin);
-  p.table = p.library->table();
-  return p;
+  auto library = std::make_unique<host::PluginLibrary>(bare && FileExists(o.plugin) ? here + o.plugin : o.plugin);
+  return std::make_unique<LibraryFilter>(std::move(library), pool);
 }
 
 io::Format FormatOf(const std::optional<io::Format>& forced, const std::string& path, const char* role) {
@@ -120,16 +153,15 @@ io::Format FormatOf(const std::optional<io::Format>& forced, const std::string& 
 }
 
 int Run(const cli::Options& o) {
-  Plugin plugin = OpenPlugin(o);
   const int threads = o.threads > 0 ? o.threads : std::max(1u, std::thread::hardware_concurrency());
   host::WorkerPool pool(threads, o.serial);
-  host::FilterHost filter(plugin.table, &pool);
-  for (const auto& [name, value] : o.tracks) filter.SetTrack(name, value);
+  const std::unique_ptr<RunFilter> filter = OpenFilter(o, &pool);
+  for (const auto& [name, value] : o.tracks) filter->SetTrack(name, value);
 
   if (o.list) {
-    std::printf("%s\n", filter.name().c_str());
+    std::printf("%s\n", filter->name().c_str());
     std::printf("  %-14s %8s %8s %8s\n", "track", "default", "min", "max");
-    for (const host::TrackInfo& t : filter.tracks())
+    for (const host::TrackInfo& t : filter->tracks())
       std::printf("  %-14s %8d %8d %8d\n", t.name.c_str(), t.def, t.min, t.max);
     return 0;
   }
@@ -172,7 +204,7 @@ int Run(const cli::Options& o) {
   int64_t frames = 0;
   while (reader->Read(frame)) {
     if (frames == 0 && !o.compare.empty()) before = frame;
-    filter.Process(frame);
+    filter->Process(frame);
     writer->Write(frame);
     if (frames == 0 && !o.compare.empty()) after = frame;
     ++frames;
@@ -212,7 +244,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (options.help) {
-    std::fputs(cli::UsageText(), stdout);
+    std::fputs(cli::UsageText().c_str(), stdout);
     return 0;
   }
   try {

@@ -4,6 +4,8 @@
 #include <limits>
 #include <string_view>
 
+#include "host/cpu.h"
+
 namespace cli {
 namespace {
 
@@ -17,6 +19,13 @@ int32_t ParseInt(std::string_view text, const std::string& what, int64_t lo, int
   if (v < lo || v > hi)
     throw UsageError(what + ": " + std::string(text) + " is outside " + std::to_string(lo) + ".." + std::to_string(hi));
   return static_cast<int32_t>(v);
+}
+
+// "c, sse2, avx2" from the tier table.
+std::string TierNames() {
+  std::string names;
+  for (const host::CpuTier& t : host::kCpuTiers) names += (names.empty() ? "" : ", ") + std::string(t.name);
+  return names;
 }
 
 io::Format ParseFormatName(std::string_view name) {
@@ -73,6 +82,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
                                      std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
     } else if (name == "-j" || name == "--threads") {
       o.threads = ParseInt(value(), name, 1, 256);
+    } else if (name == "--host-threads") {
+      o.host_threads = ParseInt(value(), name, 1, 256);
     } else if (name == "--serial") {
       o.serial = flag();
     } else if (name == "--list") {
@@ -104,8 +115,9 @@ Options ParseOptions(const std::vector<std::string>& args) {
       if (o.compare.empty() || o.compare == "-") throw UsageError("--compare needs a file name");
     } else if (name == "--cpu") {
       o.cpu = value();
-      if (o.cpu != "c" && o.cpu != "sse2" && o.cpu != "avx2" && o.cpu != "auto")
-        throw UsageError("--cpu: unknown tier '" + o.cpu + "' (c, sse2, avx2, auto)");
+      host::CpuFlags flags;
+      if (!host::CpuFlagsForTier(o.cpu, &flags))
+        throw UsageError("--cpu: unknown tier '" + o.cpu + "' (" + TierNames() + ", auto)");
     } else if (name == "--quality") {
       o.jpeg_quality = ParseInt(value(), name, 1, 100);
     } else {
@@ -126,20 +138,27 @@ Options ParseOptions(const std::vector<std::string>& args) {
   return o;
 }
 
-const char* UsageText() {
+std::string UsageText() {
+  std::string tiers;
+  for (const host::CpuTier& t : host::kCpuTiers) tiers += std::string(t.name) + " | ";
   return R"(Usage: aufhost [options] PLUGIN INPUT OUTPUT
 Runs a video filter plug-in over video or pictures.
 
   PLUGIN              velour | deblock (built in) or a path to a plug-in library
   INPUT, OUTPUT       files (.y4m, .png, .jpg/.jpeg, .yc48), or '-' for Y4M on stdin/stdout
   -t, --track NAME=V  set a track bar by its name (repeatable)
-  -j, --threads N     worker threads (default: the number of cores)
+  -j, --threads N     worker threads (default: the number of cores). For the built-in filters
+                      only the speed depends on it, never the output; a plug-in library derives
+                      what it does from the editor's worker count, which is N
+      --host-threads T  built-in filters: give the result the editor gives with T worker
+                      threads (default: the editor's result with one thread, the same on
+                      every machine)
       --serial        run the workers one after another on one thread
       --list          print the plug-in's name and its track bars, then exit
       --size WxH      frame size of raw yc48 input
       --format F      y4m | png | jpeg | yc48 for both ends, or IN:OUT (default: from the names)
       --compare FILE  also write a side-by-side before/after PNG of the first frame
-      --cpu TIER      c | sse2 | avx2 | auto: kernel tier of the built-in filters (default auto)
+      --cpu TIER      )" + tiers + R"(auto: kernel tier of the built-in filters (default auto)
       --quality Q     JPEG output quality 1..100 (default 95)
   -q, --quiet         no progress
       --progress      progress even when stderr is not a terminal

@@ -22,6 +22,7 @@ struct Options {
   std::string output;
   std::vector<std::pair<std::string, int32_t>> tracks;  // in the order given
   int threads = 0;  // 0: one per core
+  int host_threads = 0;  // built-in filters: the editor's result for this many threads (0: one partition)
   bool serial = false;
   bool list = false;
   bool help = false;
@@ -38,6 +39,6 @@ struct Options {
 
 // Parses the arguments after the program name; throws UsageError naming the offending argument.
 Options ParseOptions(const std::vector<std::string>& args);
-const char* UsageText();
+std::string UsageText();
 
 }  // namespace cli

@@ -1,0 +1,24 @@
+# The vector tiers of the x86 kernels and the compiler flags of each; the tier names match the CPU
+# tier table in host/cpu.h. A filter's kernels for a tier are x86/<filter>_<tier>.cpp, the only
+# files built with that tier's flags.
+set(AUF_X86_TIERS sse2 avx2)
+set(AUF_TIER_FLAGS_sse2 -msse2)
+set(AUF_TIER_FLAGS_avx2 -mavx2)
+
+# auf_add_kernels(CORE PREFIX): one object library per tier that has a kernel file, linked into
+# CORE, which is then built with AUF_X86_SIMD defined.
+function(auf_add_kernels core prefix)
+  if(NOT ENABLE_SIMD OR NOT CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64|i[3-6]86|x86)$")
+    return()
+  endif()
+  foreach(tier ${AUF_X86_TIERS})
+    set(source ${CMAKE_CURRENT_SOURCE_DIR}/x86/${prefix}_${tier}.cpp)
+    if(EXISTS ${source})
+      add_library(${prefix}_${tier} OBJECT ${source})
+      target_compile_options(${prefix}_${tier} PRIVATE ${AUF_TIER_FLAGS_${tier}})
+      target_link_libraries(${prefix}_${tier} PRIVATE host_abi)
+      target_sources(${core} PRIVATE $<TARGET_OBJECTS:${prefix}_${tier}>)
+    endif()
+  endforeach()
+  target_compile_definitions(${core} PRIVATE AUF_X86_SIMD=1)
+endfunction()

@@ -1,0 +1,30 @@
+#pragma once
+// A filter as every host and tool sees it, apart from any plug-in records: its names, its track
+// bars, and its core.
+#include <cstdint>
+
+#include "host/cpu.h"
+#include "host/pixel.h"
+#include "host/workers.h"
+
+namespace host {
+
+struct FilterCore {
+  const char* name;   // short name, e.g. "velour": the tools' name and the plug-in files' base name
+  const char* title;  // the name the editor shows, e.g. "Velour for AviUtl"
+  int32_t track_count;
+  const char* const* track_names;
+  const int32_t* track_defaults;
+  const int32_t* track_minimums;
+  const int32_t* track_maximums;
+  // Filters the picture of `edit` in place with the kernels of tier `flags`, giving the result the
+  // editor gives with `partitions` (>= 1) worker threads, whatever the number of `workers` that
+  // compute it. `temp` is a scratch plane of the same shape. Track values in declaration order;
+  // values outside their ranges are clamped.
+  void (*filter)(CpuFlags flags, const int32_t* tracks, const Plane& edit, const Plane& temp, int32_t partitions,
+                 const Workers& workers);
+  // The same result from the plain scalar reference, on the calling thread.
+  void (*reference)(const int32_t* tracks, const Plane& edit, int32_t partitions);
+};
+
+}  // namespace host

@@ -1,0 +1,14 @@
+#pragma once
+// The filters built into aufhost, the benchmark and the end-to-end program: one list.
+#include <span>
+#include <string_view>
+
+#include "host/filter_core.h"
+
+namespace tools {
+
+std::span<const host::FilterCore* const> BuiltinFilters();
+// nullptr when no built-in filter has that name.
+const host::FilterCore* FindBuiltinFilter(std::string_view name);
+
+}  // namespace tools

@@ -1,0 +1,210 @@
+#pragma once
+// The block filter of every vector tier, written once over a vector-traits type V. A register holds
+// one row of V::kBlocks horizontally adjacent blocks, 8 samples of 16 bits per block, one block per
+// 128-bit lane; every step works within the lanes, so each block is transformed on its own.
+//
+// Included only by the ISA files, after their intrinsics header and the definition of their V.
+// Everything here has internal linkage: each ISA file keeps its own copy, compiled for its own
+// instruction set, and the linker can never hand one tier's code to another.
+//
+// V provides: Reg; kBlocks; Load/Store (unaligned); Add, Sub, AddSat, SubSat, Or; ShiftRight3
+// (arithmetic); UnpackLo/Hi16/32/64 within 128-bit lanes; MulHiU16, MulLo16; Abs; CopySign(t, x)
+// (t with the sign of x, 0 where x is 0); KeepDc(r, original) (lane 0 of each block from
+// original); WithinByte(r) (every lane of the 8 registers in [-256, 255]); AddRowToAcc(acc, r)
+// (the 8 * kBlocks samples of r added into 32-bit accumulator samples).
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "velour/velour_dsp.h"
+
+#define VELOUR_INLINE inline __attribute__((always_inline))
+
+namespace velour {
+namespace {
+
+// The scalar butterfly lane by lane: S = sat(a + b), D = sat(sat(S - b) - b).
+template <class V>
+VELOUR_INLINE void Butterfly(typename V::Reg& a, typename V::Reg& b) {
+  const typename V::Reg s = V::AddSat(a, b);
+  b = V::SubSat(V::SubSat(s, b), b);
+  a = s;
+}
+
+// When no sum leaves 16 bits the butterfly is a plain sum and difference.
+template <class V>
+VELOUR_INLINE void ButterflyExact(typename V::Reg& a, typename V::Reg& b) {
+  const typename V::Reg s = V::Add(a, b);
+  b = V::Sub(a, b);
+  a = s;
+}
+
+// The 1-D transform across the eight registers, lane by lane.
+template <class V, bool kSaturate>
+VELOUR_INLINE void Columns(typename V::Reg* r) {
+  auto bf = [](typename V::Reg& a, typename V::Reg& b) {
+    if (kSaturate) Butterfly<V>(a, b);
+    else ButterflyExact<V>(a, b);
+  };
+  bf(r[0], r[1]), bf(r[2], r[3]), bf(r[4], r[5]), bf(r[6], r[7]);
+  bf(r[0], r[2]), bf(r[1], r[3]), bf(r[4], r[6]), bf(r[5], r[7]);
+  bf(r[0], r[4]), bf(r[1], r[5]), bf(r[2], r[6]), bf(r[3], r[7]);
+}
+
+// Transposes the 8x8 block of every 128-bit lane.
+template <class V>
+VELOUR_INLINE void Transpose(typename V::Reg* r) {
+  using Reg = typename V::Reg;
+  const Reg a0 = V::UnpackLo16(r[0], r[1]), a1 = V::UnpackHi16(r[0], r[1]);
+  const Reg a2 = V::UnpackLo16(r[2], r[3]), a3 = V::UnpackHi16(r[2], r[3]);
+  const Reg a4 = V::UnpackLo16(r[4], r[5]), a5 = V::UnpackHi16(r[4], r[5]);
+  const Reg a6 = V::UnpackLo16(r[6], r[7]), a7 = V::UnpackHi16(r[6], r[7]);
+  const Reg b0 = V::UnpackLo32(a0, a2), b1 = V::UnpackHi32(a0, a2);
+  const Reg b2 = V::UnpackLo32(a1, a3), b3 = V::UnpackHi32(a1, a3);
+  const Reg b4 = V::UnpackLo32(a4, a6), b5 = V::UnpackHi32(a4, a6);
+  const Reg b6 = V::UnpackLo32(a5, a7), b7 = V::UnpackHi32(a5, a7);
+  r[0] = V::UnpackLo64(b0, b4), r[1] = V::UnpackHi64(b0, b4);
+  r[2] = V::UnpackLo64(b1, b5), r[3] = V::UnpackHi64(b1, b5);
+  r[4] = V::UnpackLo64(b2, b6), r[5] = V::UnpackHi64(b2, b6);
+  r[6] = V::UnpackLo64(b3, b7), r[7] = V::UnpackHi64(b3, b7);
+}
+
+template <class V>
+VELOUR_INLINE void Shift3(typename V::Reg* r) {
+#pragma GCC unroll 8
+  for (int i = 0; i < 8; ++i) r[i] = V::ShiftRight3(r[i]);
+}
+
+// Steps and their reciprocals, transposed (the forward transform leaves the block transposed):
+// lane l of each block in vector i takes coefficient 8l + i. Entry 0 (the DC term, kept as it is)
+// gets a harmless step.
+template <class V>
+struct StepVectors {
+  int16_t q[64 * V::kBlocks];
+  uint16_t mul[64 * V::kBlocks];
+  uint16_t shift[64 * V::kBlocks];
+};
+
+// False when a step lies outside the vector range.
+template <class V>
+bool LoadSteps(const int16_t* steps, StepVectors<V>* sv) {
+  for (int k = 0; k < 64; ++k) {
+    const int q = k == 0 ? 8 : steps[k];
+    if (!IsVectorStep(q)) return false;
+    const int i = k & 7, l = k >> 3;
+    for (int b = 0; b < V::kBlocks; ++b) {
+      const int at = (i * V::kBlocks + b) * 8 + l;
+      sv->q[at] = static_cast<int16_t>(q);
+      sv->mul[at] = kStepReciprocals.entry[q].mul;
+      sv->shift[at] = kStepReciprocals.entry[q].shift;
+    }
+  }
+  return true;
+}
+
+// x in [-4096, 4095]: q * trunc(x / q) through the magnitude.
+template <class V>
+VELOUR_INLINE typename V::Reg RequantizeVector(typename V::Reg x, const StepVectors<V>& sv, int i) {
+  const int at = 8 * V::kBlocks * i;
+  typename V::Reg t = V::MulHiU16(V::Abs(x), V::Load(reinterpret_cast<const int16_t*>(sv.mul) + at));
+  t = V::MulHiU16(t, V::Load(reinterpret_cast<const int16_t*>(sv.shift) + at));
+  t = V::MulLo16(t, V::Load(sv.q + at));
+  return V::CopySign(t, x);
+}
+
+template <class V>
+VELOUR_INLINE void RequantizeBlocks(typename V::Reg* r, const StepVectors<V>& sv) {
+  const typename V::Reg dc = r[0];
+#pragma GCC unroll 8
+  for (int i = 0; i < 8; ++i) r[i] = RequantizeVector<V>(r[i], sv, i);
+  r[0] = V::KeepDc(r[0], dc);
+}
+
+// Every sample in [-256, 255]: then no sum of the forward or inverse transform leaves 16 bits
+// (forward sums stay within 64 * 256; inverse ones within the sum of all |coefficients|, which is
+// at most 8 * (L2 norm) <= 8 * (8 * 256 + 8)), so both can run without saturation, and the inverse
+// may take its two directions in either order.
+template <class V>
+VELOUR_INLINE void FilterBlocks(typename V::Reg* r, const StepVectors<V>& sv) {
+  if (V::WithinByte(r)) {
+    Columns<V, false>(r);
+    Transpose<V>(r);
+    Columns<V, false>(r);
+    Shift3<V>(r);
+    RequantizeBlocks<V>(r, sv);
+    Columns<V, false>(r);  // inverse, horizontal first
+    Transpose<V>(r);
+    Columns<V, false>(r);
+    Shift3<V>(r);
+  } else {
+    Columns<V, true>(r);
+    Transpose<V>(r);
+    Columns<V, true>(r);
+    Shift3<V>(r);
+    RequantizeBlocks<V>(r, sv);
+    Transpose<V>(r);
+    Columns<V, true>(r);
+    Transpose<V>(r);
+    Columns<V, true>(r);
+    Transpose<V>(r);
+    Shift3<V>(r);
+  }
+}
+
+// Rows row_begin .. row_end - 1 of the filtered blocks in r, `columns` samples of each (all of
+// them when columns is 8 * kBlocks), added into the accumulator.
+template <class V>
+VELOUR_INLINE void AddBlocks(const typename V::Reg* r, AccSample* acc, ptrdiff_t acc_pitch, int row_begin,
+                             int row_end, int columns) {
+  constexpr int kWidth = 8 * V::kBlocks;
+  if (row_begin == 0 && row_end == 8 && columns == kWidth) {
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; ++i) V::AddRowToAcc(AccLineAt(acc, i * acc_pitch), r[i]);
+    return;
+  }
+  int16_t out[8 * kWidth];
+#pragma GCC unroll 8
+  for (int i = 0; i < 8; ++i) V::Store(out + kWidth * i, r[i]);
+  for (int i = row_begin; i < row_end; ++i) {
+    AccSample* line = AccLineAt(acc, i * acc_pitch);
+    if (columns == kWidth) {
+      V::AddRowToAcc(line, V::Load(out + kWidth * i));
+    } else {
+      for (int j = 0; j < columns; ++j) line[j] += out[kWidth * i + j];
+    }
+  }
+}
+
+template <class V>
+void FilterBlockRowT(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch, int count,
+                     int row_begin, int row_end, const int16_t* steps) {
+  using Reg = typename V::Reg;
+  constexpr int kWidth = 8 * V::kBlocks;
+  StepVectors<V> sv;
+  if (!LoadSteps<V>(steps, &sv))
+    return FilterBlockRow_C(luma, luma_pitch, acc, acc_pitch, count, row_begin, row_end, steps);
+  int b = 0;
+  for (; b + V::kBlocks <= count; b += V::kBlocks) {
+    Reg r[8];
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; ++i) r[i] = V::Load(LumaLineAt(luma, i * luma_pitch) + 8 * b);
+    FilterBlocks<V>(r, sv);
+    AddBlocks<V>(r, acc + 8 * b, acc_pitch, row_begin, row_end, kWidth);
+  }
+  if (b < count) {
+    // The last blocks, fewer than a register holds, through a copy padded with zero blocks (which
+    // stay zero): nothing past the row is read.
+    const int columns = 8 * (count - b);
+    int16_t in[8 * kWidth] = {};
+    for (int i = 0; i < 8; ++i)
+      std::memcpy(in + kWidth * i, LumaLineAt(luma, i * luma_pitch) + 8 * b, sizeof(int16_t) * columns);
+    Reg r[8];
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; ++i) r[i] = V::Load(in + kWidth * i);
+    FilterBlocks<V>(r, sv);
+    AddBlocks<V>(r, acc + 8 * b, acc_pitch, row_begin, row_end, columns);
+  }
+}
+
+}  // namespace
+}  // namespace velour
