@@ -222,8 +222,8 @@ void BenchFilter(const Options& o, const host::FilterCore& f, const Setting& s, 
 void BenchKernels(const Options& o) {
   std::printf("\nvelour kernels (one 1920-pixel row; best of %d samples)\n", o.quick ? 1 : 30);
   const int w = kW, blocks = (w - 8) / 8;
-  std::vector<int16_t> luma(9 * w), pixels(3 * w);
-  std::vector<velour::AccSample> acc(9 * w);
+  std::vector<int16_t> luma(9 * w), partial(9 * w), pixels(3 * w);
+  std::vector<int32_t> acc(9 * w);
   uint32_t r = 1;
   for (auto& v : luma) v = static_cast<int16_t>((r = r * 1103515245u + 12345u) >> 24);
   for (auto& v : pixels) v = static_cast<int16_t>((r = r * 1103515245u + 12345u) >> 20);
@@ -239,13 +239,20 @@ void BenchKernels(const Options& o) {
   const std::vector<Kernel> kernels = {
       {"FilterBlockRow (239 blocks)", 4,
        [&](const velour::VelourDsp& d) {
-         d.FilterBlockRow(luma.data() + 3, 2 * w, acc.data() + 3, 4 * w, blocks, 0, 8, steps);
+         d.FilterBlockRow(luma.data() + 3, 2 * w, partial.data() + 3, 2 * w, blocks, 0, 8, steps);
        },
        [](const velour::VelourDsp& d) { return reinterpret_cast<const void*>(d.FilterBlockRow); }},
       {"LumaRow", 64, [&](const velour::VelourDsp& d) { d.LumaRow(pixels.data(), luma.data(), w); },
        [](const velour::VelourDsp& d) { return reinterpret_cast<const void*>(d.LumaRow); }},
-      {"AddRow", 64, [&](const velour::VelourDsp& d) { d.AddRow(luma.data(), acc.data(), w); },
+      {"FilterBlockRowWide (239 blocks)", 4,
+       [&](const velour::VelourDsp& d) {
+         d.FilterBlockRowWide(luma.data() + 3, 2 * w, acc.data() + 3, 4 * w, blocks, 0, 8, steps);
+       },
+       [](const velour::VelourDsp& d) { return reinterpret_cast<const void*>(d.FilterBlockRowWide); }},
+      {"AddRow", 64, [&](const velour::VelourDsp& d) { d.AddRow(luma.data(), partial.data(), w); },
        [](const velour::VelourDsp& d) { return reinterpret_cast<const void*>(d.AddRow); }},
+      {"FoldRow", 64, [&](const velour::VelourDsp& d) { d.FoldRow(partial.data(), acc.data(), w); },
+       [](const velour::VelourDsp& d) { return reinterpret_cast<const void*>(d.FoldRow); }},
       {"AverageRow", 64, [&](const velour::VelourDsp& d) { d.AverageRow(acc.data(), pixels.data(), w, 9); },
        [](const velour::VelourDsp& d) { return reinterpret_cast<const void*>(d.AverageRow); }},
   };

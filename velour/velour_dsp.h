@@ -17,35 +17,54 @@ namespace velour {
 // 2 bytes only.
 typedef int32_t AccSample __attribute__((aligned(2)));
 
-// Lines of luma and of accumulator are a pitch apart, a distance in bytes (the temp plane's rows
-// are 6 bytes a pixel long).
+// Lines of luma and of sums are a pitch apart, a distance in bytes (the temp plane's rows are 6
+// bytes a pixel long).
 inline const int16_t* LumaLineAt(const int16_t* line, ptrdiff_t bytes) {
   return reinterpret_cast<const int16_t*>(reinterpret_cast<const char*>(line) + bytes);
+}
+inline int16_t* PartialLineAt(int16_t* line, ptrdiff_t bytes) {
+  return reinterpret_cast<int16_t*>(reinterpret_cast<char*>(line) + bytes);
 }
 inline AccSample* AccLineAt(AccSample* line, ptrdiff_t bytes) {
   return reinterpret_cast<AccSample*>(reinterpret_cast<char*>(line) + bytes);
 }
 
+// Passes add into 16-bit partial sums, which a fold adds into the 32-bit sums at least every
+// kPartialContributions contributions: each contribution lies in [-4096, 4095], so that many lie in
+// [-32768, 32760] and the 16-bit partial sum is exact. (Where there is no room for partial sums,
+// the passes add into the 32-bit sums directly: the Wide kernels.)
+inline constexpr int kPartialContributions = 8;
+
 // Filters a row of `count` blocks whose top-left pixels are 8 apart, starting at `luma`
 // (working luma, rows `luma_pitch` bytes apart): forward transform, requantise coefficients 1..63
-// with `steps`, inverse transform, then adds block rows row_begin .. row_end - 1 into `acc` (the
-// accumulator sample of the first block's top-left pixel, rows `acc_pitch` bytes apart).
-using FilterBlockRowFn = void (*)(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch,
+// with `steps`, inverse transform, then adds block rows row_begin .. row_end - 1 into `partial`
+// (the partial sum of the first block's top-left pixel, rows `partial_pitch` bytes apart).
+using FilterBlockRowFn = void (*)(const int16_t* luma, ptrdiff_t luma_pitch, int16_t* partial, ptrdiff_t partial_pitch,
                                   int count, int row_begin, int row_end, const int16_t* steps);
+// The same, adding into 32-bit sums.
+using FilterBlockRowWideFn = void (*)(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch,
+                                      int count, int row_begin, int row_end, const int16_t* steps);
 // luma[x] = y[3 * x] >> 4 for x in 0 .. n - 1: the host's luma (every third sample) to 8-bit scale.
 using LumaRowFn = void (*)(const int16_t* y, int16_t* luma, int n);
 // acc[x] = luma[x] * weight, weight in 0..64.
 using SeedRowFn = void (*)(const int16_t* luma, AccSample* acc, int n, int32_t weight);
+// partial[x] += luma[x].
+using AddRowFn = void (*)(const int16_t* luma, int16_t* partial, int n);
 // acc[x] += luma[x].
-using AddRowFn = void (*)(const int16_t* luma, AccSample* acc, int n);
+using AddRowWideFn = void (*)(const int16_t* luma, AccSample* acc, int n);
+// acc[x] += partial[x], then partial[x] = 0.
+using FoldRowFn = void (*)(int16_t* partial, AccSample* acc, int n);
 // y[3 * x] = low 16 bits of trunc(acc[x] * 16 / weight), weight in 1..128, |acc[x]| <= 2^19.
 using AverageRowFn = void (*)(const AccSample* acc, int16_t* y, int n, int32_t weight);
 
 struct VelourDsp {
   FilterBlockRowFn FilterBlockRow;
+  FilterBlockRowWideFn FilterBlockRowWide;
   LumaRowFn LumaRow;
   SeedRowFn SeedRow;
   AddRowFn AddRow;
+  AddRowWideFn AddRowWide;
+  FoldRowFn FoldRow;
   AverageRowFn AverageRow;
 };
 
@@ -85,11 +104,15 @@ inline constexpr StepReciprocalTable kStepReciprocals = MakeStepReciprocalTable(
 void WhtColumns_C(int16_t* block);
 void Wht8x8_C(int16_t* block);
 void Requantize_C(int16_t* block, const int16_t* steps);
-void FilterBlockRow_C(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch, int count,
+void FilterBlockRow_C(const int16_t* luma, ptrdiff_t luma_pitch, int16_t* partial, ptrdiff_t partial_pitch, int count,
                       int row_begin, int row_end, const int16_t* steps);
+void FilterBlockRowWide_C(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch, int count,
+                          int row_begin, int row_end, const int16_t* steps);
 void LumaRow_C(const int16_t* y, int16_t* luma, int n);
 void SeedRow_C(const int16_t* luma, AccSample* acc, int n, int32_t weight);
-void AddRow_C(const int16_t* luma, AccSample* acc, int n);
+void AddRow_C(const int16_t* luma, int16_t* partial, int n);
+void AddRowWide_C(const int16_t* luma, AccSample* acc, int n);
+void FoldRow_C(int16_t* partial, AccSample* acc, int n);
 void AverageRow_C(const AccSample* acc, int16_t* y, int n, int32_t weight);
 
 }  // namespace velour

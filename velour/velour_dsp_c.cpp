@@ -1,5 +1,6 @@
 // Scalar kernels. Samples are signed 16-bit; the transform saturates every sum and difference to
-// [-32768, 32767]; requantisation truncates toward zero; the accumulator sums exactly in 32 bits.
+// [-32768, 32767]; requantisation truncates toward zero; sums are exact (partial sums by the bound
+// on the contributions between folds, the others in 32 bits).
 #include "velour/velour_dsp.h"
 
 namespace velour {
@@ -44,15 +45,36 @@ void Requantize_C(int16_t* block, const int16_t* steps) {
   }
 }
 
-void FilterBlockRow_C(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch, int count,
+namespace {
+
+// Block b of a row: gathered, transformed, requantised and transformed back.
+inline void FilterBlock(const int16_t* luma, ptrdiff_t luma_pitch, int b, const int16_t* steps, int16_t* block) {
+  for (int i = 0; i < 8; ++i)
+    for (int j = 0; j < 8; ++j) block[8 * i + j] = LumaLineAt(luma, i * luma_pitch)[8 * b + j];
+  Wht8x8_C(block);
+  Requantize_C(block, steps);
+  Wht8x8_C(block);
+}
+
+}  // namespace
+
+void FilterBlockRow_C(const int16_t* luma, ptrdiff_t luma_pitch, int16_t* partial, ptrdiff_t partial_pitch, int count,
                       int row_begin, int row_end, const int16_t* steps) {
   for (int b = 0; b < count; ++b) {
     int16_t block[64];
-    for (int i = 0; i < 8; ++i)
-      for (int j = 0; j < 8; ++j) block[8 * i + j] = LumaLineAt(luma, i * luma_pitch)[8 * b + j];
-    Wht8x8_C(block);
-    Requantize_C(block, steps);
-    Wht8x8_C(block);
+    FilterBlock(luma, luma_pitch, b, steps, block);
+    for (int i = row_begin; i < row_end; ++i) {
+      int16_t* line = PartialLineAt(partial, i * partial_pitch) + 8 * b;
+      for (int j = 0; j < 8; ++j) line[j] = static_cast<int16_t>(line[j] + block[8 * i + j]);
+    }
+  }
+}
+
+void FilterBlockRowWide_C(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch, int count,
+                          int row_begin, int row_end, const int16_t* steps) {
+  for (int b = 0; b < count; ++b) {
+    int16_t block[64];
+    FilterBlock(luma, luma_pitch, b, steps, block);
     for (int i = row_begin; i < row_end; ++i)
       for (int j = 0; j < 8; ++j) AccLineAt(acc, i * acc_pitch)[8 * b + j] += block[8 * i + j];
   }
@@ -66,8 +88,19 @@ void SeedRow_C(const int16_t* luma, AccSample* acc, int n, int32_t weight) {
   for (int x = 0; x < n; ++x) acc[x] = int32_t{luma[x]} * weight;
 }
 
-void AddRow_C(const int16_t* luma, AccSample* acc, int n) {
+void AddRow_C(const int16_t* luma, int16_t* partial, int n) {
+  for (int x = 0; x < n; ++x) partial[x] = static_cast<int16_t>(partial[x] + luma[x]);
+}
+
+void AddRowWide_C(const int16_t* luma, AccSample* acc, int n) {
   for (int x = 0; x < n; ++x) acc[x] += luma[x];
+}
+
+void FoldRow_C(int16_t* partial, AccSample* acc, int n) {
+  for (int x = 0; x < n; ++x) {
+    acc[x] += partial[x];
+    partial[x] = 0;
+  }
 }
 
 void AverageRow_C(const AccSample* acc, int16_t* y, int n, int32_t weight) {

@@ -1,6 +1,6 @@
-// The frame driver. No memory is allocated: working luma and the accumulator live as lines inside
-// the rows of the temp plane (a temp row of w pixels holds a 16-bit luma line of w samples and a
-// 32-bit accumulator line of w samples).
+// The frame driver. No memory is allocated: working luma and the sums live as lines inside the rows
+// of the temp plane (a temp row of w pixels holds a 16-bit luma line of w samples and a 32-bit line
+// of sums, or three 16-bit lines).
 //
 // The picture's rows are split into one band per worker; a worker runs every pass over its own
 // band, recomputing the blocks that straddle a band edge and adding only their rows inside the band.
@@ -45,6 +45,11 @@ struct FrameJob {
 
 // Lines of luma or of sums, `pitch` bytes apart, line k at base + k * pitch.
 struct LumaLines {
+  char* base;
+  ptrdiff_t pitch;
+  int16_t* operator[](ptrdiff_t k) const { return reinterpret_cast<int16_t*>(base + k * pitch); }
+};
+struct PartialLines {
   char* base;
   ptrdiff_t pitch;
   int16_t* operator[](ptrdiff_t k) const { return reinterpret_cast<int16_t*>(base + k * pitch); }
@@ -106,13 +111,16 @@ PassGeometry GeometryOf(const Plane& p, int s) {
 
 // Where one strip's passes read and add. Rows [s0, s1) of band [r0, r1); blocks with top row in
 // [lo, s1), of which only rows inside the band are added. Row y's luma is luma[y - origin]
-// (upper[y] for blocks that start above s0) and its accumulator acc[y - origin].
+// (upper[y] for blocks that start above s0); its sums are partial[y - origin], or, where the strip
+// has no partial sums, acc[y - origin].
 struct Strip {
   int r0, r1, lo, s0, s1;
   LumaLines upper;
   LumaLines luma;
+  PartialLines partial;
   AccLines acc;
   int origin;
+  bool wide;
 };
 
 void PassOverStrip(const FrameJob* job, const PassGeometry& g, const Strip& st) {
@@ -124,19 +132,34 @@ void PassOverStrip(const FrameJob* job, const PassGeometry& g, const Strip& st) 
     for (; y < st.s1 && y < g.ey; y += 8) {
       const int i0 = std::max(st.r0 - y, 0), i1 = std::min(st.r1 - y, 8);
       const bool above = y < st.s0;
-      const int16_t* src = above ? st.upper[y] : st.luma[y - st.origin];
-      dsp.FilterBlockRow(src + g.dx, above ? st.upper.pitch : st.luma.pitch, st.acc[y - st.origin] + g.dx,
-                         st.acc.pitch, g.kx, i0, i1, job->steps);
+      const int16_t* src = (above ? st.upper[y] : st.luma[y - st.origin]) + g.dx;
+      const ptrdiff_t src_pitch = above ? st.upper.pitch : st.luma.pitch;
+      if (st.wide)
+        dsp.FilterBlockRowWide(src, src_pitch, st.acc[y - st.origin] + g.dx, st.acc.pitch, g.kx, i0, i1, job->steps);
+      else
+        dsp.FilterBlockRow(src, src_pitch, st.partial[y - st.origin] + g.dx, st.partial.pitch, g.kx, i0, i1, job->steps);
     }
   }
   for (int y = st.s0; y < st.s1; ++y) {
     const int16_t* l = st.luma[y - st.origin];
-    AccSample* a = st.acc[y - st.origin];
-    if (y < g.dy || y >= g.ey || g.kx == 0) {
-      dsp.AddRow(l, a, w);
+    const bool whole = y < g.dy || y >= g.ey || g.kx == 0;
+    const int x0 = std::min(g.dx, w);
+    if (st.wide) {
+      AccSample* a = st.acc[y - st.origin];
+      if (whole) {
+        dsp.AddRowWide(l, a, w);
+      } else {
+        dsp.AddRowWide(l, a, x0);
+        dsp.AddRowWide(l + g.ex, a + g.ex, w - g.ex);
+      }
     } else {
-      AddLuma(l, a, 0, std::min(g.dx, w));
-      AddLuma(l, a, g.ex, w);
+      int16_t* p = st.partial[y - st.origin];
+      if (whole) {
+        dsp.AddRow(l, p, w);
+      } else {
+        dsp.AddRow(l, p, x0);
+        dsp.AddRow(l + g.ex, p + g.ex, w - g.ex);
+      }
     }
   }
 }
@@ -157,20 +180,23 @@ void DirectBand(const FrameJob* job, const PassGeometry* geometry, int r0, int r
     for (; luma_done < std::min(reach, luma_tail); ++luma_done) dsp.LumaRow(EditY(edit, luma_done), luma[luma_done], w);
     for (; seeded < reach; ++seeded) dsp.SeedRow(luma[seeded], acc[seeded], w, job->zero_weight);
     // The first strip also takes the blocks that start in the band above and reach into this one.
-    const Strip strip{r0, r1, s0 == r0 ? r0 - kHalo : s0, s0, s1, luma, luma, acc, 0};
+    const Strip strip{r0, r1, s0 == r0 ? r0 - kHalo : s0, s0, s1, luma, luma, {}, acc, 0, true};
     for (int s = 0; s < job->passes; ++s) PassOverStrip(job, geometry[s], strip);
     for (int y = s0; y < s1; ++y) dsp.AverageRow(acc[y], EditY(edit, y), w, job->weight);
   }
 }
 
 // Bands of at least kWindowBand rows: the rows of a strip and the 7 below it live in a window of
-// kWindow lines of luma and of accumulator, kept in the temp rows right after the band's first 7
-// (which, like its last 7, hold luma that the neighbouring bands read). The window is reused for
-// every strip, so it stays in the cache and the temp plane costs no memory traffic; a strip moves
-// its last 7 lines to the top for the next one.
+// kWindow lines of luma and of 32-bit sums, kept in the temp rows right after the band's first 7
+// (which, like its last 7, hold luma that the neighbouring bands read), and of kWindow lines of
+// 16-bit partial sums in the temp rows after those. The window is reused for every strip, so it
+// stays in the cache and the temp plane costs no memory traffic; a strip moves its last 7 lines of
+// luma and of sums to the top for the next one. The passes add into the partial sums, at most
+// kPartialContributions of them before a fold adds them into the 32-bit sums and clears them, so
+// every partial sum is zero between strips.
 constexpr int kWindowStrip = 16;
 constexpr int kWindow = kWindowStrip + kHalo;
-constexpr int kWindowBand = 2 * kHalo + kWindow;
+constexpr int kWindowBand = 2 * kHalo + 2 * kWindow;
 
 void WindowBand(const FrameJob* job, const PassGeometry* geometry, int r0, int r1) {
   const VelourDsp& dsp = *job->dsp;
@@ -181,6 +207,8 @@ void WindowBand(const FrameJob* job, const PassGeometry* geometry, int r0, int r
   const LumaLines direct = LumaLinesFrom(job->temp, 0);
   const LumaLines wl = LumaLinesFrom(job->temp, r0 + kHalo);
   const AccLines wa = AccLinesFrom(job->temp, r0 + kHalo);
+  const PartialLines wp = {reinterpret_cast<char*>(host::PlaneRow(job->temp, r0 + kHalo + kWindow)), Pitch(job->temp)};
+  for (int k = 0; k < kWindow; ++k) std::memset(wp[k], 0, luma_bytes);
   for (int s0 = r0; s0 < r1; s0 += kWindowStrip) {
     const int s1 = std::min(s0 + kWindowStrip, r1);
     int luma_from = s0, acc_from = s0;
@@ -195,9 +223,14 @@ void WindowBand(const FrameJob* job, const PassGeometry* geometry, int r0, int r
       if (y >= r0 + kHalo && y < r1 - kHalo) dsp.LumaRow(EditY(edit, y), wl[y - s0], w);
       else std::memcpy(wl[y - s0], direct[y], luma_bytes);  // converted in the first round
     }
-    for (int y = acc_from; y < std::min(s1 + kHalo, r1); ++y) dsp.SeedRow(wl[y - s0], wa[y - s0], w, job->zero_weight);
-    const Strip strip{r0, r1, s0 == r0 ? r0 - kHalo : s0, s0, s1, direct, wl, wa, s0};
-    for (int s = 0; s < job->passes; ++s) PassOverStrip(job, geometry[s], strip);
+    const int reach = std::min(s1 + kHalo, r1);  // the rows the strip's passes add into
+    for (int y = acc_from; y < reach; ++y) dsp.SeedRow(wl[y - s0], wa[y - s0], w, job->zero_weight);
+    const Strip strip{r0, r1, s0 == r0 ? r0 - kHalo : s0, s0, s1, direct, wl, wp, wa, s0, false};
+    for (int first = 0; first < job->passes; first += kPartialContributions) {
+      const int last = std::min(first + kPartialContributions, static_cast<int>(job->passes));
+      for (int s = first; s < last; ++s) PassOverStrip(job, geometry[s], strip);
+      for (int y = s0; y < reach; ++y) dsp.FoldRow(wp[y - s0], wa[y - s0], w);
+    }
     for (int y = s0; y < s1; ++y) dsp.AverageRow(wa[y - s0], EditY(edit, y), w, job->weight);
   }
 }

@@ -79,6 +79,7 @@ TEST(StepReciprocal, DividesEveryCoefficientMagnitudeExactly) {
 struct LineBuffer {
   LineBuffer(int lines, ptrdiff_t pitch, size_t last_line_bytes) : pitch(pitch), bytes((lines - 1) * pitch + last_line_bytes) {}
   int16_t* Luma(int line) { return reinterpret_cast<int16_t*>(bytes.data() + line * pitch); }
+  int16_t* Partial(int line) { return Luma(line); }
   AccSample* Acc(int line) { return reinterpret_cast<AccSample*>(bytes.data() + line * pitch); }
   ptrdiff_t pitch;
   std::vector<char> bytes;
@@ -100,22 +101,37 @@ TEST_P(VelourDspTest, FilterBlockRowEveryTailAndRowRange) {
       FillBlock(block, iter % 4 == 3 ? 9 + b % 3 : kind, rng);  // some rows mix in- and out-of-byte blocks
       for (int k = 0; k < 64; ++k) luma.Luma(k / 8)[8 * b + k % 8] = block[k];
     }
-    // Accumulator lines with a canary sample after each and sums anywhere in their range.
+    int16_t steps[64];
+    FillSteps(steps, iter, rng);
+    if (iter % 11 == 5) steps[rng.Uniform(1, 63)] = 2;  // handed to the scalar kernel
+    const std::string where = "seed " + std::to_string(seed) + " iter " + std::to_string(iter) + " count " +
+                              std::to_string(count) + " rows " + std::to_string(row_begin) + ".." + std::to_string(row_end);
+
+    // 32-bit sums with a canary sample after each line and sums anywhere in their range.
     const ptrdiff_t acc_pitch = 4 * (width + 1) + (iter % 2 ? 2 : 0);
     LineBuffer acc(8, acc_pitch, acc_pitch);
     for (int i = 0; i < 8; ++i)
       for (int x = 0; x <= width; ++x) acc.Acc(i)[x] = x == width ? 0x5A5A5A5A : rng.Uniform(-(1 << 20), 1 << 20);
     LineBuffer want = acc, got = acc;
-    int16_t steps[64];
-    FillSteps(steps, iter, rng);
-    if (iter % 11 == 5) steps[rng.Uniform(1, 63)] = 2;  // handed to the scalar kernel
-    ref_.FilterBlockRow(luma.Luma(0), luma.pitch, want.Acc(0), acc_pitch, count, row_begin, row_end, steps);
-    new_.FilterBlockRow(luma.Luma(0), luma.pitch, got.Acc(0), acc_pitch, count, row_begin, row_end, steps);
+    ref_.FilterBlockRowWide(luma.Luma(0), luma.pitch, want.Acc(0), acc_pitch, count, row_begin, row_end, steps);
+    new_.FilterBlockRowWide(luma.Luma(0), luma.pitch, got.Acc(0), acc_pitch, count, row_begin, row_end, steps);
     for (int i = 0; i < 8; ++i)
       for (int x = 0; x <= width; ++x)
-        ASSERT_EQ(want.Acc(i)[x], got.Acc(i)[x]) << "seed " << seed << " iter " << iter << " count " << count << " rows "
-                                                 << row_begin << ".." << row_end << " at row " << i << " column " << x
+        ASSERT_EQ(want.Acc(i)[x], got.Acc(i)[x]) << where << " wide, at row " << i << " column " << x
                                                  << (x == width ? " (canary)" : "");
+
+    // 16-bit partial sums: any value (they wrap alike), a canary sample after each line.
+    const ptrdiff_t partial_pitch = 2 * (width + 1) + 2 * rng.Uniform(0, 3);
+    LineBuffer partial(8, partial_pitch, partial_pitch);
+    for (int i = 0; i < 8; ++i)
+      for (int x = 0; x <= width; ++x) partial.Partial(i)[x] = static_cast<int16_t>(x == width ? 0x5A5A : rng.Uniform(kMin, kMax));
+    LineBuffer pwant = partial, pgot = partial;
+    ref_.FilterBlockRow(luma.Luma(0), luma.pitch, pwant.Partial(0), partial_pitch, count, row_begin, row_end, steps);
+    new_.FilterBlockRow(luma.Luma(0), luma.pitch, pgot.Partial(0), partial_pitch, count, row_begin, row_end, steps);
+    for (int i = 0; i < 8; ++i)
+      for (int x = 0; x <= width; ++x)
+        ASSERT_EQ(pwant.Partial(i)[x], pgot.Partial(i)[x]) << where << " partial, at row " << i << " column " << x
+                                                           << (x == width ? " (canary)" : "");
   }
 }
 
@@ -143,9 +159,21 @@ TEST_P(VelourDspTest, RowKernelsEveryWidth) {
 
       std::vector<int16_t> other(n);
       for (int16_t& v : other) v = static_cast<int16_t>(rng.Uniform(-2048, 2047));
-      ref_.AddRow(other.data(), acc_want, n);
-      new_.AddRow(other.data(), acc_got, n);
-      ASSERT_EQ(storage_want, storage_got) << "AddRow width " << n;
+      ref_.AddRowWide(other.data(), acc_want, n);
+      new_.AddRowWide(other.data(), acc_got, n);
+      ASSERT_EQ(storage_want, storage_got) << "AddRowWide width " << n;
+
+      // Partial sums, a canary sample after them: added to, then folded into the sums and cleared.
+      std::vector<int16_t> partial_want(n + 1, 11), partial_got(n + 1, 11);
+      for (int x = 0; x < n; ++x) partial_want[x] = partial_got[x] = static_cast<int16_t>(rng.Uniform(kMin, kMax));
+      ref_.AddRow(other.data(), partial_want.data(), n);
+      new_.AddRow(other.data(), partial_got.data(), n);
+      ASSERT_EQ(partial_want, partial_got) << "AddRow width " << n;
+      ref_.FoldRow(partial_want.data(), acc_want, n);
+      new_.FoldRow(partial_got.data(), acc_got, n);
+      ASSERT_EQ(storage_want, storage_got) << "FoldRow width " << n;
+      ASSERT_EQ(partial_want, partial_got) << "FoldRow width " << n;
+      for (int x = 0; x < n; ++x) ASSERT_EQ(partial_got[x], 0) << "FoldRow clears the partial sums";
 
       std::vector<int16_t> out_want = pixels, out_got = pixels;
       const int32_t w2 = rng.Uniform(1, 128);
@@ -163,7 +191,7 @@ TEST_P(VelourDspTest, AverageRowEverySumRangeAndWeight) {
   for (int32_t v = -70000; v <= 70000; ++v) sums.push_back(v);
   for (int32_t v = -(1 << 19); v <= (1 << 19); v += 97) sums.push_back(v);
   for (int32_t v = (1 << 19) - 3000; v <= (1 << 19); ++v) sums.push_back(v), sums.push_back(-v);
-  std::vector<AccSample> acc(sums.begin(), sums.end());
+  std::vector<int32_t> acc(sums.begin(), sums.end());
   std::vector<int16_t> want(3 * acc.size()), got(3 * acc.size());
   for (int32_t weight = 1; weight <= 128; ++weight) {
     ref_.AverageRow(acc.data(), want.data(), static_cast<int>(acc.size()), weight);

@@ -36,6 +36,7 @@ struct Avx2 {
     for (int i = 1; i < 8; ++i) o = _mm256_or_si256(o, _mm256_add_epi16(r[i], bias));
     return _mm256_testz_si256(o, _mm256_set1_epi16(-512)) != 0;
   }
+  static void AddRowToPartial(int16_t* partial, Reg r) { Store(partial, _mm256_add_epi16(Load(partial), r)); }
   static void AddRowToAcc(AccSample* acc, Reg r) {
     __m256i* p = reinterpret_cast<__m256i*>(acc);
     const __m256i lo = _mm256_cvtepi16_epi32(_mm256_castsi256_si128(r));
@@ -52,9 +53,15 @@ struct Avx2 {
 
 namespace velour {
 
-void FilterBlockRow_AVX2(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch, int count,
-                         int row_begin, int row_end, const int16_t* steps) {
-  FilterBlockRowT<Avx2>(luma, luma_pitch, acc, acc_pitch, count, row_begin, row_end, steps);
+void FilterBlockRow_AVX2(const int16_t* luma, ptrdiff_t luma_pitch, int16_t* partial, ptrdiff_t partial_pitch,
+                         int count, int row_begin, int row_end, const int16_t* steps) {
+  FilterBlockRowT<Avx2, false>(luma, luma_pitch, reinterpret_cast<char*>(partial), partial_pitch, count, row_begin, row_end,
+                              steps);
+}
+
+void FilterBlockRowWide_AVX2(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch,
+                             int count, int row_begin, int row_end, const int16_t* steps) {
+  FilterBlockRowT<Avx2, true>(luma, luma_pitch, reinterpret_cast<char*>(acc), acc_pitch, count, row_begin, row_end, steps);
 }
 
 // Eight pixels (48 bytes) per step; the luma words sit at sample offsets 0, 3, .. 21.
@@ -83,10 +90,25 @@ void SeedRow_AVX2(const int16_t* luma, AccSample* acc, int n, int32_t weight) {
   SeedRow_C(luma + x, acc + x, n - x, weight);
 }
 
-void AddRow_AVX2(const int16_t* luma, AccSample* acc, int n) {
+void AddRow_AVX2(const int16_t* luma, int16_t* partial, int n) {
+  int x = 0;
+  for (; x + 16 <= n; x += 16) Avx2::AddRowToPartial(partial + x, Avx2::Load(luma + x));
+  AddRow_C(luma + x, partial + x, n - x);
+}
+
+void AddRowWide_AVX2(const int16_t* luma, AccSample* acc, int n) {
   int x = 0;
   for (; x + 16 <= n; x += 16) Avx2::AddRowToAcc(acc + x, Avx2::Load(luma + x));
-  AddRow_C(luma + x, acc + x, n - x);
+  AddRowWide_C(luma + x, acc + x, n - x);
+}
+
+void FoldRow_AVX2(int16_t* partial, AccSample* acc, int n) {
+  int x = 0;
+  for (; x + 16 <= n; x += 16) {
+    Avx2::AddRowToAcc(acc + x, Avx2::Load(partial + x));
+    Avx2::Store(partial + x, _mm256_setzero_si256());
+  }
+  FoldRow_C(partial + x, acc + x, n - x);
 }
 
 // Float division as in the SSE2 kernel (exact for |acc * 16| <= 2^23).

@@ -10,8 +10,9 @@
 // V provides: Reg; kBlocks; Load/Store (unaligned); Add, Sub, AddSat, SubSat, Or; ShiftRight3
 // (arithmetic); UnpackLo/Hi16/32/64 within 128-bit lanes; MulHiU16, MulLo16; Abs; CopySign(t, x)
 // (t with the sign of x, 0 where x is 0); KeepDc(r, original) (lane 0 of each block from
-// original); WithinByte(r) (every lane of the 8 registers in [-256, 255]); AddRowToAcc(acc, r)
-// (the 8 * kBlocks samples of r added into 32-bit accumulator samples).
+// original); WithinByte(r) (every lane of the 8 registers in [-256, 255]); AddRowToPartial(p, r)
+// and AddRowToAcc(acc, r) (the 8 * kBlocks samples of r added into 16-bit partial sums or into
+// 32-bit sums).
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -151,45 +152,63 @@ VELOUR_INLINE void FilterBlocks(typename V::Reg* r, const StepVectors<V>& sv) {
   }
 }
 
+// One row of filtered blocks added into a line of sums: 16-bit partial sums, or 32-bit ones.
+template <class V, bool kWide>
+VELOUR_INLINE void AddRowOfBlocks(char* line, typename V::Reg r) {
+  if constexpr (kWide) V::AddRowToAcc(reinterpret_cast<AccSample*>(line), r);
+  else V::AddRowToPartial(reinterpret_cast<int16_t*>(line), r);
+}
+
 // Rows row_begin .. row_end - 1 of the filtered blocks in r, `columns` samples of each (all of
-// them when columns is 8 * kBlocks), added into the accumulator.
-template <class V>
-VELOUR_INLINE void AddBlocks(const typename V::Reg* r, AccSample* acc, ptrdiff_t acc_pitch, int row_begin,
-                             int row_end, int columns) {
+// them when columns is 8 * kBlocks), added into the lines of sums at `sums`, `pitch` bytes apart.
+template <class V, bool kWide>
+VELOUR_INLINE void AddBlocks(const typename V::Reg* r, char* sums, ptrdiff_t pitch, int row_begin, int row_end,
+                             int columns) {
   constexpr int kWidth = 8 * V::kBlocks;
   if (row_begin == 0 && row_end == 8 && columns == kWidth) {
 #pragma GCC unroll 8
-    for (int i = 0; i < 8; ++i) V::AddRowToAcc(AccLineAt(acc, i * acc_pitch), r[i]);
+    for (int i = 0; i < 8; ++i) AddRowOfBlocks<V, kWide>(sums + i * pitch, r[i]);
     return;
   }
   int16_t out[8 * kWidth];
 #pragma GCC unroll 8
   for (int i = 0; i < 8; ++i) V::Store(out + kWidth * i, r[i]);
   for (int i = row_begin; i < row_end; ++i) {
-    AccSample* line = AccLineAt(acc, i * acc_pitch);
+    char* line = sums + i * pitch;
     if (columns == kWidth) {
-      V::AddRowToAcc(line, V::Load(out + kWidth * i));
+      AddRowOfBlocks<V, kWide>(line, V::Load(out + kWidth * i));
+    } else if constexpr (kWide) {
+      for (int j = 0; j < columns; ++j) reinterpret_cast<AccSample*>(line)[j] += out[kWidth * i + j];
     } else {
-      for (int j = 0; j < columns; ++j) line[j] += out[kWidth * i + j];
+      int16_t* p = reinterpret_cast<int16_t*>(line);
+      for (int j = 0; j < columns; ++j) p[j] = static_cast<int16_t>(p[j] + out[kWidth * i + j]);
     }
   }
 }
 
-template <class V>
-void FilterBlockRowT(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch, int count,
-                     int row_begin, int row_end, const int16_t* steps) {
+// The row of blocks of FilterBlockRow (kWide false: `sums` are 16-bit partial sums) or of
+// FilterBlockRowWide (kWide true: 32-bit sums).
+template <class V, bool kWide>
+void FilterBlockRowT(const int16_t* luma, ptrdiff_t luma_pitch, char* sums, ptrdiff_t pitch, int count, int row_begin,
+                     int row_end, const int16_t* steps) {
   using Reg = typename V::Reg;
   constexpr int kWidth = 8 * V::kBlocks;
+  constexpr size_t kSample = kWide ? sizeof(AccSample) : sizeof(int16_t);
   StepVectors<V> sv;
-  if (!LoadSteps<V>(steps, &sv))
-    return FilterBlockRow_C(luma, luma_pitch, acc, acc_pitch, count, row_begin, row_end, steps);
+  if (!LoadSteps<V>(steps, &sv)) {
+    if constexpr (kWide)
+      FilterBlockRowWide_C(luma, luma_pitch, reinterpret_cast<AccSample*>(sums), pitch, count, row_begin, row_end, steps);
+    else
+      FilterBlockRow_C(luma, luma_pitch, reinterpret_cast<int16_t*>(sums), pitch, count, row_begin, row_end, steps);
+    return;
+  }
   int b = 0;
   for (; b + V::kBlocks <= count; b += V::kBlocks) {
     Reg r[8];
 #pragma GCC unroll 8
     for (int i = 0; i < 8; ++i) r[i] = V::Load(LumaLineAt(luma, i * luma_pitch) + 8 * b);
     FilterBlocks<V>(r, sv);
-    AddBlocks<V>(r, acc + 8 * b, acc_pitch, row_begin, row_end, kWidth);
+    AddBlocks<V, kWide>(r, sums + 8 * b * kSample, pitch, row_begin, row_end, kWidth);
   }
   if (b < count) {
     // The last blocks, fewer than a register holds, through a copy padded with zero blocks (which
@@ -202,7 +221,7 @@ void FilterBlockRowT(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, 
 #pragma GCC unroll 8
     for (int i = 0; i < 8; ++i) r[i] = V::Load(in + kWidth * i);
     FilterBlocks<V>(r, sv);
-    AddBlocks<V>(r, acc + 8 * b, acc_pitch, row_begin, row_end, columns);
+    AddBlocks<V, kWide>(r, sums + 8 * b * kSample, pitch, row_begin, row_end, columns);
   }
 }
 

@@ -43,6 +43,7 @@ struct Sse2 {
     const Reg high = _mm_and_si128(o, _mm_set1_epi16(-512));
     return _mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) == 0xFFFF;
   }
+  static void AddRowToPartial(int16_t* partial, Reg r) { Store(partial, _mm_add_epi16(Load(partial), r)); }
   static void AddRowToAcc(AccSample* acc, Reg r) {
     __m128i* p = reinterpret_cast<__m128i*>(acc);
     const Reg lo = _mm_srai_epi32(_mm_unpacklo_epi16(r, r), 16), hi = _mm_srai_epi32(_mm_unpackhi_epi16(r, r), 16);
@@ -58,9 +59,15 @@ struct Sse2 {
 
 namespace velour {
 
-void FilterBlockRow_SSE2(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch, int count,
-                         int row_begin, int row_end, const int16_t* steps) {
-  FilterBlockRowT<Sse2>(luma, luma_pitch, acc, acc_pitch, count, row_begin, row_end, steps);
+void FilterBlockRow_SSE2(const int16_t* luma, ptrdiff_t luma_pitch, int16_t* partial, ptrdiff_t partial_pitch,
+                         int count, int row_begin, int row_end, const int16_t* steps) {
+  FilterBlockRowT<Sse2, false>(luma, luma_pitch, reinterpret_cast<char*>(partial), partial_pitch, count, row_begin, row_end,
+                              steps);
+}
+
+void FilterBlockRowWide_SSE2(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch,
+                             int count, int row_begin, int row_end, const int16_t* steps) {
+  FilterBlockRowT<Sse2, true>(luma, luma_pitch, reinterpret_cast<char*>(acc), acc_pitch, count, row_begin, row_end, steps);
 }
 
 // luma * weight in 32 bits: pmaddwd of (luma, 0) pairs with (weight, 0).
@@ -77,10 +84,25 @@ void SeedRow_SSE2(const int16_t* luma, AccSample* acc, int n, int32_t weight) {
   SeedRow_C(luma + x, acc + x, n - x, weight);
 }
 
-void AddRow_SSE2(const int16_t* luma, AccSample* acc, int n) {
+void AddRow_SSE2(const int16_t* luma, int16_t* partial, int n) {
+  int x = 0;
+  for (; x + 8 <= n; x += 8) Sse2::AddRowToPartial(partial + x, Sse2::Load(luma + x));
+  AddRow_C(luma + x, partial + x, n - x);
+}
+
+void AddRowWide_SSE2(const int16_t* luma, AccSample* acc, int n) {
   int x = 0;
   for (; x + 8 <= n; x += 8) Sse2::AddRowToAcc(acc + x, Sse2::Load(luma + x));
-  AddRow_C(luma + x, acc + x, n - x);
+  AddRowWide_C(luma + x, acc + x, n - x);
+}
+
+void FoldRow_SSE2(int16_t* partial, AccSample* acc, int n) {
+  int x = 0;
+  for (; x + 8 <= n; x += 8) {
+    Sse2::AddRowToAcc(acc + x, Sse2::Load(partial + x));
+    Sse2::Store(partial + x, _mm_setzero_si128());
+  }
+  FoldRow_C(partial + x, acc + x, n - x);
 }
 
 // |acc * 16| <= 2^23 is exact in a float, and the correctly rounded quotient of a float division
