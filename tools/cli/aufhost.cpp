@@ -14,6 +14,7 @@
 #include <unistd.h>
 #endif
 
+#include "auf_version.h"
 #include "host/cpu.h"
 #include "host/plugin_host.h"
 #include "tools/cli/options.h"
@@ -213,6 +214,10 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::fputs(cli::UsageText(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("aufhost %s\n", AUF_VERSION);
     return 0;
   }
   try {
