@@ -1,9 +1,9 @@
-# Front door. `make` builds; `make test` and `make demo` first install what is missing.
+# Front door. `make` builds; `make test`, `make demo` and `make dist` first install what is missing.
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 GEN := -G Ninja
 
-.PHONY: all build deps test test-native test-nosimd test-asan test-tsan test-windows test-fuzz demo bench fuzz windows clean
+.PHONY: all build deps test test-native test-nosimd test-asan test-tsan test-windows test-fuzz demo bench fuzz windows dist clean
 
 all: build
 
@@ -52,6 +52,10 @@ test-windows:
 windows:
 	@scripts/test-windows --build-only
 
+# The release archives and their SHA256SUMS in dist/, built afresh in build-dist/.
+dist: deps
+	scripts/dist
+
 demo: deps build
 	scripts/demo
 
@@ -66,4 +70,4 @@ test-fuzz:
 	scripts/fuzz
 
 clean:
-	rm -rf build build-nosimd build-asan build-tsan build-win32 build-win64 build-fuzz out
+	rm -rf build build-nosimd build-asan build-tsan build-win32 build-win64 build-fuzz build-dist out dist

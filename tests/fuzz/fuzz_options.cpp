@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   try {
     const cli::Options o = cli::ParseOptions(args);
-    if (o.help) return 0;
+    if (o.help || o.version) return 0;  // these need no PLUGIN
     if (o.plugin.empty() || o.threads < 0 || o.threads > 256 || (o.width == 0) != (o.height == 0)) __builtin_trap();
     if (o.cpu != "c" && o.cpu != "sse2" && o.cpu != "avx2" && o.cpu != "auto") __builtin_trap();
   } catch (const cli::UsageError&) {

@@ -1,6 +1,7 @@
 // aufhost run as a separate process, through pipes and files, against the same filter in-process.
 #include <gtest/gtest.h>
 
+#include "auf_version.h"
 #include "host/plugin_host.h"
 #include "tests/tools/aufhost_run.h"
 
@@ -13,9 +14,14 @@ TEST(Aufhost, HelpAndList) {
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("Usage: aufhost [options] PLUGIN INPUT OUTPUT", 0), 0u);
   for (const char* option : {"--track NAME=V", "--threads N", "--serial", "--list", "--size WxH", "--format",
-                             "--compare", "--quiet", "--cpu", "--host-threads T"})
+                             "--compare", "--quiet", "--cpu", "--host-threads T", "--version"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   EXPECT_EQ(help.err, "");
+
+  const Result version = RunAufhost({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "aufhost " AUF_VERSION "\n");
+  EXPECT_EQ(version.err, "");
 
   const Result list = RunAufhost({"--list", "velour"});
   EXPECT_EQ(list.status, 0) << list.err;

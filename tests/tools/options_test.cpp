@@ -51,6 +51,9 @@ TEST(Options, DefaultsAndPositionals) {
   EXPECT_EQ(f.output_format, io::Format::kPng);
   EXPECT_TRUE(ParseOptions({"--list", "deblock"}).list);
   EXPECT_TRUE(ParseOptions({"--help"}).help);
+  // --version, like --help, needs no PLUGIN, INPUT or OUTPUT.
+  EXPECT_TRUE(ParseOptions({"--version"}).version);
+  EXPECT_FALSE(ParseOptions({"velour", "a", "b"}).version);
 }
 
 TEST(Options, MistakesNameTheArgument) {
@@ -71,6 +74,7 @@ TEST(Options, MistakesNameTheArgument) {
       {{"-j", "0", "velour", "a", "b"}, "-j: 0 is outside 1..256"},
       {{"--threads"}, "--threads needs a value"},
       {{"--serial=1", "velour", "a", "b"}, "--serial takes no value"},
+      {{"--version=2"}, "--version takes no value"},
       {{"--size", "640", "velour", "a", "b"}, "--size: expected WxH, got '640'"},
       {{"--size", "0x480", "velour", "a", "b"}, "--size width: 0 is outside"},
       {{"--size", "64x4k", "velour", "a", "b"}, "--size height: '4k' is not a whole number"},

@@ -14,6 +14,7 @@
 #include <unistd.h>
 #endif
 
+#include "auf_version.h"
 #include "host/cpu.h"
 #include "host/plugin_host.h"
 #include "tools/cli/options.h"
@@ -245,6 +246,10 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::fputs(cli::UsageText().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("aufhost %s\n", AUF_VERSION);
     return 0;
   }
   try {

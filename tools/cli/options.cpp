@@ -90,6 +90,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
       o.list = flag();
     } else if (name == "-h" || name == "--help") {
       o.help = flag();
+    } else if (name == "--version") {
+      o.version = flag();
     } else if (name == "-q" || name == "--quiet") {
       o.quiet = flag();
     } else if (name == "--progress") {
@@ -124,7 +126,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
       throw UsageError("unknown option '" + arg + "'");
     }
   }
-  if (o.help) return o;
+  if (o.help || o.version) return o;
   if (positional.empty()) throw UsageError("missing PLUGIN (velour, deblock or a plug-in library)");
   o.plugin = positional[0];
   if (o.plugin.empty()) throw UsageError("PLUGIN is empty");
@@ -163,6 +165,7 @@ Runs a video filter plug-in over video or pictures.
   -q, --quiet         no progress
       --progress      progress even when stderr is not a terminal
   -h, --help          this text
+      --version       print the version and exit
 
 yc48 is the host's own pixel: little-endian int16 Y, Cb, Cr, row-major, frames back to back.
 )";

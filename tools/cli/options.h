@@ -26,6 +26,7 @@ struct Options {
   bool serial = false;
   bool list = false;
   bool help = false;
+  bool version = false;
   bool quiet = false;
   bool progress = false;  // even when stderr is not a terminal
   int width = 0;  // --size, for raw input
