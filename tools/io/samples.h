@@ -2,10 +2,10 @@
 // Sample scaling between stored values and host units, and BT.601 full-range colour conversion.
 // 8-bit: luma v is 16 v in the host, chroma c is 16 (c - 128); 10-bit values scale by 4 instead.
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 
 #include "host/host_abi.h"
+#include "host/rgba_dsp.h"
 
 namespace io {
 
@@ -33,23 +33,9 @@ inline int ChromaFromHost(int16_t c, int scale, int zero, int max_level) {
   return ChromaFromHostSum(c, 1, scale, zero, max_level);
 }
 
-inline int16_t RoundToSample(double v) {
-  return static_cast<int16_t>(std::clamp(std::lround(v), -32768l, 32767l));
-}
-
-// 8-bit RGB to host Y'CbCr, kept at host precision (16 units per level).
-inline host::YcPixel RgbToHost(int r, int g, int b) {
-  const double y = 0.299 * r + 0.587 * g + 0.114 * b;
-  return {RoundToSample(16.0 * y), RoundToSample(16.0 * (b - y) / 1.772), RoundToSample(16.0 * (r - y) / 1.402)};
-}
-
-inline uint8_t ClampByte(double v) { return static_cast<uint8_t>(std::clamp(std::lround(v), 0l, 255l)); }
-
-inline void HostToRgb(const host::YcPixel& p, uint8_t* rgb) {
-  const double y = p.y / 16.0, cb = p.cb / 16.0, cr = p.cr / 16.0;
-  rgb[0] = ClampByte(y + 1.402 * cr);
-  rgb[1] = ClampByte(y - 0.344136 * cb - 0.714136 * cr);
-  rgb[2] = ClampByte(y + 1.772 * cb);
-}
+// 8-bit RGB to host Y'CbCr at host precision (16 units per level) and back: the one conversion the
+// 64-bit editor's plug-ins use too, exact and lossless for every colour (host/rgba_dsp.h).
+inline host::YcPixel RgbToHost(int r, int g, int b) { return host::RgbToYc(r, g, b); }
+inline void HostToRgb(const host::YcPixel& p, uint8_t* rgb) { host::YcToRgb(p, rgb); }
 
 }  // namespace io
