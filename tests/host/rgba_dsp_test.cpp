@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/rgba_dsp.h"
+#include "host/worker_pool.h"
 #include "tests/support/test_support.h"
 #include "tests/support/tiers.h"
 
@@ -198,6 +199,27 @@ TEST_P(RgbaTierTest, RowsTouchNothingPastTheirPixels) {
     std::memset(rgba, 0, 4 * n);
     dsp_.YcToRgbaRow(yc.data(), rgba, n);
     for (int i = 0; i < 4 * n; ++i) ASSERT_EQ(rgba[i], i % 4 == 3 ? 0 : colours[i]) << n;
+  }
+}
+
+// Split among workers, the pixels convert as in one row, around the size below which the calling
+// thread does it alone.
+TEST(RgbaConversion, WorkersConvertLikeOneRow) {
+  host::WorkerPool pool(3, false);
+  const host::RgbaDsp& dsp = host::DetectedRgbaDsp();
+  for (int n : {0, 1, 100, 16383, 16384, 100003}) {
+    std::vector<uint8_t> rgba(4 * static_cast<size_t>(n));
+    Rng rng(n);
+    for (auto& b : rgba) b = static_cast<uint8_t>(rng.Next());
+    std::vector<YcPixel> one(n), split(n);
+    dsp.RgbaToYcRow(rgba.data(), one.data(), n);
+    host::RgbaToYcOnWorkers(dsp, pool.workers(), rgba.data(), split.data(), n);
+    for (int i = 0; i < n; ++i) ASSERT_EQ(split[i], one[i]) << n << " pixels, pixel " << i;
+    for (auto& p : split) p.y = static_cast<int16_t>(p.y + 40);
+    std::vector<uint8_t> want = rgba, got = rgba;
+    dsp.YcToRgbaRow(split.data(), want.data(), n);
+    host::YcToRgbaOnWorkers(dsp, pool.workers(), split.data(), got.data(), n);
+    ASSERT_EQ(got, want) << n << " pixels";
   }
 }
 
