@@ -31,10 +31,12 @@ __m256i Pair(int32_t lo, int32_t hi) {
 
 void RgbaToYcRow_AVX2(const uint8_t* rgba, YcPixel* yc, int32_t n) {
   const __m256i low_bytes = _mm256_set1_epi16(0x00FF);
-  const __m256i round = _mm256_set1_epi32(1 << (kRgbToYcShift - 1));
-  const __m256i y_rb = Pair(kRgbToY[0], kRgbToY[2]), y_g = Pair(kRgbToY[1], 0);
-  const __m256i cb_rb = Pair(kRgbToCb[0], kRgbToCb[2]), cb_g = Pair(kRgbToCb[1], 0);
-  const __m256i cr_rb = Pair(kRgbToCr[0], kRgbToCr[2]), cr_g = Pair(kRgbToCr[1], 0);
+  // The alpha word becomes 1, and its coefficient the rounding term.
+  const __m256i one = _mm256_set1_epi32(1 << 16);
+  const int32_t round = 1 << (kRgbToYcShift - 1);
+  const __m256i y_rb = Pair(kRgbToY[0], kRgbToY[2]), y_g = Pair(kRgbToY[1], round);
+  const __m256i cb_rb = Pair(kRgbToCb[0], kRgbToCb[2]), cb_g = Pair(kRgbToCb[1], round);
+  const __m256i cr_rb = Pair(kRgbToCr[0], kRgbToCr[2]), cr_g = Pair(kRgbToCr[1], round);
   // After packing, each half holds [y0 y1 y2 y3 cb0 cb1 cb2 cb3] and [cr0 cr1 cr2 cr3 ...] of its
   // four pixels. The low half's 24 output bytes are `first` and the low 8 bytes of `middle`; the
   // high half's are the high 8 bytes of `middle` and `last`.
@@ -45,10 +47,9 @@ void RgbaToYcRow_AVX2(const uint8_t* rgba, YcPixel* yc, int32_t n) {
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rgba + 4 * i));
-    const __m256i rb = _mm256_and_si256(v, low_bytes), ga = _mm256_srli_epi16(v, 8);
-    auto sum = [&](__m256i k_rb, __m256i k_g) {
-      const __m256i s = _mm256_add_epi32(_mm256_madd_epi16(rb, k_rb), _mm256_madd_epi16(ga, k_g));
-      return _mm256_srai_epi32(_mm256_add_epi32(s, round), kRgbToYcShift);
+    const __m256i rb = _mm256_and_si256(v, low_bytes), g1 = _mm256_blend_epi16(_mm256_srli_epi16(v, 8), one, 0xAA);
+    auto sum = [&](__m256i k_rb, __m256i k_g1) {
+      return _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(rb, k_rb), _mm256_madd_epi16(g1, k_g1)), kRgbToYcShift);
     };
     const __m256i ycb = _mm256_packs_epi32(sum(y_rb, y_g), sum(cb_rb, cb_g));
     const __m256i cr = sum(cr_rb, cr_g);
