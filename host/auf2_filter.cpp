@@ -179,6 +179,8 @@ bool ProcessVideo(const Auf2Filter& filter, FilterProcVideo* video) {
   }
 }
 
+bool ProcessPluginVideo(FilterProcVideo* video) { return ProcessVideo(g_auf2_plugin.filter, video); }
+
 void ShutdownAuf2() {
   std::lock_guard run(g_run);
   std::lock_guard lock(g_lock);
@@ -196,3 +198,6 @@ void ShutdownAuf2() {
 }
 
 }  // namespace host
+
+AUF_EXPORT host::FilterPluginTable* GetFilterPluginTable() { return &host::g_auf2_plugin.table; }
+AUF_EXPORT void UninitializePlugin() { host::ShutdownAuf2(); }

@@ -1,6 +1,7 @@
 #pragma once
-// What both .auf2 plug-ins share: reading the setting items, and the video procedure that runs a
-// filter core on the editor's RGBA image, on worker threads of the plug-in's own.
+// What both .auf2 plug-ins share: reading the setting items, the video procedure that runs a filter
+// core on the editor's RGBA image on worker threads of the plug-in's own, and the exported entry
+// points. A plug-in's entry file defines g_auf2_plugin, its table and filter, and nothing else.
 #include <cstdint>
 
 #include "host/auf2_abi.h"
@@ -21,12 +22,6 @@ constexpr TrackItem MakeTrackItem(const wchar_t* name, const FilterCore& core, i
           static_cast<double>(core.track_maximums[i]), 1.0};
 }
 
-// A filter table: a video filter that also serves as a filter object, in the default menu category.
-constexpr FilterPluginTable MakeFilterPluginTable(const wchar_t* name, const wchar_t* information, void** items,
-                                                  ProcVideoFn proc) {
-  return {kFilterFlagVideo | kFilterFlagFilterObject, name, nullptr, information, items, proc, nullptr};
-}
-
 // The track values the items hold now, in the core's order: track bars rounded to the nearest
 // integer and clamped into the core's range (not a number: the default), selections clamped.
 void ReadTracks(const Auf2Filter& filter, int32_t* tracks);
@@ -42,5 +37,23 @@ bool ProcessVideo(const Auf2Filter& filter, FilterProcVideo* video);
 // Stops the worker threads and frees the buffers kept between frames (UninitializePlugin). A later
 // call of ProcessVideo starts again.
 void ShutdownAuf2();
+
+// The plug-in: the table GetFilterPluginTable hands the editor, and its filter.
+struct Auf2Plugin {
+  FilterPluginTable table;
+  Auf2Filter filter;
+};
+extern Auf2Plugin g_auf2_plugin;  // defined by the plug-in's entry file
+
+// The table's video procedure: ProcessVideo of the plug-in's filter.
+bool ProcessPluginVideo(FilterProcVideo* video);
+
+// A video filter that also serves as a filter object, in the default menu category; `items` feed
+// the core's tracks in order.
+constexpr Auf2Plugin MakeAuf2Plugin(const wchar_t* name, const wchar_t* information, void** items,
+                                    const FilterCore& core, bool needs_temp) {
+  return {{kFilterFlagVideo | kFilterFlagFilterObject, name, nullptr, information, items, &ProcessPluginVideo, nullptr},
+          {&core, items, needs_temp}};
+}
 
 }  // namespace host

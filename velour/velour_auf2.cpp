@@ -1,6 +1,6 @@
-// The 64-bit successor editor's plug-in, velour.auf2: its filter table and setting items (the same
-// names, defaults and ranges as the track bars of the older editor's plug-in), and a video
-// procedure that hands each frame to the shared adapter.
+// The 64-bit successor editor's plug-in, velour.auf2: its filter table and setting items, with the
+// names, defaults and ranges of the track bars of the older editor's plug-in. The video procedure
+// and the exported entry points are the shared ones (host/auf2_filter.h).
 #include "auf_version.h"
 #include "host/auf2_filter.h"
 #include "velour/velour.h"
@@ -23,17 +23,9 @@ constinit TrackItem g_zero_weight = MakeTrackItem(L"zero_weight", kVelourCore, k
 // In track order.
 constinit void* g_items[] = {&g_quant, &g_n_shift, &g_matrix, &g_zero_weight, nullptr};
 
-constexpr host::Auf2Filter kFilter = {&kVelourCore, g_items, true};
-
-bool ProcVideo(host::FilterProcVideo* video) { return host::ProcessVideo(kFilter, video); }
-
-constinit host::FilterPluginTable g_table = host::MakeFilterPluginTable(
-    L"velour",
-    L"velour " AUF_VERSION ": smoothing filter for block-coded video. By the velour and deblock authors, MIT License.",
-    g_items, &ProcVideo);
-
 }  // namespace
 }  // namespace velour
 
-AUF_EXPORT host::FilterPluginTable* GetFilterPluginTable() { return &velour::g_table; }
-AUF_EXPORT void UninitializePlugin() { host::ShutdownAuf2(); }
+constinit host::Auf2Plugin host::g_auf2_plugin = host::MakeAuf2Plugin(
+    L"velour", L"velour " AUF_VERSION ": smoothing filter for block-coded video. By the velour and deblock authors, MIT License.",
+    velour::g_items, velour::kVelourCore, true);

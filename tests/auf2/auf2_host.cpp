@@ -41,12 +41,14 @@
 #include "host/frame.h"
 #include "host/rgba_dsp.h"
 #include "host/worker_pool.h"
+#include "tests/support/test_support.h"
 #include "tools/filters/builtin_filters.h"
 
 namespace {
 
 using host::PixelRgba;
 using Picture = std::vector<PixelRgba>;
+using testsupport::Rng;
 
 int g_failures = 0;
 
@@ -201,22 +203,12 @@ const char* AlphaName(Alpha a) {
   }
 }
 
-struct Rng {
-  uint64_t s;
-  uint32_t Next() {
-    uint64_t z = (s += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return static_cast<uint32_t>((z ^ (z >> 31)) >> 16);
-  }
-};
-
 uint8_t Byte(int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
 
 // Blocky colour, like decoded low-quality video: 8x8 blocks of a colour with a slope and noise.
 Picture MakePicture(int w, int h, Alpha alpha, uint64_t seed) {
   Picture pic(static_cast<size_t>(w) * h);
-  Rng rng{seed};
+  Rng rng(seed);
   for (int by = 0; by < h; by += 8)
     for (int bx = 0; bx < w; bx += 8) {
       const int r = static_cast<int>(rng.Next() % 256), g = static_cast<int>(rng.Next() % 256),
@@ -456,7 +448,7 @@ void CheckEveryColour(const Plugin& p) {
   HostImage image;
   image.w = image.h = 4096;
   image.pixels.resize(size_t{4096} * 4096);
-  Rng rng{7};
+  Rng rng(7);
   for (uint32_t c = 0; c < image.pixels.size(); ++c)
     image.pixels[c] = {static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c),
                        static_cast<uint8_t>(rng.Next())};
