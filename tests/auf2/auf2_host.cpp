@@ -594,18 +594,35 @@ struct Timing {
   int runs;
 };
 
-Timing Measure(int min_runs, double budget_ms, const std::function<void()>& setup, const std::function<void()>& fn) {
-  std::vector<double> t;
+struct Timed {
+  std::function<void()> setup;  // untimed, before each call
+  std::function<void()> fn;
+};
+
+// Times each of `what` in turn, round after round, so that other processes on the machine disturb
+// them alike: at least min_runs rounds, more while the total stays within budget_ms, at most 40.
+// Others only ever add time, so the best run is the figure to compare.
+std::vector<Timing> MeasureTogether(int min_runs, double budget_ms, const std::vector<Timed>& what) {
+  std::vector<std::vector<double>> t(what.size());
   double total = 0;
-  while (static_cast<int>(t.size()) < min_runs || (total < budget_ms && t.size() < 40)) {
-    setup();
-    const auto a = Clock::now();
-    fn();
-    t.push_back(std::chrono::duration<double, std::milli>(Clock::now() - a).count());
-    total += t.back();
+  for (int round = 0; round < min_runs || (total < budget_ms && round < 40); ++round)
+    for (size_t i = 0; i < what.size(); ++i) {
+      what[i].setup();
+      const auto a = Clock::now();
+      what[i].fn();
+      t[i].push_back(std::chrono::duration<double, std::milli>(Clock::now() - a).count());
+      total += t[i].back();
+    }
+  std::vector<Timing> out;
+  for (std::vector<double>& v : t) {
+    std::sort(v.begin(), v.end());
+    out.push_back({v.front(), v[v.size() / 2], static_cast<int>(v.size())});
   }
-  std::sort(t.begin(), t.end());
-  return {t.front(), t[t.size() / 2], static_cast<int>(t.size())};
+  return out;
+}
+
+Timing Measure(int min_runs, double budget_ms, const std::function<void()>& setup, const std::function<void()>& fn) {
+  return MeasureTogether(min_runs, budget_ms, {{setup, fn}})[0];
 }
 
 void Row(const std::string& what, const Timing& t, const std::string& note = "") {
@@ -621,38 +638,49 @@ void Bench(std::vector<Plugin>& plugins, bool quick) {
   const host::CpuFlags flags = host::DetectCpuFlags();
   std::printf("auf2_host --bench: %dx%d frames, tier %s, %d cores; best and median of the runs\n", kW, kH,
               host::CpuTierName(flags), cores);
-  const Picture picture = MakePicture(kW, kH, Alpha::kOpaque, 2024);
+  Picture noise(size_t{kW} * kH);
+  Rng rng(2025);
+  for (PixelRgba& px : noise) px = {static_cast<uint8_t>(rng.Next()), static_cast<uint8_t>(rng.Next()),
+                                    static_cast<uint8_t>(rng.Next()), 255};
+  const std::pair<const char*, Picture> pictures[] = {{"blocky picture", MakePicture(kW, kH, Alpha::kOpaque, 2024)},
+                                                      {"noise", noise}};
   host::WorkerPool pool(cores, false);
   const int32_t n = kW * kH;
-  for (Plugin& p : plugins) {
-    std::printf("\n%s defaults                                      best      median runs\n", p.name.c_str());
-    WriteSettings(p, Defaults(p));
-    std::vector<int32_t> tracks(p.core->track_defaults, p.core->track_defaults + p.core->track_count);
-    HostImage image;
-    image.w = kW;
-    image.h = kH;
-    image.pixels = picture;
-    const Timing path = Measure(runs, budget, [&] { std::copy(picture.begin(), picture.end(), image.pixels.begin()); },
-                                [&] { CallProc(p, image, kW, kH); });
-    Row(p.name + ".auf2 (get, convert, filter, convert, set)", path);
-    host::Frame source(kW, kH), frame(kW, kH);
-    for (int32_t i = 0; i < n; ++i) source.edit[i] = host::RgbToYc(picture[i].r, picture[i].g, picture[i].b);
-    const Timing core = Measure(runs, budget, [&] { frame.edit = source.edit; }, [&] {
-      p.core->filter(flags, tracks.data(), frame.EditPlane(), frame.TempPlane(), 1, pool.workers());
-    });
-    Row("core alone, T=" + std::to_string(cores), core);
-    // The result through the plug-in is the core's.
-    Picture want = picture;
-    for (int32_t i = 0; i < n; ++i) host::YcToRgb(frame.edit[i], &want[i].r);
-    if (const std::string r = Compare(want, image.pixels, kW); !r.empty()) Fail(p.name + ".auf2 in the timing run: " + r);
-    const double ratio = path.best / core.best;
-    std::printf("  .auf2 vs core %8.2fx  (target <= 1.20x: %s); the difference, %.2f ms, is the conversions and the\n"
-                "  editor's copies of the image\n",
-                ratio, ratio <= 1.2 ? "met" : "MISSED", path.best - core.best);
-  }
+  for (const auto& [label, picture] : pictures)
+    for (Plugin& p : plugins) {
+      std::printf("\n%s defaults, %-14s                      best      median runs\n", p.name.c_str(), label);
+      WriteSettings(p, Defaults(p));
+      std::vector<int32_t> tracks(p.core->track_defaults, p.core->track_defaults + p.core->track_count);
+      HostImage image;
+      image.w = kW;
+      image.h = kH;
+      image.pixels = picture;
+      CallProc(p, image, kW, kH);  // steady state: the plug-in's buffers exist
+      host::Frame source(kW, kH), frame(kW, kH);
+      for (int32_t i = 0; i < n; ++i) source.edit[i] = host::RgbToYc(picture[i].r, picture[i].g, picture[i].b);
+      const std::vector<Timing> t = MeasureTogether(
+          runs, budget,
+          {{[&] { std::copy(picture.begin(), picture.end(), image.pixels.begin()); }, [&] { CallProc(p, image, kW, kH); }},
+           {[&] { frame.edit = source.edit; },
+            [&] { p.core->filter(flags, tracks.data(), frame.EditPlane(), frame.TempPlane(), 1, pool.workers()); }}});
+      const Timing& path = t[0];
+      const Timing& core = t[1];
+      Row(p.name + ".auf2 (get, convert, filter, convert, set)", path);
+      Row("core alone, T=" + std::to_string(cores), core);
+      // The result through the plug-in is the core's.
+      Picture want = picture;
+      for (int32_t i = 0; i < n; ++i) host::YcToRgb(frame.edit[i], &want[i].r);
+      if (const std::string r = Compare(want, image.pixels, kW); !r.empty())
+        Fail(p.name + ".auf2 in the timing run: " + r);
+      const double ratio = path.best / core.best;
+      std::printf("  .auf2 vs core %8.2fx", ratio);
+      if (p.name == "velour") std::printf("  (target <= 1.20x: %s)", ratio <= 1.2 ? "met" : "MISSED");
+      std::printf("; the %.2f ms more are the conversions and the editor's copies\n", path.best - core.best);
+    }
 
   std::printf("\nconversion of a %dx%d frame (%.1f MB of RGBA, %.1f MB of samples)      best      median runs\n", kW,
               kH, n * 4 / 1e6, n * 6 / 1e6);
+  const Picture& picture = pictures[0].second;
   std::vector<uint8_t> rgba(reinterpret_cast<const uint8_t*>(picture.data()),
                             reinterpret_cast<const uint8_t*>(picture.data()) + 4 * size_t{n});
   std::vector<uint8_t> copy(rgba.size());
