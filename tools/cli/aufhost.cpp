@@ -119,6 +119,17 @@ io::Format FormatOf(const std::optional<io::Format>& forced, const std::string& 
   return *f;
 }
 
+// The first frame before and after, side by side.
+host::Frame SideBySide(const host::Frame& before, const host::Frame& after) {
+  host::Frame both(2 * before.w, before.h);
+  for (int y = 0; y < before.h; ++y)
+    for (int x = 0; x < before.w; ++x) {
+      both.at(x, y) = before.at(x, y);
+      both.at(before.w + x, y) = after.at(x, y);
+    }
+  return both;
+}
+
 int Run(const cli::Options& o) {
   Plugin plugin = OpenPlugin(o);
   const int threads = o.threads > 0 ? o.threads : std::max(1u, std::thread::hardware_concurrency());
@@ -165,15 +176,26 @@ int Run(const cli::Options& o) {
     out = &file_out->stream();
   }
   std::unique_ptr<io::FrameWriter> writer = io::OpenWriter(out_format, *out, info, out_name, o.jpeg_quality);
+  auto warn = [&](const std::string& what) {
+    if (!o.quiet) std::fprintf(stderr, "aufhost: warning: %s\n", what.c_str());
+  };
+  if (info.alpha && out_format != io::Format::kPng)
+    warn(out_name + ": the alpha channel of " + in_name + " is not kept (" + io::FormatName(out_format) + " has none)");
 
   Progress progress(!o.quiet && (o.progress || StderrIsTerminal()));
   host::Frame frame;
   host::Frame before, after;
+  io::FrameExtras extras;
+  bool warned_interlaced = false;
   int64_t frames = 0;
-  while (reader->Read(frame)) {
+  while (reader->Read(frame, extras)) {
+    if (extras.interlaced && !warned_interlaced) {
+      warn(in_name + ": interlaced frames are filtered as progressive ones (the filters work on whole frames)");
+      warned_interlaced = true;
+    }
     if (frames == 0 && !o.compare.empty()) before = frame;
     filter.Process(frame);
-    writer->Write(frame);
+    writer->Write(frame, extras);
     if (frames == 0 && !o.compare.empty()) after = frame;
     ++frames;
     progress.Update(frames, info.frame_count);
@@ -182,7 +204,11 @@ int Run(const cli::Options& o) {
   std::unique_ptr<cli::OutputFile> compare;
   if (!o.compare.empty() && frames > 0) {
     compare = std::make_unique<cli::OutputFile>(o.compare);
-    io::WriteComparePng(compare->stream(), before, after, info.chroma == io::Chroma::kMono, o.compare);
+    io::VideoInfo both = info;
+    both.w = 2 * info.w;
+    const std::unique_ptr<io::FrameWriter> png = io::OpenWriter(io::Format::kPng, compare->stream(), both, o.compare);
+    png->Write(SideBySide(before, after));
+    png->Finish();
   }
   if (file_out) file_out->Commit();
   if (compare) compare->Commit();

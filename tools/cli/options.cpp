@@ -141,7 +141,7 @@ Runs a video filter plug-in over video or pictures.
       --compare FILE  also write a side-by-side before/after PNG of the first frame
       --cpu TIER      c | sse2 | avx2 | auto: kernel tier of the built-in filters (default auto)
       --quality Q     JPEG output quality 1..100 (default 95)
-  -q, --quiet         no progress
+  -q, --quiet         no progress and no warnings
       --progress      progress even when stderr is not a terminal
   -h, --help          this text
 
