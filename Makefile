@@ -3,9 +3,13 @@ JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 GEN := -G Ninja
 
-.PHONY: all build deps test test-native test-asan test-tsan test-windows test-fuzz demo bench fuzz windows clean
+.PHONY: all build deps test test-native test-asan test-tsan test-windows test-fuzz demo bench fuzz windows no-windows clean
 
-all: build
+# `make` cross-builds the Windows plug-ins too where the MinGW-w64 cross compilers are installed
+# (`make deps` installs them).
+HAVE_MINGW := $(shell command -v i686-w64-mingw32-g++-posix >/dev/null && command -v x86_64-w64-mingw32-g++-posix >/dev/null && echo yes)
+
+all: build $(if $(HAVE_MINGW),windows,no-windows)
 
 deps:
 	@scripts/install-deps
@@ -42,6 +46,9 @@ test-windows:
 
 windows:
 	@scripts/test-windows --build-only
+
+no-windows:
+	@echo "make: no MinGW-w64 cross compilers, so no Windows plug-ins (make deps installs them)"
 
 demo: deps build
 	scripts/demo

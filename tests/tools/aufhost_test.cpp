@@ -368,6 +368,63 @@ TEST(Aufhost, Y4mTagsInterlacingAndLongHeaders) {
   }
 }
 
+// What the README says the filters leave alone, seen through aufhost as a user sees it.
+TEST(Aufhost, WhatTheFiltersLeaveAlone) {
+  auto mono = [](int w, int h, const std::function<int(int, int)>& level) {
+    std::string s = "YUV4MPEG2 W" + std::to_string(w) + " H" + std::to_string(h) + " F25:1 Cmono\nFRAME\n";
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) s += char(level(x, y));
+    return s;
+  };
+  auto luma = [](const std::string& y4m, int x, int y, int w) { return uint8_t(y4m[y4m.find("FRAME\n") + 6 + size_t(y) * w + x]); };
+  testsupport::Rng rng(5);
+  std::vector<int> noise(64 * 40);
+  for (int& v : noise) v = rng.Uniform(0, 255);
+  const std::string busy = mono(40, 24, [&](int x, int y) { return noise[size_t(y) * 40 + x]; });
+  const Result v = RunAufhost({"-t", "quant=31", "-t", "n_shift=16", "velour", "-", "-"}, Feed(busy));
+  ASSERT_EQ(v.status, 0) << v.err;
+  int changed = 0;
+  for (int y = 0; y < 24; ++y)
+    for (int x = 0; x < 40; ++x) {
+      if (x == 39 || y == 23) EXPECT_EQ(luma(v.out, x, y, 40), luma(busy, x, y, 40)) << x << "," << y;
+      else changed += luma(v.out, x, y, 40) != luma(busy, x, y, 40);
+    }
+  EXPECT_GT(changed, 500);
+  for (auto [w, h] : {std::pair{8, 24}, {40, 8}}) {
+    const std::string narrow = mono(w, h, [&](int x, int y) { return noise[size_t(y) * 40 + x]; });
+    EXPECT_TRUE(RunAufhost({"-t", "quant=31", "velour", "-", "-"}, Feed(narrow)).out == narrow) << w << "x" << h;
+  }
+
+  // 10-bit input comes back in 8-bit steps, truncated: a flat level 4k + 3 becomes 4k.
+  std::string ten = "YUV4MPEG2 W16 H16 F25:1 C420p10\nFRAME\n";
+  for (int i = 0; i < 256; ++i) ten += {char(0x83), char(0x02)};  // 643 = 4 * 160 + 3
+  for (int i = 0; i < 128; ++i) ten += {char(0x00), char(0x02)};
+  const Result deep = RunAufhost({"velour", "-", "-"}, Feed(ten));
+  ASSERT_EQ(deep.status, 0) << deep.err;
+  const size_t y0 = deep.out.find("FRAME\n") + 6;
+  for (int i = 0; i < 256; ++i) ASSERT_EQ(uint8_t(deep.out[y0 + 2 * i]) | uint8_t(deep.out[y0 + 2 * i + 1]) << 8, 640) << i;
+
+  // deblock: an edge inside the first 4 rows (a step at x = 4 there) stays; the same edge below is
+  // filtered. Transposed, the same holds for the first 4 columns; there the vertical edge at x = 4,
+  // filtered after the horizontal ones, still reaches columns 2 and 3 below row 3.
+  for (const bool transposed : {false, true}) {
+    SCOPED_TRACE(transposed ? "columns" : "rows");
+    const std::string step = mono(16, 16, [&](int x, int y) {
+      if (transposed) std::swap(x, y);
+      return x < 4 ? 100 : 110;
+    });
+    const Result d = RunAufhost({"-t", "quant=51", "deblock", "-", "-"}, Feed(step));
+    ASSERT_EQ(d.status, 0) << d.err;
+    for (int a = 0; a < 16; ++a)
+      for (int b = 0; b < (transposed ? 2 : 4); ++b) {
+        const int x = transposed ? b : a, y = transposed ? a : b;
+        EXPECT_EQ(luma(d.out, x, y, 16), luma(step, x, y, 16)) << x << "," << y;
+      }
+    const int x = transposed ? 8 : 3, y = transposed ? 3 : 8;
+    EXPECT_NE(luma(d.out, x, y, 16), luma(step, x, y, 16));
+  }
+}
+
 TEST(Aufhost, InterruptedRunsRemoveTheirTemporaryFile) {
   TempDir dir;
   const std::string clip = Y4mClip(16, 16, "444", 1, 4);
