@@ -1,6 +1,7 @@
 #pragma once
 // Sample scaling between stored values and host units, and BT.601 full-range colour conversion.
-// 8-bit: luma v is 16 v in the host, chroma c is 16 (c - 128); 10-bit values scale by 4 instead.
+// 8-bit: luma v is 16 v in the host, chroma c is 16 (c - 128); 10-bit values scale by 4 instead;
+// 16-bit picture levels by 16 / 257.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -50,6 +51,25 @@ inline void HostToRgb(const host::YcPixel& p, uint8_t* rgb) {
   rgb[0] = ClampByte(y + 1.402 * cr);
   rgb[1] = ClampByte(y - 0.344136 * cb - 0.714136 * cr);
   rgb[2] = ClampByte(y + 1.772 * cb);
+}
+
+// 16-bit picture levels: a level v stands for v / 257 of an 8-bit level, so 257 v lands exactly where
+// the 8-bit level v does and 65535 where 255 does; the host keeps 16 units per 8-bit level.
+inline int16_t Luma16ToHost(int v) { return static_cast<int16_t>((32 * v + 257) / 514); }  // 16 v / 257, rounded
+inline uint16_t ClampWord(double v) { return static_cast<uint16_t>(std::clamp(std::lround(v), 0l, 65535l)); }
+inline uint16_t Luma16FromHost(int16_t y) { return ClampWord(y * (257.0 / 16.0)); }
+
+inline host::YcPixel Rgb16ToHost(int r16, int g16, int b16) {
+  const double r = r16 / 257.0, g = g16 / 257.0, b = b16 / 257.0;
+  const double y = 0.299 * r + 0.587 * g + 0.114 * b;
+  return {RoundToSample(16.0 * y), RoundToSample(16.0 * (b - y) / 1.772), RoundToSample(16.0 * (r - y) / 1.402)};
+}
+
+inline void HostToRgb16(const host::YcPixel& p, uint16_t* rgb) {
+  const double y = p.y / 16.0, cb = p.cb / 16.0, cr = p.cr / 16.0;
+  rgb[0] = ClampWord(257.0 * (y + 1.402 * cr));
+  rgb[1] = ClampWord(257.0 * (y - 0.344136 * cb - 0.714136 * cr));
+  rgb[2] = ClampWord(257.0 * (y + 1.772 * cb));
 }
 
 }  // namespace io
