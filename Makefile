@@ -3,9 +3,13 @@ JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 GEN := -G Ninja
 
-.PHONY: all build deps test test-native test-nosimd test-asan test-tsan test-windows test-fuzz demo bench fuzz windows dist clean
+.PHONY: all build deps test test-native test-nosimd test-asan test-tsan test-windows test-fuzz demo bench fuzz windows no-windows dist clean
 
-all: build
+# `make` cross-builds the Windows plug-ins too where the MinGW-w64 cross compilers are installed
+# (`make deps` installs them).
+HAVE_MINGW := $(shell command -v i686-w64-mingw32-g++-posix >/dev/null && command -v x86_64-w64-mingw32-g++-posix >/dev/null && echo yes)
+
+all: build $(if $(HAVE_MINGW),windows,no-windows)
 
 deps:
 	@scripts/install-deps
@@ -55,6 +59,9 @@ windows:
 # The release archives and their SHA256SUMS in dist/, built afresh in build-dist/.
 dist: deps
 	scripts/dist
+
+no-windows:
+	@echo "make: no MinGW-w64 cross compilers, so no Windows plug-ins (make deps installs them)"
 
 demo: deps build
 	scripts/demo

@@ -140,26 +140,19 @@ void PassOverStrip(const FrameJob* job, const PassGeometry& g, const Strip& st) 
         dsp.FilterBlockRow(src, src_pitch, st.partial[y - st.origin] + g.dx, st.partial.pitch, g.kx, i0, i1, job->steps);
     }
   }
+  // Border: the columns of rows [s0, s1) that no block of the pass covers, [0, x0) and [x1, w).
   for (int y = st.s0; y < st.s1; ++y) {
     const int16_t* l = st.luma[y - st.origin];
     const bool whole = y < g.dy || y >= g.ey || g.kx == 0;
-    const int x0 = std::min(g.dx, w);
+    const int x0 = whole ? w : std::min(g.dx, w), x1 = whole ? w : g.ex;
     if (st.wide) {
       AccSample* a = st.acc[y - st.origin];
-      if (whole) {
-        dsp.AddRowWide(l, a, w);
-      } else {
-        dsp.AddRowWide(l, a, x0);
-        dsp.AddRowWide(l + g.ex, a + g.ex, w - g.ex);
-      }
+      dsp.AddRowWide(l, a, x0);
+      dsp.AddRowWide(l + x1, a + x1, w - x1);
     } else {
       int16_t* p = st.partial[y - st.origin];
-      if (whole) {
-        dsp.AddRow(l, p, w);
-      } else {
-        dsp.AddRow(l, p, x0);
-        dsp.AddRow(l + g.ex, p + g.ex, w - g.ex);
-      }
+      dsp.AddRow(l, p, x0);
+      dsp.AddRow(l + x1, p + x1, w - x1);
     }
   }
 }

@@ -1,4 +1,5 @@
-// Any byte string: either an IoError or frames that re-encode to a stream giving the same frames.
+// Any byte string: either an IoError or frames that re-encode to a stream giving the same frames, with
+// the same frame tags.
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
@@ -10,24 +11,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   options.max_pixels = 1 << 16;
   std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
   std::vector<host::Frame> frames;
+  std::vector<io::FrameExtras> extras;
   io::VideoInfo info;
   try {
     auto reader = io::OpenReader(io::Format::kY4m, in, "fuzz", options);
     info = reader->info();
     host::Frame f;
-    while (frames.size() < 8 && reader->Read(f)) frames.push_back(f);
+    io::FrameExtras e;
+    while (frames.size() < 8 && reader->Read(f, e)) {
+      frames.push_back(f);
+      extras.push_back(e);
+    }
   } catch (const io::IoError&) {
     if (frames.empty()) return 0;
   }
   std::ostringstream out;
   auto writer = io::OpenWriter(io::Format::kY4m, out, info, "fuzz out");
-  for (const host::Frame& f : frames) writer->Write(f);
+  for (size_t k = 0; k < frames.size(); ++k) writer->Write(frames[k], extras[k]);
   writer->Finish();
   std::istringstream again(out.str());
   auto reader = io::OpenReader(io::Format::kY4m, again, "fuzz again", options);
   host::Frame g;
-  for (const host::Frame& f : frames) {
-    if (!reader->Read(g)) std::abort();
+  io::FrameExtras e;
+  for (size_t k = 0; k < frames.size(); ++k) {
+    const host::Frame& f = frames[k];
+    if (!reader->Read(g, e) || e.y4m_params != extras[k].y4m_params || e.interlaced != extras[k].interlaced) std::abort();
     for (size_t i = 0; i < f.edit.size(); ++i)
       if (f.edit[i].y != g.edit[i].y || f.edit[i].cb != g.edit[i].cb || f.edit[i].cr != g.edit[i].cr) std::abort();
   }

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -111,9 +112,10 @@ class TempDir {
   }
   ~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  std::vector<std::string> Files() const {
+  std::vector<std::string> Files() const { return FilesIn(path_); }
+  static std::vector<std::string> FilesIn(const std::string& path) {
     std::vector<std::string> names;
-    DIR* d = opendir(path_.c_str());
+    DIR* d = opendir(path.c_str());
     while (dirent* e = readdir(d))
       if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
     closedir(d);
@@ -195,5 +197,46 @@ inline io::VideoInfo InfoOf(const std::string& y4m) {
   std::istringstream in(y4m);
   return io::OpenReader(io::Format::kY4m, in, "data")->info();
 }
+
+// A PNG built here from its rows, independent of the writer under test: IHDR, optional PLTE and tRNS,
+// one IDAT of rows with filter type 0, IEND.
+inline std::string PngChunk(const char* type, const std::string& data) {
+  std::string c;
+  for (int shift : {24, 16, 8, 0}) c += char(data.size() >> shift);
+  const std::string body = type + data;
+  uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size())));
+  c += body;
+  for (int shift : {24, 16, 8, 0}) c += char(crc >> shift);
+  return c;
+}
+
+inline std::string MakePng(int w, int h, int depth, int colour_type, const std::vector<int>& samples,
+                    const std::string& palette = "", const std::string& transparency = "") {
+  std::string ihdr;
+  for (int v : {w, h})
+    for (int shift : {24, 16, 8, 0}) ihdr += char(v >> shift);
+  ihdr += {char(depth), char(colour_type), 0, 0, 0};
+  std::string raw;
+  const size_t per_row = samples.size() / size_t(h);
+  for (int y = 0; y < h; ++y) {
+    raw += '\0';
+    for (size_t i = 0; i < per_row; ++i) {
+      const int v = samples[size_t(y) * per_row + i];
+      if (depth == 16) raw += char(v >> 8);
+      raw += char(v);
+    }
+  }
+  uLongf size = compressBound(uLong(raw.size()));
+  std::string z(size, '\0');
+  compress(reinterpret_cast<Bytef*>(z.data()), &size, reinterpret_cast<const Bytef*>(raw.data()), uLong(raw.size()));
+  z.resize(size);
+  std::string png = "\x89PNG\r\n\x1a\n" + PngChunk("IHDR", ihdr);
+  if (!palette.empty()) png += PngChunk("PLTE", palette);
+  if (!transparency.empty()) png += PngChunk("tRNS", transparency);
+  return png + PngChunk("IDAT", z) + PngChunk("IEND", "");
+}
+
+inline int PngDepth(const std::string& png) { return uint8_t(png[24]); }
+inline int PngColourType(const std::string& png) { return uint8_t(png[25]); }
 
 }  // namespace aufhost_test

@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <sstream>
 
 #include "tests/support/test_support.h"
+#include "tests/tools/aufhost_run.h"
 #include "tools/io/frame_io.h"
 #include "tools/io/samples.h"
 
 namespace {
 
+using aufhost_test::MakePng;
+using aufhost_test::PngColourType;
+using aufhost_test::PngDepth;
 using io::Chroma;
 using io::Format;
 
@@ -106,6 +111,29 @@ TEST(SampleScale, Bt601FullRange) {
   }
 }
 
+TEST(SampleScale, SixteenBitLevelsSitOnTheEightBitScale) {
+  for (int v = 0; v < 256; ++v) EXPECT_EQ(io::Luma16ToHost(257 * v), io::LumaToHost(v, 16)) << v;
+  for (int v = 0; v < 65536; ++v) {
+    const int16_t y = io::Luma16ToHost(v);
+    ASSERT_EQ(y, std::lround(16.0 * v / 257)) << v;
+    ASSERT_LE(std::abs(io::Luma16FromHost(y) - v), 8) << v;  // half of 257 / 16
+  }
+  EXPECT_EQ(io::Luma16FromHost(4080), 65535);
+  EXPECT_EQ(io::Luma16FromHost(-5), 0);
+  EXPECT_EQ(io::Luma16FromHost(32767), 65535);
+  testsupport::Rng rng(testsupport::TestSeed());
+  for (int i = 0; i < 1000; ++i) {
+    const int r = rng.Uniform(0, 255), g = rng.Uniform(0, 255), b = rng.Uniform(0, 255);
+    const host::YcPixel eight = io::RgbToHost(r, g, b), deep = io::Rgb16ToHost(257 * r, 257 * g, 257 * b);
+    ASSERT_TRUE(eight.y == deep.y && eight.cb == deep.cb && eight.cr == deep.cr) << r << " " << g << " " << b;
+    uint16_t rgb[3];
+    io::HostToRgb16(deep, rgb);
+    EXPECT_NEAR(rgb[0], 257 * r, 40);
+    EXPECT_NEAR(rgb[1], 257 * g, 40);
+    EXPECT_NEAR(rgb[2], 257 * b, 40);
+  }
+}
+
 struct Layout {
   Chroma chroma;
   int depth;
@@ -191,6 +219,14 @@ TEST(Y4m, MalformedStreamsNameWhatIsWrong) {
       {"YUV4MPEG2 W99999999999 H4\n", "bad W value"},
       {"YUV4MPEG2 W60000 H60000\n", "exceeds the limit"},
       {"YUV4MPEG2 W4 H4 C411\n", "unsupported colour space 'C411'"},
+      {"YUV4MPEG2 W4 H4 F C444\n", "header: malformed tag 'F'"},
+      {"YUV4MPEG2 W4 H4 F25 C444\n", "header: malformed tag 'F25'"},
+      {"YUV4MPEG2 W4 H4 F25:x C444\n", "header: malformed tag 'F25:x'"},
+      {"YUV4MPEG2 W4 H4 A:1 C444\n", "header: malformed tag 'A:1'"},
+      {"YUV4MPEG2 W4 H4 Ix C444\n", "header: malformed tag 'Ix'"},
+      {"YUV4MPEG2 W4 H4 Ipp C444\n", "header: malformed tag 'Ipp'"},
+      {"YUV4MPEG2 W4 H4 C444 X\n", "header: malformed tag 'X'"},
+      {"YUV4MPEG2 W4 H4 C444\nFRAME X\n" + std::string(48, 'x'), "frame 1: malformed tag 'X'"},
       {"YUV4MPEG2 W4 H4 " + std::string(5000, 'X') + "\n", "header: line longer than"},
       {"YUV4MPEG2 W4 H4 C444\nFRAME\n" + std::string(47, 'x'), "frame 1: truncated (47 of 48 bytes)"},
       {"YUV4MPEG2 W4 H4 C444\nFRAME\n" + std::string(48, 'x') + "FRAMX\n", "frame 2: expected FRAME, found 'FRAMX'"},
@@ -203,6 +239,66 @@ TEST(Y4m, MalformedStreamsNameWhatIsWrong) {
     EXPECT_NE(message.find(c.message), std::string::npos) << "got: " << message << "\nwanted: " << c.message;
   }
   EXPECT_EQ(ReadError(Format::kY4m, "YUV4MPEG2 W4 H4 C444\nFRAME Ixyz\n" + std::string(48, 'x')), "");
+}
+
+// Every frame's tags come back on its own FRAME line; It and Ib mark every frame interlaced, and in a
+// mixed stream (Im) a frame whose I tag samples interlaced ("I?i?").
+TEST(Y4m, FrameTagsTravelWithTheirFrames) {
+  const std::string planes(16 * 3, 'x');
+  const std::string frames = "FRAME Itii XA=1\n" + planes + "FRAME\n" + planes + "FRAME  I1pp \n" + planes + "FRAME Ibip\n" + planes;
+  for (const char* interlace : {"Im", "It", "Ip"}) {
+    SCOPED_TRACE(interlace);
+    const std::string header = std::string("YUV4MPEG2 W4 H4 F25:1 ") + interlace + " C444\n";
+    std::istringstream in(header + frames);
+    auto reader = io::OpenReader(Format::kY4m, in, "in");
+    std::ostringstream out;
+    auto writer = io::OpenWriter(Format::kY4m, out, reader->info(), "out");
+    host::Frame f;
+    io::FrameExtras extras;
+    std::vector<bool> interlaced;
+    while (reader->Read(f, extras)) {
+      interlaced.push_back(extras.interlaced);
+      writer->Write(f, extras);
+    }
+    writer->Finish();
+    const std::string mixed_frames = "FRAME Itii XA=1\n" + planes + "FRAME\n" + planes + "FRAME I1pp\n" + planes + "FRAME Ibip\n" + planes;
+    EXPECT_EQ(out.str(), header + mixed_frames);
+    if (std::string(interlace) == "It") EXPECT_EQ(interlaced, (std::vector<bool>{true, true, true, true}));
+    else EXPECT_EQ(interlaced, (std::vector<bool>{true, false, false, true}));
+  }
+}
+
+// A writer completes a header with a frame rate and a colour space; whatever header a reader takes, it
+// takes again once written back, so that one aufhost can feed another.
+TEST(Y4m, WhatTheWriterWritesTheReaderReads) {
+  auto header = [](size_t size, bool complete) {
+    std::string h = std::string("YUV4MPEG2 W4 H4") + (complete ? " F25:1 C444" : "") + " X";
+    h += std::string(size - 1 - h.size(), 'a') + "\n";
+    return h;
+  };
+  auto frame = [](bool complete) { return "FRAME\n" + std::string(complete ? 48 : 24, 'x'); };  // 4:4:4 or 4:2:0
+  int accepted = 0;
+  for (size_t size : {4080, 4090, 4096, 4097})
+    for (bool complete : {false, true}) {
+      SCOPED_TRACE(std::to_string(size) + (complete ? " with F and C" : " without F and C"));
+      const std::string h = header(size, complete);
+      io::VideoInfo info;
+      std::vector<host::Frame> frames;
+      try {
+        frames = ReadFrames(Format::kY4m, h + frame(complete), &info);
+      } catch (const io::IoError& e) {
+        EXPECT_NE(std::string(e.what()).find("in: header: "), std::string::npos) << e.what();
+        continue;
+      }
+      ++accepted;
+      const std::string again = WriteFrames(Format::kY4m, info, frames);
+      EXPECT_EQ(ReadError(Format::kY4m, again), "");
+      if (!complete) continue;
+      EXPECT_EQ(again.substr(0, h.size()), h);
+    }
+  // The header of the largest size with its frame rate and colour space is taken, as before.
+  EXPECT_EQ(ReadError(Format::kY4m, header(4097, true) + frame(true)), "");
+  EXPECT_EQ(accepted, 5);  // all four complete ones, and the shortest without F and C
 }
 
 TEST(Y4m, WriterRefusesAFrameOfAnotherSize) {
@@ -254,6 +350,78 @@ TEST(Yc48, SizeIsRequiredAndMustDivideTheData) {
   EXPECT_EQ(ReadError(Format::kYc48, std::string(120, 'x'), options), "");
   EXPECT_NE(ReadError(Format::kYc48, std::string(121, 'x'), options).find("121 bytes is not a whole number"),
             std::string::npos);
+}
+
+// Alpha is neither filtered nor composited: it comes back from the writer as it was read, and the
+// colour under it keeps its own value. 16-bit levels are read on the 8-bit scale at the host's
+// precision and written back as 16-bit levels.
+TEST(Picture, PngAlphaAndSixteenBitsAreKept) {
+  struct Case {
+    const char* name;
+    std::string png;
+    int depth, type, colours;
+    std::vector<int> samples;
+  };
+  const std::vector<int> rgba = {255, 0, 0, 0, 10, 200, 30, 128, 0, 0, 0, 255, 40, 50, 60, 1, 255, 255, 255, 0, 7, 8, 9, 254};
+  const std::vector<int> grey16 = {0, 65535, 1, 9, 257, 300, 40000, 65534};
+  const std::vector<int> grey_alpha16 = {0, 0, 65535, 1, 12345, 65535, 257, 32768};
+  const std::vector<int> rgb16 = {0, 65535, 257, 514 * 100, 1000, 65534, 257 * 7, 257 * 8, 257 * 9, 3, 33333, 65000};
+  const std::vector<Case> cases = {
+      {"RGBA 8", MakePng(3, 2, 8, 6, rgba), 8, 6, 3, rgba},
+      {"grey 16", MakePng(4, 2, 16, 0, grey16), 16, 0, 1, grey16},
+      {"grey+alpha 16", MakePng(2, 2, 16, 4, grey_alpha16), 16, 4, 1, grey_alpha16},
+      {"RGB 16", MakePng(2, 2, 16, 2, rgb16), 16, 2, 3, rgb16},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int components = c.colours + ((c.type & 4) ? 1 : 0);
+    io::VideoInfo info;
+    std::istringstream in(c.png);
+    auto reader = io::OpenReader(Format::kPng, in, "in");
+    info = reader->info();
+    host::Frame f;
+    io::FrameExtras extras;
+    ASSERT_TRUE(reader->Read(f, extras));
+    EXPECT_EQ(info.bit_depth, c.depth);
+    EXPECT_EQ(info.alpha, (c.type & 4) != 0);
+    EXPECT_EQ(info.chroma, c.colours == 1 ? Chroma::kMono : Chroma::k444);
+    const size_t pixels = size_t(f.w) * f.h;
+    ASSERT_EQ(extras.alpha.size(), info.alpha ? pixels : 0u);
+    for (size_t i = 0; i < pixels; ++i) {
+      const int* s = &c.samples[i * size_t(components)];
+      if (info.alpha) {
+        EXPECT_EQ(extras.alpha[i], s[c.colours]) << i;
+      }
+      const host::YcPixel expected = c.colours == 1 ? host::YcPixel{int16_t(std::lround(16.0 * s[0] / (c.depth == 16 ? 257 : 1))), 0, 0}
+                                     : c.depth == 16 ? io::Rgb16ToHost(s[0], s[1], s[2])
+                                                     : io::RgbToHost(s[0], s[1], s[2]);
+      EXPECT_EQ(f.edit[i].y, expected.y) << i;
+      EXPECT_EQ(f.edit[i].cb, expected.cb) << i;
+      EXPECT_EQ(f.edit[i].cr, expected.cr) << i;
+    }
+
+    std::ostringstream out;
+    auto writer = io::OpenWriter(Format::kPng, out, info, "out");
+    writer->Write(f, extras);
+    writer->Finish();
+    EXPECT_EQ(PngDepth(out.str()), c.depth);
+    EXPECT_EQ(PngColourType(out.str()), c.type);
+    std::istringstream again(out.str());
+    host::Frame g;
+    io::FrameExtras back;
+    ASSERT_TRUE(io::OpenReader(Format::kPng, again, "again")->Read(g, back));
+    EXPECT_EQ(back.alpha, extras.alpha);
+    EXPECT_EQ(testsupport::DiffPictures(Pixels(f), Pixels(g), f.w, f.h), "");
+  }
+
+  // A palette's transparent entries become an alpha channel too.
+  const std::string palette = MakePng(3, 1, 8, 3, {0, 1, 2}, std::string("\x00\x00\x00\xff\x00\x00\x10\x20\x30", 9), std::string("\x00\x80", 2));
+  std::istringstream in(palette);
+  host::Frame f;
+  io::FrameExtras extras;
+  ASSERT_TRUE(io::OpenReader(Format::kPng, in, "in")->Read(f, extras));
+  EXPECT_EQ(extras.alpha, (std::vector<uint16_t>{0, 128, 255}));
+  EXPECT_EQ(f.at(1, 0).y, io::RgbToHost(255, 0, 0).y);
 }
 
 TEST(Picture, PngRgbRoundTripsWithinRounding) {

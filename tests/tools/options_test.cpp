@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "tools/cli/options.h"
 
 namespace {
@@ -24,9 +26,9 @@ TEST(Options, SpellingsOfEachOption) {
   EXPECT_EQ(o.input, "in.yc48");
   EXPECT_EQ(o.output, "-");
   ASSERT_EQ(o.tracks.size(), 3u);
-  EXPECT_EQ(o.tracks[0], (std::pair<std::string, int32_t>{"quant", 4}));
-  EXPECT_EQ(o.tracks[1], (std::pair<std::string, int32_t>{"n_shift", 16}));
-  EXPECT_EQ(o.tracks[2], (std::pair<std::string, int32_t>{"matrix", -2}));
+  EXPECT_EQ(o.tracks[0], (cli::TrackSetting{"quant", 4, "4"}));
+  EXPECT_EQ(o.tracks[1], (cli::TrackSetting{"n_shift", 16, "16"}));
+  EXPECT_EQ(o.tracks[2], (cli::TrackSetting{"matrix", -2, "-2"}));
   EXPECT_EQ(o.threads, 3);
   EXPECT_TRUE(o.serial);
   EXPECT_TRUE(o.quiet);
@@ -70,7 +72,8 @@ TEST(Options, MistakesNameTheArgument) {
       {{"-t", "quant", "velour", "a", "b"}, "-t: expected NAME=VALUE, got 'quant'"},
       {{"-t", "=3", "velour", "a", "b"}, "expected NAME=VALUE"},
       {{"-t", "quant=x", "velour", "a", "b"}, "track bar 'quant': 'x' is not a whole number"},
-      {{"-t", "quant=99999999999", "velour", "a", "b"}, "is outside"},
+      {{"-t", "quant=+-3", "velour", "a", "b"}, "'+-3' is not a whole number"},
+      {{"-t", "quant=", "velour", "a", "b"}, "'' is not a whole number"},
       {{"-j", "0", "velour", "a", "b"}, "-j: 0 is outside 1..256"},
       {{"--threads"}, "--threads needs a value"},
       {{"--serial=1", "velour", "a", "b"}, "--serial takes no value"},
@@ -81,11 +84,26 @@ TEST(Options, MistakesNameTheArgument) {
       {{"--format", "avi", "velour", "a", "b"}, "unknown format 'avi'"},
       {{"--cpu=avx512", "velour", "a", "b"}, "--cpu: unknown tier 'avx512'"},
       {{"--compare", "-", "velour", "a", "b"}, "--compare needs a file name"},
+      {{"--compare", "c.jpg.y4m", "velour", "a", "b"}, "'c.jpg.y4m' is not a .png or .jpg name"},
+      {{"--compare", "c", "velour", "a", "b"}, "'c' is not a .png or .jpg name"},
   };
   for (const auto& c : cases) {
     const std::string message = UsageErrorOf(c.args);
     EXPECT_NE(message.find(c.message), std::string::npos) << "got: '" << message << "' wanted: " << c.message;
   }
+}
+
+// Track values are only range-checked once the plug-in is open: any whole number parses, and one
+// beyond 64 bits saturates while its text is kept for the message.
+TEST(Options, TrackValuesOfAnySize) {
+  const Options o = ParseOptions({"-t", "quant=99999999999", "-t", "matrix=-99999999999999999999999",
+                                  "-t", "n_shift=+99999999999999999999999", "velour", "a", "b"});
+  ASSERT_EQ(o.tracks.size(), 3u);
+  EXPECT_EQ(o.tracks[0], (cli::TrackSetting{"quant", 99999999999, "99999999999"}));
+  EXPECT_EQ(o.tracks[1].value, std::numeric_limits<int64_t>::min());
+  EXPECT_EQ(o.tracks[1].text, "-99999999999999999999999");
+  EXPECT_EQ(o.tracks[2].value, std::numeric_limits<int64_t>::max());
+  EXPECT_EQ(ParseOptions({"--compare=x/c.JPEG", "velour", "a", "b"}).compare, "x/c.JPEG");
 }
 
 }  // namespace

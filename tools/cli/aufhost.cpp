@@ -1,8 +1,8 @@
 // aufhost: runs a filter plug-in over video and pictures, through the same host stand-in the tests use.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <thread>
@@ -10,6 +10,7 @@
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -17,6 +18,7 @@
 #include "auf_version.h"
 #include "host/cpu.h"
 #include "host/plugin_host.h"
+#include "tools/cli/files.h"
 #include "tools/cli/options.h"
 #include "tools/cli/output_file.h"
 #include "tools/filters/builtin_filters.h"
@@ -28,10 +30,34 @@ using Clock = std::chrono::steady_clock;
 
 #if defined(_WIN32)
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
-bool FileExists(const std::string& path) { return _access(path.c_str(), 0) == 0; }
+bool FileExists(const std::string& path) { return _waccess(cli::Wide(path).c_str(), 0) == 0; }
+// The plug-in loader takes names in the system's code page.
+std::string LibraryName(const std::string& utf8) {
+  const std::wstring wide = cli::Wide(utf8);
+  const int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string name(static_cast<size_t>(std::max(n, 1)), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, name.data(), n, nullptr, nullptr);
+  name.pop_back();
+  return name;
+}
+
+// One line on stderr: wide characters to a console, UTF-8 bytes to a file or pipe.
+void PrintLine(const std::string& line) {
+  const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (StderrIsTerminal() && GetConsoleMode(err, &mode)) {
+    const std::wstring wide = cli::Wide(line + "\n");
+    DWORD written = 0;
+    WriteConsoleW(err, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
+  }
+  std::fprintf(stderr, "%s\n", line.c_str());
+}
 #else
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+const std::string& LibraryName(const std::string& path) { return path; }
+void PrintLine(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
 #endif
 
 // Progress on stderr once the work has taken a second; rewritten in place a few times a second.
@@ -140,24 +166,64 @@ std::unique_ptr<RunFilter> OpenFilter(const cli::Options& o, host::WorkerPool* p
   const bool bare = o.plugin.find('/') == std::string::npos;
   const std::string here = "./";
 #endif
-  auto library = std::make_unique<host::PluginLibrary>(bare && FileExists(o.plugin) ? here + o.plugin : o.plugin);
+  auto library =
+      std::make_unique<host::PluginLibrary>(LibraryName(bare && FileExists(o.plugin) ? here + o.plugin : o.plugin));
   return std::make_unique<LibraryFilter>(std::move(library), pool);
 }
 
+// From --format, else the name's extension; a device, FIFO or descriptor without one carries Y4M, as
+// stdin and stdout do.
 io::Format FormatOf(const std::optional<io::Format>& forced, const std::string& path, const char* role) {
   if (forced) return *forced;
   const std::optional<io::Format> f = io::FormatFromPath(path);
+  if (!f && cli::ResolveTarget(path).direct) return io::Format::kY4m;
   if (!f)
     throw cli::UsageError(std::string("cannot tell the format of ") + role + " '" + path +
                           "' from its name (use --format y4m|png|jpeg|yc48)");
   return *f;
 }
 
+// Track values are checked against the plug-in's own ranges; a wrong name or value is a usage error.
+void SetTracks(RunFilter& filter, const std::vector<cli::TrackSetting>& tracks) {
+  for (const cli::TrackSetting& t : tracks) {
+    const auto& list = filter.tracks();
+    const auto info = std::find_if(list.begin(), list.end(), [&](const host::TrackInfo& i) { return i.name == t.name; });
+    if (info != list.end() && (t.value < info->min || t.value > info->max))
+      throw cli::UsageError("track bar '" + t.name + "' of '" + filter.name() + "' takes " + std::to_string(info->min) +
+                            ".." + std::to_string(info->max) + ", not " + t.text);
+    try {
+      filter.SetTrack(t.name, info != list.end() ? static_cast<int32_t>(t.value) : 0);
+    } catch (const host::HostError& e) {
+      throw cli::UsageError(e.what());
+    }
+  }
+}
+
+// Outputs that would overwrite the input or each other are refused before any work.
+void CheckDistinctFiles(const cli::Options& o) {
+  const bool file_in = o.input != "-", file_out = o.output != "-";
+  if (file_in && file_out && cli::SameFile(o.input, o.output)) throw cli::UsageError("INPUT and OUTPUT are the same file");
+  if (o.compare.empty()) return;
+  if (file_in && cli::SameFile(o.compare, o.input)) throw cli::UsageError("--compare names the INPUT file");
+  if (file_out && cli::SameFile(o.compare, o.output)) throw cli::UsageError("--compare names the OUTPUT file");
+}
+
+// The first frame before and after, side by side.
+host::Frame SideBySide(const host::Frame& before, const host::Frame& after) {
+  host::Frame both(2 * before.w, before.h);
+  for (int y = 0; y < before.h; ++y)
+    for (int x = 0; x < before.w; ++x) {
+      both.at(x, y) = before.at(x, y);
+      both.at(before.w + x, y) = after.at(x, y);
+    }
+  return both;
+}
+
 int Run(const cli::Options& o) {
   const int threads = o.threads > 0 ? o.threads : std::max(1u, std::thread::hardware_concurrency());
   host::WorkerPool pool(threads, o.serial);
   const std::unique_ptr<RunFilter> filter = OpenFilter(o, &pool);
-  for (const auto& [name, value] : o.tracks) filter->SetTrack(name, value);
+  SetTracks(*filter, o.tracks);
 
   if (o.list) {
     std::printf("%s\n", filter->name().c_str());
@@ -171,15 +237,17 @@ int Run(const cli::Options& o) {
   const io::Format out_format = FormatOf(o.output_format, o.output, "output");
   if ((o.input == "-" && in_format != io::Format::kY4m) || (o.output == "-" && out_format != io::Format::kY4m))
     throw cli::UsageError("stdin and stdout carry Y4M only");
-  if (o.input != "-" && o.input == o.output) throw cli::UsageError("INPUT and OUTPUT are the same file");
+  CheckDistinctFiles(o);
+  auto warn = [&](const std::string& what) {
+    if (!o.quiet) PrintLine("aufhost: warning: " + what);
+  };
 
-  std::ifstream file_in;
+  std::unique_ptr<std::istream> file_in;
   std::istream* in = &std::cin;
   const std::string in_name = o.input == "-" ? "stdin" : o.input;
   if (o.input != "-") {
-    file_in.open(o.input, std::ios::binary);
-    if (!file_in) throw io::IoError(o.input + ": cannot open for reading");
-    in = &file_in;
+    file_in = cli::OpenInputFile(o.input);
+    in = file_in.get();
   }
   io::ReaderOptions read_options;
   read_options.w = o.width;
@@ -190,6 +258,8 @@ int Run(const cli::Options& o) {
     throw io::IoError(in_name + ": frame size " + std::to_string(info.w) + "x" + std::to_string(info.h) +
                       " does not match --size " + std::to_string(o.width) + "x" + std::to_string(o.height));
 
+  // Every output is opened before the first frame, so that a name that cannot be written fails at
+  // once rather than after all the work.
   std::unique_ptr<cli::OutputFile> file_out;
   std::ostream* out = &std::cout;
   const std::string out_name = o.output == "-" ? "stdout" : o.output;
@@ -198,35 +268,50 @@ int Run(const cli::Options& o) {
     out = &file_out->stream();
   }
   std::unique_ptr<io::FrameWriter> writer = io::OpenWriter(out_format, *out, info, out_name, o.jpeg_quality);
+  if (info.alpha && out_format != io::Format::kPng)
+    warn(out_name + ": the alpha channel of " + in_name + " is not kept (" + io::FormatName(out_format) + " has none)");
+  std::unique_ptr<cli::OutputFile> compare_out;
+  std::unique_ptr<io::FrameWriter> compare;
+  if (!o.compare.empty()) {
+    compare_out = std::make_unique<cli::OutputFile>(o.compare);
+    io::VideoInfo both = info;
+    both.w = 2 * info.w;
+    compare = io::OpenWriter(*io::FormatFromPath(o.compare), compare_out->stream(), both, o.compare, o.jpeg_quality);
+  }
 
   Progress progress(!o.quiet && (o.progress || StderrIsTerminal()));
-  host::Frame frame;
-  host::Frame before, after;
+  host::Frame frame, before;
+  io::FrameExtras extras;
+  bool warned_interlaced = false;
   int64_t frames = 0;
-  while (reader->Read(frame)) {
-    if (frames == 0 && !o.compare.empty()) before = frame;
+  while (reader->Read(frame, extras)) {
+    if (extras.interlaced && !warned_interlaced) {
+      warn(in_name + ": interlaced frames are filtered as progressive ones (the filters work on whole frames)");
+      warned_interlaced = true;
+    }
+    if (frames == 0 && compare) before = frame;
     filter->Process(frame);
-    writer->Write(frame);
-    if (frames == 0 && !o.compare.empty()) after = frame;
+    writer->Write(frame, extras);
+    if (frames == 0 && compare) {
+      compare->Write(SideBySide(before, frame));
+      compare->Finish();
+    }
     ++frames;
     progress.Update(frames, info.frame_count);
   }
   writer->Finish();
-  std::unique_ptr<cli::OutputFile> compare;
-  if (!o.compare.empty() && frames > 0) {
-    compare = std::make_unique<cli::OutputFile>(o.compare);
-    io::WriteComparePng(compare->stream(), before, after, info.chroma == io::Chroma::kMono, o.compare);
-  }
   if (file_out) file_out->Commit();
-  if (compare) compare->Commit();
+  if (compare && frames > 0) compare_out->Commit();
   progress.Done(frames);
-  if (frames == 0 && !o.quiet) std::fprintf(stderr, "aufhost: %s: no frames\n", in_name.c_str());
+  if (frames == 0 && !o.quiet) PrintLine("aufhost: " + in_name + ": no frames");
   return 0;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int Main(const std::vector<std::string>& args) {
   std::ios::sync_with_stdio(false);
 #if defined(_WIN32)
   // Y4M through pipes: no "\n" -> "\r\n" or end-of-file at ^Z in the frame data.
@@ -237,28 +322,36 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 #endif
   cli::RemoveTemporariesOnSignals();
-  cli::Options options;
+  // Usage errors: one line, status 2. Anything else that stops the run: one line, status 1.
   try {
-    options = cli::ParseOptions(std::vector<std::string>(argv + 1, argv + argc));
-  } catch (const cli::UsageError& e) {
-    std::fprintf(stderr, "aufhost: %s\nTry 'aufhost --help'.\n", e.what());
-    return 2;
-  }
-  if (options.help) {
-    std::fputs(cli::UsageText().c_str(), stdout);
-    return 0;
-  }
-  if (options.version) {
-    std::printf("aufhost %s\n", AUF_VERSION);
-    return 0;
-  }
-  try {
+    const cli::Options options = cli::ParseOptions(args);
+    if (options.help) {
+      std::fputs(cli::UsageText().c_str(), stdout);
+      return 0;
+    }
+    if (options.version) {
+      std::printf("aufhost %s\n", AUF_VERSION);
+      return 0;
+    }
     return Run(options);
   } catch (const cli::UsageError& e) {
-    std::fprintf(stderr, "aufhost: %s\nTry 'aufhost --help'.\n", e.what());
+    PrintLine(std::string("aufhost: ") + e.what() + " (try 'aufhost --help')");
     return 2;
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "aufhost: %s\n", e.what());
+    PrintLine(std::string("aufhost: ") + e.what());
     return 1;
   }
 }
+
+}  // namespace
+
+#if defined(_WIN32)
+// The wide-character entry: file names in any script arrive whole, whatever the system's code page.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.push_back(cli::Utf8(argv[i]));
+  return Main(args);
+}
+#else
+int main(int argc, char** argv) { return Main(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif

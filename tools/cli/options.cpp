@@ -9,13 +9,23 @@
 namespace cli {
 namespace {
 
-int32_t ParseInt(std::string_view text, const std::string& what, int64_t lo, int64_t hi) {
-  int64_t v = 0;
+// A whole number, optionally signed. Beyond the 64-bit range it saturates: only range checks follow,
+// and they quote the text as given.
+int64_t ParseWhole(std::string_view text, const std::string& what) {
   const char* first = text.data();
-  if (!text.empty() && text[0] == '+') ++first;
-  const auto [end, ec] = std::from_chars(first, text.data() + text.size(), v);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size())
+  const char* last = text.data() + text.size();
+  if (first != last && *first == '+' && last - first > 1 && first[1] != '-') ++first;
+  int64_t v = 0;
+  const auto [end, ec] = std::from_chars(first, last, v);
+  if (first == last || end != last || (ec != std::errc() && ec != std::errc::result_out_of_range))
     throw UsageError(what + ": '" + std::string(text) + "' is not a whole number");
+  if (ec == std::errc::result_out_of_range)
+    return *first == '-' ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
+  return v;
+}
+
+int32_t ParseInt(std::string_view text, const std::string& what, int64_t lo, int64_t hi) {
+  const int64_t v = ParseWhole(text, what);
   if (v < lo || v > hi)
     throw UsageError(what + ": " + std::string(text) + " is outside " + std::to_string(lo) + ".." + std::to_string(hi));
   return static_cast<int32_t>(v);
@@ -77,9 +87,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
       const std::string v = value();
       const size_t eq = v.find('=');
       if (eq == std::string::npos || eq == 0) throw UsageError(name + ": expected NAME=VALUE, got '" + v + "'");
-      o.tracks.emplace_back(v.substr(0, eq),
-                            ParseInt(std::string_view(v).substr(eq + 1), "track bar '" + v.substr(0, eq) + "'",
-                                     std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
+      const std::string track = v.substr(0, eq), text = v.substr(eq + 1);
+      o.tracks.push_back({track, ParseWhole(text, "track bar '" + track + "'"), text});
     } else if (name == "-j" || name == "--threads") {
       o.threads = ParseInt(value(), name, 1, 256);
     } else if (name == "--host-threads") {
@@ -115,6 +124,9 @@ Options ParseOptions(const std::vector<std::string>& args) {
     } else if (name == "--compare") {
       o.compare = value();
       if (o.compare.empty() || o.compare == "-") throw UsageError("--compare needs a file name");
+      const std::optional<io::Format> f = io::FormatFromPath(o.compare);
+      if (f != io::Format::kPng && f != io::Format::kJpeg)
+        throw UsageError("--compare writes a picture: '" + o.compare + "' is not a .png or .jpg name");
     } else if (name == "--cpu") {
       o.cpu = value();
       host::CpuFlags flags;
@@ -159,10 +171,10 @@ Runs a video filter plug-in over video or pictures.
       --list          print the plug-in's name and its track bars, then exit
       --size WxH      frame size of raw yc48 input
       --format F      y4m | png | jpeg | yc48 for both ends, or IN:OUT (default: from the names)
-      --compare FILE  also write a side-by-side before/after PNG of the first frame
+      --compare FILE  also write the first frame before and after, side by side (.png or .jpg)
       --cpu TIER      )" + tiers + R"(auto: kernel tier of the built-in filters (default auto)
       --quality Q     JPEG output quality 1..100 (default 95)
-  -q, --quiet         no progress
+  -q, --quiet         no progress and no warnings
       --progress      progress even when stderr is not a terminal
   -h, --help          this text
       --version       print the version and exit

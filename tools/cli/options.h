@@ -4,7 +4,6 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "tools/io/frame_io.h"
@@ -16,11 +15,20 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// One -t NAME=V. The value is checked against the track bar's own range once the plug-in is open;
+// beyond the 64-bit range it is saturated, and `text` keeps what was given for the message.
+struct TrackSetting {
+  std::string name;
+  int64_t value = 0;
+  std::string text;
+  bool operator==(const TrackSetting&) const = default;
+};
+
 struct Options {
   std::string plugin;
   std::string input;
   std::string output;
-  std::vector<std::pair<std::string, int32_t>> tracks;  // in the order given
+  std::vector<TrackSetting> tracks;  // in the order given
   int threads = 0;  // 0: one per core
   int host_threads = 0;  // built-in filters: the editor's result for this many threads (0: one partition)
   bool serial = false;

@@ -1,6 +1,8 @@
 #pragma once
-// An output file that appears whole or not at all: written to a temporary file in the same folder
-// and renamed over the target on Commit(); removed if never committed.
+// An output file that appears whole or not at all: written to a temporary file beside the target and
+// renamed over it on Commit(); removed if never committed. A symbolic link is followed and its target
+// replaced, the link kept. Devices, FIFOs and descriptors such as /dev/stdout (NUL and the like on
+// Windows) are written straight through instead: there is nothing to replace.
 #include <fstream>
 #include <string>
 
@@ -8,7 +10,8 @@ namespace cli {
 
 class OutputFile {
  public:
-  explicit OutputFile(const std::string& path);  // throws io::IoError
+  // Checks that the file can be written and opens it; throws io::IoError naming the file and the reason.
+  explicit OutputFile(const std::string& path);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
@@ -17,8 +20,9 @@ class OutputFile {
   void Commit();  // throws io::IoError
 
  private:
-  std::string path_;
-  std::string temp_;
+  std::string path_;    // as given, for messages
+  std::string target_;  // what Commit() replaces
+  std::string temp_;    // empty when written straight through
   std::ofstream stream_;
   bool committed_ = false;
   int slot_ = -1;

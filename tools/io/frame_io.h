@@ -1,7 +1,7 @@
 #pragma once
 // Readers and writers of video and pictures in the host's pixel format, behind one small interface.
-// Y4M (8-bit 4:2:0, 4:2:2, 4:4:4, mono; 10-bit 4:2:0), PNG, JPEG, and raw yc48 (the host's own
-// pixels: little-endian int16 Y, Cb, Cr, frames back to back).
+// Y4M (8-bit 4:2:0, 4:2:2, 4:4:4, mono; 10-bit 4:2:0), PNG (8 and 16 bits, with or without alpha),
+// JPEG, and raw yc48 (the host's own pixels: little-endian int16 Y, Cb, Cr, frames back to back).
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
@@ -28,7 +28,8 @@ struct VideoInfo {
   int w = 0;
   int h = 0;
   Chroma chroma = Chroma::k444;
-  int bit_depth = 8;
+  int bit_depth = 8;  // 8; 10 for Y4M, 16 for PNG
+  bool alpha = false;  // pictures whose frames carry an alpha plane (FrameExtras::alpha)
   std::string y4m_colour;  // the C tag as read ("420jpeg", "420mpeg2", ...); empty: derived from chroma
   std::vector<std::string> y4m_fields;  // every other header token (F, A, I, X...), in order
   int64_t frame_count = -1;  // -1 when not known
@@ -40,13 +41,25 @@ struct ReaderOptions {
   int64_t max_pixels = int64_t{1} << 26;  // larger pictures are refused before anything is allocated
 };
 
+// What a frame carries besides the pixels the filters see. Writers that can hold it write it back
+// unchanged.
+struct FrameExtras {
+  std::vector<uint16_t> alpha;  // a picture's alpha plane, w x h, at VideoInfo::bit_depth; empty: none
+  std::string y4m_params;       // the tags of a Y4M FRAME line, each after one space
+  bool interlaced = false;      // known to be interlaced
+};
+
 class FrameReader {
  public:
   virtual ~FrameReader() = default;
   const VideoInfo& info() const { return info_; }
-  // Reads the next frame into `frame`, reshaping it when needed. False at a clean end of the input;
-  // throws IoError for anything else.
-  virtual bool Read(host::Frame& frame) = 0;
+  // Reads the next frame into `frame`, reshaping it when needed, and what travels with it into
+  // `extras`. False at a clean end of the input; throws IoError for anything else.
+  virtual bool Read(host::Frame& frame, FrameExtras& extras) = 0;
+  bool Read(host::Frame& frame) {
+    FrameExtras ignored;
+    return Read(frame, ignored);
+  }
 
  protected:
   VideoInfo info_;
@@ -56,7 +69,8 @@ class FrameWriter {
  public:
   virtual ~FrameWriter() = default;
   // Writes one whole frame or nothing of it; throws IoError.
-  virtual void Write(const host::Frame& frame) = 0;
+  virtual void Write(const host::Frame& frame, const FrameExtras& extras) = 0;
+  void Write(const host::Frame& frame) { Write(frame, FrameExtras{}); }
   virtual void Finish() = 0;
 };
 
@@ -71,9 +85,5 @@ std::unique_ptr<FrameWriter> OpenWriter(Format format, std::ostream& out, const 
 std::optional<Format> ParseFormat(std::string_view name);  // "y4m", "png", "jpeg"/"jpg", "yc48"
 std::optional<Format> FormatFromPath(std::string_view path);  // by extension; "-" is Y4M
 const char* FormatName(Format format);
-
-// Writes the first frame's picture (w x h of `before` and `after` side by side) as an RGB PNG.
-void WriteComparePng(std::ostream& out, const host::Frame& before, const host::Frame& after, bool mono,
-                     const std::string& where);
 
 }  // namespace io

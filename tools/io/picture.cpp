@@ -1,5 +1,6 @@
-// PNG (libpng's simplified API) and JPEG (libjpeg-turbo). A JPEG is decoded straight to Y'CbCr, the
-// space its blocks were coded in; PNG RGB goes through BT.601 full range, as JPEG's own conversion.
+// PNG (libpng) and JPEG (libjpeg-turbo). A JPEG is decoded straight to Y'CbCr, the space its blocks
+// were coded in; PNG RGB goes through BT.601 full range, as JPEG's own conversion. A PNG keeps its
+// depth (8 or 16 bits) and its alpha channel, which travels beside the frame unfiltered.
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -18,25 +19,45 @@ namespace {
 
 constexpr size_t kMaxFileBytes = size_t{1} << 30;
 
-// A decoded picture: 1 byte per component, interleaved.
+// A decoded picture: interleaved components of one byte, or of two bytes most significant first
+// (16-bit PNG). Components: grey, RGB or Y'CbCr, then alpha when there is one.
 struct Picture {
   int w = 0, h = 0, components = 0;
-  bool ycbcr = false;  // else RGB (3 components) or grey (1)
+  int depth = 8;
+  bool ycbcr = false;
+  bool alpha = false;
   std::vector<uint8_t> pixels;
+
+  int Sample(size_t i) const { return depth == 16 ? pixels[2 * i] << 8 | pixels[2 * i + 1] : pixels[i]; }
+  void Put(size_t i, int v) {
+    if (depth == 16) {
+      pixels[2 * i] = static_cast<uint8_t>(v >> 8);
+      pixels[2 * i + 1] = static_cast<uint8_t>(v);
+    } else {
+      pixels[i] = static_cast<uint8_t>(v);
+    }
+  }
 };
 
-void PictureToFrame(const Picture& pic, host::Frame& frame) {
+void PictureToFrame(const Picture& pic, host::Frame& frame, FrameExtras& extras) {
   Reshape(frame, pic.w, pic.h);
-  const uint8_t* s = pic.pixels.data();
+  extras = {};
+  const bool deep = pic.depth == 16;
+  const int colours = pic.components - (pic.alpha ? 1 : 0);
+  if (pic.alpha) extras.alpha.resize(size_t(pic.w) * pic.h);
+  size_t s = 0, i = 0;
   for (int y = 0; y < pic.h; ++y)
-    for (int x = 0; x < pic.w; ++x, s += pic.components) {
+    for (int x = 0; x < pic.w; ++x, s += size_t(pic.components), ++i) {
       host::YcPixel& p = frame.at(x, y);
-      if (pic.components == 1)
-        p = {LumaToHost(s[0], 16), 0, 0};
+      if (colours == 1)
+        p = {deep ? Luma16ToHost(pic.Sample(s)) : LumaToHost(pic.Sample(s), 16), 0, 0};
       else if (pic.ycbcr)
-        p = {LumaToHost(s[0], 16), ChromaToHost(s[1], 16, 128), ChromaToHost(s[2], 16, 128)};
+        p = {LumaToHost(pic.Sample(s), 16), ChromaToHost(pic.Sample(s + 1), 16, 128), ChromaToHost(pic.Sample(s + 2), 16, 128)};
+      else if (deep)
+        p = Rgb16ToHost(pic.Sample(s), pic.Sample(s + 1), pic.Sample(s + 2));
       else
-        p = RgbToHost(s[0], s[1], s[2]);
+        p = RgbToHost(pic.Sample(s), pic.Sample(s + 1), pic.Sample(s + 2));
+      if (pic.alpha) extras.alpha[i] = static_cast<uint16_t>(pic.Sample(s + size_t(colours)));
     }
 }
 
@@ -46,12 +67,14 @@ class PictureReader : public FrameReader {
   PictureReader(Picture picture) : picture_(std::move(picture)) {
     info_.w = picture_.w;
     info_.h = picture_.h;
-    info_.chroma = picture_.components == 1 ? Chroma::kMono : Chroma::k444;
+    info_.chroma = picture_.components - (picture_.alpha ? 1 : 0) == 1 ? Chroma::kMono : Chroma::k444;
+    info_.bit_depth = picture_.depth;
+    info_.alpha = picture_.alpha;
     info_.frame_count = 1;
   }
-  bool Read(host::Frame& frame) override {
+  bool Read(host::Frame& frame, FrameExtras& extras) override {
     if (done_) return false;
-    PictureToFrame(picture_, frame);
+    PictureToFrame(picture_, frame, extras);
     done_ = true;
     return true;
   }
@@ -66,10 +89,10 @@ class PictureWriter : public FrameWriter {
  public:
   PictureWriter(std::ostream& out, const VideoInfo& info, const std::string& where)
       : out_(out), info_(info), where_(where) {}
-  void Write(const host::Frame& frame) override {
+  void Write(const host::Frame& frame, const FrameExtras& extras) override {
     CheckFrameShape(frame, info_, where_);
     if (written_) throw IoError(where_ + ": a picture holds one frame, and the input has more (write Y4M or yc48)");
-    Encode(frame);
+    Encode(frame, extras);
     written_ = true;
   }
   void Finish() override {
@@ -78,73 +101,161 @@ class PictureWriter : public FrameWriter {
   }
 
  protected:
-  virtual void Encode(const host::Frame& frame) = 0;
+  virtual void Encode(const host::Frame& frame, const FrameExtras& extras) = 0;
   std::ostream& out_;
   VideoInfo info_;
   std::string where_;
   bool written_ = false;
 };
 
-// ---- PNG
+// ---- PNG. libpng reports errors by a call that must not return: it longjmps back to the one setjmp
+// in each function below, whose frames hold nothing that needs destroying after that point.
 
-Picture DecodePng(const std::vector<uint8_t>& data, const std::string& where, const ReaderOptions& options) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_memory(&image, data.data(), data.size()))
-    throw IoError(where + ": not a readable PNG (" + image.message + ")");
-  Picture pic;
-  pic.w = static_cast<int>(std::min<png_uint_32>(image.width, 1u << 30));
-  pic.h = static_cast<int>(std::min<png_uint_32>(image.height, 1u << 30));
+struct PngState {
+  const uint8_t* data = nullptr;  // reading
+  size_t size = 0;
+  size_t pos = 0;
+  std::vector<uint8_t>* out = nullptr;  // writing
+  bool out_of_memory = false;
+  char message[200] = {};
+};
+
+[[noreturn]] void PngError(png_structp png, png_const_charp message) {
+  PngState* state = static_cast<PngState*>(png_get_error_ptr(png));
+  std::snprintf(state->message, sizeof state->message, "%s", message);
+  png_longjmp(png, 1);
+}
+
+// Damaged ancillary chunks are skipped, as every viewer does; the picture data itself is checked.
+void PngWarning(png_structp, png_const_charp) {}
+
+void PngRead(png_structp png, png_bytep dst, size_t n) {
+  PngState* state = static_cast<PngState*>(png_get_io_ptr(png));
+  if (n > state->size - state->pos) png_error(png, "file truncated");
+  std::memcpy(dst, state->data + state->pos, n);
+  state->pos += n;
+}
+
+void PngWrite(png_structp png, png_bytep src, size_t n) {
+  PngState* state = static_cast<PngState*>(png_get_io_ptr(png));
+  if (state->out_of_memory) return;
   try {
-    CheckPictureSize(pic.w, pic.h, options, where);
-  } catch (...) {
-    png_image_free(&image);
-    throw;
+    state->out->insert(state->out->end(), src, src + n);
+  } catch (const std::bad_alloc&) {
+    state->out_of_memory = true;  // reported once libpng is done: no exception may cross its frames
   }
-  const bool grey = (image.format & PNG_FORMAT_FLAG_COLOR) == 0;
-  image.format = grey ? PNG_FORMAT_GRAY : PNG_FORMAT_RGB;
-  pic.components = grey ? 1 : 3;
-  pic.pixels.resize(PNG_IMAGE_SIZE(image));
-  // Transparent pixels are composed onto white.
-  const png_color white{255, 255, 255};
-  if (!png_image_finish_read(&image, &white, pic.pixels.data(), 0, nullptr)) {
-    const std::string message = image.message;
-    png_image_free(&image);
-    throw IoError(where + ": damaged PNG (" + message + ")");
-  }
-  png_image_free(&image);
-  return pic;
 }
 
-std::vector<uint8_t> EncodePng(const uint8_t* pixels, int w, int h, bool grey, const std::string& where) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  image.width = static_cast<png_uint_32>(w);
-  image.height = static_cast<png_uint_32>(h);
-  image.format = grey ? PNG_FORMAT_GRAY : PNG_FORMAT_RGB;
-  png_alloc_size_t size = 0;
-  if (!png_image_write_get_memory_size(image, size, 0, pixels, 0, nullptr))
-    throw IoError(where + ": PNG encoding failed (" + image.message + ")");
-  std::vector<uint8_t> out(size);
-  if (!png_image_write_to_memory(&image, out.data(), &size, 0, pixels, 0, nullptr))
-    throw IoError(where + ": PNG encoding failed (" + image.message + ")");
-  out.resize(size);
-  return out;
+void PngFlush(png_structp) {}
+
+// Returns false with `message` filled on failure.
+bool DecodePngInto(const uint8_t* data, size_t size, int64_t max_pixels, Picture* pic, char* message, size_t n) {
+  if (size < 8 || png_sig_cmp(data, 0, 8) != 0) {
+    std::snprintf(message, n, "not a readable PNG (no PNG signature)");
+    return false;
+  }
+  PngState state;
+  state.data = data;
+  state.size = size;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &state, PngError, PngWarning);
+  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+  if (info == nullptr) {
+    png_destroy_read_struct(&png, nullptr, nullptr);
+    std::snprintf(message, n, "out of memory");
+    return false;
+  }
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::snprintf(message, n, "damaged PNG (%s)", state.message);
+    return false;
+  }
+  png_set_read_fn(png, &state, PngRead);
+  png_read_info(png, info);
+  const png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+  if (int64_t{w} * h > max_pixels || w > 65535 || h > 65535) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::snprintf(message, n, "picture size %ux%u exceeds the limit of %lld pixels", static_cast<unsigned>(w),
+                  static_cast<unsigned>(h), static_cast<long long>(max_pixels));
+    return false;
+  }
+  // Palettes become RGB, grey below 8 bits becomes 8 bits, a transparent colour becomes alpha.
+  png_set_expand(png);
+  const int passes = png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  pic->w = static_cast<int>(w);
+  pic->h = static_cast<int>(h);
+  pic->depth = png_get_bit_depth(png, info);
+  pic->components = png_get_channels(png, info);
+  pic->alpha = (png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA) != 0;
+  const size_t row = png_get_rowbytes(png, info);
+  pic->pixels.resize(row * h);
+  for (int pass = 0; pass < passes; ++pass)
+    for (png_uint_32 y = 0; y < h; ++y) png_read_row(png, pic->pixels.data() + row * y, nullptr);
+  png_read_end(png, nullptr);
+  png_destroy_read_struct(&png, &info, nullptr);
+  return true;
 }
 
-std::vector<uint8_t> FrameToRgb(const host::Frame& frame, bool grey) {
-  std::vector<uint8_t> pixels(size_t(frame.w) * frame.h * (grey ? 1 : 3));
-  uint8_t* d = pixels.data();
+// Returns false with `message` filled on failure.
+bool EncodePngInto(const Picture& pic, std::vector<uint8_t>* out, char* message, size_t n) {
+  PngState state;
+  state.out = out;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &state, PngError, PngWarning);
+  png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+  if (info == nullptr) {
+    png_destroy_write_struct(&png, nullptr);
+    std::snprintf(message, n, "out of memory");
+    return false;
+  }
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    std::snprintf(message, n, "%s", state.message);
+    return false;
+  }
+  png_set_write_fn(png, &state, PngWrite, PngFlush);
+  const int colours = pic.components - (pic.alpha ? 1 : 0);
+  const int type = (colours == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB) | (pic.alpha ? PNG_COLOR_MASK_ALPHA : 0);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(pic.w), static_cast<png_uint_32>(pic.h), pic.depth, type,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  const size_t row = size_t(pic.w) * pic.components * (pic.depth / 8);
+  for (int y = 0; y < pic.h; ++y) png_write_row(png, pic.pixels.data() + row * size_t(y));
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  if (state.out_of_memory) std::snprintf(message, n, "out of memory");
+  return !state.out_of_memory;
+}
+
+// The frame as PNG levels: grey or RGB at the stream's depth (16 bits for anything deeper than 8),
+// with the alpha plane that came with it.
+Picture FrameToPicture(const host::Frame& frame, const VideoInfo& info, const FrameExtras& extras) {
+  Picture pic;
+  pic.w = frame.w;
+  pic.h = frame.h;
+  pic.depth = info.bit_depth > 8 ? 16 : 8;
+  pic.alpha = extras.alpha.size() == size_t(frame.w) * frame.h && !extras.alpha.empty();
+  const bool grey = info.chroma == Chroma::kMono;
+  const int colours = grey ? 1 : 3;
+  pic.components = colours + (pic.alpha ? 1 : 0);
+  pic.pixels.resize(size_t(pic.w) * pic.h * pic.components * (pic.depth / 8));
+  size_t d = 0, i = 0;
   for (int y = 0; y < frame.h; ++y)
-    for (int x = 0; x < frame.w; ++x) {
+    for (int x = 0; x < frame.w; ++x, ++i) {
+      const host::YcPixel& p = frame.at(x, y);
       if (grey) {
-        *d++ = static_cast<uint8_t>(LumaFromHost(frame.at(x, y).y, 16, 255));
+        pic.Put(d++, pic.depth == 16 ? Luma16FromHost(p.y) : LumaFromHost(p.y, 16, 255));
+      } else if (pic.depth == 16) {
+        uint16_t rgb[3];
+        HostToRgb16(p, rgb);
+        for (uint16_t v : rgb) pic.Put(d++, v);
       } else {
-        HostToRgb(frame.at(x, y), d);
-        d += 3;
+        uint8_t rgb[3];
+        HostToRgb(p, rgb);
+        for (uint8_t v : rgb) pic.Put(d++, v);
       }
+      if (pic.alpha) pic.Put(d++, extras.alpha[i]);
     }
-  return pixels;
+  return pic;
 }
 
 class PngWriter : public PictureWriter {
@@ -152,9 +263,11 @@ class PngWriter : public PictureWriter {
   using PictureWriter::PictureWriter;
 
  protected:
-  void Encode(const host::Frame& frame) override {
-    const bool grey = info_.chroma == Chroma::kMono;
-    const std::vector<uint8_t> png = EncodePng(FrameToRgb(frame, grey).data(), frame.w, frame.h, grey, where_);
+  void Encode(const host::Frame& frame, const FrameExtras& extras) override {
+    std::vector<uint8_t> png;
+    char message[256] = {};
+    if (!EncodePngInto(FrameToPicture(frame, info_, extras), &png, message, sizeof message))
+      throw IoError(where_ + ": PNG encoding failed (" + message + ")");
     WriteAll(out_, png.data(), png.size(), where_);
   }
 };
@@ -264,7 +377,7 @@ class JpegWriter : public PictureWriter {
       : PictureWriter(out, info, where), quality_(quality) {}
 
  protected:
-  void Encode(const host::Frame& frame) override {
+  void Encode(const host::Frame& frame, const FrameExtras&) override {
     const int components = info_.chroma == Chroma::kMono ? 1 : 3;
     std::vector<uint8_t> pixels(size_t(frame.w) * frame.h * components);
     uint8_t* d = pixels.data();
@@ -303,7 +416,11 @@ class JpegWriter : public PictureWriter {
 std::unique_ptr<FrameReader> OpenPngReader(std::istream& in, const std::string& where, const ReaderOptions& options) {
   const std::vector<uint8_t> data = ReadAll(in, where, kMaxFileBytes);
   if (data.empty()) throw IoError(where + ": empty file, expected a PNG picture");
-  return std::make_unique<PictureReader>(DecodePng(data, where, options));
+  Picture pic;
+  char message[256] = {};
+  if (!DecodePngInto(data.data(), data.size(), options.max_pixels, &pic, message, sizeof message))
+    throw IoError(where + ": " + message);
+  return std::make_unique<PictureReader>(std::move(pic));
 }
 
 std::unique_ptr<FrameReader> OpenJpegReader(std::istream& in, const std::string& where, const ReaderOptions& options) {
@@ -324,21 +441,6 @@ std::unique_ptr<FrameWriter> OpenJpegWriter(std::ostream& out, const VideoInfo& 
                                             int quality) {
   if (quality < 1 || quality > 100) throw IoError(where + ": JPEG quality must be 1..100");
   return std::make_unique<JpegWriter>(out, info, where, quality);
-}
-
-void WriteComparePng(std::ostream& out, const host::Frame& before, const host::Frame& after, bool mono,
-                     const std::string& where) {
-  if (before.w != after.w || before.h != after.h) throw IoError(where + ": before and after differ in size");
-  const int c = mono ? 1 : 3;
-  const std::vector<uint8_t> a = FrameToRgb(before, mono), b = FrameToRgb(after, mono);
-  const size_t row = size_t(before.w) * c;
-  std::vector<uint8_t> both(2 * row * before.h);
-  for (int y = 0; y < before.h; ++y) {
-    std::memcpy(&both[2 * row * y], &a[row * y], row);
-    std::memcpy(&both[2 * row * y + row], &b[row * y], row);
-  }
-  const std::vector<uint8_t> png = EncodePng(both.data(), 2 * before.w, before.h, mono, where);
-  WriteAll(out, png.data(), png.size(), where);
 }
 
 }  // namespace io

@@ -27,8 +27,4 @@ std::unique_ptr<FrameWriter> OpenJpegWriter(std::ostream&, const VideoInfo&, con
   Absent("JPEG", where);
 }
 
-void WriteComparePng(std::ostream&, const host::Frame&, const host::Frame&, bool, const std::string& where) {
-  Absent("PNG", where);
-}
-
 }  // namespace io

@@ -26,7 +26,7 @@ class RawReader : public FrameReader {
     }
   }
 
-  bool Read(host::Frame& frame) override {
+  bool Read(host::Frame& frame, FrameExtras& extras) override {
     const size_t got = ReadUpTo(in_, reinterpret_cast<char*>(buffer_.data()), buffer_.size());
     if (in_.bad()) throw IoError(where_ + ": read error");
     if (got == 0) return false;
@@ -34,6 +34,7 @@ class RawReader : public FrameReader {
       throw IoError(where_ + ": frame " + std::to_string(frames_ + 1) + ": truncated (" + std::to_string(got) + " of " +
                     std::to_string(buffer_.size()) + " bytes; is --size right?)");
     ++frames_;
+    extras = {};
     Reshape(frame, info_.w, info_.h);
     const uint8_t* b = buffer_.data();
     for (int y = 0; y < info_.h; ++y)
@@ -59,7 +60,7 @@ class RawWriter : public FrameWriter {
     buffer_.resize(size_t(info.w) * info.h * 6);
   }
 
-  void Write(const host::Frame& frame) override {
+  void Write(const host::Frame& frame, const FrameExtras&) override {
     CheckFrameShape(frame, info_, where_);
     uint8_t* b = buffer_.data();
     for (int y = 0; y < info_.h; ++y)

@@ -70,6 +70,64 @@ bool ReadLine(std::istream& in, std::string& line, const std::string& where, con
   }
 }
 
+bool IsRatio(std::string_view v) {
+  const size_t colon = v.find(':');
+  if (colon == std::string_view::npos || colon == 0 || colon + 1 == v.size()) return false;
+  return v.find_first_not_of("0123456789", 0) == colon && v.find_first_not_of("0123456789", colon + 1) == std::string_view::npos;
+}
+
+// Header tags other than W, H and C: each needs a value, F (frame rate) and A (pixel aspect) a ratio,
+// I (interlacing) one of p, t, b, m or ?.
+bool IsWellFormedTag(std::string_view token) {
+  const std::string_view value = token.substr(1);
+  switch (token[0]) {
+    case 'F':
+    case 'A': return IsRatio(value);
+    case 'I': return value.size() == 1 && std::string_view("ptbm?").find(value[0]) != std::string_view::npos;
+    default: return !value.empty();
+  }
+}
+
+// The space-separated tokens of a line after its first word.
+std::vector<std::string_view> Tokens(std::string_view rest) {
+  std::vector<std::string_view> tokens;
+  while (!rest.empty()) {
+    const size_t start = rest.find_first_not_of(' ');
+    if (start == std::string_view::npos) break;
+    rest.remove_prefix(start);
+    const size_t end = rest.find(' ');
+    tokens.push_back(rest.substr(0, end));
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
+  }
+  return tokens;
+}
+
+// The colour space a writer gives a stream: the one read, else the layout's; streams deeper than
+// Y4M carries for the layout (16-bit pictures) are written at 8 bits.
+const ColourTag& WriterColour(const VideoInfo& info, const std::string& where) {
+  for (const ColourTag& t : kColourTags)
+    if (info.y4m_colour.empty() ? t.chroma == info.chroma && t.bit_depth == info.bit_depth : info.y4m_colour == t.tag)
+      return t;
+  if (info.y4m_colour.empty())
+    for (const ColourTag& t : kColourTags)
+      if (t.chroma == info.chroma && t.bit_depth == 8) return t;
+  throw IoError(where + ": no Y4M colour space for this layout");
+}
+
+// The header line (without its end of line) that a writer puts out for `info`.
+std::string HeaderLine(const VideoInfo& info, const ColourTag& colour) {
+  std::string header = "YUV4MPEG2 W" + std::to_string(info.w) + " H" + std::to_string(info.h);
+  bool have_rate = false;
+  for (const std::string& f : info.y4m_fields) have_rate |= f[0] == 'F';
+  if (!have_rate) header += " F25:1";
+  for (const std::string& f : info.y4m_fields)
+    if (f[0] != 'X') header += " " + f;
+  header += std::string(" C") + colour.tag;
+  for (const std::string& f : info.y4m_fields)
+    if (f[0] == 'X') header += " " + f;
+  return header;
+}
+
 class Y4mReader : public FrameReader {
  public:
   Y4mReader(std::istream& in, const std::string& where, const ReaderOptions& options) : in_(in), where_(where) {
@@ -78,21 +136,17 @@ class Y4mReader : public FrameReader {
     constexpr std::string_view kMagic = "YUV4MPEG2";
     if (line.compare(0, kMagic.size(), kMagic) != 0 || (line.size() > kMagic.size() && line[kMagic.size()] != ' '))
       throw IoError(where_ + ": not a YUV4MPEG2 stream (header starts '" + Printable(line.substr(0, 12)) + "')");
-    std::string_view rest = std::string_view(line).substr(kMagic.size());
     bool have_w = false, have_h = false;
     std::string colour = "420jpeg";
-    while (!rest.empty()) {
-      const size_t start = rest.find_first_not_of(' ');
-      if (start == std::string_view::npos) break;
-      rest.remove_prefix(start);
-      const size_t end = rest.find(' ');
-      const std::string_view token = rest.substr(0, end);
-      rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
+    for (const std::string_view token : Tokens(std::string_view(line).substr(kMagic.size()))) {
       switch (token[0]) {
         case 'W': info_.w = ParseDimension(token.substr(1), 'W', where_); have_w = true; break;
         case 'H': info_.h = ParseDimension(token.substr(1), 'H', where_); have_h = true; break;
         case 'C': colour = token.substr(1); info_.y4m_colour = colour; break;
-        default: info_.y4m_fields.emplace_back(token);
+        default:
+          if (!IsWellFormedTag(token)) throw IoError(where_ + ": header: malformed tag '" + Printable(token) + "'");
+          if (token[0] == 'I') interlaced_ = token[1] == 't' || token[1] == 'b';
+          info_.y4m_fields.emplace_back(token);
       }
     }
     if (!have_w || !have_h) throw IoError(where_ + ": header: missing " + (have_w ? "H" : "W") + " (frame size)");
@@ -105,13 +159,19 @@ class Y4mReader : public FrameReader {
                     "' (supported: 420jpeg, 420mpeg2, 420paldv, 420, 422, 444, mono, 420p10)");
     info_.chroma = found->chroma;
     info_.bit_depth = found->bit_depth;
+    // A writer adds the frame rate and the colour space when they are missing: what it writes for this
+    // stream must stay within what a reader takes.
+    const size_t written = HeaderLine(info_, *found).size();
+    if (written > kMaxLine)
+      throw IoError(where_ + ": header: " + std::to_string(written) + " bytes when written back, more than " +
+                    std::to_string(kMaxLine));
     layout_ = LayoutOf(info_);
     buffer_.resize(layout_.PlaneBytes());
     const int64_t remaining = RemainingBytes(in_);
     if (remaining >= 0) info_.frame_count = remaining / static_cast<int64_t>(6 + buffer_.size());
   }
 
-  bool Read(host::Frame& frame) override {
+  bool Read(host::Frame& frame, FrameExtras& extras) override {
     std::string line;
     const std::string what = "frame " + std::to_string(frames_ + 1);
     if (!ReadLine(in_, line, where_, what.c_str())) {
@@ -120,6 +180,16 @@ class Y4mReader : public FrameReader {
     }
     if (line.compare(0, 5, "FRAME") != 0 || (line.size() > 5 && line[5] != ' '))
       throw IoError(where_ + ": " + what + ": expected FRAME, found '" + Printable(line) + "'");
+    // Frame tags travel with the frame. An I tag's second letter tells whether a frame of a mixed
+    // stream (Im) is interlaced.
+    extras = {};
+    extras.interlaced = interlaced_;
+    for (const std::string_view token : Tokens(std::string_view(line).substr(5))) {
+      if (token.size() < 2) throw IoError(where_ + ": " + what + ": malformed tag '" + Printable(token) + "'");
+      if (token[0] == 'I' && token.size() > 2 && token[2] == 'i') extras.interlaced = true;
+      extras.y4m_params += " ";
+      extras.y4m_params += token;
+    }
     const size_t got = ReadUpTo(in_, reinterpret_cast<char*>(buffer_.data()), buffer_.size());
     if (got != buffer_.size())
       throw IoError(where_ + ": " + what + ": truncated (" + std::to_string(got) + " of " +
@@ -162,39 +232,28 @@ class Y4mReader : public FrameReader {
   Layout layout_{};
   std::vector<uint8_t> buffer_;
   int64_t frames_ = 0;
+  bool interlaced_ = false;  // It or Ib: every frame
 };
 
 class Y4mWriter : public FrameWriter {
  public:
   Y4mWriter(std::ostream& out, const VideoInfo& info, const std::string& where)
-      : out_(out), info_(info), where_(where), layout_(LayoutOf(info)) {
-    std::string colour = info.y4m_colour;
-    if (colour.empty()) {
-      for (const ColourTag& t : kColourTags)
-        if (t.chroma == info.chroma && t.bit_depth == info.bit_depth) {
-          colour = t.tag;
-          break;
-        }
-    }
-    if (colour.empty()) throw IoError(where + ": no Y4M colour space for this layout");
-    std::string header = "YUV4MPEG2 W" + std::to_string(info.w) + " H" + std::to_string(info.h);
-    bool have_rate = false;
-    for (const std::string& f : info.y4m_fields) have_rate |= f[0] == 'F';
-    if (!have_rate) header += " F25:1";
-    for (const std::string& f : info.y4m_fields)
-      if (f[0] != 'X') header += " " + f;
-    header += " C" + colour;
-    for (const std::string& f : info.y4m_fields)
-      if (f[0] == 'X') header += " " + f;
-    header += "\n";
+      : out_(out), info_(info), where_(where) {
+    const ColourTag& colour = WriterColour(info, where);
+    info_.bit_depth = colour.bit_depth;
+    layout_ = LayoutOf(info_);
+    const std::string header = HeaderLine(info_, colour) + "\n";
+    if (header.size() > kMaxLine + 1)
+      throw IoError(where + ": Y4M header longer than " + std::to_string(kMaxLine) + " bytes");
     WriteAll(out_, header.data(), header.size(), where_);
-    buffer_.resize(6 + layout_.PlaneBytes());
-    std::copy_n("FRAME\n", 6, buffer_.begin());
+    buffer_.resize(layout_.PlaneBytes());
   }
 
-  void Write(const host::Frame& frame) override {
+  void Write(const host::Frame& frame, const FrameExtras& extras) override {
     CheckFrameShape(frame, info_, where_);
     Pack(frame);
+    const std::string line = "FRAME" + extras.y4m_params + "\n";
+    WriteAll(out_, line.data(), line.size(), where_);
     WriteAll(out_, buffer_.data(), buffer_.size(), where_);
   }
 
@@ -206,10 +265,10 @@ class Y4mWriter : public FrameWriter {
  private:
   void Put(size_t index, int v) {
     if (layout_.bytes == 1) {
-      buffer_[6 + index] = static_cast<uint8_t>(v);
+      buffer_[index] = static_cast<uint8_t>(v);
     } else {
-      buffer_[6 + 2 * index] = static_cast<uint8_t>(v);
-      buffer_[6 + 2 * index + 1] = static_cast<uint8_t>(v >> 8);
+      buffer_[2 * index] = static_cast<uint8_t>(v);
+      buffer_[2 * index + 1] = static_cast<uint8_t>(v >> 8);
     }
   }
 
@@ -239,7 +298,7 @@ class Y4mWriter : public FrameWriter {
   std::ostream& out_;
   VideoInfo info_;
   std::string where_;
-  Layout layout_;
+  Layout layout_{};
   std::vector<uint8_t> buffer_;
 };
 
