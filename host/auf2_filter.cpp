@@ -73,6 +73,13 @@ WorkerPool* SharedPool() {
   return g_pool;
 }
 
+// Planes of samples a filter needs beside the image: a filter that takes the image as it is needs
+// only its scratch plane; the others a plane of samples, and their scratch plane where they take one.
+int PlanesOf(const Auf2Filter& filter) {
+  if (filter.core->filter_rgba != nullptr) return 1;
+  return filter.needs_temp ? 2 : 1;
+}
+
 // Bytes of the block for n pixels: the planes (6 bytes a pixel each), then the RGBA image at a
 // 64-byte boundary.
 size_t RgbaOffset(size_t n, int planes) { return (6 * n * planes + 63) / 64 * 64; }
@@ -111,19 +118,24 @@ int32_t RoundTrack(double v, int32_t def, int32_t min, int32_t max) {
   return static_cast<int32_t>(std::lround(v));
 }
 
-// The filter's work on a picture of n = w x h pixels in buffers that hold it.
+// The filter's work on a picture of n = w x h pixels in buffers that hold it. A filter that takes the
+// image as it is converts each row as it works; the others get the picture converted before and after.
 void FilterImage(const Auf2Filter& filter, const int32_t* tracks, FilterProcVideo* video, int32_t w, int32_t h,
                  void* block, const Workers& workers) {
   const size_t n = static_cast<size_t>(w) * h;
-  YcPixel* edit = static_cast<YcPixel*>(block);
-  uint8_t* rgba = static_cast<uint8_t*>(block) + RgbaOffset(n, filter.needs_temp ? 2 : 1);
+  YcPixel* planes = static_cast<YcPixel*>(block);
+  uint8_t* rgba = static_cast<uint8_t*>(block) + RgbaOffset(n, PlanesOf(filter));
   video->get_image_data(reinterpret_cast<PixelRgba*>(rgba));
-  const RgbaDsp& dsp = DetectedRgbaDsp();
-  RgbaToYcOnWorkers(dsp, workers, rgba, edit, static_cast<int32_t>(n));
-  const Plane edit_plane{edit, w, h, w};
-  const Plane temp_plane = filter.needs_temp ? Plane{edit + n, w, h, w} : Plane{nullptr, 0, 0, 0};
-  filter.core->filter(DetectCpuFlags(), tracks, edit_plane, temp_plane, 1, workers);
-  YcToRgbaOnWorkers(dsp, workers, edit, rgba, static_cast<int32_t>(n));
+  if (filter.core->filter_rgba != nullptr) {
+    filter.core->filter_rgba(DetectCpuFlags(), tracks, rgba, w, h, Plane{planes, w, h, w}, 1, workers);
+  } else {
+    const RgbaDsp& dsp = DetectedRgbaDsp();
+    RgbaToYcOnWorkers(dsp, workers, rgba, planes, static_cast<int32_t>(n));
+    const Plane edit_plane{planes, w, h, w};
+    const Plane temp_plane = filter.needs_temp ? Plane{planes + n, w, h, w} : Plane{nullptr, 0, 0, 0};
+    filter.core->filter(DetectCpuFlags(), tracks, edit_plane, temp_plane, 1, workers);
+    YcToRgbaOnWorkers(dsp, workers, planes, rgba, static_cast<int32_t>(n));
+  }
   video->set_image_data(reinterpret_cast<const PixelRgba*>(rgba), w, h);
 }
 
@@ -152,8 +164,7 @@ bool ProcessVideo(const Auf2Filter& filter, FilterProcVideo* video) {
   // The row kernels count pixels in 32 bits.
   const int64_t n = int64_t{w} * h;
   if (n > INT32_MAX) return false;
-  const int planes = filter.needs_temp ? 2 : 1;
-  const size_t bytes = RgbaOffset(static_cast<size_t>(n), planes) + 4 * static_cast<size_t>(n);
+  const size_t bytes = RgbaOffset(static_cast<size_t>(n), PlanesOf(filter)) + 4 * static_cast<size_t>(n);
   try {
     FrameBuffers own{nullptr, 0, true};
     FrameBuffers* slot = TakeSlot(bytes);
