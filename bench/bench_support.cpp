@@ -113,34 +113,22 @@ Timing Measure(int min_runs, double budget_ms, const std::function<void()>& setu
   return {t.front(), t[t.size() / 2], static_cast<int>(t.size()), total > 0 ? cpu / total : 0};
 }
 
-bool LoadPhoto(const std::string& path, host::Frame* out) {
 #if defined(BENCH_HAVE_IO)
+bool LoadPhoto(const std::string& path, host::Frame* out) {
   host::Frame src;
   if (!ReadFirstFrame(io::Format::kPng, path, {}, &src)) return false;
   *out = ScaleUp(src);
   return true;
-#else
-  std::fprintf(stderr, "bench: %s: this build reads no pictures\n", path.c_str());
-  (void)out;
-  return false;
-#endif
 }
 
 bool LoadFrame(const std::string& path, host::Frame* out) {
-#if defined(BENCH_HAVE_IO)
   io::ReaderOptions options;
   options.w = kW;
   options.h = kH;
   return ReadFirstFrame(io::Format::kYc48, path, options, out);
-#else
-  std::fprintf(stderr, "bench: %s: this build reads no frames\n", path.c_str());
-  (void)out;
-  return false;
-#endif
 }
 
 bool SaveFrame(const std::string& path, const host::Frame& frame) {
-#if defined(BENCH_HAVE_IO)
   std::ofstream out(path, std::ios::binary);
   try {
     io::VideoInfo info;
@@ -154,12 +142,16 @@ bool SaveFrame(const std::string& path, const host::Frame& frame) {
     std::fprintf(stderr, "bench: %s\n", e.what());
     return false;
   }
-#else
-  std::fprintf(stderr, "bench: %s: this build writes no frames\n", path.c_str());
-  (void)frame;
-  return false;
-#endif
 }
+#else
+static bool NoPictures(const std::string& path) {
+  std::fprintf(stderr, "bench: %s: this build reads and writes no pictures\n", path.c_str());
+  return false;
+}
+bool LoadPhoto(const std::string& path, host::Frame*) { return NoPictures(path); }
+bool LoadFrame(const std::string& path, host::Frame*) { return NoPictures(path); }
+bool SaveFrame(const std::string& path, const host::Frame&) { return NoPictures(path); }
+#endif
 
 host::Frame Noise() {
   host::Frame f(kW, kH);
