@@ -121,35 +121,111 @@ VELOUR_INLINE void RequantizeBlocks(typename V::Reg* r, const StepVectors<V>& sv
   r[0] = V::KeepDc(r[0], dc);
 }
 
+// Rows 0..7 of the blocks at `src`, lines `pitch` bytes apart.
+template <class V>
+VELOUR_INLINE typename V::Reg LoadRow(const int16_t* src, ptrdiff_t pitch, int i) {
+  return V::Load(LumaLineAt(src, i * pitch));
+}
+
 // Every sample in [-256, 255]: then no sum of the forward or inverse transform leaves 16 bits
 // (forward sums stay within 64 * 256; inverse ones within the sum of all |coefficients|, which is
-// at most 8 * (L2 norm) <= 8 * (8 * 256 + 8)), so both can run without saturation, and the inverse
-// may take its two directions in either order.
+// at most 8 * (L2 norm) <= 8 * (8 * 256 + 8)), so both can run without saturation, and the
+// butterflies of any two index bits may run in either order.
 template <class V>
-VELOUR_INLINE void FilterBlocks(typename V::Reg* r, const StepVectors<V>& sv) {
-  if (V::WithinByte(r)) {
-    Columns<V, false>(r);
-    Transpose<V>(r);
-    Columns<V, false>(r);
-    Shift3<V>(r);
-    RequantizeBlocks<V>(r, sv);
-    Columns<V, false>(r);  // inverse, horizontal first
-    Transpose<V>(r);
-    Columns<V, false>(r);
-    Shift3<V>(r);
-  } else {
-    Columns<V, true>(r);
-    Transpose<V>(r);
-    Columns<V, true>(r);
-    Shift3<V>(r);
-    RequantizeBlocks<V>(r, sv);
-    Transpose<V>(r);
-    Columns<V, true>(r);
-    Transpose<V>(r);
-    Columns<V, true>(r);
-    Transpose<V>(r);
-    Shift3<V>(r);
+VELOUR_INLINE bool RowsWithinByte(const int16_t* src, ptrdiff_t pitch) {
+  typename V::Reg r[8];
+#pragma GCC unroll 8
+  for (int i = 0; i < 8; ++i) r[i] = LoadRow<V>(src, pitch, i);
+  return V::WithinByte(r);
+}
+
+// The transform, requantisation and inverse of the exact case in phases that each hold at most four
+// rows of blocks in registers, passing the others through the arrays s and r (in memory where
+// registers run short, as in 32-bit code, which has eight). This is the order of FilterBlocks'
+// saturating path with butterflies moved: those of different index bits commute, and a butterfly
+// between two registers commutes with an unpack stage that pairs registers by another bit, since
+// that stage moves the lanes of both alike. Leaves the filtered rows in r.
+template <class V>
+VELOUR_INLINE void FilterBlocksExact(const int16_t* src, ptrdiff_t pitch, typename V::Reg* r, const StepVectors<V>& sv) {
+  using Reg = typename V::Reg;
+  auto bf = [](Reg& a, Reg& b) { ButterflyExact<V>(a, b); };
+  Reg s[8];
+  // Vertical butterflies of row bits 0 and 1, and the first two unpack stages of the transpose.
+#pragma GCC unroll 2
+  for (int g = 0; g < 8; g += 4) {
+    Reg x0 = LoadRow<V>(src, pitch, g), x1 = LoadRow<V>(src, pitch, g + 1);
+    Reg x2 = LoadRow<V>(src, pitch, g + 2), x3 = LoadRow<V>(src, pitch, g + 3);
+    bf(x0, x1), bf(x2, x3), bf(x0, x2), bf(x1, x3);
+    const Reg a0 = V::UnpackLo16(x0, x1), a1 = V::UnpackHi16(x0, x1);
+    const Reg a2 = V::UnpackLo16(x2, x3), a3 = V::UnpackHi16(x2, x3);
+    s[g] = V::UnpackLo32(a0, a2), s[g + 1] = V::UnpackHi32(a0, a2);
+    s[g + 2] = V::UnpackLo32(a1, a3), s[g + 3] = V::UnpackHi32(a1, a3);
   }
+  // Row bit 2, the last unpack stage, and the horizontal butterflies of register bits 0 and 1.
+#pragma GCC unroll 2
+  for (int k = 0; k < 4; k += 2) {
+    Reg b0 = s[k], b4 = s[k + 4], b1 = s[k + 1], b5 = s[k + 5];
+    bf(b0, b4), bf(b1, b5);
+    Reg r0 = V::UnpackLo64(b0, b4), r1 = V::UnpackHi64(b0, b4), r2 = V::UnpackLo64(b1, b5), r3 = V::UnpackHi64(b1, b5);
+    bf(r0, r1), bf(r2, r3), bf(r0, r2), bf(r1, r3);
+    r[2 * k] = r0, r[2 * k + 1] = r1, r[2 * k + 2] = r2, r[2 * k + 3] = r3;
+  }
+  // Register bit 2, which completes the forward transform; requantisation; the inverse's butterflies
+  // of register bits 2 and 0.
+#pragma GCC unroll 2
+  for (int m = 0; m < 4; m += 2) {
+    Reg q[4] = {r[m], r[m + 1], r[m + 4], r[m + 5]};
+    bf(q[0], q[2]), bf(q[1], q[3]);
+    const int index[4] = {m, m + 1, m + 4, m + 5};
+    const Reg dc = V::ShiftRight3(q[0]);
+#pragma GCC unroll 4
+    for (int j = 0; j < 4; ++j) q[j] = RequantizeVector<V>(V::ShiftRight3(q[j]), sv, index[j]);
+    if (m == 0) q[0] = V::KeepDc(q[0], dc);
+    bf(q[0], q[2]), bf(q[1], q[3]), bf(q[0], q[1]), bf(q[2], q[3]);
+    r[m] = q[0], r[m + 1] = q[1], r[m + 4] = q[2], r[m + 5] = q[3];
+  }
+  // Register bit 1; the first two unpack stages of the transpose back; the vertical butterflies of
+  // row bits 1 and 2, moved ahead of the last unpack stage.
+#pragma GCC unroll 2
+  for (int g = 0; g < 8; g += 4) {
+    Reg x0 = r[g], x1 = r[g + 1], x2 = r[g + 2], x3 = r[g + 3];
+    bf(x0, x2), bf(x1, x3);
+    const Reg a0 = V::UnpackLo16(x0, x1), a1 = V::UnpackHi16(x0, x1);
+    const Reg a2 = V::UnpackLo16(x2, x3), a3 = V::UnpackHi16(x2, x3);
+    Reg b0 = V::UnpackLo32(a0, a2), b1 = V::UnpackHi32(a0, a2), b2 = V::UnpackLo32(a1, a3), b3 = V::UnpackHi32(a1, a3);
+    bf(b0, b1), bf(b2, b3), bf(b0, b2), bf(b1, b3);
+    s[g] = b0, s[g + 1] = b1, s[g + 2] = b2, s[g + 3] = b3;
+  }
+  // The last unpack stage and the vertical butterflies of row bit 0.
+#pragma GCC unroll 4
+  for (int i = 0; i < 4; ++i) {
+    Reg lo = V::UnpackLo64(s[i], s[i + 4]), hi = V::UnpackHi64(s[i], s[i + 4]);
+    bf(lo, hi);
+    r[2 * i] = V::ShiftRight3(lo), r[2 * i + 1] = V::ShiftRight3(hi);
+  }
+}
+
+// The blocks at `src` filtered: forward transform, requantisation, inverse transform, in the
+// scalar kernels' order where a sum may saturate. Leaves the filtered rows in r.
+template <class V>
+VELOUR_INLINE void FilterBlocks(const int16_t* src, ptrdiff_t pitch, typename V::Reg* r, const StepVectors<V>& sv) {
+  if (RowsWithinByte<V>(src, pitch)) {
+    FilterBlocksExact<V>(src, pitch, r, sv);
+    return;
+  }
+#pragma GCC unroll 8
+  for (int i = 0; i < 8; ++i) r[i] = LoadRow<V>(src, pitch, i);
+  Columns<V, true>(r);
+  Transpose<V>(r);
+  Columns<V, true>(r);
+  Shift3<V>(r);
+  RequantizeBlocks<V>(r, sv);
+  Transpose<V>(r);
+  Columns<V, true>(r);
+  Transpose<V>(r);
+  Columns<V, true>(r);
+  Transpose<V>(r);
+  Shift3<V>(r);
 }
 
 // One row of filtered blocks added into a line of sums: 16-bit partial sums, or 32-bit ones.
@@ -205,9 +281,7 @@ void FilterBlockRowT(const int16_t* luma, ptrdiff_t luma_pitch, char* sums, ptrd
   int b = 0;
   for (; b + V::kBlocks <= count; b += V::kBlocks) {
     Reg r[8];
-#pragma GCC unroll 8
-    for (int i = 0; i < 8; ++i) r[i] = V::Load(LumaLineAt(luma, i * luma_pitch) + 8 * b);
-    FilterBlocks<V>(r, sv);
+    FilterBlocks<V>(luma + 8 * b, luma_pitch, r, sv);
     AddBlocks<V, kWide>(r, sums + 8 * b * kSample, pitch, row_begin, row_end, kWidth);
   }
   if (b < count) {
@@ -218,9 +292,7 @@ void FilterBlockRowT(const int16_t* luma, ptrdiff_t luma_pitch, char* sums, ptrd
     for (int i = 0; i < 8; ++i)
       std::memcpy(in + kWidth * i, LumaLineAt(luma, i * luma_pitch) + 8 * b, sizeof(int16_t) * columns);
     Reg r[8];
-#pragma GCC unroll 8
-    for (int i = 0; i < 8; ++i) r[i] = V::Load(in + kWidth * i);
-    FilterBlocks<V>(r, sv);
+    FilterBlocks<V>(in, sizeof(int16_t) * kWidth, r, sv);
     AddBlocks<V, kWide>(r, sums + 8 * b * kSample, pitch, row_begin, row_end, columns);
   }
 }
