@@ -2,7 +2,7 @@
 // scalar reference, every tier at one thread, the best tier at 1, 2 and all cores; the memory floor
 // (one copy of the edit plane) and the process's peak memory. One table, ratios of the targets below.
 //
-//   frame_bench [--cpu=c|sse2|avx2|auto] [--photo=PATH] [--filter=velour|deblock] [--quick]
+//   frame_bench [--cpu=c|sse2|avx2|avx512|auto] [--photo=PATH] [--filter=velour|deblock] [--quick]
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -197,7 +197,7 @@ int main(int argc, char** argv) {
     } else if (a == "--quick") {
       o.quick = true;
     } else {
-      std::fprintf(stderr, "usage: frame_bench [--cpu=c|sse2|avx2|auto] [--photo=PATH] [--filter=velour|deblock] [--quick]\n");
+      std::fprintf(stderr, "usage: frame_bench [--cpu=c|sse2|avx2|avx512|auto] [--photo=PATH] [--filter=velour|deblock] [--quick]\n");
       return 2;
     }
   }

@@ -3,20 +3,20 @@
 // one row of V::kBlocks horizontally adjacent blocks, 8 samples of 16 bits per block, one block per
 // 128-bit lane; every step works within the lanes, so each block is transformed on its own.
 //
-// Included only by the ISA files, after their intrinsics header and the definition of their V.
-// Everything here has internal linkage: each ISA file keeps its own copy, compiled for its own
-// instruction set, and the linker can never hand one tier's code to another.
+// Included only by the ISA files, after their intrinsics header. Everything here has internal
+// linkage: each ISA file keeps its own copy, compiled for its own instruction set, and the linker
+// can never hand one tier's code to another. Each ISA file defines its V and its
+// InitVelourDsp_<TIER>, which calls SetVectorKernels<V> and adds the kernels of its own.
 //
-// V provides: Reg; kBlocks; Load/Store (unaligned); Add, Sub, AddSat, SubSat, Or; ShiftRight3
-// (arithmetic); UnpackLo/Hi16/32/64 within 128-bit lanes; MulHiU16, MulLo16; Abs; CopySign(t, x)
-// (t with the sign of x, 0 where x is 0); KeepDc(r, original) (lane 0 of each block from
-// original); WithinByte(r) (every lane of the 8 registers in [-256, 255]); AddRowToPartial(p, r)
-// and AddRowToAcc(acc, r) (the 8 * kBlocks samples of r added into 16-bit partial sums or into
-// 32-bit sums).
+// V provides: Reg; kBlocks; the operations of AUF_VECTOR_OPS (host/x86_vector_ops.h); Abs;
+// CopySign(t, x) (t with the sign of x, 0 where x is 0); KeepDc(r, original) (lane 0 of each
+// block from original); NoneInBoth(a, b) (no bit set in both); WidenLo(r), WidenHi(r) (the first
+// and the second half of r's samples, sign-extended to 32-bit lanes).
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "host/x86_vector_ops.h"
 #include "velour/velour_dsp.h"
 
 #define VELOUR_INLINE inline __attribute__((always_inline))
@@ -38,6 +38,25 @@ VELOUR_INLINE void ButterflyExact(typename V::Reg& a, typename V::Reg& b) {
   const typename V::Reg s = V::Add(a, b);
   b = V::Sub(a, b);
   a = s;
+}
+
+// Every lane of the 8 registers in [-256, 255].
+template <class V>
+VELOUR_INLINE bool WithinByte(const typename V::Reg* r) {
+  const typename V::Reg bias = V::Set1(256);
+  typename V::Reg o = V::Add(r[0], bias);
+#pragma GCC unroll 8
+  for (int i = 1; i < 8; ++i) o = V::Or(o, V::Add(r[i], bias));
+  return V::NoneInBoth(o, V::Set1(-512));
+}
+
+// The 8 * kBlocks samples of r added into 32-bit sums.
+template <class V>
+VELOUR_INLINE void AddRowToAcc(AccSample* acc, typename V::Reg r) {
+  int16_t* p = reinterpret_cast<int16_t*>(acc);
+  constexpr int kHalf = 8 * V::kBlocks;  // 16-bit units in half a row of sums
+  V::Store(p, V::Add32(V::Load(p), V::WidenLo(r)));
+  V::Store(p + kHalf, V::Add32(V::Load(p + kHalf), V::WidenHi(r)));
 }
 
 // The 1-D transform across the eight registers, lane by lane.
@@ -136,7 +155,7 @@ VELOUR_INLINE bool RowsWithinByte(const int16_t* src, ptrdiff_t pitch) {
   typename V::Reg r[8];
 #pragma GCC unroll 8
   for (int i = 0; i < 8; ++i) r[i] = LoadRow<V>(src, pitch, i);
-  return V::WithinByte(r);
+  return WithinByte<V>(r);
 }
 
 // The transform, requantisation and inverse of the exact case in phases that each hold at most four
@@ -231,8 +250,12 @@ VELOUR_INLINE void FilterBlocks(const int16_t* src, ptrdiff_t pitch, typename V:
 // One row of filtered blocks added into a line of sums: 16-bit partial sums, or 32-bit ones.
 template <class V, bool kWide>
 VELOUR_INLINE void AddRowOfBlocks(char* line, typename V::Reg r) {
-  if constexpr (kWide) V::AddRowToAcc(reinterpret_cast<AccSample*>(line), r);
-  else V::AddRowToPartial(reinterpret_cast<int16_t*>(line), r);
+  if constexpr (kWide) {
+    AddRowToAcc<V>(reinterpret_cast<AccSample*>(line), r);
+  } else {
+    int16_t* p = reinterpret_cast<int16_t*>(line);
+    V::Store(p, V::Add(V::Load(p), r));
+  }
 }
 
 // Rows row_begin .. row_end - 1 of the filtered blocks in r, `columns` samples of each (all of
@@ -295,6 +318,52 @@ void FilterBlockRowT(const int16_t* luma, ptrdiff_t luma_pitch, char* sums, ptrd
     FilterBlocks<V>(in, sizeof(int16_t) * kWidth, r, sv);
     AddBlocks<V, kWide>(r, sums + 8 * b * kSample, pitch, row_begin, row_end, columns);
   }
+}
+
+// Whole registers of the row, then the scalar kernel for the rest.
+template <class V>
+void AddRowT(const int16_t* luma, int16_t* partial, int n) {
+  constexpr int kLanes = 8 * V::kBlocks;
+  int x = 0;
+  for (; x + kLanes <= n; x += kLanes) AddRowOfBlocks<V, false>(reinterpret_cast<char*>(partial + x), V::Load(luma + x));
+  AddRow_C(luma + x, partial + x, n - x);
+}
+
+template <class V>
+void AddRowWideT(const int16_t* luma, AccSample* acc, int n) {
+  constexpr int kLanes = 8 * V::kBlocks;
+  int x = 0;
+  for (; x + kLanes <= n; x += kLanes) AddRowToAcc<V>(acc + x, V::Load(luma + x));
+  AddRowWide_C(luma + x, acc + x, n - x);
+}
+
+template <class V>
+void FoldRowT(int16_t* partial, AccSample* acc, int n) {
+  constexpr int kLanes = 8 * V::kBlocks;
+  int x = 0;
+  for (; x + kLanes <= n; x += kLanes) {
+    AddRowToAcc<V>(acc + x, V::Load(partial + x));
+    V::Store(partial + x, V::Zero());
+  }
+  FoldRow_C(partial + x, acc + x, n - x);
+}
+
+// The kernels every tier builds from its V alone.
+template <class V>
+void SetVectorKernels(VelourDsp& dsp) {
+  dsp.FilterBlockRow = [](const int16_t* luma, ptrdiff_t luma_pitch, int16_t* partial, ptrdiff_t partial_pitch,
+                          int count, int row_begin, int row_end, const int16_t* steps) {
+    FilterBlockRowT<V, false>(luma, luma_pitch, reinterpret_cast<char*>(partial), partial_pitch, count, row_begin,
+                              row_end, steps);
+  };
+  dsp.FilterBlockRowWide = [](const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch,
+                              int count, int row_begin, int row_end, const int16_t* steps) {
+    FilterBlockRowT<V, true>(luma, luma_pitch, reinterpret_cast<char*>(acc), acc_pitch, count, row_begin, row_end,
+                             steps);
+  };
+  dsp.AddRow = AddRowT<V>;
+  dsp.AddRowWide = AddRowWideT<V>;
+  dsp.FoldRow = FoldRowT<V>;
 }
 
 }  // namespace
