@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "deblock/deblock_dsp.h"
+#include "deblock/x86/deblock_simd.h"
 #include "deblock/x86/deblock_x86.h"
 
 namespace deblock {
@@ -13,34 +14,10 @@ namespace {
 struct Avx2 {
   using Reg = __m256i;
   static constexpr int kLanes = 16;
-  static Reg Load(const int16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
-  static void Store(int16_t* p, Reg v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
-  static Reg Set1(int16_t v) { return _mm256_set1_epi16(v); }
-  static Reg Zero() { return _mm256_setzero_si256(); }
-  static Reg Add(Reg a, Reg b) { return _mm256_add_epi16(a, b); }
-  static Reg Sub(Reg a, Reg b) { return _mm256_sub_epi16(a, b); }
-  static Reg SubSatS(Reg a, Reg b) { return _mm256_subs_epi16(a, b); }
-  static Reg SubSatU(Reg a, Reg b) { return _mm256_subs_epu16(a, b); }
-  static Reg Max(Reg a, Reg b) { return _mm256_max_epi16(a, b); }
-  static Reg Min(Reg a, Reg b) { return _mm256_min_epi16(a, b); }
+  AUF_VECTOR_OPS(_mm256, si256)
   static Reg Equal(Reg a, Reg b) { return _mm256_cmpeq_epi16(a, b); }
-  static Reg And(Reg a, Reg b) { return _mm256_and_si256(a, b); }
-  static Reg AndNot(Reg a, Reg b) { return _mm256_andnot_si256(a, b); }
-  static Reg Or(Reg a, Reg b) { return _mm256_or_si256(a, b); }
-  static Reg Xor(Reg a, Reg b) { return _mm256_xor_si256(a, b); }
-  static Reg ShiftLeft2(Reg a) { return _mm256_slli_epi16(a, 2); }
-  static Reg ShiftRight3(Reg a) { return _mm256_srai_epi16(a, 3); }
-  static Reg AverageU(Reg a, Reg b) { return _mm256_avg_epu16(a, b); }
   static Reg Select(Reg mask, Reg a, Reg b) { return _mm256_blendv_epi8(b, a, mask); }
 };
-
-}  // namespace
-}  // namespace deblock
-
-#include "deblock/x86/deblock_simd.h"
-
-namespace deblock {
-namespace {
 
 using host::YcPixel;
 
@@ -145,5 +122,6 @@ void FilterVerticalEdges_AVX2(YcPixel* pix, ptrdiff_t stride, int edges, int row
 }
 
 #undef DEBLOCK_INLINE
+#undef AUF_VECTOR_OPS
 
 }  // namespace deblock
