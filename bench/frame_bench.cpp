@@ -167,7 +167,7 @@ void BenchKernels(const Options& o) {
       velour::VelourDsp d;
       velour::InitVelourDsp(d, t);
       if (t != 0 && k.slot(d) == k.slot(scalar)) {
-        std::printf("  %-28s %-5s (the scalar kernel)\n", k.name, host::CpuTierName(t));
+        std::printf("  %-31s %-6s (the scalar kernel)\n", k.name, host::CpuTierName(t));
         continue;
       }
       const int calls = t == 0 ? 1 : k.calls;
@@ -176,7 +176,7 @@ void BenchKernels(const Options& o) {
       });
       const double ns = tm.best * 1e6 / calls;
       if (t == 0) c_ns = ns;
-      std::printf("  %-28s %-5s %12.0f ns  %6.1fx\n", k.name, host::CpuTierName(t), ns, c_ns / ns);
+      std::printf("  %-31s %-6s %12.0f ns  %6.1fx\n", k.name, host::CpuTierName(t), ns, c_ns / ns);
     }
   }
 }

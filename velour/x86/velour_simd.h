@@ -12,6 +12,7 @@
 // CopySign(t, x) (t with the sign of x, 0 where x is 0); KeepDc(r, original) (lane 0 of each
 // block from original); NoneInBoth(a, b) (no bit set in both); WidenLo(r), WidenHi(r) (the first
 // and the second half of r's samples, sign-extended to 32-bit lanes).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -38,16 +39,6 @@ VELOUR_INLINE void ButterflyExact(typename V::Reg& a, typename V::Reg& b) {
   const typename V::Reg s = V::Add(a, b);
   b = V::Sub(a, b);
   a = s;
-}
-
-// Every lane of the 8 registers in [-256, 255].
-template <class V>
-VELOUR_INLINE bool WithinByte(const typename V::Reg* r) {
-  const typename V::Reg bias = V::Set1(256);
-  typename V::Reg o = V::Add(r[0], bias);
-#pragma GCC unroll 8
-  for (int i = 1; i < 8; ++i) o = V::Or(o, V::Add(r[i], bias));
-  return V::NoneInBoth(o, V::Set1(-512));
 }
 
 // The 8 * kBlocks samples of r added into 32-bit sums.
@@ -146,29 +137,32 @@ VELOUR_INLINE typename V::Reg LoadRow(const int16_t* src, ptrdiff_t pitch, int i
   return V::Load(LumaLineAt(src, i * pitch));
 }
 
+// Whether every sample of the blocks at `src` lies in [-256, 255].
+template <class V>
+VELOUR_INLINE bool RowsWithinByte(const int16_t* src, ptrdiff_t pitch) {
+  const typename V::Reg bias = V::Set1(256);
+  typename V::Reg o = V::Add(LoadRow<V>(src, pitch, 0), bias);
+#pragma GCC unroll 8
+  for (int i = 1; i < 8; ++i) o = V::Or(o, V::Add(LoadRow<V>(src, pitch, i), bias));
+  return V::NoneInBoth(o, V::Set1(-512));
+}
+
 // Every sample in [-256, 255]: then no sum of the forward or inverse transform leaves 16 bits
 // (forward sums stay within 64 * 256; inverse ones within the sum of all |coefficients|, which is
 // at most 8 * (L2 norm) <= 8 * (8 * 256 + 8)), so both can run without saturation, and the
 // butterflies of any two index bits may run in either order.
-template <class V>
-VELOUR_INLINE bool RowsWithinByte(const int16_t* src, ptrdiff_t pitch) {
-  typename V::Reg r[8];
-#pragma GCC unroll 8
-  for (int i = 0; i < 8; ++i) r[i] = LoadRow<V>(src, pitch, i);
-  return WithinByte<V>(r);
-}
-
-// The transform, requantisation and inverse of the exact case in phases that each hold at most four
-// rows of blocks in registers, passing the others through the arrays s and r (in memory where
-// registers run short, as in 32-bit code, which has eight). This is the order of FilterBlocks'
-// saturating path with butterflies moved: those of different index bits commute, and a butterfly
-// between two registers commutes with an unpack stage that pairs registers by another bit, since
-// that stage moves the lanes of both alike. Leaves the filtered rows in r.
-template <class V>
-VELOUR_INLINE void FilterBlocksExact(const int16_t* src, ptrdiff_t pitch, typename V::Reg* r, const StepVectors<V>& sv) {
+//
+// Then the transform, requantisation and inverse run in phases that each hold at most four rows of
+// blocks in registers, passing the others through the arrays s and r (in memory where registers run
+// short, as in 32-bit code, which has eight). This is the order of FilterBlocksSaturating with
+// butterflies moved: those of different index bits commute, and a butterfly between two registers
+// commutes with an unpack stage that pairs registers by another bit, since that stage moves the
+// lanes of both alike. Hands each filtered row i to sink(i, row).
+template <class V, class Sink>
+VELOUR_INLINE void FilterBlocksExact(const int16_t* src, ptrdiff_t pitch, const StepVectors<V>& sv, Sink&& sink) {
   using Reg = typename V::Reg;
   auto bf = [](Reg& a, Reg& b) { ButterflyExact<V>(a, b); };
-  Reg s[8];
+  Reg s[8], r[8];
   // Vertical butterflies of row bits 0 and 1, and the first two unpack stages of the transpose.
 #pragma GCC unroll 2
   for (int g = 0; g < 8; g += 4) {
@@ -220,18 +214,15 @@ VELOUR_INLINE void FilterBlocksExact(const int16_t* src, ptrdiff_t pitch, typena
   for (int i = 0; i < 4; ++i) {
     Reg lo = V::UnpackLo64(s[i], s[i + 4]), hi = V::UnpackHi64(s[i], s[i + 4]);
     bf(lo, hi);
-    r[2 * i] = V::ShiftRight3(lo), r[2 * i + 1] = V::ShiftRight3(hi);
+    sink(2 * i, V::ShiftRight3(lo));
+    sink(2 * i + 1, V::ShiftRight3(hi));
   }
 }
 
-// The blocks at `src` filtered: forward transform, requantisation, inverse transform, in the
-// scalar kernels' order where a sum may saturate. Leaves the filtered rows in r.
-template <class V>
-VELOUR_INLINE void FilterBlocks(const int16_t* src, ptrdiff_t pitch, typename V::Reg* r, const StepVectors<V>& sv) {
-  if (RowsWithinByte<V>(src, pitch)) {
-    FilterBlocksExact<V>(src, pitch, r, sv);
-    return;
-  }
+// The scalar kernels' order, for blocks in which a sum may saturate.
+template <class V, class Sink>
+VELOUR_INLINE void FilterBlocksSaturating(const int16_t* src, ptrdiff_t pitch, const StepVectors<V>& sv, Sink&& sink) {
+  typename V::Reg r[8];
 #pragma GCC unroll 8
   for (int i = 0; i < 8; ++i) r[i] = LoadRow<V>(src, pitch, i);
   Columns<V, true>(r);
@@ -245,6 +236,16 @@ VELOUR_INLINE void FilterBlocks(const int16_t* src, ptrdiff_t pitch, typename V:
   Columns<V, true>(r);
   Transpose<V>(r);
   Shift3<V>(r);
+#pragma GCC unroll 8
+  for (int i = 0; i < 8; ++i) sink(i, r[i]);
+}
+
+// The blocks at `src` filtered: forward transform, requantisation, inverse transform, on the exact
+// path where `exact`; each filtered row i goes to sink(i, row).
+template <class V, class Sink>
+VELOUR_INLINE void FilterBlocks(const int16_t* src, ptrdiff_t pitch, bool exact, const StepVectors<V>& sv, Sink&& sink) {
+  if (exact) FilterBlocksExact<V>(src, pitch, sv, sink);
+  else FilterBlocksSaturating<V>(src, pitch, sv, sink);
 }
 
 // One row of filtered blocks added into a line of sums: 16-bit partial sums, or 32-bit ones.
@@ -258,25 +259,15 @@ VELOUR_INLINE void AddRowOfBlocks(char* line, typename V::Reg r) {
   }
 }
 
-// Rows row_begin .. row_end - 1 of the filtered blocks in r, `columns` samples of each (all of
-// them when columns is 8 * kBlocks), added into the lines of sums at `sums`, `pitch` bytes apart.
+// Rows row_begin .. row_end - 1 of the filtered blocks in `out` (rows 8 * kBlocks samples apart),
+// their first `columns` samples, added into the lines of sums at `sums`, `pitch` bytes apart.
 template <class V, bool kWide>
-VELOUR_INLINE void AddBlocks(const typename V::Reg* r, char* sums, ptrdiff_t pitch, int row_begin, int row_end,
-                             int columns) {
+VELOUR_INLINE void AddColumns(const int16_t* out, char* sums, ptrdiff_t pitch, int row_begin, int row_end,
+                              int columns) {
   constexpr int kWidth = 8 * V::kBlocks;
-  if (row_begin == 0 && row_end == 8 && columns == kWidth) {
-#pragma GCC unroll 8
-    for (int i = 0; i < 8; ++i) AddRowOfBlocks<V, kWide>(sums + i * pitch, r[i]);
-    return;
-  }
-  int16_t out[8 * kWidth];
-#pragma GCC unroll 8
-  for (int i = 0; i < 8; ++i) V::Store(out + kWidth * i, r[i]);
   for (int i = row_begin; i < row_end; ++i) {
     char* line = sums + i * pitch;
-    if (columns == kWidth) {
-      AddRowOfBlocks<V, kWide>(line, V::Load(out + kWidth * i));
-    } else if constexpr (kWide) {
+    if constexpr (kWide) {
       for (int j = 0; j < columns; ++j) reinterpret_cast<AccSample*>(line)[j] += out[kWidth * i + j];
     } else {
       int16_t* p = reinterpret_cast<int16_t*>(line);
@@ -302,21 +293,31 @@ void FilterBlockRowT(const int16_t* luma, ptrdiff_t luma_pitch, char* sums, ptrd
     return;
   }
   int b = 0;
-  for (; b + V::kBlocks <= count; b += V::kBlocks) {
-    Reg r[8];
-    FilterBlocks<V>(luma + 8 * b, luma_pitch, r, sv);
-    AddBlocks<V, kWide>(r, sums + 8 * b * kSample, pitch, row_begin, row_end, kWidth);
+  while (b + V::kBlocks <= count) {
+    // Which of the next (up to 64) registers of blocks take the exact path, found in a pass of its
+    // own: kept apart from the transform, the test holds no row in a register there.
+    const int groups = std::min(64, (count - b) / V::kBlocks);
+    uint64_t exact = 0;
+    for (int g = 0; g < groups; ++g)
+      exact |= uint64_t{RowsWithinByte<V>(luma + 8 * (b + g * V::kBlocks), luma_pitch)} << g;
+    for (int g = 0; g < groups; ++g, b += V::kBlocks) {
+      char* at = sums + 8 * b * kSample;
+      FilterBlocks<V>(luma + 8 * b, luma_pitch, (exact >> g & 1) != 0, sv, [&](int i, Reg row) {
+        if (i >= row_begin && i < row_end) AddRowOfBlocks<V, kWide>(at + i * pitch, row);
+      });
+    }
   }
   if (b < count) {
     // The last blocks, fewer than a register holds, through a copy padded with zero blocks (which
     // stay zero): nothing past the row is read.
     const int columns = 8 * (count - b);
-    int16_t in[8 * kWidth] = {};
+    int16_t in[8 * kWidth] = {}, out[8 * kWidth];
     for (int i = 0; i < 8; ++i)
       std::memcpy(in + kWidth * i, LumaLineAt(luma, i * luma_pitch) + 8 * b, sizeof(int16_t) * columns);
-    Reg r[8];
-    FilterBlocks<V>(in, sizeof(int16_t) * kWidth, r, sv);
-    AddBlocks<V, kWide>(r, sums + 8 * b * kSample, pitch, row_begin, row_end, columns);
+    const ptrdiff_t in_pitch = sizeof(int16_t) * kWidth;
+    FilterBlocks<V>(in, in_pitch, RowsWithinByte<V>(in, in_pitch), sv,
+                    [&](int i, Reg row) { V::Store(out + kWidth * i, row); });
+    AddColumns<V, kWide>(out, sums + 8 * b * kSample, pitch, row_begin, row_end, columns);
   }
 }
 
