@@ -163,7 +163,8 @@ VELOUR_INLINE void FilterBlocksExact(const int16_t* src, ptrdiff_t pitch, const 
   using Reg = typename V::Reg;
   auto bf = [](Reg& a, Reg& b) { ButterflyExact<V>(a, b); };
   Reg s[8], r[8];
-  // Vertical butterflies of row bits 0 and 1, and the first two unpack stages of the transpose.
+  // Rows 0..3, then 4..7: vertical butterflies of row bits 0 and 1, the first two unpack stages of
+  // the transpose, and the horizontal butterflies that pair the registers by bits 1 and 2 after it.
 #pragma GCC unroll 2
   for (int g = 0; g < 8; g += 4) {
     Reg x0 = LoadRow<V>(src, pitch, g), x1 = LoadRow<V>(src, pitch, g + 1);
@@ -171,48 +172,43 @@ VELOUR_INLINE void FilterBlocksExact(const int16_t* src, ptrdiff_t pitch, const 
     bf(x0, x1), bf(x2, x3), bf(x0, x2), bf(x1, x3);
     const Reg a0 = V::UnpackLo16(x0, x1), a1 = V::UnpackHi16(x0, x1);
     const Reg a2 = V::UnpackLo16(x2, x3), a3 = V::UnpackHi16(x2, x3);
-    s[g] = V::UnpackLo32(a0, a2), s[g + 1] = V::UnpackHi32(a0, a2);
-    s[g + 2] = V::UnpackLo32(a1, a3), s[g + 3] = V::UnpackHi32(a1, a3);
-  }
-  // Row bit 2, the last unpack stage, and the horizontal butterflies of register bits 0 and 1.
-#pragma GCC unroll 2
-  for (int k = 0; k < 4; k += 2) {
-    Reg b0 = s[k], b4 = s[k + 4], b1 = s[k + 1], b5 = s[k + 5];
-    bf(b0, b4), bf(b1, b5);
-    Reg r0 = V::UnpackLo64(b0, b4), r1 = V::UnpackHi64(b0, b4), r2 = V::UnpackLo64(b1, b5), r3 = V::UnpackHi64(b1, b5);
-    bf(r0, r1), bf(r2, r3), bf(r0, r2), bf(r1, r3);
-    r[2 * k] = r0, r[2 * k + 1] = r1, r[2 * k + 2] = r2, r[2 * k + 3] = r3;
-  }
-  // Register bit 2, which completes the forward transform; requantisation; the inverse's butterflies
-  // of register bits 2 and 0.
-#pragma GCC unroll 2
-  for (int m = 0; m < 4; m += 2) {
-    Reg q[4] = {r[m], r[m + 1], r[m + 4], r[m + 5]};
-    bf(q[0], q[2]), bf(q[1], q[3]);
-    const int index[4] = {m, m + 1, m + 4, m + 5};
-    const Reg dc = V::ShiftRight3(q[0]);
-#pragma GCC unroll 4
-    for (int j = 0; j < 4; ++j) q[j] = RequantizeVector<V>(V::ShiftRight3(q[j]), sv, index[j]);
-    if (m == 0) q[0] = V::KeepDc(q[0], dc);
-    bf(q[0], q[2]), bf(q[1], q[3]), bf(q[0], q[1]), bf(q[2], q[3]);
-    r[m] = q[0], r[m + 1] = q[1], r[m + 4] = q[2], r[m + 5] = q[3];
-  }
-  // Register bit 1; the first two unpack stages of the transpose back; the vertical butterflies of
-  // row bits 1 and 2, moved ahead of the last unpack stage.
-#pragma GCC unroll 2
-  for (int g = 0; g < 8; g += 4) {
-    Reg x0 = r[g], x1 = r[g + 1], x2 = r[g + 2], x3 = r[g + 3];
-    bf(x0, x2), bf(x1, x3);
-    const Reg a0 = V::UnpackLo16(x0, x1), a1 = V::UnpackHi16(x0, x1);
-    const Reg a2 = V::UnpackLo16(x2, x3), a3 = V::UnpackHi16(x2, x3);
     Reg b0 = V::UnpackLo32(a0, a2), b1 = V::UnpackHi32(a0, a2), b2 = V::UnpackLo32(a1, a3), b3 = V::UnpackHi32(a1, a3);
     bf(b0, b1), bf(b2, b3), bf(b0, b2), bf(b1, b3);
     s[g] = b0, s[g + 1] = b1, s[g + 2] = b2, s[g + 3] = b3;
   }
-  // The last unpack stage and the vertical butterflies of row bit 0.
+  // Pairs of registers: row bit 2, the last unpack stage, the horizontal butterflies of its bit,
+  // which complete the forward transform; requantisation; the inverse's butterflies of that bit.
 #pragma GCC unroll 4
   for (int i = 0; i < 4; ++i) {
-    Reg lo = V::UnpackLo64(s[i], s[i + 4]), hi = V::UnpackHi64(s[i], s[i + 4]);
+    Reg b = s[i], c = s[i + 4];
+    bf(b, c);
+    Reg lo = V::UnpackLo64(b, c), hi = V::UnpackHi64(b, c);
+    bf(lo, hi);
+    lo = V::ShiftRight3(lo), hi = V::ShiftRight3(hi);
+    const Reg dc = lo;
+    lo = RequantizeVector<V>(lo, sv, 2 * i), hi = RequantizeVector<V>(hi, sv, 2 * i + 1);
+    if (i == 0) lo = V::KeepDc(lo, dc);
+    bf(lo, hi);
+    r[2 * i] = lo, r[2 * i + 1] = hi;
+  }
+  // Rows of registers 0..3, then 4..7: the other horizontal butterflies of the inverse around the
+  // first unpack stage back, the second one, and the vertical butterflies of row bits 1 and 2.
+#pragma GCC unroll 2
+  for (int g = 0; g < 8; g += 4) {
+    const Reg x0 = r[g], x1 = r[g + 1], x2 = r[g + 2], x3 = r[g + 3];
+    Reg a0 = V::UnpackLo16(x0, x1), a1 = V::UnpackHi16(x0, x1), a2 = V::UnpackLo16(x2, x3), a3 = V::UnpackHi16(x2, x3);
+    bf(a0, a2), bf(a1, a3);
+    Reg b0 = V::UnpackLo32(a0, a2), b1 = V::UnpackHi32(a0, a2), b2 = V::UnpackLo32(a1, a3), b3 = V::UnpackHi32(a1, a3);
+    bf(b0, b1), bf(b2, b3), bf(b0, b2), bf(b1, b3);
+    s[g] = b0, s[g + 1] = b1, s[g + 2] = b2, s[g + 3] = b3;
+  }
+  // Pairs: the inverse's last horizontal butterflies, the last unpack stage, and the vertical
+  // butterflies of row bit 0.
+#pragma GCC unroll 4
+  for (int i = 0; i < 4; ++i) {
+    Reg b = s[i], c = s[i + 4];
+    bf(b, c);
+    Reg lo = V::UnpackLo64(b, c), hi = V::UnpackHi64(b, c);
     bf(lo, hi);
     sink(2 * i, V::ShiftRight3(lo));
     sink(2 * i + 1, V::ShiftRight3(hi));
