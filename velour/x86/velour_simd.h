@@ -137,6 +137,9 @@ VELOUR_INLINE typename V::Reg LoadRow(const int16_t* src, ptrdiff_t pitch, int i
   return V::Load(LumaLineAt(src, i * pitch));
 }
 
+// Whether the range test of the blocks runs ahead of their transform (see FilterBlockRowT).
+inline constexpr bool kTestAhead = sizeof(void*) < 8;
+
 // Whether every sample of the blocks at `src` lies in [-256, 255].
 template <class V>
 VELOUR_INLINE bool RowsWithinByte(const int16_t* src, ptrdiff_t pitch) {
@@ -290,15 +293,19 @@ void FilterBlockRowT(const int16_t* luma, ptrdiff_t luma_pitch, char* sums, ptrd
   }
   int b = 0;
   while (b + V::kBlocks <= count) {
-    // Which of the next (up to 64) registers of blocks take the exact path, found in a pass of its
-    // own: kept apart from the transform, the test holds no row in a register there.
+    // Which of the next (up to 64) registers of blocks take the exact path. In 32-bit code that
+    // test runs in a pass of its own: next to the transform, the compiler keeps the rows it loaded
+    // for it, and spills them. With registers to spare it shares the transform's loads.
     const int groups = std::min(64, (count - b) / V::kBlocks);
     uint64_t exact = 0;
-    for (int g = 0; g < groups; ++g)
-      exact |= uint64_t{RowsWithinByte<V>(luma + 8 * (b + g * V::kBlocks), luma_pitch)} << g;
+    if (kTestAhead) {
+      for (int g = 0; g < groups; ++g)
+        exact |= uint64_t{RowsWithinByte<V>(luma + 8 * (b + g * V::kBlocks), luma_pitch)} << g;
+    }
     for (int g = 0; g < groups; ++g, b += V::kBlocks) {
       char* at = sums + 8 * b * kSample;
-      FilterBlocks<V>(luma + 8 * b, luma_pitch, (exact >> g & 1) != 0, sv, [&](int i, Reg row) {
+      const bool within = kTestAhead ? (exact >> g & 1) != 0 : RowsWithinByte<V>(luma + 8 * b, luma_pitch);
+      FilterBlocks<V>(luma + 8 * b, luma_pitch, within, sv, [&](int i, Reg row) {
         if (i >= row_begin && i < row_end) AddRowOfBlocks<V, kWide>(at + i * pitch, row);
       });
     }
