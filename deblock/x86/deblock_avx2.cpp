@@ -16,7 +16,6 @@ struct Avx2 {
   static constexpr int kLanes = 16;
   AUF_VECTOR_OPS(_mm256, si256)
   static Reg Equal(Reg a, Reg b) { return _mm256_cmpeq_epi16(a, b); }
-  static Reg Select(Reg mask, Reg a, Reg b) { return _mm256_blendv_epi8(b, a, mask); }
 };
 
 using host::YcPixel;

@@ -12,12 +12,16 @@ namespace {
 
 struct Avx512 {
   using Reg = __m512i;
-  using Mask = __mmask32;
   static constexpr int kLanes = 32;
   AUF_VECTOR_OPS(_mm512, si512)
-  static Mask NotBelowMask(Reg d, Reg t) { return _mm512_cmpge_epu16_mask(d, t); }
-  static Reg Blend(Mask m, Reg a, Reg b) { return _mm512_mask_blend_epi16(m, b, a); }
-  static Reg AddUnless(Reg v, Mask m, Reg w) { return _mm512_mask_add_epi16(v, static_cast<Mask>(~m), v, w); }
+  // A mask is held as the lanes where it is clear, which the masked operations take as they are.
+  struct Mask {
+    __mmask32 clear;
+  };
+  static Mask NotBelowMask(Reg d, Reg t) { return {_mm512_cmplt_epu16_mask(d, t)}; }
+  static Mask MaskOr(Mask a, Mask b) { return {static_cast<__mmask32>(a.clear & b.clear)}; }
+  static Reg AddUnless(Reg v, Mask m, Reg w) { return _mm512_mask_add_epi16(v, m.clear, v, w); }
+  static Reg SubUnless(Reg v, Mask m, Reg w) { return _mm512_mask_sub_epi16(v, m.clear, v, w); }
 };
 
 }  // namespace

@@ -20,9 +20,9 @@
 // instruction set.
 //
 // V provides: Reg; kLanes; the operations of AUF_VECTOR_OPS (host/x86_vector_ops.h); and lane
-// masks, either as registers of all-ones lanes (Equal; Select(mask, a, b) = a where mask is set,
-// else b) or, where V has mask registers, as V::Mask with NotBelowMask(d, t) (unsigned d >= t),
-// Blend(mask, a, b) (as Select) and AddUnless(v, mask, w) (v + w where mask is clear).
+// masks, either as registers of all-ones lanes (Equal) or, where V has mask registers, as V::Mask
+// with NotBelowMask(d, t) (unsigned d >= t), MaskOr, AddUnless(v, mask, w) and SubUnless(v, mask,
+// w) (v + w and v - w where mask is clear).
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -63,22 +63,21 @@ DEBLOCK_INLINE auto NotBelow(typename V::Reg d, typename V::Reg t) {
 
 template <class V, class Mask>
 DEBLOCK_INLINE Mask Either(Mask a, Mask b) {
-  if constexpr (kMaskRegisters<V>) return a | b;
+  if constexpr (kMaskRegisters<V>) return V::MaskOr(a, b);
   else return V::Or(a, b);
 }
 
-// a where mask is set, else b.
+// v + w and v - w where mask is clear, v where it is set.
 template <class V, class Mask>
-DEBLOCK_INLINE typename V::Reg Choose(Mask mask, typename V::Reg a, typename V::Reg b) {
-  if constexpr (kMaskRegisters<V>) return V::Blend(mask, a, b);
-  else return V::Select(mask, a, b);
+DEBLOCK_INLINE typename V::Reg AddUnless(typename V::Reg v, Mask mask, typename V::Reg w) {
+  if constexpr (kMaskRegisters<V>) return V::AddUnless(v, mask, w);
+  else return V::Add(v, V::AndNot(mask, w));
 }
 
-// v + 1 where mask is clear.
 template <class V, class Mask>
-DEBLOCK_INLINE typename V::Reg IncrementUnless(typename V::Reg v, Mask mask, typename V::Reg one) {
-  if constexpr (kMaskRegisters<V>) return V::AddUnless(v, mask, one);
-  else return V::Add(v, V::AndNot(mask, one));
+DEBLOCK_INLINE typename V::Reg SubUnless(typename V::Reg v, Mask mask, typename V::Reg w) {
+  if constexpr (kMaskRegisters<V>) return V::SubUnless(v, mask, w);
+  else return V::Sub(v, V::AndNot(mask, w));
 }
 
 template <class V>
@@ -97,21 +96,19 @@ DEBLOCK_INLINE void FilterLanes(typename V::Reg p2, typename V::Reg& p1, typenam
                               Either<V>(NotBelow<V>(AbsDiff<V>(p1, p0), t.beta), NotBelow<V>(AbsDiff<V>(q1, q0), t.beta)));
   const auto keep_p1 = Either<V>(skip, NotBelow<V>(AbsDiff<V>(p2, p0), t.beta));
   const auto keep_q1 = Either<V>(skip, NotBelow<V>(AbsDiff<V>(q2, q0), t.beta));
-  const Reg tc = IncrementUnless<V>(IncrementUnless<V>(t.tc0, keep_p1, one), keep_q1, one);
+  const Reg tc = AddUnless<V>(AddUnless<V>(t.tc0, keep_p1, one), keep_q1, one);
   Reg d = V::Add(V::ShiftLeft2(V::Sub(q0, p0)), V::Sub(p1, q1));
   d = Clip<V>(V::ShiftRight3(V::Add(d, V::Set1(4))), tc);
-  const Reg np0 = V::Add(p0, d);
-  const Reg nq0 = V::Sub(q0, d);
-  const Reg mb = V::AverageU(V::Xor(np0, bias), V::Xor(nq0, bias));  // m ^ 0x8000
+  // m from the new p0 and q0 as stored. Each sample takes its change where its line is filtered,
+  // in place, so that few values are live at once.
+  const Reg mb = V::AverageU(V::Xor(V::Add(p0, d), bias), V::Xor(V::Sub(q0, d), bias));  // m ^ 0x8000
+  p0 = AddUnless<V>(p0, skip, d);
+  q0 = SubUnless<V>(q0, skip, d);
   const Reg m = V::Xor(mb, bias);
   const Reg hp = V::Sub(V::Xor(V::AverageU(V::Xor(p2, bias), mb), bias), V::And(V::Xor(p2, m), one));
+  p1 = AddUnless<V>(p1, keep_p1, Clip<V>(V::SubSat(hp, p1), t.tc0));
   const Reg hq = V::Sub(V::Xor(V::AverageU(V::Xor(q2, bias), mb), bias), V::And(V::Xor(q2, m), one));
-  const Reg np1 = V::Add(p1, Clip<V>(V::SubSat(hp, p1), t.tc0));
-  const Reg nq1 = V::Add(q1, Clip<V>(V::SubSat(hq, q1), t.tc0));
-  p1 = Choose<V>(keep_p1, p1, np1);
-  q1 = Choose<V>(keep_q1, q1, nq1);
-  p0 = Choose<V>(skip, p0, np0);
-  q0 = Choose<V>(skip, q0, nq0);
+  q1 = AddUnless<V>(q1, keep_q1, Clip<V>(V::SubSat(hq, q1), t.tc0));
 }
 
 // kLanes samples of the horizontal edge above row q; rs = row step in samples.

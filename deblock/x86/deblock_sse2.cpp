@@ -16,7 +16,6 @@ struct Sse2 {
   static constexpr int kLanes = 8;
   AUF_VECTOR_OPS(_mm, si128)
   static Reg Equal(Reg a, Reg b) { return _mm_cmpeq_epi16(a, b); }
-  static Reg Select(Reg mask, Reg a, Reg b) { return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b)); }
 };
 
 using host::YcPixel;
