@@ -19,6 +19,7 @@ void InitDeblockDsp(DeblockDsp& dsp, host::CpuFlags flags) {
   dsp.FilterVerticalEdges = FilterVerticalEdges_AVX2;
   if (!(flags & host::kCpuAvx512)) return;
   dsp.FilterHorizontalEdges = FilterHorizontalEdges_AVX512;
+  dsp.FilterVerticalEdges = FilterVerticalEdges_AVX512;
 #else
   (void)flags;
 #endif

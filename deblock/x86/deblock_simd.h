@@ -92,8 +92,9 @@ DEBLOCK_INLINE void FilterLanes(typename V::Reg p2, typename V::Reg& p1, typenam
   using Reg = typename V::Reg;
   const Reg bias = V::Set1(-0x8000);
   const Reg one = V::Set1(1);
-  const auto skip = Either<V>(NotBelow<V>(AbsDiff<V>(p0, q0), t.alpha),
-                              Either<V>(NotBelow<V>(AbsDiff<V>(p1, p0), t.beta), NotBelow<V>(AbsDiff<V>(q1, q0), t.beta)));
+  const auto skip =
+      Either<V>(NotBelow<V>(AbsDiff<V>(p0, q0), t.alpha),
+                Either<V>(NotBelow<V>(AbsDiff<V>(p1, p0), t.beta), NotBelow<V>(AbsDiff<V>(q1, q0), t.beta)));
   const auto keep_p1 = Either<V>(skip, NotBelow<V>(AbsDiff<V>(p2, p0), t.beta));
   const auto keep_q1 = Either<V>(skip, NotBelow<V>(AbsDiff<V>(q2, q0), t.beta));
   const Reg tc = AddUnless<V>(AddUnless<V>(t.tc0, keep_p1, one), keep_q1, one);
