@@ -140,27 +140,35 @@ VELOUR_INLINE typename V::Reg LoadRow(const int16_t* src, ptrdiff_t pitch, int i
 // Whether the range test of the blocks runs ahead of their transform (see FilterBlockRowT).
 inline constexpr bool kTestAhead = sizeof(void*) < 8;
 
-// Whether every sample of the blocks at `src` lies in [-256, 255].
+// Samples within +-kExactBound keep every sum of the forward and the inverse transform within 16
+// bits. A forward sum adds at most 64 samples: within 64 * 384 = 24576. An inverse sum adds or
+// subtracts coefficients, so it stays within the sum of their magnitudes, at most 8 times their L2
+// norm (64 of them). The forward transform times 1/8 keeps the L2 norm of the block (the 8x8
+// Hadamard matrix H has H'H = 64 I); the shift moves each coefficient by less than 1 and
+// requantisation only shrinks them, so the norm is at most 8 * 384 + 8, and the sum 24640. So
+// both directions can run without saturation, and the butterflies of any two index bits may run in
+// either order. (Luma at full white is 256; 384 leaves room above and below.)
+inline constexpr int kExactBound = 384;
+
+// Whether every sample of the blocks at `src` lies within +-kExactBound: x + kExactBound, as an
+// unsigned 16-bit value, exceeds 2 * kExactBound exactly where x lies outside.
 template <class V>
-VELOUR_INLINE bool RowsWithinByte(const int16_t* src, ptrdiff_t pitch) {
-  const typename V::Reg bias = V::Set1(256);
-  typename V::Reg o = V::Add(LoadRow<V>(src, pitch, 0), bias);
+VELOUR_INLINE bool RowsInExactRange(const int16_t* src, ptrdiff_t pitch) {
+  using Reg = typename V::Reg;
+  const Reg bias = V::Set1(kExactBound), span = V::Set1(2 * kExactBound);
+  Reg o = V::SubSatU(V::Add(LoadRow<V>(src, pitch, 0), bias), span);
 #pragma GCC unroll 8
-  for (int i = 1; i < 8; ++i) o = V::Or(o, V::Add(LoadRow<V>(src, pitch, i), bias));
-  return V::NoneInBoth(o, V::Set1(-512));
+  for (int i = 1; i < 8; ++i) o = V::Or(o, V::SubSatU(V::Add(LoadRow<V>(src, pitch, i), bias), span));
+  return V::NoneInBoth(o, o);
 }
 
-// Every sample in [-256, 255]: then no sum of the forward or inverse transform leaves 16 bits
-// (forward sums stay within 64 * 256; inverse ones within the sum of all |coefficients|, which is
-// at most 8 * (L2 norm) <= 8 * (8 * 256 + 8)), so both can run without saturation, and the
-// butterflies of any two index bits may run in either order.
-//
-// Then the transform, requantisation and inverse run in phases that each hold at most four rows of
-// blocks in registers, passing the others through the arrays s and r (in memory where registers run
-// short, as in 32-bit code, which has eight). This is the order of FilterBlocksSaturating with
-// butterflies moved: those of different index bits commute, and a butterfly between two registers
-// commutes with an unpack stage that pairs registers by another bit, since that stage moves the
-// lanes of both alike. Hands each filtered row i to sink(i, row).
+// The exact case, every sample within +-kExactBound: the transform, requantisation and inverse run
+// in phases that each hold at most four rows of blocks in registers, passing the others through the
+// arrays s and r (in memory where registers run short, as in 32-bit code, which has eight). This is
+// the order of FilterBlocksSaturating with butterflies moved: those of different index bits commute,
+// and a butterfly between two registers commutes with an unpack stage that pairs registers by
+// another bit, since that stage moves the lanes of both alike. Hands each filtered row i to
+// sink(i, row).
 template <class V, class Sink>
 VELOUR_INLINE void FilterBlocksExact(const int16_t* src, ptrdiff_t pitch, const StepVectors<V>& sv, Sink&& sink) {
   using Reg = typename V::Reg;
@@ -300,11 +308,11 @@ void FilterBlockRowT(const int16_t* luma, ptrdiff_t luma_pitch, char* sums, ptrd
     uint64_t exact = 0;
     if (kTestAhead) {
       for (int g = 0; g < groups; ++g)
-        exact |= uint64_t{RowsWithinByte<V>(luma + 8 * (b + g * V::kBlocks), luma_pitch)} << g;
+        exact |= uint64_t{RowsInExactRange<V>(luma + 8 * (b + g * V::kBlocks), luma_pitch)} << g;
     }
     for (int g = 0; g < groups; ++g, b += V::kBlocks) {
       char* at = sums + 8 * b * kSample;
-      const bool within = kTestAhead ? (exact >> g & 1) != 0 : RowsWithinByte<V>(luma + 8 * b, luma_pitch);
+      const bool within = kTestAhead ? (exact >> g & 1) != 0 : RowsInExactRange<V>(luma + 8 * b, luma_pitch);
       FilterBlocks<V>(luma + 8 * b, luma_pitch, within, sv, [&](int i, Reg row) {
         if (i >= row_begin && i < row_end) AddRowOfBlocks<V, kWide>(at + i * pitch, row);
       });
@@ -318,7 +326,7 @@ void FilterBlockRowT(const int16_t* luma, ptrdiff_t luma_pitch, char* sums, ptrd
     for (int i = 0; i < 8; ++i)
       std::memcpy(in + kWidth * i, LumaLineAt(luma, i * luma_pitch) + 8 * b, sizeof(int16_t) * columns);
     const ptrdiff_t in_pitch = sizeof(int16_t) * kWidth;
-    FilterBlocks<V>(in, in_pitch, RowsWithinByte<V>(in, in_pitch), sv,
+    FilterBlocks<V>(in, in_pitch, RowsInExactRange<V>(in, in_pitch), sv,
                     [&](int i, Reg row) { V::Store(out + kWidth * i, row); });
     AddColumns<V, kWide>(out, sums + 8 * b * kSample, pitch, row_begin, row_end, columns);
   }
