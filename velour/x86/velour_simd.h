@@ -162,6 +162,27 @@ VELOUR_INLINE bool RowsInExactRange(const int16_t* src, ptrdiff_t pitch) {
   return V::NoneInBoth(o, o);
 }
 
+// The exact path's two kinds of phase share these steps. On a group of four registers: the second
+// unpack stage of the transpose on a0..a3, then the butterflies that pair its results by register
+// bits 0 and 1, into s[0..3].
+template <class V>
+VELOUR_INLINE void UnpackInGroup(typename V::Reg a0, typename V::Reg a1, typename V::Reg a2, typename V::Reg a3,
+                                 typename V::Reg* s) {
+  using Reg = typename V::Reg;
+  Reg b0 = V::UnpackLo32(a0, a2), b1 = V::UnpackHi32(a0, a2), b2 = V::UnpackLo32(a1, a3), b3 = V::UnpackHi32(a1, a3);
+  ButterflyExact<V>(b0, b1), ButterflyExact<V>(b2, b3), ButterflyExact<V>(b0, b2), ButterflyExact<V>(b1, b3);
+  s[0] = b0, s[1] = b1, s[2] = b2, s[3] = b3;
+}
+
+// On a pair of registers four apart: their butterfly, the last unpack stage, and the butterfly of
+// its two results.
+template <class V>
+VELOUR_INLINE void UnpackPair(typename V::Reg b, typename V::Reg c, typename V::Reg& lo, typename V::Reg& hi) {
+  ButterflyExact<V>(b, c);
+  lo = V::UnpackLo64(b, c), hi = V::UnpackHi64(b, c);
+  ButterflyExact<V>(lo, hi);
+}
+
 // The exact case, every sample within +-kExactBound: the transform, requantisation and inverse run
 // in phases that each hold at most four rows of blocks in registers, passing the others through the
 // arrays s and r (in memory where registers run short, as in 32-bit code, which has eight). This is
@@ -181,20 +202,14 @@ VELOUR_INLINE void FilterBlocksExact(const int16_t* src, ptrdiff_t pitch, const 
     Reg x0 = LoadRow<V>(src, pitch, g), x1 = LoadRow<V>(src, pitch, g + 1);
     Reg x2 = LoadRow<V>(src, pitch, g + 2), x3 = LoadRow<V>(src, pitch, g + 3);
     bf(x0, x1), bf(x2, x3), bf(x0, x2), bf(x1, x3);
-    const Reg a0 = V::UnpackLo16(x0, x1), a1 = V::UnpackHi16(x0, x1);
-    const Reg a2 = V::UnpackLo16(x2, x3), a3 = V::UnpackHi16(x2, x3);
-    Reg b0 = V::UnpackLo32(a0, a2), b1 = V::UnpackHi32(a0, a2), b2 = V::UnpackLo32(a1, a3), b3 = V::UnpackHi32(a1, a3);
-    bf(b0, b1), bf(b2, b3), bf(b0, b2), bf(b1, b3);
-    s[g] = b0, s[g + 1] = b1, s[g + 2] = b2, s[g + 3] = b3;
+    UnpackInGroup<V>(V::UnpackLo16(x0, x1), V::UnpackHi16(x0, x1), V::UnpackLo16(x2, x3), V::UnpackHi16(x2, x3), s + g);
   }
   // Pairs of registers: row bit 2, the last unpack stage, the horizontal butterflies of its bit,
   // which complete the forward transform; requantisation; the inverse's butterflies of that bit.
 #pragma GCC unroll 4
   for (int i = 0; i < 4; ++i) {
-    Reg b = s[i], c = s[i + 4];
-    bf(b, c);
-    Reg lo = V::UnpackLo64(b, c), hi = V::UnpackHi64(b, c);
-    bf(lo, hi);
+    Reg lo, hi;
+    UnpackPair<V>(s[i], s[i + 4], lo, hi);
     lo = V::ShiftRight3(lo), hi = V::ShiftRight3(hi);
     const Reg dc = lo;
     lo = RequantizeVector<V>(lo, sv, 2 * i), hi = RequantizeVector<V>(hi, sv, 2 * i + 1);
@@ -209,18 +224,14 @@ VELOUR_INLINE void FilterBlocksExact(const int16_t* src, ptrdiff_t pitch, const 
     const Reg x0 = r[g], x1 = r[g + 1], x2 = r[g + 2], x3 = r[g + 3];
     Reg a0 = V::UnpackLo16(x0, x1), a1 = V::UnpackHi16(x0, x1), a2 = V::UnpackLo16(x2, x3), a3 = V::UnpackHi16(x2, x3);
     bf(a0, a2), bf(a1, a3);
-    Reg b0 = V::UnpackLo32(a0, a2), b1 = V::UnpackHi32(a0, a2), b2 = V::UnpackLo32(a1, a3), b3 = V::UnpackHi32(a1, a3);
-    bf(b0, b1), bf(b2, b3), bf(b0, b2), bf(b1, b3);
-    s[g] = b0, s[g + 1] = b1, s[g + 2] = b2, s[g + 3] = b3;
+    UnpackInGroup<V>(a0, a1, a2, a3, s + g);
   }
   // Pairs: the inverse's last horizontal butterflies, the last unpack stage, and the vertical
   // butterflies of row bit 0.
 #pragma GCC unroll 4
   for (int i = 0; i < 4; ++i) {
-    Reg b = s[i], c = s[i + 4];
-    bf(b, c);
-    Reg lo = V::UnpackLo64(b, c), hi = V::UnpackHi64(b, c);
-    bf(lo, hi);
+    Reg lo, hi;
+    UnpackPair<V>(s[i], s[i + 4], lo, hi);
     sink(2 * i, V::ShiftRight3(lo));
     sink(2 * i + 1, V::ShiftRight3(hi));
   }
@@ -250,7 +261,8 @@ VELOUR_INLINE void FilterBlocksSaturating(const int16_t* src, ptrdiff_t pitch, c
 // The blocks at `src` filtered: forward transform, requantisation, inverse transform, on the exact
 // path where `exact`; each filtered row i goes to sink(i, row).
 template <class V, class Sink>
-VELOUR_INLINE void FilterBlocks(const int16_t* src, ptrdiff_t pitch, bool exact, const StepVectors<V>& sv, Sink&& sink) {
+VELOUR_INLINE void FilterBlocks(const int16_t* src, ptrdiff_t pitch, bool exact, const StepVectors<V>& sv,
+                                Sink&& sink) {
   if (exact) FilterBlocksExact<V>(src, pitch, sv, sink);
   else FilterBlocksSaturating<V>(src, pitch, sv, sink);
 }
@@ -337,7 +349,8 @@ template <class V>
 void AddRowT(const int16_t* luma, int16_t* partial, int n) {
   constexpr int kLanes = 8 * V::kBlocks;
   int x = 0;
-  for (; x + kLanes <= n; x += kLanes) AddRowOfBlocks<V, false>(reinterpret_cast<char*>(partial + x), V::Load(luma + x));
+  for (; x + kLanes <= n; x += kLanes)
+    AddRowOfBlocks<V, false>(reinterpret_cast<char*>(partial + x), V::Load(luma + x));
   AddRow_C(luma + x, partial + x, n - x);
 }
 
