@@ -99,7 +99,8 @@ int main(int argc, char** argv) {
           host::WorkerPool pool(t, false);
           host::FilterHost filter(library.table(), &pool);
           for (const auto& [name, value] : s.tracks) filter.SetTrack(name, value);
-          const bench::Timing tm = bench::Measure(quick ? 1 : 5, quick ? 0 : 1500, reset, [&] { filter.Process(frame); });
+          const bench::Timing tm =
+              bench::Measure(quick ? 1 : 5, quick ? 0 : 1500, reset, [&] { filter.Process(frame); });
           std::printf("%s\t%s\t%s\t%d\t%.3f\t%.3f\t%d\t%.2f\n", FileName(path).c_str(), s.filter, s.label, t, tm.best,
                       tm.median, tm.runs, tm.cores);
         }
