@@ -2,21 +2,18 @@
 // scalar reference, every tier at one thread, the best tier at 1, 2 and all cores; the memory floor
 // (one copy of the edit plane) and the process's peak memory. One table, ratios of the targets below.
 //
-//   frame_bench [--cpu=c|sse2|avx2|auto] [--photo=PATH] [--filter=velour|deblock] [--quick]
+//   frame_bench [--cpu=c|sse2|avx2|avx512|auto] [--photo=PATH] [--filter=velour|deblock] [--quick]
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "host/cpu.h"
 #include "host/frame.h"
 #include "host/plugin_host.h"
@@ -24,15 +21,13 @@
 #include "tools/filters/builtin_filters.h"
 #include "velour/velour.h"
 #include "velour/velour_dsp.h"
-#if defined(BENCH_HAVE_IO)
-#include "tools/io/frame_io.h"
-#endif
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr int kW = 1920, kH = 1080;
+using bench::kH;
+using bench::kW;
+using bench::Measure;
+using bench::Timing;
 
 struct Options {
   host::CpuFlags flags = 0;
@@ -41,98 +36,6 @@ struct Options {
   std::string only;
   bool quick = false;
 };
-
-struct Timing {
-  double best;    // ms, the least disturbed run
-  double median;  // ms
-  int runs;
-  double cores;   // CPU time of the process / wall time, over all runs
-};
-
-double CpuMs() {
-  rusage ru{};
-  getrusage(RUSAGE_SELF, &ru);
-  return (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
-}
-
-// Times fn (`setup` runs untimed before each call): at least min_runs calls, more while the total
-// stays within budget_ms, at most 25. Other processes only ever add time, so the best run is the
-// figure to compare; the median shows how much they added.
-Timing Measure(int min_runs, double budget_ms, const std::function<void()>& setup, const std::function<void()>& fn) {
-  std::vector<double> t;
-  double total = 0, cpu = 0;
-  while (static_cast<int>(t.size()) < min_runs || (total < budget_ms && t.size() < 25)) {
-    setup();
-    const double c0 = CpuMs();
-    const auto a = Clock::now();
-    fn();
-    t.push_back(std::chrono::duration<double, std::milli>(Clock::now() - a).count());
-    cpu += CpuMs() - c0;
-    total += t.back();
-  }
-  std::sort(t.begin(), t.end());
-  return {t.front(), t[t.size() / 2], static_cast<int>(t.size()), total > 0 ? cpu / total : 0};
-}
-
-#if defined(BENCH_HAVE_IO)
-// Bilinear scale of the source's planes to kW x kH.
-host::Frame ScaleUp(const host::Frame& src) {
-  host::Frame dst(kW, kH);
-  for (int y = 0; y < kH; ++y) {
-    const double fy = std::max(0.0, (y + 0.5) * src.h / kH - 0.5);
-    const int y0 = std::min(static_cast<int>(fy), src.h - 1), y1 = std::min(y0 + 1, src.h - 1);
-    const double wy = fy - y0;
-    for (int x = 0; x < kW; ++x) {
-      const double fx = std::max(0.0, (x + 0.5) * src.w / kW - 0.5);
-      const int x0 = std::min(static_cast<int>(fx), src.w - 1), x1 = std::min(x0 + 1, src.w - 1);
-      const double wx = fx - x0;
-      auto mix = [&](int16_t host::YcPixel::*c) {
-        const double top = src.at(x0, y0).*c * (1 - wx) + src.at(x1, y0).*c * wx;
-        const double bottom = src.at(x0, y1).*c * (1 - wx) + src.at(x1, y1).*c * wx;
-        return static_cast<int16_t>(std::lround(top * (1 - wy) + bottom * wy));
-      };
-      host::YcPixel& p = dst.at(x, y);
-      p.y = mix(&host::YcPixel::y);
-      p.cb = mix(&host::YcPixel::cb);
-      p.cr = mix(&host::YcPixel::cr);
-    }
-  }
-  return dst;
-}
-
-#endif
-
-bool LoadPhoto(const std::string& path, host::Frame* out) {
-#if defined(BENCH_HAVE_IO)
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  try {
-    auto reader = io::OpenReader(io::Format::kPng, in, path);
-    host::Frame src;
-    if (!reader->Read(src)) return false;
-    *out = ScaleUp(src);
-    return true;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "frame_bench: %s\n", e.what());
-    return false;
-  }
-#else
-  (void)path, (void)out;
-  return false;
-#endif
-}
-
-host::Frame Noise() {
-  host::Frame f(kW, kH);
-  uint64_t s = 0x9E3779B97F4A7C15ull;
-  for (auto& p : f.edit) {
-    s ^= s << 13, s ^= s >> 7, s ^= s << 17;
-    p.y = static_cast<int16_t>(s % 4096);
-    p.cb = static_cast<int16_t>(static_cast<int>((s >> 16) % 4096) - 2048);
-    p.cr = static_cast<int16_t>(static_cast<int>((s >> 32) % 4096) - 2048);
-  }
-  return f;
-}
 
 struct Setting {
   const char* label;
@@ -183,7 +86,7 @@ void BenchFilter(const Options& o, const host::FilterCore& f, const Setting& s, 
   const double oracle = oracle_t.best;
 
   const std::vector<host::CpuFlags> tiers = Tiers(o.flags);
-  double best1 = 0, best2 = 0;
+  double best1 = 0, best2 = 0, avx2 = 0;
   // The scalar tier takes about as long as the reference: as few runs.
   auto t_runs = [&](host::CpuFlags flags) { return flags == 0 && !o.quick ? 3 : runs; };
   auto run = [&](host::CpuFlags flags, int threads) {
@@ -198,6 +101,7 @@ void BenchFilter(const Options& o, const host::FilterCore& f, const Setting& s, 
     std::snprintf(note, sizeof note, "%.1fx the reference", oracle / tm.best);
     PrintRow(std::string(host::CpuTierName(t)) + ", T=1", tm, note);
     if (t == tiers.back()) best1 = tm.best;
+    if (t == (host::kCpuSse2 | host::kCpuAvx2)) avx2 = tm.best;
   }
   const host::CpuFlags best = tiers.back();
   const std::vector<int> counts = cores > 2 ? std::vector<int>{2, cores} : std::vector<int>{2};
@@ -208,11 +112,15 @@ void BenchFilter(const Options& o, const host::FilterCore& f, const Setting& s, 
   }
   if (cores <= 2) std::printf("  (the machine has %d cores: T=%d is the all-cores row)\n", cores, cores < 2 ? 1 : 2);
   std::printf("  (cores: CPU time the process got per wall-clock time; below T, other processes held the rest)\n");
+  // The tier above AVX2, where the CPU has one: AVX-512 against AVX2.
+  const bool above_avx2 = avx2 > 0 && tiers.back() != (host::kCpuSse2 | host::kCpuAvx2);
   if (is_velour) {
-    std::printf("  best T=1 vs reference T=1 %s\n", Ratio(oracle / best1, 40, true).c_str());
+    std::printf("  best T=1 vs reference T=1 %s\n", Ratio(oracle / best1, 115, true).c_str());
+    if (above_avx2) std::printf("  best T=1 vs avx2 T=1      %s\n", Ratio(avx2 / best1, 1.3, true).c_str());
     std::printf("  best T=2 vs best T=1      %s\n", Ratio(best1 / best2, 1.8, true).c_str());
   } else {
     std::printf("  best T=1 vs reference T=1 %s\n", Ratio(oracle / best1, 10, true).c_str());
+    if (above_avx2) std::printf("  best T=1 vs avx2 T=1      %s\n", Ratio(avx2 / best1, 1.2, true).c_str());
     std::printf("  best T=1 vs memory floor  %s\n", Ratio(best1 / floor_ms, 15, false).c_str());
     std::printf("  best T=2 vs best T=1      %s\n", Ratio(best1 / best2, 1.6, true).c_str());
   }
@@ -264,7 +172,7 @@ void BenchKernels(const Options& o) {
       velour::VelourDsp d;
       velour::InitVelourDsp(d, t);
       if (t != 0 && k.slot(d) == k.slot(scalar)) {
-        std::printf("  %-28s %-5s (the scalar kernel)\n", k.name, host::CpuTierName(t));
+        std::printf("  %-31s %-6s (the scalar kernel)\n", k.name, host::CpuTierName(t));
         continue;
       }
       const int calls = t == 0 ? 1 : k.calls;
@@ -273,7 +181,7 @@ void BenchKernels(const Options& o) {
       });
       const double ns = tm.best * 1e6 / calls;
       if (t == 0) c_ns = ns;
-      std::printf("  %-28s %-5s %12.0f ns  %6.1fx\n", k.name, host::CpuTierName(t), ns, c_ns / ns);
+      std::printf("  %-31s %-6s %12.0f ns  %6.1fx\n", k.name, host::CpuTierName(t), ns, c_ns / ns);
     }
   }
 }
@@ -294,7 +202,7 @@ int main(int argc, char** argv) {
     } else if (a == "--quick") {
       o.quick = true;
     } else {
-      std::fprintf(stderr, "usage: frame_bench [--cpu=c|sse2|avx2|auto] [--photo=PATH] [--filter=velour|deblock] [--quick]\n");
+      std::fprintf(stderr, "usage: frame_bench [--cpu=c|sse2|avx2|avx512|auto] [--photo=PATH] [--filter=velour|deblock] [--quick]\n");
       return 2;
     }
   }
@@ -308,13 +216,13 @@ int main(int argc, char** argv) {
 
   std::vector<std::pair<std::string, host::Frame>> pictures;
   host::Frame photo;
-  if (LoadPhoto(o.photo, &photo)) {
+  if (bench::LoadPhoto(o.photo, &photo)) {
     const std::string base = o.photo.substr(o.photo.find_last_of('/') + 1);
     pictures.emplace_back("photo (" + base + " scaled up)", std::move(photo));
   } else {
     std::printf("(no photograph: %s could not be read)\n", o.photo.c_str());
   }
-  pictures.emplace_back("noise", Noise());
+  pictures.emplace_back("noise", bench::Noise());
 
   // Memory floor: one read and write of the edit plane.
   host::Frame a = pictures.front().second, b(kW, kH);

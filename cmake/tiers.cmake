@@ -1,9 +1,12 @@
 # The vector tiers of the x86 kernels and the compiler flags of each; the tier names match the CPU
 # tier table in host/cpu.h. A filter's kernels for a tier are x86/<filter>_<tier>.cpp, the only
 # files built with that tier's flags.
-set(AUF_X86_TIERS sse2 avx2)
+set(AUF_X86_TIERS sse2 avx2 avx512)
 set(AUF_TIER_FLAGS_sse2 -msse2)
 set(AUF_TIER_FLAGS_avx2 -mavx2)
+# GCC 12's AVX-512 headers start some intrinsics from a deliberately undefined register, which
+# -Wmaybe-uninitialized reports wherever they are inlined.
+set(AUF_TIER_FLAGS_avx512 -mavx2 -mavx512f -mavx512bw -mavx512vl -Wno-maybe-uninitialized)
 
 # auf_add_kernels(CORE PREFIX): one object library per tier that has a kernel file, linked into
 # CORE, which is then built with AUF_X86_SIMD defined.

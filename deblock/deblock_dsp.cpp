@@ -17,6 +17,9 @@ void InitDeblockDsp(DeblockDsp& dsp, host::CpuFlags flags) {
   if (!(flags & host::kCpuAvx2)) return;
   dsp.FilterHorizontalEdges = FilterHorizontalEdges_AVX2;
   dsp.FilterVerticalEdges = FilterVerticalEdges_AVX2;
+  if (!(flags & host::kCpuAvx512)) return;
+  dsp.FilterHorizontalEdges = FilterHorizontalEdges_AVX512;
+  dsp.FilterVerticalEdges = FilterVerticalEdges_AVX512;
 #else
   (void)flags;
 #endif

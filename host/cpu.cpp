@@ -22,7 +22,11 @@ CpuFlags Probe() {
   if ((xcr0_lo & 0x6) != 0x6) return flags;  // XMM and YMM state saved by the OS
   if (__get_cpuid_max(0, nullptr) < 7) return flags;
   __cpuid_count(7, 0, a, b, c, d);
-  if (b & (1u << 5)) flags |= kCpuAvx2;
+  if (!(b & (1u << 5))) return flags;
+  flags |= kCpuAvx2;
+  // AVX-512 F (bit 16), BW (30), VL (31); XCR0: opmask, upper halves of ZMM0-15, and ZMM16-31.
+  const unsigned avx512 = (1u << 16) | (1u << 30) | (1u << 31);
+  if ((b & avx512) == avx512 && (xcr0_lo & 0xE0) == 0xE0) flags |= kCpuAvx512;
 #endif
   return flags;
 }

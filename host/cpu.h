@@ -9,6 +9,8 @@ namespace host {
 using CpuFlags = uint32_t;
 inline constexpr CpuFlags kCpuSse2 = 1u << 0;
 inline constexpr CpuFlags kCpuAvx2 = 1u << 1;  // AVX2 with YMM state enabled by the OS
+// AVX-512 F, BW and VL with opmask and ZMM state enabled by the OS
+inline constexpr CpuFlags kCpuAvx512 = 1u << 2;
 
 // A tier is a cluster of flags and includes every lower tier's flags.
 struct CpuTier {
@@ -19,6 +21,7 @@ inline constexpr CpuTier kCpuTiers[] = {
     {"c", 0},
     {"sse2", kCpuSse2},
     {"avx2", kCpuSse2 | kCpuAvx2},
+    {"avx512", kCpuSse2 | kCpuAvx2 | kCpuAvx512},
 };
 
 // What this CPU (and OS) offers, detected once.

@@ -18,22 +18,11 @@ void InitVelourDsp(VelourDsp& dsp, host::CpuFlags flags) {
   dsp.AverageRow = AverageRow_C;
 #if defined(AUF_X86_SIMD)
   if (!(flags & host::kCpuSse2)) return;
-  dsp.FilterBlockRow = FilterBlockRow_SSE2;
-  dsp.FilterBlockRowWide = FilterBlockRowWide_SSE2;
-  dsp.SeedRow = SeedRow_SSE2;
-  dsp.AddRow = AddRow_SSE2;
-  dsp.AddRowWide = AddRowWide_SSE2;
-  dsp.FoldRow = FoldRow_SSE2;
-  dsp.AverageRow = AverageRow_SSE2;
+  InitVelourDsp_SSE2(dsp);
   if (!(flags & host::kCpuAvx2)) return;
-  dsp.FilterBlockRow = FilterBlockRow_AVX2;
-  dsp.FilterBlockRowWide = FilterBlockRowWide_AVX2;
-  dsp.LumaRow = LumaRow_AVX2;
-  dsp.SeedRow = SeedRow_AVX2;
-  dsp.AddRow = AddRow_AVX2;
-  dsp.AddRowWide = AddRowWide_AVX2;
-  dsp.FoldRow = FoldRow_AVX2;
-  dsp.AverageRow = AverageRow_AVX2;
+  InitVelourDsp_AVX2(dsp);
+  if (!(flags & host::kCpuAvx512)) return;
+  InitVelourDsp_AVX512(dsp);
 #else
   (void)flags;
 #endif

@@ -19,15 +19,17 @@
 // Everything here has internal linkage: each ISA file keeps its own copy, compiled for its own
 // instruction set.
 //
-// V provides: Reg; kLanes; Load/Store (unaligned); Set1; Zero; Add, Sub, SubSatS (signed
-// saturating), SubSatU (unsigned saturating); Max, Min (signed); Equal; And, AndNot(a, b) = ~a & b,
-// Or, Xor; ShiftLeft2, ShiftRight3 (arithmetic); AverageU (unsigned rounding average);
-// Select(mask, a, b) = a where mask is set, else b.
+// V provides: Reg; kLanes; the operations of AUF_VECTOR_OPS (host/x86_vector_ops.h); and lane
+// masks, either as registers of all-ones lanes (Equal) or, where V has mask registers, as V::Mask
+// with NotBelowMask(d, t) (unsigned d >= t), MaskOr, AddUnless(v, mask, w) and SubUnless(v, mask,
+// w) (v + w and v - w where mask is clear).
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "deblock/deblock_dsp.h"
+#include "deblock/x86/deblock_x86.h"
+#include "host/x86_vector_ops.h"
 
 #define DEBLOCK_INLINE inline __attribute__((always_inline))
 
@@ -49,10 +51,33 @@ DEBLOCK_INLINE typename V::Reg AbsDiff(typename V::Reg a, typename V::Reg b) {
   return V::Sub(V::Max(a, b), V::Min(a, b));
 }
 
-// All ones where the unsigned d is not below t.
 template <class V>
-DEBLOCK_INLINE typename V::Reg NotBelow(typename V::Reg d, typename V::Reg t) {
-  return V::Equal(V::SubSatU(t, d), V::Zero());
+inline constexpr bool kMaskRegisters = requires { typename V::Mask; };
+
+// Set where the unsigned d is not below t.
+template <class V>
+DEBLOCK_INLINE auto NotBelow(typename V::Reg d, typename V::Reg t) {
+  if constexpr (kMaskRegisters<V>) return V::NotBelowMask(d, t);
+  else return V::Equal(V::SubSatU(t, d), V::Zero());
+}
+
+template <class V, class Mask>
+DEBLOCK_INLINE Mask Either(Mask a, Mask b) {
+  if constexpr (kMaskRegisters<V>) return V::MaskOr(a, b);
+  else return V::Or(a, b);
+}
+
+// v + w and v - w where mask is clear, v where it is set.
+template <class V, class Mask>
+DEBLOCK_INLINE typename V::Reg AddUnless(typename V::Reg v, Mask mask, typename V::Reg w) {
+  if constexpr (kMaskRegisters<V>) return V::AddUnless(v, mask, w);
+  else return V::Add(v, V::AndNot(mask, w));
+}
+
+template <class V, class Mask>
+DEBLOCK_INLINE typename V::Reg SubUnless(typename V::Reg v, Mask mask, typename V::Reg w) {
+  if constexpr (kMaskRegisters<V>) return V::SubUnless(v, mask, w);
+  else return V::Sub(v, V::AndNot(mask, w));
 }
 
 template <class V>
@@ -67,25 +92,24 @@ DEBLOCK_INLINE void FilterLanes(typename V::Reg p2, typename V::Reg& p1, typenam
   using Reg = typename V::Reg;
   const Reg bias = V::Set1(-0x8000);
   const Reg one = V::Set1(1);
-  const Reg skip = V::Or(NotBelow<V>(AbsDiff<V>(p0, q0), t.alpha),
-                         V::Or(NotBelow<V>(AbsDiff<V>(p1, p0), t.beta), NotBelow<V>(AbsDiff<V>(q1, q0), t.beta)));
-  const Reg keep_p1 = V::Or(skip, NotBelow<V>(AbsDiff<V>(p2, p0), t.beta));
-  const Reg keep_q1 = V::Or(skip, NotBelow<V>(AbsDiff<V>(q2, q0), t.beta));
-  const Reg tc = V::Add(V::Add(t.tc0, V::AndNot(keep_p1, one)), V::AndNot(keep_q1, one));
+  const auto skip =
+      Either<V>(NotBelow<V>(AbsDiff<V>(p0, q0), t.alpha),
+                Either<V>(NotBelow<V>(AbsDiff<V>(p1, p0), t.beta), NotBelow<V>(AbsDiff<V>(q1, q0), t.beta)));
+  const auto keep_p1 = Either<V>(skip, NotBelow<V>(AbsDiff<V>(p2, p0), t.beta));
+  const auto keep_q1 = Either<V>(skip, NotBelow<V>(AbsDiff<V>(q2, q0), t.beta));
+  const Reg tc = AddUnless<V>(AddUnless<V>(t.tc0, keep_p1, one), keep_q1, one);
   Reg d = V::Add(V::ShiftLeft2(V::Sub(q0, p0)), V::Sub(p1, q1));
   d = Clip<V>(V::ShiftRight3(V::Add(d, V::Set1(4))), tc);
-  const Reg np0 = V::Add(p0, d);
-  const Reg nq0 = V::Sub(q0, d);
-  const Reg mb = V::AverageU(V::Xor(np0, bias), V::Xor(nq0, bias));  // m ^ 0x8000
+  // m from the new p0 and q0 as stored. Each sample takes its change where its line is filtered,
+  // in place, so that few values are live at once.
+  const Reg mb = V::AverageU(V::Xor(V::Add(p0, d), bias), V::Xor(V::Sub(q0, d), bias));  // m ^ 0x8000
+  p0 = AddUnless<V>(p0, skip, d);
+  q0 = SubUnless<V>(q0, skip, d);
   const Reg m = V::Xor(mb, bias);
   const Reg hp = V::Sub(V::Xor(V::AverageU(V::Xor(p2, bias), mb), bias), V::And(V::Xor(p2, m), one));
+  p1 = AddUnless<V>(p1, keep_p1, Clip<V>(V::SubSat(hp, p1), t.tc0));
   const Reg hq = V::Sub(V::Xor(V::AverageU(V::Xor(q2, bias), mb), bias), V::And(V::Xor(q2, m), one));
-  const Reg np1 = V::Add(p1, Clip<V>(V::SubSatS(hp, p1), t.tc0));
-  const Reg nq1 = V::Add(q1, Clip<V>(V::SubSatS(hq, q1), t.tc0));
-  p1 = V::Select(keep_p1, p1, np1);
-  q1 = V::Select(keep_q1, q1, nq1);
-  p0 = V::Select(skip, p0, np0);
-  q0 = V::Select(skip, q0, nq0);
+  q1 = AddUnless<V>(q1, keep_q1, Clip<V>(V::SubSat(hq, q1), t.tc0));
 }
 
 // kLanes samples of the horizontal edge above row q; rs = row step in samples.

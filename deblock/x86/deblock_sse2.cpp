@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "deblock/deblock_dsp.h"
+#include "deblock/x86/deblock_simd.h"
 #include "deblock/x86/deblock_x86.h"
 
 namespace deblock {
@@ -13,34 +14,9 @@ namespace {
 struct Sse2 {
   using Reg = __m128i;
   static constexpr int kLanes = 8;
-  static Reg Load(const int16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-  static void Store(int16_t* p, Reg v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-  static Reg Set1(int16_t v) { return _mm_set1_epi16(v); }
-  static Reg Zero() { return _mm_setzero_si128(); }
-  static Reg Add(Reg a, Reg b) { return _mm_add_epi16(a, b); }
-  static Reg Sub(Reg a, Reg b) { return _mm_sub_epi16(a, b); }
-  static Reg SubSatS(Reg a, Reg b) { return _mm_subs_epi16(a, b); }
-  static Reg SubSatU(Reg a, Reg b) { return _mm_subs_epu16(a, b); }
-  static Reg Max(Reg a, Reg b) { return _mm_max_epi16(a, b); }
-  static Reg Min(Reg a, Reg b) { return _mm_min_epi16(a, b); }
+  AUF_VECTOR_OPS(_mm, si128)
   static Reg Equal(Reg a, Reg b) { return _mm_cmpeq_epi16(a, b); }
-  static Reg And(Reg a, Reg b) { return _mm_and_si128(a, b); }
-  static Reg AndNot(Reg a, Reg b) { return _mm_andnot_si128(a, b); }
-  static Reg Or(Reg a, Reg b) { return _mm_or_si128(a, b); }
-  static Reg Xor(Reg a, Reg b) { return _mm_xor_si128(a, b); }
-  static Reg ShiftLeft2(Reg a) { return _mm_slli_epi16(a, 2); }
-  static Reg ShiftRight3(Reg a) { return _mm_srai_epi16(a, 3); }
-  static Reg AverageU(Reg a, Reg b) { return _mm_avg_epu16(a, b); }
-  static Reg Select(Reg mask, Reg a, Reg b) { return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b)); }
 };
-
-}  // namespace
-}  // namespace deblock
-
-#include "deblock/x86/deblock_simd.h"
-
-namespace deblock {
-namespace {
 
 using host::YcPixel;
 
@@ -145,5 +121,6 @@ void FilterVerticalEdges_SSE2(YcPixel* pix, ptrdiff_t stride, int edges, int row
 }
 
 #undef DEBLOCK_INLINE
+#undef AUF_VECTOR_OPS
 
 }  // namespace deblock

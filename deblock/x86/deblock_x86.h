@@ -17,6 +17,11 @@ void FilterHorizontalEdges_AVX2(host::YcPixel* pix, ptrdiff_t stride, int count,
 void FilterVerticalEdges_AVX2(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
                               int32_t beta, int32_t tc0);
 
+void FilterHorizontalEdges_AVX512(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
+                                  int32_t tc0);
+void FilterVerticalEdges_AVX512(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
+                                int32_t beta, int32_t tc0);
+
 // Thresholds for which the 16-bit lane arithmetic is exact (see deblock_sse2.cpp); the vector
 // kernels hand any other call to the scalar ones.
 inline bool VectorThresholds(int32_t alpha, int32_t beta, int32_t tc0) {

@@ -82,7 +82,7 @@ TEST(Options, MistakesNameTheArgument) {
       {{"--size", "0x480", "velour", "a", "b"}, "--size width: 0 is outside"},
       {{"--size", "64x4k", "velour", "a", "b"}, "--size height: '4k' is not a whole number"},
       {{"--format", "avi", "velour", "a", "b"}, "unknown format 'avi'"},
-      {{"--cpu=avx512", "velour", "a", "b"}, "--cpu: unknown tier 'avx512'"},
+      {{"--cpu=neon", "velour", "a", "b"}, "--cpu: unknown tier 'neon'"},
       {{"--compare", "-", "velour", "a", "b"}, "--compare needs a file name"},
       {{"--compare", "c.jpg.y4m", "velour", "a", "b"}, "'c.jpg.y4m' is not a .png or .jpg name"},
       {{"--compare", "c", "velour", "a", "b"}, "'c' is not a .png or .jpg name"},

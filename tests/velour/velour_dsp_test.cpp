@@ -32,7 +32,8 @@ class VelourDspTest : public ::testing::TestWithParam<host::CpuTier> {
 constexpr int16_t kMin = -32768, kMax = 32767;
 
 // Blocks of samples: the first ones extreme (all min, all max, alternating, one spike, byte-range
-// edges), then random over the whole 16-bit range or over 8-bit luma.
+// edges, the edges of the vector kernels' exact path), then random over the whole 16-bit range, over
+// 8-bit luma, or across those edges.
 void FillBlock(int16_t* b, int kind, Rng& rng) {
   for (int k = 0; k < 64; ++k) {
     const int i = k / 8, j = k % 8;
@@ -45,9 +46,15 @@ void FillBlock(int16_t* b, int kind, Rng& rng) {
       case 4: v = k == 0 ? kMin : 0; break;
       case 5: v = (i * 8 + j) % 3 ? 255 : -256; break;
       case 6: v = j < 4 ? 255 : -256; break;
-      case 7: v = k == 63 ? 256 : 255; break;  // one sample just past the byte range
+      case 7: v = k == 63 ? 256 : 255; break;  // full white
       case 8: v = i % 2 ? -2048 : 2047; break;
-      default: v = kind % 3 == 0 ? rng.Uniform(kMin, kMax) : kind % 3 == 1 ? rng.Uniform(0, 255) : rng.Uniform(-300, 300);
+      // At the bound of the vector kernels' exact path: a Walsh pattern that makes one coefficient as
+      // large as it gets there, the same with the signs of a few samples turned, and one sample past it.
+      case 9: v = (__builtin_popcount((i & 5) | (j & 3) << 3) % 2) ? -384 : 384; break;
+      case 10: v = ((__builtin_popcount((i & 6) | (j & 5) << 3) + (k % 13 == 0)) % 2) ? -384 : 384; break;
+      case 11: v = k == 36 ? -385 : 384; break;
+      case 12: v = 512; break;  // 64 of them leave 16 bits: the saturating path
+      default: v = kind % 3 == 0 ? rng.Uniform(kMin, kMax) : kind % 3 == 1 ? rng.Uniform(0, 255) : rng.Uniform(-400, 400);
     }
     b[k] = static_cast<int16_t>(v);
   }
@@ -95,10 +102,10 @@ TEST_P(VelourDspTest, FilterBlockRowEveryTailAndRowRange) {
     const int width = 8 * count;
     // Exactly as large as read: a read past the last row's blocks ends outside the allocation.
     LineBuffer luma(8, 2 * (width + rng.Uniform(0, 5)), 2 * width);
-    const int kind = iter < 40 ? iter % 10 : 9 + iter % 3;
+    const int kind = iter < 65 ? iter % 13 : 13 + iter % 3;
     for (int b = 0; b < count; ++b) {
       int16_t block[64];
-      FillBlock(block, iter % 4 == 3 ? 9 + b % 3 : kind, rng);  // some rows mix in- and out-of-byte blocks
+      FillBlock(block, iter % 4 == 3 ? 13 + b % 3 : kind, rng);  // some rows mix blocks of both paths
       for (int k = 0; k < 64; ++k) luma.Luma(k / 8)[8 * b + k % 8] = block[k];
     }
     int16_t steps[64];

@@ -31,7 +31,7 @@ int32_t ParseInt(std::string_view text, const std::string& what, int64_t lo, int
   return static_cast<int32_t>(v);
 }
 
-// "c, sse2, avx2" from the tier table.
+// "c, sse2, avx2, avx512" from the tier table.
 std::string TierNames() {
   std::string names;
   for (const host::CpuTier& t : host::kCpuTiers) names += (names.empty() ? "" : ", ") + std::string(t.name);

@@ -3,20 +3,21 @@
 // one row of V::kBlocks horizontally adjacent blocks, 8 samples of 16 bits per block, one block per
 // 128-bit lane; every step works within the lanes, so each block is transformed on its own.
 //
-// Included only by the ISA files, after their intrinsics header and the definition of their V.
-// Everything here has internal linkage: each ISA file keeps its own copy, compiled for its own
-// instruction set, and the linker can never hand one tier's code to another.
+// Included only by the ISA files, after their intrinsics header. Everything here has internal
+// linkage: each ISA file keeps its own copy, compiled for its own instruction set, and the linker
+// can never hand one tier's code to another. Each ISA file defines its V and its
+// InitVelourDsp_<TIER>, which calls SetVectorKernels<V> and adds the kernels of its own.
 //
-// V provides: Reg; kBlocks; Load/Store (unaligned); Add, Sub, AddSat, SubSat, Or; ShiftRight3
-// (arithmetic); UnpackLo/Hi16/32/64 within 128-bit lanes; MulHiU16, MulLo16; Abs; CopySign(t, x)
-// (t with the sign of x, 0 where x is 0); KeepDc(r, original) (lane 0 of each block from
-// original); WithinByte(r) (every lane of the 8 registers in [-256, 255]); AddRowToPartial(p, r)
-// and AddRowToAcc(acc, r) (the 8 * kBlocks samples of r added into 16-bit partial sums or into
-// 32-bit sums).
+// V provides: Reg; kBlocks; the operations of AUF_VECTOR_OPS (host/x86_vector_ops.h); Abs;
+// CopySign(t, x) (t with the sign of x, 0 where x is 0); KeepDc(r, original) (lane 0 of each
+// block from original); NoneInBoth(a, b) (no bit set in both); WidenLo(r), WidenHi(r) (the first
+// and the second half of r's samples, sign-extended to 32-bit lanes).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "host/x86_vector_ops.h"
 #include "velour/velour_dsp.h"
 
 #define VELOUR_INLINE inline __attribute__((always_inline))
@@ -38,6 +39,15 @@ VELOUR_INLINE void ButterflyExact(typename V::Reg& a, typename V::Reg& b) {
   const typename V::Reg s = V::Add(a, b);
   b = V::Sub(a, b);
   a = s;
+}
+
+// The 8 * kBlocks samples of r added into 32-bit sums.
+template <class V>
+VELOUR_INLINE void AddRowToAcc(AccSample* acc, typename V::Reg r) {
+  int16_t* p = reinterpret_cast<int16_t*>(acc);
+  constexpr int kHalf = 8 * V::kBlocks;  // 16-bit units in half a row of sums
+  V::Store(p, V::Add32(V::Load(p), V::WidenLo(r)));
+  V::Store(p + kHalf, V::Add32(V::Load(p + kHalf), V::WidenHi(r)));
 }
 
 // The 1-D transform across the eight registers, lane by lane.
@@ -121,63 +131,162 @@ VELOUR_INLINE void RequantizeBlocks(typename V::Reg* r, const StepVectors<V>& sv
   r[0] = V::KeepDc(r[0], dc);
 }
 
-// Every sample in [-256, 255]: then no sum of the forward or inverse transform leaves 16 bits
-// (forward sums stay within 64 * 256; inverse ones within the sum of all |coefficients|, which is
-// at most 8 * (L2 norm) <= 8 * (8 * 256 + 8)), so both can run without saturation, and the inverse
-// may take its two directions in either order.
+// Rows 0..7 of the blocks at `src`, lines `pitch` bytes apart.
 template <class V>
-VELOUR_INLINE void FilterBlocks(typename V::Reg* r, const StepVectors<V>& sv) {
-  if (V::WithinByte(r)) {
-    Columns<V, false>(r);
-    Transpose<V>(r);
-    Columns<V, false>(r);
-    Shift3<V>(r);
-    RequantizeBlocks<V>(r, sv);
-    Columns<V, false>(r);  // inverse, horizontal first
-    Transpose<V>(r);
-    Columns<V, false>(r);
-    Shift3<V>(r);
-  } else {
-    Columns<V, true>(r);
-    Transpose<V>(r);
-    Columns<V, true>(r);
-    Shift3<V>(r);
-    RequantizeBlocks<V>(r, sv);
-    Transpose<V>(r);
-    Columns<V, true>(r);
-    Transpose<V>(r);
-    Columns<V, true>(r);
-    Transpose<V>(r);
-    Shift3<V>(r);
+VELOUR_INLINE typename V::Reg LoadRow(const int16_t* src, ptrdiff_t pitch, int i) {
+  return V::Load(LumaLineAt(src, i * pitch));
+}
+
+// Whether the range test of the blocks runs ahead of their transform (see FilterBlockRowT).
+inline constexpr bool kTestAhead = sizeof(void*) < 8;
+
+// Samples within +-kExactBound keep every sum of the forward and the inverse transform within 16
+// bits. A forward sum adds at most 64 samples: within 64 * 384 = 24576. An inverse sum adds or
+// subtracts coefficients, so it stays within the sum of their magnitudes, at most 8 times their L2
+// norm (64 of them). The forward transform times 1/8 keeps the L2 norm of the block (the 8x8
+// Hadamard matrix H has H'H = 64 I); the shift moves each coefficient by less than 1 and
+// requantisation only shrinks them, so the norm is at most 8 * 384 + 8, and the sum 24640. So
+// both directions can run without saturation, and the butterflies of any two index bits may run in
+// either order. (Luma at full white is 256; 384 leaves room above and below.)
+inline constexpr int kExactBound = 384;
+
+// Whether every sample of the blocks at `src` lies within +-kExactBound: x + kExactBound, as an
+// unsigned 16-bit value, exceeds 2 * kExactBound exactly where x lies outside.
+template <class V>
+VELOUR_INLINE bool RowsInExactRange(const int16_t* src, ptrdiff_t pitch) {
+  using Reg = typename V::Reg;
+  const Reg bias = V::Set1(kExactBound), span = V::Set1(2 * kExactBound);
+  Reg o = V::SubSatU(V::Add(LoadRow<V>(src, pitch, 0), bias), span);
+#pragma GCC unroll 8
+  for (int i = 1; i < 8; ++i) o = V::Or(o, V::SubSatU(V::Add(LoadRow<V>(src, pitch, i), bias), span));
+  return V::NoneInBoth(o, o);
+}
+
+// The exact path's two kinds of phase share these steps. On a group of four registers: the second
+// unpack stage of the transpose on a0..a3, then the butterflies that pair its results by register
+// bits 0 and 1, into s[0..3].
+template <class V>
+VELOUR_INLINE void UnpackInGroup(typename V::Reg a0, typename V::Reg a1, typename V::Reg a2, typename V::Reg a3,
+                                 typename V::Reg* s) {
+  using Reg = typename V::Reg;
+  Reg b0 = V::UnpackLo32(a0, a2), b1 = V::UnpackHi32(a0, a2), b2 = V::UnpackLo32(a1, a3), b3 = V::UnpackHi32(a1, a3);
+  ButterflyExact<V>(b0, b1), ButterflyExact<V>(b2, b3), ButterflyExact<V>(b0, b2), ButterflyExact<V>(b1, b3);
+  s[0] = b0, s[1] = b1, s[2] = b2, s[3] = b3;
+}
+
+// On a pair of registers four apart: their butterfly, the last unpack stage, and the butterfly of
+// its two results.
+template <class V>
+VELOUR_INLINE void UnpackPair(typename V::Reg b, typename V::Reg c, typename V::Reg& lo, typename V::Reg& hi) {
+  ButterflyExact<V>(b, c);
+  lo = V::UnpackLo64(b, c), hi = V::UnpackHi64(b, c);
+  ButterflyExact<V>(lo, hi);
+}
+
+// The exact case, every sample within +-kExactBound: the transform, requantisation and inverse run
+// in phases that each hold at most four rows of blocks in registers, passing the others through the
+// arrays s and r (in memory where registers run short, as in 32-bit code, which has eight). This is
+// the order of FilterBlocksSaturating with butterflies moved: those of different index bits commute,
+// and a butterfly between two registers commutes with an unpack stage that pairs registers by
+// another bit, since that stage moves the lanes of both alike. Hands each filtered row i to
+// sink(i, row).
+template <class V, class Sink>
+VELOUR_INLINE void FilterBlocksExact(const int16_t* src, ptrdiff_t pitch, const StepVectors<V>& sv, Sink&& sink) {
+  using Reg = typename V::Reg;
+  auto bf = [](Reg& a, Reg& b) { ButterflyExact<V>(a, b); };
+  Reg s[8], r[8];
+  // Rows 0..3, then 4..7: vertical butterflies of row bits 0 and 1, the first two unpack stages of
+  // the transpose, and the horizontal butterflies that pair the registers by bits 1 and 2 after it.
+#pragma GCC unroll 2
+  for (int g = 0; g < 8; g += 4) {
+    Reg x0 = LoadRow<V>(src, pitch, g), x1 = LoadRow<V>(src, pitch, g + 1);
+    Reg x2 = LoadRow<V>(src, pitch, g + 2), x3 = LoadRow<V>(src, pitch, g + 3);
+    bf(x0, x1), bf(x2, x3), bf(x0, x2), bf(x1, x3);
+    UnpackInGroup<V>(V::UnpackLo16(x0, x1), V::UnpackHi16(x0, x1), V::UnpackLo16(x2, x3), V::UnpackHi16(x2, x3), s + g);
   }
+  // Pairs of registers: row bit 2, the last unpack stage, the horizontal butterflies of its bit,
+  // which complete the forward transform; requantisation; the inverse's butterflies of that bit.
+#pragma GCC unroll 4
+  for (int i = 0; i < 4; ++i) {
+    Reg lo, hi;
+    UnpackPair<V>(s[i], s[i + 4], lo, hi);
+    lo = V::ShiftRight3(lo), hi = V::ShiftRight3(hi);
+    const Reg dc = lo;
+    lo = RequantizeVector<V>(lo, sv, 2 * i), hi = RequantizeVector<V>(hi, sv, 2 * i + 1);
+    if (i == 0) lo = V::KeepDc(lo, dc);
+    bf(lo, hi);
+    r[2 * i] = lo, r[2 * i + 1] = hi;
+  }
+  // Rows of registers 0..3, then 4..7: the other horizontal butterflies of the inverse around the
+  // first unpack stage back, the second one, and the vertical butterflies of row bits 1 and 2.
+#pragma GCC unroll 2
+  for (int g = 0; g < 8; g += 4) {
+    const Reg x0 = r[g], x1 = r[g + 1], x2 = r[g + 2], x3 = r[g + 3];
+    Reg a0 = V::UnpackLo16(x0, x1), a1 = V::UnpackHi16(x0, x1), a2 = V::UnpackLo16(x2, x3), a3 = V::UnpackHi16(x2, x3);
+    bf(a0, a2), bf(a1, a3);
+    UnpackInGroup<V>(a0, a1, a2, a3, s + g);
+  }
+  // Pairs: the inverse's last horizontal butterflies, the last unpack stage, and the vertical
+  // butterflies of row bit 0.
+#pragma GCC unroll 4
+  for (int i = 0; i < 4; ++i) {
+    Reg lo, hi;
+    UnpackPair<V>(s[i], s[i + 4], lo, hi);
+    sink(2 * i, V::ShiftRight3(lo));
+    sink(2 * i + 1, V::ShiftRight3(hi));
+  }
+}
+
+// The scalar kernels' order, for blocks in which a sum may saturate.
+template <class V, class Sink>
+VELOUR_INLINE void FilterBlocksSaturating(const int16_t* src, ptrdiff_t pitch, const StepVectors<V>& sv, Sink&& sink) {
+  typename V::Reg r[8];
+#pragma GCC unroll 8
+  for (int i = 0; i < 8; ++i) r[i] = LoadRow<V>(src, pitch, i);
+  Columns<V, true>(r);
+  Transpose<V>(r);
+  Columns<V, true>(r);
+  Shift3<V>(r);
+  RequantizeBlocks<V>(r, sv);
+  Transpose<V>(r);
+  Columns<V, true>(r);
+  Transpose<V>(r);
+  Columns<V, true>(r);
+  Transpose<V>(r);
+  Shift3<V>(r);
+#pragma GCC unroll 8
+  for (int i = 0; i < 8; ++i) sink(i, r[i]);
+}
+
+// The blocks at `src` filtered: forward transform, requantisation, inverse transform, on the exact
+// path where `exact`; each filtered row i goes to sink(i, row).
+template <class V, class Sink>
+VELOUR_INLINE void FilterBlocks(const int16_t* src, ptrdiff_t pitch, bool exact, const StepVectors<V>& sv,
+                                Sink&& sink) {
+  if (exact) FilterBlocksExact<V>(src, pitch, sv, sink);
+  else FilterBlocksSaturating<V>(src, pitch, sv, sink);
 }
 
 // One row of filtered blocks added into a line of sums: 16-bit partial sums, or 32-bit ones.
 template <class V, bool kWide>
 VELOUR_INLINE void AddRowOfBlocks(char* line, typename V::Reg r) {
-  if constexpr (kWide) V::AddRowToAcc(reinterpret_cast<AccSample*>(line), r);
-  else V::AddRowToPartial(reinterpret_cast<int16_t*>(line), r);
+  if constexpr (kWide) {
+    AddRowToAcc<V>(reinterpret_cast<AccSample*>(line), r);
+  } else {
+    int16_t* p = reinterpret_cast<int16_t*>(line);
+    V::Store(p, V::Add(V::Load(p), r));
+  }
 }
 
-// Rows row_begin .. row_end - 1 of the filtered blocks in r, `columns` samples of each (all of
-// them when columns is 8 * kBlocks), added into the lines of sums at `sums`, `pitch` bytes apart.
+// Rows row_begin .. row_end - 1 of the filtered blocks in `out` (rows 8 * kBlocks samples apart),
+// their first `columns` samples, added into the lines of sums at `sums`, `pitch` bytes apart.
 template <class V, bool kWide>
-VELOUR_INLINE void AddBlocks(const typename V::Reg* r, char* sums, ptrdiff_t pitch, int row_begin, int row_end,
-                             int columns) {
+VELOUR_INLINE void AddColumns(const int16_t* out, char* sums, ptrdiff_t pitch, int row_begin, int row_end,
+                              int columns) {
   constexpr int kWidth = 8 * V::kBlocks;
-  if (row_begin == 0 && row_end == 8 && columns == kWidth) {
-#pragma GCC unroll 8
-    for (int i = 0; i < 8; ++i) AddRowOfBlocks<V, kWide>(sums + i * pitch, r[i]);
-    return;
-  }
-  int16_t out[8 * kWidth];
-#pragma GCC unroll 8
-  for (int i = 0; i < 8; ++i) V::Store(out + kWidth * i, r[i]);
   for (int i = row_begin; i < row_end; ++i) {
     char* line = sums + i * pitch;
-    if (columns == kWidth) {
-      AddRowOfBlocks<V, kWide>(line, V::Load(out + kWidth * i));
-    } else if constexpr (kWide) {
+    if constexpr (kWide) {
       for (int j = 0; j < columns; ++j) reinterpret_cast<AccSample*>(line)[j] += out[kWidth * i + j];
     } else {
       int16_t* p = reinterpret_cast<int16_t*>(line);
@@ -203,26 +312,83 @@ void FilterBlockRowT(const int16_t* luma, ptrdiff_t luma_pitch, char* sums, ptrd
     return;
   }
   int b = 0;
-  for (; b + V::kBlocks <= count; b += V::kBlocks) {
-    Reg r[8];
-#pragma GCC unroll 8
-    for (int i = 0; i < 8; ++i) r[i] = V::Load(LumaLineAt(luma, i * luma_pitch) + 8 * b);
-    FilterBlocks<V>(r, sv);
-    AddBlocks<V, kWide>(r, sums + 8 * b * kSample, pitch, row_begin, row_end, kWidth);
+  while (b + V::kBlocks <= count) {
+    // Which of the next (up to 64) registers of blocks take the exact path. In 32-bit code that
+    // test runs in a pass of its own: next to the transform, the compiler keeps the rows it loaded
+    // for it, and spills them. With registers to spare it shares the transform's loads.
+    const int groups = std::min(64, (count - b) / V::kBlocks);
+    uint64_t exact = 0;
+    if (kTestAhead) {
+      for (int g = 0; g < groups; ++g)
+        exact |= uint64_t{RowsInExactRange<V>(luma + 8 * (b + g * V::kBlocks), luma_pitch)} << g;
+    }
+    for (int g = 0; g < groups; ++g, b += V::kBlocks) {
+      char* at = sums + 8 * b * kSample;
+      const bool within = kTestAhead ? (exact >> g & 1) != 0 : RowsInExactRange<V>(luma + 8 * b, luma_pitch);
+      FilterBlocks<V>(luma + 8 * b, luma_pitch, within, sv, [&](int i, Reg row) {
+        if (i >= row_begin && i < row_end) AddRowOfBlocks<V, kWide>(at + i * pitch, row);
+      });
+    }
   }
   if (b < count) {
     // The last blocks, fewer than a register holds, through a copy padded with zero blocks (which
     // stay zero): nothing past the row is read.
     const int columns = 8 * (count - b);
-    int16_t in[8 * kWidth] = {};
+    int16_t in[8 * kWidth] = {}, out[8 * kWidth];
     for (int i = 0; i < 8; ++i)
       std::memcpy(in + kWidth * i, LumaLineAt(luma, i * luma_pitch) + 8 * b, sizeof(int16_t) * columns);
-    Reg r[8];
-#pragma GCC unroll 8
-    for (int i = 0; i < 8; ++i) r[i] = V::Load(in + kWidth * i);
-    FilterBlocks<V>(r, sv);
-    AddBlocks<V, kWide>(r, sums + 8 * b * kSample, pitch, row_begin, row_end, columns);
+    const ptrdiff_t in_pitch = sizeof(int16_t) * kWidth;
+    FilterBlocks<V>(in, in_pitch, RowsInExactRange<V>(in, in_pitch), sv,
+                    [&](int i, Reg row) { V::Store(out + kWidth * i, row); });
+    AddColumns<V, kWide>(out, sums + 8 * b * kSample, pitch, row_begin, row_end, columns);
   }
+}
+
+// Whole registers of the row, then the scalar kernel for the rest.
+template <class V>
+void AddRowT(const int16_t* luma, int16_t* partial, int n) {
+  constexpr int kLanes = 8 * V::kBlocks;
+  int x = 0;
+  for (; x + kLanes <= n; x += kLanes)
+    AddRowOfBlocks<V, false>(reinterpret_cast<char*>(partial + x), V::Load(luma + x));
+  AddRow_C(luma + x, partial + x, n - x);
+}
+
+template <class V>
+void AddRowWideT(const int16_t* luma, AccSample* acc, int n) {
+  constexpr int kLanes = 8 * V::kBlocks;
+  int x = 0;
+  for (; x + kLanes <= n; x += kLanes) AddRowToAcc<V>(acc + x, V::Load(luma + x));
+  AddRowWide_C(luma + x, acc + x, n - x);
+}
+
+template <class V>
+void FoldRowT(int16_t* partial, AccSample* acc, int n) {
+  constexpr int kLanes = 8 * V::kBlocks;
+  int x = 0;
+  for (; x + kLanes <= n; x += kLanes) {
+    AddRowToAcc<V>(acc + x, V::Load(partial + x));
+    V::Store(partial + x, V::Zero());
+  }
+  FoldRow_C(partial + x, acc + x, n - x);
+}
+
+// The kernels every tier builds from its V alone.
+template <class V>
+void SetVectorKernels(VelourDsp& dsp) {
+  dsp.FilterBlockRow = [](const int16_t* luma, ptrdiff_t luma_pitch, int16_t* partial, ptrdiff_t partial_pitch,
+                          int count, int row_begin, int row_end, const int16_t* steps) {
+    FilterBlockRowT<V, false>(luma, luma_pitch, reinterpret_cast<char*>(partial), partial_pitch, count, row_begin,
+                              row_end, steps);
+  };
+  dsp.FilterBlockRowWide = [](const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch,
+                              int count, int row_begin, int row_end, const int16_t* steps) {
+    FilterBlockRowT<V, true>(luma, luma_pitch, reinterpret_cast<char*>(acc), acc_pitch, count, row_begin, row_end,
+                             steps);
+  };
+  dsp.AddRow = AddRowT<V>;
+  dsp.AddRowWide = AddRowWideT<V>;
+  dsp.FoldRow = FoldRowT<V>;
 }
 
 }  // namespace

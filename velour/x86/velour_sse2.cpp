@@ -2,6 +2,7 @@
 #include <emmintrin.h>
 
 #include "velour/velour_dsp.h"
+#include "velour/x86/velour_simd.h"
 #include "velour/x86/velour_x86.h"
 
 namespace velour {
@@ -10,21 +11,7 @@ namespace {
 struct Sse2 {
   using Reg = __m128i;
   static constexpr int kBlocks = 1;
-  static Reg Load(const int16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-  static void Store(int16_t* p, Reg v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-  static Reg Add(Reg a, Reg b) { return _mm_add_epi16(a, b); }
-  static Reg Sub(Reg a, Reg b) { return _mm_sub_epi16(a, b); }
-  static Reg AddSat(Reg a, Reg b) { return _mm_adds_epi16(a, b); }
-  static Reg SubSat(Reg a, Reg b) { return _mm_subs_epi16(a, b); }
-  static Reg ShiftRight3(Reg a) { return _mm_srai_epi16(a, 3); }
-  static Reg UnpackLo16(Reg a, Reg b) { return _mm_unpacklo_epi16(a, b); }
-  static Reg UnpackHi16(Reg a, Reg b) { return _mm_unpackhi_epi16(a, b); }
-  static Reg UnpackLo32(Reg a, Reg b) { return _mm_unpacklo_epi32(a, b); }
-  static Reg UnpackHi32(Reg a, Reg b) { return _mm_unpackhi_epi32(a, b); }
-  static Reg UnpackLo64(Reg a, Reg b) { return _mm_unpacklo_epi64(a, b); }
-  static Reg UnpackHi64(Reg a, Reg b) { return _mm_unpackhi_epi64(a, b); }
-  static Reg MulHiU16(Reg a, Reg b) { return _mm_mulhi_epu16(a, b); }
-  static Reg MulLo16(Reg a, Reg b) { return _mm_mullo_epi16(a, b); }
+  AUF_VECTOR_OPS(_mm, si128)
   // No abs or sign instructions: (x ^ s) - s with s the sign mask.
   static Reg Abs(Reg x) {
     const Reg s = _mm_srai_epi16(x, 15);
@@ -35,43 +22,15 @@ struct Sse2 {
     return _mm_sub_epi16(_mm_xor_si128(t, s), s);
   }
   static Reg KeepDc(Reg r, Reg original) { return _mm_insert_epi16(r, _mm_extract_epi16(original, 0), 0); }
-  static bool WithinByte(const Reg* r) {
-    const Reg bias = _mm_set1_epi16(256);
-    Reg o = _mm_add_epi16(r[0], bias);
-#pragma GCC unroll 8
-    for (int i = 1; i < 8; ++i) o = _mm_or_si128(o, _mm_add_epi16(r[i], bias));
-    const Reg high = _mm_and_si128(o, _mm_set1_epi16(-512));
-    return _mm_movemask_epi8(_mm_cmpeq_epi16(high, _mm_setzero_si128())) == 0xFFFF;
+  static bool NoneInBoth(Reg a, Reg b) {
+    return _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(a, b), _mm_setzero_si128())) == 0xFFFF;
   }
-  static void AddRowToPartial(int16_t* partial, Reg r) { Store(partial, _mm_add_epi16(Load(partial), r)); }
-  static void AddRowToAcc(AccSample* acc, Reg r) {
-    __m128i* p = reinterpret_cast<__m128i*>(acc);
-    const Reg lo = _mm_srai_epi32(_mm_unpacklo_epi16(r, r), 16), hi = _mm_srai_epi32(_mm_unpackhi_epi16(r, r), 16);
-    _mm_storeu_si128(p, _mm_add_epi32(_mm_loadu_si128(p), lo));
-    _mm_storeu_si128(p + 1, _mm_add_epi32(_mm_loadu_si128(p + 1), hi));
-  }
+  static Reg WidenLo(Reg r) { return _mm_srai_epi32(_mm_unpacklo_epi16(r, r), 16); }
+  static Reg WidenHi(Reg r) { return _mm_srai_epi32(_mm_unpackhi_epi16(r, r), 16); }
 };
 
-}  // namespace
-}  // namespace velour
-
-#include "velour/x86/velour_simd.h"
-
-namespace velour {
-
-void FilterBlockRow_SSE2(const int16_t* luma, ptrdiff_t luma_pitch, int16_t* partial, ptrdiff_t partial_pitch,
-                         int count, int row_begin, int row_end, const int16_t* steps) {
-  FilterBlockRowT<Sse2, false>(luma, luma_pitch, reinterpret_cast<char*>(partial), partial_pitch, count, row_begin, row_end,
-                              steps);
-}
-
-void FilterBlockRowWide_SSE2(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch,
-                             int count, int row_begin, int row_end, const int16_t* steps) {
-  FilterBlockRowT<Sse2, true>(luma, luma_pitch, reinterpret_cast<char*>(acc), acc_pitch, count, row_begin, row_end, steps);
-}
-
 // luma * weight in 32 bits: pmaddwd of (luma, 0) pairs with (weight, 0).
-void SeedRow_SSE2(const int16_t* luma, AccSample* acc, int n, int32_t weight) {
+void SeedRow(const int16_t* luma, AccSample* acc, int n, int32_t weight) {
   const __m128i w = _mm_set1_epi32(weight);
   const __m128i zero = _mm_setzero_si128();
   int x = 0;
@@ -84,32 +43,11 @@ void SeedRow_SSE2(const int16_t* luma, AccSample* acc, int n, int32_t weight) {
   SeedRow_C(luma + x, acc + x, n - x, weight);
 }
 
-void AddRow_SSE2(const int16_t* luma, int16_t* partial, int n) {
-  int x = 0;
-  for (; x + 8 <= n; x += 8) Sse2::AddRowToPartial(partial + x, Sse2::Load(luma + x));
-  AddRow_C(luma + x, partial + x, n - x);
-}
-
-void AddRowWide_SSE2(const int16_t* luma, AccSample* acc, int n) {
-  int x = 0;
-  for (; x + 8 <= n; x += 8) Sse2::AddRowToAcc(acc + x, Sse2::Load(luma + x));
-  AddRowWide_C(luma + x, acc + x, n - x);
-}
-
-void FoldRow_SSE2(int16_t* partial, AccSample* acc, int n) {
-  int x = 0;
-  for (; x + 8 <= n; x += 8) {
-    Sse2::AddRowToAcc(acc + x, Sse2::Load(partial + x));
-    Sse2::Store(partial + x, _mm_setzero_si128());
-  }
-  FoldRow_C(partial + x, acc + x, n - x);
-}
-
 // |acc * 16| <= 2^23 is exact in a float, and the correctly rounded quotient of a float division
 // never crosses an integer: a non-integer quotient lies at least 1 / weight from one, more than
 // half its ulp (<= quotient * 2^-24 <= 2^23 / weight * 2^-24). So truncating it gives the integer
 // quotient.
-void AverageRow_SSE2(const AccSample* acc, int16_t* y, int n, int32_t weight) {
+void AverageRow(const AccSample* acc, int16_t* y, int n, int32_t weight) {
   const __m128 w = _mm_set1_ps(static_cast<float>(weight));
   int x = 0;
   for (; x + 8 <= n; x += 8) {
@@ -134,6 +72,16 @@ void AverageRow_SSE2(const AccSample* acc, int16_t* y, int n, int32_t weight) {
   AverageRow_C(acc + x, y + 3 * x, n - x, weight);
 }
 
+}  // namespace
+
+void InitVelourDsp_SSE2(VelourDsp& dsp) {
+  SetVectorKernels<Sse2>(dsp);
+  dsp.SeedRow = SeedRow;
+  dsp.AverageRow = AverageRow;
+}
+
 }  // namespace velour
 
+#undef AUF_VECTOR_OPS
 #undef VELOUR_INLINE
+

@@ -1,0 +1,168 @@
+#include "bench/bench_support.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sys/resource.h>
+
+#include <chrono>
+#endif
+#if defined(BENCH_HAVE_IO)
+#include "tools/io/frame_io.h"
+#endif
+
+namespace bench {
+namespace {
+
+#if defined(_WIN32)
+double NowMs() {
+  static const double ticks_per_ms = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<double>(f.QuadPart) / 1e3;
+  }();
+  LARGE_INTEGER t;
+  QueryPerformanceCounter(&t);
+  return static_cast<double>(t.QuadPart) / ticks_per_ms;
+}
+
+double CpuMs() {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+  auto ms = [](const FILETIME& t) {  // 100 ns units
+    return static_cast<double>(static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e4;
+  };
+  return ms(kernel) + ms(user);
+}
+#else
+double NowMs() {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+double CpuMs() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  return (ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
+}
+#endif
+
+#if defined(BENCH_HAVE_IO)
+// Bilinear scale of the source's planes to kW x kH.
+host::Frame ScaleUp(const host::Frame& src) {
+  host::Frame dst(kW, kH);
+  for (int y = 0; y < kH; ++y) {
+    const double fy = std::max(0.0, (y + 0.5) * src.h / kH - 0.5);
+    const int y0 = std::min(static_cast<int>(fy), src.h - 1), y1 = std::min(y0 + 1, src.h - 1);
+    const double wy = fy - y0;
+    for (int x = 0; x < kW; ++x) {
+      const double fx = std::max(0.0, (x + 0.5) * src.w / kW - 0.5);
+      const int x0 = std::min(static_cast<int>(fx), src.w - 1), x1 = std::min(x0 + 1, src.w - 1);
+      const double wx = fx - x0;
+      auto mix = [&](int16_t host::YcPixel::*c) {
+        const double top = src.at(x0, y0).*c * (1 - wx) + src.at(x1, y0).*c * wx;
+        const double bottom = src.at(x0, y1).*c * (1 - wx) + src.at(x1, y1).*c * wx;
+        return static_cast<int16_t>(std::lround(top * (1 - wy) + bottom * wy));
+      };
+      host::YcPixel& p = dst.at(x, y);
+      p.y = mix(&host::YcPixel::y);
+      p.cb = mix(&host::YcPixel::cb);
+      p.cr = mix(&host::YcPixel::cr);
+    }
+  }
+  return dst;
+}
+
+bool ReadFirstFrame(io::Format format, const std::string& path, const io::ReaderOptions& options, host::Frame* out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "bench: cannot open %s\n", path.c_str());
+    return false;
+  }
+  try {
+    auto reader = io::OpenReader(format, in, path, options);
+    if (reader->Read(*out)) return true;
+    std::fprintf(stderr, "bench: %s holds no frame\n", path.c_str());
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench: %s\n", e.what());
+  }
+  return false;
+}
+#endif
+
+}  // namespace
+
+Timing Measure(int min_runs, double budget_ms, const std::function<void()>& setup, const std::function<void()>& fn) {
+  std::vector<double> t;
+  double total = 0, cpu = 0;
+  while (static_cast<int>(t.size()) < min_runs || (total < budget_ms && t.size() < 25)) {
+    setup();
+    const double c0 = CpuMs();
+    const double a = NowMs();
+    fn();
+    t.push_back(NowMs() - a);
+    cpu += CpuMs() - c0;
+    total += t.back();
+  }
+  std::sort(t.begin(), t.end());
+  return {t.front(), t[t.size() / 2], static_cast<int>(t.size()), total > 0 ? cpu / total : 0};
+}
+
+#if defined(BENCH_HAVE_IO)
+bool LoadPhoto(const std::string& path, host::Frame* out) {
+  host::Frame src;
+  if (!ReadFirstFrame(io::Format::kPng, path, {}, &src)) return false;
+  *out = ScaleUp(src);
+  return true;
+}
+
+bool LoadFrame(const std::string& path, host::Frame* out) {
+  io::ReaderOptions options;
+  options.w = kW;
+  options.h = kH;
+  return ReadFirstFrame(io::Format::kYc48, path, options, out);
+}
+
+bool SaveFrame(const std::string& path, const host::Frame& frame) {
+  std::ofstream out(path, std::ios::binary);
+  try {
+    io::VideoInfo info;
+    info.w = frame.w;
+    info.h = frame.h;
+    auto writer = io::OpenWriter(io::Format::kYc48, out, info, path);
+    writer->Write(frame);
+    writer->Finish();
+    return true;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench: %s\n", e.what());
+    return false;
+  }
+}
+#else
+static bool NoPictures(const std::string& path) {
+  std::fprintf(stderr, "bench: %s: this build reads and writes no pictures\n", path.c_str());
+  return false;
+}
+bool LoadPhoto(const std::string& path, host::Frame*) { return NoPictures(path); }
+bool LoadFrame(const std::string& path, host::Frame*) { return NoPictures(path); }
+bool SaveFrame(const std::string& path, const host::Frame&) { return NoPictures(path); }
+#endif
+
+host::Frame Noise() {
+  host::Frame f(kW, kH);
+  uint64_t s = 0x9E3779B97F4A7C15ull;
+  for (auto& p : f.edit) {
+    s ^= s << 13, s ^= s >> 7, s ^= s << 17;
+    p.y = static_cast<int16_t>(s % 4096);
+    p.cb = static_cast<int16_t>(static_cast<int>((s >> 16) % 4096) - 2048);
+    p.cr = static_cast<int16_t>(static_cast<int>((s >> 32) % 4096) - 2048);
+  }
+  return f;
+}
+
+}  // namespace bench

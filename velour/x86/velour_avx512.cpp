@@ -1,0 +1,74 @@
+// AVX-512 kernels (F, BW, VL): four horizontally adjacent blocks at a time, a row of 32 samples per
+// register; each 128-bit lane holds one block, and every step works within the lanes. Mask
+// registers take the place of sign and blend instructions.
+#include <immintrin.h>
+
+#include "velour/velour_dsp.h"
+#include "velour/x86/velour_simd.h"
+#include "velour/x86/velour_x86.h"
+
+namespace velour {
+namespace {
+
+// Lane l of the k-th register of 32 host samples after x is sample 32k + l: luma of pixel
+// x + (32k + l) / 3 where (32k + l) % 3 == 0.
+struct SpreadTable {
+  int16_t index[3][32];
+};
+constexpr SpreadTable MakeSpreadTable() {
+  SpreadTable t{};
+  for (int k = 0; k < 3; ++k)
+    for (int l = 0; l < 32; ++l) t.index[k][l] = static_cast<int16_t>((32 * k + l) / 3);
+  return t;
+}
+constexpr SpreadTable kSpread = MakeSpreadTable();
+constexpr __mmask32 kLumaLanes[3] = {0x49249249u, 0x92492492u, 0x24924924u};
+
+struct Avx512 {
+  using Reg = __m512i;
+  static constexpr int kBlocks = 4;
+  AUF_VECTOR_OPS(_mm512, si512)
+  static Reg Abs(Reg x) { return _mm512_abs_epi16(x); }
+  // t negated where x is negative; t is 0 where x is.
+  static Reg CopySign(Reg t, Reg x) {
+    return _mm512_mask_sub_epi16(t, _mm512_movepi16_mask(x), _mm512_setzero_si512(), t);
+  }
+  static Reg KeepDc(Reg r, Reg original) { return _mm512_mask_blend_epi16(0x01010101, r, original); }
+  static bool NoneInBoth(Reg a, Reg b) { return _mm512_test_epi16_mask(a, b) == 0; }
+  static Reg WidenLo(Reg r) { return _mm512_cvtepi16_epi32(_mm512_castsi512_si256(r)); }
+  static Reg WidenHi(Reg r) { return _mm512_cvtepi16_epi32(_mm512_extracti64x4_epi64(r, 1)); }
+};
+
+// 32 pixels per step: the quotients as in the SSE2 kernel (exact), their low 16 bits (vpmovdw
+// truncates), spread to every third lane of three registers and stored there under a mask, so the
+// colour samples between them are neither read nor written.
+void AverageRow(const AccSample* acc, int16_t* y, int n, int32_t weight) {
+  const __m512 w = _mm512_set1_ps(static_cast<float>(weight));
+  auto quotients = [&](const AccSample* a) {
+    const __m512i v = _mm512_slli_epi32(_mm512_loadu_si512(a), 4);
+    return _mm512_cvtepi32_epi16(_mm512_cvttps_epi32(_mm512_div_ps(_mm512_cvtepi32_ps(v), w)));
+  };
+  int x = 0;
+  for (; x + 32 <= n; x += 32) {
+    const __m512i q = _mm512_inserti64x4(_mm512_castsi256_si512(quotients(acc + x)), quotients(acc + x + 16), 1);
+    int16_t* d = y + 3 * x;
+#pragma GCC unroll 3
+    for (int k = 0; k < 3; ++k) {
+      const __m512i spread = _mm512_permutexvar_epi16(_mm512_loadu_si512(kSpread.index[k]), q);
+      _mm512_mask_storeu_epi16(d + 32 * k, kLumaLanes[k], spread);
+    }
+  }
+  AverageRow_C(acc + x, y + 3 * x, n - x, weight);
+}
+
+}  // namespace
+
+void InitVelourDsp_AVX512(VelourDsp& dsp) {
+  SetVectorKernels<Avx512>(dsp);
+  dsp.AverageRow = AverageRow;
+}
+
+}  // namespace velour
+
+#undef AUF_VECTOR_OPS
+#undef VELOUR_INLINE
