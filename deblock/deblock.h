@@ -50,6 +50,6 @@ void FilterWithTracks(host::CpuFlags flags, const int32_t* tracks, const host::P
 void ReferenceWithTracks(const int32_t* tracks, const host::Plane& edit, int32_t partitions);
 inline constexpr host::FilterCore kDeblockCore = {
     "deblock", kTitle, kTrackCount, kTrackNames, kTrackDefaults, kTrackMinimums, kTrackMaximums,
-    &FilterWithTracks, &ReferenceWithTracks};
+    &FilterWithTracks, &ReferenceWithTracks, nullptr};
 
 }  // namespace deblock

@@ -25,6 +25,12 @@ struct FilterCore {
                  const Workers& workers);
   // The same result from the plain scalar reference, on the calling thread.
   void (*reference)(const int32_t* tracks, const Plane& edit, int32_t partitions);
+  // Null, or the same filter on an 8-bit RGBA image of w x h pixels, rows 4 w bytes apart: the
+  // result of converting it to samples (host/rgba_dsp.h), filtering, and converting back, alpha
+  // untouched, computed without a plane of samples; `temp` is scratch of w x h samples. (A filter
+  // that changes only luma can convert each row as it takes and leaves it.)
+  void (*filter_rgba)(CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h, const Plane& temp,
+                      int32_t partitions, const Workers& workers);
 };
 
 }  // namespace host

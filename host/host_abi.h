@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "host/export.h"
 #include "host/pixel.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
@@ -19,12 +20,6 @@
 #define AUF_HOST_ENTRY __attribute__((force_align_arg_pointer))
 #else
 #define AUF_HOST_ENTRY
-#endif
-
-#if defined(_WIN32)
-#define AUF_EXPORT extern "C" __declspec(dllexport)
-#else
-#define AUF_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
 namespace host {

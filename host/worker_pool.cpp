@@ -7,17 +7,26 @@ namespace host {
 WorkerPool::WorkerPool(int threads, bool serial) : threads_(threads), serial_(serial) {
   if (threads < 1) throw std::invalid_argument("worker thread count must be at least 1");
   if (serial_) return;
-  pool_.reserve(threads - 1);
-  for (int i = 1; i < threads; ++i) pool_.emplace_back([this, i] { ThreadMain(i); });
+  try {
+    pool_.reserve(threads - 1);
+    for (int i = 1; i < threads; ++i) pool_.emplace_back([this, i] { ThreadMain(i); });
+  } catch (...) {
+    // No thread may outlive a pool that failed to start: stop the ones that did.
+    Stop();
+    throw;
+  }
 }
 
-WorkerPool::~WorkerPool() {
+WorkerPool::~WorkerPool() { Stop(); }
+
+void WorkerPool::Stop() {
   {
     std::lock_guard lock(mutex_);
     stop_ = true;
   }
   start_cv_.notify_all();
   for (auto& t : pool_) t.join();
+  pool_.clear();
 }
 
 void WorkerPool::RunService(const Workers* self, WorkerTask task, void* data) {

@@ -14,7 +14,8 @@ namespace host {
 class WorkerPool {
  public:
   // threads >= 1. serial: run the workers one after another on the calling thread, never start a
-  // thread (for environments in which creating threads fails).
+  // thread (for environments in which creating threads fails). Throws std::system_error if a
+  // thread cannot be started, after stopping those that were.
   WorkerPool(int threads, bool serial);
   ~WorkerPool();
   WorkerPool(const WorkerPool&) = delete;
@@ -34,6 +35,7 @@ class WorkerPool {
  private:
   static void RunService(const Workers* self, WorkerTask task, void* data);
   void ThreadMain(int index);
+  void Stop();
 
   int threads_;
   bool serial_;

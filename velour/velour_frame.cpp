@@ -14,6 +14,11 @@
 // so once a strip is done its rows have all their contributions and go straight to the output,
 // while the rows the passes touch stay in the cache.
 //
+// The picture is the host's plane of samples, or an 8-bit RGBA image: then each row is converted
+// to samples as its luma is taken and back as its result is stored, with the same conversion of
+// each pixel as a whole picture's, so the result is that of converting, filtering and converting
+// back, without a plane of samples and without passes of their own over the picture.
+//
 // A worker also reads up to 7 rows of luma on either side of its band. Those rows are converted
 // in a first round (every worker converts the 7 rows at each end of its band, into temp row y for
 // row y); the rest of a band is converted by its own worker as the strips reach it, before its
@@ -21,6 +26,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "host/rgba_dsp.h"
 #include "velour/velour.h"
 #include "velour/velour_dsp.h"
 #include "velour/velour_tables.h"
@@ -29,13 +35,17 @@ namespace velour {
 namespace {
 
 using host::Plane;
+using host::YcPixel;
 
 constexpr int kStrip = 8;
 constexpr int kHalo = 7;  // rows a block reaches past its top row
+constexpr int kRgbaChunk = 256;  // pixels of an RGBA row converted at a time, on the stack
 
 struct FrameJob {
   const VelourDsp* dsp;
-  Plane edit;
+  Plane edit;  // w and h of the picture; its samples unless the picture is RGBA
+  const host::RgbaDsp* rgba_dsp;  // the picture is RGBA: rows of 4 * w bytes from `rgba`
+  uint8_t* rgba;
   Plane temp;
   int16_t steps[64];
   int32_t passes;
@@ -71,25 +81,48 @@ inline AccLines AccLinesFrom(const Plane& temp, int first) {
 }
 inline int16_t* EditY(const Plane& edit, int y) { return &host::PlaneRow(edit, y)->y; }
 
+// Row y's working luma into `luma`.
+void LoadLuma(const FrameJob* job, int y, int16_t* luma) {
+  const int w = job->edit.w;
+  if (job->rgba_dsp == nullptr) return job->dsp->LumaRow(EditY(job->edit, y), luma, w);
+  const uint8_t* row = job->rgba + static_cast<ptrdiff_t>(4) * w * y;
+  YcPixel samples[kRgbaChunk];
+  for (int x = 0; x < w; x += kRgbaChunk) {
+    const int n = std::min(kRgbaChunk, w - x);
+    job->rgba_dsp->RgbaToYcRow(row + 4 * x, samples, n);
+    job->dsp->LumaRow(&samples[0].y, luma + x, n);
+  }
+}
+
+// Row y's result from its sums: luma = sum x 16 / weight; an RGBA row converts its colour to samples,
+// takes the new luma, and converts back, alpha untouched.
+void StoreLuma(const FrameJob* job, int y, const AccSample* acc) {
+  const int w = job->edit.w;
+  if (job->rgba_dsp == nullptr) return job->dsp->AverageRow(acc, EditY(job->edit, y), w, job->weight);
+  uint8_t* row = job->rgba + static_cast<ptrdiff_t>(4) * w * y;
+  YcPixel samples[kRgbaChunk];
+  for (int x = 0; x < w; x += kRgbaChunk) {
+    const int n = std::min(kRgbaChunk, w - x);
+    job->rgba_dsp->RgbaToYcRow(row + 4 * x, samples, n);
+    job->dsp->AverageRow(acc + x, &samples[0].y, n, job->weight);
+    job->rgba_dsp->YcToRgbaRow(samples, row + 4 * x, n);
+  }
+}
+
 inline void BandOf(const Plane& p, int index, int count, int* r0, int* r1) {
   *r0 = static_cast<int>(int64_t{p.h} * index / count);
   *r1 = static_cast<int>(int64_t{p.h} * (index + 1) / count);
-}
-
-inline void AddLuma(const int16_t* luma, AccSample* acc, int x0, int x1) {
-  for (int x = x0; x < x1; ++x) acc[x] += luma[x];
 }
 
 // The rows other workers read: the first and last kHalo rows of the band.
 void EdgeLumaWorker(int32_t index, int32_t count, void* data) {
   const FrameJob* job = static_cast<const FrameJob*>(data);
   const LumaLines luma = LumaLinesFrom(job->temp, 0);
-  const int w = job->edit.w;
   int r0, r1;
   BandOf(job->edit, index, count, &r0, &r1);
   const int top_end = std::min(r0 + kHalo, r1);
-  for (int y = r0; y < top_end; ++y) job->dsp->LumaRow(EditY(job->edit, y), luma[y], w);
-  for (int y = std::max(r1 - kHalo, top_end); y < r1; ++y) job->dsp->LumaRow(EditY(job->edit, y), luma[y], w);
+  for (int y = r0; y < top_end; ++y) LoadLuma(job, y, luma[y]);
+  for (int y = std::max(r1 - kHalo, top_end); y < r1; ++y) LoadLuma(job, y, luma[y]);
 }
 
 struct PassGeometry {
@@ -170,12 +203,12 @@ void DirectBand(const FrameJob* job, const PassGeometry* geometry, int r0, int r
   for (int s0 = r0; s0 < r1; s0 += kStrip) {
     const int s1 = std::min(s0 + kStrip, r1);
     const int reach = std::min(s1 + kHalo, r1);
-    for (; luma_done < std::min(reach, luma_tail); ++luma_done) dsp.LumaRow(EditY(edit, luma_done), luma[luma_done], w);
+    for (; luma_done < std::min(reach, luma_tail); ++luma_done) LoadLuma(job, luma_done, luma[luma_done]);
     for (; seeded < reach; ++seeded) dsp.SeedRow(luma[seeded], acc[seeded], w, job->zero_weight);
     // The first strip also takes the blocks that start in the band above and reach into this one.
     const Strip strip{r0, r1, s0 == r0 ? r0 - kHalo : s0, s0, s1, luma, luma, {}, acc, 0, true};
     for (int s = 0; s < job->passes; ++s) PassOverStrip(job, geometry[s], strip);
-    for (int y = s0; y < s1; ++y) dsp.AverageRow(acc[y], EditY(edit, y), w, job->weight);
+    for (int y = s0; y < s1; ++y) StoreLuma(job, y, acc[y]);
   }
 }
 
@@ -213,7 +246,7 @@ void WindowBand(const FrameJob* job, const PassGeometry* geometry, int r0, int r
       acc_from += carry_acc;
     }
     for (int y = luma_from; y < std::min(s1 + kHalo, h); ++y) {
-      if (y >= r0 + kHalo && y < r1 - kHalo) dsp.LumaRow(EditY(edit, y), wl[y - s0], w);
+      if (y >= r0 + kHalo && y < r1 - kHalo) LoadLuma(job, y, wl[y - s0]);
       else std::memcpy(wl[y - s0], direct[y], luma_bytes);  // converted in the first round
     }
     const int reach = std::min(s1 + kHalo, r1);  // the rows the strip's passes add into
@@ -224,7 +257,7 @@ void WindowBand(const FrameJob* job, const PassGeometry* geometry, int r0, int r
       for (int s = first; s < last; ++s) PassOverStrip(job, geometry[s], strip);
       for (int y = s0; y < reach; ++y) dsp.FoldRow(wp[y - s0], wa[y - s0], w);
     }
-    for (int y = s0; y < s1; ++y) dsp.AverageRow(wa[y - s0], EditY(edit, y), w, job->weight);
+    for (int y = s0; y < s1; ++y) StoreLuma(job, y, wa[y - s0]);
   }
 }
 
@@ -241,20 +274,41 @@ void BandWorker(int32_t index, int32_t count, void* data) {
 
 }  // namespace
 
-void FilterFrame(const VelourDsp& dsp, const VelourParams& params, const Plane& edit, const Plane& temp,
-                 int32_t partitions, const host::Workers& workers) {
-  FrameJob job;
-  job.dsp = &dsp;
-  job.edit = edit;
-  job.temp = temp;
+namespace {
+
+void Run(FrameJob& job, const VelourParams& params, int32_t partitions, const host::Workers& workers) {
   job.passes = PassCount(params.n_shift, partitions);
   job.zero_weight = params.zero_weight;
   job.weight = job.zero_weight + job.passes;
   LoadStepTable(job.steps, params.matrix);
   ScaleStepTable(job.steps, params.quant);
-  if (edit.w <= 0 || edit.h <= 0) return;
+  if (job.edit.w <= 0 || job.edit.h <= 0) return;
   host::RunWorkers(workers, &EdgeLumaWorker, &job);
   host::RunWorkers(workers, &BandWorker, &job);
+}
+
+}  // namespace
+
+void FilterFrame(const VelourDsp& dsp, const VelourParams& params, const Plane& edit, const Plane& temp,
+                 int32_t partitions, const host::Workers& workers) {
+  FrameJob job;
+  job.dsp = &dsp;
+  job.edit = edit;
+  job.rgba_dsp = nullptr;
+  job.rgba = nullptr;
+  job.temp = temp;
+  Run(job, params, partitions, workers);
+}
+
+void FilterFrameRgba(const VelourDsp& dsp, const host::RgbaDsp& rgba_dsp, const VelourParams& params, uint8_t* rgba,
+                     int32_t w, int32_t h, const Plane& temp, int32_t partitions, const host::Workers& workers) {
+  FrameJob job;
+  job.dsp = &dsp;
+  job.edit = {nullptr, w, h, w};
+  job.rgba_dsp = &rgba_dsp;
+  job.rgba = rgba;
+  job.temp = temp;
+  Run(job, params, partitions, workers);
 }
 
 void FilterWithTracks(host::CpuFlags flags, const int32_t* tracks, const Plane& edit, const Plane& temp,
@@ -262,6 +316,15 @@ void FilterWithTracks(host::CpuFlags flags, const int32_t* tracks, const Plane& 
   VelourDsp dsp;
   InitVelourDsp(dsp, flags);
   FilterFrame(dsp, ParamsFromTracks(tracks), edit, temp, partitions, workers);
+}
+
+void FilterRgbaWithTracks(host::CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h,
+                          const Plane& temp, int32_t partitions, const host::Workers& workers) {
+  VelourDsp dsp;
+  InitVelourDsp(dsp, flags);
+  host::RgbaDsp rgba_dsp;
+  host::InitRgbaDsp(rgba_dsp, flags);
+  FilterFrameRgba(dsp, rgba_dsp, ParamsFromTracks(tracks), rgba, w, h, temp, partitions, workers);
 }
 
 }  // namespace velour

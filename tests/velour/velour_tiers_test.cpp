@@ -5,6 +5,7 @@
 #include <string>
 
 #include "host/cpu.h"
+#include "host/rgba_dsp.h"
 #include "host/worker_pool.h"
 #include "tests/support/test_support.h"
 #include "tests/support/tiers.h"
@@ -79,6 +80,48 @@ TEST_P(VelourTierFrameTest, MatchesReferenceForEveryPartitionAndWorkerCount) {
         << w << "x" << h << " stride " << stride << " partitions " << partitions << " workers " << workers << " tracks " << tracks[0] << "," << tracks[1]
         << "," << tracks[2] << "," << tracks[3] << " seed " << seed << " iter " << iter;
   }
+}
+
+// An RGBA image filtered row by row gives exactly what converting it whole with the scalar
+// conversion, the reference filter and converting back give, alpha untouched: widths around the
+// conversion's chunks of 256 pixels, every kind of band, any partition and worker count.
+TEST_P(VelourTierFrameTest, RgbaImagesGiveTheResultOfTheirConvertedPictures) {
+  const uint32_t seed = testsupport::TestSeed();
+  Rng rng(seed);
+  const int counts[] = {1, 2, 3, 8};
+  const int widths[] = {1, 9, 17, 255, 256, 257, 300};
+  int changed = 0;
+  for (int iter = 0; iter < 21; ++iter) {
+    const int w = widths[iter % 7], h = iter % 3 == 0 ? rng.Uniform(1, 12) : rng.Uniform(13, 140);
+    const int partitions = counts[iter % 4], workers = counts[(iter / 4 + iter) % 4];
+    const int32_t tracks[4] = {rng.Uniform(1, 31), rng.Uniform(1, 64), rng.Uniform(0, 4), rng.Uniform(0, 64)};
+    const size_t n = static_cast<size_t>(w) * h;
+    // Blocks of levels with noise, so the filter changes them, and random alpha.
+    std::vector<uint8_t> rgba(4 * n);
+    for (size_t i = 0; i < n; ++i) {
+      const int level = 40 + 20 * static_cast<int>((i % w / 8 + i / w / 8) % 9);
+      for (int c = 0; c < 3; ++c) rgba[4 * i + c] = static_cast<uint8_t>(level + c * 10 + rng.Uniform(-12, 12));
+      rgba[4 * i + 3] = static_cast<uint8_t>(rng.Uniform(0, 255));
+    }
+    std::vector<host::YcPixel> samples(n);
+    host::RgbaToYcRow_C(rgba.data(), samples.data(), static_cast<int32_t>(n));
+    velour::ReferenceFilterFrame(velour::ParamsFromTracks(tracks), {samples.data(), w, h, w}, partitions);
+    std::vector<uint8_t> want = rgba;
+    host::YcToRgbaRow_C(samples.data(), want.data(), static_cast<int32_t>(n));
+    changed += want != rgba;
+
+    velour::VelourDsp dsp;
+    velour::InitVelourDsp(dsp, GetParam().flags);
+    host::RgbaDsp rgba_dsp;
+    host::InitRgbaDsp(rgba_dsp, GetParam().flags);
+    std::vector<host::YcPixel> temp(n);
+    host::WorkerPool pool(workers, false);
+    velour::FilterFrameRgba(dsp, rgba_dsp, velour::ParamsFromTracks(tracks), rgba.data(), w, h, {temp.data(), w, h, w},
+                            partitions, pool.workers());
+    ASSERT_EQ(rgba, want) << w << "x" << h << " partitions " << partitions << " workers " << workers << " seed " << seed
+                          << " iter " << iter;
+  }
+  EXPECT_GT(changed, 10) << "the images should mostly change";
 }
 
 INSTANTIATE_TEST_SUITE_P(Isa, VelourTierFrameTest, ::testing::ValuesIn(testsupport::AllTiers()),

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "host/host_abi.h"
+#include "host/rgba_dsp.h"
 
 namespace io {
 
@@ -34,24 +35,10 @@ inline int ChromaFromHost(int16_t c, int scale, int zero, int max_level) {
   return ChromaFromHostSum(c, 1, scale, zero, max_level);
 }
 
-inline int16_t RoundToSample(double v) {
-  return static_cast<int16_t>(std::clamp(std::lround(v), -32768l, 32767l));
-}
-
-// 8-bit RGB to host Y'CbCr, kept at host precision (16 units per level).
-inline host::YcPixel RgbToHost(int r, int g, int b) {
-  const double y = 0.299 * r + 0.587 * g + 0.114 * b;
-  return {RoundToSample(16.0 * y), RoundToSample(16.0 * (b - y) / 1.772), RoundToSample(16.0 * (r - y) / 1.402)};
-}
-
-inline uint8_t ClampByte(double v) { return static_cast<uint8_t>(std::clamp(std::lround(v), 0l, 255l)); }
-
-inline void HostToRgb(const host::YcPixel& p, uint8_t* rgb) {
-  const double y = p.y / 16.0, cb = p.cb / 16.0, cr = p.cr / 16.0;
-  rgb[0] = ClampByte(y + 1.402 * cr);
-  rgb[1] = ClampByte(y - 0.344136 * cb - 0.714136 * cr);
-  rgb[2] = ClampByte(y + 1.772 * cb);
-}
+// 8-bit RGB to host Y'CbCr at host precision (16 units per level) and back: the one conversion the
+// 64-bit editor's plug-ins use too, exact and lossless for every colour (host/rgba_dsp.h).
+inline host::YcPixel RgbToHost(int r, int g, int b) { return host::RgbToYc(r, g, b); }
+inline void HostToRgb(const host::YcPixel& p, uint8_t* rgb) { host::YcToRgb(p, rgb); }
 
 // 16-bit picture levels: a level v stands for v / 257 of an 8-bit level, so 257 v lands exactly where
 // the 8-bit level v does and 65535 where 255 does; the host keeps 16 units per 8-bit level.
@@ -59,17 +46,25 @@ inline int16_t Luma16ToHost(int v) { return static_cast<int16_t>((32 * v + 257) 
 inline uint16_t ClampWord(double v) { return static_cast<uint16_t>(std::clamp(std::lround(v), 0l, 65535l)); }
 inline uint16_t Luma16FromHost(int16_t y) { return ClampWord(y * (257.0 / 16.0)); }
 
+// 16-bit RGB with the coefficients of the 8-bit conversion, exactly: 257 v converts as the 8-bit v.
 inline host::YcPixel Rgb16ToHost(int r16, int g16, int b16) {
-  const double r = r16 / 257.0, g = g16 / 257.0, b = b16 / 257.0;
-  const double y = 0.299 * r + 0.587 * g + 0.114 * b;
-  return {RoundToSample(16.0 * y), RoundToSample(16.0 * (b - y) / 1.772), RoundToSample(16.0 * (r - y) / 1.402)};
+  const auto convert = [&](const int32_t* k) {
+    const int64_t sum = int64_t{k[0]} * r16 + int64_t{k[1]} * g16 + int64_t{k[2]} * b16;
+    return static_cast<int16_t>(
+        FloorDiv(sum + (int64_t{257} << (host::kRgbToYcShift - 1)), int64_t{257} << host::kRgbToYcShift));
+  };
+  return {convert(host::kRgbToY), convert(host::kRgbToCb), convert(host::kRgbToCr)};
 }
 
 inline void HostToRgb16(const host::YcPixel& p, uint16_t* rgb) {
-  const double y = p.y / 16.0, cb = p.cb / 16.0, cr = p.cr / 16.0;
-  rgb[0] = ClampWord(257.0 * (y + 1.402 * cr));
-  rgb[1] = ClampWord(257.0 * (y - 0.344136 * cb - 0.714136 * cr));
-  rgb[2] = ClampWord(257.0 * (y + 1.772 * cb));
+  const auto word = [](int64_t sum) {
+    const int64_t v = FloorDiv(257 * sum + (int64_t{1} << (host::kYcToRgbShift - 1)), int64_t{1} << host::kYcToRgbShift);
+    return static_cast<uint16_t>(std::clamp<int64_t>(v, 0, 65535));
+  };
+  const int64_t y = int64_t{host::kYcToRgbY} * p.y;
+  rgb[0] = word(y + int64_t{host::kCrToR} * p.cr);
+  rgb[1] = word(y + int64_t{host::kCbToG} * p.cb + int64_t{host::kCrToG} * p.cr);
+  rgb[2] = word(y + int64_t{host::kCbToB} * p.cb);
 }
 
 }  // namespace io

@@ -1,0 +1,214 @@
+#include "host/auf2_filter.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cwchar>
+#include <mutex>
+#include <thread>
+
+#include "host/cpu.h"
+#include "host/rgba_dsp.h"
+#include "host/worker_pool.h"
+
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
+namespace host {
+namespace {
+
+// Buffers of one call: the RGBA image and the planes, in one block that is kept for later frames.
+struct FrameBuffers {
+  void* block;
+  size_t bytes;
+  bool busy;
+};
+
+// As many calls at once as there are slots keep their buffers; more get buffers of their own.
+constexpr int kSlots = 4;
+
+// g_lock guards the slots and the pool pointer; g_run lets one call at a time use the pool (its
+// runs are one at a time). Both are constant-initialised: loading the plug-in runs no code.
+std::mutex g_lock;
+std::mutex g_run;
+FrameBuffers g_slots[kSlots];
+WorkerPool* g_pool;
+bool g_pool_failed;
+
+#if defined(_WIN32)
+// While its threads exist the plug-in holds a reference to its own module, so that an editor that
+// frees the library without UninitializePlugin leaves the threads' code mapped; they then wait,
+// idle, until the process ends. The pool is never destroyed during unloading: joining threads
+// inside DllMain would deadlock on the loader lock.
+HMODULE g_self;
+
+void HoldModule() {
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&HoldModule), &g_self);
+}
+void ReleaseModule() {
+  if (g_self != nullptr) FreeLibrary(g_self);
+  g_self = nullptr;
+}
+#else
+void HoldModule() {}
+void ReleaseModule() {}
+#endif
+
+// The worker threads, one per core, started on first use; null on a one-core machine or where
+// threads cannot be started (the calls then run on the calling thread).
+WorkerPool* SharedPool() {
+  std::lock_guard lock(g_lock);
+  if (g_pool != nullptr || g_pool_failed) return g_pool;
+  const unsigned cores = std::thread::hardware_concurrency();
+  g_pool_failed = true;
+  if (cores <= 1) return nullptr;
+  HoldModule();
+  try {
+    g_pool = new WorkerPool(static_cast<int>(cores), false);
+    g_pool_failed = false;
+  } catch (...) {
+    ReleaseModule();
+  }
+  return g_pool;
+}
+
+// Planes of samples a filter needs beside the image: a filter that takes the image as it is needs
+// only its scratch plane; the others a plane of samples, and their scratch plane where they take one.
+int PlanesOf(const Auf2Filter& filter) {
+  if (filter.core->filter_rgba != nullptr) return 1;
+  return filter.needs_temp ? 2 : 1;
+}
+
+// Bytes of the block for n pixels: the planes (6 bytes a pixel each), then the RGBA image at a
+// 64-byte boundary.
+size_t RgbaOffset(size_t n, int planes) { return (6 * n * planes + 63) / 64 * 64; }
+
+// A free slot whose block holds `bytes`: the first that does, else the largest, grown (its block
+// null when memory cannot be had). Null when every slot is in use.
+FrameBuffers* TakeSlot(size_t bytes) {
+  FrameBuffers* slot = nullptr;
+  {
+    std::lock_guard lock(g_lock);
+    for (FrameBuffers& s : g_slots) {
+      if (s.busy) continue;
+      if (slot == nullptr || s.bytes > slot->bytes) slot = &s;
+      if (s.bytes >= bytes) break;
+    }
+    if (slot == nullptr) return nullptr;
+    slot->busy = true;
+  }
+  if (slot->bytes < bytes) {
+    std::free(slot->block);
+    slot->block = std::malloc(bytes);
+    slot->bytes = slot->block != nullptr ? bytes : 0;
+  }
+  return slot;
+}
+
+void ReturnSlot(FrameBuffers* slot) {
+  std::lock_guard lock(g_lock);
+  slot->busy = false;
+}
+
+int32_t RoundTrack(double v, int32_t def, int32_t min, int32_t max) {
+  if (std::isnan(v)) return def;
+  if (v <= min) return min;
+  if (v >= max) return max;
+  return static_cast<int32_t>(std::lround(v));
+}
+
+// The filter's work on a picture of n = w x h pixels in buffers that hold it. A filter that takes the
+// image as it is converts each row as it works; the others get the picture converted before and after.
+void FilterImage(const Auf2Filter& filter, const int32_t* tracks, FilterProcVideo* video, int32_t w, int32_t h,
+                 void* block, const Workers& workers) {
+  const size_t n = static_cast<size_t>(w) * h;
+  YcPixel* planes = static_cast<YcPixel*>(block);
+  uint8_t* rgba = static_cast<uint8_t*>(block) + RgbaOffset(n, PlanesOf(filter));
+  video->get_image_data(reinterpret_cast<PixelRgba*>(rgba));
+  if (filter.core->filter_rgba != nullptr) {
+    filter.core->filter_rgba(DetectCpuFlags(), tracks, rgba, w, h, Plane{planes, w, h, w}, 1, workers);
+  } else {
+    const RgbaDsp& dsp = DetectedRgbaDsp();
+    RgbaToYcOnWorkers(dsp, workers, rgba, planes, static_cast<int32_t>(n));
+    const Plane edit_plane{planes, w, h, w};
+    const Plane temp_plane = filter.needs_temp ? Plane{planes + n, w, h, w} : Plane{nullptr, 0, 0, 0};
+    filter.core->filter(DetectCpuFlags(), tracks, edit_plane, temp_plane, 1, workers);
+    YcToRgbaOnWorkers(dsp, workers, planes, rgba, static_cast<int32_t>(n));
+  }
+  video->set_image_data(reinterpret_cast<const PixelRgba*>(rgba), w, h);
+}
+
+}  // namespace
+
+void ReadTracks(const Auf2Filter& filter, int32_t* tracks) {
+  const FilterCore& core = *filter.core;
+  for (int32_t i = 0; i < core.track_count; ++i) {
+    const int32_t def = core.track_defaults[i], min = core.track_minimums[i], max = core.track_maximums[i];
+    const wchar_t* type = *static_cast<const wchar_t* const*>(filter.items[i]);
+    if (std::wcscmp(type, L"select") == 0) {
+      const int32_t v = static_cast<const SelectItem*>(filter.items[i])->value;
+      tracks[i] = v < min ? min : v > max ? max : v;
+    } else {
+      tracks[i] = RoundTrack(static_cast<const TrackItem*>(filter.items[i])->value, def, min, max);
+    }
+  }
+}
+
+bool ProcessVideo(const Auf2Filter& filter, FilterProcVideo* video) {
+  int32_t tracks[16];
+  if (filter.core->track_count > 16) return false;
+  ReadTracks(filter, tracks);
+  const int32_t w = video->object->width, h = video->object->height;
+  if (w <= 0 || h <= 0) return true;
+  // The row kernels count pixels in 32 bits.
+  const int64_t n = int64_t{w} * h;
+  if (n > INT32_MAX) return false;
+  const size_t bytes = RgbaOffset(static_cast<size_t>(n), PlanesOf(filter)) + 4 * static_cast<size_t>(n);
+  try {
+    FrameBuffers own{nullptr, 0, true};
+    FrameBuffers* slot = TakeSlot(bytes);
+    if (slot == nullptr) {
+      own.block = std::malloc(bytes);
+      own.bytes = bytes;
+      slot = &own;
+    }
+    bool ok = slot->block != nullptr;
+    if (ok) {
+      std::unique_lock run(g_run, std::try_to_lock);
+      WorkerPool* pool = run.owns_lock() ? SharedPool() : nullptr;
+      // A second call while the pool is busy runs on its own thread.
+      FilterImage(filter, tracks, video, w, h, slot->block, pool != nullptr ? pool->workers() : SerialWorkers());
+    }
+    if (slot == &own)
+      std::free(own.block);
+    else
+      ReturnSlot(slot);
+    return ok;
+  } catch (...) {
+    return false;
+  }
+}
+
+bool ProcessPluginVideo(FilterProcVideo* video) { return ProcessVideo(g_auf2_plugin.filter, video); }
+
+void ShutdownAuf2() {
+  std::lock_guard run(g_run);
+  std::lock_guard lock(g_lock);
+  if (g_pool != nullptr) {
+    delete g_pool;
+    ReleaseModule();
+  }
+  g_pool = nullptr;
+  g_pool_failed = false;
+  for (FrameBuffers& s : g_slots) {
+    if (s.busy) continue;
+    std::free(s.block);
+    s = {nullptr, 0, false};
+  }
+}
+
+}  // namespace host
+
+AUF_EXPORT host::FilterPluginTable* GetFilterPluginTable() { return &host::g_auf2_plugin.table; }
+AUF_EXPORT void UninitializePlugin() { host::ShutdownAuf2(); }

@@ -1,0 +1,72 @@
+#pragma once
+// 8-bit RGB(A) pictures to the samples the filters work on and back: BT.601 full range in exact
+// integer arithmetic. The pair is lossless: every one of the 2^24 colours comes back unchanged, and
+// grey (r = g = b = v) is y = 16 v with no colour difference. The scalar pixel functions below
+// define every output bit; the row kernels of every tier give the same bits.
+#include <cstdint>
+
+#include "host/cpu.h"
+#include "host/pixel.h"
+#include "host/workers.h"
+
+namespace host {
+
+// Y'CbCr from RGB with 11 fraction bits: y = 16 (0.299 r + 0.587 g + 0.114 b), cb and cr the
+// differences 16 (b - y') / 1.772 and 16 (r - y') / 1.402. Each coefficient row sums to 16 x 2^11
+// (luma) or to 0 (colour differences), so grey maps exactly. |sum| < 2^23.
+inline constexpr int32_t kRgbToYcShift = 11;
+inline constexpr int32_t kRgbToY[3] = {9798, 19235, 3735};
+inline constexpr int32_t kRgbToCb[3] = {-5529, -10855, 16384};
+inline constexpr int32_t kRgbToCr[3] = {16384, -13720, -2664};
+
+// RGB from Y'CbCr with 14 fraction bits: r = y + 1.402 cr, g = y - 0.344136 cb - 0.714136 cr,
+// b = y + 1.772 cb, all over 16. For any 16-bit samples the sums stay below 2^31 in magnitude.
+inline constexpr int32_t kYcToRgbShift = 18;  // 14 fraction bits and the 16 units of a level
+inline constexpr int32_t kYcToRgbY = 16384;
+inline constexpr int32_t kCrToR = 22970;
+inline constexpr int32_t kCbToG = -5638;
+inline constexpr int32_t kCrToG = -11700;
+inline constexpr int32_t kCbToB = 29032;
+
+// Sums are rounded half up: floor((sum + 2^(shift - 1)) / 2^shift).
+inline int32_t RoundShift(int32_t sum, int32_t shift) { return (sum + (int32_t{1} << (shift - 1))) >> shift; }
+inline uint8_t ClampToByte(int32_t v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+inline YcPixel RgbToYc(int32_t r, int32_t g, int32_t b) {
+  const auto convert = [&](const int32_t* k) {
+    return static_cast<int16_t>(RoundShift(k[0] * r + k[1] * g + k[2] * b, kRgbToYcShift));
+  };
+  return {convert(kRgbToY), convert(kRgbToCb), convert(kRgbToCr)};
+}
+
+// Any samples, including ones no RGB colour gives; each channel is clamped to 0..255.
+inline void YcToRgb(const YcPixel& p, uint8_t* rgb) {
+  const int32_t y = kYcToRgbY * p.y;
+  rgb[0] = ClampToByte(RoundShift(y + kCrToR * p.cr, kYcToRgbShift));
+  rgb[1] = ClampToByte(RoundShift(y + kCbToG * p.cb + kCrToG * p.cr, kYcToRgbShift));
+  rgb[2] = ClampToByte(RoundShift(y + kCbToB * p.cb, kYcToRgbShift));
+}
+
+// A row of n pixels of 4 bytes r, g, b, a to n samples; alpha is not read.
+using RgbaToYcRowFn = void (*)(const uint8_t* rgba, YcPixel* yc, int32_t n);
+// n samples back into the r, g, b bytes of n pixels of 4 bytes; the alpha bytes keep their values.
+using YcToRgbaRowFn = void (*)(const YcPixel* yc, uint8_t* rgba, int32_t n);
+
+struct RgbaDsp {
+  RgbaToYcRowFn RgbaToYcRow;
+  YcToRgbaRowFn YcToRgbaRow;
+};
+
+void InitRgbaDsp(RgbaDsp& dsp, CpuFlags flags);
+// The table for this CPU, built on first use.
+const RgbaDsp& DetectedRgbaDsp();
+
+// The rows of n pixels split among the workers; pictures below 16384 pixels convert on the calling
+// thread, where waking workers would cost more than the work.
+void RgbaToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const uint8_t* rgba, YcPixel* yc, int32_t n);
+void YcToRgbaOnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel* yc, uint8_t* rgba, int32_t n);
+
+void RgbaToYcRow_C(const uint8_t* rgba, YcPixel* yc, int32_t n);
+void YcToRgbaRow_C(const YcPixel* yc, uint8_t* rgba, int32_t n);
+
+}  // namespace host

@@ -1,0 +1,14 @@
+// Scalar row kernels of the RGBA conversion: the pixel functions of rgba_dsp.h, one pixel at a time.
+#include "host/rgba_dsp.h"
+
+namespace host {
+
+void RgbaToYcRow_C(const uint8_t* rgba, YcPixel* yc, int32_t n) {
+  for (int32_t i = 0; i < n; ++i, rgba += 4) yc[i] = RgbToYc(rgba[0], rgba[1], rgba[2]);
+}
+
+void YcToRgbaRow_C(const YcPixel* yc, uint8_t* rgba, int32_t n) {
+  for (int32_t i = 0; i < n; ++i, rgba += 4) YcToRgb(yc[i], rgba);
+}
+
+}  // namespace host

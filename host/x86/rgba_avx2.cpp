@@ -1,0 +1,111 @@
+// AVX2 kernels of the RGBA conversion: eight pixels an iteration, the sums in 32-bit lanes through
+// _mm256_madd_epi16 with the coefficients of rgba_dsp.h, the 6-byte samples moved with byte
+// shuffles (which stay within each 128-bit half); the last n % 8 pixels by the scalar functions.
+#include <immintrin.h>
+
+#include "host/rgba_dsp.h"
+#include "host/x86/rgba_x86.h"
+
+namespace host {
+namespace {
+
+constexpr int8_t kZ = -1;  // a word lane that the shuffle clears
+
+// The byte shuffle that moves 16-bit words: words[i] is the source word of word i (per 128-bit
+// half: 0..7 within that half), or kZ for zero.
+__m256i WordShuffle(const int8_t (&words)[16]) {
+  alignas(32) int8_t bytes[32];
+  for (int i = 0; i < 16; ++i) {
+    const int8_t w = words[i];
+    bytes[2 * i] = w == kZ ? int8_t{-128} : static_cast<int8_t>(2 * w);
+    bytes[2 * i + 1] = w == kZ ? int8_t{-128} : static_cast<int8_t>(2 * w + 1);
+  }
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(bytes));
+}
+
+__m256i Pair(int32_t lo, int32_t hi) {
+  return _mm256_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(hi) << 16) | (static_cast<uint32_t>(lo) & 0xFFFF)));
+}
+
+}  // namespace
+
+void RgbaToYcRow_AVX2(const uint8_t* rgba, YcPixel* yc, int32_t n) {
+  const __m256i low_bytes = _mm256_set1_epi16(0x00FF);
+  // The alpha word becomes 1, and its coefficient the rounding term.
+  const __m256i one = _mm256_set1_epi32(1 << 16);
+  const int32_t round = 1 << (kRgbToYcShift - 1);
+  const __m256i y_rb = Pair(kRgbToY[0], kRgbToY[2]), y_g = Pair(kRgbToY[1], round);
+  const __m256i cb_rb = Pair(kRgbToCb[0], kRgbToCb[2]), cb_g = Pair(kRgbToCb[1], round);
+  const __m256i cr_rb = Pair(kRgbToCr[0], kRgbToCr[2]), cr_g = Pair(kRgbToCr[1], round);
+  // After packing, each half holds [y0 y1 y2 y3 cb0 cb1 cb2 cb3] and [cr0 cr1 cr2 cr3 ...] of its
+  // four pixels. The low half's 24 output bytes are `first` and the low 8 bytes of `middle`; the
+  // high half's are the high 8 bytes of `middle` and `last`.
+  const __m256i first_ycb = WordShuffle({0, 4, kZ, 1, 5, kZ, 2, 6, 5, kZ, 2, 6, kZ, 3, 7, kZ});
+  const __m256i first_cr = WordShuffle({kZ, kZ, 0, kZ, kZ, 1, kZ, kZ, kZ, 1, kZ, kZ, 2, kZ, kZ, 3});
+  const __m256i middle_ycb = WordShuffle({kZ, 3, 7, kZ, kZ, kZ, kZ, kZ, kZ, kZ, kZ, kZ, 0, 4, kZ, 1});
+  const __m256i middle_cr = WordShuffle({2, kZ, kZ, 3, kZ, kZ, kZ, kZ, kZ, kZ, kZ, kZ, kZ, kZ, 0, kZ});
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rgba + 4 * i));
+    const __m256i rb = _mm256_and_si256(v, low_bytes), g1 = _mm256_blend_epi16(_mm256_srli_epi16(v, 8), one, 0xAA);
+    auto sum = [&](__m256i k_rb, __m256i k_g1) {
+      return _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(rb, k_rb), _mm256_madd_epi16(g1, k_g1)), kRgbToYcShift);
+    };
+    const __m256i ycb = _mm256_packs_epi32(sum(y_rb, y_g), sum(cb_rb, cb_g));
+    const __m256i cr = sum(cr_rb, cr_g);
+    const __m256i crcr = _mm256_packs_epi32(cr, cr);
+    const __m256i ends =
+        _mm256_or_si256(_mm256_shuffle_epi8(ycb, first_ycb), _mm256_shuffle_epi8(crcr, first_cr));
+    const __m256i middle =
+        _mm256_or_si256(_mm256_shuffle_epi8(ycb, middle_ycb), _mm256_shuffle_epi8(crcr, middle_cr));
+    __m128i* out = reinterpret_cast<__m128i*>(yc + i);
+    _mm_storeu_si128(out, _mm256_castsi256_si128(ends));
+    _mm_storeu_si128(out + 1, _mm_or_si128(_mm256_castsi256_si128(middle), _mm256_extracti128_si256(middle, 1)));
+    _mm_storeu_si128(out + 2, _mm256_extracti128_si256(ends, 1));
+  }
+  RgbaToYcRow_C(rgba + 4 * i, yc + i, n - i);
+}
+
+void YcToRgbaRow_AVX2(const YcPixel* yc, uint8_t* rgba, int32_t n) {
+  // Each 128-bit half works on two pixels [y cb cr y' cb' cr' * *]: [y cr y cb] gives r and b in one
+  // multiply-add, [y cb cr 0] the two halves of g.
+  const __m256i to_yryb = WordShuffle({0, 2, 0, 1, 3, 5, 3, 4, 0, 2, 0, 1, 3, 5, 3, 4});
+  const __m256i to_ycbcr = WordShuffle({0, 1, 2, kZ, 3, 4, 5, kZ, 0, 1, 2, kZ, 3, 4, 5, kZ});
+  const __m256i rb = _mm256_setr_epi16(kYcToRgbY, kCrToR, kYcToRgbY, kCbToB, kYcToRgbY, kCrToR, kYcToRgbY, kCbToB,
+                                       kYcToRgbY, kCrToR, kYcToRgbY, kCbToB, kYcToRgbY, kCrToR, kYcToRgbY, kCbToB);
+  const __m256i g = _mm256_setr_epi16(kYcToRgbY, kCbToG, kCrToG, 0, kYcToRgbY, kCbToG, kCrToG, 0, kYcToRgbY, kCbToG,
+                                      kCrToG, 0, kYcToRgbY, kCbToG, kCrToG, 0);
+  const __m256i round = _mm256_set1_epi32(1 << (kYcToRgbShift - 1));
+  // Bytes [r b r' b' g * g' *] of two pixels (per half of each packed source) to [r g b 0 r' g' b' 0].
+  alignas(32) static constexpr int8_t kToRgb0[32] = {0, 4, 1, -128, 2, 6, 3, -128, 8, 12, 9, -128, 10, 14, 11, -128,
+                                                     0, 4, 1, -128, 2, 6, 3, -128, 8, 12, 9, -128, 10, 14, 11, -128};
+  const __m256i to_rgb0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(kToRgb0));
+  const __m256i alpha = _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u));
+  // Pixels 0..3 of the eight at bytes 0..31 (dwords 0..7), 4..7 at bytes 16..47: the halves start at
+  // pixels 0 and 2, and 4 and 6.
+  const __m256i pairs_lo = _mm256_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6);
+  const __m256i pairs_hi = _mm256_setr_epi32(2, 3, 4, 5, 5, 6, 7, 7);
+  // Four pixels, two per half, to [r b r' b' g * g' *] as 16-bit words.
+  auto convert4 = [&](__m256i x) {
+    const __m256i rb_sum = _mm256_madd_epi16(_mm256_shuffle_epi8(x, to_yryb), rb);
+    const __m256i g_halves = _mm256_madd_epi16(_mm256_shuffle_epi8(x, to_ycbcr), g);
+    const __m256i g_sum = _mm256_add_epi32(g_halves, _mm256_srli_epi64(g_halves, 32));
+    auto shift = [&](__m256i s) { return _mm256_srai_epi32(_mm256_add_epi32(s, round), kYcToRgbShift); };
+    return _mm256_packs_epi32(shift(rb_sum), shift(g_sum));
+  };
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const char* in = reinterpret_cast<const char*>(yc + i);
+    const __m256i a = _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in)), pairs_lo);
+    const __m256i b =
+        _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 16)), pairs_hi);
+    // Unsigned saturation clamps to 0..255; the halves hold pixels [0 1 4 5] and [2 3 6 7].
+    const __m256i bytes = _mm256_shuffle_epi8(_mm256_packus_epi16(convert4(a), convert4(b)), to_rgb0);
+    __m256i* out = reinterpret_cast<__m256i*>(rgba + 4 * i);
+    const __m256i rgb = _mm256_permute4x64_epi64(bytes, _MM_SHUFFLE(3, 1, 2, 0));
+    _mm256_storeu_si256(out, _mm256_or_si256(_mm256_and_si256(_mm256_loadu_si256(out), alpha), rgb));
+  }
+  YcToRgbaRow_C(yc + i, rgba + 4 * i, n - i);
+}
+
+}  // namespace host

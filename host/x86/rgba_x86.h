@@ -1,0 +1,14 @@
+#pragma once
+// Vector kernels of the RGBA conversion; signatures as in rgba_dsp.h.
+#include <cstdint>
+
+#include "host/pixel.h"
+
+namespace host {
+
+void RgbaToYcRow_SSE2(const uint8_t* rgba, YcPixel* yc, int32_t n);
+void YcToRgbaRow_SSE2(const YcPixel* yc, uint8_t* rgba, int32_t n);
+void RgbaToYcRow_AVX2(const uint8_t* rgba, YcPixel* yc, int32_t n);
+void YcToRgbaRow_AVX2(const YcPixel* yc, uint8_t* rgba, int32_t n);
+
+}  // namespace host

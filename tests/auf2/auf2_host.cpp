@@ -1,0 +1,778 @@
+// A stand-in of the 64-bit successor editor for the .auf2 plug-ins. It loads each plug-in as the
+// editor does, checks its exports, filter table and setting items, writes settings into the items
+// and calls the video procedure with a record whose first four fields are set and whose later ones
+// point at a function that fails the run if called. Every picture that comes back must equal, bit
+// for bit, the filter core applied to the same converted picture: for several sizes, track sets and
+// alpha patterns, from two threads at once, and while the editor changes the settings during a
+// call. Built natively and for 64-bit Windows, where scripts/test-windows runs it under Wine.
+//
+//   auf2_host [--max-pixels=N] PLUGIN.auf2...
+//   auf2_host --bench [--quick] PLUGIN.auf2...
+//
+// --max-pixels leaves out the checks on larger pictures (the sanitizer builds). --bench times a
+// 1920x1080 frame through each plug-in beside its core alone at the same settings, and the
+// conversion to and from the filters' samples (make bench).
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+#include "auf_version.h"
+#include "host/auf2_abi.h"
+#include "host/cpu.h"
+#include "host/frame.h"
+#include "host/rgba_dsp.h"
+#include "host/worker_pool.h"
+#include "tests/support/test_support.h"
+#include "tools/filters/builtin_filters.h"
+
+namespace {
+
+using host::PixelRgba;
+using Picture = std::vector<PixelRgba>;
+using testsupport::Rng;
+
+int g_failures = 0;
+
+void Fail(const std::string& what) {
+  std::printf("  FAIL: %s\n", what.c_str());
+  std::fflush(stdout);
+  ++g_failures;
+}
+
+// Reports a group of checks as passed unless one failed since `failures_before`.
+void Ok(int failures_before, const std::string& what) {
+  if (g_failures != failures_before) return;
+  std::printf("  ok: %s\n", what.c_str());
+  std::fflush(stdout);
+}
+
+std::string Narrow(const wchar_t* s) {
+  std::string out;
+  for (; s != nullptr && *s != 0; ++s) out += *s < 128 ? static_cast<char>(*s) : '?';
+  return out;
+}
+
+// ---- The library, opened as the editor opens it.
+
+void* OpenLibrary(const std::string& path) {
+#if defined(_WIN32)
+  return reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
+#else
+  return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+#endif
+}
+
+void* Symbol(void* library, const char* name) {
+#if defined(_WIN32)
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+#else
+  return dlsym(library, name);
+#endif
+}
+
+void CloseLibrary(void* library) {
+#if defined(_WIN32)
+  FreeLibrary(static_cast<HMODULE>(library));
+#else
+  dlclose(library);
+#endif
+}
+
+struct Plugin {
+  std::string path;
+  void* library = nullptr;
+  host::FilterPluginTable* table = nullptr;
+  host::UninitializePluginFn uninitialize = nullptr;
+  const host::FilterCore* core = nullptr;
+  std::string name;
+};
+
+// Loads the library and finds its entry points; an empty string, or why it cannot be used.
+std::string Load(Plugin& p) {
+  p.library = OpenLibrary(p.path);
+  if (p.library == nullptr) return "cannot load " + p.path;
+  auto entry = reinterpret_cast<host::GetFilterPluginTableFn>(Symbol(p.library, "GetFilterPluginTable"));
+  if (entry == nullptr) return p.path + " does not export GetFilterPluginTable";
+  p.uninitialize = reinterpret_cast<host::UninitializePluginFn>(Symbol(p.library, "UninitializePlugin"));
+  p.table = entry();
+  if (p.table == nullptr) return "GetFilterPluginTable returned null";
+  p.name = Narrow(p.table->name);
+  p.core = tools::FindBuiltinFilter(p.name);
+  if (p.core == nullptr) return "the filter is named \"" + p.name + "\", which is neither velour nor deblock";
+  return "";
+}
+
+// ---- The editor's side of a call: the object's image, served to the plug-in by thread.
+
+struct HostImage {
+  int32_t w = 0, h = 0;
+  Picture pixels;
+  int gets = 0, sets = 0;
+  PixelRgba* buffer = nullptr;  // what the plug-in handed get_image_data
+  std::string error;
+  std::function<void()> during;  // runs inside get_image_data, after the copy
+};
+
+thread_local HostImage* t_image = nullptr;
+
+void GetImageData(PixelRgba* buffer) {
+  HostImage* image = t_image;
+  if (image == nullptr) {
+    std::fprintf(stderr, "auf2_host: FAIL: get_image_data called on a thread outside the call\n");
+    std::_Exit(1);
+  }
+  ++image->gets;
+  image->buffer = buffer;
+  std::memcpy(buffer, image->pixels.data(), image->pixels.size() * sizeof(PixelRgba));
+  if (image->during) image->during();
+}
+
+void SetImageData(const PixelRgba* buffer, int32_t w, int32_t h) {
+  HostImage* image = t_image;
+  if (image == nullptr) {
+    std::fprintf(stderr, "auf2_host: FAIL: set_image_data called on a thread outside the call\n");
+    std::_Exit(1);
+  }
+  ++image->sets;
+  if (w != image->w || h != image->h) {
+    image->error = "set_image_data with " + std::to_string(w) + "x" + std::to_string(h) + " for a " +
+                   std::to_string(image->w) + "x" + std::to_string(image->h) + " object";
+    return;
+  }
+  std::memcpy(image->pixels.data(), buffer, image->pixels.size() * sizeof(PixelRgba));
+}
+
+// Stands for every function of the video record after set_image_data; a CPU filter has no use for
+// any of them.
+void CalledPastTheFirstFour() {
+  std::fprintf(stderr, "auf2_host: FAIL: the plug-in called a function of the video record past set_image_data\n");
+  std::fflush(stderr);
+  std::_Exit(1);
+}
+
+struct VideoRecord {
+  host::FilterProcVideo head;
+  void* rest[64];
+};
+
+// Calls the video procedure for an object of object_w x object_h on this thread; the scene is larger
+// than any object, so a plug-in that took the scene's size would show.
+bool CallProc(const Plugin& p, HostImage& image, int32_t object_w, int32_t object_h) {
+  const host::SceneInfo scene{3840, 2160, 30, 1, 48000};
+  host::ObjectInfo object{};
+  object.id = 1;
+  object.width = object_w;
+  object.height = object_h;
+  VideoRecord record;
+  record.head = {&scene, &object, &GetImageData, &SetImageData};
+  for (void*& f : record.rest) f = reinterpret_cast<void*>(&CalledPastTheFirstFour);
+  t_image = &image;
+  const bool result = p.table->func_proc_video(&record.head);
+  t_image = nullptr;
+  return result;
+}
+
+// ---- Pictures, settings and the expected results.
+
+enum class Alpha { kOpaque, kClear, kRandom, kGradient };
+const char* AlphaName(Alpha a) {
+  switch (a) {
+    case Alpha::kOpaque: return "opaque";
+    case Alpha::kClear: return "clear";
+    case Alpha::kRandom: return "random alpha";
+    default: return "alpha gradient";
+  }
+}
+
+uint8_t Byte(int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
+
+// Blocky colour, like decoded low-quality video: 8x8 blocks of a colour with a slope and noise.
+Picture MakePicture(int w, int h, Alpha alpha, uint64_t seed) {
+  Picture pic(static_cast<size_t>(w) * h);
+  Rng rng(seed);
+  for (int by = 0; by < h; by += 8)
+    for (int bx = 0; bx < w; bx += 8) {
+      const int r = static_cast<int>(rng.Next() % 256), g = static_cast<int>(rng.Next() % 256),
+                b = static_cast<int>(rng.Next() % 256);
+      const int slope = static_cast<int>(rng.Next() % 9) - 4;
+      for (int y = by; y < std::min(by + 8, h); ++y)
+        for (int x = bx; x < std::min(bx + 8, w); ++x) {
+          const int n = static_cast<int>(rng.Next() % 13) - 6 + slope * (x - bx + y - by);
+          uint8_t a = 255;
+          if (alpha == Alpha::kClear) a = 0;
+          if (alpha == Alpha::kRandom) a = static_cast<uint8_t>(rng.Next());
+          if (alpha == Alpha::kGradient) a = static_cast<uint8_t>(x + 3 * y);
+          pic[static_cast<size_t>(y) * w + x] = {Byte(r + n), Byte(g - n), Byte(b + n / 2), a};
+        }
+    }
+  return pic;
+}
+
+// The core applied to the converted picture, converted back, alpha kept: the scalar reference up to
+// reference_max pixels, above that the core's kernels on one worker.
+Picture Expected(const host::FilterCore& core, const Picture& in, int w, int h, const std::vector<int32_t>& tracks,
+                 int64_t reference_max) {
+  host::Frame f(w, h);
+  for (size_t i = 0; i < in.size(); ++i) f.edit[i] = host::RgbToYc(in[i].r, in[i].g, in[i].b);
+  if (int64_t{w} * h <= reference_max)
+    core.reference(tracks.data(), f.EditPlane(), 1);
+  else
+    core.filter(host::DetectCpuFlags(), tracks.data(), f.EditPlane(), f.TempPlane(), 1, host::SerialWorkers());
+  Picture out = in;
+  for (size_t i = 0; i < in.size(); ++i) host::YcToRgb(f.edit[i], &out[i].r);
+  return out;
+}
+
+// "" when equal, else where they first differ and how many pixels do.
+std::string Compare(const Picture& want, const Picture& got, int w) {
+  size_t first = want.size(), count = 0;
+  for (size_t i = 0; i < want.size(); ++i)
+    if (std::memcmp(&want[i], &got[i], sizeof(PixelRgba)) != 0) {
+      first = std::min(first, i);
+      ++count;
+    }
+  if (count == 0) return "";
+  auto show = [](const PixelRgba& p) {
+    return "(" + std::to_string(p.r) + ", " + std::to_string(p.g) + ", " + std::to_string(p.b) + ", " +
+           std::to_string(p.a) + ")";
+  };
+  return std::to_string(count) + " pixels differ, the first at (" + std::to_string(first % w) + ", " +
+         std::to_string(first / w) + "): " + show(got[first]) + " where the core gives " + show(want[first]);
+}
+
+// Values as the editor writes them into the items, and the track values they must act as.
+struct Setting {
+  const char* label;
+  std::vector<double> values;
+  std::vector<int32_t> tracks;
+};
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+const std::map<std::string, std::vector<Setting>> kSettings = {
+    {"velour",
+     {{"defaults", {1, 8, 3, 0}, {1, 8, 3, 0}},
+      {"maxima", {31, 64, 4, 64}, {31, 64, 4, 64}},
+      {"fractions round to nearest, halves up", {2.5, 12.4, 0, 7.5}, {3, 12, 0, 8}},
+      {"out of range and not a number", {-3, kNaN, 9, 1000}, {1, 8, 4, 64}}}},
+    {"deblock",
+     {{"defaults", {25, 0, 0}, {25, 0, 0}},
+      {"maxima", {60, 60, 60}, {60, 60, 60}},
+      {"fractions round to nearest, halves up", {40.5, 31.49, 0.5}, {41, 31, 1}},
+      {"out of range and not a number", {kNaN, kInf, -1e300}, {25, 60, 0}}}},
+};
+
+bool IsSelect(const void* item) { return std::wcscmp(*static_cast<const wchar_t* const*>(item), L"select") == 0; }
+
+void WriteSettings(const Plugin& p, const std::vector<double>& values) {
+  for (size_t i = 0; i < values.size(); ++i) {
+    void* item = p.table->items[i];
+    if (IsSelect(item))
+      static_cast<host::SelectItem*>(item)->value = static_cast<int32_t>(values[i]);
+    else
+      static_cast<host::TrackItem*>(item)->value = values[i];
+  }
+}
+
+std::vector<double> Defaults(const Plugin& p) {
+  std::vector<double> v;
+  for (int i = 0; i < p.core->track_count; ++i) v.push_back(p.core->track_defaults[i]);
+  return v;
+}
+
+std::string SizeName(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
+
+// One call on a fresh picture with the settings `s` that the items hold; "" when the result is the
+// core's, the call returned true and the image was taken and handed back once each.
+std::string RunAndCompare(const Plugin& p, int w, int h, Alpha alpha, const Setting& s, int64_t reference_max,
+                          uint64_t seed, const std::function<void()>& during = {}) {
+  HostImage image;
+  image.w = w;
+  image.h = h;
+  image.pixels = MakePicture(w, h, alpha, seed);
+  image.during = during;
+  const Picture want = Expected(*p.core, image.pixels, w, h, s.tracks, reference_max);
+  if (!CallProc(p, image, w, h)) return "the procedure returned false";
+  if (image.gets != 1 || image.sets != 1)
+    return "get_image_data called " + std::to_string(image.gets) + " times and set_image_data " +
+           std::to_string(image.sets) + " times, not once each";
+  if (!image.error.empty()) return image.error;
+  return Compare(want, image.pixels, w);
+}
+
+// ---- The checks.
+
+void CheckTable(const Plugin& p) {
+  const int before = g_failures;
+  const host::FilterPluginTable& t = *p.table;
+  const host::FilterCore& core = *p.core;
+  std::printf("%s (%s): %s\n", p.name.c_str(), p.path.c_str(), Narrow(t.information).c_str());
+  if (p.uninitialize == nullptr) Fail("UninitializePlugin is not exported");
+  if (t.flag != (host::kFilterFlagVideo | host::kFilterFlagFilterObject))
+    Fail("flag " + std::to_string(t.flag) + ", not video (1) + filter object (8)");
+  if (t.label != nullptr) Fail("label is not null (the default menu category)");
+  const std::string info = Narrow(t.information);
+  if (info.find(p.name + " " + AUF_VERSION) == std::string::npos)
+    Fail("the information text does not name the filter and version " AUF_VERSION ": \"" + info + "\"");
+  if (t.func_proc_video == nullptr) Fail("no video procedure");
+  if (t.func_proc_audio != nullptr) Fail("an audio procedure");
+  int count = 0;
+  while (t.items != nullptr && count <= core.track_count && t.items[count] != nullptr) ++count;
+  if (count != core.track_count) {
+    Fail("the items are not " + std::to_string(core.track_count) + " pointers and a null");
+    return;
+  }
+  for (int i = 0; i < count; ++i) {
+    const void* item = t.items[i];
+    const std::string name = Narrow(static_cast<const host::TrackItem*>(item)->name);
+    const std::string what = "item " + std::to_string(i) + " (" + name + ")";
+    if (name != core.track_names[i]) Fail(what + ": not named " + core.track_names[i]);
+    const int32_t def = core.track_defaults[i], min = core.track_minimums[i], max = core.track_maximums[i];
+    // velour's matrix is a selection list of its five matrices; every other setting a track bar.
+    const bool want_select = name == "matrix";
+    if (want_select != IsSelect(item)) {
+      Fail(what + ": type " + Narrow(*static_cast<const wchar_t* const*>(item)));
+      continue;
+    }
+    if (want_select) {
+      const auto* s = static_cast<const host::SelectItem*>(item);
+      if (s->value != def) Fail(what + ": default " + std::to_string(s->value));
+      int entries = 0;
+      for (const host::SelectEntry* e = s->list; e != nullptr && e->name != nullptr && entries <= max + 1; ++e) {
+        if (e->value != min + entries) Fail(what + ": entry " + std::to_string(entries) + " has value " +
+                                            std::to_string(e->value));
+        if (*e->name == 0) Fail(what + ": entry " + std::to_string(entries) + " has no name");
+        ++entries;
+      }
+      if (entries != max - min + 1) Fail(what + ": " + std::to_string(entries) + " entries before the null name");
+    } else {
+      const auto* tb = static_cast<const host::TrackItem*>(item);
+      if (std::wcscmp(tb->type, L"track") != 0) Fail(what + ": type " + Narrow(tb->type));
+      if (tb->value != def || tb->min != min || tb->max != max || tb->step != 1.0)
+        Fail(what + ": default " + std::to_string(tb->value) + ", range " + std::to_string(tb->min) + ".." +
+             std::to_string(tb->max) + ", step " + std::to_string(tb->step));
+    }
+  }
+  Ok(before, "exports, flag, names, information, " + std::to_string(count) + " items with the track bars' defaults and ranges");
+}
+
+struct Size {
+  int w, h;
+};
+
+void CheckFrames(const Plugin& p, int64_t max_pixels, int64_t reference_max) {
+  const int before = g_failures;
+  const Size small[] = {{1, 1}, {1, 7}, {7, 1}, {3, 5}, {9, 8}, {17, 9}, {33, 31}, {64, 48}, {127, 65}};
+  const Alpha alphas[] = {Alpha::kOpaque, Alpha::kClear, Alpha::kRandom, Alpha::kGradient};
+  int runs = 0;
+  uint64_t seed = 1;
+  for (const Setting& s : kSettings.at(p.name))
+    for (const Size& size : small)
+      for (Alpha a : alphas) {
+        WriteSettings(p, s.values);
+        const std::string r = RunAndCompare(p, size.w, size.h, a, s, reference_max, seed++);
+        ++runs;
+        if (!r.empty()) Fail(SizeName(size.w, size.h) + ", " + s.label + ", " + AlphaName(a) + ": " + r);
+      }
+  Ok(before, std::to_string(runs) + " pictures of 1x1 to 127x65, every track set and alpha pattern, equal the core's");
+  if (int64_t{1920} * 1080 > max_pixels) {
+    std::printf("  (1920x1080 left out: above --max-pixels)\n");
+    return;
+  }
+  for (const Setting& s : kSettings.at(p.name)) {
+    if (std::strcmp(s.label, "defaults") != 0 && std::strcmp(s.label, "fractions round to nearest, halves up") != 0)
+      continue;
+    WriteSettings(p, s.values);
+    const std::string r = RunAndCompare(p, 1920, 1080, Alpha::kRandom, s, reference_max, seed++);
+    if (!r.empty()) Fail(std::string("1920x1080, ") + s.label + ": " + r);
+  }
+  Ok(before, "1920x1080 at the defaults and at fractional settings equals the core's");
+}
+
+// A picture with no pixels, or more than can be had.
+void CheckEmptyAndHuge(const Plugin& p) {
+  const int before = g_failures;
+  WriteSettings(p, Defaults(p));
+  const Size empty[] = {{0, 0}, {0, 5}, {5, 0}, {-1, 3}, {3, -8}};
+  for (const Size& s : empty) {
+    HostImage image;
+    if (!CallProc(p, image, s.w, s.h)) Fail(SizeName(s.w, s.h) + ": returned false");
+    if (image.gets + image.sets != 0) Fail(SizeName(s.w, s.h) + ": took or handed back an image");
+  }
+  Ok(before, "objects of 0 or fewer pixels: true, image untouched");
+  // 65536 x 65536: more pixels than the plug-in counts; its image is never taken.
+  HostImage image;
+  image.w = image.h = 65536;
+  if (CallProc(p, image, 65536, 65536)) Fail("65536x65536: returned true");
+  if (image.gets + image.sets != 0) Fail("65536x65536: took or handed back an image");
+  // 46340 x 46340 needs more memory than this machine has, where the stand-in's own allocation of
+  // as much fails too.
+  // Each plug-in takes the image and one plane of samples (velour converts its rows as it works).
+  const size_t n = size_t{46340} * 46340, need = n * 10;
+  if (void* probe = std::malloc(need); probe != nullptr) {
+    std::free(probe);
+    Ok(before, "65536x65536: false, image untouched (" + std::to_string(need >> 30) +
+       " GiB could be had here: the allocation failure itself is not checked)");
+    return;
+  }
+  HostImage big;
+  big.w = big.h = 46340;
+  if (CallProc(p, big, 46340, 46340)) Fail("46340x46340: returned true without the memory for it");
+  if (big.gets + big.sets != 0) Fail("46340x46340: took or handed back an image");
+  Ok(before, "65536x65536 and 46340x46340 (" + std::to_string(need >> 30) + " GiB not to be had): false, image untouched");
+}
+
+// Every colour once, alpha random, through a setting that changes nothing: each pixel comes back.
+void CheckEveryColour(const Plugin& p) {
+  const int before = g_failures;
+  if (p.name != "deblock") return;
+  HostImage image;
+  image.w = image.h = 4096;
+  image.pixels.resize(size_t{4096} * 4096);
+  Rng rng(7);
+  for (uint32_t c = 0; c < image.pixels.size(); ++c)
+    image.pixels[c] = {static_cast<uint8_t>(c >> 16), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c),
+                       static_cast<uint8_t>(rng.Next())};
+  const Picture in = image.pixels;
+  WriteSettings(p, {0, 0, 0});
+  if (!CallProc(p, image, 4096, 4096)) Fail("every colour: returned false");
+  const std::string r = Compare(in, image.pixels, 4096);
+  if (!r.empty()) Fail("every colour at quant 0: " + r);
+  Ok(before, "all 2^24 colours at quant 0 (no edge filtered) come back bit for bit, alpha too");
+}
+
+// The editor writes other settings while a call runs: the call keeps the ones it started with.
+void CheckSettingsReadOnce(const Plugin& p, int64_t reference_max) {
+  const int before = g_failures;
+  const std::vector<Setting>& sets = kSettings.at(p.name);
+  const Setting& first = sets[0];
+  const std::vector<double> other = sets[1].values;
+  WriteSettings(p, first.values);
+  const std::string r = RunAndCompare(p, 96, 64, Alpha::kRandom, first, reference_max, 99,
+                                      [&] { WriteSettings(p, other); });
+  if (!r.empty()) Fail("settings changed during a call: " + r);
+  Ok(before, "settings changed by the editor during a call leave that call's result alone");
+}
+
+// Frames of one size reuse one buffer: no allocation per frame.
+void CheckBufferReuse(const Plugin& p, int64_t max_pixels) {
+  const int before = g_failures;
+  const int w = int64_t{1920} * 1080 <= max_pixels ? 1920 : 320, h = w == 1920 ? 1080 : 180;
+  WriteSettings(p, Defaults(p));
+  std::vector<const PixelRgba*> buffers;
+  for (int i = 0; i < 3; ++i) {
+    HostImage image;
+    image.w = w;
+    image.h = h;
+    image.pixels = MakePicture(w, h, Alpha::kOpaque, 5 + i);
+    if (!CallProc(p, image, w, h)) Fail("returned false");
+    buffers.push_back(image.buffer);
+  }
+  if (buffers[1] != buffers[0] || buffers[2] != buffers[0])
+    Fail("three " + SizeName(w, h) + " frames in a row were taken into different buffers");
+  Ok(before, "three " + SizeName(w, h) + " frames in a row use one buffer");
+}
+
+// Both threads wait inside get_image_data until the other has arrived too, so the calls overlap.
+struct Rendezvous {
+  std::mutex m;
+  std::condition_variable cv;
+  int arrived = 0;
+  bool Arrive() {
+    std::unique_lock lock(m);
+    ++arrived;
+    cv.notify_all();
+    return cv.wait_for(lock, std::chrono::seconds(20), [&] { return arrived >= 2; });
+  }
+};
+
+void CheckTwoThreads(const Plugin& p, int64_t max_pixels, int64_t reference_max) {
+  const int before = g_failures;
+  const Setting& s = kSettings.at(p.name)[2];
+  std::vector<std::pair<Size, Size>> rounds = {{{640, 360}, {480, 270}}, {{640, 360}, {640, 360}}};
+  if (int64_t{1920} * 1080 <= max_pixels) rounds.push_back({{1920, 1080}, {1920, 1080}});
+  uint64_t seed = 500;
+  for (const auto& [a, b] : rounds) {
+    Rendezvous meet;
+    std::string result[2];
+    bool overlapped[2] = {false, false};
+    WriteSettings(p, s.values);
+    auto run = [&](int k, Size size) {
+      result[k] = RunAndCompare(p, size.w, size.h, Alpha::kRandom, s, reference_max, seed + k,
+                                [&, k] { overlapped[k] = meet.Arrive(); });
+    };
+    std::thread other(run, 1, b);
+    run(0, a);
+    other.join();
+    seed += 2;
+    const std::string what = SizeName(a.w, a.h) + " and " + SizeName(b.w, b.h) + " at once";
+    for (int k = 0; k < 2; ++k)
+      if (!result[k].empty()) Fail(what + ", thread " + std::to_string(k) + ": " + result[k]);
+    if (!overlapped[0] || !overlapped[1]) Fail(what + ": the calls did not run at the same time");
+  }
+  Ok(before, std::to_string(rounds.size()) + " pairs of calls from two threads at once, both results the core's");
+}
+
+#if defined(_WIN32)
+bool Mapped(const void* address) {
+  HMODULE m;
+  return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            static_cast<LPCSTR>(address), &m) != 0;
+}
+#endif
+
+// The end of a plug-in: after UninitializePlugin, FreeLibrary unloads it; an editor that frees it
+// without that call leaves it loaded (its worker threads still wait in it), and it works on.
+void CheckLifetime(Plugin& p) {
+#if defined(_WIN32)
+  const int before = g_failures;
+  const void* table = p.table;
+  HostImage image;
+  image.w = 64;
+  image.h = 64;
+  image.pixels = MakePicture(64, 64, Alpha::kOpaque, 3);
+  WriteSettings(p, Defaults(p));
+  p.uninitialize();
+  // A call after UninitializePlugin starts again.
+  if (!CallProc(p, image, 64, 64)) Fail("a call after UninitializePlugin returned false");
+  p.uninitialize();
+  CloseLibrary(p.library);
+  if (Mapped(table)) Fail("FreeLibrary after UninitializePlugin left the plug-in loaded");
+  const std::string again = Load(p);
+  if (!again.empty()) {
+    Fail("loading again: " + again);
+    return;
+  }
+  table = p.table;
+  WriteSettings(p, Defaults(p));
+  const std::string first = RunAndCompare(p, 1280, 720, Alpha::kOpaque, kSettings.at(p.name)[0], 0, 11);
+  if (!first.empty()) Fail("after loading again: " + first);
+  CloseLibrary(p.library);  // no UninitializePlugin
+  if (!Mapped(table)) {
+    Fail("FreeLibrary without UninitializePlugin unloaded the plug-in under its worker threads");
+    return;
+  }
+  void* same = OpenLibrary(p.path);
+  if (same != p.library) Fail("loading a third time gave another module");
+  const std::string second = RunAndCompare(p, 1280, 720, Alpha::kOpaque, kSettings.at(p.name)[0], 0, 12);
+  if (!second.empty()) Fail("after FreeLibrary without UninitializePlugin and loading again: " + second);
+  p.uninitialize();
+  CloseLibrary(same);
+  if (Mapped(table)) Fail("FreeLibrary after UninitializePlugin left the plug-in loaded");
+  Ok(before, "unloads after UninitializePlugin; stays loaded and working when freed without it");
+#else
+  p.uninitialize();
+  CloseLibrary(p.library);
+#endif
+}
+
+// ---- Timings (make bench).
+
+using Clock = std::chrono::steady_clock;
+
+struct Timing {
+  double best, median;
+  int runs;
+};
+
+struct Timed {
+  std::function<void()> setup;  // untimed, before each call
+  std::function<void()> fn;
+};
+
+// Times each of `what` in turn, round after round, so that other processes on the machine disturb
+// them alike: at least min_runs rounds, more while the total stays within budget_ms, at most 40.
+// Others only ever add time, so the best run is the figure to compare.
+std::vector<Timing> MeasureTogether(int min_runs, double budget_ms, const std::vector<Timed>& what) {
+  std::vector<std::vector<double>> t(what.size());
+  double total = 0;
+  for (int round = 0; round < min_runs || (total < budget_ms && round < 40); ++round)
+    for (size_t i = 0; i < what.size(); ++i) {
+      what[i].setup();
+      const auto a = Clock::now();
+      what[i].fn();
+      t[i].push_back(std::chrono::duration<double, std::milli>(Clock::now() - a).count());
+      total += t[i].back();
+    }
+  std::vector<Timing> out;
+  for (std::vector<double>& v : t) {
+    std::sort(v.begin(), v.end());
+    out.push_back({v.front(), v[v.size() / 2], static_cast<int>(v.size())});
+  }
+  return out;
+}
+
+Timing Measure(int min_runs, double budget_ms, const std::function<void()>& setup, const std::function<void()>& fn) {
+  return MeasureTogether(min_runs, budget_ms, {{setup, fn}})[0];
+}
+
+void Row(const std::string& what, const Timing& t, const std::string& note = "") {
+  std::printf("  %-44s %8.2f ms  %8.2f ms %3d  %s\n", what.c_str(), t.best, t.median, t.runs, note.c_str());
+  std::fflush(stdout);
+}
+
+void Bench(std::vector<Plugin>& plugins, bool quick) {
+  constexpr int kW = 1920, kH = 1080;
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const int runs = quick ? 1 : 10;
+  const double budget = quick ? 0 : 2000;
+  const host::CpuFlags flags = host::DetectCpuFlags();
+  std::printf("auf2_host --bench: %dx%d frames, tier %s, %d cores; best and median of the runs\n", kW, kH,
+              host::CpuTierName(flags), cores);
+  Picture noise(size_t{kW} * kH);
+  Rng rng(2025);
+  for (PixelRgba& px : noise) px = {static_cast<uint8_t>(rng.Next()), static_cast<uint8_t>(rng.Next()),
+                                    static_cast<uint8_t>(rng.Next()), 255};
+  const std::pair<const char*, Picture> pictures[] = {{"blocky picture", MakePicture(kW, kH, Alpha::kOpaque, 2024)},
+                                                      {"noise", noise}};
+  host::WorkerPool pool(cores, false);
+  const int32_t n = kW * kH;
+  for (const auto& [label, picture] : pictures)
+    for (Plugin& p : plugins) {
+      std::printf("\n%s defaults, %-14s                      best      median runs\n", p.name.c_str(), label);
+      WriteSettings(p, Defaults(p));
+      std::vector<int32_t> tracks(p.core->track_defaults, p.core->track_defaults + p.core->track_count);
+      HostImage image;
+      image.w = kW;
+      image.h = kH;
+      image.pixels = picture;
+      CallProc(p, image, kW, kH);  // steady state: the plug-in's buffers exist
+      host::Frame source(kW, kH), frame(kW, kH);
+      for (int32_t i = 0; i < n; ++i) source.edit[i] = host::RgbToYc(picture[i].r, picture[i].g, picture[i].b);
+      const std::vector<Timing> t = MeasureTogether(
+          runs, budget,
+          {{[&] { std::copy(picture.begin(), picture.end(), image.pixels.begin()); }, [&] { CallProc(p, image, kW, kH); }},
+           {[&] { frame.edit = source.edit; },
+            [&] { p.core->filter(flags, tracks.data(), frame.EditPlane(), frame.TempPlane(), 1, pool.workers()); }}});
+      const Timing& path = t[0];
+      const Timing& core = t[1];
+      Row(p.name + ".auf2, the whole call", path);
+      Row("core alone, T=" + std::to_string(cores), core);
+      // The result through the plug-in is the core's.
+      Picture want = picture;
+      for (int32_t i = 0; i < n; ++i) host::YcToRgb(frame.edit[i], &want[i].r);
+      if (const std::string r = Compare(want, image.pixels, kW); !r.empty())
+        Fail(p.name + ".auf2 in the timing run: " + r);
+      const double ratio = path.best / core.best;
+      std::printf("  .auf2 vs core %8.2fx", ratio);
+      if (p.name == "velour") std::printf("  (target <= 1.20x: %s)", ratio <= 1.2 ? "met" : "MISSED");
+      std::printf("; the %.2f ms more are the conversions and the editor's two copies of the image\n", path.best - core.best);
+    }
+
+  std::printf("\nconversion of a %dx%d frame (%.1f MB of RGBA, %.1f MB of samples)      best      median runs\n", kW,
+              kH, n * 4 / 1e6, n * 6 / 1e6);
+  const Picture& picture = pictures[0].second;
+  std::vector<uint8_t> rgba(reinterpret_cast<const uint8_t*>(picture.data()),
+                            reinterpret_cast<const uint8_t*>(picture.data()) + 4 * size_t{n});
+  std::vector<uint8_t> copy(rgba.size());
+  std::vector<host::YcPixel> yc(n);
+  Row("memory floor: one copy of the RGBA frame", Measure(runs * 3, budget / 4, [] {}, [&] {
+        std::memcpy(copy.data(), rgba.data(), rgba.size());
+      }));
+  double scalar[2] = {0, 0};
+  for (const host::CpuTier& tier : host::kCpuTiers) {
+    if ((flags & tier.flags) != tier.flags) continue;
+    host::RgbaDsp dsp;
+    host::InitRgbaDsp(dsp, tier.flags);
+    const Timing to = Measure(runs, budget / 4, [] {}, [&] { dsp.RgbaToYcRow(rgba.data(), yc.data(), n); });
+    const Timing back = Measure(runs, budget / 4, [] {}, [&] { dsp.YcToRgbaRow(yc.data(), rgba.data(), n); });
+    if (tier.flags == 0) scalar[0] = to.best, scalar[1] = back.best;
+    char note[2][48];
+    std::snprintf(note[0], sizeof note[0], "%.1fx the scalar kernel", scalar[0] / to.best);
+    std::snprintf(note[1], sizeof note[1], "%.1fx the scalar kernel", scalar[1] / back.best);
+    Row(std::string("RGBA to samples, ") + tier.name + ", T=1", to, note[0]);
+    Row(std::string("samples to RGBA, ") + tier.name + ", T=1", back, note[1]);
+  }
+  const host::RgbaDsp& dsp = host::DetectedRgbaDsp();
+  const host::Workers workers = pool.workers();
+  Row("both ways as the plug-ins run them, T=" + std::to_string(cores), Measure(runs, budget / 4, [] {}, [&] {
+        host::RgbaToYcOnWorkers(dsp, workers, rgba.data(), yc.data(), n);
+        host::YcToRgbaOnWorkers(dsp, workers, yc.data(), rgba.data(), n);
+      }));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int64_t max_pixels = std::numeric_limits<int64_t>::max();
+  bool bench = false, quick = false;
+  std::vector<Plugin> plugins;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view a = argv[i];
+    if (a.rfind("--max-pixels=", 0) == 0) {
+      max_pixels = std::atoll(argv[i] + 13);
+    } else if (a == "--bench") {
+      bench = true;
+    } else if (a == "--quick") {
+      quick = true;
+    } else if (a.empty() || a[0] == '-') {
+      std::fprintf(stderr, "usage: auf2_host [--max-pixels=N] PLUGIN.auf2...\n"
+                           "       auf2_host --bench [--quick] PLUGIN.auf2...\n");
+      return 2;
+    } else {
+      Plugin& p = plugins.emplace_back();
+      p.path = a;
+    }
+  }
+  if (plugins.empty()) {
+    std::fprintf(stderr, "auf2_host: no plug-in given\n");
+    return 2;
+  }
+  for (Plugin& p : plugins)
+    if (const std::string e = Load(p); !e.empty()) {
+      std::fprintf(stderr, "auf2_host: %s\n", e.c_str());
+      return 1;
+    }
+  if (bench) {
+    Bench(plugins, quick);
+    for (Plugin& p : plugins) p.uninitialize();
+    return g_failures == 0 ? 0 : 1;
+  }
+  // Above this many pixels the expected results come from the core's kernels, not the reference.
+  const int64_t reference_max = 100000;
+  for (Plugin& p : plugins) {
+    CheckTable(p);
+    if (p.uninitialize == nullptr || p.table->func_proc_video == nullptr || p.table->items == nullptr) continue;
+    CheckFrames(p, max_pixels, reference_max);
+    CheckEmptyAndHuge(p);
+    if (int64_t{4096} * 4096 <= max_pixels) CheckEveryColour(p);
+    CheckSettingsReadOnce(p, reference_max);
+    CheckBufferReuse(p, max_pixels);
+    CheckTwoThreads(p, max_pixels, reference_max);
+    CheckLifetime(p);
+  }
+  // An editor that ends without UninitializePlugin or FreeLibrary: the process must still end, with
+  // the plug-ins' worker threads waiting in them.
+  for (Plugin& p : plugins) {
+    if (const std::string e = Load(p); !e.empty()) Fail("loading for the end: " + e);
+    HostImage image;
+    image.w = 640;
+    image.h = 360;
+    image.pixels = MakePicture(640, 360, Alpha::kOpaque, 77);
+    WriteSettings(p, Defaults(p));
+    if (!CallProc(p, image, 640, 360)) Fail(p.name + ": the last call returned false");
+  }
+  std::printf("%s\n", g_failures == 0 ? "auf2_host: all checks passed; ending with the plug-ins' threads running"
+                                       : "auf2_host: FAILED");
+  return g_failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,228 @@
+// The RGBA conversion: the scalar pixel functions against BT.601 and for losslessness over every
+// colour, then each tier's row kernels against them bit for bit.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "host/rgba_dsp.h"
+#include "host/worker_pool.h"
+#include "tests/support/test_support.h"
+#include "tests/support/tiers.h"
+
+namespace host {
+inline bool operator==(const YcPixel& a, const YcPixel& b) { return a.y == b.y && a.cb == b.cb && a.cr == b.cr; }
+inline void PrintTo(const YcPixel& p, std::ostream* os) { *os << "(" << p.y << ", " << p.cb << ", " << p.cr << ")"; }
+}  // namespace host
+
+namespace {
+
+using host::YcPixel;
+using testsupport::Rng;
+
+std::string Show(const YcPixel& p) {
+  return "(" + std::to_string(p.y) + ", " + std::to_string(p.cb) + ", " + std::to_string(p.cr) + ")";
+}
+
+// The 65536 colours with red r, as RGBA with alpha 255 - g.
+std::vector<uint8_t> ColoursWithRed(int r) {
+  std::vector<uint8_t> rgba(4 * 65536);
+  for (int gb = 0; gb < 65536; ++gb) {
+    uint8_t* p = &rgba[4 * gb];
+    p[0] = static_cast<uint8_t>(r);
+    p[1] = static_cast<uint8_t>(gb >> 8);
+    p[2] = static_cast<uint8_t>(gb);
+    p[3] = static_cast<uint8_t>(255 - p[1]);
+  }
+  return rgba;
+}
+
+TEST(RgbaConversion, EveryColourComesBackUnchanged) {
+  int failures = 0;
+  for (int r = 0; r < 256; ++r)
+    for (int g = 0; g < 256; ++g)
+      for (int b = 0; b < 256; ++b) {
+        uint8_t rgb[3];
+        host::YcToRgb(host::RgbToYc(r, g, b), rgb);
+        if ((rgb[0] != r || rgb[1] != g || rgb[2] != b) && ++failures <= 5)
+          ADD_FAILURE() << "(" << r << ", " << g << ", " << b << ") comes back as (" << int{rgb[0]} << ", "
+                        << int{rgb[1]} << ", " << int{rgb[2]} << ")";
+      }
+  EXPECT_EQ(failures, 0);
+}
+
+TEST(RgbaConversion, GreyStaysGrey) {
+  for (int v = 0; v < 256; ++v) {
+    const YcPixel p = host::RgbToYc(v, v, v);
+    EXPECT_EQ(p, (YcPixel{static_cast<int16_t>(16 * v), 0, 0})) << v << " gives " << Show(p);
+    uint8_t rgb[3];
+    host::YcToRgb({static_cast<int16_t>(16 * v), 0, 0}, rgb);
+    EXPECT_EQ(rgb[0], v);
+    EXPECT_EQ(rgb[1], v);
+    EXPECT_EQ(rgb[2], v);
+  }
+}
+
+// Values worked by hand from y = 0.299 r + 0.587 g + 0.114 b, cb = (b - y) / 1.772 and
+// cr = (r - y) / 1.402, times 16 and rounded.
+TEST(RgbaConversion, Bt601SpotValues) {
+  struct Spot {
+    int r, g, b;
+    YcPixel yc;
+  };
+  const Spot spots[] = {
+      {255, 0, 0, {1220, -688, 2040}},     // 1219.92, -688.44, 2040
+      {0, 255, 0, {2395, -1352, -1708}},   // 2394.96, -1351.56, -1708.25
+      {0, 0, 255, {465, 2040, -332}},      // 465.12, 2040, -331.75
+      {255, 255, 0, {3615, -2040, 332}},   // yellow: 3614.88, -2040, 331.75
+      {0, 255, 255, {2860, 688, -2040}},   // cyan: 2860.08, 688.44, -2040
+      {255, 0, 255, {1685, 1352, 1708}},   // magenta: 1685.04, 1351.56, 1708.25
+      {200, 100, 50, {1987, -670, 865}},   // 1987.2, -669.96, 865.05
+      {12, 34, 56, {479, 235, -205}},      // 478.88, 235.39, -204.62
+  };
+  for (const Spot& s : spots) {
+    const YcPixel p = host::RgbToYc(s.r, s.g, s.b);
+    EXPECT_EQ(p, s.yc) << "(" << s.r << ", " << s.g << ", " << s.b << ") gives " << Show(p) << ", not "
+                       << Show(s.yc);
+  }
+  // Every colour lies within 0.6 of a unit (1/16 of a level) of the exact values.
+  double worst = 0;
+  for (int r = 0; r < 256; r += 3)
+    for (int g = 0; g < 256; g += 5)
+      for (int b = 0; b < 256; ++b) {
+        const double y = 0.299 * r + 0.587 * g + 0.114 * b;
+        const YcPixel p = host::RgbToYc(r, g, b);
+        worst = std::max({worst, std::abs(p.y - 16 * y), std::abs(p.cb - 16 * (b - y) / 1.772),
+                          std::abs(p.cr - 16 * (r - y) / 1.402)});
+      }
+  EXPECT_LT(worst, 0.6);
+}
+
+// Samples no colour gives, as filters may leave them: each channel clamps, nothing overflows.
+TEST(RgbaConversion, SamplesOutsideTheColoursClamp) {
+  uint8_t rgb[3];
+  host::YcToRgb({32767, 32767, 32767}, rgb);
+  EXPECT_EQ(rgb[0], 255);
+  EXPECT_EQ(rgb[1], 0);  // y + big negative colour terms
+  EXPECT_EQ(rgb[2], 255);
+  host::YcToRgb({-32768, -32768, -32768}, rgb);
+  EXPECT_EQ(rgb[0], 0);
+  EXPECT_EQ(rgb[1], 119);  // (-32768 + 0.344136 x 32768 + 0.714136 x 32768) / 16 = 119.2
+  EXPECT_EQ(rgb[2], 0);
+  host::YcToRgb({4200, 0, 0}, rgb);  // above white
+  EXPECT_EQ(rgb[0], 255);
+  host::YcToRgb({-9, 0, 0}, rgb);  // -0.5625 of a level
+  EXPECT_EQ(rgb[1], 0);
+  host::YcToRgb({8, 0, 0}, rgb);  // half a level rounds up
+  EXPECT_EQ(rgb[2], 1);
+  host::YcToRgb({7, 0, 0}, rgb);
+  EXPECT_EQ(rgb[2], 0);
+}
+
+class RgbaTierTest : public ::testing::TestWithParam<host::CpuTier> {
+ protected:
+  void SetUp() override {
+    SKIP_UNLESS_CPU_HAS(GetParam());
+    host::InitRgbaDsp(dsp_, GetParam().flags);
+  }
+  host::RgbaDsp dsp_;
+};
+
+// Every colour, in rows of the lengths the tails see, against the scalar functions, and back.
+TEST_P(RgbaTierTest, EveryColourMatchesTheScalarFunctionsAndComesBack) {
+  std::vector<YcPixel> yc(65536);
+  int failures = 0;
+  for (int r = 0; r < 256; ++r) {
+    const std::vector<uint8_t> rgba = ColoursWithRed(r);
+    for (int at = 0, len = 1 + r % 19; at < 65536; at += len, len = len % 41 + 1)
+      dsp_.RgbaToYcRow(&rgba[4 * at], &yc[at], std::min(len, 65536 - at));
+    for (int i = 0; i < 65536; ++i) {
+      const YcPixel want = host::RgbToYc(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]);
+      if (!(yc[i] == want) && ++failures <= 5)
+        ADD_FAILURE() << "colour " << r << "/" << (i >> 8) << "/" << (i & 255) << ": " << Show(yc[i]) << ", scalar "
+                      << Show(want);
+    }
+    std::vector<uint8_t> back(rgba.size(), 0);
+    for (size_t i = 3; i < back.size(); i += 4) back[i] = rgba[i];
+    dsp_.YcToRgbaRow(yc.data(), back.data(), 65536);
+    if (back != rgba && ++failures <= 5) ADD_FAILURE() << "colours with red " << r << " do not come back";
+  }
+  EXPECT_EQ(failures, 0);
+}
+
+// Any samples back to RGB: extremes first, then random ones; alpha and the bytes past the row stay.
+TEST_P(RgbaTierTest, AnySamplesMatchTheScalarFunctionAndKeepAlpha) {
+  const uint32_t seed = testsupport::TestSeed();
+  Rng rng(seed);
+  const int16_t extremes[] = {-32768, -32767, -4096, -2049, -1, 0, 1, 8, 4080, 4095, 4096, 32767};
+  constexpr int kMax = 67, kGuard = 16;
+  for (int iter = 0; iter < 3000; ++iter) {
+    const int n = iter < 100 ? iter % (kMax + 1) : rng.Uniform(0, kMax);
+    const int offset = rng.Uniform(0, 3);  // the row's start moves against 16-byte alignment
+    std::vector<YcPixel> storage(kMax + 4);
+    YcPixel* yc = storage.data() + offset;
+    for (int i = 0; i < n; ++i) {
+      auto sample = [&] { return iter < 1000 ? extremes[rng.Uniform(0, 11)] : static_cast<int16_t>(rng.Uniform(-32768, 32767)); };
+      yc[i] = {sample(), sample(), sample()};
+    }
+    std::vector<uint8_t> want(4 * (kMax + 4) + kGuard), got;
+    for (auto& b : want) b = static_cast<uint8_t>(rng.Next());
+    got = want;
+    host::YcToRgbaRow_C(yc, want.data() + 4 * offset, n);
+    dsp_.YcToRgbaRow(yc, got.data() + 4 * offset, n);
+    for (int i = 0; i < n; ++i) {
+      uint8_t rgb[3];
+      host::YcToRgb(yc[i], rgb);
+      ASSERT_EQ(std::memcmp(rgb, &want[4 * (offset + i)], 3), 0) << "the scalar row kernel, pixel " << i;
+    }
+    ASSERT_EQ(got, want) << "seed " << seed << " iter " << iter << " n " << n << ": first difference at byte "
+                         << (std::mismatch(got.begin(), got.end(), want.begin()).first - got.begin());
+  }
+}
+
+// Rows that end against an inaccessible page: the kernels read and write nothing past their n
+// pixels, in either direction.
+TEST_P(RgbaTierTest, RowsTouchNothingPastTheirPixels) {
+  for (int n = 1; n <= 40; ++n) {
+    // 12 n bytes, the last one before the page: the RGBA row takes the last 4 n.
+    testsupport::GuardedPlane rgba_storage(2 * n, 1, 2 * n, true);
+    uint8_t* rgba = reinterpret_cast<uint8_t*>(rgba_storage.data()) + 8 * n;
+    const std::vector<uint8_t> colours = ColoursWithRed(n * 5);
+    std::memcpy(rgba, colours.data(), 4 * n);
+    testsupport::GuardedPlane yc(n, 1, n, true);
+    dsp_.RgbaToYcRow(rgba, yc.data(), n);
+    for (int i = 0; i < n; ++i) ASSERT_EQ(yc.at(i, 0), host::RgbToYc(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]));
+    EXPECT_EQ(yc.CheckCanaries(), "") << n;
+    std::memset(rgba, 0, 4 * n);
+    dsp_.YcToRgbaRow(yc.data(), rgba, n);
+    for (int i = 0; i < 4 * n; ++i) ASSERT_EQ(rgba[i], i % 4 == 3 ? 0 : colours[i]) << n;
+  }
+}
+
+// Split among workers, the pixels convert as in one row, around the size below which the calling
+// thread does it alone.
+TEST(RgbaConversion, WorkersConvertLikeOneRow) {
+  host::WorkerPool pool(3, false);
+  const host::RgbaDsp& dsp = host::DetectedRgbaDsp();
+  for (int n : {0, 1, 100, 16383, 16384, 100003}) {
+    std::vector<uint8_t> rgba(4 * static_cast<size_t>(n));
+    Rng rng(n);
+    for (auto& b : rgba) b = static_cast<uint8_t>(rng.Next());
+    std::vector<YcPixel> one(n), split(n);
+    dsp.RgbaToYcRow(rgba.data(), one.data(), n);
+    host::RgbaToYcOnWorkers(dsp, pool.workers(), rgba.data(), split.data(), n);
+    for (int i = 0; i < n; ++i) ASSERT_EQ(split[i], one[i]) << n << " pixels, pixel " << i;
+    for (auto& p : split) p.y = static_cast<int16_t>(p.y + 40);
+    std::vector<uint8_t> want = rgba, got = rgba;
+    dsp.YcToRgbaRow(split.data(), want.data(), n);
+    host::YcToRgbaOnWorkers(dsp, pool.workers(), split.data(), got.data(), n);
+    ASSERT_EQ(got, want) << n << " pixels";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Isa, RgbaTierTest, ::testing::ValuesIn(testsupport::AllTiers()), testsupport::TierParamName);
+
+}  // namespace
