@@ -68,6 +68,7 @@ demo: deps build
 
 bench: deps build
 	scripts/bench
+	scripts/bench-pipeline
 
 fuzz: deps
 	scripts/fuzz --long

@@ -8,14 +8,19 @@ set(AUF_TIER_FLAGS_avx2 -mavx2)
 # -Wmaybe-uninitialized reports wherever they are inlined.
 set(AUF_TIER_FLAGS_avx512 -mavx2 -mavx512f -mavx512bw -mavx512vl -Wno-maybe-uninitialized)
 
-# auf_add_kernels(CORE PREFIX): one object library per tier that has a kernel file, linked into
-# CORE, which is then built with AUF_X86_SIMD defined.
+# auf_add_kernels(CORE PREFIX [DIR]): one object library per tier that has a kernel file
+# DIR/x86/PREFIX_TIER.cpp (DIR: this folder by default), linked into CORE, which is then built with
+# AUF_X86_SIMD defined.
 function(auf_add_kernels core prefix)
   if(NOT ENABLE_SIMD OR NOT CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64|i[3-6]86|x86)$")
     return()
   endif()
+  set(dir ${CMAKE_CURRENT_SOURCE_DIR})
+  if(ARGC GREATER 2)
+    set(dir ${ARGV2})
+  endif()
   foreach(tier ${AUF_X86_TIERS})
-    set(source ${CMAKE_CURRENT_SOURCE_DIR}/x86/${prefix}_${tier}.cpp)
+    set(source ${dir}/x86/${prefix}_${tier}.cpp)
     if(EXISTS ${source})
       add_library(${prefix}_${tier} OBJECT ${source})
       target_compile_options(${prefix}_${tier} PRIVATE ${AUF_TIER_FLAGS_${tier}})

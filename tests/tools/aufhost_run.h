@@ -34,12 +34,13 @@ struct Result {
   std::string err;
 };
 
-// Runs `program` with `args`. `feed` writes its stdin (then it is closed); `sink` receives its stdout
-// as it arrives (else it is collected in Result::out); `started` learns its process id first.
-inline Result RunProgram(const std::string& program, const std::vector<std::string>& args,
-                         const std::function<void(int)>& feed = {},
-                         const std::function<void(const char*, size_t)>& sink = {},
-                         const std::function<void(pid_t)>& started = {}) {
+// A child process whose standard streams are pipes: `in` is written to, `out` and `err` read.
+struct Child {
+  pid_t pid;
+  int in, out, err;
+};
+
+inline Child Spawn(const std::string& program, const std::vector<std::string>& args) {
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) std::abort();
   const pid_t pid = fork();
@@ -57,27 +58,38 @@ inline Result RunProgram(const std::string& program, const std::vector<std::stri
   close(in_pipe[0]);
   close(out_pipe[1]);
   close(err_pipe[1]);
+  return {pid, in_pipe[1], out_pipe[0], err_pipe[0]};
+}
+
+// Runs `program` with `args`. `feed` writes its stdin (then it is closed); `sink` receives its stdout
+// as it arrives (else it is collected in Result::out); `started` learns its process id first.
+inline Result RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::function<void(int)>& feed = {},
+                         const std::function<void(const char*, size_t)>& sink = {},
+                         const std::function<void(pid_t)>& started = {}) {
+  const Child child = Spawn(program, args);
+  const pid_t pid = child.pid;
   if (started) started(pid);
   std::thread feeder([&] {
-    if (feed) feed(in_pipe[1]);
-    close(in_pipe[1]);
+    if (feed) feed(child.in);
+    close(child.in);
   });
   Result r;
   std::thread err_reader([&] {
     char buf[4096];
     ssize_t n;
-    while ((n = read(err_pipe[0], buf, sizeof buf)) > 0) r.err.append(buf, size_t(n));
+    while ((n = read(child.err, buf, sizeof buf)) > 0) r.err.append(buf, size_t(n));
   });
   std::vector<char> buf(1 << 16);
   ssize_t n;
-  while ((n = read(out_pipe[0], buf.data(), buf.size())) > 0) {
+  while ((n = read(child.out, buf.data(), buf.size())) > 0) {
     if (sink) sink(buf.data(), size_t(n));
     else r.out.append(buf.data(), size_t(n));
   }
   feeder.join();
   err_reader.join();
-  close(out_pipe[0]);
-  close(err_pipe[0]);
+  close(child.out);
+  close(child.err);
   int status = 0;
   waitpid(pid, &status, 0);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -485,4 +485,36 @@ TEST(Aufhost, APipeStopsAtTheLastWholeFrame) {
   EXPECT_EQ(ReadAllFrames(io::Format::kY4m, r.out).size(), 2u);
 }
 
+// A reader that has gone away ends the run with its one line, even while the input stays open with
+// no more frames coming: the wait for input is cut short.
+TEST(Aufhost, AClosedPipeEndsARunWhoseInputWaits) {
+  const Child child = Spawn(kAufhost, {"-j2", "velour", "-", "-"});
+  const pid_t pid = child.pid;
+  // Two frames, each larger than a pipe holds, and the input stays open. Once the output has begun,
+  // nobody reads it any more.
+  WriteFd(child.in, Y4mClip(640, 480, "420jpeg", 2, 3));
+  char first[64];
+  EXPECT_GT(read(child.out, first, sizeof first), 0);
+  close(child.out);
+  int status = 0;
+  bool ended = false;
+  for (int i = 0; i < 2000 && !ended; ++i) {
+    ended = waitpid(pid, &status, WNOHANG) == pid;
+    if (!ended) usleep(10000);
+  }
+  if (!ended) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+  }
+  close(child.in);
+  std::string err;
+  char buffer[4096];
+  for (ssize_t n; (n = read(child.err, buffer, sizeof buffer)) > 0;) err.append(buffer, size_t(n));
+  close(child.err);
+  ASSERT_TRUE(ended) << "aufhost still waited for input 20 s after its output was closed";
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(err, "aufhost: stdout: write failed\n");
+}
+
 }  // namespace

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <iostream>
 #include <memory>
 #include <thread>
 
@@ -21,6 +20,7 @@
 #include "tools/cli/files.h"
 #include "tools/cli/options.h"
 #include "tools/cli/output_file.h"
+#include "tools/cli/pipeline.h"
 #include "tools/filters/builtin_filters.h"
 #include "tools/io/frame_io.h"
 
@@ -242,17 +242,19 @@ int Run(const cli::Options& o) {
     if (!o.quiet) PrintLine("aufhost: warning: " + what);
   };
 
-  std::unique_ptr<std::istream> file_in;
-  std::istream* in = &std::cin;
+  host::CpuFlags cpu = 0;
+  host::CpuFlagsForTier(o.cpu, &cpu);
+  std::unique_ptr<cli::DescriptorSource> file_in;
   const std::string in_name = o.input == "-" ? "stdin" : o.input;
-  if (o.input != "-") {
-    file_in = cli::OpenInputFile(o.input);
-    in = file_in.get();
-  }
+  if (o.input != "-") file_in = cli::OpenInputFile(o.input);
+  cli::DescriptorSource standard_in(0, false);
+  cli::DescriptorSource& in = file_in ? *file_in : standard_in;
   io::ReaderOptions read_options;
   read_options.w = o.width;
   read_options.h = o.height;
-  std::unique_ptr<io::FrameReader> reader = io::OpenReader(in_format, *in, in_name, read_options);
+  read_options.cpu = cpu;
+  read_options.workers = pool.workers();  // frames are converted where they are filtered
+  std::unique_ptr<io::FrameReader> reader = io::OpenReader(in_format, in, in_name, read_options);
   const io::VideoInfo& info = reader->info();
   if (o.width > 0 && (o.width != info.w || o.height != info.h))
     throw io::IoError(in_name + ": frame size " + std::to_string(info.w) + "x" + std::to_string(info.h) +
@@ -261,13 +263,15 @@ int Run(const cli::Options& o) {
   // Every output is opened before the first frame, so that a name that cannot be written fails at
   // once rather than after all the work.
   std::unique_ptr<cli::OutputFile> file_out;
-  std::ostream* out = &std::cout;
+  cli::DescriptorSink standard_out(1);
   const std::string out_name = o.output == "-" ? "stdout" : o.output;
-  if (o.output != "-") {
-    file_out = std::make_unique<cli::OutputFile>(o.output);
-    out = &file_out->stream();
-  }
-  std::unique_ptr<io::FrameWriter> writer = io::OpenWriter(out_format, *out, info, out_name, o.jpeg_quality);
+  if (o.output != "-") file_out = std::make_unique<cli::OutputFile>(o.output);
+  io::WriterOptions write_options;
+  write_options.jpeg_quality = o.jpeg_quality;
+  write_options.cpu = cpu;
+  write_options.workers = pool.workers();
+  std::unique_ptr<io::FrameWriter> writer =
+      io::OpenWriter(out_format, file_out ? file_out->sink() : standard_out, info, out_name, write_options);
   if (info.alpha && out_format != io::Format::kPng)
     warn(out_name + ": the alpha channel of " + in_name + " is not kept (" + io::FormatName(out_format) + " has none)");
   std::unique_ptr<cli::OutputFile> compare_out;
@@ -276,29 +280,42 @@ int Run(const cli::Options& o) {
     compare_out = std::make_unique<cli::OutputFile>(o.compare);
     io::VideoInfo both = info;
     both.w = 2 * info.w;
-    compare = io::OpenWriter(*io::FormatFromPath(o.compare), compare_out->stream(), both, o.compare, o.jpeg_quality);
+    io::WriterOptions compare_options;  // written on the writer's thread
+    compare_options.jpeg_quality = o.jpeg_quality;
+    compare = io::OpenWriter(*io::FormatFromPath(o.compare), compare_out->sink(), both, o.compare, compare_options);
   }
 
+  // Reading and writing run beside the filter, on threads of their own unless the run may start
+  // none; the frame in hand is converted, filtered and converted back here, on the pool's workers.
   Progress progress(!o.quiet && (o.progress || StderrIsTerminal()));
-  host::Frame frame, before;
+  host::Frame frame(info.w, info.h), before, both;
   io::FrameExtras extras;
   bool warned_interlaced = false;
-  int64_t frames = 0;
-  while (reader->Read(frame, extras)) {
+  cli::Stages stages;
+  stages.read = [&](io::FramePacket& packet) { return reader->Fetch(packet); };
+  stages.process = [&](io::FramePacket& in, io::FramePacket& out, int64_t index) {
+    reader->Decode(in, frame, extras);
     if (extras.interlaced && !warned_interlaced) {
       warn(in_name + ": interlaced frames are filtered as progressive ones (the filters work on whole frames)");
       warned_interlaced = true;
     }
-    if (frames == 0 && compare) before = frame;
+    if (index == 0 && compare) before = frame;
     filter->Process(frame);
-    writer->Write(frame, extras);
-    if (frames == 0 && compare) {
-      compare->Write(SideBySide(before, frame));
+    if (index == 0 && compare) both = SideBySide(before, frame);
+    writer->Encode(frame, extras, out);
+  };
+  stages.write = [&](io::FramePacket& packet, int64_t index) {
+    writer->Put(packet);
+    if (index == 0 && compare) {
+      compare->Write(both);
       compare->Finish();
     }
-    ++frames;
-    progress.Update(frames, info.frame_count);
-  }
+  };
+  stages.cancel_read = [&] { in.Cancel(); };
+  stages.progress = [&](int64_t written) { progress.Update(written, info.frame_count); };
+  cli::PipelineOptions pipeline;
+  pipeline.threads = !o.serial;
+  const int64_t frames = cli::RunPipeline(stages, pipeline);
   writer->Finish();
   if (file_out) file_out->Commit();
   if (compare && frames > 0) compare_out->Commit();
@@ -312,7 +329,6 @@ int Run(const cli::Options& o) {
 namespace {
 
 int Main(const std::vector<std::string>& args) {
-  std::ios::sync_with_stdio(false);
 #if defined(_WIN32)
   // Y4M through pipes: no "\n" -> "\r\n" or end-of-file at ^Z in the frame data.
   _setmode(_fileno(stdin), _O_BINARY);

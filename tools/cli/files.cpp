@@ -1,14 +1,18 @@
 #include "tools/cli/files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 #if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -18,6 +22,108 @@
 namespace cli {
 
 std::string ErrorText(int error) { return std::strerror(error); }
+
+namespace {
+// The most one read or write call is asked to move.
+constexpr size_t kMaxTransfer = size_t{1} << 30;
+}  // namespace
+
+#if defined(_WIN32)
+
+DescriptorSource::DescriptorSource(int fd, bool owned) : fd_(fd), owned_(owned) {
+  struct _stat64 st;
+  regular_ = _fstat64(fd_, &st) == 0 && (st.st_mode & _S_IFREG);
+}
+
+DescriptorSource::~DescriptorSource() {
+  if (owned_) _close(fd_);
+}
+
+ptrdiff_t DescriptorSource::ReadSome(void* dst, size_t n) {
+  if (cancelled_.load()) return -1;
+  const int got = _read(fd_, dst, static_cast<unsigned>(std::min(n, kMaxTransfer)));
+  return got < 0 ? -1 : got;
+}
+
+int64_t DescriptorSource::Remaining() {
+  struct _stat64 st;
+  if (!regular_ || _fstat64(fd_, &st) != 0) return -1;
+  const int64_t here = _lseeki64(fd_, 0, SEEK_CUR);
+  return here < 0 || here > st.st_size ? -1 : st.st_size - here;
+}
+
+void DescriptorSource::Cancel() { cancelled_.store(true); }
+
+bool DescriptorSink::Write(const void* data, size_t n) {
+  const char* p = static_cast<const char*>(data);
+  while (n > 0) {
+    const int put = _write(fd_, p, static_cast<unsigned>(std::min(n, kMaxTransfer)));
+    if (put <= 0) return false;
+    p += put;
+    n -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
+#else
+
+DescriptorSource::DescriptorSource(int fd, bool owned) : fd_(fd), owned_(owned) {
+  struct stat st;
+  regular_ = fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+  if (!regular_ && pipe(wake_) != 0) wake_[0] = wake_[1] = -1;  // then a wait cannot be cut short
+}
+
+DescriptorSource::~DescriptorSource() {
+  if (owned_) close(fd_);
+  for (int fd : wake_)
+    if (fd >= 0) close(fd);
+}
+
+ptrdiff_t DescriptorSource::ReadSome(void* dst, size_t n) {
+  for (;;) {
+    if (cancelled_.load()) return -1;
+    if (wake_[0] >= 0) {
+      pollfd wait[2] = {{fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+      if (poll(wait, 2, -1) < 0) {
+        if (errno == EINTR) continue;
+        return -1;
+      }
+      if (wait[1].revents != 0) return -1;
+    }
+    const ssize_t got = read(fd_, dst, std::min(n, kMaxTransfer));
+    if (got >= 0) return got;
+    if (errno != EINTR && errno != EAGAIN) return -1;
+  }
+}
+
+int64_t DescriptorSource::Remaining() {
+  struct stat st;
+  if (!regular_ || fstat(fd_, &st) != 0) return -1;
+  const off_t here = lseek(fd_, 0, SEEK_CUR);
+  return here < 0 || here > st.st_size ? -1 : static_cast<int64_t>(st.st_size - here);
+}
+
+void DescriptorSource::Cancel() {
+  cancelled_.store(true);
+  if (wake_[1] >= 0) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = write(wake_[1], &byte, 1);
+  }
+}
+
+bool DescriptorSink::Write(const void* data, size_t n) {
+  const char* p = static_cast<const char*>(data);
+  while (n > 0) {
+    const ssize_t put = write(fd_, p, std::min(n, kMaxTransfer));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    p += put;
+    n -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
+#endif
 
 #if defined(_WIN32)
 
@@ -96,7 +202,7 @@ Target ResolveTarget(const std::string& path) {
   return t;
 }
 
-std::unique_ptr<std::istream> OpenInputFile(const std::string& path) {
+std::unique_ptr<DescriptorSource> OpenInputFile(const std::string& path) {
   const std::wstring wide = Wide(path);
   struct _stat64 st;
   if (!IsDeviceName(path)) {
@@ -104,11 +210,10 @@ std::unique_ptr<std::istream> OpenInputFile(const std::string& path) {
       throw io::IoError(path + ": cannot open for reading (" + ErrorText(errno) + ")");
     if (st.st_mode & _S_IFDIR) throw io::IoError(path + ": is a directory");
   }
-  auto in = std::make_unique<std::ifstream>();
   errno = 0;
-  in->open(wide.c_str(), std::ios::binary);
-  if (!*in) throw io::IoError(path + ": cannot open for reading (" + ErrorText(errno != 0 ? errno : EIO) + ")");
-  return in;
+  const int fd = _wopen(wide.c_str(), _O_RDONLY | _O_BINARY);
+  if (fd < 0) throw io::IoError(path + ": cannot open for reading (" + ErrorText(errno != 0 ? errno : EIO) + ")");
+  return std::make_unique<DescriptorSource>(fd, true);
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -186,15 +291,14 @@ Target ResolveTarget(const std::string& path) {
   return t;
 }
 
-std::unique_ptr<std::istream> OpenInputFile(const std::string& path) {
+std::unique_ptr<DescriptorSource> OpenInputFile(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) throw io::IoError(path + ": cannot open for reading (" + ErrorText(errno) + ")");
   if (S_ISDIR(st.st_mode)) throw io::IoError(path + ": is a directory");
-  auto in = std::make_unique<std::ifstream>();
   errno = 0;
-  in->open(path, std::ios::binary);
-  if (!*in) throw io::IoError(path + ": cannot open for reading (" + ErrorText(errno != 0 ? errno : EIO) + ")");
-  return in;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw io::IoError(path + ": cannot open for reading (" + ErrorText(errno != 0 ? errno : EIO) + ")");
+  return std::make_unique<DescriptorSource>(fd, true);
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

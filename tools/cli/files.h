@@ -1,9 +1,11 @@
 #pragma once
 // What aufhost asks of the file system beyond the standard streams. Names are UTF-8 on every
 // platform; on Windows they are handed to the wide-character file functions.
-#include <istream>
+#include <atomic>
 #include <memory>
 #include <string>
+
+#include "tools/io/bytes.h"
 
 namespace cli {
 
@@ -26,8 +28,41 @@ struct Target {
 
 Target ResolveTarget(const std::string& path);
 
+// An open file descriptor read in large pieces, straight into the caller's memory. Where a read
+// can wait for input indefinitely (pipes, terminals), Cancel() ends the wait (not on Windows, where
+// such a read returns when input arrives or ends).
+class DescriptorSource : public io::ByteSource {
+ public:
+  // `owned`: closed with the source.
+  DescriptorSource(int fd, bool owned);
+  ~DescriptorSource() override;
+  DescriptorSource(const DescriptorSource&) = delete;
+  DescriptorSource& operator=(const DescriptorSource&) = delete;
+
+  ptrdiff_t ReadSome(void* dst, size_t n) override;
+  int64_t Remaining() override;
+  void Cancel() override;
+
+ private:
+  int fd_;
+  bool owned_;
+  bool regular_ = false;  // a regular file: reads never wait
+  int wake_[2] = {-1, -1};  // written to by Cancel() to end a wait in poll()
+  std::atomic<bool> cancelled_{false};
+};
+
+// An open file descriptor written in large pieces.
+class DescriptorSink : public io::ByteSink {
+ public:
+  explicit DescriptorSink(int fd) : fd_(fd) {}
+  bool Write(const void* data, size_t n) override;
+
+ private:
+  int fd_;
+};
+
 // Opens a file for reading; the IoError names the file and the reason.
-std::unique_ptr<std::istream> OpenInputFile(const std::string& path);
+std::unique_ptr<DescriptorSource> OpenInputFile(const std::string& path);
 
 // Whether writing one name would overwrite the file the other names: the same existing file under any
 // spelling (links, "./", hard links), or the same new name in the same folder. Devices and FIFOs are

@@ -167,12 +167,14 @@ Runs a video filter plug-in over video or pictures.
       --host-threads T  built-in filters: give the result the editor gives with T worker
                       threads (default: the editor's result with one thread, the same on
                       every machine)
-      --serial        run the workers one after another on one thread
+      --serial        start no thread: read, filter and write in turn, the workers one
+                      after another
       --list          print the plug-in's name and its track bars, then exit
       --size WxH      frame size of raw yc48 input
       --format F      y4m | png | jpeg | yc48 for both ends, or IN:OUT (default: from the names)
       --compare FILE  also write the first frame before and after, side by side (.png or .jpg)
-      --cpu TIER      )" + tiers + R"(auto: kernel tier of the built-in filters (default auto)
+      --cpu TIER      )" + tiers + R"(auto: kernel tier of the built-in filters and of
+                      the Y4M conversions (default auto)
       --quality Q     JPEG output quality 1..100 (default 95)
   -q, --quiet         no progress and no warnings
       --progress      progress even when stderr is not a terminal

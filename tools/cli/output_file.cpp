@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -27,10 +28,17 @@ namespace {
 using NativeChar = wchar_t;
 std::wstring Native(const std::string& path) { return Wide(path); }
 int RemoveFile(const wchar_t* path) { return _wunlink(path); }
+// Opens for writing, emptied (created if missing); -1 with errno set on failure.
+int OpenForWriting(const std::string& path) {
+  return _wopen(Wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
+int CloseFile(int fd) { return _close(fd); }
 #else
 using NativeChar = char;
 const std::string& Native(const std::string& path) { return path; }
 int RemoveFile(const char* path) { return unlink(path); }
+int OpenForWriting(const std::string& path) { return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); }
+int CloseFile(int fd) { return close(fd); }
 #endif
 using NativeString = std::basic_string<NativeChar>;
 
@@ -148,8 +156,9 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
   if (target.kind == FileKind::kDirectory) throw io::IoError(path + ": is a directory");
   if (target.direct) {
     errno = 0;
-    stream_.open(Native(path).c_str(), std::ios::binary);
-    if (!stream_) throw io::IoError(path + ": cannot open for writing (" + ErrorText(errno != 0 ? errno : EIO) + ")");
+    fd_ = OpenForWriting(path);
+    if (fd_ < 0) throw io::IoError(path + ": cannot open for writing (" + ErrorText(errno != 0 ? errno : EIO) + ")");
+    sink_ = std::make_unique<DescriptorSink>(fd_);
     return;
   }
   target_ = target.path;
@@ -164,24 +173,26 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
     throw io::IoError(path + ": cannot create (" + ErrorText(error) + ")");
   temp_ = name;
   slot_ = RegisterTemporary(Native(temp_));
-  stream_.open(Native(temp_).c_str(), std::ios::binary | std::ios::trunc);
-  if (!stream_) {
+  fd_ = OpenForWriting(temp_);
+  if (fd_ < 0) {
     RemoveFile(Native(temp_).c_str());
     ForgetTemporary(slot_);
     throw io::IoError(path + ": cannot write");
   }
+  sink_ = std::make_unique<DescriptorSink>(fd_);
 }
 
 OutputFile::~OutputFile() {
-  stream_.close();
+  if (fd_ >= 0) CloseFile(fd_);
   if (committed_ || temp_.empty()) return;
   RemoveFile(Native(temp_).c_str());
   ForgetTemporary(slot_);
 }
 
 void OutputFile::Commit() {
-  stream_.close();
-  if (stream_.fail()) throw io::IoError(path_ + ": write failed");
+  const int fd = fd_;
+  fd_ = -1;
+  if (CloseFile(fd) != 0) throw io::IoError(path_ + ": write failed");
   if (temp_.empty()) return;
   std::string why;
   if (!MoveOver(temp_, target_, &why)) throw io::IoError(path_ + ": cannot replace (" + why + ")");

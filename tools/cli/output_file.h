@@ -3,8 +3,10 @@
 // renamed over it on Commit(); removed if never committed. A symbolic link is followed and its target
 // replaced, the link kept. Devices, FIFOs and descriptors such as /dev/stdout (NUL and the like on
 // Windows) are written straight through instead: there is nothing to replace.
-#include <fstream>
+#include <memory>
 #include <string>
+
+#include "tools/cli/files.h"
 
 namespace cli {
 
@@ -16,14 +18,15 @@ class OutputFile {
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
-  std::ostream& stream() { return stream_; }
+  io::ByteSink& sink() { return *sink_; }
   void Commit();  // throws io::IoError
 
  private:
   std::string path_;    // as given, for messages
   std::string target_;  // what Commit() replaces
   std::string temp_;    // empty when written straight through
-  std::ofstream stream_;
+  int fd_ = -1;
+  std::unique_ptr<DescriptorSink> sink_;
   bool committed_ = false;
   int slot_ = -1;
 };

@@ -7,26 +7,97 @@
 
 namespace io {
 
-std::unique_ptr<FrameReader> OpenReader(Format format, std::istream& in, const std::string& where,
+void FrameReader::Decode(FramePacket& packet, host::Frame& frame, FrameExtras& extras) {
+  std::swap(frame, packet.frame);
+  std::swap(extras, packet.extras);
+}
+
+void FrameWriter::Encode(const host::Frame& frame, const FrameExtras& extras, FramePacket& packet) {
+  // Writers never look at the temp plane.
+  packet.frame.w = frame.w;
+  packet.frame.h = frame.h;
+  packet.frame.stride = frame.stride;
+  packet.frame.edit = frame.edit;
+  packet.extras = extras;
+}
+
+namespace {
+
+// The picture formats read and write whole files through the standard streams.
+struct SourceStream {
+  explicit SourceStream(ByteSource& source) : buffer(source), stream(&buffer) {}
+  SourceStreamBuf buffer;
+  std::istream stream;
+};
+
+struct SinkStream {
+  explicit SinkStream(ByteSink& sink) : buffer(sink), stream(&buffer) {}
+  SinkStreamBuf buffer;
+  std::ostream stream;
+};
+
+bool IsPicture(Format format) { return format == Format::kPng || format == Format::kJpeg; }
+
+std::unique_ptr<FrameReader> OpenPictureReader(Format format, std::istream& in, const std::string& where,
+                                               const ReaderOptions& options) {
+  return format == Format::kPng ? OpenPngReader(in, where, options) : OpenJpegReader(in, where, options);
+}
+
+std::unique_ptr<FrameWriter> OpenPictureWriter(Format format, std::ostream& out, const VideoInfo& info,
+                                               const std::string& where, int jpeg_quality) {
+  return format == Format::kPng ? OpenPngWriter(out, info, where) : OpenJpegWriter(out, info, where, jpeg_quality);
+}
+
+}  // namespace
+
+std::unique_ptr<FrameReader> OpenReader(Format format, ByteSource& in, const std::string& where,
                                         const ReaderOptions& options) {
   switch (format) {
     case Format::kY4m: return OpenY4mReader(in, where, options);
-    case Format::kPng: return OpenPngReader(in, where, options);
-    case Format::kJpeg: return OpenJpegReader(in, where, options);
     case Format::kYc48: return OpenRawReader(in, where, options);
+    case Format::kPng:
+    case Format::kJpeg: {
+      SourceStream stream(in);  // pictures are decoded whole when opened
+      return OpenPictureReader(format, stream.stream, where, options);
+    }
+  }
+  throw IoError(where + ": unknown format");
+}
+
+std::unique_ptr<FrameReader> OpenReader(Format format, std::istream& in, const std::string& where,
+                                        const ReaderOptions& options) {
+  if (IsPicture(format)) return OpenPictureReader(format, in, where, options);
+  auto source = std::make_shared<StreamSource>(in);
+  std::unique_ptr<FrameReader> reader = OpenReader(format, *source, where, options);
+  reader->Keep(std::move(source));
+  return reader;
+}
+
+std::unique_ptr<FrameWriter> OpenWriter(Format format, ByteSink& out, const VideoInfo& info, const std::string& where,
+                                        const WriterOptions& options) {
+  switch (format) {
+    case Format::kY4m: return OpenY4mWriter(out, info, where, options);
+    case Format::kYc48: return OpenRawWriter(out, info, where);
+    case Format::kPng:
+    case Format::kJpeg: {
+      auto stream = std::make_shared<SinkStream>(out);
+      std::unique_ptr<FrameWriter> writer = OpenPictureWriter(format, stream->stream, info, where, options.jpeg_quality);
+      writer->Keep(std::move(stream));
+      return writer;
+    }
   }
   throw IoError(where + ": unknown format");
 }
 
 std::unique_ptr<FrameWriter> OpenWriter(Format format, std::ostream& out, const VideoInfo& info,
                                         const std::string& where, int jpeg_quality) {
-  switch (format) {
-    case Format::kY4m: return OpenY4mWriter(out, info, where);
-    case Format::kPng: return OpenPngWriter(out, info, where);
-    case Format::kJpeg: return OpenJpegWriter(out, info, where, jpeg_quality);
-    case Format::kYc48: return OpenRawWriter(out, info, where);
-  }
-  throw IoError(where + ": unknown format");
+  if (IsPicture(format)) return OpenPictureWriter(format, out, info, where, jpeg_quality);
+  auto sink = std::make_shared<StreamSink>(out);
+  WriterOptions options;
+  options.jpeg_quality = jpeg_quality;
+  std::unique_ptr<FrameWriter> writer = OpenWriter(format, *sink, info, where, options);
+  writer->Keep(std::move(sink));
+  return writer;
 }
 
 std::optional<Format> ParseFormat(std::string_view name) {
@@ -99,6 +170,10 @@ std::vector<uint8_t> ReadAll(std::istream& in, const std::string& where, size_t 
 void WriteAll(std::ostream& out, const void* data, size_t n, const std::string& where) {
   out.write(static_cast<const char*>(data), static_cast<std::streamsize>(n));
   if (!out) throw IoError(where + ": write failed");
+}
+
+void WriteAll(ByteSink& out, const void* data, size_t n, const std::string& where) {
+  if (!out.Write(data, n)) throw IoError(where + ": write failed");
 }
 
 void CheckPictureSize(int64_t w, int64_t h, const ReaderOptions& options, const std::string& where) {

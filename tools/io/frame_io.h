@@ -11,9 +11,14 @@
 #include <string_view>
 #include <vector>
 
+#include "host/cpu.h"
 #include "host/frame.h"
+#include "host/workers.h"
 
 namespace io {
+
+class ByteSource;
+class ByteSink;
 
 class IoError : public std::runtime_error {
  public:
@@ -39,6 +44,15 @@ struct ReaderOptions {
   int w = 0;  // raw input only
   int h = 0;
   int64_t max_pixels = int64_t{1} << 26;  // larger pictures are refused before anything is allocated
+  host::CpuFlags cpu = host::DetectCpuFlags();  // the vector tiers the conversions may use
+  // Where Decode() (Read() too) converts: the workers must be free whenever it is called.
+  host::Workers workers = host::SerialWorkers();
+};
+
+struct WriterOptions {
+  int jpeg_quality = 95;  // 1..100
+  host::CpuFlags cpu = host::DetectCpuFlags();
+  host::Workers workers = host::SerialWorkers();  // where Encode() (Write() too) converts
 };
 
 // What a frame carries besides the pixels the filters see. Writers that can hold it write it back
@@ -47,6 +61,15 @@ struct FrameExtras {
   std::vector<uint16_t> alpha;  // a picture's alpha plane, w x h, at VideoInfo::bit_depth; empty: none
   std::string y4m_params;       // the tags of a Y4M FRAME line, each after one space
   bool interlaced = false;      // known to be interlaced
+};
+
+// A frame on its way in or out as the format stores it, so that one thread can move it while
+// another converts: a format keeps here its stored bytes (bytes[start] on), or else the whole frame.
+struct FramePacket {
+  std::vector<uint8_t> bytes;
+  size_t start = 0;
+  host::Frame frame;
+  FrameExtras extras;
 };
 
 class FrameReader {
@@ -61,8 +84,20 @@ class FrameReader {
     return Read(frame, ignored);
   }
 
+  // Read() in two halves: Fetch() takes the next frame from the input as stored (false at a clean
+  // end), Decode() turns what it fetched into host pixels and extras. By default Fetch() does all of
+  // Read() and Decode() hands the frame over, leaving the packet a frame of the same size.
+  virtual bool Fetch(FramePacket& packet) { return Read(packet.frame, packet.extras); }
+  virtual void Decode(FramePacket& packet, host::Frame& frame, FrameExtras& extras);
+
+  // Keeps `what` (the adapter the reader reads through) until the reader is gone.
+  void Keep(std::shared_ptr<void> what) { kept_ = std::move(what); }
+
  protected:
   VideoInfo info_;
+
+ private:
+  std::shared_ptr<void> kept_;  // destroyed after the derived reader that uses it
 };
 
 class FrameWriter {
@@ -72,13 +107,29 @@ class FrameWriter {
   virtual void Write(const host::Frame& frame, const FrameExtras& extras) = 0;
   void Write(const host::Frame& frame) { Write(frame, FrameExtras{}); }
   virtual void Finish() = 0;
+
+  // Write() in two halves: Encode() turns a frame into what the format stores, Put() writes that
+  // out. By default Encode() keeps a copy of the frame and Put() writes it.
+  virtual void Encode(const host::Frame& frame, const FrameExtras& extras, FramePacket& packet);
+  virtual void Put(FramePacket& packet) { Write(packet.frame, packet.extras); }
+
+  // Keeps `what` (the adapter the writer writes through) until the writer is gone.
+  void Keep(std::shared_ptr<void> what) { kept_ = std::move(what); }
+
+ private:
+  std::shared_ptr<void> kept_;
 };
 
-// `where` names the stream in error messages ("clip.y4m", "stdin").
+// `where` names the stream in error messages ("clip.y4m", "stdin"). The source must outlive the
+// reader.
+std::unique_ptr<FrameReader> OpenReader(Format format, ByteSource& in, const std::string& where,
+                                        const ReaderOptions& options = {});
 std::unique_ptr<FrameReader> OpenReader(Format format, std::istream& in, const std::string& where,
                                         const ReaderOptions& options = {});
 // `info` is the input's: the output keeps its chroma layout, depth and header fields where the
-// format has them. `jpeg_quality` 1..100.
+// format has them. The sink must outlive the writer.
+std::unique_ptr<FrameWriter> OpenWriter(Format format, ByteSink& out, const VideoInfo& info, const std::string& where,
+                                        const WriterOptions& options = {});
 std::unique_ptr<FrameWriter> OpenWriter(Format format, std::ostream& out, const VideoInfo& info,
                                         const std::string& where, int jpeg_quality = 95);
 

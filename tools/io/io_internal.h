@@ -8,14 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "tools/io/bytes.h"
 #include "tools/io/frame_io.h"
 
 namespace io {
 
-std::unique_ptr<FrameReader> OpenY4mReader(std::istream& in, const std::string& where, const ReaderOptions& options);
-std::unique_ptr<FrameWriter> OpenY4mWriter(std::ostream& out, const VideoInfo& info, const std::string& where);
-std::unique_ptr<FrameReader> OpenRawReader(std::istream& in, const std::string& where, const ReaderOptions& options);
-std::unique_ptr<FrameWriter> OpenRawWriter(std::ostream& out, const VideoInfo& info, const std::string& where);
+// Video streams read and write through sources and sinks; pictures, read and written whole, through
+// the standard streams.
+std::unique_ptr<FrameReader> OpenY4mReader(ByteSource& in, const std::string& where, const ReaderOptions& options);
+std::unique_ptr<FrameWriter> OpenY4mWriter(ByteSink& out, const VideoInfo& info, const std::string& where,
+                                           const WriterOptions& options);
+std::unique_ptr<FrameReader> OpenRawReader(ByteSource& in, const std::string& where, const ReaderOptions& options);
+std::unique_ptr<FrameWriter> OpenRawWriter(ByteSink& out, const VideoInfo& info, const std::string& where);
 std::unique_ptr<FrameReader> OpenPngReader(std::istream& in, const std::string& where, const ReaderOptions& options);
 std::unique_ptr<FrameWriter> OpenPngWriter(std::ostream& out, const VideoInfo& info, const std::string& where);
 std::unique_ptr<FrameReader> OpenJpegReader(std::istream& in, const std::string& where, const ReaderOptions& options);
@@ -29,6 +33,7 @@ int64_t RemainingBytes(std::istream& in);
 // The whole rest of the stream, at most max_bytes (IoError beyond).
 std::vector<uint8_t> ReadAll(std::istream& in, const std::string& where, size_t max_bytes);
 void WriteAll(std::ostream& out, const void* data, size_t n, const std::string& where);
+void WriteAll(ByteSink& out, const void* data, size_t n, const std::string& where);
 // Refuses sizes that are not positive or exceed the pixel limit.
 void CheckPictureSize(int64_t w, int64_t h, const ReaderOptions& options, const std::string& where);
 void CheckFrameShape(const host::Frame& frame, const VideoInfo& info, const std::string& where);

@@ -1,33 +1,16 @@
 // YUV4MPEG2: a text header line, then per frame a "FRAME" line and the planes Y, Cb, Cr
-// (8-bit samples, or 16-bit little-endian words for 10-bit).
+// (8-bit samples, or 16-bit little-endian words for 10-bit); planar.h converts the planes.
+#include <algorithm>
 #include <charconv>
-#include <istream>
-#include <ostream>
+#include <cstring>
 
 #include "tools/io/io_internal.h"
-#include "tools/io/samples.h"
+#include "tools/io/planar.h"
 
 namespace io {
 namespace {
 
 constexpr size_t kMaxLine = 4096;
-
-struct Layout {
-  int w, h, cw, ch;  // luma and chroma plane sizes (cw = ch = 0: mono)
-  int bytes;         // per sample
-  size_t PlaneBytes() const { return (size_t(w) * h + 2 * size_t(cw) * ch) * bytes; }
-};
-
-Layout LayoutOf(const VideoInfo& info) {
-  Layout l{info.w, info.h, 0, 0, info.bit_depth > 8 ? 2 : 1};
-  switch (info.chroma) {
-    case Chroma::k420: l.cw = (info.w + 1) / 2; l.ch = (info.h + 1) / 2; break;
-    case Chroma::k422: l.cw = (info.w + 1) / 2; l.ch = info.h; break;
-    case Chroma::k444: l.cw = info.w; l.ch = info.h; break;
-    case Chroma::kMono: break;
-  }
-  return l;
-}
 
 struct ColourTag {
   const char* tag;
@@ -56,11 +39,11 @@ int ParseDimension(std::string_view digits, char tag, const std::string& where) 
 
 // Reads one line (without its '\n') of at most kMaxLine bytes. False when the stream ends before
 // any byte; IoError when it ends inside the line.
-bool ReadLine(std::istream& in, std::string& line, const std::string& where, const char* what) {
+bool ReadLine(BufferedInput& in, std::string& line, const std::string& where, const char* what) {
   line.clear();
   for (;;) {
-    const int c = in.get();
-    if (c == std::char_traits<char>::eof()) {
+    const int c = in.Get();
+    if (c < 0) {
       if (line.empty()) return false;
       throw IoError(where + ": " + what + ": truncated (no end of line)");
     }
@@ -130,7 +113,8 @@ std::string HeaderLine(const VideoInfo& info, const ColourTag& colour) {
 
 class Y4mReader : public FrameReader {
  public:
-  Y4mReader(std::istream& in, const std::string& where, const ReaderOptions& options) : in_(in), where_(where) {
+  Y4mReader(ByteSource& in, const std::string& where, const ReaderOptions& options)
+      : in_(in, where), where_(where), dsp_(PlanarDspFor(options.cpu)), workers_(options.workers) {
     std::string line;
     if (!ReadLine(in_, line, where_, "header")) throw IoError(where_ + ": empty input, expected a YUV4MPEG2 header");
     constexpr std::string_view kMagic = "YUV4MPEG2";
@@ -165,151 +149,123 @@ class Y4mReader : public FrameReader {
     if (written > kMaxLine)
       throw IoError(where_ + ": header: " + std::to_string(written) + " bytes when written back, more than " +
                     std::to_string(kMaxLine));
-    layout_ = LayoutOf(info_);
-    buffer_.resize(layout_.PlaneBytes());
-    const int64_t remaining = RemainingBytes(in_);
-    if (remaining >= 0) info_.frame_count = remaining / static_cast<int64_t>(6 + buffer_.size());
+    layout_ = PlanarLayoutOf(info_.w, info_.h, info_.chroma, info_.bit_depth);
+    const int64_t remaining = in_.Remaining();
+    if (remaining >= 0) info_.frame_count = remaining / static_cast<int64_t>(6 + layout_.FrameBytes());
   }
 
   bool Read(host::Frame& frame, FrameExtras& extras) override {
-    std::string line;
+    if (!Fetch(packet_)) return false;
+    Decode(packet_, frame, extras);
+    return true;
+  }
+
+  bool Fetch(FramePacket& packet) override {
     const std::string what = "frame " + std::to_string(frames_ + 1);
-    if (!ReadLine(in_, line, where_, what.c_str())) {
-      if (in_.bad()) throw IoError(where_ + ": read error");
-      return false;
-    }
-    if (line.compare(0, 5, "FRAME") != 0 || (line.size() > 5 && line[5] != ' '))
-      throw IoError(where_ + ": " + what + ": expected FRAME, found '" + Printable(line) + "'");
+    if (!ReadLine(in_, line_, where_, what.c_str())) return false;
+    if (line_.compare(0, 5, "FRAME") != 0 || (line_.size() > 5 && line_[5] != ' '))
+      throw IoError(where_ + ": " + what + ": expected FRAME, found '" + Printable(line_) + "'");
     // Frame tags travel with the frame. An I tag's second letter tells whether a frame of a mixed
-    // stream (Im) is interlaced.
-    extras = {};
+    // stream (Im) is interlaced. The packet keeps its memory from frame to frame.
+    FrameExtras& extras = packet.extras;
+    extras.alpha.clear();
+    extras.y4m_params.clear();
     extras.interlaced = interlaced_;
-    for (const std::string_view token : Tokens(std::string_view(line).substr(5))) {
+    for (const std::string_view token : Tokens(std::string_view(line_).substr(5))) {
       if (token.size() < 2) throw IoError(where_ + ": " + what + ": malformed tag '" + Printable(token) + "'");
       if (token[0] == 'I' && token.size() > 2 && token[2] == 'i') extras.interlaced = true;
       extras.y4m_params += " ";
       extras.y4m_params += token;
     }
-    const size_t got = ReadUpTo(in_, reinterpret_cast<char*>(buffer_.data()), buffer_.size());
-    if (got != buffer_.size())
+    packet.bytes.resize(layout_.FrameBytes());
+    packet.start = 0;
+    const size_t got = in_.Read(packet.bytes.data(), packet.bytes.size());
+    if (got != packet.bytes.size())
       throw IoError(where_ + ": " + what + ": truncated (" + std::to_string(got) + " of " +
-                    std::to_string(buffer_.size()) + " bytes)");
+                    std::to_string(packet.bytes.size()) + " bytes)");
     ++frames_;
-    Reshape(frame, info_.w, info_.h);
-    Unpack(frame);
     return true;
   }
 
+  void Decode(FramePacket& packet, host::Frame& frame, FrameExtras& extras) override {
+    Reshape(frame, info_.w, info_.h);
+    PlanesToFrame(dsp_, layout_, packet.bytes.data() + packet.start, frame, workers_);
+    std::swap(extras, packet.extras);
+  }
+
  private:
-  int Sample(size_t index) const {
-    if (layout_.bytes == 1) return buffer_[index];
-    return std::min(buffer_[2 * index] | buffer_[2 * index + 1] << 8, 1023);  // words above 10 bits are clamped
-  }
-
-  void Unpack(host::Frame& frame) const {
-    const int scale = HostScale(info_.bit_depth), zero = ChromaZero(info_.bit_depth);
-    const Layout& l = layout_;
-    for (int y = 0; y < l.h; ++y)
-      for (int x = 0; x < l.w; ++x) {
-        host::YcPixel& p = frame.at(x, y);
-        p.y = LumaToHost(Sample(size_t(y) * l.w + x), scale);
-        p.cb = p.cr = 0;
-      }
-    if (l.cw == 0) return;
-    const size_t cb0 = size_t(l.w) * l.h, cr0 = cb0 + size_t(l.cw) * l.ch;
-    const int sx = l.w > l.cw ? 2 : 1, sy = l.h > l.ch ? 2 : 1;
-    for (int y = 0; y < l.h; ++y)
-      for (int x = 0; x < l.w; ++x) {
-        const size_t c = size_t(y / sy) * l.cw + x / sx;
-        host::YcPixel& p = frame.at(x, y);
-        p.cb = ChromaToHost(Sample(cb0 + c), scale, zero);
-        p.cr = ChromaToHost(Sample(cr0 + c), scale, zero);
-      }
-  }
-
-  std::istream& in_;
+  BufferedInput in_;
   std::string where_;
-  Layout layout_{};
-  std::vector<uint8_t> buffer_;
+  const PlanarDsp& dsp_;
+  host::Workers workers_;
+  PlanarLayout layout_;
+  FramePacket packet_;  // for Read()
+  std::string line_;  // the last FRAME line
   int64_t frames_ = 0;
   bool interlaced_ = false;  // It or Ib: every frame
 };
 
+// Each frame goes out in one write: its FRAME line is put just before its planes.
 class Y4mWriter : public FrameWriter {
  public:
-  Y4mWriter(std::ostream& out, const VideoInfo& info, const std::string& where)
-      : out_(out), info_(info), where_(where) {
+  Y4mWriter(ByteSink& out, const VideoInfo& info, const std::string& where, const WriterOptions& options)
+      : out_(out), info_(info), where_(where), dsp_(PlanarDspFor(options.cpu)), workers_(options.workers) {
     const ColourTag& colour = WriterColour(info, where);
     info_.bit_depth = colour.bit_depth;
-    layout_ = LayoutOf(info_);
+    layout_ = PlanarLayoutOf(info_.w, info_.h, info_.chroma, info_.bit_depth);
     const std::string header = HeaderLine(info_, colour) + "\n";
     if (header.size() > kMaxLine + 1)
       throw IoError(where + ": Y4M header longer than " + std::to_string(kMaxLine) + " bytes");
     WriteAll(out_, header.data(), header.size(), where_);
-    buffer_.resize(layout_.PlaneBytes());
   }
 
   void Write(const host::Frame& frame, const FrameExtras& extras) override {
+    Encode(frame, extras, packet_);
+    Put(packet_);
+  }
+
+  void Encode(const host::Frame& frame, const FrameExtras& extras, FramePacket& packet) override {
     CheckFrameShape(frame, info_, where_);
-    Pack(frame);
-    const std::string line = "FRAME" + extras.y4m_params + "\n";
-    WriteAll(out_, line.data(), line.size(), where_);
-    WriteAll(out_, buffer_.data(), buffer_.size(), where_);
+    // Room for a FRAME line as long as a reader takes, or longer if need be, then the planes.
+    const size_t line = 6 + extras.y4m_params.size();
+    const size_t room = std::max(line, kMaxLine + 2);
+    packet.bytes.resize(room + layout_.FrameBytes());
+    uint8_t* planes = packet.bytes.data() + room;
+    FrameToPlanes(dsp_, layout_, frame, planes, workers_);
+    packet.start = room - line;
+    uint8_t* start = planes - line;
+    std::memcpy(start, "FRAME", 5);
+    std::memcpy(start + 5, extras.y4m_params.data(), extras.y4m_params.size());
+    planes[-1] = '\n';
+  }
+
+  void Put(FramePacket& packet) override {
+    WriteAll(out_, packet.bytes.data() + packet.start, packet.bytes.size() - packet.start, where_);
   }
 
   void Finish() override {
-    out_.flush();
-    if (!out_) throw IoError(where_ + ": write failed");
+    if (!out_.Flush()) throw IoError(where_ + ": write failed");
   }
 
  private:
-  void Put(size_t index, int v) {
-    if (layout_.bytes == 1) {
-      buffer_[index] = static_cast<uint8_t>(v);
-    } else {
-      buffer_[2 * index] = static_cast<uint8_t>(v);
-      buffer_[2 * index + 1] = static_cast<uint8_t>(v >> 8);
-    }
-  }
-
-  void Pack(const host::Frame& frame) {
-    const int scale = HostScale(info_.bit_depth), zero = ChromaZero(info_.bit_depth), max = MaxLevel(info_.bit_depth);
-    const Layout& l = layout_;
-    for (int y = 0; y < l.h; ++y)
-      for (int x = 0; x < l.w; ++x) Put(size_t(y) * l.w + x, LumaFromHost(frame.at(x, y).y, scale, max));
-    if (l.cw == 0) return;
-    const size_t cb0 = size_t(l.w) * l.h, cr0 = cb0 + size_t(l.cw) * l.ch;
-    const int sx = l.w > l.cw ? 2 : 1, sy = l.h > l.ch ? 2 : 1;
-    for (int cy = 0; cy < l.ch; ++cy)
-      for (int cx = 0; cx < l.cw; ++cx) {
-        int64_t cb = 0, cr = 0;
-        int n = 0;
-        for (int y = cy * sy; y < std::min(l.h, cy * sy + sy); ++y)
-          for (int x = cx * sx; x < std::min(l.w, cx * sx + sx); ++x, ++n) {
-            cb += frame.at(x, y).cb;
-            cr += frame.at(x, y).cr;
-          }
-        const size_t c = size_t(cy) * l.cw + cx;
-        Put(cb0 + c, ChromaFromHostSum(cb, n, scale, zero, max));
-        Put(cr0 + c, ChromaFromHostSum(cr, n, scale, zero, max));
-      }
-  }
-
-  std::ostream& out_;
+  ByteSink& out_;
   VideoInfo info_;
   std::string where_;
-  Layout layout_{};
-  std::vector<uint8_t> buffer_;
+  const PlanarDsp& dsp_;
+  host::Workers workers_;
+  PlanarLayout layout_;
+  FramePacket packet_;  // for Write()
 };
 
 }  // namespace
 
-std::unique_ptr<FrameReader> OpenY4mReader(std::istream& in, const std::string& where, const ReaderOptions& options) {
+std::unique_ptr<FrameReader> OpenY4mReader(ByteSource& in, const std::string& where, const ReaderOptions& options) {
   return std::make_unique<Y4mReader>(in, where, options);
 }
 
-std::unique_ptr<FrameWriter> OpenY4mWriter(std::ostream& out, const VideoInfo& info, const std::string& where) {
-  return std::make_unique<Y4mWriter>(out, info, where);
+std::unique_ptr<FrameWriter> OpenY4mWriter(ByteSink& out, const VideoInfo& info, const std::string& where,
+                                           const WriterOptions& options) {
+  return std::make_unique<Y4mWriter>(out, info, where, options);
 }
 
 }  // namespace io

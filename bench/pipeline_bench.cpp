@@ -1,0 +1,353 @@
+// aufhost in a pipeline: frames per second of a 1920x1080 4:2:0 Y4M stream through the tool, from a
+// file to /dev/null, beside the rate of the filter alone at the same thread count; the tool's own
+// CPU time per frame; its peak memory over a short and a long stream; and the planar conversions
+// per tier.
+//
+//   pipeline_bench [--aufhost=PATH] [--frames=N] [--runs=N] [--quick]
+//
+// aufhost runs as a child process: its CPU time (user + system) and peak memory come from wait4(),
+// its wall time from the clock around it. Other processes only ever add time, so each figure is the
+// best of several runs; the filter alone is timed in this process, with the pool aufhost uses.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host/cpu.h"
+#include "host/frame.h"
+#include "host/plugin_host.h"
+#include "host/worker_pool.h"
+#include "tools/filters/builtin_filters.h"
+#include "tools/io/frame_io.h"
+#include "tools/io/planar.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kW = 1920, kH = 1080, kThreads = 2, kPictures = 5;
+
+struct Options {
+  std::string aufhost = "build/aufhost";
+  int frames = 60;
+  int long_frames = 600;
+  int runs = 5;
+  bool quick = false;
+};
+
+double SecondsOf(const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; }
+
+double CpuSeconds() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  return SecondsOf(ru.ru_utime) + SecondsOf(ru.ru_stime);
+}
+
+// A blocky picture, 8x8 tiles of flat levels plus noise, so that the filters have work to do.
+std::string Y4mFramePlanes(uint64_t seed) {
+  uint64_t s = seed * 0x9E3779B97F4A7C15ull + 1;
+  auto next = [&] {
+    s ^= s << 13, s ^= s >> 7, s ^= s << 17;
+    return s;
+  };
+  std::string f = "FRAME\n";
+  f.reserve(6 + size_t(kW) * kH * 3 / 2);
+  std::vector<int> tile(kW / 8);
+  for (int y = 0; y < kH; ++y) {
+    if (y % 8 == 0)
+      for (int& t : tile) t = 30 + int(next() % 190);
+    for (int x = 0; x < kW; ++x) f += char(tile[x / 8] + int(next() & 15) - 8);
+  }
+  for (size_t i = 0; i < size_t(kW / 2) * (kH / 2) * 2; ++i) f += char(60 + next() % 130);
+  return f;
+}
+
+const std::string kHeader = "YUV4MPEG2 W1920 H1080 F25:1 C420jpeg\n";
+
+int PictureOf(int k) { return (k * 3 + k / 7) % kPictures; }
+
+struct Run {
+  double wall = 0, cpu = 0;  // seconds
+  long max_rss_kb = 0;
+  int status = -1;
+};
+
+// Runs aufhost with stdin from `input` (a file) or fed by `feed` through a pipe, stdout to /dev/null.
+// It starts from a small launcher process (this program again, --launch): a child's peak memory
+// counts what it held before exec, and a child forked from here would hold all of this program.
+Run RunAufhost(const Options& o, const std::vector<std::string>& args, const std::string& input,
+               const std::function<void(int)>& feed = {}) {
+  int report[2], pipe_fds[2] = {-1, -1};
+  if (pipe(report) != 0 || (feed && pipe(pipe_fds) != 0)) std::abort();
+  const std::string launch = "--launch=" + std::to_string(report[1]);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in = feed ? pipe_fds[0] : open(input.c_str(), O_RDONLY);
+    const int out = open("/dev/null", O_WRONLY);
+    if (in < 0 || out < 0) _exit(126);
+    dup2(in, 0);
+    dup2(out, 1);
+    close(report[0]);
+    if (feed) close(pipe_fds[1]);
+    std::vector<char*> argv{const_cast<char*>("pipeline_bench"), const_cast<char*>(launch.c_str()),
+                            const_cast<char*>(o.aufhost.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv("/proc/self/exe", argv.data());
+    _exit(127);
+  }
+  close(report[1]);
+  if (feed) {
+    close(pipe_fds[0]);
+    feed(pipe_fds[1]);
+    close(pipe_fds[1]);
+  }
+  std::string text;
+  char buffer[256];
+  for (ssize_t n; (n = read(report[0], buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(n));
+  close(report[0]);
+  waitpid(pid, nullptr, 0);
+  Run r;
+  if (std::sscanf(text.c_str(), "%d %lf %lf %ld", &r.status, &r.wall, &r.cpu, &r.max_rss_kb) != 4) r.status = -1;
+  return r;
+}
+
+// The launcher: runs argv, then reports its status, wall and CPU seconds and peak memory on fd.
+int Launch(int fd, char** argv) {
+  const auto start = Clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fd);
+    execv(argv[0], argv);
+    _exit(127);
+  }
+  int status = 0;
+  rusage ru{};
+  wait4(pid, &status, 0, &ru);
+  const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  dprintf(fd, "%d %.6f %.6f %ld\n", WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), wall,
+          SecondsOf(ru.ru_utime) + SecondsOf(ru.ru_stime), static_cast<long>(ru.ru_maxrss));
+  return 0;
+}
+
+struct Best {
+  double wall = 1e30, cpu = 1e30;
+};
+
+// Best wall time and best CPU time of `runs` runs (each the least disturbed one of its kind).
+Best BestOf(int runs, const std::function<Run()>& run) {
+  Best b;
+  for (int i = 0; i < runs; ++i) {
+    const Run r = run();
+    if (r.status != 0) {
+      std::fprintf(stderr, "pipeline_bench: aufhost failed with status %d\n", r.status);
+      std::exit(1);
+    }
+    b.wall = std::min(b.wall, r.wall);
+    b.cpu = std::min(b.cpu, r.cpu);
+  }
+  return b;
+}
+
+// The filter alone, as aufhost runs it: the result of one partition on the pool of kThreads.
+Best FilterAlone(const Options& o, const host::FilterCore& core, const std::vector<std::pair<const char*, int32_t>>& set,
+                 const std::vector<host::Frame>& pictures) {
+  const std::vector<host::TrackInfo> list = host::TrackList(core);
+  std::vector<int32_t> tracks;
+  for (const host::TrackInfo& t : list) tracks.push_back(t.def);
+  for (auto& [name, value] : set) host::SetTrackByName(core.name, list, tracks, name, value);
+  host::WorkerPool pool(kThreads, false);
+  host::Frame frame(kW, kH);
+  Best b;
+  const int rounds = o.quick ? 1 : std::max(3, o.runs);
+  for (int r = 0; r < rounds; ++r) {
+    double wall = 0, cpu = 0;
+    for (const host::Frame& p : pictures) {
+      std::copy(p.edit.begin(), p.edit.end(), frame.edit.begin());
+      const double c0 = CpuSeconds();
+      const auto t0 = Clock::now();
+      core.filter(host::DetectCpuFlags(), tracks.data(), frame.EditPlane(), frame.TempPlane(), 1, pool.workers());
+      wall += std::chrono::duration<double>(Clock::now() - t0).count();
+      cpu += CpuSeconds() - c0;
+    }
+    b.wall = std::min(b.wall, wall / pictures.size());
+    b.cpu = std::min(b.cpu, cpu / pictures.size());
+  }
+  return b;
+}
+
+// Milliseconds per 1920x1080 frame of each planar conversion, per tier: best of many in-cache runs.
+void BenchConversions(const Options& o) {
+  std::printf("\nplanar conversions, 1920x1080, ms per frame (best of %d)\n", o.quick ? 1 : 20);
+  std::printf("  %-22s", "layout");
+  std::vector<host::CpuFlags> tiers;
+  for (const host::CpuTier& t : host::kCpuTiers)
+    if (host::CpuHasTier(t) && (tiers.empty() || io::PlanarDspFor(t.flags).pack[0][0] != io::PlanarDspFor(tiers.back()).pack[0][0])) {
+      tiers.push_back(t.flags);
+      std::printf("  %6s in %5s out", t.name, "");
+    }
+  std::printf("\n");
+  const struct {
+    const char* name;
+    io::Chroma chroma;
+    int depth;
+  } layouts[] = {{"4:2:0 8-bit", io::Chroma::k420, 8}, {"4:2:2 8-bit", io::Chroma::k422, 8},
+                 {"4:4:4 8-bit", io::Chroma::k444, 8}, {"mono 8-bit", io::Chroma::kMono, 8},
+                 {"4:2:0 10-bit", io::Chroma::k420, 10}};
+  host::Frame frame(kW, kH);
+  for (const auto& l : layouts) {
+    const io::PlanarLayout layout = io::PlanarLayoutOf(kW, kH, l.chroma, l.depth);
+    std::vector<uint8_t> planes(layout.FrameBytes());
+    uint32_t r = 1;
+    for (auto& b : planes) b = uint8_t((r = r * 1103515245u + 12345u) >> 24);
+    if (l.depth == 10)
+      for (size_t i = 1; i < planes.size(); i += 2) planes[i] &= 3;
+    std::printf("  %-22s", l.name);
+    for (host::CpuFlags t : tiers) {
+      const io::PlanarDsp& dsp = io::PlanarDspFor(t);
+      double in = 1e30, out = 1e30;
+      for (int i = 0; i < (o.quick ? 1 : 20); ++i) {
+        auto t0 = Clock::now();
+        io::PlanesToFrame(dsp, layout, planes.data(), frame);
+        auto t1 = Clock::now();
+        io::FrameToPlanes(dsp, layout, frame, planes.data());
+        auto t2 = Clock::now();
+        in = std::min(in, std::chrono::duration<double, std::milli>(t1 - t0).count());
+        out = std::min(out, std::chrono::duration<double, std::milli>(t2 - t1).count());
+      }
+      std::printf("  %9.3f %9.3f", in, out);
+    }
+    std::printf("\n");
+  }
+}
+
+std::string Verdict(double v, double target, bool at_least) {
+  const bool met = at_least ? v >= target : v <= target;
+  char b[64];
+  std::snprintf(b, sizeof b, "(target %s %.2f: %s)", at_least ? ">=" : "<=", target, met ? "met" : "MISSED");
+  return b;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 2 && std::strncmp(argv[1], "--launch=", 9) == 0) return Launch(std::atoi(argv[1] + 9), argv + 2);
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a.rfind("--aufhost=", 0) == 0) o.aufhost = a.substr(10);
+    else if (a.rfind("--frames=", 0) == 0) o.frames = std::max(1, std::atoi(a.c_str() + 9));
+    else if (a.rfind("--runs=", 0) == 0) o.runs = std::max(1, std::atoi(a.c_str() + 7));
+    else if (a == "--quick") o.quick = true;
+    else {
+      std::fprintf(stderr, "usage: pipeline_bench [--aufhost=PATH] [--frames=N] [--runs=N] [--quick]\n");
+      return 2;
+    }
+  }
+  if (o.quick) o.frames = std::min(o.frames, 8), o.long_frames = 24, o.runs = 1;
+  if (access(o.aufhost.c_str(), X_OK) != 0) {
+    std::fprintf(stderr, "pipeline_bench: no aufhost at %s (--aufhost=PATH)\n", o.aufhost.c_str());
+    return 2;
+  }
+  std::printf("pipeline_bench: %d frames of %dx%d 4:2:0 8-bit Y4M from a file through aufhost -q -j %d to "
+              "/dev/null, %u cores; best of %d runs\n",
+              o.frames, kW, kH, kThreads, std::max(1u, std::thread::hardware_concurrency()), o.runs);
+
+  std::vector<std::string> pictures;
+  for (int i = 0; i < kPictures; ++i) pictures.push_back(Y4mFramePlanes(1000 + i));
+  std::vector<host::Frame> frames;
+  for (const std::string& p : pictures) {
+    std::istringstream in(kHeader + p);
+    host::Frame f;
+    io::OpenReader(io::Format::kY4m, in, "clip")->Read(f);
+    frames.push_back(std::move(f));
+  }
+  char dir[] = "/tmp/pipeline_bench.XXXXXX";
+  if (mkdtemp(dir) == nullptr) return 1;
+  const std::string clip = std::string(dir) + "/clip.y4m";
+  {
+    FILE* f = std::fopen(clip.c_str(), "wb");
+    std::fwrite(kHeader.data(), 1, kHeader.size(), f);
+    for (int k = 0; k < o.frames; ++k) std::fwrite(pictures[size_t(PictureOf(k))].data(), 1, pictures[0].size(), f);
+    std::fclose(f);
+  }
+
+  BenchConversions(o);
+
+  std::printf("\naufhost per frame: wall time, frames per second, CPU time (user + system, from wait4); beside it\n"
+              "the filter alone in this process on the same frames with the same %d workers, and the ratio of rates\n",
+              kThreads);
+  std::printf("%-30s %9s %9s %9s   %6s %7s %6s  %s\n", "", "wall ms", "fps", "CPU ms", "wall", "fps", "CPU", "ratio");
+  auto args_of = [&](const std::string& plugin, const std::vector<std::pair<const char*, int32_t>>& tracks) {
+    std::vector<std::string> args = {"-q", "-j", std::to_string(kThreads)};
+    for (auto& [name, value] : tracks) args.insert(args.end(), {"-t", std::string(name) + "=" + std::to_string(value)});
+    args.insert(args.end(), {plugin, "-", "-"});
+    return args;
+  };
+  auto row = [&](const char* label, const Best& tool) {
+    const double wall = tool.wall / o.frames * 1e3, cpu = tool.cpu / o.frames * 1e3;
+    std::printf("%-30s %9.2f %9.1f %9.2f", label, wall, 1e3 / wall, cpu);
+    return std::pair{wall, cpu};
+  };
+
+  // The tool alone: a plug-in that changes nothing.
+  const Best identity = BestOf(o.runs, [&] { return RunAufhost(o, args_of(IDENTITY_PLUGIN, {}), clip); });
+  const double own = row("no filter (a plug-in as-is)", identity).second;
+  std::printf("   the tool's own CPU time %s\n", Verdict(own, 3.0, false).c_str());
+
+  const struct {
+    const char* label;
+    const char* filter;
+    std::vector<std::pair<const char*, int32_t>> tracks;
+  } settings[] = {{"deblock quant 0", "deblock", {{"quant", 0}}}, {"velour defaults", "velour", {}}};
+  for (const auto& s : settings) {
+    const Best tool = BestOf(o.runs, [&] { return RunAufhost(o, args_of(s.filter, s.tracks), clip); });
+    const Best alone = FilterAlone(o, *tools::FindBuiltinFilter(s.filter), s.tracks, frames);
+    const auto [wall, cpu] = row(s.label, tool);
+    const double ratio = alone.wall * 1e3 / wall;
+    std::printf("   %6.2f %7.1f %6.2f  %.2f", alone.wall * 1e3, 1.0 / alone.wall, alone.cpu * 1e3, ratio);
+    if (std::string(s.filter) == "velour") std::printf(" %s", Verdict(ratio, 0.5, true).c_str());
+    std::printf("\n");
+    if (std::string(s.filter) == "deblock")
+      std::printf("  %-28s %29.2f   (its CPU time less the filter's alone)\n", "  the tool's share", cpu - alone.cpu * 1e3);
+  }
+
+  // Peak memory over a short and a long stream, fed through a pipe.
+  const std::vector<std::string> args = {"-q", "-j", std::to_string(kThreads), "-t", "quant=0", "deblock", "-", "-"};
+  long rss[2] = {0, 0};
+  const int counts[2] = {o.frames, o.long_frames};
+  for (int i = 0; i < 2; ++i) {
+    const Run r = RunAufhost(o, args, "", [&](int fd) {
+      auto put = [fd](const std::string& s) {
+        for (size_t done = 0; done < s.size();) {
+          const ssize_t n = write(fd, s.data() + done, s.size() - done);
+          if (n <= 0) return;
+          done += size_t(n);
+        }
+      };
+      put(kHeader);
+      for (int k = 0; k < counts[i]; ++k) put(pictures[size_t(PictureOf(k))]);
+    });
+    rss[i] = r.max_rss_kb;
+  }
+  const double frame_mb = double(kW) * kH * sizeof(host::YcPixel) / 1e6;
+  std::printf("\npeak memory (ru_maxrss of aufhost, deblock through a pipe): %d frames %.1f MB, %d frames %.1f MB "
+              "(one frame of host pixels: %.1f MB) %s\n",
+              counts[0], rss[0] / 1024.0, counts[1], rss[1] / 1024.0, frame_mb,
+              rss[1] <= rss[0] + 2048 ? "(flat: met)" : "(grows: MISSED)");
+
+  unlink(clip.c_str());
+  rmdir(dir);
+  return 0;
+}

@@ -1,0 +1,186 @@
+#include "tools/io/planar.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "tools/io/planar_rows.h"
+
+#if defined(AUF_X86_SIMD)
+#include "tools/io/x86/planar_x86.h"
+#endif
+
+namespace io {
+namespace {
+
+template <int kBits, int kSx>
+void UnpackRow_C(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, host::YcPixel* out, int w) {
+  planar::UnpackRow<kBits, kSx>(y, cb, cr, out, 0, w);
+}
+
+template <int kBits, int kSx, int kSy>
+void PackRows_C(const host::YcPixel* top, const host::YcPixel* bottom, uint8_t* y_top, uint8_t* y_bottom, uint8_t* cb,
+                uint8_t* cr, int w) {
+  planar::PackRows<kBits, kSx, kSy>(top, bottom, y_top, y_bottom, cb, cr, 0, w);
+}
+
+// The kernels of one tier: Tier::kUnpack<kBits, kSx> and Tier::kPack<kBits, kSx, kSy>.
+struct ScalarTier {
+  template <int kBits, int kSx> static constexpr UnpackRowFn kUnpack = UnpackRow_C<kBits, kSx>;
+  template <int kBits, int kSx, int kSy> static constexpr PackRowsFn kPack = PackRows_C<kBits, kSx, kSy>;
+};
+#if defined(AUF_X86_SIMD)
+struct Sse2Tier {
+  template <int kBits, int kSx> static constexpr UnpackRowFn kUnpack = UnpackRow_SSE2<kBits, kSx>;
+  template <int kBits, int kSx, int kSy> static constexpr PackRowsFn kPack = PackRows_SSE2<kBits, kSx, kSy>;
+};
+struct Avx2Tier {
+  template <int kBits, int kSx> static constexpr UnpackRowFn kUnpack = UnpackRow_AVX2<kBits, kSx>;
+  template <int kBits, int kSx, int kSy> static constexpr PackRowsFn kPack = PackRows_AVX2<kBits, kSx, kSy>;
+};
+#endif
+
+template <class Tier, int kBits>
+void SetDepth(PlanarDsp& dsp) {
+  const int d = kBits == 10 ? 1 : 0;
+  dsp.unpack[d][kChroma2x2] = dsp.unpack[d][kChroma2x1] = Tier::template kUnpack<kBits, 2>;
+  dsp.unpack[d][kChroma1x1] = Tier::template kUnpack<kBits, 1>;
+  dsp.unpack[d][kNoChroma] = Tier::template kUnpack<kBits, 0>;
+  dsp.pack[d][kChroma2x2] = Tier::template kPack<kBits, 2, 2>;
+  dsp.pack[d][kChroma2x1] = Tier::template kPack<kBits, 2, 1>;
+  dsp.pack[d][kChroma1x1] = Tier::template kPack<kBits, 1, 1>;
+  dsp.pack[d][kNoChroma] = Tier::template kPack<kBits, 0, 1>;
+}
+
+template <class Tier>
+void SetTier(PlanarDsp& dsp) {
+  SetDepth<Tier, 8>(dsp);
+  SetDepth<Tier, 10>(dsp);
+}
+
+PlanarShape ShapeOf(Chroma chroma) {
+  switch (chroma) {
+    case Chroma::k420: return kChroma2x2;
+    case Chroma::k422: return kChroma2x1;
+    case Chroma::k444: return kChroma1x1;
+    case Chroma::kMono: break;
+  }
+  return kNoChroma;
+}
+
+}  // namespace
+
+PlanarLayout PlanarLayoutOf(int w, int h, Chroma chroma, int bit_depth) {
+  PlanarLayout l;
+  l.w = w;
+  l.h = h;
+  l.chroma = chroma;
+  l.ten_bit = bit_depth > 8;
+  l.bytes = l.ten_bit ? 2 : 1;
+  switch (chroma) {
+    case Chroma::k420: l.cw = (w + 1) / 2; l.ch = (h + 1) / 2; break;
+    case Chroma::k422: l.cw = (w + 1) / 2; l.ch = h; break;
+    case Chroma::k444: l.cw = w; l.ch = h; break;
+    case Chroma::kMono: break;
+  }
+  return l;
+}
+
+void InitPlanarDsp(PlanarDsp& dsp, host::CpuFlags flags) {
+  SetTier<ScalarTier>(dsp);
+#if defined(AUF_X86_SIMD)
+  if (!(flags & host::kCpuSse2)) return;
+  SetTier<Sse2Tier>(dsp);
+  if (!(flags & host::kCpuAvx2)) return;
+  SetTier<Avx2Tier>(dsp);
+#else
+  (void)flags;
+#endif
+}
+
+const PlanarDsp& PlanarDspFor(host::CpuFlags flags) {
+  // One table per tier of the CPU tier list, built on first use.
+  static const auto tables = [] {
+    struct Tables {
+      PlanarDsp dsp[std::size(host::kCpuTiers)];
+    } t;
+    for (size_t i = 0; i < std::size(host::kCpuTiers); ++i) InitPlanarDsp(t.dsp[i], host::kCpuTiers[i].flags);
+    return t;
+  }();
+  size_t best = 0;
+  for (size_t i = 0; i < std::size(host::kCpuTiers); ++i)
+    if ((flags & host::kCpuTiers[i].flags) == host::kCpuTiers[i].flags) best = i;
+  return tables.dsp[best];
+}
+
+namespace {
+
+// Runs fn(begin, end) over bands of rows, one band a worker; bands start on multiples of `step`.
+template <class Fn>
+void ForRowBands(const host::Workers& workers, int h, int step, const Fn& fn) {
+  struct Job {
+    const Fn* fn;
+    int units, step, h;
+  } job{&fn, (h + step - 1) / step, step, h};
+  host::RunWorkers(
+      workers,
+      [](int32_t index, int32_t count, void* data) {
+        const Job& j = *static_cast<const Job*>(data);
+        const int begin = std::min(j.h, int(int64_t(j.units) * index / count) * j.step);
+        const int end = std::min(j.h, int(int64_t(j.units) * (index + 1) / count) * j.step);
+        if (begin < end) (*j.fn)(begin, end);
+      },
+      &job);
+}
+
+}  // namespace
+
+void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& l, const uint8_t* planes, host::Frame& frame,
+                   const host::Workers& workers) {
+  const PlanarShape shape = ShapeOf(l.chroma);
+  const UnpackRowFn unpack = dsp.unpack[l.ten_bit][shape];
+  const uint8_t* cb = planes + l.LumaBytes();
+  const uint8_t* cr = cb + l.ChromaBytes();
+  const size_t luma_row = size_t(l.w) * l.bytes, chroma_row = size_t(l.cw) * l.bytes;
+  const int down = shape == kChroma2x2 ? 1 : 0;  // chroma row of a luma row: y >> down
+  ForRowBands(workers, l.h, 1, [&](int begin, int end) {
+    for (int y = begin; y < end; ++y) {
+      const size_t c = size_t(y >> down) * chroma_row;
+      unpack(planes + size_t(y) * luma_row, shape == kNoChroma ? nullptr : cb + c, shape == kNoChroma ? nullptr : cr + c,
+             frame.edit.data() + size_t(y) * frame.stride, l.w);
+    }
+  });
+}
+
+void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const host::Frame& frame, uint8_t* planes,
+                   const host::Workers& workers) {
+  const PlanarShape shape = ShapeOf(l.chroma);
+  uint8_t* cb = planes + l.LumaBytes();
+  uint8_t* cr = cb + l.ChromaBytes();
+  const size_t luma_row = size_t(l.w) * l.bytes, chroma_row = size_t(l.cw) * l.bytes;
+  auto row = [&](int y) { return frame.edit.data() + size_t(y) * frame.stride; };
+  auto luma = [&](int y) { return planes + size_t(y) * luma_row; };
+  if (shape == kChroma2x2) {
+    // Two rows a chroma row; an odd last row has its chroma row to itself: samples of two pixels
+    // across, as in 4:2:2.
+    ForRowBands(workers, l.h, 2, [&](int begin, int end) {
+      for (int y = begin; y < end; y += 2) {
+        uint8_t* cb_row = cb + size_t(y / 2) * chroma_row;
+        uint8_t* cr_row = cr + size_t(y / 2) * chroma_row;
+        if (y + 1 < l.h)
+          dsp.pack[l.ten_bit][kChroma2x2](row(y), row(y + 1), luma(y), luma(y + 1), cb_row, cr_row, l.w);
+        else
+          dsp.pack[l.ten_bit][kChroma2x1](row(y), nullptr, luma(y), nullptr, cb_row, cr_row, l.w);
+      }
+    });
+    return;
+  }
+  const PackRowsFn pack = dsp.pack[l.ten_bit][shape];
+  const bool colour = shape != kNoChroma;
+  ForRowBands(workers, l.h, 1, [&](int begin, int end) {
+    for (int y = begin; y < end; ++y)
+      pack(row(y), nullptr, luma(y), nullptr, colour ? cb + size_t(y) * chroma_row : nullptr,
+           colour ? cr + size_t(y) * chroma_row : nullptr, l.w);
+  });
+}
+
+}  // namespace io

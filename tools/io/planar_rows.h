@@ -1,0 +1,91 @@
+#pragma once
+// The scalar row conversions of planar.h, written once: the whole rows of the scalar tier, and the
+// last pixels of a row that a vector kernel leaves over.
+#include <algorithm>
+#include <cstdint>
+
+#include "host/pixel.h"
+
+namespace io::planar {
+
+// Per depth: host units per level as a shift, the chroma level of zero, the largest level.
+template <int kBits>
+struct Depth {
+  static constexpr int kShift = kBits == 8 ? 4 : 2;
+  static constexpr int kZero = 1 << (kBits - 1);
+  static constexpr int kMax = (1 << kBits) - 1;
+};
+
+template <int kBits>
+inline int LoadSample(const uint8_t* row, int i) {
+  if constexpr (kBits == 8) return row[i];
+  else return std::min(row[2 * i] | row[2 * i + 1] << 8, 1023);
+}
+
+template <int kBits>
+inline void StoreSample(uint8_t* row, int i, int v) {
+  if constexpr (kBits == 8) {
+    row[i] = static_cast<uint8_t>(v);
+  } else {
+    row[2 * i] = static_cast<uint8_t>(v);
+    row[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+  }
+}
+
+template <int kBits>
+inline int LumaLevel(int v) {
+  constexpr int s = Depth<kBits>::kShift;
+  return std::clamp((v + (1 << (s - 1))) >> s, 0, Depth<kBits>::kMax);
+}
+
+// The mean of 2^kLog2N host samples summed in `sum`, as a stored chroma level.
+template <int kBits, int kLog2N>
+inline int ChromaLevel(int sum) {
+  constexpr int s = Depth<kBits>::kShift + kLog2N;
+  return std::clamp(((sum + (1 << (s - 1))) >> s) + Depth<kBits>::kZero, 0, Depth<kBits>::kMax);
+}
+
+// Pixels x0 .. w-1 of a row. kSx: pixels across per chroma sample (2 or 1), 0 for no chroma.
+template <int kBits, int kSx>
+inline void UnpackRow(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, host::YcPixel* out, int x0, int w) {
+  using D = Depth<kBits>;
+  for (int x = x0; x < w; ++x) {
+    out[x].y = static_cast<int16_t>(LoadSample<kBits>(y, x) * (1 << D::kShift));
+    if constexpr (kSx == 0) {
+      out[x].cb = out[x].cr = 0;
+    } else {
+      out[x].cb = static_cast<int16_t>((LoadSample<kBits>(cb, x / kSx) - D::kZero) * (1 << D::kShift));
+      out[x].cr = static_cast<int16_t>((LoadSample<kBits>(cr, x / kSx) - D::kZero) * (1 << D::kShift));
+    }
+  }
+}
+
+// Pixels x0 .. w-1 of the rows under one chroma row; x0 even. kSy: rows per chroma sample (2: top
+// and bottom). With kSx == 2 and w odd, the last chroma sample covers the last column alone.
+template <int kBits, int kSx, int kSy>
+inline void PackRows(const host::YcPixel* top, const host::YcPixel* bottom, uint8_t* y_top, uint8_t* y_bottom,
+                     uint8_t* cb, uint8_t* cr, int x0, int w) {
+  for (int x = x0; x < w; ++x) {
+    StoreSample<kBits>(y_top, x, LumaLevel<kBits>(top[x].y));
+    if constexpr (kSy == 2) StoreSample<kBits>(y_bottom, x, LumaLevel<kBits>(bottom[x].y));
+  }
+  if constexpr (kSx == 0) return;
+  constexpr int kLog2Rows = kSy == 2 ? 1 : 0;
+  auto column = [&](int x, int16_t host::YcPixel::*c) { return top[x].*c + (kSy == 2 ? bottom[x].*c : 0); };
+  int x = x0;
+  for (; x + kSx <= w; x += kSx) {
+    if constexpr (kSx == 2) {
+      StoreSample<kBits>(cb, x / 2, ChromaLevel<kBits, kLog2Rows + 1>(column(x, &host::YcPixel::cb) + column(x + 1, &host::YcPixel::cb)));
+      StoreSample<kBits>(cr, x / 2, ChromaLevel<kBits, kLog2Rows + 1>(column(x, &host::YcPixel::cr) + column(x + 1, &host::YcPixel::cr)));
+    } else {
+      StoreSample<kBits>(cb, x, ChromaLevel<kBits, kLog2Rows>(column(x, &host::YcPixel::cb)));
+      StoreSample<kBits>(cr, x, ChromaLevel<kBits, kLog2Rows>(column(x, &host::YcPixel::cr)));
+    }
+  }
+  if (x < w) {
+    StoreSample<kBits>(cb, x / kSx, ChromaLevel<kBits, kLog2Rows>(column(x, &host::YcPixel::cb)));
+    StoreSample<kBits>(cr, x / kSx, ChromaLevel<kBits, kLog2Rows>(column(x, &host::YcPixel::cr)));
+  }
+}
+
+}  // namespace io::planar
