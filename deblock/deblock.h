@@ -36,7 +36,8 @@ inline Thresholds ThresholdsFor(const DeblockParams& p) { return ComputeThreshol
 // threads: the picture's rows fall into that many bands, and each band's grid rows continue its own
 // first row in steps of 4. partitions 0 takes the worker count of the run itself (the editor's own
 // service). Any number of workers computes it; nothing outside the w x h picture is read or
-// written, and every edge line with a sample outside it is left out.
+// written, and every edge line with a sample outside it is left out. Where alpha or beta is 0 no
+// line can pass, and the workers are not even started.
 void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const host::Plane& edit, int32_t partitions,
                  const host::Workers& workers);
 

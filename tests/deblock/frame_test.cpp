@@ -174,6 +174,29 @@ TEST(DeblockDriver, WidthsThatAreNotMultiplesOfFour) {
   }
 }
 
+TEST(DeblockDriver, ZeroThresholdsLeaveTheFrameWithoutStartingAWorker) {
+  // quant up to 15 with offsets that keep one index at 15 or below: alpha or beta is 0.
+  const Plane src = Blocky(64, 40, 64, 20);
+  const host::Workers never = {[](const host::Workers*, host::WorkerTask, void*) {
+                                 ADD_FAILURE() << "a worker was started";
+                               },
+                               nullptr, 1};
+  for (const deblock::DeblockParams p : {deblock::DeblockParams{0, 0, 0}, deblock::DeblockParams{15, 0, 0},
+                                         deblock::DeblockParams{10, 30, 0}, deblock::DeblockParams{10, 0, 30}}) {
+    Plane f = src;
+    deblock::FilterFrame(deblock::DetectedDeblockDsp(), p, {f.px.data(), f.w, f.h, f.stride}, 1, never);
+    EXPECT_EQ(testsupport::DiffPictures(src.Picture(), f.Picture(), f.w, f.h), "");
+    Plane r = src;
+    deblock::ReferenceFilterFrame(p, {r.px.data(), r.w, r.h, r.stride}, 1);
+    EXPECT_EQ(testsupport::DiffPictures(src.Picture(), r.Picture(), r.w, r.h), "") << "the reference agrees";
+  }
+  // One index above 15 in both: the workers run and lines change.
+  Plane f = src;
+  host::WorkerPool pool(2, false);
+  deblock::FilterFrame(deblock::DetectedDeblockDsp(), {36, 4, 4}, {f.px.data(), f.w, f.h, f.stride}, 1, pool.workers());
+  EXPECT_NE(testsupport::DiffPictures(src.Picture(), f.Picture(), f.w, f.h), "");
+}
+
 // ---- Differential: random frames, tracks and thread counts against the reference ----
 
 struct Case {
