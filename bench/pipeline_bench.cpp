@@ -316,8 +316,13 @@ int main(int argc, char** argv) {
     const Best alone = FilterAlone(o, *tools::FindBuiltinFilter(s.filter), s.tracks, frames);
     const auto [wall, cpu] = row(s.label, tool);
     const double ratio = alone.wall * 1e3 / wall;
-    std::printf("   %6.2f %7.1f %6.2f  %.2f", alone.wall * 1e3, 1.0 / alone.wall, alone.cpu * 1e3, ratio);
+    // A filter that finds nothing to do (deblock at quant 0) takes microseconds: no rate to compare.
+    if (alone.wall * 1e3 < 0.05)
+      std::printf("   %6.2f %7s %6.2f  %s", alone.wall * 1e3, "-", alone.cpu * 1e3, "  - (the filter has nothing to do)");
+    else
+      std::printf("   %6.2f %7.1f %6.2f  %.2f", alone.wall * 1e3, 1.0 / alone.wall, alone.cpu * 1e3, ratio);
     if (std::string(s.filter) == "velour") std::printf(" %s", Verdict(ratio, 0.5, true).c_str());
+    if (std::string(s.filter) == "deblock") std::printf("   tool's CPU time %s", Verdict(cpu, 3.0, false).c_str());
     std::printf("\n");
     if (std::string(s.filter) == "deblock")
       std::printf("  %-28s %29.2f   (its CPU time less the filter's alone)\n", "  the tool's share", cpu - alone.cpu * 1e3);
