@@ -42,13 +42,16 @@ void Convert(const Workers& workers, ConvertRun run) {
 void InitRgbaDsp(RgbaDsp& dsp, CpuFlags flags) {
   dsp.RgbaToYcRow = RgbaToYcRow_C;
   dsp.YcToRgbaRow = YcToRgbaRow_C;
+  dsp.RgbaToLumaRow = RgbaToLumaRow_C;
 #if defined(AUF_X86_SIMD)
   if (!(flags & kCpuSse2)) return;
   dsp.RgbaToYcRow = RgbaToYcRow_SSE2;
   dsp.YcToRgbaRow = YcToRgbaRow_SSE2;
+  dsp.RgbaToLumaRow = RgbaToLumaRow_SSE2;
   if (!(flags & kCpuAvx2)) return;
   dsp.RgbaToYcRow = RgbaToYcRow_AVX2;
   dsp.YcToRgbaRow = YcToRgbaRow_AVX2;
+  dsp.RgbaToLumaRow = RgbaToLumaRow_AVX2;
 #else
   (void)flags;
 #endif

@@ -52,9 +52,13 @@ using RgbaToYcRowFn = void (*)(const uint8_t* rgba, YcPixel* yc, int32_t n);
 // n samples back into the r, g, b bytes of n pixels of 4 bytes; the alpha bytes keep their values.
 using YcToRgbaRowFn = void (*)(const YcPixel* yc, uint8_t* rgba, int32_t n);
 
+// The luma alone: luma[x] = RgbToYc(pixel x).y >> shift (arithmetic), shift in 0..15.
+using RgbaToLumaRowFn = void (*)(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t shift);
+
 struct RgbaDsp {
   RgbaToYcRowFn RgbaToYcRow;
   YcToRgbaRowFn YcToRgbaRow;
+  RgbaToLumaRowFn RgbaToLumaRow;
 };
 
 void InitRgbaDsp(RgbaDsp& dsp, CpuFlags flags);
@@ -68,5 +72,6 @@ void YcToRgbaOnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel
 
 void RgbaToYcRow_C(const uint8_t* rgba, YcPixel* yc, int32_t n);
 void YcToRgbaRow_C(const YcPixel* yc, uint8_t* rgba, int32_t n);
+void RgbaToLumaRow_C(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t shift);
 
 }  // namespace host

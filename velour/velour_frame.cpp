@@ -85,13 +85,7 @@ inline int16_t* EditY(const Plane& edit, int y) { return &host::PlaneRow(edit, y
 void LoadLuma(const FrameJob* job, int y, int16_t* luma) {
   const int w = job->edit.w;
   if (job->rgba_dsp == nullptr) return job->dsp->LumaRow(EditY(job->edit, y), luma, w);
-  const uint8_t* row = job->rgba + static_cast<ptrdiff_t>(4) * w * y;
-  YcPixel samples[kRgbaChunk];
-  for (int x = 0; x < w; x += kRgbaChunk) {
-    const int n = std::min(kRgbaChunk, w - x);
-    job->rgba_dsp->RgbaToYcRow(row + 4 * x, samples, n);
-    job->dsp->LumaRow(&samples[0].y, luma + x, n);
-  }
+  job->rgba_dsp->RgbaToLumaRow(job->rgba + static_cast<ptrdiff_t>(4) * w * y, luma, w, 4);
 }
 
 // Row y's result from its sums: luma = sum x 16 / weight; an RGBA row converts its colour to samples,

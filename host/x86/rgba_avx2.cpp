@@ -66,6 +66,25 @@ void RgbaToYcRow_AVX2(const uint8_t* rgba, YcPixel* yc, int32_t n) {
   RgbaToYcRow_C(rgba + 4 * i, yc + i, n - i);
 }
 
+void RgbaToLumaRow_AVX2(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t shift) {
+  const __m256i low_bytes = _mm256_set1_epi16(0x00FF);
+  const __m256i one = _mm256_set1_epi32(1 << 16);  // the alpha word becomes 1: its coefficient rounds
+  const __m256i y_rb = Pair(kRgbToY[0], kRgbToY[2]), y_g = Pair(kRgbToY[1], 1 << (kRgbToYcShift - 1));
+  const __m128i count = _mm_cvtsi32_si128(kRgbToYcShift + shift);
+  // Eight pixels' luma in 32-bit lanes, shifted; y < 2^12, so the pack cannot saturate.
+  auto luma8 = [&](const uint8_t* p) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i rb = _mm256_and_si256(v, low_bytes), g1 = _mm256_blend_epi16(_mm256_srli_epi16(v, 8), one, 0xAA);
+    return _mm256_sra_epi32(_mm256_add_epi32(_mm256_madd_epi16(rb, y_rb), _mm256_madd_epi16(g1, y_g)), count);
+  };
+  int32_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m256i packed = _mm256_packs_epi32(luma8(rgba + 4 * i), luma8(rgba + 4 * i + 32));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma + i), _mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0)));
+  }
+  RgbaToLumaRow_C(rgba + 4 * i, luma + i, n - i, shift);
+}
+
 void YcToRgbaRow_AVX2(const YcPixel* yc, uint8_t* rgba, int32_t n) {
   // Each 128-bit half works on two pixels [y cb cr y' cb' cr' * *]: [y cr y cb] gives r and b in one
   // multiply-add, [y cb cr 0] the two halves of g.

@@ -55,6 +55,24 @@ void RgbaToYcRow_SSE2(const uint8_t* rgba, YcPixel* yc, int32_t n) {
   RgbaToYcRow_C(rgba + 4 * i, yc + i, n - i);
 }
 
+void RgbaToLumaRow_SSE2(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t shift) {
+  const __m128i low_bytes = _mm_set1_epi16(0x00FF);
+  const __m128i round = _mm_set1_epi32(1 << (kRgbToYcShift - 1));
+  const __m128i y_rb = Pair(kRgbToY[0], kRgbToY[2]), y_g = Pair(kRgbToY[1], 0);
+  const __m128i count = _mm_cvtsi32_si128(kRgbToYcShift + shift);
+  // Four pixels' luma in 32-bit lanes, shifted; y < 2^12, so the pack cannot saturate.
+  auto luma4 = [&](const uint8_t* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i s = _mm_add_epi32(_mm_madd_epi16(_mm_and_si128(v, low_bytes), y_rb),
+                                    _mm_madd_epi16(_mm_srli_epi16(v, 8), y_g));
+    return _mm_sra_epi32(_mm_add_epi32(s, round), count);
+  };
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(luma + i), _mm_packs_epi32(luma4(rgba + 4 * i), luma4(rgba + 4 * i + 16)));
+  RgbaToLumaRow_C(rgba + 4 * i, luma + i, n - i, shift);
+}
+
 void YcToRgbaRow_SSE2(const YcPixel* yc, uint8_t* rgba, int32_t n) {
   // Per pixel, [y cr y cb] gives r and b in one multiply-add, [y cb cr *] the two halves of g.
   const __m128i rb = _mm_setr_epi16(kYcToRgbY, kCrToR, kYcToRgbY, kCbToB, kYcToRgbY, kCrToR, kYcToRgbY, kCbToB);

@@ -153,6 +153,28 @@ TEST_P(RgbaTierTest, EveryColourMatchesTheScalarFunctionsAndComesBack) {
   EXPECT_EQ(failures, 0);
 }
 
+// The luma alone, shifted as its users shift it: every colour, rows of every tail length, against
+// the scalar pixel function; nothing past a row's end is written.
+TEST_P(RgbaTierTest, LumaAloneOfEveryColour) {
+  int failures = 0;
+  for (int r = 0; r < 256; r += 3) {
+    const std::vector<uint8_t> rgba = ColoursWithRed(r);
+    for (int32_t shift : {0, 4}) {
+      std::vector<int16_t> luma(65536 + 1, 0x5A5A);
+      for (int at = 0, len = 1 + r % 23; at < 65536; at += len, len = len % 37 + 1)
+        dsp_.RgbaToLumaRow(&rgba[4 * at], &luma[at], std::min(len, 65536 - at), shift);
+      for (int i = 0; i < 65536; ++i) {
+        const int16_t want = static_cast<int16_t>(host::RgbToYc(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]).y >> shift);
+        if (luma[i] != want && ++failures <= 5)
+          ADD_FAILURE() << "colour " << r << "/" << (i >> 8) << "/" << (i & 255) << " shift " << shift << ": " << luma[i]
+                        << ", scalar " << want;
+      }
+      if (luma[65536] != 0x5A5A && ++failures <= 5) ADD_FAILURE() << "written past the row";
+    }
+  }
+  EXPECT_EQ(failures, 0);
+}
+
 // Any samples back to RGB: extremes first, then random ones; alpha and the bytes past the row stay.
 TEST_P(RgbaTierTest, AnySamplesMatchTheScalarFunctionAndKeepAlpha) {
   const uint32_t seed = testsupport::TestSeed();
