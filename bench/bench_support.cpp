@@ -42,7 +42,8 @@ double CpuMs() {
 }
 #else
 double NowMs() {
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 double CpuMs() {
@@ -78,7 +79,8 @@ host::Frame ScaleUp(const host::Frame& src) {
   return dst;
 }
 
-bool ReadFirstFrame(io::Format format, const std::string& path, const io::ReaderOptions& options, host::Frame* out) {
+bool ReadFirstFrame(io::Format format, const std::string& path, const io::ReaderOptions& options,
+                    host::Frame* out) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     std::fprintf(stderr, "bench: cannot open %s\n", path.c_str());
@@ -97,7 +99,8 @@ bool ReadFirstFrame(io::Format format, const std::string& path, const io::Reader
 
 }  // namespace
 
-Timing Measure(int min_runs, double budget_ms, const std::function<void()>& setup, const std::function<void()>& fn) {
+Timing Measure(int min_runs, double budget_ms, const std::function<void()>& setup,
+               const std::function<void()>& fn) {
   std::vector<double> t;
   double total = 0, cpu = 0;
   while (static_cast<int>(t.size()) < min_runs || (total < budget_ms && t.size() < 25)) {

@@ -13,14 +13,15 @@ struct Timing {
   double best;    // ms, the least disturbed run
   double median;  // ms
   int runs;
-  double cores;   // CPU time of the process / wall time, over all runs
+  double cores;  // CPU time of the process / wall time, over all runs
 };
 
 // Times fn (`setup` runs untimed before each call): at least min_runs calls, more while the total
 // stays within budget_ms, at most 25. Other processes only ever add time, so the best run is the
 // figure to compare; the median shows how much they added. Wall time from the system's monotonic
 // counter (QueryPerformanceCounter on Windows), CPU time of the whole process.
-Timing Measure(int min_runs, double budget_ms, const std::function<void()>& setup, const std::function<void()>& fn);
+Timing Measure(int min_runs, double budget_ms, const std::function<void()>& setup,
+               const std::function<void()>& fn);
 
 // A photograph (PNG, where this build reads PNG) scaled bilinearly to kW x kH; false with a message
 // on stderr when it cannot be read.

@@ -43,8 +43,8 @@ struct Setting {
 };
 
 void PrintRow(const std::string& what, const Timing& t, const std::string& note = "") {
-  std::printf("  %-32s %9.2f ms %8.1f fps  %9.2f ms %3d %5.2f  %s\n", what.c_str(), t.best, 1000.0 / t.best, t.median,
-              t.runs, t.cores, note.c_str());
+  std::printf("  %-32s %9.2f ms %8.1f fps  %9.2f ms %3d %5.2f  %s\n", what.c_str(), t.best, 1000.0 / t.best,
+              t.median, t.runs, t.cores, note.c_str());
   std::fflush(stdout);
 }
 
@@ -59,7 +59,8 @@ std::vector<host::CpuFlags> Tiers(host::CpuFlags allowed) {
 std::string Ratio(double v, double target, bool at_least) {
   char b[96];
   const bool met = at_least ? v >= target : v <= target;
-  std::snprintf(b, sizeof b, "%7.2fx  (target %s %.1fx: %s)", v, at_least ? ">=" : "<=", target, met ? "met" : "MISSED");
+  std::snprintf(b, sizeof b, "%7.2fx  (target %s %.1fx: %s)", v, at_least ? ">=" : "<=", target,
+                met ? "met" : "MISSED");
   return b;
 }
 
@@ -81,14 +82,17 @@ void BenchFilter(const Options& o, const host::FilterCore& f, const Setting& s, 
   for (const host::TrackInfo& t : list) tracks.push_back(t.def);
   for (auto& [name, value] : s.tracks) host::SetTrackByName(f.name, list, tracks, name, value);
 
-  const Timing oracle_t = Measure(o.quick ? 1 : 3, 0, reset, [&] { f.reference(tracks.data(), frame.EditPlane(), 1); });
+  const Timing oracle_t =
+      Measure(o.quick ? 1 : 3, 0, reset, [&] { f.reference(tracks.data(), frame.EditPlane(), 1); });
   PrintRow("reference (scalar oracle), T=1", oracle_t);
   const double oracle = oracle_t.best;
 
   const std::vector<host::CpuFlags> tiers = Tiers(o.flags);
   double best1 = 0, best2 = 0, avx2 = 0;
   // The scalar tier takes about as long as the reference: as few runs.
-  auto t_runs = [&](host::CpuFlags flags) { return flags == 0 && !o.quick ? 3 : runs; };
+  auto t_runs = [&](host::CpuFlags flags) {
+    return flags == 0 && !o.quick ? 3 : runs;
+  };
   auto run = [&](host::CpuFlags flags, int threads) {
     host::WorkerPool pool(threads, false);
     return Measure(t_runs(flags), budget, reset, [&] {
@@ -110,8 +114,10 @@ void BenchFilter(const Options& o, const host::FilterCore& f, const Setting& s, 
     PrintRow(std::string(host::CpuTierName(best)) + ", T=" + std::to_string(threads), tm);
     if (threads == 2) best2 = tm.best;
   }
-  if (cores <= 2) std::printf("  (the machine has %d cores: T=%d is the all-cores row)\n", cores, cores < 2 ? 1 : 2);
-  std::printf("  (cores: CPU time the process got per wall-clock time; below T, other processes held the rest)\n");
+  if (cores <= 2)
+    std::printf("  (the machine has %d cores: T=%d is the all-cores row)\n", cores, cores < 2 ? 1 : 2);
+  std::printf(
+      "  (cores: CPU time the process got per wall-clock time; below T, other processes held the rest)\n");
   // The tier above AVX2, where the CPU has one: AVX-512 against AVX2.
   const bool above_avx2 = avx2 > 0 && tiers.back() != (host::kCpuSse2 | host::kCpuAvx2);
   if (is_velour) {
@@ -149,20 +155,32 @@ void BenchKernels(const Options& o) {
        [&](const velour::VelourDsp& d) {
          d.FilterBlockRow(luma.data() + 3, 2 * w, partial.data() + 3, 2 * w, blocks, 0, 8, steps);
        },
-       [](const velour::VelourDsp& d) { return reinterpret_cast<const void*>(d.FilterBlockRow); }},
+       [](const velour::VelourDsp& d) {
+         return reinterpret_cast<const void*>(d.FilterBlockRow);
+       }},
       {"LumaRow", 64, [&](const velour::VelourDsp& d) { d.LumaRow(pixels.data(), luma.data(), w); },
-       [](const velour::VelourDsp& d) { return reinterpret_cast<const void*>(d.LumaRow); }},
+       [](const velour::VelourDsp& d) {
+         return reinterpret_cast<const void*>(d.LumaRow);
+       }},
       {"FilterBlockRowWide (239 blocks)", 4,
        [&](const velour::VelourDsp& d) {
          d.FilterBlockRowWide(luma.data() + 3, 2 * w, acc.data() + 3, 4 * w, blocks, 0, 8, steps);
        },
-       [](const velour::VelourDsp& d) { return reinterpret_cast<const void*>(d.FilterBlockRowWide); }},
+       [](const velour::VelourDsp& d) {
+         return reinterpret_cast<const void*>(d.FilterBlockRowWide);
+       }},
       {"AddRow", 64, [&](const velour::VelourDsp& d) { d.AddRow(luma.data(), partial.data(), w); },
-       [](const velour::VelourDsp& d) { return reinterpret_cast<const void*>(d.AddRow); }},
+       [](const velour::VelourDsp& d) {
+         return reinterpret_cast<const void*>(d.AddRow);
+       }},
       {"FoldRow", 64, [&](const velour::VelourDsp& d) { d.FoldRow(partial.data(), acc.data(), w); },
-       [](const velour::VelourDsp& d) { return reinterpret_cast<const void*>(d.FoldRow); }},
+       [](const velour::VelourDsp& d) {
+         return reinterpret_cast<const void*>(d.FoldRow);
+       }},
       {"AverageRow", 64, [&](const velour::VelourDsp& d) { d.AverageRow(acc.data(), pixels.data(), w, 9); },
-       [](const velour::VelourDsp& d) { return reinterpret_cast<const void*>(d.AverageRow); }},
+       [](const velour::VelourDsp& d) {
+         return reinterpret_cast<const void*>(d.AverageRow);
+       }},
   };
   velour::VelourDsp scalar;
   velour::InitVelourDsp(scalar, 0);
@@ -176,9 +194,11 @@ void BenchKernels(const Options& o) {
         continue;
       }
       const int calls = t == 0 ? 1 : k.calls;
-      const Timing tm = Measure(o.quick ? 1 : 30, 0, [] {}, [&] {
-        for (int i = 0; i < calls; ++i) k.call(d);
-      });
+      const Timing tm = Measure(
+          o.quick ? 1 : 30, 0, [] {},
+          [&] {
+            for (int i = 0; i < calls; ++i) k.call(d);
+          });
       const double ns = tm.best * 1e6 / calls;
       if (t == 0) c_ns = ns;
       std::printf("  %-31s %-6s %12.0f ns  %6.1fx\n", k.name, host::CpuTierName(t), ns, c_ns / ns);
@@ -202,7 +222,9 @@ int main(int argc, char** argv) {
     } else if (a == "--quick") {
       o.quick = true;
     } else {
-      std::fprintf(stderr, "usage: frame_bench [--cpu=c|sse2|avx2|avx512|auto] [--photo=PATH] [--filter=velour|deblock] [--quick]\n");
+      std::fprintf(stderr,
+                   "usage: frame_bench [--cpu=c|sse2|avx2|avx512|auto] [--photo=PATH] "
+                   "[--filter=velour|deblock] [--quick]\n");
       return 2;
     }
   }
@@ -211,8 +233,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int cores = std::max(1u, std::thread::hardware_concurrency());
-  std::printf("frame_bench: %dx%d frames, best tier allowed: %s (detected %s), %d cores; ratios use the best run\n", kW,
-              kH, host::CpuTierName(o.flags), host::CpuTierName(host::DetectCpuFlags()), cores);
+  std::printf(
+      "frame_bench: %dx%d frames, best tier allowed: %s (detected %s), %d cores; ratios use the best run\n",
+      kW, kH, host::CpuTierName(o.flags), host::CpuTierName(host::DetectCpuFlags()), cores);
 
   std::vector<std::pair<std::string, host::Frame>> pictures;
   host::Frame photo;
@@ -226,12 +249,12 @@ int main(int argc, char** argv) {
 
   // Memory floor: one read and write of the edit plane.
   host::Frame a = pictures.front().second, b(kW, kH);
-  const Timing floor_t = Measure(o.quick ? 1 : 25, 0, [] {}, [&] {
-    std::memcpy(b.edit.data(), a.edit.data(), a.edit.size() * sizeof(host::YcPixel));
-  });
+  const Timing floor_t = Measure(
+      o.quick ? 1 : 25, 0, [] {},
+      [&] { std::memcpy(b.edit.data(), a.edit.data(), a.edit.size() * sizeof(host::YcPixel)); });
   const double floor_ms = floor_t.best;
-  std::printf("memory floor: one copy of the %dx%d edit plane (%.1f MB): best %.3f ms, median %.3f ms\n", kW, kH,
-              a.edit.size() * sizeof(host::YcPixel) / 1e6, floor_t.best, floor_t.median);
+  std::printf("memory floor: one copy of the %dx%d edit plane (%.1f MB): best %.3f ms, median %.3f ms\n", kW,
+              kH, a.edit.size() * sizeof(host::YcPixel) / 1e6, floor_t.best, floor_t.median);
 
   if (o.only.empty() || o.only == "velour") BenchKernels(o);
 
@@ -252,8 +275,9 @@ int main(int argc, char** argv) {
 
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
-  std::printf("\npeak memory of the process (ru_maxrss): %.1f MB; velour's extra memory per frame: 0 bytes "
-              "(luma and accumulator live in the host's temp plane)\n",
-              ru.ru_maxrss / 1024.0);
+  std::printf(
+      "\npeak memory of the process (ru_maxrss): %.1f MB; velour's extra memory per frame: 0 bytes "
+      "(luma and accumulator live in the host's temp plane)\n",
+      ru.ru_maxrss / 1024.0);
   return 0;
 }

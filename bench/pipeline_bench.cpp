@@ -119,7 +119,8 @@ Run RunAufhost(const Options& o, const std::vector<std::string>& args, const std
   close(report[0]);
   waitpid(pid, nullptr, 0);
   Run r;
-  if (std::sscanf(text.c_str(), "%d %lf %lf %ld", &r.status, &r.wall, &r.cpu, &r.max_rss_kb) != 4) r.status = -1;
+  if (std::sscanf(text.c_str(), "%d %lf %lf %ld", &r.status, &r.wall, &r.cpu, &r.max_rss_kb) != 4)
+    r.status = -1;
   return r;
 }
 
@@ -161,7 +162,8 @@ Best BestOf(int runs, const std::function<Run()>& run) {
 }
 
 // The filter alone, as aufhost runs it: the result of one partition on the pool of kThreads.
-Best FilterAlone(const Options& o, const host::FilterCore& core, const std::vector<std::pair<const char*, int32_t>>& set,
+Best FilterAlone(const Options& o, const host::FilterCore& core,
+                 const std::vector<std::pair<const char*, int32_t>>& set,
                  const std::vector<host::Frame>& pictures) {
   const std::vector<host::TrackInfo> list = host::TrackList(core);
   std::vector<int32_t> tracks;
@@ -177,7 +179,8 @@ Best FilterAlone(const Options& o, const host::FilterCore& core, const std::vect
       std::copy(p.edit.begin(), p.edit.end(), frame.edit.begin());
       const double c0 = CpuSeconds();
       const auto t0 = Clock::now();
-      core.filter(host::DetectCpuFlags(), tracks.data(), frame.EditPlane(), frame.TempPlane(), 1, pool.workers());
+      core.filter(host::DetectCpuFlags(), tracks.data(), frame.EditPlane(), frame.TempPlane(), 1,
+                  pool.workers());
       wall += std::chrono::duration<double>(Clock::now() - t0).count();
       cpu += CpuSeconds() - c0;
     }
@@ -193,7 +196,8 @@ void BenchConversions(const Options& o) {
   std::printf("  %-22s", "layout");
   std::vector<host::CpuFlags> tiers;
   for (const host::CpuTier& t : host::kCpuTiers)
-    if (host::CpuHasTier(t) && (tiers.empty() || io::PlanarDspFor(t.flags).pack[0][0] != io::PlanarDspFor(tiers.back()).pack[0][0])) {
+    if (host::CpuHasTier(t) && (tiers.empty() || io::PlanarDspFor(t.flags).pack[0][0] !=
+                                                     io::PlanarDspFor(tiers.back()).pack[0][0])) {
       tiers.push_back(t.flags);
       std::printf("  %6s in %5s out", t.name, "");
     }
@@ -202,8 +206,10 @@ void BenchConversions(const Options& o) {
     const char* name;
     io::Chroma chroma;
     int depth;
-  } layouts[] = {{"4:2:0 8-bit", io::Chroma::k420, 8}, {"4:2:2 8-bit", io::Chroma::k422, 8},
-                 {"4:4:4 8-bit", io::Chroma::k444, 8}, {"mono 8-bit", io::Chroma::kMono, 8},
+  } layouts[] = {{"4:2:0 8-bit", io::Chroma::k420, 8},
+                 {"4:2:2 8-bit", io::Chroma::k422, 8},
+                 {"4:4:4 8-bit", io::Chroma::k444, 8},
+                 {"mono 8-bit", io::Chroma::kMono, 8},
                  {"4:2:0 10-bit", io::Chroma::k420, 10}};
   host::Frame frame(kW, kH);
   for (const auto& l : layouts) {
@@ -260,9 +266,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pipeline_bench: no aufhost at %s (--aufhost=PATH)\n", o.aufhost.c_str());
     return 2;
   }
-  std::printf("pipeline_bench: %d frames of %dx%d 4:2:0 8-bit Y4M from a file through aufhost -q -j %d to "
-              "/dev/null, %u cores; best of %d runs\n",
-              o.frames, kW, kH, kThreads, std::max(1u, std::thread::hardware_concurrency()), o.runs);
+  std::printf(
+      "pipeline_bench: %d frames of %dx%d 4:2:0 8-bit Y4M from a file through aufhost -q -j %d to "
+      "/dev/null, %u cores; best of %d runs\n",
+      o.frames, kW, kH, kThreads, std::max(1u, std::thread::hardware_concurrency()), o.runs);
 
   std::vector<std::string> pictures;
   for (int i = 0; i < kPictures; ++i) pictures.push_back(Y4mFramePlanes(1000 + i));
@@ -279,19 +286,24 @@ int main(int argc, char** argv) {
   {
     FILE* f = std::fopen(clip.c_str(), "wb");
     std::fwrite(kHeader.data(), 1, kHeader.size(), f);
-    for (int k = 0; k < o.frames; ++k) std::fwrite(pictures[size_t(PictureOf(k))].data(), 1, pictures[0].size(), f);
+    for (int k = 0; k < o.frames; ++k)
+      std::fwrite(pictures[size_t(PictureOf(k))].data(), 1, pictures[0].size(), f);
     std::fclose(f);
   }
 
   BenchConversions(o);
 
-  std::printf("\naufhost per frame: wall time, frames per second, CPU time (user + system, from wait4); beside it\n"
-              "the filter alone in this process on the same frames with the same %d workers, and the ratio of rates\n",
-              kThreads);
-  std::printf("%-30s %9s %9s %9s   %6s %7s %6s  %s\n", "", "wall ms", "fps", "CPU ms", "wall", "fps", "CPU", "ratio");
+  std::printf(
+      "\naufhost per frame: wall time, frames per second, CPU time (user + system, from wait4); beside it\n"
+      "the filter alone in this process on the same frames with the same %d workers, and the ratio of "
+      "rates\n",
+      kThreads);
+  std::printf("%-30s %9s %9s %9s   %6s %7s %6s  %s\n", "", "wall ms", "fps", "CPU ms", "wall", "fps", "CPU",
+              "ratio");
   auto args_of = [&](const std::string& plugin, const std::vector<std::pair<const char*, int32_t>>& tracks) {
     std::vector<std::string> args = {"-q", "-j", std::to_string(kThreads)};
-    for (auto& [name, value] : tracks) args.insert(args.end(), {"-t", std::string(name) + "=" + std::to_string(value)});
+    for (auto& [name, value] : tracks)
+      args.insert(args.end(), {"-t", std::string(name) + "=" + std::to_string(value)});
     args.insert(args.end(), {plugin, "-", "-"});
     return args;
   };
@@ -318,18 +330,22 @@ int main(int argc, char** argv) {
     const double ratio = alone.wall * 1e3 / wall;
     // A filter that finds nothing to do (deblock at quant 0) takes microseconds: no rate to compare.
     if (alone.wall * 1e3 < 0.05)
-      std::printf("   %6.2f %7s %6.2f  %s", alone.wall * 1e3, "-", alone.cpu * 1e3, "  - (the filter has nothing to do)");
+      std::printf("   %6.2f %7s %6.2f  %s", alone.wall * 1e3, "-", alone.cpu * 1e3,
+                  "  - (the filter has nothing to do)");
     else
       std::printf("   %6.2f %7.1f %6.2f  %.2f", alone.wall * 1e3, 1.0 / alone.wall, alone.cpu * 1e3, ratio);
     if (std::string(s.filter) == "velour") std::printf(" %s", Verdict(ratio, 0.5, true).c_str());
-    if (std::string(s.filter) == "deblock") std::printf("   tool's CPU time %s", Verdict(cpu, 3.0, false).c_str());
+    if (std::string(s.filter) == "deblock")
+      std::printf("   tool's CPU time %s", Verdict(cpu, 3.0, false).c_str());
     std::printf("\n");
     if (std::string(s.filter) == "deblock")
-      std::printf("  %-28s %29.2f   (its CPU time less the filter's alone)\n", "  the tool's share", cpu - alone.cpu * 1e3);
+      std::printf("  %-28s %29.2f   (its CPU time less the filter's alone)\n", "  the tool's share",
+                  cpu - alone.cpu * 1e3);
   }
 
   // Peak memory over a short and a long stream, fed through a pipe.
-  const std::vector<std::string> args = {"-q", "-j", std::to_string(kThreads), "-t", "quant=0", "deblock", "-", "-"};
+  const std::vector<std::string> args = {"-q", "-j", std::to_string(kThreads), "-t", "quant=0", "deblock",
+                                         "-",  "-"};
   long rss[2] = {0, 0};
   const int counts[2] = {o.frames, o.long_frames};
   for (int i = 0; i < 2; ++i) {
@@ -347,10 +363,11 @@ int main(int argc, char** argv) {
     rss[i] = r.max_rss_kb;
   }
   const double frame_mb = double(kW) * kH * sizeof(host::YcPixel) / 1e6;
-  std::printf("\npeak memory (ru_maxrss of aufhost, deblock through a pipe): %d frames %.1f MB, %d frames %.1f MB "
-              "(one frame of host pixels: %.1f MB) %s\n",
-              counts[0], rss[0] / 1024.0, counts[1], rss[1] / 1024.0, frame_mb,
-              rss[1] <= rss[0] + 2048 ? "(flat: met)" : "(grows: MISSED)");
+  std::printf(
+      "\npeak memory (ru_maxrss of aufhost, deblock through a pipe): %d frames %.1f MB, %d frames %.1f MB "
+      "(one frame of host pixels: %.1f MB) %s\n",
+      counts[0], rss[0] / 1024.0, counts[1], rss[1] / 1024.0, frame_mb,
+      rss[1] <= rss[0] + 2048 ? "(flat: met)" : "(grows: MISSED)");
 
   unlink(clip.c_str());
   rmdir(dir);

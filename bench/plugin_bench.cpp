@@ -51,9 +51,10 @@ std::vector<int> ParseList(const char* p) {
 }
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: plugin_bench [--frame=YC48 | --photo=PNG] [--save-frame=YC48] [--threads=1,2] [--quick] "
-               "LIBRARY...\n");
+  std::fprintf(
+      stderr,
+      "usage: plugin_bench [--frame=YC48 | --photo=PNG] [--save-frame=YC48] [--threads=1,2] [--quick] "
+      "LIBRARY...\n");
   return 2;
 }
 
@@ -87,7 +88,9 @@ int main(int argc, char** argv) {
 
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   host::Frame frame = source;
-  auto reset = [&] { frame.edit = source.edit; };
+  auto reset = [&] {
+    frame.edit = source.edit;
+  };
   try {
     for (const std::string& path : libraries) {
       const host::PluginLibrary library(path);
@@ -101,11 +104,12 @@ int main(int argc, char** argv) {
           for (const auto& [name, value] : s.tracks) filter.SetTrack(name, value);
           const bench::Timing tm =
               bench::Measure(quick ? 1 : 5, quick ? 0 : 1500, reset, [&] { filter.Process(frame); });
-          std::printf("%s\t%s\t%s\t%d\t%.3f\t%.3f\t%d\t%.2f\n", FileName(path).c_str(), s.filter, s.label, t, tm.best,
-                      tm.median, tm.runs, tm.cores);
+          std::printf("%s\t%s\t%s\t%d\t%.3f\t%.3f\t%d\t%.2f\n", FileName(path).c_str(), s.filter, s.label, t,
+                      tm.best, tm.median, tm.runs, tm.cores);
         }
       }
-      if (!known) std::fprintf(stderr, "plugin_bench: %s: no settings for a filter of that name\n", path.c_str());
+      if (!known)
+        std::fprintf(stderr, "plugin_bench: %s: no settings for a filter of that name\n", path.c_str());
     }
   } catch (const host::HostError& e) {
     std::fprintf(stderr, "plugin_bench: %s\n", e.what());

@@ -30,7 +30,9 @@ struct Thresholds {
 // indexA = quant + a_offset and indexB = quant + b_offset, each limited to 0..60; alpha and tc0
 // come from indexA, beta from indexB.
 Thresholds ComputeThresholds(int32_t quant, int32_t a_offset, int32_t b_offset);
-inline Thresholds ThresholdsFor(const DeblockParams& p) { return ComputeThresholds(p.quant, p.a_offset, p.b_offset); }
+inline Thresholds ThresholdsFor(const DeblockParams& p) {
+  return ComputeThresholds(p.quant, p.a_offset, p.b_offset);
+}
 
 // Filters `edit` in place, Y, Cb and Cr alike, the result the editor gives with `partitions` worker
 // threads: the picture's rows fall into that many bands, and each band's grid rows continue its own
@@ -38,19 +40,19 @@ inline Thresholds ThresholdsFor(const DeblockParams& p) { return ComputeThreshol
 // service). Any number of workers computes it; nothing outside the w x h picture is read or
 // written, and every edge line with a sample outside it is left out. Where alpha or beta is 0 no
 // line can pass, and the workers are not even started.
-void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const host::Plane& edit, int32_t partitions,
-                 const host::Workers& workers);
+void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const host::Plane& edit,
+                 int32_t partitions, const host::Workers& workers);
 
 // The same result computed literally on the calling thread: the bands one after another, each grid
 // row left to right, horizontal then vertical edge at each grid point, one edge line at a time.
 void ReferenceFilterFrame(const DeblockParams& params, const host::Plane& edit, int32_t partitions);
 
 // The filter as hosts and tools see it.
-void FilterWithTracks(host::CpuFlags flags, const int32_t* tracks, const host::Plane& edit, const host::Plane& temp,
-                      int32_t partitions, const host::Workers& workers);
+void FilterWithTracks(host::CpuFlags flags, const int32_t* tracks, const host::Plane& edit,
+                      const host::Plane& temp, int32_t partitions, const host::Workers& workers);
 void ReferenceWithTracks(const int32_t* tracks, const host::Plane& edit, int32_t partitions);
 inline constexpr host::FilterCore kDeblockCore = {
-    "deblock", kTitle, kTrackCount, kTrackNames, kTrackDefaults, kTrackMinimums, kTrackMaximums,
-    &FilterWithTracks, &ReferenceWithTracks, nullptr};
+    "deblock",      kTitle,         kTrackCount,       kTrackNames,          kTrackDefaults,
+    kTrackMinimums, kTrackMaximums, &FilterWithTracks, &ReferenceWithTracks, nullptr};
 
 }  // namespace deblock

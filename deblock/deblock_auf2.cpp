@@ -22,5 +22,7 @@ constinit void* g_items[] = {&g_quant, &g_a_offset, &g_b_offset, nullptr};
 
 // The core needs no scratch plane.
 constinit host::Auf2Plugin host::g_auf2_plugin = host::MakeAuf2Plugin(
-    L"deblock", L"deblock " AUF_VERSION ": edge filter for block-coded video. By the velour and deblock authors, MIT License.",
+    L"deblock",
+    L"deblock " AUF_VERSION
+    ": edge filter for block-coded video. By the velour and deblock authors, MIT License.",
     deblock::g_items, deblock::kDeblockCore, false);

@@ -22,8 +22,8 @@
 namespace deblock {
 
 // The horizontal edge between rows y-1 and y on `count` columns x .. x+count-1 (count >= 0).
-using HorizontalEdgesFn = void (*)(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
-                                   int32_t tc0);
+using HorizontalEdgesFn = void (*)(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha,
+                                   int32_t beta, int32_t tc0);
 // The vertical edges at columns x, x+4, ..., x+4*(edges-1) on rows y .. y+rows-1 (rows 0..4); in
 // each row the edges left to right. Reads columns x-3 .. x+4*(edges-1)+2.
 using VerticalEdgesFn = void (*)(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
@@ -46,7 +46,7 @@ void FilterHorizontalEdge_C(host::YcPixel* pix, ptrdiff_t stride, int32_t alpha,
 void FilterVerticalEdge_C(host::YcPixel* pix, ptrdiff_t stride, int32_t alpha, int32_t beta, int32_t tc0);
 void FilterHorizontalEdges_C(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
                              int32_t tc0);
-void FilterVerticalEdges_C(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha, int32_t beta,
-                           int32_t tc0);
+void FilterVerticalEdges_C(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
+                           int32_t beta, int32_t tc0);
 
 }  // namespace deblock

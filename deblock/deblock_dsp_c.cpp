@@ -43,7 +43,8 @@ inline void FilterPosition(YcPixel* line, ptrdiff_t step, int32_t alpha, int32_t
 
 }  // namespace
 
-void FilterHorizontalEdges_C(YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta, int32_t tc0) {
+void FilterHorizontalEdges_C(YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
+                             int32_t tc0) {
   for (int i = 0; i < count; ++i) FilterPosition(pix + i, stride, alpha, beta, tc0);
 }
 

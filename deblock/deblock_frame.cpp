@@ -1,13 +1,12 @@
 // The frame driver: one run of the workers, a wavefront over the grid rows.
 //
 // The result is defined as one thread filtering the grid rows of the band partition for T (the
-// partition count) in order: band 0's rows, then band 1's, and so on. Call that sequence of grid rows k = 0 .. K-1,
-// at rows y_k; y_k strictly increases with k, and y_k - y_(k-1) <= 4 (a band's rows are 4 apart;
-// the next non-empty band starts where the previous one ends, at most 4 rows below its last grid
-// row). That chain is the whole difficulty: grid row k reads (rows y-3 .. y+2 of its horizontal
-// edges) what grid row k-1 wrote (rows y'-2 .. y'+3), so a band cannot start before the band
-// above has filtered its last row, and one worker per band would run one after another. The
-// parallelism is along the row instead.
+// partition count) in order: band 0's rows, then band 1's, and so on. Call that sequence of grid rows k = 0
+// .. K-1, at rows y_k; y_k strictly increases with k, and y_k - y_(k-1) <= 4 (a band's rows are 4 apart; the
+// next non-empty band starts where the previous one ends, at most 4 rows below its last grid row). That chain
+// is the whole difficulty: grid row k reads (rows y-3 .. y+2 of its horizontal edges) what grid row k-1 wrote
+// (rows y'-2 .. y'+3), so a band cannot start before the band above has filtered its last row, and one worker
+// per band would run one after another. The parallelism is along the row instead.
 //
 // Each grid row is cut into segments of grid columns, s = 0 .. S-1; segment s holds the grid
 // points x in [X0, X1) and filters their horizontal edges, then their vertical edges (a reordering
@@ -132,8 +131,8 @@ inline void SegmentsFor(int grid_cols, int workers, int32_t* columns, int32_t* s
 
 // Segment s of grid row y: the grid points x = 4 * (j + 1) for the grid-column indexes j in
 // [s * C, min((s + 1) * C, G)). Edge lines with a sample outside the picture are left out.
-inline void FilterSegment(const DeblockDsp& dsp, const Plane& edit, const Thresholds& t, int cols, int grid_cols,
-                          int s, int y) {
+inline void FilterSegment(const DeblockDsp& dsp, const Plane& edit, const Thresholds& t, int cols,
+                          int grid_cols, int s, int y) {
   const int w = edit.w, h = edit.h;
   const int x0 = 4 * (s * cols + 1);
   const int x_last = 4 * std::min((s + 1) * cols, grid_cols);
@@ -194,7 +193,8 @@ void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const Plane
   // Slot i starts as "row i - kRing, finished" (with at least as many segments as any worker
   // counts): row k's predecessor check for k < kRing and its take-over check for k < kRing - 1
   // pass at once (row -1 stands for "no row above").
-  for (int i = 0; i < kRing; ++i) job.slots[i].value.store(Pack(i - kRing, job.segments), std::memory_order_relaxed);
+  for (int i = 0; i < kRing; ++i)
+    job.slots[i].value.store(Pack(i - kRing, job.segments), std::memory_order_relaxed);
   // The service's start and return order the job's set-up and the workers' writes.
   host::RunWorkers(workers, &DeblockWorker, &job);
 }

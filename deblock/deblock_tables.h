@@ -7,6 +7,7 @@ namespace deblock {
 // Thresholds in 8-bit sample units, index 0..60. Entries 0..51 are the customary block-edge
 // thresholds (tc0: the boundary-strength-2 column); 52..60 continue them for this filter (alpha
 // stays 255, beta grows by 1, tc0 by 2).
+// clang-format off
 inline constexpr int32_t AlphaTable[61] = {
     0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,   0,            // 0..15
     4,   4,   5,   6,   7,   8,   9,   10,  12,  13,  15,  17,  20,  22,  25,  28,           // 16..31
@@ -24,6 +25,7 @@ inline constexpr int32_t Tc0Table[61] = {
     1,  1,  1,  1,  1,  1,  1,  1,  1,  1,  2,  2,  2,  2,  3,  3,                         // 21..36
     3,  4,  4,  5,  5,  6,  7,  8,  8,  10, 11, 12, 13, 15, 17,                            // 37..51
     19, 21, 23, 25, 27, 29, 31, 33, 35};                                                   // 52..60
+// clang-format on
 
 inline constexpr int kTableSize = 61;
 static_assert(sizeof(AlphaTable) / sizeof(AlphaTable[0]) == kTableSize);

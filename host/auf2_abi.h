@@ -71,7 +71,7 @@ inline constexpr int32_t kFilterFlagFilterObject = 8;  // may be used as a filte
 // The filter table. Later versions of the editor append fields; these seven are unchanged.
 struct FilterPluginTable {
   int32_t flag;
-  const wchar_t* name;  // saved projects refer to the filter by it: never changes
+  const wchar_t* name;   // saved projects refer to the filter by it: never changes
   const wchar_t* label;  // menu category, null for the default one
   const wchar_t* information;
   void** items;  // pointers to setting items, then null

@@ -120,8 +120,8 @@ int32_t RoundTrack(double v, int32_t def, int32_t min, int32_t max) {
 
 // The filter's work on a picture of n = w x h pixels in buffers that hold it. A filter that takes the
 // image as it is converts each row as it works; the others get the picture converted before and after.
-void FilterImage(const Auf2Filter& filter, const int32_t* tracks, FilterProcVideo* video, int32_t w, int32_t h,
-                 void* block, const Workers& workers) {
+void FilterImage(const Auf2Filter& filter, const int32_t* tracks, FilterProcVideo* video, int32_t w,
+                 int32_t h, void* block, const Workers& workers) {
   const size_t n = static_cast<size_t>(w) * h;
   YcPixel* planes = static_cast<YcPixel*>(block);
   uint8_t* rgba = static_cast<uint8_t*>(block) + RgbaOffset(n, PlanesOf(filter));
@@ -178,12 +178,11 @@ bool ProcessVideo(const Auf2Filter& filter, FilterProcVideo* video) {
       std::unique_lock run(g_run, std::try_to_lock);
       WorkerPool* pool = run.owns_lock() ? SharedPool() : nullptr;
       // A second call while the pool is busy runs on its own thread.
-      FilterImage(filter, tracks, video, w, h, slot->block, pool != nullptr ? pool->workers() : SerialWorkers());
+      FilterImage(filter, tracks, video, w, h, slot->block,
+                  pool != nullptr ? pool->workers() : SerialWorkers());
     }
-    if (slot == &own)
-      std::free(own.block);
-    else
-      ReturnSlot(slot);
+    if (slot == &own) std::free(own.block);
+    else ReturnSlot(slot);
     return ok;
   } catch (...) {
     return false;

@@ -18,8 +18,12 @@ struct Auf2Filter {
 
 // A track bar item for the core's track i: its default and range, step 1.
 constexpr TrackItem MakeTrackItem(const wchar_t* name, const FilterCore& core, int32_t i) {
-  return {L"track", name, static_cast<double>(core.track_defaults[i]), static_cast<double>(core.track_minimums[i]),
-          static_cast<double>(core.track_maximums[i]), 1.0};
+  return {L"track",
+          name,
+          static_cast<double>(core.track_defaults[i]),
+          static_cast<double>(core.track_minimums[i]),
+          static_cast<double>(core.track_maximums[i]),
+          1.0};
 }
 
 // The track values the items hold now, in the core's order: track bars rounded to the nearest
@@ -52,7 +56,8 @@ bool ProcessPluginVideo(FilterProcVideo* video);
 // the core's tracks in order.
 constexpr Auf2Plugin MakeAuf2Plugin(const wchar_t* name, const wchar_t* information, void** items,
                                     const FilterCore& core, bool needs_temp) {
-  return {{kFilterFlagVideo | kFilterFlagFilterObject, name, nullptr, information, items, &ProcessPluginVideo, nullptr},
+  return {{kFilterFlagVideo | kFilterFlagFilterObject, name, nullptr, information, items, &ProcessPluginVideo,
+           nullptr},
           {&core, items, needs_temp}};
 }
 

@@ -21,16 +21,16 @@ struct FilterCore {
   // editor gives with `partitions` (>= 1) worker threads, whatever the number of `workers` that
   // compute it. `temp` is a scratch plane of the same shape. Track values in declaration order;
   // values outside their ranges are clamped.
-  void (*filter)(CpuFlags flags, const int32_t* tracks, const Plane& edit, const Plane& temp, int32_t partitions,
-                 const Workers& workers);
+  void (*filter)(CpuFlags flags, const int32_t* tracks, const Plane& edit, const Plane& temp,
+                 int32_t partitions, const Workers& workers);
   // The same result from the plain scalar reference, on the calling thread.
   void (*reference)(const int32_t* tracks, const Plane& edit, int32_t partitions);
   // Null, or the same filter on an 8-bit RGBA image of w x h pixels, rows 4 w bytes apart: the
   // result of converting it to samples (host/rgba_dsp.h), filtering, and converting back, alpha
   // untouched, computed without a plane of samples; `temp` is scratch of w x h samples. (A filter
   // that changes only luma can convert each row as it takes and leaves it.)
-  void (*filter_rgba)(CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h, const Plane& temp,
-                      int32_t partitions, const Workers& workers);
+  void (*filter_rgba)(CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h,
+                      const Plane& temp, int32_t partitions, const Workers& workers);
 };
 
 }  // namespace host

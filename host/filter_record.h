@@ -9,7 +9,8 @@ namespace host {
 
 // A record with the plug-in's fields filled in and every other word zero. `information` must be a
 // separate copy of the core's title.
-constexpr FilterTable MakeFilterTable(const FilterCore& core, const char* information, ProcessFrameFn process) {
+constexpr FilterTable MakeFilterTable(const FilterCore& core, const char* information,
+                                      ProcessFrameFn process) {
   FilterTable t{};
   t.flags = kFilterFlags;
   t.name = core.title;

@@ -10,8 +10,11 @@ namespace host {
 struct Frame {
   Frame() = default;
   Frame(int width, int height, int row_stride = 0)
-      : w(width), h(height), stride(row_stride > 0 ? row_stride : width),
-        edit(static_cast<size_t>(stride) * height), temp(static_cast<size_t>(stride) * height) {}
+      : w(width),
+        h(height),
+        stride(row_stride > 0 ? row_stride : width),
+        edit(static_cast<size_t>(stride) * height),
+        temp(static_cast<size_t>(stride) * height) {}
 
   YcPixel& at(int x, int y) { return edit[static_cast<size_t>(y) * stride + x]; }
   const YcPixel& at(int x, int y) const { return edit[static_cast<size_t>(y) * stride + x]; }

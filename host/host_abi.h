@@ -46,12 +46,12 @@ struct FilterTable {
   int32_t flags;  // +0x00
   int32_t host_int_04;
   int32_t host_int_08;
-  const char* name;  // +0x0C
-  int32_t track_count;  // +0x10
+  const char* name;                // +0x0C
+  int32_t track_count;             // +0x10
   const char* const* track_names;  // +0x14
-  const int32_t* track_defaults;  // +0x18
-  const int32_t* track_minimums;  // +0x1C
-  const int32_t* track_maximums;  // +0x20
+  const int32_t* track_defaults;   // +0x18
+  const int32_t* track_minimums;   // +0x1C
+  const int32_t* track_maximums;   // +0x20
   int32_t host_int_24;
   void* host_ptr_28;
   void* host_ptr_2c;
@@ -72,10 +72,10 @@ typedef FilterTable HostFilter;
 // The per-frame record.
 struct FrameInfo {
   int32_t flags;
-  YcPixel* edit;  // +0x04: the frame; the result is left here
-  YcPixel* temp;  // +0x08: host scratch plane of the same shape
-  int32_t w;  // +0x0C
-  int32_t h;  // +0x10
+  YcPixel* edit;   // +0x04: the frame; the result is left here
+  YcPixel* temp;   // +0x08: host scratch plane of the same shape
+  int32_t w;       // +0x0C
+  int32_t h;       // +0x10
   int32_t stride;  // +0x14: pixels between rows, at least w
   int32_t host_fields[10];
 };

@@ -48,8 +48,8 @@ PluginLibrary::PluginLibrary(const std::string& path) {
   if (module == nullptr)
     throw HostError("cannot load plug-in '" + path + "' (error " + std::to_string(GetLastError()) + ")");
   handle_.reset(module);
-  entry_ = reinterpret_cast<GetFilterTableFn>(
-      reinterpret_cast<void*>(GetProcAddress(module, "GetFilterTable")));
+  entry_ =
+      reinterpret_cast<GetFilterTableFn>(reinterpret_cast<void*>(GetProcAddress(module, "GetFilterTable")));
 #else
   handle_.reset(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
   if (handle_ == nullptr) {
@@ -74,16 +74,17 @@ void PluginLibrary::Closer::operator()(void* handle) const {
 void ValidateFilterTable(const FilterTable* t) {
   if (t == nullptr) throw HostError("no filter table");
   if (t->name == nullptr) throw HostError("filter table has no name");
-  if (t->process == nullptr) throw HostError(std::string("filter '") + t->name + "' has no processing function");
+  if (t->process == nullptr)
+    throw HostError(std::string("filter '") + t->name + "' has no processing function");
   if (t->track_count < 0 || t->track_count > 64)
     throw HostError(std::string("filter '") + t->name + "' declares an invalid track bar count");
-  if (t->track_count > 0 &&
-      (t->track_names == nullptr || t->track_defaults == nullptr || t->track_minimums == nullptr ||
-       t->track_maximums == nullptr))
+  if (t->track_count > 0 && (t->track_names == nullptr || t->track_defaults == nullptr ||
+                             t->track_minimums == nullptr || t->track_maximums == nullptr))
     throw HostError(std::string("filter '") + t->name + "' lacks its track bar arrays");
   for (int i = 0; i < t->track_count; ++i) {
     if (t->track_names[i] == nullptr)
-      throw HostError(std::string("filter '") + t->name + "': track bar " + std::to_string(i) + " has no name");
+      throw HostError(std::string("filter '") + t->name + "': track bar " + std::to_string(i) +
+                      " has no name");
     if (t->track_minimums[i] > t->track_maximums[i] || t->track_defaults[i] < t->track_minimums[i] ||
         t->track_defaults[i] > t->track_maximums[i])
       throw HostError(std::string("filter '") + t->name + "': track bar '" + t->track_names[i] +
@@ -101,17 +102,18 @@ std::vector<TrackInfo> TrackList(const FilterTable* t) {
 std::vector<TrackInfo> TrackList(const FilterCore& core) {
   std::vector<TrackInfo> list;
   for (int i = 0; i < core.track_count; ++i)
-    list.push_back({core.track_names[i], core.track_defaults[i], core.track_minimums[i], core.track_maximums[i]});
+    list.push_back(
+        {core.track_names[i], core.track_defaults[i], core.track_minimums[i], core.track_maximums[i]});
   return list;
 }
 
-void SetTrackByName(const std::string& filter, const std::vector<TrackInfo>& tracks, std::vector<int32_t>& values,
-                    const std::string& name, int32_t value) {
+void SetTrackByName(const std::string& filter, const std::vector<TrackInfo>& tracks,
+                    std::vector<int32_t>& values, const std::string& name, int32_t value) {
   for (size_t i = 0; i < tracks.size(); ++i) {
     if (tracks[i].name != name) continue;
     if (value < tracks[i].min || value > tracks[i].max)
-      throw HostError("track bar '" + name + "' of '" + filter + "' takes " + std::to_string(tracks[i].min) + ".." +
-                      std::to_string(tracks[i].max) + ", not " + std::to_string(value));
+      throw HostError("track bar '" + name + "' of '" + filter + "' takes " + std::to_string(tracks[i].min) +
+                      ".." + std::to_string(tracks[i].max) + ", not " + std::to_string(value));
     values[i] = value;
     return;
   }
@@ -132,7 +134,9 @@ FilterHost::FilterHost(const FilterTable* table, WorkerPool* pool) : pool_(pool)
   record_.host_functions = &functions_;
 }
 
-void FilterHost::SetTrack(const std::string& name, int32_t value) { SetTrackByName(name_, tracks_, values_, name, value); }
+void FilterHost::SetTrack(const std::string& name, int32_t value) {
+  SetTrackByName(name_, tracks_, values_, name, value);
+}
 
 int FilterHost::Process(FrameInfo* frame) {
   ActiveHostScope scope(this);

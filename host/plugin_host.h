@@ -50,8 +50,8 @@ std::vector<TrackInfo> TrackList(const FilterTable* table);
 std::vector<TrackInfo> TrackList(const FilterCore& core);
 // Sets values[i] for the track named `name` of `filter`; throws HostError for unknown names and
 // values outside the track's range.
-void SetTrackByName(const std::string& filter, const std::vector<TrackInfo>& tracks, std::vector<int32_t>& values,
-                    const std::string& name, int32_t value);
+void SetTrackByName(const std::string& filter, const std::vector<TrackInfo>& tracks,
+                    std::vector<int32_t>& values, const std::string& name, int32_t value);
 
 // The host's side of one loaded filter.
 class FilterHost {

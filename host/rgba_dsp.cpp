@@ -23,17 +23,13 @@ void ConvertShare(int32_t index, int32_t count, void* data) {
   const ConvertRun* run = static_cast<const ConvertRun*>(data);
   const int64_t begin = int64_t{run->n} * index / count, end = int64_t{run->n} * (index + 1) / count;
   const int32_t n = static_cast<int32_t>(end - begin);
-  if (run->to_yc != nullptr)
-    run->dsp->RgbaToYcRow(run->from_rgba + 4 * begin, run->to_yc + begin, n);
-  else
-    run->dsp->YcToRgbaRow(run->from_yc + begin, run->to_rgba + 4 * begin, n);
+  if (run->to_yc != nullptr) run->dsp->RgbaToYcRow(run->from_rgba + 4 * begin, run->to_yc + begin, n);
+  else run->dsp->YcToRgbaRow(run->from_yc + begin, run->to_rgba + 4 * begin, n);
 }
 
 void Convert(const Workers& workers, ConvertRun run) {
-  if (run.n < kSerialPixels)
-    ConvertShare(0, 1, &run);
-  else
-    RunWorkers(workers, &ConvertShare, &run);
+  if (run.n < kSerialPixels) ConvertShare(0, 1, &run);
+  else RunWorkers(workers, &ConvertShare, &run);
 }
 
 }  // namespace
@@ -57,11 +53,13 @@ void InitRgbaDsp(RgbaDsp& dsp, CpuFlags flags) {
 #endif
 }
 
-void RgbaToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const uint8_t* rgba, YcPixel* yc, int32_t n) {
+void RgbaToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const uint8_t* rgba, YcPixel* yc,
+                       int32_t n) {
   Convert(workers, {&dsp, rgba, nullptr, nullptr, yc, n});
 }
 
-void YcToRgbaOnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel* yc, uint8_t* rgba, int32_t n) {
+void YcToRgbaOnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel* yc, uint8_t* rgba,
+                       int32_t n) {
   Convert(workers, {&dsp, nullptr, rgba, yc, nullptr, n});
 }
 

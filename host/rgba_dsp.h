@@ -67,8 +67,10 @@ const RgbaDsp& DetectedRgbaDsp();
 
 // The rows of n pixels split among the workers; pictures below 16384 pixels convert on the calling
 // thread, where waking workers would cost more than the work.
-void RgbaToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const uint8_t* rgba, YcPixel* yc, int32_t n);
-void YcToRgbaOnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel* yc, uint8_t* rgba, int32_t n);
+void RgbaToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const uint8_t* rgba, YcPixel* yc,
+                       int32_t n);
+void YcToRgbaOnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel* yc, uint8_t* rgba,
+                       int32_t n);
 
 void RgbaToYcRow_C(const uint8_t* rgba, YcPixel* yc, int32_t n);
 void YcToRgbaRow_C(const YcPixel* yc, uint8_t* rgba, int32_t n);

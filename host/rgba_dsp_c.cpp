@@ -12,7 +12,8 @@ void YcToRgbaRow_C(const YcPixel* yc, uint8_t* rgba, int32_t n) {
 }
 
 void RgbaToLumaRow_C(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t shift) {
-  for (int32_t i = 0; i < n; ++i, rgba += 4) luma[i] = static_cast<int16_t>(RgbToYc(rgba[0], rgba[1], rgba[2]).y >> shift);
+  for (int32_t i = 0; i < n; ++i, rgba += 4)
+    luma[i] = static_cast<int16_t>(RgbToYc(rgba[0], rgba[1], rgba[2]).y >> shift);
 }
 
 }  // namespace host

@@ -17,7 +17,9 @@ struct Workers {
   int32_t count;
 };
 
-inline void RunWorkers(const Workers& workers, WorkerTask task, void* data) { workers.run(&workers, task, data); }
+inline void RunWorkers(const Workers& workers, WorkerTask task, void* data) {
+  workers.run(&workers, task, data);
+}
 
 // One worker, on the calling thread.
 inline Workers SerialWorkers() {

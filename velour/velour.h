@@ -27,15 +27,16 @@ VelourParams ParamsFromTracks(const int32_t* tracks);
 // are. `temp` is scratch of the same shape whose picture is overwritten. The result is the editor's
 // with `partitions` (>= 1) worker threads: n_shift rounded up to a multiple of it, at most 64 passes.
 // Any number of workers computes it; pictures of any size, 0 x 0 included.
-void FilterFrame(const VelourDsp& dsp, const VelourParams& params, const host::Plane& edit, const host::Plane& temp,
-                 int32_t partitions, const host::Workers& workers);
+void FilterFrame(const VelourDsp& dsp, const VelourParams& params, const host::Plane& edit,
+                 const host::Plane& temp, int32_t partitions, const host::Workers& workers);
 
 // The same on an 8-bit RGBA image of w x h pixels, rows 4 w bytes apart: the result equals converting
 // the image to samples (host::RgbaToYc), filtering them, and converting back (host::YcToRgb), with
 // every alpha byte as it was; but each row is converted as the filter takes and leaves it, so no
 // plane of samples is needed. `temp` is scratch of w x h samples.
-void FilterFrameRgba(const VelourDsp& dsp, const host::RgbaDsp& rgba_dsp, const VelourParams& params, uint8_t* rgba,
-                     int32_t w, int32_t h, const host::Plane& temp, int32_t partitions, const host::Workers& workers);
+void FilterFrameRgba(const VelourDsp& dsp, const host::RgbaDsp& rgba_dsp, const VelourParams& params,
+                     uint8_t* rgba, int32_t w, int32_t h, const host::Plane& temp, int32_t partitions,
+                     const host::Workers& workers);
 
 // The same result computed literally on the calling thread, one pass after another over the whole
 // picture with the scalar kernels, the exact sums in a buffer of its own.
@@ -59,13 +60,13 @@ void ReferenceShiftedGridPass(const int16_t* luma, int32_t* acc, int w, int h, c
 void ReferenceAddBorderLuma(const int16_t* luma, int32_t* acc, int w, int h, int dx, int dy);
 
 // The filter as hosts and tools see it.
-void FilterWithTracks(host::CpuFlags flags, const int32_t* tracks, const host::Plane& edit, const host::Plane& temp,
-                      int32_t partitions, const host::Workers& workers);
+void FilterWithTracks(host::CpuFlags flags, const int32_t* tracks, const host::Plane& edit,
+                      const host::Plane& temp, int32_t partitions, const host::Workers& workers);
 void FilterRgbaWithTracks(host::CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h,
                           const host::Plane& temp, int32_t partitions, const host::Workers& workers);
 void ReferenceWithTracks(const int32_t* tracks, const host::Plane& edit, int32_t partitions);
 inline constexpr host::FilterCore kVelourCore = {
-    "velour", kTitle, kTrackCount, kTrackNames, kTrackDefaults, kTrackMinimums, kTrackMaximums,
-    &FilterWithTracks, &ReferenceWithTracks, &FilterRgbaWithTracks};
+    "velour",       kTitle,         kTrackCount,       kTrackNames,          kTrackDefaults,
+    kTrackMinimums, kTrackMaximums, &FilterWithTracks, &ReferenceWithTracks, &FilterRgbaWithTracks};
 
 }  // namespace velour

@@ -16,8 +16,8 @@ using host::TrackItem;
 constinit TrackItem g_quant = MakeTrackItem(L"quant", kVelourCore, kTrackQuant);
 constinit TrackItem g_n_shift = MakeTrackItem(L"n_shift", kVelourCore, kTrackNShift);
 // The base quantiser matrices, by the value the core takes.
-constexpr SelectEntry kMatrices[] = {
-    {L"JPEG luma", 0}, {L"MPEG-2 intra", 1}, {L"diagonal ramp", 2}, {L"gentle ramp", 3}, {L"flat", 4}, {nullptr, 0}};
+constexpr SelectEntry kMatrices[] = {{L"JPEG luma", 0},   {L"MPEG-2 intra", 1}, {L"diagonal ramp", 2},
+                                     {L"gentle ramp", 3}, {L"flat", 4},         {nullptr, 0}};
 constinit SelectItem g_matrix = {L"select", L"matrix", kTrackDefaults[kTrackMatrix], kMatrices};
 constinit TrackItem g_zero_weight = MakeTrackItem(L"zero_weight", kVelourCore, kTrackZeroWeight);
 // In track order.
@@ -27,5 +27,7 @@ constinit void* g_items[] = {&g_quant, &g_n_shift, &g_matrix, &g_zero_weight, nu
 }  // namespace velour
 
 constinit host::Auf2Plugin host::g_auf2_plugin = host::MakeAuf2Plugin(
-    L"velour", L"velour " AUF_VERSION ": smoothing filter for block-coded video. By the velour and deblock authors, MIT License.",
+    L"velour",
+    L"velour " AUF_VERSION
+    ": smoothing filter for block-coded video. By the velour and deblock authors, MIT License.",
     velour::g_items, velour::kVelourCore, true);

@@ -39,11 +39,13 @@ inline constexpr int kPartialContributions = 8;
 // (working luma, rows `luma_pitch` bytes apart): forward transform, requantise coefficients 1..63
 // with `steps`, inverse transform, then adds block rows row_begin .. row_end - 1 into `partial`
 // (the partial sum of the first block's top-left pixel, rows `partial_pitch` bytes apart).
-using FilterBlockRowFn = void (*)(const int16_t* luma, ptrdiff_t luma_pitch, int16_t* partial, ptrdiff_t partial_pitch,
-                                  int count, int row_begin, int row_end, const int16_t* steps);
+using FilterBlockRowFn = void (*)(const int16_t* luma, ptrdiff_t luma_pitch, int16_t* partial,
+                                  ptrdiff_t partial_pitch, int count, int row_begin, int row_end,
+                                  const int16_t* steps);
 // The same, adding into 32-bit sums.
-using FilterBlockRowWideFn = void (*)(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch,
-                                      int count, int row_begin, int row_end, const int16_t* steps);
+using FilterBlockRowWideFn = void (*)(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc,
+                                      ptrdiff_t acc_pitch, int count, int row_begin, int row_end,
+                                      const int16_t* steps);
 // luma[x] = y[3 * x] >> 4 for x in 0 .. n - 1: the host's luma (every third sample) to 8-bit scale.
 using LumaRowFn = void (*)(const int16_t* y, int16_t* luma, int n);
 // acc[x] = luma[x] * weight, weight in 0..64.
@@ -104,10 +106,10 @@ inline constexpr StepReciprocalTable kStepReciprocals = MakeStepReciprocalTable(
 void WhtColumns_C(int16_t* block);
 void Wht8x8_C(int16_t* block);
 void Requantize_C(int16_t* block, const int16_t* steps);
-void FilterBlockRow_C(const int16_t* luma, ptrdiff_t luma_pitch, int16_t* partial, ptrdiff_t partial_pitch, int count,
-                      int row_begin, int row_end, const int16_t* steps);
-void FilterBlockRowWide_C(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch, int count,
-                          int row_begin, int row_end, const int16_t* steps);
+void FilterBlockRow_C(const int16_t* luma, ptrdiff_t luma_pitch, int16_t* partial, ptrdiff_t partial_pitch,
+                      int count, int row_begin, int row_end, const int16_t* steps);
+void FilterBlockRowWide_C(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch,
+                          int count, int row_begin, int row_end, const int16_t* steps);
 void LumaRow_C(const int16_t* y, int16_t* luma, int n);
 void SeedRow_C(const int16_t* luma, AccSample* acc, int n, int32_t weight);
 void AddRow_C(const int16_t* luma, int16_t* partial, int n);

@@ -48,7 +48,8 @@ void Requantize_C(int16_t* block, const int16_t* steps) {
 namespace {
 
 // Block b of a row: gathered, transformed, requantised and transformed back.
-inline void FilterBlock(const int16_t* luma, ptrdiff_t luma_pitch, int b, const int16_t* steps, int16_t* block) {
+inline void FilterBlock(const int16_t* luma, ptrdiff_t luma_pitch, int b, const int16_t* steps,
+                        int16_t* block) {
   for (int i = 0; i < 8; ++i)
     for (int j = 0; j < 8; ++j) block[8 * i + j] = LumaLineAt(luma, i * luma_pitch)[8 * b + j];
   Wht8x8_C(block);
@@ -58,8 +59,8 @@ inline void FilterBlock(const int16_t* luma, ptrdiff_t luma_pitch, int b, const 
 
 }  // namespace
 
-void FilterBlockRow_C(const int16_t* luma, ptrdiff_t luma_pitch, int16_t* partial, ptrdiff_t partial_pitch, int count,
-                      int row_begin, int row_end, const int16_t* steps) {
+void FilterBlockRow_C(const int16_t* luma, ptrdiff_t luma_pitch, int16_t* partial, ptrdiff_t partial_pitch,
+                      int count, int row_begin, int row_end, const int16_t* steps) {
   for (int b = 0; b < count; ++b) {
     int16_t block[64];
     FilterBlock(luma, luma_pitch, b, steps, block);
@@ -70,8 +71,8 @@ void FilterBlockRow_C(const int16_t* luma, ptrdiff_t luma_pitch, int16_t* partia
   }
 }
 
-void FilterBlockRowWide_C(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch, int count,
-                          int row_begin, int row_end, const int16_t* steps) {
+void FilterBlockRowWide_C(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch,
+                          int count, int row_begin, int row_end, const int16_t* steps) {
   for (int b = 0; b < count; ++b) {
     int16_t block[64];
     FilterBlock(luma, luma_pitch, b, steps, block);

@@ -38,12 +38,12 @@ using host::Plane;
 using host::YcPixel;
 
 constexpr int kStrip = 8;
-constexpr int kHalo = 7;  // rows a block reaches past its top row
+constexpr int kHalo = 7;         // rows a block reaches past its top row
 constexpr int kRgbaChunk = 256;  // pixels of an RGBA row converted at a time, on the stack
 
 struct FrameJob {
   const VelourDsp* dsp;
-  Plane edit;  // w and h of the picture; its samples unless the picture is RGBA
+  Plane edit;                     // w and h of the picture; its samples unless the picture is RGBA
   const host::RgbaDsp* rgba_dsp;  // the picture is RGBA: rows of 4 * w bytes from `rgba`
   uint8_t* rgba;
   Plane temp;
@@ -162,9 +162,11 @@ void PassOverStrip(const FrameJob* job, const PassGeometry& g, const Strip& st) 
       const int16_t* src = (above ? st.upper[y] : st.luma[y - st.origin]) + g.dx;
       const ptrdiff_t src_pitch = above ? st.upper.pitch : st.luma.pitch;
       if (st.wide)
-        dsp.FilterBlockRowWide(src, src_pitch, st.acc[y - st.origin] + g.dx, st.acc.pitch, g.kx, i0, i1, job->steps);
+        dsp.FilterBlockRowWide(src, src_pitch, st.acc[y - st.origin] + g.dx, st.acc.pitch, g.kx, i0, i1,
+                               job->steps);
       else
-        dsp.FilterBlockRow(src, src_pitch, st.partial[y - st.origin] + g.dx, st.partial.pitch, g.kx, i0, i1, job->steps);
+        dsp.FilterBlockRow(src, src_pitch, st.partial[y - st.origin] + g.dx, st.partial.pitch, g.kx, i0, i1,
+                           job->steps);
     }
   }
   // Border: the columns of rows [s0, s1) that no block of the pass covers, [0, x0) and [x1, w).
@@ -227,7 +229,8 @@ void WindowBand(const FrameJob* job, const PassGeometry* geometry, int r0, int r
   const LumaLines direct = LumaLinesFrom(job->temp, 0);
   const LumaLines wl = LumaLinesFrom(job->temp, r0 + kHalo);
   const AccLines wa = AccLinesFrom(job->temp, r0 + kHalo);
-  const PartialLines wp = {reinterpret_cast<char*>(host::PlaneRow(job->temp, r0 + kHalo + kWindow)), Pitch(job->temp)};
+  const PartialLines wp = {reinterpret_cast<char*>(host::PlaneRow(job->temp, r0 + kHalo + kWindow)),
+                           Pitch(job->temp)};
   for (int k = 0; k < kWindow; ++k) std::memset(wp[k], 0, luma_bytes);
   for (int s0 = r0; s0 < r1; s0 += kWindowStrip) {
     const int s1 = std::min(s0 + kWindowStrip, r1);
@@ -294,8 +297,9 @@ void FilterFrame(const VelourDsp& dsp, const VelourParams& params, const Plane& 
   Run(job, params, partitions, workers);
 }
 
-void FilterFrameRgba(const VelourDsp& dsp, const host::RgbaDsp& rgba_dsp, const VelourParams& params, uint8_t* rgba,
-                     int32_t w, int32_t h, const Plane& temp, int32_t partitions, const host::Workers& workers) {
+void FilterFrameRgba(const VelourDsp& dsp, const host::RgbaDsp& rgba_dsp, const VelourParams& params,
+                     uint8_t* rgba, int32_t w, int32_t h, const Plane& temp, int32_t partitions,
+                     const host::Workers& workers) {
   FrameJob job;
   job.dsp = &dsp;
   job.edit = {nullptr, w, h, w};

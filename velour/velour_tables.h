@@ -5,6 +5,7 @@
 namespace velour {
 
 // Base quantiser steps, entry (v, u) at 8 * v + u, coefficients in natural Hadamard order.
+// clang-format off
 inline constexpr int32_t QuantMatrices[5][64] = {
     {8,  11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
      14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
@@ -26,8 +27,10 @@ inline constexpr int32_t QuantMatrices[5][64] = {
      8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8,
      8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8, 8},
 };
+// clang-format on
 
 // Grid offsets of the passes, (dx, dy) each; a frame of P passes uses entries 0 .. P - 1.
+// clang-format off
 inline constexpr int32_t ShiftTable[64][2] = {
     {3, 4}, {1, 0}, {6, 7}, {2, 2}, {5, 5}, {0, 6}, {7, 1}, {2, 5},
     {5, 2}, {7, 6}, {0, 1}, {1, 7}, {6, 0}, {4, 6}, {0, 3}, {4, 1},
@@ -38,6 +41,7 @@ inline constexpr int32_t ShiftTable[64][2] = {
     {7, 0}, {3, 2}, {5, 6}, {1, 1}, {3, 6}, {7, 4}, {2, 0}, {5, 4},
     {6, 3}, {2, 7}, {3, 3}, {4, 0}, {2, 4}, {4, 4}, {7, 2}, {0, 0},
 };
+// clang-format on
 
 // The filter's name as the editor shows it, and its track bars: positions, names, defaults and
 // ranges.

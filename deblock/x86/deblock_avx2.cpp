@@ -26,8 +26,8 @@ void FilterHorizontalEdges_AVX2(host::YcPixel* pix, ptrdiff_t stride, int count,
   FilterHorizontalEdgesT<Avx2>(pix, stride, count, alpha, beta, tc0);
 }
 
-void FilterVerticalEdges_AVX2(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha, int32_t beta,
-                              int32_t tc0) {
+void FilterVerticalEdges_AVX2(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
+                              int32_t beta, int32_t tc0) {
   FilterVerticalEdgesT<Avx2>(pix, stride, edges, rows, alpha, beta, tc0);
 }
 

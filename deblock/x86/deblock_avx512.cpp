@@ -18,16 +18,16 @@ struct ClearLanes {
 
 // Traits NAME of registers REG (intrinsics P..., whole-register suffix SI) with LANES lanes, the
 // tests of an edge line in mask registers of type BITS.
-#define DEBLOCK_MASKED_TRAITS(NAME, REG, P, SI, BITS, LANES)                                           \
-  struct NAME {                                                                                       \
-    using Reg = REG;                                                                                  \
-    using Mask = ClearLanes<BITS>;                                                                    \
-    static constexpr int kLanes = LANES;                                                              \
-    AUF_VECTOR_OPS(P, SI)                                                                             \
-    static Mask NotBelowMask(Reg d, Reg t) { return {P##_cmplt_epu16_mask(d, t)}; }                   \
-    static Mask MaskOr(Mask a, Mask b) { return {static_cast<BITS>(a.clear & b.clear)}; }             \
-    static Reg AddUnless(Reg v, Mask m, Reg w) { return P##_mask_add_epi16(v, m.clear, v, w); }       \
-    static Reg SubUnless(Reg v, Mask m, Reg w) { return P##_mask_sub_epi16(v, m.clear, v, w); }       \
+#define DEBLOCK_MASKED_TRAITS(NAME, REG, P, SI, BITS, LANES)                                    \
+  struct NAME {                                                                                 \
+    using Reg = REG;                                                                            \
+    using Mask = ClearLanes<BITS>;                                                              \
+    static constexpr int kLanes = LANES;                                                        \
+    AUF_VECTOR_OPS(P, SI)                                                                       \
+    static Mask NotBelowMask(Reg d, Reg t) { return {P##_cmplt_epu16_mask(d, t)}; }             \
+    static Mask MaskOr(Mask a, Mask b) { return {static_cast<BITS>(a.clear & b.clear)}; }       \
+    static Reg AddUnless(Reg v, Mask m, Reg w) { return P##_mask_add_epi16(v, m.clear, v, w); } \
+    static Reg SubUnless(Reg v, Mask m, Reg w) { return P##_mask_sub_epi16(v, m.clear, v, w); } \
   };
 
 DEBLOCK_MASKED_TRAITS(Avx512, __m512i, _mm512, si512, __mmask32, 32)
@@ -39,8 +39,8 @@ DEBLOCK_MASKED_TRAITS(Avx512Vl, __m256i, _mm256, si256, __mmask16, 16)
 
 }  // namespace
 
-void FilterHorizontalEdges_AVX512(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
-                                  int32_t tc0) {
+void FilterHorizontalEdges_AVX512(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha,
+                                  int32_t beta, int32_t tc0) {
   FilterHorizontalEdgesT<Avx512>(pix, stride, count, alpha, beta, tc0);
 }
 

@@ -43,7 +43,8 @@ struct Limits {
 
 template <class V>
 DEBLOCK_INLINE Limits<V> MakeLimits(int32_t alpha, int32_t beta, int32_t tc0) {
-  return {V::Set1(static_cast<int16_t>(alpha)), V::Set1(static_cast<int16_t>(beta)), V::Set1(static_cast<int16_t>(tc0))};
+  return {V::Set1(static_cast<int16_t>(alpha)), V::Set1(static_cast<int16_t>(beta)),
+          V::Set1(static_cast<int16_t>(tc0))};
 }
 
 template <class V>
@@ -52,7 +53,9 @@ DEBLOCK_INLINE typename V::Reg AbsDiff(typename V::Reg a, typename V::Reg b) {
 }
 
 template <class V>
-inline constexpr bool kMaskRegisters = requires { typename V::Mask; };
+inline constexpr bool kMaskRegisters = requires {
+  typename V::Mask;
+};
 
 // Set where the unsigned d is not below t.
 template <class V>
@@ -87,8 +90,9 @@ DEBLOCK_INLINE typename V::Reg Clip(typename V::Reg v, typename V::Reg limit) {
 
 // One edge line per lane: p2 .. q2 in, p1 .. q1 filtered in place.
 template <class V>
-DEBLOCK_INLINE void FilterLanes(typename V::Reg p2, typename V::Reg& p1, typename V::Reg& p0, typename V::Reg& q0,
-                                typename V::Reg& q1, typename V::Reg q2, const Limits<V>& t) {
+DEBLOCK_INLINE void FilterLanes(typename V::Reg p2, typename V::Reg& p1, typename V::Reg& p0,
+                                typename V::Reg& q0, typename V::Reg& q1, typename V::Reg q2,
+                                const Limits<V>& t) {
   using Reg = typename V::Reg;
   const Reg bias = V::Set1(-0x8000);
   const Reg one = V::Set1(1);
@@ -124,9 +128,11 @@ DEBLOCK_INLINE void FilterRun(int16_t* q, ptrdiff_t rs, const Limits<V>& t) {
 }
 
 template <class V>
-void FilterHorizontalEdgesT(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta, int32_t tc0) {
+void FilterHorizontalEdgesT(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
+                            int32_t tc0) {
   constexpr int kLanes = V::kLanes;
-  if (!VectorThresholds(alpha, beta, tc0)) return FilterHorizontalEdges_C(pix, stride, count, alpha, beta, tc0);
+  if (!VectorThresholds(alpha, beta, tc0))
+    return FilterHorizontalEdges_C(pix, stride, count, alpha, beta, tc0);
   const Limits<V> t = MakeLimits<V>(alpha, beta, tc0);
   // Rows y-3 .. y+2 of these columns are runs of 3 * count samples, every sample an edge line of
   // its own: the components need not be told apart.

@@ -108,9 +108,10 @@ void FilterHorizontalEdges_SSE2(YcPixel* pix, ptrdiff_t stride, int count, int32
   FilterHorizontalEdgesT<Sse2>(pix, stride, count, alpha, beta, tc0);
 }
 
-void FilterVerticalEdges_SSE2(YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha, int32_t beta,
-                              int32_t tc0) {
-  if (!VectorThresholds(alpha, beta, tc0)) return FilterVerticalEdges_C(pix, stride, edges, rows, alpha, beta, tc0);
+void FilterVerticalEdges_SSE2(YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
+                              int32_t beta, int32_t tc0) {
+  if (!VectorThresholds(alpha, beta, tc0))
+    return FilterVerticalEdges_C(pix, stride, edges, rows, alpha, beta, tc0);
   if (edges <= 0) return;
   const Limits<Sse2> t = MakeLimits<Sse2>(alpha, beta, tc0);
   if (rows <= 0) return;

@@ -26,7 +26,8 @@ DEBLOCK_INLINE __m256i Load2x16(const YcPixel* a, const YcPixel* b, int byte) {
 
 DEBLOCK_INLINE void Store2x16(YcPixel* a, YcPixel* b, int byte, __m256i v) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(reinterpret_cast<char*>(a) + byte), _mm256_castsi256_si128(v));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(reinterpret_cast<char*>(b) + byte), _mm256_extracti128_si256(v, 1));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(reinterpret_cast<char*>(b) + byte),
+                   _mm256_extracti128_si256(v, 1));
 }
 
 // Byte moves within each 128-bit half, which holds one row: 24 bytes of a row (four pixels) are
@@ -53,8 +54,8 @@ DEBLOCK_INLINE QuadMasks MakeQuadMasks() {
 }
 
 // Columns x .. x+3 of rows r[0] .. r[3], each in the layout of LoadColumn.
-DEBLOCK_INLINE void LoadColumns(YcPixel* const* r, int x, const QuadMasks& m, __m256i& c0, __m256i& c1, __m256i& c2,
-                                __m256i& c3) {
+DEBLOCK_INLINE void LoadColumns(YcPixel* const* r, int x, const QuadMasks& m, __m256i& c0, __m256i& c1,
+                                __m256i& c2, __m256i& c3) {
   // Halves: rows 0 and 2, rows 1 and 3; slots: pixels 0 and 1, pixels 2 and 3.
   const __m256i a01 = _mm256_shuffle_epi8(Load2x16(r[0] + x, r[2] + x, 0), m.spread_lo);
   const __m256i a23 = _mm256_shuffle_epi8(Load2x16(r[0] + x, r[2] + x, 8), m.spread_hi);
@@ -67,8 +68,8 @@ DEBLOCK_INLINE void LoadColumns(YcPixel* const* r, int x, const QuadMasks& m, __
 }
 
 // LoadColumns' inverse; the two 16-byte stores of a row overlap in bytes 8..15 and agree there.
-DEBLOCK_INLINE void StoreColumns(YcPixel* const* r, int x, const QuadMasks& m, __m256i c0, __m256i c1, __m256i c2,
-                                 __m256i c3) {
+DEBLOCK_INLINE void StoreColumns(YcPixel* const* r, int x, const QuadMasks& m, __m256i c0, __m256i c1,
+                                 __m256i c2, __m256i c3) {
   const __m256i a01 = _mm256_unpacklo_epi64(c0, c1), b01 = _mm256_unpackhi_epi64(c0, c1);
   const __m256i a23 = _mm256_unpacklo_epi64(c2, c3), b23 = _mm256_unpackhi_epi64(c2, c3);
   Store2x16(r[0] + x, r[2] + x, 0,
@@ -84,7 +85,8 @@ DEBLOCK_INLINE void StoreColumns(YcPixel* const* r, int x, const QuadMasks& m, _
 template <class V>
 void FilterVerticalEdgesT(YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha, int32_t beta,
                           int32_t tc0) {
-  if (!VectorThresholds(alpha, beta, tc0)) return FilterVerticalEdges_C(pix, stride, edges, rows, alpha, beta, tc0);
+  if (!VectorThresholds(alpha, beta, tc0))
+    return FilterVerticalEdges_C(pix, stride, edges, rows, alpha, beta, tc0);
   if (edges <= 0 || rows <= 0) return;
   const Limits<V> t = MakeLimits<V>(alpha, beta, tc0);
   const QuadMasks masks = MakeQuadMasks();

@@ -17,8 +17,8 @@ void FilterHorizontalEdges_AVX2(host::YcPixel* pix, ptrdiff_t stride, int count,
 void FilterVerticalEdges_AVX2(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
                               int32_t beta, int32_t tc0);
 
-void FilterHorizontalEdges_AVX512(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
-                                  int32_t tc0);
+void FilterHorizontalEdges_AVX512(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha,
+                                  int32_t beta, int32_t tc0);
 void FilterVerticalEdges_AVX512(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
                                 int32_t beta, int32_t tc0);
 

@@ -24,7 +24,8 @@ __m256i WordShuffle(const int8_t (&words)[16]) {
 }
 
 __m256i Pair(int32_t lo, int32_t hi) {
-  return _mm256_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(hi) << 16) | (static_cast<uint32_t>(lo) & 0xFFFF)));
+  return _mm256_set1_epi32(
+      static_cast<int32_t>((static_cast<uint32_t>(hi) << 16) | (static_cast<uint32_t>(lo) & 0xFFFF)));
 }
 
 }  // namespace
@@ -47,9 +48,11 @@ void RgbaToYcRow_AVX2(const uint8_t* rgba, YcPixel* yc, int32_t n) {
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rgba + 4 * i));
-    const __m256i rb = _mm256_and_si256(v, low_bytes), g1 = _mm256_blend_epi16(_mm256_srli_epi16(v, 8), one, 0xAA);
+    const __m256i rb = _mm256_and_si256(v, low_bytes),
+                  g1 = _mm256_blend_epi16(_mm256_srli_epi16(v, 8), one, 0xAA);
     auto sum = [&](__m256i k_rb, __m256i k_g1) {
-      return _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(rb, k_rb), _mm256_madd_epi16(g1, k_g1)), kRgbToYcShift);
+      return _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(rb, k_rb), _mm256_madd_epi16(g1, k_g1)),
+                               kRgbToYcShift);
     };
     const __m256i ycb = _mm256_packs_epi32(sum(y_rb, y_g), sum(cb_rb, cb_g));
     const __m256i cr = sum(cr_rb, cr_g);
@@ -60,7 +63,8 @@ void RgbaToYcRow_AVX2(const uint8_t* rgba, YcPixel* yc, int32_t n) {
         _mm256_or_si256(_mm256_shuffle_epi8(ycb, middle_ycb), _mm256_shuffle_epi8(crcr, middle_cr));
     __m128i* out = reinterpret_cast<__m128i*>(yc + i);
     _mm_storeu_si128(out, _mm256_castsi256_si128(ends));
-    _mm_storeu_si128(out + 1, _mm_or_si128(_mm256_castsi256_si128(middle), _mm256_extracti128_si256(middle, 1)));
+    _mm_storeu_si128(out + 1,
+                     _mm_or_si128(_mm256_castsi256_si128(middle), _mm256_extracti128_si256(middle, 1)));
     _mm_storeu_si128(out + 2, _mm256_extracti128_si256(ends, 1));
   }
   RgbaToYcRow_C(rgba + 4 * i, yc + i, n - i);
@@ -74,13 +78,15 @@ void RgbaToLumaRow_AVX2(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t s
   // Eight pixels' luma in 32-bit lanes, shifted; y < 2^12, so the pack cannot saturate.
   auto luma8 = [&](const uint8_t* p) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i rb = _mm256_and_si256(v, low_bytes), g1 = _mm256_blend_epi16(_mm256_srli_epi16(v, 8), one, 0xAA);
+    const __m256i rb = _mm256_and_si256(v, low_bytes),
+                  g1 = _mm256_blend_epi16(_mm256_srli_epi16(v, 8), one, 0xAA);
     return _mm256_sra_epi32(_mm256_add_epi32(_mm256_madd_epi16(rb, y_rb), _mm256_madd_epi16(g1, y_g)), count);
   };
   int32_t i = 0;
   for (; i + 16 <= n; i += 16) {
     const __m256i packed = _mm256_packs_epi32(luma8(rgba + 4 * i), luma8(rgba + 4 * i + 32));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma + i), _mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma + i),
+                        _mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0)));
   }
   RgbaToLumaRow_C(rgba + 4 * i, luma + i, n - i, shift);
 }
@@ -90,14 +96,16 @@ void YcToRgbaRow_AVX2(const YcPixel* yc, uint8_t* rgba, int32_t n) {
   // multiply-add, [y cb cr 0] the two halves of g.
   const __m256i to_yryb = WordShuffle({0, 2, 0, 1, 3, 5, 3, 4, 0, 2, 0, 1, 3, 5, 3, 4});
   const __m256i to_ycbcr = WordShuffle({0, 1, 2, kZ, 3, 4, 5, kZ, 0, 1, 2, kZ, 3, 4, 5, kZ});
-  const __m256i rb = _mm256_setr_epi16(kYcToRgbY, kCrToR, kYcToRgbY, kCbToB, kYcToRgbY, kCrToR, kYcToRgbY, kCbToB,
-                                       kYcToRgbY, kCrToR, kYcToRgbY, kCbToB, kYcToRgbY, kCrToR, kYcToRgbY, kCbToB);
-  const __m256i g = _mm256_setr_epi16(kYcToRgbY, kCbToG, kCrToG, 0, kYcToRgbY, kCbToG, kCrToG, 0, kYcToRgbY, kCbToG,
-                                      kCrToG, 0, kYcToRgbY, kCbToG, kCrToG, 0);
+  const __m256i rb =
+      _mm256_setr_epi16(kYcToRgbY, kCrToR, kYcToRgbY, kCbToB, kYcToRgbY, kCrToR, kYcToRgbY, kCbToB, kYcToRgbY,
+                        kCrToR, kYcToRgbY, kCbToB, kYcToRgbY, kCrToR, kYcToRgbY, kCbToB);
+  const __m256i g = _mm256_setr_epi16(kYcToRgbY, kCbToG, kCrToG, 0, kYcToRgbY, kCbToG, kCrToG, 0, kYcToRgbY,
+                                      kCbToG, kCrToG, 0, kYcToRgbY, kCbToG, kCrToG, 0);
   const __m256i round = _mm256_set1_epi32(1 << (kYcToRgbShift - 1));
   // Bytes [r b r' b' g * g' *] of two pixels (per half of each packed source) to [r g b 0 r' g' b' 0].
-  alignas(32) static constexpr int8_t kToRgb0[32] = {0, 4, 1, -128, 2, 6, 3, -128, 8, 12, 9, -128, 10, 14, 11, -128,
-                                                     0, 4, 1, -128, 2, 6, 3, -128, 8, 12, 9, -128, 10, 14, 11, -128};
+  alignas(32) static constexpr int8_t kToRgb0[32] = {0,    4,    1,  -128, 2,    6,    3,  -128, 8,    12,  9,
+                                                     -128, 10,   14, 11,   -128, 0,    4,  1,    -128, 2,   6,
+                                                     3,    -128, 8,  12,   9,    -128, 10, 14,   11,   -128};
   const __m256i to_rgb0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(kToRgb0));
   const __m256i alpha = _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u));
   // Pixels 0..3 of the eight at bytes 0..31 (dwords 0..7), 4..7 at bytes 16..47: the halves start at
@@ -109,13 +117,16 @@ void YcToRgbaRow_AVX2(const YcPixel* yc, uint8_t* rgba, int32_t n) {
     const __m256i rb_sum = _mm256_madd_epi16(_mm256_shuffle_epi8(x, to_yryb), rb);
     const __m256i g_halves = _mm256_madd_epi16(_mm256_shuffle_epi8(x, to_ycbcr), g);
     const __m256i g_sum = _mm256_add_epi32(g_halves, _mm256_srli_epi64(g_halves, 32));
-    auto shift = [&](__m256i s) { return _mm256_srai_epi32(_mm256_add_epi32(s, round), kYcToRgbShift); };
+    auto shift = [&](__m256i s) {
+      return _mm256_srai_epi32(_mm256_add_epi32(s, round), kYcToRgbShift);
+    };
     return _mm256_packs_epi32(shift(rb_sum), shift(g_sum));
   };
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
     const char* in = reinterpret_cast<const char*>(yc + i);
-    const __m256i a = _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in)), pairs_lo);
+    const __m256i a =
+        _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in)), pairs_lo);
     const __m256i b =
         _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 16)), pairs_hi);
     // Unsigned saturation clamps to 0..255; the halves hold pixels [0 1 4 5] and [2 3 6 7].

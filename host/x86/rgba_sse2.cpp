@@ -9,11 +9,16 @@ namespace host {
 namespace {
 
 // A coefficient pair for _mm_madd_epi16: `lo` multiplies the even 16-bit lane, `hi` the odd one.
-__m128i Pair(int32_t lo, int32_t hi) { return _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(hi) << 16) | (static_cast<uint32_t>(lo) & 0xFFFF))); }
+__m128i Pair(int32_t lo, int32_t hi) {
+  return _mm_set1_epi32(
+      static_cast<int32_t>((static_cast<uint32_t>(hi) << 16) | (static_cast<uint32_t>(lo) & 0xFFFF)));
+}
 
 // Two pixels [y cb cr 0 | y cb cr 0] to their 12 bytes [y cb cr y cb cr] in the low lanes, the
 // rest zero.
-__m128i Compact(__m128i p) { return _mm_or_si128(_mm_move_epi64(p), _mm_slli_si128(_mm_srli_si128(p, 8), 6)); }
+__m128i Compact(__m128i p) {
+  return _mm_or_si128(_mm_move_epi64(p), _mm_slli_si128(_mm_srli_si128(p, 8), 6));
+}
 
 // 12 bytes [y cb cr y' cb' cr'] at the bottom of t to [y cb cr * | y' cb' cr' *].
 __m128i Expand(__m128i t) { return _mm_unpacklo_epi64(t, _mm_srli_si128(t, 6)); }
@@ -36,7 +41,8 @@ void RgbaToYcRow_SSE2(const uint8_t* rgba, YcPixel* yc, int32_t n) {
       const __m128i s = _mm_add_epi32(_mm_madd_epi16(rb, k_rb), _mm_madd_epi16(ga, k_g));
       return _mm_srai_epi32(_mm_add_epi32(s, round), kRgbToYcShift);
     };
-    const __m128i ycb = _mm_or_si128(_mm_and_si128(sum(y_rb, y_g), low_word), _mm_slli_epi32(sum(cb_rb, cb_g), 16));
+    const __m128i ycb =
+        _mm_or_si128(_mm_and_si128(sum(y_rb, y_g), low_word), _mm_slli_epi32(sum(cb_rb, cb_g), 16));
     const __m128i cr = _mm_and_si128(sum(cr_rb, cr_g), low_word);
     *lo = _mm_unpacklo_epi32(ycb, cr);
     *hi = _mm_unpackhi_epi32(ycb, cr);
@@ -69,13 +75,15 @@ void RgbaToLumaRow_SSE2(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t s
   };
   int32_t i = 0;
   for (; i + 8 <= n; i += 8)
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(luma + i), _mm_packs_epi32(luma4(rgba + 4 * i), luma4(rgba + 4 * i + 16)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(luma + i),
+                     _mm_packs_epi32(luma4(rgba + 4 * i), luma4(rgba + 4 * i + 16)));
   RgbaToLumaRow_C(rgba + 4 * i, luma + i, n - i, shift);
 }
 
 void YcToRgbaRow_SSE2(const YcPixel* yc, uint8_t* rgba, int32_t n) {
   // Per pixel, [y cr y cb] gives r and b in one multiply-add, [y cb cr *] the two halves of g.
-  const __m128i rb = _mm_setr_epi16(kYcToRgbY, kCrToR, kYcToRgbY, kCbToB, kYcToRgbY, kCrToR, kYcToRgbY, kCbToB);
+  const __m128i rb =
+      _mm_setr_epi16(kYcToRgbY, kCrToR, kYcToRgbY, kCbToB, kYcToRgbY, kCrToR, kYcToRgbY, kCbToB);
   const __m128i g = _mm_setr_epi16(kYcToRgbY, kCbToG, kCrToG, 0, kYcToRgbY, kCbToG, kCrToG, 0);
   const __m128i round = _mm_set1_epi32(1 << (kYcToRgbShift - 1));
   const __m128i alpha = _mm_set1_epi32(static_cast<int32_t>(0xFF000000u));
@@ -87,7 +95,8 @@ void YcToRgbaRow_SSE2(const YcPixel* yc, uint8_t* rgba, int32_t n) {
     };
     const __m128i rb01 = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(yryb(e01), rb), round), kYcToRgbShift);
     const __m128i rb23 = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(yryb(e23), rb), round), kYcToRgbShift);
-    const __m128 g01 = _mm_castsi128_ps(_mm_madd_epi16(e01, g)), g23 = _mm_castsi128_ps(_mm_madd_epi16(e23, g));
+    const __m128 g01 = _mm_castsi128_ps(_mm_madd_epi16(e01, g)),
+                 g23 = _mm_castsi128_ps(_mm_madd_epi16(e23, g));
     const __m128i g0123 = _mm_add_epi32(_mm_castps_si128(_mm_shuffle_ps(g01, g23, _MM_SHUFFLE(2, 0, 2, 0))),
                                         _mm_castps_si128(_mm_shuffle_ps(g01, g23, _MM_SHUFFLE(3, 1, 3, 1))));
     const __m128i gz = _mm_unpacklo_epi16(

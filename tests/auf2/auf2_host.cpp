@@ -164,7 +164,8 @@ void SetImageData(const PixelRgba* buffer, int32_t w, int32_t h) {
 // Stands for every function of the video record after set_image_data; a CPU filter has no use for
 // any of them.
 void CalledPastTheFirstFour() {
-  std::fprintf(stderr, "auf2_host: FAIL: the plug-in called a function of the video record past set_image_data\n");
+  std::fprintf(stderr,
+               "auf2_host: FAIL: the plug-in called a function of the video record past set_image_data\n");
   std::fflush(stderr);
   std::_Exit(1);
 }
@@ -229,14 +230,14 @@ Picture MakePicture(int w, int h, Alpha alpha, uint64_t seed) {
 
 // The core applied to the converted picture, converted back, alpha kept: the scalar reference up to
 // reference_max pixels, above that the core's kernels on one worker.
-Picture Expected(const host::FilterCore& core, const Picture& in, int w, int h, const std::vector<int32_t>& tracks,
-                 int64_t reference_max) {
+Picture Expected(const host::FilterCore& core, const Picture& in, int w, int h,
+                 const std::vector<int32_t>& tracks, int64_t reference_max) {
   host::Frame f(w, h);
   for (size_t i = 0; i < in.size(); ++i) f.edit[i] = host::RgbToYc(in[i].r, in[i].g, in[i].b);
-  if (int64_t{w} * h <= reference_max)
-    core.reference(tracks.data(), f.EditPlane(), 1);
+  if (int64_t{w} * h <= reference_max) core.reference(tracks.data(), f.EditPlane(), 1);
   else
-    core.filter(host::DetectCpuFlags(), tracks.data(), f.EditPlane(), f.TempPlane(), 1, host::SerialWorkers());
+    core.filter(host::DetectCpuFlags(), tracks.data(), f.EditPlane(), f.TempPlane(), 1,
+                host::SerialWorkers());
   Picture out = in;
   for (size_t i = 0; i < in.size(); ++i) host::YcToRgb(f.edit[i], &out[i].r);
   return out;
@@ -282,15 +283,15 @@ const std::map<std::string, std::vector<Setting>> kSettings = {
       {"out of range and not a number", {kNaN, kInf, -1e300}, {25, 60, 0}}}},
 };
 
-bool IsSelect(const void* item) { return std::wcscmp(*static_cast<const wchar_t* const*>(item), L"select") == 0; }
+bool IsSelect(const void* item) {
+  return std::wcscmp(*static_cast<const wchar_t* const*>(item), L"select") == 0;
+}
 
 void WriteSettings(const Plugin& p, const std::vector<double>& values) {
   for (size_t i = 0; i < values.size(); ++i) {
     void* item = p.table->items[i];
-    if (IsSelect(item))
-      static_cast<host::SelectItem*>(item)->value = static_cast<int32_t>(values[i]);
-    else
-      static_cast<host::TrackItem*>(item)->value = values[i];
+    if (IsSelect(item)) static_cast<host::SelectItem*>(item)->value = static_cast<int32_t>(values[i]);
+    else static_cast<host::TrackItem*>(item)->value = values[i];
   }
 }
 
@@ -358,13 +359,15 @@ void CheckTable(const Plugin& p) {
       const auto* s = static_cast<const host::SelectItem*>(item);
       if (s->value != def) Fail(what + ": default " + std::to_string(s->value));
       int entries = 0;
-      for (const host::SelectEntry* e = s->list; e != nullptr && e->name != nullptr && entries <= max + 1; ++e) {
-        if (e->value != min + entries) Fail(what + ": entry " + std::to_string(entries) + " has value " +
-                                            std::to_string(e->value));
+      for (const host::SelectEntry* e = s->list; e != nullptr && e->name != nullptr && entries <= max + 1;
+           ++e) {
+        if (e->value != min + entries)
+          Fail(what + ": entry " + std::to_string(entries) + " has value " + std::to_string(e->value));
         if (*e->name == 0) Fail(what + ": entry " + std::to_string(entries) + " has no name");
         ++entries;
       }
-      if (entries != max - min + 1) Fail(what + ": " + std::to_string(entries) + " entries before the null name");
+      if (entries != max - min + 1)
+        Fail(what + ": " + std::to_string(entries) + " entries before the null name");
     } else {
       const auto* tb = static_cast<const host::TrackItem*>(item);
       if (std::wcscmp(tb->type, L"track") != 0) Fail(what + ": type " + Narrow(tb->type));
@@ -373,7 +376,8 @@ void CheckTable(const Plugin& p) {
              std::to_string(tb->max) + ", step " + std::to_string(tb->step));
     }
   }
-  Ok(before, "exports, flag, names, information, " + std::to_string(count) + " items with the track bars' defaults and ranges");
+  Ok(before, "exports, flag, names, information, " + std::to_string(count) +
+                 " items with the track bars' defaults and ranges");
 }
 
 struct Size {
@@ -394,13 +398,15 @@ void CheckFrames(const Plugin& p, int64_t max_pixels, int64_t reference_max) {
         ++runs;
         if (!r.empty()) Fail(SizeName(size.w, size.h) + ", " + s.label + ", " + AlphaName(a) + ": " + r);
       }
-  Ok(before, std::to_string(runs) + " pictures of 1x1 to 127x65, every track set and alpha pattern, equal the core's");
+  Ok(before, std::to_string(runs) +
+                 " pictures of 1x1 to 127x65, every track set and alpha pattern, equal the core's");
   if (int64_t{1920} * 1080 > max_pixels) {
     std::printf("  (1920x1080 left out: above --max-pixels)\n");
     return;
   }
   for (const Setting& s : kSettings.at(p.name)) {
-    if (std::strcmp(s.label, "defaults") != 0 && std::strcmp(s.label, "fractions round to nearest, halves up") != 0)
+    if (std::strcmp(s.label, "defaults") != 0 &&
+        std::strcmp(s.label, "fractions round to nearest, halves up") != 0)
       continue;
     WriteSettings(p, s.values);
     const std::string r = RunAndCompare(p, 1920, 1080, Alpha::kRandom, s, reference_max, seed++);
@@ -432,14 +438,15 @@ void CheckEmptyAndHuge(const Plugin& p) {
   if (void* probe = std::malloc(need); probe != nullptr) {
     std::free(probe);
     Ok(before, "65536x65536: false, image untouched (" + std::to_string(need >> 30) +
-       " GiB could be had here: the allocation failure itself is not checked)");
+                   " GiB could be had here: the allocation failure itself is not checked)");
     return;
   }
   HostImage big;
   big.w = big.h = 46340;
   if (CallProc(p, big, 46340, 46340)) Fail("46340x46340: returned true without the memory for it");
   if (big.gets + big.sets != 0) Fail("46340x46340: took or handed back an image");
-  Ok(before, "65536x65536 and 46340x46340 (" + std::to_string(need >> 30) + " GiB not to be had): false, image untouched");
+  Ok(before, "65536x65536 and 46340x46340 (" + std::to_string(need >> 30) +
+                 " GiB not to be had): false, image untouched");
 }
 
 // Every colour once, alpha random, through a setting that changes nothing: each pixel comes back.
@@ -468,8 +475,8 @@ void CheckSettingsReadOnce(const Plugin& p, int64_t reference_max) {
   const Setting& first = sets[0];
   const std::vector<double> other = sets[1].values;
   WriteSettings(p, first.values);
-  const std::string r = RunAndCompare(p, 96, 64, Alpha::kRandom, first, reference_max, 99,
-                                      [&] { WriteSettings(p, other); });
+  const std::string r =
+      RunAndCompare(p, 96, 64, Alpha::kRandom, first, reference_max, 99, [&] { WriteSettings(p, other); });
   if (!r.empty()) Fail("settings changed during a call: " + r);
   Ok(before, "settings changed by the editor during a call leave that call's result alone");
 }
@@ -530,14 +537,16 @@ void CheckTwoThreads(const Plugin& p, int64_t max_pixels, int64_t reference_max)
       if (!result[k].empty()) Fail(what + ", thread " + std::to_string(k) + ": " + result[k]);
     if (!overlapped[0] || !overlapped[1]) Fail(what + ": the calls did not run at the same time");
   }
-  Ok(before, std::to_string(rounds.size()) + " pairs of calls from two threads at once, both results the core's");
+  Ok(before,
+     std::to_string(rounds.size()) + " pairs of calls from two threads at once, both results the core's");
 }
 
 #if defined(_WIN32)
 bool Mapped(const void* address) {
   HMODULE m;
-  return GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            static_cast<LPCSTR>(address), &m) != 0;
+  return GetModuleHandleExA(
+             GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+             static_cast<LPCSTR>(address), &m) != 0;
 }
 #endif
 
@@ -622,7 +631,8 @@ std::vector<Timing> MeasureTogether(int min_runs, double budget_ms, const std::v
   return out;
 }
 
-Timing Measure(int min_runs, double budget_ms, const std::function<void()>& setup, const std::function<void()>& fn) {
+Timing Measure(int min_runs, double budget_ms, const std::function<void()>& setup,
+               const std::function<void()>& fn) {
   return MeasureTogether(min_runs, budget_ms, {{setup, fn}})[0];
 }
 
@@ -641,10 +651,11 @@ void Bench(std::vector<Plugin>& plugins, bool quick) {
               host::CpuTierName(flags), cores);
   Picture noise(size_t{kW} * kH);
   Rng rng(2025);
-  for (PixelRgba& px : noise) px = {static_cast<uint8_t>(rng.Next()), static_cast<uint8_t>(rng.Next()),
-                                    static_cast<uint8_t>(rng.Next()), 255};
-  const std::pair<const char*, Picture> pictures[] = {{"blocky picture", MakePicture(kW, kH, Alpha::kOpaque, 2024)},
-                                                      {"noise", noise}};
+  for (PixelRgba& px : noise)
+    px = {static_cast<uint8_t>(rng.Next()), static_cast<uint8_t>(rng.Next()),
+          static_cast<uint8_t>(rng.Next()), 255};
+  const std::pair<const char*, Picture> pictures[] = {
+      {"blocky picture", MakePicture(kW, kH, Alpha::kOpaque, 2024)}, {"noise", noise}};
   host::WorkerPool pool(cores, false);
   const int32_t n = kW * kH;
   for (const auto& [label, picture] : pictures)
@@ -658,12 +669,18 @@ void Bench(std::vector<Plugin>& plugins, bool quick) {
       image.pixels = picture;
       CallProc(p, image, kW, kH);  // steady state: the plug-in's buffers exist
       host::Frame source(kW, kH), frame(kW, kH);
-      for (int32_t i = 0; i < n; ++i) source.edit[i] = host::RgbToYc(picture[i].r, picture[i].g, picture[i].b);
+      for (int32_t i = 0; i < n; ++i)
+        source.edit[i] = host::RgbToYc(picture[i].r, picture[i].g, picture[i].b);
       const std::vector<Timing> t = MeasureTogether(
           runs, budget,
-          {{[&] { std::copy(picture.begin(), picture.end(), image.pixels.begin()); }, [&] { CallProc(p, image, kW, kH); }},
+          {{[&] { std::copy(picture.begin(), picture.end(), image.pixels.begin()); },
+            [&] {
+              CallProc(p, image, kW, kH);
+            }},
            {[&] { frame.edit = source.edit; },
-            [&] { p.core->filter(flags, tracks.data(), frame.EditPlane(), frame.TempPlane(), 1, pool.workers()); }}});
+            [&] {
+              p.core->filter(flags, tracks.data(), frame.EditPlane(), frame.TempPlane(), 1, pool.workers());
+            }}});
       const Timing& path = t[0];
       const Timing& core = t[1];
       Row(p.name + ".auf2, the whole call", path);
@@ -676,26 +693,30 @@ void Bench(std::vector<Plugin>& plugins, bool quick) {
       const double ratio = path.best / core.best;
       std::printf("  .auf2 vs core %8.2fx", ratio);
       if (p.name == "velour") std::printf("  (target <= 1.20x: %s)", ratio <= 1.2 ? "met" : "MISSED");
-      std::printf("; the %.2f ms more are the conversions and the editor's two copies of the image\n", path.best - core.best);
+      std::printf("; the %.2f ms more are the conversions and the editor's two copies of the image\n",
+                  path.best - core.best);
     }
 
-  std::printf("\nconversion of a %dx%d frame (%.1f MB of RGBA, %.1f MB of samples)      best      median runs\n", kW,
-              kH, n * 4 / 1e6, n * 6 / 1e6);
+  std::printf(
+      "\nconversion of a %dx%d frame (%.1f MB of RGBA, %.1f MB of samples)      best      median runs\n", kW,
+      kH, n * 4 / 1e6, n * 6 / 1e6);
   const Picture& picture = pictures[0].second;
   std::vector<uint8_t> rgba(reinterpret_cast<const uint8_t*>(picture.data()),
                             reinterpret_cast<const uint8_t*>(picture.data()) + 4 * size_t{n});
   std::vector<uint8_t> copy(rgba.size());
   std::vector<host::YcPixel> yc(n);
-  Row("memory floor: one copy of the RGBA frame", Measure(runs * 3, budget / 4, [] {}, [&] {
-        std::memcpy(copy.data(), rgba.data(), rgba.size());
-      }));
+  Row("memory floor: one copy of the RGBA frame",
+      Measure(
+          runs * 3, budget / 4, [] {}, [&] { std::memcpy(copy.data(), rgba.data(), rgba.size()); }));
   double scalar[2] = {0, 0};
   for (const host::CpuTier& tier : host::kCpuTiers) {
     if ((flags & tier.flags) != tier.flags) continue;
     host::RgbaDsp dsp;
     host::InitRgbaDsp(dsp, tier.flags);
-    const Timing to = Measure(runs, budget / 4, [] {}, [&] { dsp.RgbaToYcRow(rgba.data(), yc.data(), n); });
-    const Timing back = Measure(runs, budget / 4, [] {}, [&] { dsp.YcToRgbaRow(yc.data(), rgba.data(), n); });
+    const Timing to = Measure(
+        runs, budget / 4, [] {}, [&] { dsp.RgbaToYcRow(rgba.data(), yc.data(), n); });
+    const Timing back = Measure(
+        runs, budget / 4, [] {}, [&] { dsp.YcToRgbaRow(yc.data(), rgba.data(), n); });
     if (tier.flags == 0) scalar[0] = to.best, scalar[1] = back.best;
     char note[2][48];
     std::snprintf(note[0], sizeof note[0], "%.1fx the scalar kernel", scalar[0] / to.best);
@@ -705,10 +726,13 @@ void Bench(std::vector<Plugin>& plugins, bool quick) {
   }
   const host::RgbaDsp& dsp = host::DetectedRgbaDsp();
   const host::Workers workers = pool.workers();
-  Row("both ways as the plug-ins run them, T=" + std::to_string(cores), Measure(runs, budget / 4, [] {}, [&] {
-        host::RgbaToYcOnWorkers(dsp, workers, rgba.data(), yc.data(), n);
-        host::YcToRgbaOnWorkers(dsp, workers, yc.data(), rgba.data(), n);
-      }));
+  Row("both ways as the plug-ins run them, T=" + std::to_string(cores),
+      Measure(
+          runs, budget / 4, [] {},
+          [&] {
+            host::RgbaToYcOnWorkers(dsp, workers, rgba.data(), yc.data(), n);
+            host::YcToRgbaOnWorkers(dsp, workers, yc.data(), rgba.data(), n);
+          }));
 }
 
 }  // namespace
@@ -726,8 +750,9 @@ int main(int argc, char** argv) {
     } else if (a == "--quick") {
       quick = true;
     } else if (a.empty() || a[0] == '-') {
-      std::fprintf(stderr, "usage: auf2_host [--max-pixels=N] PLUGIN.auf2...\n"
-                           "       auf2_host --bench [--quick] PLUGIN.auf2...\n");
+      std::fprintf(stderr,
+                   "usage: auf2_host [--max-pixels=N] PLUGIN.auf2...\n"
+                   "       auf2_host --bench [--quick] PLUGIN.auf2...\n");
       return 2;
     } else {
       Plugin& p = plugins.emplace_back();
@@ -752,7 +777,8 @@ int main(int argc, char** argv) {
   const int64_t reference_max = 100000;
   for (Plugin& p : plugins) {
     CheckTable(p);
-    if (p.uninitialize == nullptr || p.table->func_proc_video == nullptr || p.table->items == nullptr) continue;
+    if (p.uninitialize == nullptr || p.table->func_proc_video == nullptr || p.table->items == nullptr)
+      continue;
     CheckFrames(p, max_pixels, reference_max);
     CheckEmptyAndHuge(p);
     if (int64_t{4096} * 4096 <= max_pixels) CheckEveryColour(p);
@@ -772,7 +798,8 @@ int main(int argc, char** argv) {
     WriteSettings(p, Defaults(p));
     if (!CallProc(p, image, 640, 360)) Fail(p.name + ": the last call returned false");
   }
-  std::printf("%s\n", g_failures == 0 ? "auf2_host: all checks passed; ending with the plug-ins' threads running"
-                                       : "auf2_host: FAILED");
+  std::printf("%s\n", g_failures == 0
+                          ? "auf2_host: all checks passed; ending with the plug-ins' threads running"
+                          : "auf2_host: FAILED");
   return g_failures == 0 ? 0 : 1;
 }

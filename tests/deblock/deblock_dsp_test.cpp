@@ -57,7 +57,9 @@ int16_t Sample(int kind, int x, int y, int c, const Limits& l, int32_t base, Rng
     case 1: v = 32767; break;
     case 2: v = (x + y + c) % 2 ? -32768 : 32767; break;
     case 3: v = (x == 5 && c == 0) ? 32767 : 0; break;
-    case 4: v = base + rng.Uniform(-l.beta, l.beta) + (x % 4 == 0 ? rng.Uniform(-l.alpha, l.alpha) : 0); break;
+    case 4:
+      v = base + rng.Uniform(-l.beta, l.beta) + (x % 4 == 0 ? rng.Uniform(-l.alpha, l.alpha) : 0);
+      break;
     case 5: v = (c % 2 ? 32767 : -32768) + (c % 2 ? -1 : 1) * rng.Uniform(0, l.beta + 2 * l.tc0 + 8); break;
     case 6: {
       const int32_t steps[] = {l.alpha - 1, l.alpha, l.beta - 1, l.beta, 0, 1};
@@ -104,9 +106,9 @@ TEST_P(DeblockDspTest, HorizontalEdgesMatchScalar) {
     Fill(a, b, w, h, kind, l, rng);
     ref_.FilterHorizontalEdges(a.data() + 3 * stride + x0, stride, count, l.alpha, l.beta, l.tc0);
     new_.FilterHorizontalEdges(b.data() + 3 * stride + x0, stride, count, l.alpha, l.beta, l.tc0);
-    ASSERT_EQ(Compare(a, b, w, h, stride), "") << "count " << count << " x0 " << x0 << " kind " << kind << " alpha "
-                                               << l.alpha << " beta " << l.beta << " tc0 " << l.tc0 << " seed "
-                                               << seed << " iter " << iter;
+    ASSERT_EQ(Compare(a, b, w, h, stride), "")
+        << "count " << count << " x0 " << x0 << " kind " << kind << " alpha " << l.alpha << " beta " << l.beta
+        << " tc0 " << l.tc0 << " seed " << seed << " iter " << iter;
   }
 }
 
@@ -125,9 +127,9 @@ TEST_P(DeblockDspTest, VerticalEdgesMatchScalar) {
     Fill(a, b, w, h, kind, l, rng);
     ref_.FilterVerticalEdges(a.data() + 3, stride, edges, rows, l.alpha, l.beta, l.tc0);
     new_.FilterVerticalEdges(b.data() + 3, stride, edges, rows, l.alpha, l.beta, l.tc0);
-    ASSERT_EQ(Compare(a, b, w, h, stride), "") << "edges " << edges << " rows " << rows << " kind " << kind
-                                               << " alpha " << l.alpha << " beta " << l.beta << " tc0 " << l.tc0
-                                               << " seed " << seed << " iter " << iter;
+    ASSERT_EQ(Compare(a, b, w, h, stride), "")
+        << "edges " << edges << " rows " << rows << " kind " << kind << " alpha " << l.alpha << " beta "
+        << l.beta << " tc0 " << l.tc0 << " seed " << seed << " iter " << iter;
   }
 }
 
@@ -141,7 +143,8 @@ TEST_P(DeblockDspTest, SingleLinesOverTheWholeRange) {
   for (int iter = 0; iter < 20000; ++iter) {
     const Limits l = PickLimits(iter, rng);
     GuardedPlane a(6, 1, 6, true), b(6, 1, 6, true);
-    const int16_t q0 = iter % 2 ? corners[rng.Uniform(0, 10)] : static_cast<int16_t>(rng.Uniform(-32768, 32767));
+    const int16_t q0 =
+        iter % 2 ? corners[rng.Uniform(0, 10)] : static_cast<int16_t>(rng.Uniform(-32768, 32767));
     for (int x = 0; x < 6; ++x) {
       const int32_t spread = rng.Uniform(0, 2) == 0 ? l.alpha : l.beta;
       const int16_t v = static_cast<int16_t>(q0 + rng.Uniform(-spread, spread));

@@ -23,7 +23,8 @@ enum class Content { kBlocky, kFullRange, kNearLimits };
 // Blocky: smooth luma in the host range with a step at every 4x4 block and a little noise, so most
 // edge lines pass the tests at middling thresholds; chroma the same around 0. Full range: any int16.
 // Near limits: blocks close to +32767 and -32768, where stored results can wrap.
-inline void FillPicture(host::YcPixel* plane, int w, int h, int stride, testsupport::Rng& rng, Content content) {
+inline void FillPicture(host::YcPixel* plane, int w, int h, int stride, testsupport::Rng& rng,
+                        Content content) {
   const int bw = (w + 3) / 4 + 1;
   const int bh = (h + 3) / 4 + 1;
   std::vector<int32_t> offsets(static_cast<size_t>(bw) * bh * 3);
@@ -38,12 +39,8 @@ inline void FillPicture(host::YcPixel* plane, int w, int h, int stride, testsupp
         const int32_t block = offsets[(static_cast<size_t>(y / 4) * bw + x / 4) * 3 + c];
         const int32_t n = rng.Uniform(-noise, noise);
         switch (content) {
-          case Content::kBlocky:
-            v[c] = (c == 0 ? 2000 : 0) + gx * x / 4 + gy * y / 4 + block + n;
-            break;
-          case Content::kFullRange:
-            v[c] = rng.Uniform(-32768, 32767);
-            break;
+          case Content::kBlocky: v[c] = (c == 0 ? 2000 : 0) + gx * x / 4 + gy * y / 4 + block + n; break;
+          case Content::kFullRange: v[c] = rng.Uniform(-32768, 32767); break;
           case Content::kNearLimits:
             v[c] = ((x / 4 + y / 4 + c) % 2 == 0 ? 32767 - 130 : -32768 + 130) + block + n;
             if (v[c] > 32767) v[c] = 32767;
@@ -60,8 +57,8 @@ inline void FillPicture(host::YcPixel* plane, int w, int h, int stride, testsupp
 inline void FillTemp(host::YcPixel* plane, int w, int h, int stride) {
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
-      plane[static_cast<size_t>(y) * stride + x] = {static_cast<int16_t>(x * 7 + y), static_cast<int16_t>(-x - y),
-                                                     static_cast<int16_t>(0x5A5A)};
+      plane[static_cast<size_t>(y) * stride + x] = {
+          static_cast<int16_t>(x * 7 + y), static_cast<int16_t>(-x - y), static_cast<int16_t>(0x5A5A)};
 }
 
 inline std::string CheckTemp(host::YcPixel* plane, int w, int h, int stride) {
@@ -76,8 +73,8 @@ inline std::string CheckTemp(host::YcPixel* plane, int w, int h, int stride) {
 
 // Filters the guarded frame's edit plane through the core with the kernels of `flags`, the result
 // of `partitions` computed by `workers` workers; "" when every canary is intact.
-inline std::string RunCore(host::CpuFlags flags, testsupport::GuardedFrame& f, const int32_t* tracks, int partitions,
-                           int workers, bool serial) {
+inline std::string RunCore(host::CpuFlags flags, testsupport::GuardedFrame& f, const int32_t* tracks,
+                           int partitions, int workers, bool serial) {
   host::WorkerPool pool(workers, serial);
   deblock::DeblockDsp dsp;
   deblock::InitDeblockDsp(dsp, flags);

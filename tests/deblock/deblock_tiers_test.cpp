@@ -20,8 +20,8 @@ class DeblockTierFrameTest : public ::testing::TestWithParam<host::CpuTier> {
   void SetUp() override { SKIP_UNLESS_CPU_HAS(GetParam()); }
 };
 
-std::string RunFrame(host::CpuFlags flags, int w, int h, int stride, int partitions, int workers, const int32_t* tracks,
-                     deblocktest::Content content, uint64_t seed) {
+std::string RunFrame(host::CpuFlags flags, int w, int h, int stride, int partitions, int workers,
+                     const int32_t* tracks, deblocktest::Content content, uint64_t seed) {
   GuardedFrame plug(w, h, stride, seed % 2 == 1), ref(w, h, stride, true);
   Rng a(seed), b(seed);
   deblocktest::FillPicture(plug.edit.data(), w, h, stride, a, content);
@@ -42,7 +42,9 @@ TEST_P(DeblockTierFrameTest, MatchesReferenceForEveryPartitionAndWorkerCount) {
     int w, h;
     switch (iter % 5) {
       case 0: w = rng.Uniform(1, 20), h = rng.Uniform(1, 20); break;
-      case 1: w = 4 * rng.Uniform(2, 40) + rng.Uniform(0, 3), h = 4 * rng.Uniform(2, 12) + rng.Uniform(0, 3); break;
+      case 1:
+        w = 4 * rng.Uniform(2, 40) + rng.Uniform(0, 3), h = 4 * rng.Uniform(2, 12) + rng.Uniform(0, 3);
+        break;
       case 2: w = rng.Uniform(20, 300), h = rng.Uniform(7, 40); break;
       case 3: w = rng.Uniform(25, 90), h = rng.Uniform(60, 170); break;
       default: w = iter % 2 ? 1921 : 1920, h = iter % 2 ? 23 : 36;
@@ -56,8 +58,9 @@ TEST_P(DeblockTierFrameTest, MatchesReferenceForEveryPartitionAndWorkerCount) {
                                          : iter % 3 == 1 ? deblocktest::Content::kNearLimits
                                                          : deblocktest::Content::kFullRange;
     ASSERT_EQ(RunFrame(GetParam().flags, w, h, stride, partitions, workers, tracks, content, seed + iter), "")
-        << w << "x" << h << " stride " << stride << " partitions " << partitions << " workers " << workers << " tracks " << tracks[0] << "," << tracks[1]
-        << "," << tracks[2] << " seed " << seed << " iter " << iter;
+        << w << "x" << h << " stride " << stride << " partitions " << partitions << " workers " << workers
+        << " tracks " << tracks[0] << "," << tracks[1] << "," << tracks[2] << " seed " << seed << " iter "
+        << iter;
   }
 }
 

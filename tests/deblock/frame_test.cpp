@@ -36,8 +36,8 @@ Plane Blocky(int w, int h, int stride, uint64_t seed, Content content = Content:
   return p;
 }
 
-// The grid point (x, y), lines outside the picture left out: the horizontal edge on the columns below w when rows
-// y-3 .. y+2 are all inside; the vertical edge on the rows below h when columns x-3 .. x+2 are.
+// The grid point (x, y), lines outside the picture left out: the horizontal edge on the columns below w when
+// rows y-3 .. y+2 are all inside; the vertical edge on the rows below h when columns x-3 .. x+2 are.
 void FilterGridPoint(Plane& p, int x, int y, const deblock::Thresholds& t) {
   if (y >= 3 && y + 3 <= p.h)
     deblock::FilterHorizontalEdges_C(p.at(x, y), p.stride, std::min(4, p.w - x), t.alpha, t.beta, t.tc0);
@@ -56,25 +56,31 @@ std::vector<YcPixel> Core(const Plane& src, int partitions, int workers, const i
                           bool guard_after = true, bool serial = false) {
   GuardedFrame f(src.w, src.h, src.stride, guard_after);
   for (int y = 0; y < src.h; ++y)
-    std::memcpy(&f.edit.at(0, y), src.px.data() + static_cast<size_t>(y) * src.stride, src.w * sizeof(YcPixel));
+    std::memcpy(&f.edit.at(0, y), src.px.data() + static_cast<size_t>(y) * src.stride,
+                src.w * sizeof(YcPixel));
   EXPECT_EQ(deblocktest::RunCore(host::DetectCpuFlags(), f, tracks, partitions, workers, serial), "");
   return testsupport::Picture(f.edit.data(), src.w, src.h, src.stride);
 }
 
 std::vector<YcPixel> Reference(const Plane& src, int partitions, const int32_t* tracks = kTracks) {
   Plane p = src;
-  deblock::ReferenceFilterFrame(deblock::ParamsFromTracks(tracks), {p.px.data(), p.w, p.h, p.stride}, partitions);
+  deblock::ReferenceFilterFrame(deblock::ParamsFromTracks(tracks), {p.px.data(), p.w, p.h, p.stride},
+                                partitions);
   return p.Picture();
 }
 
 // The core (guard page after and before the plane, as many workers as partitions and two) and the
 // reference all give `want`.
-void ExpectFrame(const Plane& src, int partitions, const std::vector<YcPixel>& want, const std::string& what) {
+void ExpectFrame(const Plane& src, int partitions, const std::vector<YcPixel>& want,
+                 const std::string& what) {
   for (bool guard_after : {true, false})
     for (int workers : {partitions, 2})
-      EXPECT_EQ(testsupport::DiffPictures(want, Core(src, partitions, workers, kTracks, guard_after), src.w, src.h), "")
+      EXPECT_EQ(
+          testsupport::DiffPictures(want, Core(src, partitions, workers, kTracks, guard_after), src.w, src.h),
+          "")
           << what << ", core with " << workers << " workers, guard " << (guard_after ? "after" : "before");
-  EXPECT_EQ(testsupport::DiffPictures(want, Reference(src, partitions), src.w, src.h), "") << what << ", reference";
+  EXPECT_EQ(testsupport::DiffPictures(want, Reference(src, partitions), src.w, src.h), "")
+      << what << ", reference";
 }
 
 const deblock::Thresholds kT = deblock::ComputeThresholds(36, 4, 4);
@@ -84,14 +90,17 @@ TEST(DeblockDriver, EightByEightHasOneGridPoint) {
   Plane want = src;
   deblock::FilterHorizontalEdge_C(want.at(4, 4), 8, kT.alpha, kT.beta, kT.tc0);
   deblock::FilterVerticalEdge_C(want.at(4, 4), 8, kT.alpha, kT.beta, kT.tc0);
-  ASSERT_NE(testsupport::DiffPictures(src.Picture(), want.Picture(), 8, 8), "") << "the test picture is not filtered";
+  ASSERT_NE(testsupport::DiffPictures(src.Picture(), want.Picture(), 8, 8), "")
+      << "the test picture is not filtered";
   ExpectFrame(src, 1, want.Picture(), "8x8 T=1");
 }
 
 TEST(DeblockDriver, NoGridPointLeavesTheFrameAlone) {
-  struct Size { int w, h, threads; };
-  for (const Size s : {Size{4, 40, 1}, Size{4, 40, 3}, Size{3, 17, 2}, Size{1, 1, 1}, Size{1, 30, 7}, Size{40, 4, 1},
-                       Size{40, 3, 1}, Size{40, 1, 1}, Size{2, 2, 1}}) {
+  struct Size {
+    int w, h, threads;
+  };
+  for (const Size s : {Size{4, 40, 1}, Size{4, 40, 3}, Size{3, 17, 2}, Size{1, 1, 1}, Size{1, 30, 7},
+                       Size{40, 4, 1}, Size{40, 3, 1}, Size{40, 1, 1}, Size{2, 2, 1}}) {
     const Plane src = Blocky(s.w, s.h, s.w + 2, 2);
     ExpectFrame(src, s.threads, src.Picture(),
                 std::to_string(s.w) + "x" + std::to_string(s.h) + " T=" + std::to_string(s.threads));
@@ -115,7 +124,8 @@ TEST(DeblockDriver, H78WithFourWorkers) {
   FilterRows(want, 39, 55, kT);
   FilterRows(want, 58, 74, kT);
   ExpectFrame(src, 4, want.Picture(), "h 78 T=4");
-  EXPECT_NE(testsupport::DiffPictures(want.Picture(), Core(src, 1, 4), 64, 78), "") << "T=1 gives other edges";
+  EXPECT_NE(testsupport::DiffPictures(want.Picture(), Core(src, 1, 4), 64, 78), "")
+      << "T=1 gives other edges";
 }
 
 TEST(DeblockDriver, H1080WithFourWorkers) {
@@ -177,12 +187,12 @@ TEST(DeblockDriver, WidthsThatAreNotMultiplesOfFour) {
 TEST(DeblockDriver, ZeroThresholdsLeaveTheFrameWithoutStartingAWorker) {
   // quant up to 15 with offsets that keep one index at 15 or below: alpha or beta is 0.
   const Plane src = Blocky(64, 40, 64, 20);
-  const host::Workers never = {[](const host::Workers*, host::WorkerTask, void*) {
-                                 ADD_FAILURE() << "a worker was started";
-                               },
-                               nullptr, 1};
-  for (const deblock::DeblockParams p : {deblock::DeblockParams{0, 0, 0}, deblock::DeblockParams{15, 0, 0},
-                                         deblock::DeblockParams{10, 30, 0}, deblock::DeblockParams{10, 0, 30}}) {
+  const host::Workers never = {
+      [](const host::Workers*, host::WorkerTask, void*) { ADD_FAILURE() << "a worker was started"; }, nullptr,
+      1};
+  for (const deblock::DeblockParams p :
+       {deblock::DeblockParams{0, 0, 0}, deblock::DeblockParams{15, 0, 0}, deblock::DeblockParams{10, 30, 0},
+        deblock::DeblockParams{10, 0, 30}}) {
     Plane f = src;
     deblock::FilterFrame(deblock::DetectedDeblockDsp(), p, {f.px.data(), f.w, f.h, f.stride}, 1, never);
     EXPECT_EQ(testsupport::DiffPictures(src.Picture(), f.Picture(), f.w, f.h), "");
@@ -193,7 +203,8 @@ TEST(DeblockDriver, ZeroThresholdsLeaveTheFrameWithoutStartingAWorker) {
   // One index above 15 in both: the workers run and lines change.
   Plane f = src;
   host::WorkerPool pool(2, false);
-  deblock::FilterFrame(deblock::DetectedDeblockDsp(), {36, 4, 4}, {f.px.data(), f.w, f.h, f.stride}, 1, pool.workers());
+  deblock::FilterFrame(deblock::DetectedDeblockDsp(), {36, 4, 4}, {f.px.data(), f.w, f.h, f.stride}, 1,
+                       pool.workers());
   EXPECT_NE(testsupport::DiffPictures(src.Picture(), f.Picture(), f.w, f.h), "");
 }
 
@@ -207,8 +218,9 @@ struct Case {
 };
 
 std::string Describe(const Case& c) {
-  return std::to_string(c.w) + "x" + std::to_string(c.h) + " stride " + std::to_string(c.stride) + " partitions " +
-         std::to_string(c.partitions) + " workers " + std::to_string(c.workers) + (c.serial ? " serial" : "") + " tracks " + std::to_string(c.tracks[0]) + "," +
+  return std::to_string(c.w) + "x" + std::to_string(c.h) + " stride " + std::to_string(c.stride) +
+         " partitions " + std::to_string(c.partitions) + " workers " + std::to_string(c.workers) +
+         (c.serial ? " serial" : "") + " tracks " + std::to_string(c.tracks[0]) + "," +
          std::to_string(c.tracks[1]) + "," + std::to_string(c.tracks[2]) + " content " +
          std::to_string(static_cast<int>(c.content));
 }
@@ -236,10 +248,10 @@ const int kThreadCounts[] = {1, 2, 3, 4, 5, 7, 8, 16, 64};
 Case RandomCase(Rng& rng, int iter) {
   Case c{};
   switch (iter % 6) {
-    case 0: c.w = rng.Uniform(1, 12), c.h = rng.Uniform(1, 12); break;     // tiny
-    case 1: c.w = rng.Uniform(1, 200), c.h = rng.Uniform(1, 150); break;   // small
-    case 2: c.w = rng.Uniform(300, 1920), c.h = rng.Uniform(1, 40); break;  // wide and flat
-    case 3: c.w = rng.Uniform(1, 40), c.h = rng.Uniform(100, 1080); break;  // narrow and tall
+    case 0: c.w = rng.Uniform(1, 12), c.h = rng.Uniform(1, 12); break;       // tiny
+    case 1: c.w = rng.Uniform(1, 200), c.h = rng.Uniform(1, 150); break;     // small
+    case 2: c.w = rng.Uniform(300, 1920), c.h = rng.Uniform(1, 40); break;   // wide and flat
+    case 3: c.w = rng.Uniform(1, 40), c.h = rng.Uniform(100, 1080); break;   // narrow and tall
     case 4: c.w = rng.Uniform(150, 400), c.h = rng.Uniform(60, 200); break;  // many segments and rows
     default: c.w = rng.Uniform(5, 70), c.h = rng.Uniform(1, 30); break;
   }

@@ -52,7 +52,9 @@ Patch Apply(Kernel k, const Patch& in, int32_t alpha, int32_t beta, int32_t tc0,
   const bool hz = k == Kernel::kHorizontal;
   const int w = hz ? 4 : 6, h = hz ? 6 : 4, stride = w + pad;
   GuardedPlane plane(w, h, stride, guard_after);
-  auto at = [&](int pos, int s) -> YcPixel& { return hz ? plane.at(pos, s) : plane.at(s, pos); };
+  auto at = [&](int pos, int s) -> YcPixel& {
+    return hz ? plane.at(pos, s) : plane.at(s, pos);
+  };
   for (int i = 0; i < 4; ++i)
     for (int c = 0; c < 3; ++c)
       for (int s = 0; s < 6; ++s) Comp(at(i, s), c) = static_cast<int16_t>(in.line[i][c][s]);
@@ -90,9 +92,10 @@ void ExpectLine(const Line& in, int32_t alpha, int32_t beta, int32_t tc0, const 
         Patch want = Filled(kBlocked);
         want.line[i][c] = out;
         const Patch got = Apply(k, p, alpha, beta, tc0);
-        EXPECT_EQ(got.line[i][c], out) << (k == Kernel::kHorizontal ? "horizontal" : "vertical") << " position "
-                                       << i << " component " << c << ": " << ToString(in) << " gave "
-                                       << ToString(got.line[i][c]) << ", expected " << ToString(out);
+        EXPECT_EQ(got.line[i][c], out)
+            << (k == Kernel::kHorizontal ? "horizontal" : "vertical") << " position " << i << " component "
+            << c << ": " << ToString(in) << " gave " << ToString(got.line[i][c]) << ", expected "
+            << ToString(out);
         EXPECT_TRUE(got == want) << "another line changed";
       }
     }
@@ -113,7 +116,7 @@ TEST(DeblockKernels, AlphaIsAStrictBound) {
 }
 
 TEST(DeblockKernels, BetaBoundsTheTestsAndTheSideTerms) {
-  ExpectLine(kExample, 208, 10, 16, kExample);                      // |p1 - p0| = 10: not below
+  ExpectLine(kExample, 208, 10, 16, kExample);                        // |p1 - p0| = 10: not below
   ExpectLine(kExample, 208, 11, 16, {600, 610, 636, 684, 705, 712});  // ap 20, aq 12 not below 11
   ExpectLine(kExample, 208, 20, 16, {600, 610, 637, 683, 689, 712});  // ap = beta: p side adds nothing
 }
@@ -133,16 +136,17 @@ TEST(DeblockKernels, StoredResultsWrapAndMUsesTheStoredValues) {
   // q0 -> 32768, stored as -32768; m = (32766 - 32768 + 1) >> 1 = -1 (not 32767); p1 term
   // (32767 - 1 - 65514) >> 1 = -16374, clipped to -16; q1 term (32767 - 1 - 65534) >> 1 = -16384,
   // clipped to -16.
-  ExpectLine({32767, 32757, 32767, 32767, 32767, 32767}, 208, 64, 16, {32767, 32741, 32766, -32768, 32751, 32767});
+  ExpectLine({32767, 32757, 32767, 32767, 32767, 32767}, 208, 64, 16,
+             {32767, 32741, 32766, -32768, 32751, 32767});
 }
 
 TEST(DeblockKernels, ComponentsOfAPositionAreIndependent) {
   for (Kernel k : {Kernel::kHorizontal, Kernel::kVertical}) {
     Patch p = Filled(kBlocked);
-    p.line[1][0] = kBlocked;                             // Y fails the alpha test
-    p.line[1][1] = kExample;                             // Cb is filtered
-    p.line[1][2] = {500, 500, 500, 490, 490, 490};       // Cr too
-    p.line[2][0] = {600, 610, 620, 700, 705, 800};       // next position: Y filtered,
+    p.line[1][0] = kBlocked;                              // Y fails the alpha test
+    p.line[1][1] = kExample;                              // Cb is filtered
+    p.line[1][2] = {500, 500, 500, 490, 490, 490};        // Cr too
+    p.line[2][0] = {600, 610, 620, 700, 705, 800};        // next position: Y filtered,
     p.line[2][1] = {-300, -290, -280, -200, -195, -188};  // Cb filtered, Cr blocked
     const Patch got = Apply(k, p, 208, 64, 16);
     Patch want = p;
@@ -190,15 +194,18 @@ TEST(DeblockKernels, FootprintP2AndQ2NeverWrittenNothingOutsideTouched) {
   int changed = 0;
   for (int iter = 0; iter < 400; ++iter) {
     const Patch p = RandomPatch(rng);
-    const int32_t alpha = 16 * rng.Uniform(0, 255), beta = 16 * rng.Uniform(0, 27), tc0 = 16 * rng.Uniform(0, 35);
+    const int32_t alpha = 16 * rng.Uniform(0, 255), beta = 16 * rng.Uniform(0, 27),
+                  tc0 = 16 * rng.Uniform(0, 35);
     for (Kernel k : {Kernel::kHorizontal, Kernel::kVertical}) {
       for (int pad : {0, 5}) {
         for (bool guard_after : {true, false}) {
           const Patch got = Apply(k, p, alpha, beta, tc0, pad, guard_after);
           for (int i = 0; i < 4; ++i)
             for (int c = 0; c < 3; ++c) {
-              ASSERT_EQ(got.line[i][c][0], p.line[i][c][0]) << "p2 written, seed " << seed << " iter " << iter;
-              ASSERT_EQ(got.line[i][c][5], p.line[i][c][5]) << "q2 written, seed " << seed << " iter " << iter;
+              ASSERT_EQ(got.line[i][c][0], p.line[i][c][0])
+                  << "p2 written, seed " << seed << " iter " << iter;
+              ASSERT_EQ(got.line[i][c][5], p.line[i][c][5])
+                  << "q2 written, seed " << seed << " iter " << iter;
               if (tc0 == 0) {
                 ASSERT_EQ(got.line[i][c][1], p.line[i][c][1]) << "p1 moved with tc0 0";
                 ASSERT_EQ(got.line[i][c][4], p.line[i][c][4]) << "q1 moved with tc0 0";
@@ -233,9 +240,12 @@ TEST(DeblockRowKernels, EqualTheFourPositionKernelsInTheGridOrder) {
   deblock::InitDeblockDsp(dsp, 0);
   for (int iter = 0; iter < 100; ++iter) {
     const int w = 4 * rng.Uniform(2, 20), h = 12, stride = w + rng.Uniform(0, 3), y = rng.Uniform(3, 5);
-    const int32_t alpha = 16 * rng.Uniform(10, 255), beta = 16 * rng.Uniform(2, 27), tc0 = 16 * rng.Uniform(0, 35);
+    const int32_t alpha = 16 * rng.Uniform(10, 255), beta = 16 * rng.Uniform(2, 27),
+                  tc0 = 16 * rng.Uniform(0, 35);
     const std::vector<YcPixel> src = RandomPlane(rng, h, stride);
-    auto pix = [&](std::vector<YcPixel>& v, int x) { return v.data() + static_cast<size_t>(y) * stride + x; };
+    auto pix = [&](std::vector<YcPixel>& v, int x) {
+      return v.data() + static_cast<size_t>(y) * stride + x;
+    };
     // The driver's order over one grid row: H(x), V(x) for x = 4, 8, ..., w - 4 (all lines inside).
     std::vector<YcPixel> a = src;
     for (int x = 4; x < w; x += 4) {
@@ -255,8 +265,10 @@ TEST(DeblockRowKernels, EqualTheFourPositionKernelsInTheGridOrder) {
       x0 += 4 * n;
     }
     ASSERT_NE(std::memcmp(a.data(), src.data(), a.size() * sizeof(YcPixel)), 0) << "nothing filtered";
-    ASSERT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(YcPixel)), 0) << "seed " << seed << " iter " << iter;
-    ASSERT_EQ(std::memcmp(a.data(), c.data(), a.size() * sizeof(YcPixel)), 0) << "seed " << seed << " iter " << iter;
+    ASSERT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(YcPixel)), 0)
+        << "seed " << seed << " iter " << iter;
+    ASSERT_EQ(std::memcmp(a.data(), c.data(), a.size() * sizeof(YcPixel)), 0)
+        << "seed " << seed << " iter " << iter;
   }
 }
 
@@ -272,7 +284,8 @@ TEST(DeblockRowKernels, VerticalEdgesOnFewerRowsLeaveTheOthersAlone) {
       for (int x = 0; x < stride; ++x) {
         const YcPixel want = (y >= 2 && y < 2 + rows) ? full[y * stride + x] : src[y * stride + x];
         const YcPixel got = part[y * stride + x];
-        ASSERT_TRUE(want.y == got.y && want.cb == got.cb && want.cr == got.cr) << rows << " rows, at " << x << "," << y;
+        ASSERT_TRUE(want.y == got.y && want.cb == got.cb && want.cr == got.cr)
+            << rows << " rows, at " << x << "," << y;
       }
   }
 }

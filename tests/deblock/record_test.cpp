@@ -27,7 +27,8 @@ TEST(DeblockPlugin, DeclaresExactlyItsRecord) {
 }
 
 // The plug-in with T editor threads against the reference with T bands.
-std::string RunPlugin(int w, int h, int stride, int threads, bool serial, const int32_t* tracks, uint64_t seed) {
+std::string RunPlugin(int w, int h, int stride, int threads, bool serial, const int32_t* tracks,
+                      uint64_t seed) {
   GuardedFrame f(w, h, stride, seed % 2 == 0);
   Rng rng(seed);
   deblocktest::FillPicture(f.edit.data(), w, h, stride, rng, Content::kBlocky);
@@ -42,7 +43,8 @@ TEST(DeblockPlugin, BandsFollowTheEditorsThreadCountAndTheTempPlaneStays) {
   const int32_t tracks[3] = {36, 4, 4};
   for (int threads : {1, 3, 4, 13}) {
     EXPECT_EQ(RunPlugin(61, 78, 64, threads, false, tracks, seed + threads), "") << "T=" << threads;
-    EXPECT_EQ(RunPlugin(33, 45, 33, threads, true, tracks, seed + 50 + threads), "") << "serial T=" << threads;
+    EXPECT_EQ(RunPlugin(33, 45, 33, threads, true, tracks, seed + 50 + threads), "")
+        << "serial T=" << threads;
   }
 }
 

@@ -16,14 +16,14 @@ struct Example {
 
 TEST(DeblockThresholds, HandWorkedExamples) {
   const Example examples[] = {
-      {25, 0, 0, 208, 64, 16},      // defaults
-      {40, 5, 0, 2304, 208, 128},   // indexA 45, indexB 40
-      {50, 30, 5, 4080, 352, 560},  // indexA 80 becomes 60, indexB 55
+      {25, 0, 0, 208, 64, 16},       // defaults
+      {40, 5, 0, 2304, 208, 128},    // indexA 45, indexB 40
+      {50, 30, 5, 4080, 352, 560},   // indexA 80 becomes 60, indexB 55
       {60, 60, 60, 4080, 432, 560},  // the largest values
-      {0, 20, 0, 112, 0, 0},        // indexA 20, indexB 0
-      {21, 0, 0, 128, 48, 16},      // first tc0 that is not 0
-      {51, 0, 0, 4080, 288, 272},   // row 51
-      {52, 0, 0, 4080, 304, 304},   // row 52, the first continued one
+      {0, 20, 0, 112, 0, 0},         // indexA 20, indexB 0
+      {21, 0, 0, 128, 48, 16},       // first tc0 that is not 0
+      {51, 0, 0, 4080, 288, 272},    // row 51
+      {52, 0, 0, 4080, 304, 304},    // row 52, the first continued one
   };
   for (const Example& e : examples) {
     const Thresholds t = ComputeThresholds(e.quant, e.a_offset, e.b_offset);
@@ -39,9 +39,10 @@ TEST(DeblockThresholds, TablesHoldTheStatedRows) {
   struct Row {
     int index, alpha, beta, tc0;
   };
-  const Row rows[] = {{16, 4, 2, 0},     {20, 7, 3, 0},     {21, 8, 3, 1},     {25, 13, 4, 1},    {51, 255, 18, 17},
-                      {52, 255, 19, 19}, {53, 255, 20, 21}, {54, 255, 21, 23}, {55, 255, 22, 25}, {56, 255, 23, 27},
-                      {57, 255, 24, 29}, {58, 255, 25, 31}, {59, 255, 26, 33}, {60, 255, 27, 35}};
+  const Row rows[] = {{16, 4, 2, 0},     {20, 7, 3, 0},     {21, 8, 3, 1},     {25, 13, 4, 1},
+                      {51, 255, 18, 17}, {52, 255, 19, 19}, {53, 255, 20, 21}, {54, 255, 21, 23},
+                      {55, 255, 22, 25}, {56, 255, 23, 27}, {57, 255, 24, 29}, {58, 255, 25, 31},
+                      {59, 255, 26, 33}, {60, 255, 27, 35}};
   for (const Row& r : rows) {
     EXPECT_EQ(deblock::AlphaTable[r.index], r.alpha) << r.index;
     EXPECT_EQ(deblock::BetaTable[r.index], r.beta) << r.index;
@@ -94,7 +95,8 @@ TEST(DeblockThresholds, TrackValuesOutsideTheirRangesAreClampedFirst) {
   EXPECT_EQ(a.alpha, 112);
   EXPECT_EQ(a.beta, 0);
   const int32_t high[] = {1000, -1000, 2147483647};
-  const Thresholds b = deblock::ThresholdsFor(deblock::ParamsFromTracks(high));  // 60, 0, 60: no overflow in the sums
+  const Thresholds b =
+      deblock::ThresholdsFor(deblock::ParamsFromTracks(high));  // 60, 0, 60: no overflow in the sums
   EXPECT_EQ(b.alpha, 4080);
   EXPECT_EQ(b.beta, 432);
   EXPECT_EQ(b.tc0, 560);

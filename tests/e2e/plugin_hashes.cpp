@@ -55,8 +55,8 @@ CpuState ReadCpuState() {
 
 bool SameState(const CpuState& a, const CpuState& b) {
   // MXCSR: the control bits (rounding, masks, FTZ, DAZ); the sticky exception flags may change.
-  return a.fpu_control == b.fpu_control && a.fpu_tags == b.fpu_tags && (a.mxcsr & ~0x3Fu) == (b.mxcsr & ~0x3Fu) &&
-         a.direction == b.direction;
+  return a.fpu_control == b.fpu_control && a.fpu_tags == b.fpu_tags &&
+         (a.mxcsr & ~0x3Fu) == (b.mxcsr & ~0x3Fu) && a.direction == b.direction;
 }
 
 uint64_t Fnv1a(uint64_t h, const void* data, size_t n) {
@@ -84,7 +84,8 @@ host::Frame MakeFrame(int w, int h, int stride, uint64_t seed) {
     for (int bx = 0; bx < w; bx += 8) {
       const int base = static_cast<int>(rng.Next() % 3200) + 400;
       const int gx = static_cast<int>(rng.Next() % 65) - 32, gy = static_cast<int>(rng.Next() % 65) - 32;
-      const int cb = static_cast<int>(rng.Next() % 2000) - 1000, cr = static_cast<int>(rng.Next() % 2000) - 1000;
+      const int cb = static_cast<int>(rng.Next() % 2000) - 1000,
+                cr = static_cast<int>(rng.Next() % 2000) - 1000;
       const int kind = bx + 24 >= w ? static_cast<int>(rng.Next() % 4) : 0;
       for (int y = by; y < by + 8 && y < h; ++y)
         for (int x = bx; x < bx + 8 && x < w; ++x) {
@@ -103,9 +104,9 @@ uint64_t PictureHash(const host::Frame& f) {
   for (int y = 0; y < f.h; ++y)
     for (int x = 0; x < f.w; ++x) {
       const host::YcPixel& p = f.at(x, y);
-      const uint8_t b[6] = {static_cast<uint8_t>(p.y), static_cast<uint8_t>(p.y >> 8), static_cast<uint8_t>(p.cb),
-                            static_cast<uint8_t>(p.cb >> 8), static_cast<uint8_t>(p.cr),
-                            static_cast<uint8_t>(p.cr >> 8)};
+      const uint8_t b[6] = {static_cast<uint8_t>(p.y),  static_cast<uint8_t>(p.y >> 8),
+                            static_cast<uint8_t>(p.cb), static_cast<uint8_t>(p.cb >> 8),
+                            static_cast<uint8_t>(p.cr), static_cast<uint8_t>(p.cr >> 8)};
       h = Fnv1a(h, b, 6);
     }
   return h;
@@ -114,7 +115,7 @@ uint64_t PictureHash(const host::Frame& f) {
 struct Shape {
   int w, h, stride;
 };
-const Shape kShapes[] = {{1, 1, 1},    {7, 5, 9},     {8, 8, 8},     {33, 17, 40},   {64, 48, 64},
+const Shape kShapes[] = {{1, 1, 1},      {7, 5, 9},       {8, 8, 8},       {33, 17, 40},      {64, 48, 64},
                          {177, 99, 180}, {320, 180, 321}, {642, 362, 650}, {1920, 1080, 1920}};
 
 // Track sets per filter, by the filter's short name.
@@ -130,8 +131,8 @@ struct Case {
   std::vector<int32_t> tracks;
   uint64_t seed() const { return 1000003ull * shape.w + shape.h + tracks[0] * 7919ull + tracks.size(); }
   std::string Label() const {
-    std::string s = std::string(core->name) + " " + std::to_string(shape.w) + "x" + std::to_string(shape.h) + "/" +
-                    std::to_string(shape.stride) + " T" + std::to_string(partitions);
+    std::string s = std::string(core->name) + " " + std::to_string(shape.w) + "x" + std::to_string(shape.h) +
+                    "/" + std::to_string(shape.stride) + " T" + std::to_string(partitions);
     for (int32_t v : tracks) s += " " + std::to_string(v);
     return s;
   }
@@ -162,7 +163,8 @@ void CheckRecord(const host::FilterTable* t, const host::FilterCore& core) {
     Fail(e.what());
     return;
   }
-  if (std::strcmp(t->name, core.title) != 0 || std::strcmp(t->information, core.title) != 0 || t->name == t->information)
+  if (std::strcmp(t->name, core.title) != 0 || std::strcmp(t->information, core.title) != 0 ||
+      t->name == t->information)
     Fail(std::string("record name of ") + core.name);
   if (t->flags != host::kFilterFlags) Fail(std::string("flags of ") + core.name);
   if (t->track_count != core.track_count) Fail(std::string("track count of ") + core.name);
@@ -170,7 +172,8 @@ void CheckRecord(const host::FilterTable* t, const host::FilterCore& core) {
   for (int i = 0; i < t->track_count; ++i) {
     if (i < core.track_count && std::strcmp(core.track_names[i], t->track_names[i]) != 0)
       Fail(std::string("track name of ") + core.name);
-    std::printf(" %s=%d[%d..%d]", t->track_names[i], t->track_defaults[i], t->track_minimums[i], t->track_maximums[i]);
+    std::printf(" %s=%d[%d..%d]", t->track_names[i], t->track_defaults[i], t->track_minimums[i],
+                t->track_maximums[i]);
   }
   std::printf("\n");
 }
@@ -205,7 +208,9 @@ int WriteGolden(const std::string& path) {
          "# --write-golden): filter, picture WxH/stride, partition count T, track values, FNV-1a of the\n"
          "# picture's samples.\n";
   for (const Case& c : Cases({1, 3, 8}, 1L << 30)) {
-    const uint64_t h = HashOf(c, "reference", [&](host::Frame& f) { c.core->reference(c.tracks.data(), f.EditPlane(), c.partitions); });
+    const uint64_t h = HashOf(c, "reference", [&](host::Frame& f) {
+      c.core->reference(c.tracks.data(), f.EditPlane(), c.partitions);
+    });
     char hex[17];
     std::snprintf(hex, sizeof hex, "%016" PRIx64, h);
     out << c.Label() << " " << hex << "\n";
@@ -255,12 +260,13 @@ int main(int argc, char** argv) {
   }
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   try {
-    const std::map<std::string, uint64_t> golden = golden_path.empty() ? std::map<std::string, uint64_t>{}
-                                                                       : ReadGolden(golden_path);
+    const std::map<std::string, uint64_t> golden =
+        golden_path.empty() ? std::map<std::string, uint64_t>{} : ReadGolden(golden_path);
     std::map<std::string, std::unique_ptr<host::PluginLibrary>> libraries;
     for (size_t i = 0; i < filters.size(); ++i) {
       auto lib = std::make_unique<host::PluginLibrary>(libs[i]);
-      if (lib->entry()() != lib->table()) Fail(std::string(filters[i]->name) + ": GetFilterTable returned another address");
+      if (lib->entry()() != lib->table())
+        Fail(std::string(filters[i]->name) + ": GetFilterTable returned another address");
       CheckRecord(lib->table(), *filters[i]);
       libraries[filters[i]->name] = std::move(lib);
     }
@@ -298,7 +304,8 @@ int main(int argc, char** argv) {
         const int workers = serial ? 1 : c.partitions == 1 ? 2 : c.partitions - 1;
         host::WorkerPool pool(workers, serial);
         const uint64_t h = HashOf(c, tier.name, [&](host::Frame& f) {
-          c.core->filter(tier.flags, c.tracks.data(), f.EditPlane(), f.TempPlane(), c.partitions, pool.workers());
+          c.core->filter(tier.flags, c.tracks.data(), f.EditPlane(), f.TempPlane(), c.partitions,
+                         pool.workers());
         });
         if (h != hashes[i]) Fail(c.Label() + ": core at tier " + tier.name + " differs from the plug-in");
       }

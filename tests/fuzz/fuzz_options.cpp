@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     const cli::Options o = cli::ParseOptions(args);
     if (o.help || o.version) return 0;  // these need no PLUGIN
-    if (o.plugin.empty() || o.threads < 0 || o.threads > 256 || (o.width == 0) != (o.height == 0)) __builtin_trap();
+    if (o.plugin.empty() || o.threads < 0 || o.threads > 256 || (o.width == 0) != (o.height == 0))
+      __builtin_trap();
     if (!KnownTier(o.cpu)) __builtin_trap();
   } catch (const cli::UsageError&) {
   }

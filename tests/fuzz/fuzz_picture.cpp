@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto reader = io::OpenReader(format, again, "fuzz again", options);
     if (!reader->Read(g, back) || g.w != f.w || g.h != f.h) std::abort();
     if (format == io::Format::kPng &&
-        (reader->info().bit_depth != info.bit_depth || back.alpha != extras.alpha)) std::abort();
+        (reader->info().bit_depth != info.bit_depth || back.alpha != extras.alpha))
+      std::abort();
   }
   return 0;
 }

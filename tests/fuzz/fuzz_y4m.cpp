@@ -35,9 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   io::FrameExtras e;
   for (size_t k = 0; k < frames.size(); ++k) {
     const host::Frame& f = frames[k];
-    if (!reader->Read(g, e) || e.y4m_params != extras[k].y4m_params || e.interlaced != extras[k].interlaced) std::abort();
+    if (!reader->Read(g, e) || e.y4m_params != extras[k].y4m_params || e.interlaced != extras[k].interlaced)
+      std::abort();
     for (size_t i = 0; i < f.edit.size(); ++i)
-      if (f.edit[i].y != g.edit[i].y || f.edit[i].cb != g.edit[i].cb || f.edit[i].cr != g.edit[i].cr) std::abort();
+      if (f.edit[i].y != g.edit[i].y || f.edit[i].cb != g.edit[i].cb || f.edit[i].cr != g.edit[i].cr)
+        std::abort();
   }
   if (reader->Read(g)) std::abort();
   return 0;

@@ -14,8 +14,12 @@
 #include "tests/support/tiers.h"
 
 namespace host {
-inline bool operator==(const YcPixel& a, const YcPixel& b) { return a.y == b.y && a.cb == b.cb && a.cr == b.cr; }
-inline void PrintTo(const YcPixel& p, std::ostream* os) { *os << "(" << p.y << ", " << p.cb << ", " << p.cr << ")"; }
+inline bool operator==(const YcPixel& a, const YcPixel& b) {
+  return a.y == b.y && a.cb == b.cb && a.cr == b.cr;
+}
+inline void PrintTo(const YcPixel& p, std::ostream* os) {
+  *os << "(" << p.y << ", " << p.cb << ", " << p.cr << ")";
+}
 }  // namespace host
 
 namespace {
@@ -74,14 +78,14 @@ TEST(RgbaConversion, Bt601SpotValues) {
     YcPixel yc;
   };
   const Spot spots[] = {
-      {255, 0, 0, {1220, -688, 2040}},     // 1219.92, -688.44, 2040
-      {0, 255, 0, {2395, -1352, -1708}},   // 2394.96, -1351.56, -1708.25
-      {0, 0, 255, {465, 2040, -332}},      // 465.12, 2040, -331.75
-      {255, 255, 0, {3615, -2040, 332}},   // yellow: 3614.88, -2040, 331.75
-      {0, 255, 255, {2860, 688, -2040}},   // cyan: 2860.08, 688.44, -2040
-      {255, 0, 255, {1685, 1352, 1708}},   // magenta: 1685.04, 1351.56, 1708.25
-      {200, 100, 50, {1987, -670, 865}},   // 1987.2, -669.96, 865.05
-      {12, 34, 56, {479, 235, -205}},      // 478.88, 235.39, -204.62
+      {255, 0, 0, {1220, -688, 2040}},    // 1219.92, -688.44, 2040
+      {0, 255, 0, {2395, -1352, -1708}},  // 2394.96, -1351.56, -1708.25
+      {0, 0, 255, {465, 2040, -332}},     // 465.12, 2040, -331.75
+      {255, 255, 0, {3615, -2040, 332}},  // yellow: 3614.88, -2040, 331.75
+      {0, 255, 255, {2860, 688, -2040}},  // cyan: 2860.08, 688.44, -2040
+      {255, 0, 255, {1685, 1352, 1708}},  // magenta: 1685.04, 1351.56, 1708.25
+      {200, 100, 50, {1987, -670, 865}},  // 1987.2, -669.96, 865.05
+      {12, 34, 56, {479, 235, -205}},     // 478.88, 235.39, -204.62
   };
   for (const Spot& s : spots) {
     const YcPixel p = host::RgbToYc(s.r, s.g, s.b);
@@ -142,8 +146,8 @@ TEST_P(RgbaTierTest, EveryColourMatchesTheScalarFunctionsAndComesBack) {
     for (int i = 0; i < 65536; ++i) {
       const YcPixel want = host::RgbToYc(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]);
       if (!(yc[i] == want) && ++failures <= 5)
-        ADD_FAILURE() << "colour " << r << "/" << (i >> 8) << "/" << (i & 255) << ": " << Show(yc[i]) << ", scalar "
-                      << Show(want);
+        ADD_FAILURE() << "colour " << r << "/" << (i >> 8) << "/" << (i & 255) << ": " << Show(yc[i])
+                      << ", scalar " << Show(want);
     }
     std::vector<uint8_t> back(rgba.size(), 0);
     for (size_t i = 3; i < back.size(); i += 4) back[i] = rgba[i];
@@ -164,10 +168,11 @@ TEST_P(RgbaTierTest, LumaAloneOfEveryColour) {
       for (int at = 0, len = 1 + r % 23; at < 65536; at += len, len = len % 37 + 1)
         dsp_.RgbaToLumaRow(&rgba[4 * at], &luma[at], std::min(len, 65536 - at), shift);
       for (int i = 0; i < 65536; ++i) {
-        const int16_t want = static_cast<int16_t>(host::RgbToYc(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]).y >> shift);
+        const int16_t want =
+            static_cast<int16_t>(host::RgbToYc(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]).y >> shift);
         if (luma[i] != want && ++failures <= 5)
-          ADD_FAILURE() << "colour " << r << "/" << (i >> 8) << "/" << (i & 255) << " shift " << shift << ": " << luma[i]
-                        << ", scalar " << want;
+          ADD_FAILURE() << "colour " << r << "/" << (i >> 8) << "/" << (i & 255) << " shift " << shift << ": "
+                        << luma[i] << ", scalar " << want;
       }
       if (luma[65536] != 0x5A5A && ++failures <= 5) ADD_FAILURE() << "written past the row";
     }
@@ -187,7 +192,9 @@ TEST_P(RgbaTierTest, AnySamplesMatchTheScalarFunctionAndKeepAlpha) {
     std::vector<YcPixel> storage(kMax + 4);
     YcPixel* yc = storage.data() + offset;
     for (int i = 0; i < n; ++i) {
-      auto sample = [&] { return iter < 1000 ? extremes[rng.Uniform(0, 11)] : static_cast<int16_t>(rng.Uniform(-32768, 32767)); };
+      auto sample = [&] {
+        return iter < 1000 ? extremes[rng.Uniform(0, 11)] : static_cast<int16_t>(rng.Uniform(-32768, 32767));
+      };
       yc[i] = {sample(), sample(), sample()};
     }
     std::vector<uint8_t> want(4 * (kMax + 4) + kGuard), got;
@@ -216,7 +223,8 @@ TEST_P(RgbaTierTest, RowsTouchNothingPastTheirPixels) {
     std::memcpy(rgba, colours.data(), 4 * n);
     testsupport::GuardedPlane yc(n, 1, n, true);
     dsp_.RgbaToYcRow(rgba, yc.data(), n);
-    for (int i = 0; i < n; ++i) ASSERT_EQ(yc.at(i, 0), host::RgbToYc(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]));
+    for (int i = 0; i < n; ++i)
+      ASSERT_EQ(yc.at(i, 0), host::RgbToYc(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]));
     EXPECT_EQ(yc.CheckCanaries(), "") << n;
     std::memset(rgba, 0, 4 * n);
     dsp_.YcToRgbaRow(yc.data(), rgba, n);
@@ -245,6 +253,7 @@ TEST(RgbaConversion, WorkersConvertLikeOneRow) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Isa, RgbaTierTest, ::testing::ValuesIn(testsupport::AllTiers()), testsupport::TierParamName);
+INSTANTIATE_TEST_SUITE_P(Isa, RgbaTierTest, ::testing::ValuesIn(testsupport::AllTiers()),
+                         testsupport::TierParamName);
 
 }  // namespace

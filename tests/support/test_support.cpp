@@ -49,8 +49,9 @@ GuardedPlane::~GuardedPlane() { munmap(mapping_, mapping_size_); }
 std::string GuardedPlane::CheckCanaries() const {
   for (size_t i = 0; i < margin_size_; ++i)
     if (margin_[i] != kCanary)
-      return "canary outside the plane changed (" + std::string(margin_ < reinterpret_cast<uint8_t*>(data_) ? "before" : "after") +
-             " it, byte " + std::to_string(i) + ")";
+      return "canary outside the plane changed (" +
+             std::string(margin_ < reinterpret_cast<uint8_t*>(data_) ? "before" : "after") + " it, byte " +
+             std::to_string(i) + ")";
   for (int y = 0; y < h_; ++y) {
     const uint8_t* pad = reinterpret_cast<const uint8_t*>(data_ + static_cast<size_t>(y) * stride_ + w_);
     for (size_t i = 0; i < static_cast<size_t>(stride_ - w_) * sizeof(host::YcPixel); ++i)
@@ -59,12 +60,14 @@ std::string GuardedPlane::CheckCanaries() const {
   return "";
 }
 
-std::string RecordMismatch(const host::FilterTable* t, const char* name, const std::vector<ExpectedTrack>& tracks) {
+std::string RecordMismatch(const host::FilterTable* t, const char* name,
+                           const std::vector<ExpectedTrack>& tracks) {
   if (t->flags != 0x00040000) return "flags " + std::to_string(t->flags);
   if (t->name == nullptr || std::strcmp(t->name, name) != 0) return "name";
   if (t->information == nullptr || std::strcmp(t->information, name) != 0) return "information text";
   if (t->information == t->name) return "name and information are one copy, not two";
-  if (t->track_count != static_cast<int32_t>(tracks.size())) return "track count " + std::to_string(t->track_count);
+  if (t->track_count != static_cast<int32_t>(tracks.size()))
+    return "track count " + std::to_string(t->track_count);
   for (size_t i = 0; i < tracks.size(); ++i) {
     const ExpectedTrack& e = tracks[i];
     if (std::strcmp(t->track_names[i], e.name) != 0) return "name of track " + std::to_string(i);
@@ -88,11 +91,14 @@ std::string RecordMismatch(const host::FilterTable* t, const char* name, const s
 
 std::vector<host::YcPixel> Picture(const host::YcPixel* plane, int w, int h, int stride) {
   std::vector<host::YcPixel> out(static_cast<size_t>(w) * h);
-  for (int y = 0; y < h; ++y) std::memcpy(&out[static_cast<size_t>(y) * w], plane + static_cast<size_t>(y) * stride, w * sizeof(host::YcPixel));
+  for (int y = 0; y < h; ++y)
+    std::memcpy(&out[static_cast<size_t>(y) * w], plane + static_cast<size_t>(y) * stride,
+                w * sizeof(host::YcPixel));
   return out;
 }
 
-std::string DiffPictures(const std::vector<host::YcPixel>& e, const std::vector<host::YcPixel>& a, int w, int h) {
+std::string DiffPictures(const std::vector<host::YcPixel>& e, const std::vector<host::YcPixel>& a, int w,
+                         int h) {
   auto same = [&](int x, int y) {
     const auto& p = e[static_cast<size_t>(y) * w + x];
     const auto& q = a[static_cast<size_t>(y) * w + x];
@@ -108,7 +114,7 @@ std::string DiffPictures(const std::vector<host::YcPixel>& e, const std::vector<
   std::string out = "first mismatch at (" + std::to_string(fx) + ", " + std::to_string(fy) + "): expected " +
                     std::to_string(p.y) + "/" + std::to_string(p.cb) + "/" + std::to_string(p.cr) + ", got " +
                     std::to_string(q.y) + "/" + std::to_string(q.cb) + "/" + std::to_string(q.cr) + "; " +
-                    std::to_string(bad) + " samples differ; map from (" ;
+                    std::to_string(bad) + " samples differ; map from (";
   // A window of at most 48 x 16 samples starting near the first mismatch: x differs, . equal.
   const int x0 = std::max(0, fx - 8), y0 = std::max(0, fy - 4);
   out += std::to_string(x0) + ", " + std::to_string(y0) + "):\n";

@@ -84,7 +84,8 @@ struct ExpectedTrack {
 // "" when `t` is exactly a plug-in's own record: flags 0x00040000, the name and a separate copy of it
 // as information, these track bars, a processing function, and every other word zero (the track
 // values and host functions words included: the host fills those). Else what differs.
-std::string RecordMismatch(const host::FilterTable* t, const char* name, const std::vector<ExpectedTrack>& tracks);
+std::string RecordMismatch(const host::FilterTable* t, const char* name,
+                           const std::vector<ExpectedTrack>& tracks);
 
 // Copies the w x h picture of one plane into a dense vector (row-major).
 std::vector<host::YcPixel> Picture(const host::YcPixel* plane, int w, int h, int stride);

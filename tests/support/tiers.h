@@ -14,7 +14,9 @@ inline void PrintTo(const CpuTier& tier, std::ostream* os) { *os << tier.name; }
 
 namespace testsupport {
 
-inline std::vector<host::CpuTier> AllTiers() { return {std::begin(host::kCpuTiers), std::end(host::kCpuTiers)}; }
+inline std::vector<host::CpuTier> AllTiers() {
+  return {std::begin(host::kCpuTiers), std::end(host::kCpuTiers)};
+}
 // The vector tiers: every tier but the scalar one.
 inline std::vector<host::CpuTier> VectorTiers() {
   std::vector<host::CpuTier> tiers;
@@ -22,7 +24,9 @@ inline std::vector<host::CpuTier> VectorTiers() {
     if (t.flags != 0) tiers.push_back(t);
   return tiers;
 }
-inline std::string TierParamName(const ::testing::TestParamInfo<host::CpuTier>& info) { return info.param.name; }
+inline std::string TierParamName(const ::testing::TestParamInfo<host::CpuTier>& info) {
+  return info.param.name;
+}
 
 }  // namespace testsupport
 

@@ -25,7 +25,6 @@
 
 namespace aufhost_test {
 
-
 inline const std::string kAufhost = AUF_BUILD_DIR "/aufhost";
 
 struct Result {
@@ -112,7 +111,9 @@ inline void WriteFd(int fd, const std::string& data) {
 }
 
 inline std::function<void(int)> Feed(const std::string& data) {
-  return [data](int fd) { WriteFd(fd, data); };
+  return [data](int fd) {
+    WriteFd(fd, data);
+  };
 }
 
 class TempDir {
@@ -167,12 +168,14 @@ inline std::string Y4mFrame(int w, int h, const char* chroma, uint32_t seed) {
 }
 
 inline std::string Y4mClip(int w, int h, const char* chroma, int frames, uint32_t seed) {
-  std::string s = "YUV4MPEG2 W" + std::to_string(w) + " H" + std::to_string(h) + " F24000:1001 A1:1 C" + chroma + "\n";
+  std::string s =
+      "YUV4MPEG2 W" + std::to_string(w) + " H" + std::to_string(h) + " F24000:1001 A1:1 C" + chroma + "\n";
   for (int i = 0; i < frames; ++i) s += Y4mFrame(w, h, chroma, seed + i);
   return s;
 }
 
-inline std::vector<host::Frame> ReadAllFrames(io::Format format, const std::string& data, int w = 0, int h = 0) {
+inline std::vector<host::Frame> ReadAllFrames(io::Format format, const std::string& data, int w = 0,
+                                              int h = 0) {
   std::istringstream in(data);
   io::ReaderOptions options;
   options.w = w;
@@ -184,7 +187,8 @@ inline std::vector<host::Frame> ReadAllFrames(io::Format format, const std::stri
   return frames;
 }
 
-inline std::string EncodeFrames(io::Format format, const io::VideoInfo& info, const std::vector<host::Frame>& frames) {
+inline std::string EncodeFrames(io::Format format, const io::VideoInfo& info,
+                                const std::vector<host::Frame>& frames) {
   std::ostringstream out;
   auto writer = io::OpenWriter(format, out, info, "data");
   for (const host::Frame& f : frames) writer->Write(f);
@@ -223,7 +227,7 @@ inline std::string PngChunk(const char* type, const std::string& data) {
 }
 
 inline std::string MakePng(int w, int h, int depth, int colour_type, const std::vector<int>& samples,
-                    const std::string& palette = "", const std::string& transparency = "") {
+                           const std::string& palette = "", const std::string& transparency = "") {
   std::string ihdr;
   for (int v : {w, h})
     for (int shift : {24, 16, 8, 0}) ihdr += char(v >> shift);
@@ -240,7 +244,8 @@ inline std::string MakePng(int w, int h, int depth, int colour_type, const std::
   }
   uLongf size = compressBound(uLong(raw.size()));
   std::string z(size, '\0');
-  compress(reinterpret_cast<Bytef*>(z.data()), &size, reinterpret_cast<const Bytef*>(raw.data()), uLong(raw.size()));
+  compress(reinterpret_cast<Bytef*>(z.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
+           uLong(raw.size()));
   z.resize(size);
   std::string png = "\x89PNG\r\n\x1a\n" + PngChunk("IHDR", ihdr);
   if (!palette.empty()) png += PngChunk("PLTE", palette);

@@ -15,7 +15,9 @@ TEST(AufhostPipe, HundredFullHdFramesMatchTheFilterFrameByFrame) {
   const std::string header = "YUV4MPEG2 W1920 H1080 F25:1 C420jpeg\n";
   std::vector<std::string> pictures;
   for (int i = 0; i < kPictures; ++i) pictures.push_back(Y4mFrame(kW, kH, "420jpeg", 1000 + i));
-  auto picture_of = [](int k) { return (k * 3 + k / 7) % kPictures; };
+  auto picture_of = [](int k) {
+    return (k * 3 + k / 7) % kPictures;
+  };
 
   std::vector<std::string> expected;
   {

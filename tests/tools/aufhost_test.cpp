@@ -28,8 +28,9 @@ TEST(Aufhost, HelpAndList) {
   const Result list = RunAufhost({"--list", "velour"});
   EXPECT_EQ(list.status, 0) << list.err;
   EXPECT_EQ(list.out.rfind("Velour for AviUtl\n", 0), 0u);
-  for (const char* row : {"quant                 1        1       31", "n_shift               8        1       64",
-                          "matrix                3        0        4", "zero_weight           0        0       64"})
+  for (const char* row :
+       {"quant                 1        1       31", "n_shift               8        1       64",
+        "matrix                3        0        4", "zero_weight           0        0       64"})
     EXPECT_NE(list.out.find(row), std::string::npos) << row << "\n" << list.out;
 
   const Result lib = RunAufhost({"--list", AUF_BUILD_DIR "/velour.so"});
@@ -49,9 +50,11 @@ TEST(Aufhost, Y4mThroughAPipeMatchesYc48Files) {
     const std::vector<host::Frame> input = ReadAllFrames(io::Format::kY4m, clip);
     io::VideoInfo raw_info = InfoOf(clip);
     WriteFile(dir / "in.yc48", EncodeFrames(io::Format::kYc48, raw_info, input));
-    const Result files = RunAufhost({"-j2", "-t", "quant=3", "--size", "37x21", "velour", dir / "in.yc48", dir / "out.yc48"});
+    const Result files =
+        RunAufhost({"-j2", "-t", "quant=3", "--size", "37x21", "velour", dir / "in.yc48", dir / "out.yc48"});
     ASSERT_EQ(files.status, 0) << files.err;
-    const std::vector<host::Frame> filtered = ReadAllFrames(io::Format::kYc48, ReadFile(dir / "out.yc48"), 37, 21);
+    const std::vector<host::Frame> filtered =
+        ReadAllFrames(io::Format::kYc48, ReadFile(dir / "out.yc48"), 37, 21);
     ASSERT_EQ(filtered.size(), 3u);
     EXPECT_EQ(piped.out, EncodeFrames(io::Format::kY4m, raw_info, filtered));
 
@@ -60,8 +63,9 @@ TEST(Aufhost, Y4mThroughAPipeMatchesYc48Files) {
       host::Frame f = input[i];
       FilterInProcess("velour", f, {{"quant", 3}});
       EXPECT_EQ(testsupport::DiffPictures(testsupport::Picture(f.edit.data(), f.w, f.h, f.stride),
-                                          testsupport::Picture(filtered[i].edit.data(), f.w, f.h, f.stride), f.w, f.h),
-              "")
+                                          testsupport::Picture(filtered[i].edit.data(), f.w, f.h, f.stride),
+                                          f.w, f.h),
+                "")
           << "frame " << i;
     }
   }
@@ -73,8 +77,8 @@ class AufhostBuiltIn : public ::testing::TestWithParam<const char*> {};
 TEST_P(AufhostBuiltIn, KernelTiersGiveTheSameOutput) {
   const std::string filter = GetParam();
   if (RunAufhost({"--list", filter}).status != 0) GTEST_SKIP() << filter << " is not built into aufhost";
-  const std::vector<std::string> tracks =
-      filter == "velour" ? std::vector<std::string>{"-t", "n_shift=5"} : std::vector<std::string>{"-t", "quant=40"};
+  const std::vector<std::string> tracks = filter == "velour" ? std::vector<std::string>{"-t", "n_shift=5"}
+                                                             : std::vector<std::string>{"-t", "quant=40"};
   auto run = [&](std::vector<std::string> options) {
     options.insert(options.end(), tracks.begin(), tracks.end());
     options.insert(options.end(), {filter, "-", "-"});
@@ -97,8 +101,8 @@ TEST_P(AufhostBuiltIn, KernelTiersGiveTheSameOutput) {
 TEST_P(AufhostBuiltIn, HostThreadsGiveTheEditorsResult) {
   const std::string filter = GetParam();
   const std::string library = AUF_BUILD_DIR "/" + filter + ".so";
-  const std::vector<std::string> tracks =
-      filter == "velour" ? std::vector<std::string>{"-t", "n_shift=5"} : std::vector<std::string>{"-t", "quant=40"};
+  const std::vector<std::string> tracks = filter == "velour" ? std::vector<std::string>{"-t", "n_shift=5"}
+                                                             : std::vector<std::string>{"-t", "quant=40"};
   const std::string clip = Y4mClip(64, 42, "420jpeg", 2, 13);
   auto run = [&](const std::string& plugin, std::vector<std::string> options) {
     options.insert(options.end(), tracks.begin(), tracks.end());
@@ -147,47 +151,73 @@ TEST(Aufhost, ErrorsLeaveNoOutput) {
   WriteFile(dir / "junk.jpg", "\xff\xd8\xff junk");
   WriteFile(dir / "good.y4m", clip);
   WriteFile(dir / "keep.y4m", "previous contents");
-  for (const char* folder : {"clip.y4m", "pics.png", "raw.yc48", "outdir.y4m"}) mkdir((dir / folder).c_str(), 0755);
+  for (const char* folder : {"clip.y4m", "pics.png", "raw.yc48", "outdir.y4m"})
+    mkdir((dir / folder).c_str(), 0755);
   const struct {
     std::vector<std::string> args;
     std::string message;
     int status;
   } cases[] = {
       {{"velour", dir / "trunc.y4m", dir / "out.y4m"}, "trunc.y4m: frame 2: truncated", 1},
-      {{"velour", dir / "badhead.y4m", dir / "out.y4m"}, "badhead.y4m: header: unsupported colour space 'C411'", 1},
-      {{"--size", "15x16", "velour", dir / "in.yc48", dir / "out.y4m"}, "is not a whole number of 15x16 yc48 frames", 1},
+      {{"velour", dir / "badhead.y4m", dir / "out.y4m"},
+       "badhead.y4m: header: unsupported colour space 'C411'",
+       1},
+      {{"--size", "15x16", "velour", dir / "in.yc48", dir / "out.y4m"},
+       "is not a whole number of 15x16 yc48 frames",
+       1},
       {{"velour", dir / "in.yc48", dir / "out.y4m"}, "needs its frame size (--size WxH)", 1},
       {{"velour", dir / "junk.png", dir / "out.png"}, "junk.png: not a readable PNG", 1},
       {{"velour", dir / "junk.jpg", dir / "out.png"}, "junk.jpg: not a readable JPEG", 1},
-      {{"velour", dir / "missing.y4m", dir / "out.y4m"}, "missing.y4m: cannot open for reading (No such file or directory)", 1},
+      {{"velour", dir / "missing.y4m", dir / "out.y4m"},
+       "missing.y4m: cannot open for reading (No such file or directory)",
+       1},
       {{"velour", dir / "clip.y4m", dir / "out.y4m"}, "clip.y4m: is a directory", 1},
       {{"velour", dir / "pics.png", dir / "out.png"}, "pics.png: is a directory", 1},
       {{"--size", "8x8", "velour", dir / "raw.yc48", dir / "out.yc48"}, "raw.yc48: is a directory", 1},
       {{"velour", dir / "good.y4m", dir / "outdir.y4m"}, "outdir.y4m: is a directory", 1},
-      {{"velour", dir / "good.y4m", dir / "good.y4m/out.y4m"}, "good.y4m/out.y4m: cannot create (Not a directory)", 1},
+      {{"velour", dir / "good.y4m", dir / "good.y4m/out.y4m"},
+       "good.y4m/out.y4m: cannot create (Not a directory)",
+       1},
       // Outputs are checked before the first frame: the truncated input is never reached.
       {{"velour", dir / "trunc.y4m", dir / "outdir.y4m"}, "outdir.y4m: is a directory", 1},
       {{"velour", dir / "trunc.y4m", dir / "out.y4m", "--compare", dir / "no/such/cmp.png"},
-       "no/such/cmp.png: cannot create (No such file or directory)", 1},
-      {{dir / "nothing.so", dir / "good.y4m", dir / "out.y4m"}, "cannot load plug-in '" + dir / "nothing.so", 1},
+       "no/such/cmp.png: cannot create (No such file or directory)",
+       1},
+      {{dir / "nothing.so", dir / "good.y4m", dir / "out.y4m"},
+       "cannot load plug-in '" + dir / "nothing.so",
+       1},
       {{NO_ENTRY_PLUGIN, dir / "good.y4m", dir / "out.y4m"}, "has no GetFilterTable export", 1},
       {{dir / "junk.png", dir / "good.y4m", dir / "out.y4m"}, "cannot load plug-in '" + dir / "junk.png", 1},
       {{"-t", "bogus=1", "velour", dir / "good.y4m", dir / "out.y4m"},
-       "has no track bar 'bogus' (it has: quant, n_shift, matrix, zero_weight)", 2},
-      {{"-t", "quant=32", "velour", dir / "good.y4m", dir / "out.y4m"}, "track bar 'quant' of 'Velour for AviUtl' takes 1..31, not 32", 2},
-      {{"-t", "quant=99999999999", "velour", dir / "good.y4m", dir / "out.y4m"}, "takes 1..31, not 99999999999", 2},
+       "has no track bar 'bogus' (it has: quant, n_shift, matrix, zero_weight)",
+       2},
+      {{"-t", "quant=32", "velour", dir / "good.y4m", dir / "out.y4m"},
+       "track bar 'quant' of 'Velour for AviUtl' takes 1..31, not 32",
+       2},
+      {{"-t", "quant=99999999999", "velour", dir / "good.y4m", dir / "out.y4m"},
+       "takes 1..31, not 99999999999",
+       2},
       {{"-t", "matrix=-99999999999999999999", "velour", dir / "good.y4m", dir / "out.y4m"},
-       "track bar 'matrix' of 'Velour for AviUtl' takes 0..4, not -99999999999999999999", 2},
+       "track bar 'matrix' of 'Velour for AviUtl' takes 0..4, not -99999999999999999999",
+       2},
       {{"--frobnicate", "velour", dir / "good.y4m", dir / "out.y4m"}, "unknown option '--frobnicate'", 2},
       {{"velour", dir / "good.y4m"}, "missing OUTPUT", 2},
       {{"velour", dir / "good.y4m", dir / "out.avi"}, "cannot tell the format of output", 2},
       {{"velour", dir / "good.y4m", dir / "out.png"}, "out.png: a picture holds one frame", 1},
-      {{"--cpu=c", dir / "nothing.so", dir / "good.y4m", dir / "out.y4m"}, "--cpu applies to the built-in", 2},
+      {{"--cpu=c", dir / "nothing.so", dir / "good.y4m", dir / "out.y4m"},
+       "--cpu applies to the built-in",
+       2},
       {{"velour", dir / "trunc.y4m", dir / "keep.y4m"}, "trunc.y4m: frame 2: truncated", 1},
       {{"velour", dir / "trunc.y4m", dir / "out.y4m", "--compare", dir / "cmp.png"}, "truncated", 1},
-      {{"velour", dir / "good.y4m", dir / "no/such/dir/out.y4m"}, "no/such/dir/out.y4m: cannot create (No such file or directory)", 1},
-      {{"velour", dir / "good.y4m", dir / "out.y4m", "--compare", dir / "cmp.y4m"}, "is not a .png or .jpg name", 2},
-      {{"--size", "16x15", "velour", dir / "good.y4m", dir / "out.y4m"}, "frame size 16x16 does not match --size 16x15", 1},
+      {{"velour", dir / "good.y4m", dir / "no/such/dir/out.y4m"},
+       "no/such/dir/out.y4m: cannot create (No such file or directory)",
+       1},
+      {{"velour", dir / "good.y4m", dir / "out.y4m", "--compare", dir / "cmp.y4m"},
+       "is not a .png or .jpg name",
+       2},
+      {{"--size", "16x15", "velour", dir / "good.y4m", dir / "out.y4m"},
+       "frame size 16x16 does not match --size 16x15",
+       1},
   };
   const std::vector<std::string> before = dir.Files();
   for (const auto& c : cases) {
@@ -215,7 +245,8 @@ TEST(Aufhost, OutputsNeverOverwriteTheInputOrEachOther) {
   io::VideoInfo info;
   info.w = 24;
   info.h = 16;
-  const std::string picture = EncodeFrames(io::Format::kPng, info, ReadAllFrames(io::Format::kY4m, Y4mClip(24, 16, "444", 1, 8)));
+  const std::string picture =
+      EncodeFrames(io::Format::kPng, info, ReadAllFrames(io::Format::kY4m, Y4mClip(24, 16, "444", 1, 8)));
   WriteFile(dir / "in.png", picture);
   WriteFile(dir / "out.png", "previous result");
   mkdir((dir / "sub").c_str(), 0755);
@@ -370,7 +401,9 @@ TEST(Aufhost, Y4mTagsInterlacingAndLongHeaders) {
   for (size_t at = r.out.find("FRAME"); at != std::string::npos; at = r.out.find("FRAME", at + 1))
     lines.push_back(r.out.substr(at + 5, r.out.find('\n', at) - at - 5));
   EXPECT_EQ(lines, mixed);
-  EXPECT_EQ(r.err, "aufhost: warning: stdin: interlaced frames are filtered as progressive ones (the filters work on whole frames)\n");
+  EXPECT_EQ(r.err,
+            "aufhost: warning: stdin: interlaced frames are filtered as progressive ones (the filters work "
+            "on whole frames)\n");
 
   const Result top = RunAufhost({"velour", "-", "-"}, Feed(stream("It", {"", ""})));
   EXPECT_EQ(top.status, 0);
@@ -404,7 +437,9 @@ TEST(Aufhost, WhatTheFiltersLeaveAlone) {
       for (int x = 0; x < w; ++x) s += char(level(x, y));
     return s;
   };
-  auto luma = [](const std::string& y4m, int x, int y, int w) { return uint8_t(y4m[y4m.find("FRAME\n") + 6 + size_t(y) * w + x]); };
+  auto luma = [](const std::string& y4m, int x, int y, int w) {
+    return uint8_t(y4m[y4m.find("FRAME\n") + 6 + size_t(y) * w + x]);
+  };
   testsupport::Rng rng(5);
   std::vector<int> noise(64 * 40);
   for (int& v : noise) v = rng.Uniform(0, 255);
@@ -420,7 +455,8 @@ TEST(Aufhost, WhatTheFiltersLeaveAlone) {
   EXPECT_GT(changed, 500);
   for (auto [w, h] : {std::pair{8, 24}, {40, 8}}) {
     const std::string narrow = mono(w, h, [&](int x, int y) { return noise[size_t(y) * 40 + x]; });
-    EXPECT_TRUE(RunAufhost({"-t", "quant=31", "velour", "-", "-"}, Feed(narrow)).out == narrow) << w << "x" << h;
+    EXPECT_TRUE(RunAufhost({"-t", "quant=31", "velour", "-", "-"}, Feed(narrow)).out == narrow)
+        << w << "x" << h;
   }
 
   // 10-bit input comes back in 8-bit steps, truncated: a flat level 4k + 3 becomes 4k.
@@ -430,7 +466,8 @@ TEST(Aufhost, WhatTheFiltersLeaveAlone) {
   const Result deep = RunAufhost({"velour", "-", "-"}, Feed(ten));
   ASSERT_EQ(deep.status, 0) << deep.err;
   const size_t y0 = deep.out.find("FRAME\n") + 6;
-  for (int i = 0; i < 256; ++i) ASSERT_EQ(uint8_t(deep.out[y0 + 2 * i]) | uint8_t(deep.out[y0 + 2 * i + 1]) << 8, 640) << i;
+  for (int i = 0; i < 256; ++i)
+    ASSERT_EQ(uint8_t(deep.out[y0 + 2 * i]) | uint8_t(deep.out[y0 + 2 * i + 1]) << 8, 640) << i;
 
   // deblock: an edge inside the first 4 rows (a step at x = 4 there) stays; the same edge below is
   // filtered. Transposed, the same holds for the first 4 columns; there the vertical edge at x = 4,

@@ -40,7 +40,8 @@ using io::Format;
 // Hands out its data in pieces of 1 .. `most` bytes, as a pipe does; -1 once `fail_at` is reached.
 class Trickle : public io::ByteSource {
  public:
-  Trickle(std::string data, size_t most, size_t fail_at = SIZE_MAX) : data_(std::move(data)), most_(most), fail_at_(fail_at) {}
+  Trickle(std::string data, size_t most, size_t fail_at = SIZE_MAX)
+      : data_(std::move(data)), most_(most), fail_at_(fail_at) {}
   ptrdiff_t ReadSome(void* dst, size_t n) override {
     if (pos_ >= fail_at_) return -1;
     const size_t k = std::min({n, data_.size() - pos_, size_t(rng_.Uniform(1, int32_t(most_)))});
@@ -109,15 +110,17 @@ Frames ReadInHalves(io::FrameReader& reader, int ahead) {
 }
 
 std::string Same(const Frames& a, const Frames& b) {
-  if (a.frames.size() != b.frames.size()) return std::to_string(a.frames.size()) + " frames, not " + std::to_string(b.frames.size());
+  if (a.frames.size() != b.frames.size())
+    return std::to_string(a.frames.size()) + " frames, not " + std::to_string(b.frames.size());
   for (size_t i = 0; i < a.frames.size(); ++i) {
     const host::Frame &x = a.frames[i], &y = b.frames[i];
     if (x.w != y.w || x.h != y.h) return "frame " + std::to_string(i) + ": another size";
-    const std::string diff = testsupport::DiffPictures(testsupport::Picture(x.edit.data(), x.w, x.h, x.stride),
-                                                       testsupport::Picture(y.edit.data(), y.w, y.h, y.stride), x.w, x.h);
+    const std::string diff =
+        testsupport::DiffPictures(testsupport::Picture(x.edit.data(), x.w, x.h, x.stride),
+                                  testsupport::Picture(y.edit.data(), y.w, y.h, y.stride), x.w, x.h);
     if (!diff.empty()) return "frame " + std::to_string(i) + ": " + diff;
-    if (a.extras[i].y4m_params != b.extras[i].y4m_params || a.extras[i].interlaced != b.extras[i].interlaced ||
-        a.extras[i].alpha != b.extras[i].alpha)
+    if (a.extras[i].y4m_params != b.extras[i].y4m_params ||
+        a.extras[i].interlaced != b.extras[i].interlaced || a.extras[i].alpha != b.extras[i].alpha)
       return "frame " + std::to_string(i) + ": other extras";
   }
   return "";
@@ -133,7 +136,8 @@ struct Input {
 std::vector<Input> Inputs() {
   std::vector<Input> inputs;
   std::string tagged = "YUV4MPEG2 W9 H5 F25:1 Im C420p10\n";
-  for (int i = 0; i < 3; ++i) tagged += (i == 1 ? "FRAME Itii XA=1\n" : "FRAME\n") + std::string(2 * (45 + 2 * 15), char(3 + i));
+  for (int i = 0; i < 3; ++i)
+    tagged += (i == 1 ? "FRAME Itii XA=1\n" : "FRAME\n") + std::string(2 * (45 + 2 * 15), char(3 + i));
   inputs.push_back({"y4m 4:2:0", Format::kY4m, Y4mClip(37, 21, "420jpeg", 4, 3), {}});
   inputs.push_back({"y4m 4:4:4", Format::kY4m, Y4mClip(20, 3, "444", 3, 5), {}});
   inputs.push_back({"y4m mono", Format::kY4m, Y4mClip(7, 7, "mono", 2, 9), {}});
@@ -161,7 +165,8 @@ TEST(IoStages, ReadingInPiecesAndHalvesGivesTheSameFrames) {
       EXPECT_EQ(Same(ReadWhole(*io::OpenReader(in.format, pieces, "in", in.options)), expected), "") << most;
       for (int ahead : {1, 3}) {
         Trickle again(in.data, most);
-        EXPECT_EQ(Same(ReadInHalves(*io::OpenReader(in.format, again, "in", in.options), ahead), expected), "")
+        EXPECT_EQ(Same(ReadInHalves(*io::OpenReader(in.format, again, "in", in.options), ahead), expected),
+                  "")
             << most << " bytes at most, " << ahead << " ahead";
       }
     }
@@ -220,7 +225,8 @@ TEST(IoStages, WritingInHalvesGivesTheSameBytes) {
 // Reads the same bytes over and over, taking no memory.
 class Loop : public io::ByteSource {
  public:
-  Loop(const std::string& head, const std::string& body) : head_(head), body_(body), in_head_(!head.empty()) {}
+  Loop(const std::string& head, const std::string& body)
+      : head_(head), body_(body), in_head_(!head.empty()) {}
   ptrdiff_t ReadSome(void* dst, size_t n) override {
     const std::string& from = in_head_ ? head_ : body_;
     const size_t k = std::min(n, from.size() - pos_);

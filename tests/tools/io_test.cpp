@@ -44,7 +44,9 @@ host::Frame RepresentableFrame(int w, int h, Chroma chroma, int depth, testsuppo
   return f;
 }
 
-std::vector<host::YcPixel> Pixels(const host::Frame& f) { return testsupport::Picture(f.edit.data(), f.w, f.h, f.stride); }
+std::vector<host::YcPixel> Pixels(const host::Frame& f) {
+  return testsupport::Picture(f.edit.data(), f.w, f.h, f.stride);
+}
 
 std::string WriteFrames(Format format, const io::VideoInfo& info, const std::vector<host::Frame>& frames) {
   std::ostringstream out;
@@ -100,7 +102,7 @@ TEST(SampleScale, Bt601FullRange) {
   EXPECT_EQ(white.y, 4080);
   EXPECT_EQ(white.cb, 0);
   EXPECT_EQ(white.cr, 0);
-  EXPECT_EQ(red.y, 1220);  // 16 * 0.299 * 255
+  EXPECT_EQ(red.y, 1220);   // 16 * 0.299 * 255
   EXPECT_EQ(red.cr, 2040);  // 16 * 0.5 * (255 - 76.245) / 0.701... = 16 * 127.5
   uint8_t rgb[3];
   for (int c : {0, 37, 128, 200, 255}) {
@@ -142,8 +144,9 @@ struct Layout {
 
 TEST(Y4m, EveryLayoutRoundTripsAndKeepsItsHeader) {
   testsupport::Rng rng(testsupport::TestSeed());
-  const Layout layouts[] = {{Chroma::k420, 8, "420jpeg"}, {Chroma::k420, 8, "420mpeg2"}, {Chroma::k422, 8, "422"},
-                            {Chroma::k444, 8, "444"},     {Chroma::kMono, 8, "mono"},    {Chroma::k420, 10, "420p10"}};
+  const Layout layouts[] = {{Chroma::k420, 8, "420jpeg"}, {Chroma::k420, 8, "420mpeg2"},
+                            {Chroma::k422, 8, "422"},     {Chroma::k444, 8, "444"},
+                            {Chroma::kMono, 8, "mono"},   {Chroma::k420, 10, "420p10"}};
   for (const Layout& l : layouts)
     for (auto [w, h] : {std::pair{1, 1}, {7, 5}, {16, 2}, {33, 17}}) {
       SCOPED_TRACE(std::string(l.tag) + " " + std::to_string(w) + "x" + std::to_string(h));
@@ -160,7 +163,9 @@ TEST(Y4m, EveryLayoutRoundTripsAndKeepsItsHeader) {
       EXPECT_EQ(data.substr(0, header.size()), header);
       const std::vector<host::Frame> back = ReadFrames(Format::kY4m, data);
       ASSERT_EQ(back.size(), 2u);
-      for (int i = 0; i < 2; ++i) EXPECT_EQ(testsupport::DiffPictures(Pixels(frames[i]), Pixels(back[i]), frames[i].w, frames[i].h), "");
+      for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(testsupport::DiffPictures(Pixels(frames[i]), Pixels(back[i]), frames[i].w, frames[i].h),
+                  "");
     }
 }
 
@@ -192,7 +197,8 @@ TEST(Y4m, ChromaIsSpreadOverItsBlockAndAveragedBack) {
 
 TEST(Y4m, TenBitWordsAreLittleEndianAndClampedOnRead) {
   std::string data = "YUV4MPEG2 W2 H2 C420p10\nFRAME\n";
-  data += std::string{char(0xFF), char(0x03), char(0x00), char(0x02), char(0x01), char(0x00), char(0xFF), char(0xFF)};
+  data += std::string{char(0xFF), char(0x03), char(0x00), char(0x02),
+                      char(0x01), char(0x00), char(0xFF), char(0xFF)};
   data += std::string{char(0x00), char(0x00), char(0x00), char(0x02)};
   const std::vector<host::Frame> frames = ReadFrames(Format::kY4m, data);
   ASSERT_EQ(frames.size(), 1u);
@@ -229,8 +235,10 @@ TEST(Y4m, MalformedStreamsNameWhatIsWrong) {
       {"YUV4MPEG2 W4 H4 C444\nFRAME X\n" + std::string(48, 'x'), "frame 1: malformed tag 'X'"},
       {"YUV4MPEG2 W4 H4 " + std::string(5000, 'X') + "\n", "header: line longer than"},
       {"YUV4MPEG2 W4 H4 C444\nFRAME\n" + std::string(47, 'x'), "frame 1: truncated (47 of 48 bytes)"},
-      {"YUV4MPEG2 W4 H4 C444\nFRAME\n" + std::string(48, 'x') + "FRAMX\n", "frame 2: expected FRAME, found 'FRAMX'"},
-      {"YUV4MPEG2 W4 H4 C444\nFRAME\n" + std::string(48, 'x') + "FRAME", "frame 2: truncated (no end of line)"},
+      {"YUV4MPEG2 W4 H4 C444\nFRAME\n" + std::string(48, 'x') + "FRAMX\n",
+       "frame 2: expected FRAME, found 'FRAMX'"},
+      {"YUV4MPEG2 W4 H4 C444\nFRAME\n" + std::string(48, 'x') + "FRAME",
+       "frame 2: truncated (no end of line)"},
       {"YUV4MPEG2 W4 H4 C444\nFRAME\n" + std::string(48, 'x') + "\n", "frame 2: expected FRAME, found ''"},
   };
   for (const auto& c : cases) {
@@ -245,7 +253,8 @@ TEST(Y4m, MalformedStreamsNameWhatIsWrong) {
 // mixed stream (Im) a frame whose I tag samples interlaced ("I?i?").
 TEST(Y4m, FrameTagsTravelWithTheirFrames) {
   const std::string planes(16 * 3, 'x');
-  const std::string frames = "FRAME Itii XA=1\n" + planes + "FRAME\n" + planes + "FRAME  I1pp \n" + planes + "FRAME Ibip\n" + planes;
+  const std::string frames =
+      "FRAME Itii XA=1\n" + planes + "FRAME\n" + planes + "FRAME  I1pp \n" + planes + "FRAME Ibip\n" + planes;
   for (const char* interlace : {"Im", "It", "Ip"}) {
     SCOPED_TRACE(interlace);
     const std::string header = std::string("YUV4MPEG2 W4 H4 F25:1 ") + interlace + " C444\n";
@@ -261,7 +270,8 @@ TEST(Y4m, FrameTagsTravelWithTheirFrames) {
       writer->Write(f, extras);
     }
     writer->Finish();
-    const std::string mixed_frames = "FRAME Itii XA=1\n" + planes + "FRAME\n" + planes + "FRAME I1pp\n" + planes + "FRAME Ibip\n" + planes;
+    const std::string mixed_frames =
+        "FRAME Itii XA=1\n" + planes + "FRAME\n" + planes + "FRAME I1pp\n" + planes + "FRAME Ibip\n" + planes;
     EXPECT_EQ(out.str(), header + mixed_frames);
     if (std::string(interlace) == "It") EXPECT_EQ(interlaced, (std::vector<bool>{true, true, true, true}));
     else EXPECT_EQ(interlaced, (std::vector<bool>{true, false, false, true}));
@@ -276,7 +286,9 @@ TEST(Y4m, WhatTheWriterWritesTheReaderReads) {
     h += std::string(size - 1 - h.size(), 'a') + "\n";
     return h;
   };
-  auto frame = [](bool complete) { return "FRAME\n" + std::string(complete ? 48 : 24, 'x'); };  // 4:4:4 or 4:2:0
+  auto frame = [](bool complete) {
+    return "FRAME\n" + std::string(complete ? 48 : 24, 'x');
+  };  // 4:4:4 or 4:2:0
   int accepted = 0;
   for (size_t size : {4080, 4090, 4096, 4097})
     for (bool complete : {false, true}) {
@@ -338,7 +350,8 @@ TEST(Yc48, RoundTripIsExactForEverySampleValue) {
   const std::vector<host::Frame> back = ReadFrames(Format::kYc48, data, &read_info, options);
   EXPECT_EQ(read_info.frame_count, 2);
   ASSERT_EQ(back.size(), 2u);
-  for (int i = 0; i < 2; ++i) EXPECT_EQ(testsupport::DiffPictures(Pixels(frames[i]), Pixels(back[i]), frames[i].w, frames[i].h), "");
+  for (int i = 0; i < 2; ++i)
+    EXPECT_EQ(testsupport::DiffPictures(Pixels(frames[i]), Pixels(back[i]), frames[i].w, frames[i].h), "");
 }
 
 TEST(Yc48, SizeIsRequiredAndMustDivideTheData) {
@@ -362,10 +375,12 @@ TEST(Picture, PngAlphaAndSixteenBitsAreKept) {
     int depth, type, colours;
     std::vector<int> samples;
   };
-  const std::vector<int> rgba = {255, 0, 0, 0, 10, 200, 30, 128, 0, 0, 0, 255, 40, 50, 60, 1, 255, 255, 255, 0, 7, 8, 9, 254};
+  const std::vector<int> rgba = {255, 0,  0,  0, 10,  200, 30,  128, 0, 0, 0, 255,
+                                 40,  50, 60, 1, 255, 255, 255, 0,   7, 8, 9, 254};
   const std::vector<int> grey16 = {0, 65535, 1, 9, 257, 300, 40000, 65534};
   const std::vector<int> grey_alpha16 = {0, 0, 65535, 1, 12345, 65535, 257, 32768};
-  const std::vector<int> rgb16 = {0, 65535, 257, 514 * 100, 1000, 65534, 257 * 7, 257 * 8, 257 * 9, 3, 33333, 65000};
+  const std::vector<int> rgb16 = {0,       65535,   257,     514 * 100, 1000,  65534,
+                                  257 * 7, 257 * 8, 257 * 9, 3,         33333, 65000};
   const std::vector<Case> cases = {
       {"RGBA 8", MakePng(3, 2, 8, 6, rgba), 8, 6, 3, rgba},
       {"grey 16", MakePng(4, 2, 16, 0, grey16), 16, 0, 1, grey16},
@@ -392,9 +407,10 @@ TEST(Picture, PngAlphaAndSixteenBitsAreKept) {
       if (info.alpha) {
         EXPECT_EQ(extras.alpha[i], s[c.colours]) << i;
       }
-      const host::YcPixel expected = c.colours == 1 ? host::YcPixel{int16_t(std::lround(16.0 * s[0] / (c.depth == 16 ? 257 : 1))), 0, 0}
-                                     : c.depth == 16 ? io::Rgb16ToHost(s[0], s[1], s[2])
-                                                     : io::RgbToHost(s[0], s[1], s[2]);
+      const host::YcPixel expected =
+          c.colours == 1  ? host::YcPixel{int16_t(std::lround(16.0 * s[0] / (c.depth == 16 ? 257 : 1))), 0, 0}
+          : c.depth == 16 ? io::Rgb16ToHost(s[0], s[1], s[2])
+                          : io::RgbToHost(s[0], s[1], s[2]);
       EXPECT_EQ(f.edit[i].y, expected.y) << i;
       EXPECT_EQ(f.edit[i].cb, expected.cb) << i;
       EXPECT_EQ(f.edit[i].cr, expected.cr) << i;
@@ -415,7 +431,9 @@ TEST(Picture, PngAlphaAndSixteenBitsAreKept) {
   }
 
   // A palette's transparent entries become an alpha channel too.
-  const std::string palette = MakePng(3, 1, 8, 3, {0, 1, 2}, std::string("\x00\x00\x00\xff\x00\x00\x10\x20\x30", 9), std::string("\x00\x80", 2));
+  const std::string palette =
+      MakePng(3, 1, 8, 3, {0, 1, 2}, std::string("\x00\x00\x00\xff\x00\x00\x10\x20\x30", 9),
+              std::string("\x00\x80", 2));
   std::istringstream in(palette);
   host::Frame f;
   io::FrameExtras extras;
@@ -476,7 +494,8 @@ TEST(Picture, JpegDecodesToTheYCbCrItWasCodedIn) {
   // Flat 8x8 areas of Y'CbCr survive quality 100 within a level: no detour through RGB.
   host::Frame f(16, 16);
   for (int y = 0; y < 16; ++y)
-    for (int x = 0; x < 16; ++x) f.at(x, y) = {int16_t(x < 8 ? 16 * 40 : 16 * 220), int16_t(16 * -60), int16_t(16 * 90)};
+    for (int x = 0; x < 16; ++x)
+      f.at(x, y) = {int16_t(x < 8 ? 16 * 40 : 16 * 220), int16_t(16 * -60), int16_t(16 * 90)};
   io::VideoInfo info;
   info.w = 16;
   info.h = 16;

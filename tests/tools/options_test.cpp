@@ -19,9 +19,9 @@ std::string UsageErrorOf(const std::vector<std::string>& args) {
 }
 
 TEST(Options, SpellingsOfEachOption) {
-  const Options o = ParseOptions({"-t", "quant=4", "--track=n_shift=16", "-tmatrix=-2", "-j3", "--serial",
-                                  "--size", "16x8", "--format=yc48:y4m", "--compare", "c.png", "--cpu=sse2", "-q",
-                                  "velour", "in.yc48", "-"});
+  const Options o =
+      ParseOptions({"-t", "quant=4", "--track=n_shift=16", "-tmatrix=-2", "-j3", "--serial", "--size", "16x8",
+                    "--format=yc48:y4m", "--compare", "c.png", "--cpu=sse2", "-q", "velour", "in.yc48", "-"});
   EXPECT_EQ(o.plugin, "velour");
   EXPECT_EQ(o.input, "in.yc48");
   EXPECT_EQ(o.output, "-");
@@ -96,8 +96,8 @@ TEST(Options, MistakesNameTheArgument) {
 // Track values are only range-checked once the plug-in is open: any whole number parses, and one
 // beyond 64 bits saturates while its text is kept for the message.
 TEST(Options, TrackValuesOfAnySize) {
-  const Options o = ParseOptions({"-t", "quant=99999999999", "-t", "matrix=-99999999999999999999999",
-                                  "-t", "n_shift=+99999999999999999999999", "velour", "a", "b"});
+  const Options o = ParseOptions({"-t", "quant=99999999999", "-t", "matrix=-99999999999999999999999", "-t",
+                                  "n_shift=+99999999999999999999999", "velour", "a", "b"});
   ASSERT_EQ(o.tracks.size(), 3u);
   EXPECT_EQ(o.tracks[0], (cli::TrackSetting{"quant", 99999999999, "99999999999"}));
   EXPECT_EQ(o.tracks[1].value, std::numeric_limits<int64_t>::min());

@@ -99,8 +99,9 @@ TEST(Pipeline, ThreadsGiveWhatOneThreadGives) {
         for (int ring : {2, 3, 5}) {
           s.jitter = uint32_t(++runs);
           const Outcome many = RunScript(s, true, ring);
-          ASSERT_TRUE(many == one) << "read fails at " << r << ", process at " << p << ", write at " << w << ", ring "
-                                   << ring << ": one thread " << Describe(one) << ", threads " << Describe(many);
+          ASSERT_TRUE(many == one) << "read fails at " << r << ", process at " << p << ", write at " << w
+                                   << ", ring " << ring << ": one thread " << Describe(one) << ", threads "
+                                   << Describe(many);
         }
       }
 }
@@ -133,8 +134,11 @@ TEST(Pipeline, AFailedWriteEndsAReadThatWaits) {
     cancelled_cv.wait_for(lock, std::chrono::seconds(20), [&] { return cancelled; });
     throw io::IoError("read cancelled");
   };
-  stages.process = [](io::FramePacket&, io::FramePacket&, int64_t) {};
-  stages.write = [](io::FramePacket&, int64_t) { throw io::IoError("stdout: write failed"); };
+  stages.process = [](io::FramePacket&, io::FramePacket&, int64_t) {
+  };
+  stages.write = [](io::FramePacket&, int64_t) {
+    throw io::IoError("stdout: write failed");
+  };
   stages.cancel_read = [&] {
     std::lock_guard<std::mutex> lock(mutex);
     cancelled = true;

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "tests/support/test_support.h"
 #include "host/worker_pool.h"
+#include "tests/support/test_support.h"
 #include "tests/support/tiers.h"
 #include "tools/io/planar.h"
 
@@ -43,7 +43,8 @@ struct Reference {
   }
   // The mean of n host samples summed in `sum`, rounded half up to a level (plus `offset`), clamped.
   int Level(int64_t sum, int n, int offset) const {
-    return int(std::clamp<int64_t>(FloorDiv(2 * sum + int64_t(scale()) * n, 2 * int64_t(scale()) * n) + offset, 0, max()));
+    return int(std::clamp<int64_t>(
+        FloorDiv(2 * sum + int64_t(scale()) * n, 2 * int64_t(scale()) * n) + offset, 0, max()));
   }
 
   void Unpack(const std::vector<uint8_t>& planes, host::Frame& f) const {
@@ -101,7 +102,10 @@ std::vector<std::pair<int, int>> Sizes(testsupport::Rng& rng) {
 std::vector<uint8_t> Planes(const PlanarLayout& l, int kind, testsupport::Rng& rng) {
   std::vector<uint8_t> b(l.FrameBytes());
   for (size_t i = 0; i < b.size(); ++i)
-    b[i] = kind == 0 ? 0 : kind == 1 ? 0xFF : kind == 2 ? ((i / l.bytes) % 2 ? 0xFF : 0) : uint8_t(rng.Next());
+    b[i] = kind == 0   ? 0
+           : kind == 1 ? 0xFF
+           : kind == 2 ? ((i / l.bytes) % 2 ? 0xFF : 0)
+                       : uint8_t(rng.Next());
   if (l.ten_bit && kind > 2)  // mostly in range, so the rest of the arithmetic is seen too
     for (size_t i = 1; i < b.size(); i += 2)
       if (rng.Uniform(0, 3) != 0) b[i] &= 3;
@@ -139,7 +143,8 @@ host::Frame PaddedFrame(int w, int h) {
 std::string PaddingDamage(const host::Frame& f) {
   for (int y = 0; y < f.h; ++y)
     for (int x = f.w; x < f.stride; ++x)
-      if (!IsCanary(f.edit[size_t(y) * f.stride + x])) return "row padding written at " + std::to_string(x) + "," + std::to_string(y);
+      if (!IsCanary(f.edit[size_t(y) * f.stride + x]))
+        return "row padding written at " + std::to_string(x) + "," + std::to_string(y);
   return "";
 }
 
@@ -194,7 +199,8 @@ TEST_P(PlanarTest, HostPixelsToPlanesMatchTheReference) {
     size_t i = 0;
     for (int y = 0; y < l.h; ++y)
       for (int x = 0; x < l.w; ++x, i += 3)
-        f.at(x, y) = {HostSample(kind, i, l, rng), HostSample(kind, i + 1, l, rng), HostSample(kind, i + 2, l, rng)};
+        f.at(x, y) = {HostSample(kind, i, l, rng), HostSample(kind, i + 1, l, rng),
+                      HostSample(kind, i + 2, l, rng)};
     const std::vector<uint8_t> expected = Reference{l}.Pack(f);
     std::vector<uint8_t> actual(l.FrameBytes() + kPad, kCanaryByte);
     io::FrameToPlanes(dsp_, l, f, actual.data());
@@ -203,8 +209,8 @@ TEST_P(PlanarTest, HostPixelsToPlanesMatchTheReference) {
     actual.resize(l.FrameBytes());
     const auto diff = std::mismatch(expected.begin(), expected.end(), actual.begin());
     ASSERT_TRUE(diff.first == expected.end())
-        << Label(l, kind) << ": byte " << (diff.first - expected.begin()) << " of " << expected.size() << " is "
-        << int(*diff.second) << ", not " << int(*diff.first) << " (luma plane " << l.LumaBytes()
+        << Label(l, kind) << ": byte " << (diff.first - expected.begin()) << " of " << expected.size()
+        << " is " << int(*diff.second) << ", not " << int(*diff.first) << " (luma plane " << l.LumaBytes()
         << " bytes, each chroma plane " << l.ChromaBytes() << "), seed " << seed;
   });
 }
@@ -244,7 +250,8 @@ TEST_P(PlanarTest, RowBandsOnWorkersGiveTheSameResult) {
       }
 }
 
-INSTANTIATE_TEST_SUITE_P(Isa, PlanarTest, ::testing::ValuesIn(testsupport::AllTiers()), testsupport::TierParamName);
+INSTANTIATE_TEST_SUITE_P(Isa, PlanarTest, ::testing::ValuesIn(testsupport::AllTiers()),
+                         testsupport::TierParamName);
 
 TEST(PlanarLayout, PlaneSizesOfEachLayout) {
   const io::PlanarLayout a = io::PlanarLayoutOf(5, 3, Chroma::k420, 8);

@@ -27,14 +27,16 @@ TEST(VelourPlugin, DeclaresExactlyItsTrackBarsAndNothingElse) {
 }
 
 // The plug-in with T editor threads against the reference with T partitions.
-std::string RunPlugin(int w, int h, int stride, int threads, bool serial, const int32_t (&tracks)[4], uint64_t seed) {
+std::string RunPlugin(int w, int h, int stride, int threads, bool serial, const int32_t (&tracks)[4],
+                      uint64_t seed) {
   GuardedFrame plug(w, h, stride, seed % 2 == 0), ref(w, h, stride, true);
   Rng a(seed), b(seed);
   for (GuardedFrame* f : {&plug, &ref}) {
     Rng& rng = f == &plug ? a : b;
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
-        f->edit.at(x, y) = {static_cast<int16_t>(rng.Uniform(0, 4095)), static_cast<int16_t>(x), static_cast<int16_t>(-y)};
+        f->edit.at(x, y) = {static_cast<int16_t>(rng.Uniform(0, 4095)), static_cast<int16_t>(x),
+                            static_cast<int16_t>(-y)};
         f->temp.at(x, y) = {static_cast<int16_t>(rng.Uniform(-32768, 32767)), 1, 2};
       }
   }
@@ -56,7 +58,8 @@ TEST(VelourPlugin, PassesFollowTheEditorsThreadCount) {
   // more threads than passes.
   for (int threads : {1, 2, 3, 8, 13, 65}) {
     EXPECT_EQ(RunPlugin(97, 61, 101, threads, false, {2, 8, 1, 3}, seed + threads), "") << "T=" << threads;
-    EXPECT_EQ(RunPlugin(40, 30, 40, threads, true, {1, 5, 3, 0}, seed + 100 + threads), "") << "serial T=" << threads;
+    EXPECT_EQ(RunPlugin(40, 30, 40, threads, true, {1, 5, 3, 0}, seed + 100 + threads), "")
+        << "serial T=" << threads;
   }
 }
 

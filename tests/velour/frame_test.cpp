@@ -53,17 +53,18 @@ std::string RunCase(const Case& c, uint64_t seed, bool full_range) {
   const auto got = testsupport::Picture(core.edit.data(), c.w, c.h, c.stride);
   const auto want = testsupport::Picture(ref.edit.data(), c.w, c.h, c.stride);
   for (size_t i = 0; i < got.size(); ++i)
-    if (got[i].cb != input[i].cb || got[i].cr != input[i].cr) return "chroma changed at sample " + std::to_string(i);
+    if (got[i].cb != input[i].cb || got[i].cr != input[i].cr)
+      return "chroma changed at sample " + std::to_string(i);
   if (auto c1 = core.edit.CheckCanaries(); !c1.empty()) return "edit plane: " + c1;
   if (auto c2 = core.temp.CheckCanaries(); !c2.empty()) return "temp plane: " + c2;
   return testsupport::DiffPictures(want, got, c.w, c.h);
 }
 
 std::string Describe(const Case& c) {
-  return std::to_string(c.w) + "x" + std::to_string(c.h) + " stride " + std::to_string(c.stride) + " partitions " +
-         std::to_string(c.partitions) + " workers " + std::to_string(c.workers) + " tracks " +
-         std::to_string(c.tracks[0]) + "," + std::to_string(c.tracks[1]) + "," + std::to_string(c.tracks[2]) + "," +
-         std::to_string(c.tracks[3]);
+  return std::to_string(c.w) + "x" + std::to_string(c.h) + " stride " + std::to_string(c.stride) +
+         " partitions " + std::to_string(c.partitions) + " workers " + std::to_string(c.workers) +
+         " tracks " + std::to_string(c.tracks[0]) + "," + std::to_string(c.tracks[1]) + "," +
+         std::to_string(c.tracks[2]) + "," + std::to_string(c.tracks[3]);
 }
 
 TEST(VelourFrame, MatchesReferenceForAnyPartitionAndWorkerCount) {
@@ -113,11 +114,12 @@ TEST(VelourFrame, OutOfRangeTracksAreClampedNotTrusted) {
 }
 
 // The luma of a frame after the core with `partitions` partitions on `workers` workers.
-std::vector<int16_t> Luma(const host::Frame& src, int partitions, const int32_t (&tracks)[4], int workers = 2) {
+std::vector<int16_t> Luma(const host::Frame& src, int partitions, const int32_t (&tracks)[4],
+                          int workers = 2) {
   host::Frame f = src;
   WorkerPool pool(workers, false);
-  velour::FilterFrame(velour::DetectedVelourDsp(), velour::ParamsFromTracks(tracks), f.EditPlane(), f.TempPlane(),
-                      partitions, pool.workers());
+  velour::FilterFrame(velour::DetectedVelourDsp(), velour::ParamsFromTracks(tracks), f.EditPlane(),
+                      f.TempPlane(), partitions, pool.workers());
   std::vector<int16_t> y;
   for (int r = 0; r < f.h; ++r)
     for (int x = 0; x < f.w; ++x) y.push_back(f.at(x, r).y);
@@ -149,7 +151,8 @@ TEST(VelourFrame, WhiteAndSuperWhiteKeepTheirLevelAtEveryWeight) {
   for (int16_t level : {int16_t{4095}, int16_t{4096}, int16_t{4470}, int16_t{8000}, int16_t{-3000}})
     for (int32_t zero_weight : {64, 54, 0}) {
       const auto y = Luma(Flat(64, 48, level), 1, {1, 64, 3, zero_weight});
-      for (int16_t v : y) ASSERT_EQ(v, static_cast<int16_t>(16 * (level >> 4))) << level << " zero_weight " << zero_weight;
+      for (int16_t v : y)
+        ASSERT_EQ(v, static_cast<int16_t>(16 * (level >> 4))) << level << " zero_weight " << zero_weight;
     }
 }
 

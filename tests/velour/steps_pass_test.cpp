@@ -24,7 +24,8 @@ TEST(Tables, MatchTheirPublishedSums) {
   const int weighted[5] = {147554, 76922, 60417, 36853, 16128};
   for (int m = 0; m < 5; ++m) {
     int sum = 0, by_index = 0;
-    for (int k = 0; k < 64; ++k) sum += velour::QuantMatrices[m][k], by_index += k * velour::QuantMatrices[m][k];
+    for (int k = 0; k < 64; ++k)
+      sum += velour::QuantMatrices[m][k], by_index += k * velour::QuantMatrices[m][k];
     EXPECT_EQ(sum, sums[m]) << "matrix " << m;
     EXPECT_EQ(by_index, weighted[m]) << "matrix " << m;
   }
@@ -36,7 +37,8 @@ TEST(Tables, MatchTheirPublishedSums) {
   const int by_diagonal[15] = {6, 10, 13, 16, 18, 23, 25, 27, 29, 31, 33, 36, 38, 40, 42};
   for (int v = 0; v < 8; ++v)
     for (int u = 0; u < 8; ++u)
-      EXPECT_EQ(velour::QuantMatrices[2][8 * v + u], v == 1 && u == 1 ? 11 : by_diagonal[v + u]) << v << "," << u;
+      EXPECT_EQ(velour::QuantMatrices[2][8 * v + u], v == 1 && u == 1 ? 11 : by_diagonal[v + u])
+          << v << "," << u;
   // Matrix 3 is symmetric but for entries (4, 6) and (6, 4).
   for (int v = 0; v < 8; ++v)
     for (int u = 0; u < v; ++u) {
@@ -46,7 +48,8 @@ TEST(Tables, MatchTheirPublishedSums) {
   EXPECT_EQ(velour::QuantMatrices[3][8 * 4 + 6], 20);
   EXPECT_EQ(velour::QuantMatrices[3][8 * 6 + 4], 21);
   int shift_dx = 0, shift_dy = 0;
-  for (int s = 0; s < 64; ++s) shift_dx += s * velour::ShiftTable[s][0], shift_dy += s * velour::ShiftTable[s][1];
+  for (int s = 0; s < 64; ++s)
+    shift_dx += s * velour::ShiftTable[s][0], shift_dy += s * velour::ShiftTable[s][1];
   EXPECT_EQ(shift_dx, 7197);
   EXPECT_EQ(shift_dy, 6791);
   const int first_row[8][2] = {{3, 4}, {1, 0}, {6, 7}, {2, 2}, {5, 5}, {0, 6}, {7, 1}, {2, 5}};
@@ -177,14 +180,16 @@ TEST(ShiftedGridPass, EveryPixelGetsExactlyOneContribution) {
   // when blocks and border strips tile the frame.
   const auto steps = Steps(3, 5);
   std::vector<int16_t> st(steps.begin(), steps.end());
-  const int sizes[][2] = {{1, 1}, {8, 8}, {9, 9}, {16, 16}, {17, 23}, {20, 20}, {64, 8}, {8, 64}, {33, 70}, {100, 41}};
+  const int sizes[][2] = {{1, 1},   {8, 8},  {9, 9},  {16, 16}, {17, 23},
+                          {20, 20}, {64, 8}, {8, 64}, {33, 70}, {100, 41}};
   for (const auto& sz : sizes) {
     const int w = sz[0], h = sz[1];
     for (int s = 0; s < 64; ++s) {
       const std::vector<int16_t> luma(static_cast<size_t>(w) * h, 37);
       std::vector<int32_t> acc(luma.size(), 100000);
       velour::ReferenceShiftedGridPass(luma.data(), acc.data(), w, h, st.data(), s);
-      for (int i = 0; i < w * h; ++i) ASSERT_EQ(acc[i], 100037) << w << "x" << h << " shift " << s << " at " << i;
+      for (int i = 0; i < w * h; ++i)
+        ASSERT_EQ(acc[i], 100037) << w << "x" << h << " shift " << s << " at " << i;
     }
   }
 }

@@ -107,7 +107,8 @@ TEST(Wht8x8, ResultsStayWithinThirteenBitsForAnyInput) {
   testsupport::Rng rng(testsupport::TestSeed());
   for (int iter = 0; iter < 2000; ++iter) {
     Block in;
-    for (auto& v : in) v = static_cast<int16_t>(iter % 2 ? rng.Uniform(-32768, 32767) : (rng.Next() & 1 ? 32767 : -32768));
+    for (auto& v : in)
+      v = static_cast<int16_t>(iter % 2 ? rng.Uniform(-32768, 32767) : (rng.Next() & 1 ? 32767 : -32768));
     for (int16_t v : Transformed(in)) ASSERT_TRUE(v >= -4096 && v <= 4095) << v;
   }
 }

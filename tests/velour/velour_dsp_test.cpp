@@ -54,7 +54,10 @@ void FillBlock(int16_t* b, int kind, Rng& rng) {
       case 10: v = ((__builtin_popcount((i & 6) | (j & 5) << 3) + (k % 13 == 0)) % 2) ? -384 : 384; break;
       case 11: v = k == 36 ? -385 : 384; break;
       case 12: v = 512; break;  // 64 of them leave 16 bits: the saturating path
-      default: v = kind % 3 == 0 ? rng.Uniform(kMin, kMax) : kind % 3 == 1 ? rng.Uniform(0, 255) : rng.Uniform(-400, 400);
+      default:
+        v = kind % 3 == 0   ? rng.Uniform(kMin, kMax)
+            : kind % 3 == 1 ? rng.Uniform(0, 255)
+                            : rng.Uniform(-400, 400);
     }
     b[k] = static_cast<int16_t>(v);
   }
@@ -84,7 +87,8 @@ TEST(StepReciprocal, DividesEveryCoefficientMagnitudeExactly) {
 // last byte a kernel may touch; a pitch of 2 modulo 4 puts every other accumulator line on a 2-byte
 // boundary, as in the temp plane.
 struct LineBuffer {
-  LineBuffer(int lines, ptrdiff_t pitch, size_t last_line_bytes) : pitch(pitch), bytes((lines - 1) * pitch + last_line_bytes) {}
+  LineBuffer(int lines, ptrdiff_t pitch, size_t last_line_bytes)
+      : pitch(pitch), bytes((lines - 1) * pitch + last_line_bytes) {}
   int16_t* Luma(int line) { return reinterpret_cast<int16_t*>(bytes.data() + line * pitch); }
   int16_t* Partial(int line) { return Luma(line); }
   AccSample* Acc(int line) { return reinterpret_cast<AccSample*>(bytes.data() + line * pitch); }
@@ -112,34 +116,42 @@ TEST_P(VelourDspTest, FilterBlockRowEveryTailAndRowRange) {
     FillSteps(steps, iter, rng);
     if (iter % 11 == 5) steps[rng.Uniform(1, 63)] = 2;  // handed to the scalar kernel
     const std::string where = "seed " + std::to_string(seed) + " iter " + std::to_string(iter) + " count " +
-                              std::to_string(count) + " rows " + std::to_string(row_begin) + ".." + std::to_string(row_end);
+                              std::to_string(count) + " rows " + std::to_string(row_begin) + ".." +
+                              std::to_string(row_end);
 
     // 32-bit sums with a canary sample after each line and sums anywhere in their range.
     const ptrdiff_t acc_pitch = 4 * (width + 1) + (iter % 2 ? 2 : 0);
     LineBuffer acc(8, acc_pitch, acc_pitch);
     for (int i = 0; i < 8; ++i)
-      for (int x = 0; x <= width; ++x) acc.Acc(i)[x] = x == width ? 0x5A5A5A5A : rng.Uniform(-(1 << 20), 1 << 20);
+      for (int x = 0; x <= width; ++x)
+        acc.Acc(i)[x] = x == width ? 0x5A5A5A5A : rng.Uniform(-(1 << 20), 1 << 20);
     LineBuffer want = acc, got = acc;
-    ref_.FilterBlockRowWide(luma.Luma(0), luma.pitch, want.Acc(0), acc_pitch, count, row_begin, row_end, steps);
-    new_.FilterBlockRowWide(luma.Luma(0), luma.pitch, got.Acc(0), acc_pitch, count, row_begin, row_end, steps);
+    ref_.FilterBlockRowWide(luma.Luma(0), luma.pitch, want.Acc(0), acc_pitch, count, row_begin, row_end,
+                            steps);
+    new_.FilterBlockRowWide(luma.Luma(0), luma.pitch, got.Acc(0), acc_pitch, count, row_begin, row_end,
+                            steps);
     for (int i = 0; i < 8; ++i)
       for (int x = 0; x <= width; ++x) {
         const int32_t a = want.Acc(i)[x], b = got.Acc(i)[x];  // copies: the lines are aligned to 2 bytes
-        ASSERT_EQ(a, b) << where << " wide, at row " << i << " column " << x << (x == width ? " (canary)" : "");
+        ASSERT_EQ(a, b) << where << " wide, at row " << i << " column " << x
+                        << (x == width ? " (canary)" : "");
       }
 
     // 16-bit partial sums: any value (they wrap alike), a canary sample after each line.
     const ptrdiff_t partial_pitch = 2 * (width + 1) + 2 * rng.Uniform(0, 3);
     LineBuffer partial(8, partial_pitch, partial_pitch);
     for (int i = 0; i < 8; ++i)
-      for (int x = 0; x <= width; ++x) partial.Partial(i)[x] = static_cast<int16_t>(x == width ? 0x5A5A : rng.Uniform(kMin, kMax));
+      for (int x = 0; x <= width; ++x)
+        partial.Partial(i)[x] = static_cast<int16_t>(x == width ? 0x5A5A : rng.Uniform(kMin, kMax));
     LineBuffer pwant = partial, pgot = partial;
-    ref_.FilterBlockRow(luma.Luma(0), luma.pitch, pwant.Partial(0), partial_pitch, count, row_begin, row_end, steps);
-    new_.FilterBlockRow(luma.Luma(0), luma.pitch, pgot.Partial(0), partial_pitch, count, row_begin, row_end, steps);
+    ref_.FilterBlockRow(luma.Luma(0), luma.pitch, pwant.Partial(0), partial_pitch, count, row_begin, row_end,
+                        steps);
+    new_.FilterBlockRow(luma.Luma(0), luma.pitch, pgot.Partial(0), partial_pitch, count, row_begin, row_end,
+                        steps);
     for (int i = 0; i < 8; ++i)
       for (int x = 0; x <= width; ++x)
-        ASSERT_EQ(pwant.Partial(i)[x], pgot.Partial(i)[x]) << where << " partial, at row " << i << " column " << x
-                                                           << (x == width ? " (canary)" : "");
+        ASSERT_EQ(pwant.Partial(i)[x], pgot.Partial(i)[x])
+            << where << " partial, at row " << i << " column " << x << (x == width ? " (canary)" : "");
   }
 }
 
@@ -150,7 +162,8 @@ TEST_P(VelourDspTest, RowKernelsEveryWidth) {
     for (int rep = 0; rep < 4; ++rep) {
       // Host pixels: Y, Cb, Cr; exactly n of them, so a read past the row leaves the allocation.
       std::vector<int16_t> pixels(3 * n);
-      for (int16_t& v : pixels) v = static_cast<int16_t>(rep == 0 ? (&v - pixels.data()) % 2 ? kMin : kMax : rng.Uniform(kMin, kMax));
+      for (int16_t& v : pixels)
+        v = static_cast<int16_t>(rep == 0 ? (&v - pixels.data()) % 2 ? kMin : kMax : rng.Uniform(kMin, kMax));
       std::vector<int16_t> luma_want(n + 1, 7), luma_got(n + 1, 7);
       ref_.LumaRow(pixels.data(), luma_want.data(), n);
       new_.LumaRow(pixels.data(), luma_got.data(), n);
@@ -173,7 +186,8 @@ TEST_P(VelourDspTest, RowKernelsEveryWidth) {
 
       // Partial sums, a canary sample after them: added to, then folded into the sums and cleared.
       std::vector<int16_t> partial_want(n + 1, 11), partial_got(n + 1, 11);
-      for (int x = 0; x < n; ++x) partial_want[x] = partial_got[x] = static_cast<int16_t>(rng.Uniform(kMin, kMax));
+      for (int x = 0; x < n; ++x)
+        partial_want[x] = partial_got[x] = static_cast<int16_t>(rng.Uniform(kMin, kMax));
       ref_.AddRow(other.data(), partial_want.data(), n);
       new_.AddRow(other.data(), partial_got.data(), n);
       ASSERT_EQ(partial_want, partial_got) << "AddRow width " << n;

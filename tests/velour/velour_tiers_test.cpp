@@ -30,15 +30,17 @@ void Fill(GuardedFrame& f, Content content, Rng& rng) {
       switch (content) {
         case Content::kLuma12Bit: v = rng.Uniform(0, 4095); break;
         case Content::kFullRange: v = rng.Uniform(-32768, 32767); break;
-        default: v = (x / 8 + y / 8) % 3 == 0 ? rng.Uniform(-32768, 32767) : rng.Uniform(0, 4095);  // blocks of both paths
+        default:
+          v = (x / 8 + y / 8) % 3 == 0 ? rng.Uniform(-32768, 32767)
+                                       : rng.Uniform(0, 4095);  // blocks of both paths
       }
       f.edit.at(x, y) = {static_cast<int16_t>(v), static_cast<int16_t>(x - y), static_cast<int16_t>(x * y)};
       f.temp.at(x, y) = {static_cast<int16_t>(rng.Uniform(-32768, 32767)), 1, 2};
     }
 }
 
-std::string RunFrame(host::CpuFlags flags, int w, int h, int stride, int partitions, int workers, const int32_t* tracks,
-                     Content content, uint64_t seed) {
+std::string RunFrame(host::CpuFlags flags, int w, int h, int stride, int partitions, int workers,
+                     const int32_t* tracks, Content content, uint64_t seed) {
   GuardedFrame plug(w, h, stride, seed % 2 == 1), ref(w, h, stride, true);
   Rng a(seed), b(seed);
   Fill(plug, content, a);
@@ -66,7 +68,9 @@ TEST_P(VelourTierFrameTest, MatchesReferenceForEveryPartitionAndWorkerCount) {
     int w, h;
     switch (iter % 5) {
       case 0: w = rng.Uniform(1, 24), h = rng.Uniform(1, 24); break;
-      case 1: w = 8 * rng.Uniform(2, 9) + rng.Uniform(0, 1), h = 8 * rng.Uniform(2, 6) + rng.Uniform(0, 1); break;
+      case 1:
+        w = 8 * rng.Uniform(2, 9) + rng.Uniform(0, 1), h = 8 * rng.Uniform(2, 6) + rng.Uniform(0, 1);
+        break;
       case 2: w = rng.Uniform(17, 90), h = rng.Uniform(9, 40); break;
       case 3: w = rng.Uniform(25, 70), h = rng.Uniform(75, 160); break;
       default: w = iter % 2 ? 333 : 1921, h = iter % 2 ? 47 : 40;
@@ -75,10 +79,13 @@ TEST_P(VelourTierFrameTest, MatchesReferenceForEveryPartitionAndWorkerCount) {
     const int partitions = counts[iter % 4], workers = counts[(iter / 4 + iter) % 4];
     int32_t tracks[4] = {rng.Uniform(1, 31), rng.Uniform(1, 64), rng.Uniform(0, 4), rng.Uniform(0, 64)};
     if (iter % 6 == 0) tracks[0] = 1, tracks[1] = 8, tracks[2] = 3, tracks[3] = 0;  // the defaults
-    const Content content = iter % 3 == 0 ? Content::kLuma12Bit : iter % 3 == 1 ? Content::kMixed : Content::kFullRange;
+    const Content content = iter % 3 == 0   ? Content::kLuma12Bit
+                            : iter % 3 == 1 ? Content::kMixed
+                                            : Content::kFullRange;
     ASSERT_EQ(RunFrame(GetParam().flags, w, h, stride, partitions, workers, tracks, content, seed + iter), "")
-        << w << "x" << h << " stride " << stride << " partitions " << partitions << " workers " << workers << " tracks " << tracks[0] << "," << tracks[1]
-        << "," << tracks[2] << "," << tracks[3] << " seed " << seed << " iter " << iter;
+        << w << "x" << h << " stride " << stride << " partitions " << partitions << " workers " << workers
+        << " tracks " << tracks[0] << "," << tracks[1] << "," << tracks[2] << "," << tracks[3] << " seed "
+        << seed << " iter " << iter;
   }
 }
 
@@ -100,7 +107,8 @@ TEST_P(VelourTierFrameTest, RgbaImagesGiveTheResultOfTheirConvertedPictures) {
     std::vector<uint8_t> rgba(4 * n);
     for (size_t i = 0; i < n; ++i) {
       const int level = 40 + 20 * static_cast<int>((i % w / 8 + i / w / 8) % 9);
-      for (int c = 0; c < 3; ++c) rgba[4 * i + c] = static_cast<uint8_t>(level + c * 10 + rng.Uniform(-12, 12));
+      for (int c = 0; c < 3; ++c)
+        rgba[4 * i + c] = static_cast<uint8_t>(level + c * 10 + rng.Uniform(-12, 12));
       rgba[4 * i + 3] = static_cast<uint8_t>(rng.Uniform(0, 255));
     }
     std::vector<host::YcPixel> samples(n);
@@ -116,10 +124,10 @@ TEST_P(VelourTierFrameTest, RgbaImagesGiveTheResultOfTheirConvertedPictures) {
     host::InitRgbaDsp(rgba_dsp, GetParam().flags);
     std::vector<host::YcPixel> temp(n);
     host::WorkerPool pool(workers, false);
-    velour::FilterFrameRgba(dsp, rgba_dsp, velour::ParamsFromTracks(tracks), rgba.data(), w, h, {temp.data(), w, h, w},
-                            partitions, pool.workers());
-    ASSERT_EQ(rgba, want) << w << "x" << h << " partitions " << partitions << " workers " << workers << " seed " << seed
-                          << " iter " << iter;
+    velour::FilterFrameRgba(dsp, rgba_dsp, velour::ParamsFromTracks(tracks), rgba.data(), w, h,
+                            {temp.data(), w, h, w}, partitions, pool.workers());
+    ASSERT_EQ(rgba, want) << w << "x" << h << " partitions " << partitions << " workers " << workers
+                          << " seed " << seed << " iter " << iter;
   }
   EXPECT_GT(changed, 10) << "the images should mostly change";
 }

@@ -85,8 +85,8 @@ class Progress {
   void Done(int64_t frames) {
     if (!shown_) return;
     const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
-    std::fprintf(stderr, "\r%lld frames in %.1f s (%.1f fps)            \n", static_cast<long long>(frames), seconds,
-                 frames / seconds);
+    std::fprintf(stderr, "\r%lld frames in %.1f s (%.1f fps)            \n", static_cast<long long>(frames),
+                 seconds, frames / seconds);
   }
 
  private:
@@ -102,11 +102,14 @@ class RunFilter {
   virtual ~RunFilter() = default;
   const std::string& name() const { return name_; }
   const std::vector<host::TrackInfo>& tracks() const { return tracks_; }
-  void SetTrack(const std::string& track, int32_t value) { host::SetTrackByName(name_, tracks_, values_, track, value); }
+  void SetTrack(const std::string& track, int32_t value) {
+    host::SetTrackByName(name_, tracks_, values_, track, value);
+  }
   virtual void Process(host::Frame& frame) = 0;
 
  protected:
-  RunFilter(std::string name, std::vector<host::TrackInfo> tracks) : name_(std::move(name)), tracks_(std::move(tracks)) {
+  RunFilter(std::string name, std::vector<host::TrackInfo> tracks)
+      : name_(std::move(name)), tracks_(std::move(tracks)) {
     for (const host::TrackInfo& t : tracks_) values_.push_back(t.def);
   }
   std::string name_;
@@ -119,7 +122,11 @@ class RunFilter {
 class BuiltinFilter : public RunFilter {
  public:
   BuiltinFilter(const host::FilterCore& core, host::CpuFlags flags, int partitions, host::WorkerPool* pool)
-      : RunFilter(core.title, host::TrackList(core)), core_(core), flags_(flags), partitions_(partitions), pool_(pool) {}
+      : RunFilter(core.title, host::TrackList(core)),
+        core_(core),
+        flags_(flags),
+        partitions_(partitions),
+        pool_(pool) {}
   void Process(host::Frame& frame) override {
     core_.filter(flags_, values_.data(), frame.EditPlane(), frame.TempPlane(), partitions_, pool_->workers());
   }
@@ -157,8 +164,8 @@ std::unique_ptr<RunFilter> OpenFilter(const cli::Options& o, host::WorkerPool* p
   }
   if (o.cpu != "auto") throw cli::UsageError("--cpu applies to the built-in filters only");
   if (o.host_threads > 0) throw cli::UsageError("--host-threads applies to the built-in filters only");
-  // dlopen and LoadLibrary search their own paths for a bare name; a file in the current folder is
-  // meant here.
+    // dlopen and LoadLibrary search their own paths for a bare name; a file in the current folder is
+    // meant here.
 #if defined(_WIN32)
   const bool bare = o.plugin.find_first_of("/\\:") == std::string::npos;
   const std::string here = ".\\";
@@ -166,8 +173,8 @@ std::unique_ptr<RunFilter> OpenFilter(const cli::Options& o, host::WorkerPool* p
   const bool bare = o.plugin.find('/') == std::string::npos;
   const std::string here = "./";
 #endif
-  auto library =
-      std::make_unique<host::PluginLibrary>(LibraryName(bare && FileExists(o.plugin) ? here + o.plugin : o.plugin));
+  auto library = std::make_unique<host::PluginLibrary>(
+      LibraryName(bare && FileExists(o.plugin) ? here + o.plugin : o.plugin));
   return std::make_unique<LibraryFilter>(std::move(library), pool);
 }
 
@@ -187,10 +194,11 @@ io::Format FormatOf(const std::optional<io::Format>& forced, const std::string& 
 void SetTracks(RunFilter& filter, const std::vector<cli::TrackSetting>& tracks) {
   for (const cli::TrackSetting& t : tracks) {
     const auto& list = filter.tracks();
-    const auto info = std::find_if(list.begin(), list.end(), [&](const host::TrackInfo& i) { return i.name == t.name; });
+    const auto info =
+        std::find_if(list.begin(), list.end(), [&](const host::TrackInfo& i) { return i.name == t.name; });
     if (info != list.end() && (t.value < info->min || t.value > info->max))
-      throw cli::UsageError("track bar '" + t.name + "' of '" + filter.name() + "' takes " + std::to_string(info->min) +
-                            ".." + std::to_string(info->max) + ", not " + t.text);
+      throw cli::UsageError("track bar '" + t.name + "' of '" + filter.name() + "' takes " +
+                            std::to_string(info->min) + ".." + std::to_string(info->max) + ", not " + t.text);
     try {
       filter.SetTrack(t.name, info != list.end() ? static_cast<int32_t>(t.value) : 0);
     } catch (const host::HostError& e) {
@@ -202,10 +210,12 @@ void SetTracks(RunFilter& filter, const std::vector<cli::TrackSetting>& tracks) 
 // Outputs that would overwrite the input or each other are refused before any work.
 void CheckDistinctFiles(const cli::Options& o) {
   const bool file_in = o.input != "-", file_out = o.output != "-";
-  if (file_in && file_out && cli::SameFile(o.input, o.output)) throw cli::UsageError("INPUT and OUTPUT are the same file");
+  if (file_in && file_out && cli::SameFile(o.input, o.output))
+    throw cli::UsageError("INPUT and OUTPUT are the same file");
   if (o.compare.empty()) return;
   if (file_in && cli::SameFile(o.compare, o.input)) throw cli::UsageError("--compare names the INPUT file");
-  if (file_out && cli::SameFile(o.compare, o.output)) throw cli::UsageError("--compare names the OUTPUT file");
+  if (file_out && cli::SameFile(o.compare, o.output))
+    throw cli::UsageError("--compare names the OUTPUT file");
 }
 
 // The first frame before and after, side by side.
@@ -235,7 +245,8 @@ int Run(const cli::Options& o) {
 
   const io::Format in_format = FormatOf(o.input_format, o.input, "input");
   const io::Format out_format = FormatOf(o.output_format, o.output, "output");
-  if ((o.input == "-" && in_format != io::Format::kY4m) || (o.output == "-" && out_format != io::Format::kY4m))
+  if ((o.input == "-" && in_format != io::Format::kY4m) ||
+      (o.output == "-" && out_format != io::Format::kY4m))
     throw cli::UsageError("stdin and stdout carry Y4M only");
   CheckDistinctFiles(o);
   auto warn = [&](const std::string& what) {
@@ -273,7 +284,8 @@ int Run(const cli::Options& o) {
   std::unique_ptr<io::FrameWriter> writer =
       io::OpenWriter(out_format, file_out ? file_out->sink() : standard_out, info, out_name, write_options);
   if (info.alpha && out_format != io::Format::kPng)
-    warn(out_name + ": the alpha channel of " + in_name + " is not kept (" + io::FormatName(out_format) + " has none)");
+    warn(out_name + ": the alpha channel of " + in_name + " is not kept (" + io::FormatName(out_format) +
+         " has none)");
   std::unique_ptr<cli::OutputFile> compare_out;
   std::unique_ptr<io::FrameWriter> compare;
   if (!o.compare.empty()) {
@@ -282,7 +294,8 @@ int Run(const cli::Options& o) {
     both.w = 2 * info.w;
     io::WriterOptions compare_options;  // written on the writer's thread
     compare_options.jpeg_quality = o.jpeg_quality;
-    compare = io::OpenWriter(*io::FormatFromPath(o.compare), compare_out->sink(), both, o.compare, compare_options);
+    compare =
+        io::OpenWriter(*io::FormatFromPath(o.compare), compare_out->sink(), both, o.compare, compare_options);
   }
 
   // Reading and writing run beside the filter, on threads of their own unless the run may start
@@ -292,11 +305,14 @@ int Run(const cli::Options& o) {
   io::FrameExtras extras;
   bool warned_interlaced = false;
   cli::Stages stages;
-  stages.read = [&](io::FramePacket& packet) { return reader->Fetch(packet); };
+  stages.read = [&](io::FramePacket& packet) {
+    return reader->Fetch(packet);
+  };
   stages.process = [&](io::FramePacket& in, io::FramePacket& out, int64_t index) {
     reader->Decode(in, frame, extras);
     if (extras.interlaced && !warned_interlaced) {
-      warn(in_name + ": interlaced frames are filtered as progressive ones (the filters work on whole frames)");
+      warn(in_name +
+           ": interlaced frames are filtered as progressive ones (the filters work on whole frames)");
       warned_interlaced = true;
     }
     if (index == 0 && compare) before = frame;
@@ -311,8 +327,12 @@ int Run(const cli::Options& o) {
       compare->Finish();
     }
   };
-  stages.cancel_read = [&] { in.Cancel(); };
-  stages.progress = [&](int64_t written) { progress.Update(written, info.frame_count); };
+  stages.cancel_read = [&] {
+    in.Cancel();
+  };
+  stages.progress = [&](int64_t written) {
+    progress.Update(written, info.frame_count);
+  };
   cli::PipelineOptions pipeline;
   pipeline.threads = !o.serial;
   const int64_t frames = cli::RunPipeline(stages, pipeline);

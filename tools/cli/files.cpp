@@ -165,7 +165,8 @@ bool IsDeviceName(const std::string& path) {
   base = base.substr(0, base.find('.'));
   while (!base.empty() && base.back() == ' ') base.pop_back();
   for (char& c : base) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" || base == "CONOUT$")
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || base == "CONIN$" ||
+      base == "CONOUT$")
     return true;
   return base.size() == 4 && (base.rfind("COM", 0) == 0 || base.rfind("LPT", 0) == 0) && base[3] >= '1' &&
          base[3] <= '9';
@@ -212,7 +213,8 @@ std::unique_ptr<DescriptorSource> OpenInputFile(const std::string& path) {
   }
   errno = 0;
   const int fd = _wopen(wide.c_str(), _O_RDONLY | _O_BINARY);
-  if (fd < 0) throw io::IoError(path + ": cannot open for reading (" + ErrorText(errno != 0 ? errno : EIO) + ")");
+  if (fd < 0)
+    throw io::IoError(path + ": cannot open for reading (" + ErrorText(errno != 0 ? errno : EIO) + ")");
   return std::make_unique<DescriptorSource>(fd, true);
 }
 
@@ -224,8 +226,9 @@ bool SameFile(const std::string& a, const std::string& b) {
   BY_HANDLE_FILE_INFORMATION info[2];
   const std::string* names[2] = {&ta.path, &tb.path};
   for (int i = 0; i < 2; ++i) {
-    const HANDLE h = CreateFileW(Wide(*names[i]).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE h =
+        CreateFileW(Wide(*names[i]).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     const BOOL ok = GetFileInformationByHandle(h, &info[i]);
     CloseHandle(h);
@@ -283,7 +286,9 @@ Target ResolveTarget(const std::string& path) {
       name = link[0] == '/' ? link : folder + "/" + link;
       continue;
     }
-    t.kind = S_ISREG(st.st_mode) ? FileKind::kRegular : S_ISDIR(st.st_mode) ? FileKind::kDirectory : FileKind::kStream;
+    t.kind = S_ISREG(st.st_mode)   ? FileKind::kRegular
+             : S_ISDIR(st.st_mode) ? FileKind::kDirectory
+                                   : FileKind::kStream;
     t.direct = t.kind == FileKind::kStream;
     return t;
   }
@@ -293,18 +298,21 @@ Target ResolveTarget(const std::string& path) {
 
 std::unique_ptr<DescriptorSource> OpenInputFile(const std::string& path) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) throw io::IoError(path + ": cannot open for reading (" + ErrorText(errno) + ")");
+  if (stat(path.c_str(), &st) != 0)
+    throw io::IoError(path + ": cannot open for reading (" + ErrorText(errno) + ")");
   if (S_ISDIR(st.st_mode)) throw io::IoError(path + ": is a directory");
   errno = 0;
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw io::IoError(path + ": cannot open for reading (" + ErrorText(errno != 0 ? errno : EIO) + ")");
+  if (fd < 0)
+    throw io::IoError(path + ": cannot open for reading (" + ErrorText(errno != 0 ? errno : EIO) + ")");
   return std::make_unique<DescriptorSource>(fd, true);
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
   const Target ta = ResolveTarget(a), tb = ResolveTarget(b);
   if (!ta.error.empty() || !tb.error.empty() || ta.direct || tb.direct) return false;
-  if (ta.kind == FileKind::kMissing || tb.kind == FileKind::kMissing) return ta.kind == tb.kind && ta.path == tb.path;
+  if (ta.kind == FileKind::kMissing || tb.kind == FileKind::kMissing)
+    return ta.kind == tb.kind && ta.path == tb.path;
   struct stat sa, sb;
   if (stat(ta.path.c_str(), &sa) != 0 || stat(tb.path.c_str(), &sb) != 0) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;

@@ -46,7 +46,7 @@ class DescriptorSource : public io::ByteSource {
  private:
   int fd_;
   bool owned_;
-  bool regular_ = false;  // a regular file: reads never wait
+  bool regular_ = false;    // a regular file: reads never wait
   int wake_[2] = {-1, -1};  // written to by Cancel() to end a wait in poll()
   std::atomic<bool> cancelled_{false};
 };

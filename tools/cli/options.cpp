@@ -27,7 +27,8 @@ int64_t ParseWhole(std::string_view text, const std::string& what) {
 int32_t ParseInt(std::string_view text, const std::string& what, int64_t lo, int64_t hi) {
   const int64_t v = ParseWhole(text, what);
   if (v < lo || v > hi)
-    throw UsageError(what + ": " + std::string(text) + " is outside " + std::to_string(lo) + ".." + std::to_string(hi));
+    throw UsageError(what + ": " + std::string(text) + " is outside " + std::to_string(lo) + ".." +
+                     std::to_string(hi));
   return static_cast<int32_t>(v);
 }
 
@@ -86,7 +87,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
     if (name == "-t" || name == "--track") {
       const std::string v = value();
       const size_t eq = v.find('=');
-      if (eq == std::string::npos || eq == 0) throw UsageError(name + ": expected NAME=VALUE, got '" + v + "'");
+      if (eq == std::string::npos || eq == 0)
+        throw UsageError(name + ": expected NAME=VALUE, got '" + v + "'");
       const std::string track = v.substr(0, eq), text = v.substr(eq + 1);
       o.tracks.push_back({track, ParseWhole(text, "track bar '" + track + "'"), text});
     } else if (name == "-j" || name == "--threads") {
@@ -143,7 +145,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
   o.plugin = positional[0];
   if (o.plugin.empty()) throw UsageError("PLUGIN is empty");
   const size_t wanted = o.list ? 1 : 3;
-  if (positional.size() < wanted) throw UsageError(positional.size() == 1 ? "missing INPUT and OUTPUT" : "missing OUTPUT");
+  if (positional.size() < wanted)
+    throw UsageError(positional.size() == 1 ? "missing INPUT and OUTPUT" : "missing OUTPUT");
   if (positional.size() > wanted) throw UsageError("unexpected argument '" + positional[wanted] + "'");
   if (!o.list) {
     o.input = positional[1];
@@ -173,7 +176,8 @@ Runs a video filter plug-in over video or pictures.
       --size WxH      frame size of raw yc48 input
       --format F      y4m | png | jpeg | yc48 for both ends, or IN:OUT (default: from the names)
       --compare FILE  also write the first frame before and after, side by side (.png or .jpg)
-      --cpu TIER      )" + tiers + R"(auto: kernel tier of the built-in filters and of
+      --cpu TIER      )" +
+         tiers + R"(auto: kernel tier of the built-in filters and of
                       the Y4M conversions (default auto)
       --quality Q     JPEG output quality 1..100 (default 95)
   -q, --quiet         no progress and no warnings

@@ -29,7 +29,7 @@ struct Options {
   std::string input;
   std::string output;
   std::vector<TrackSetting> tracks;  // in the order given
-  int threads = 0;  // 0: one per core
+  int threads = 0;                   // 0: one per core
   int host_threads = 0;  // built-in filters: the editor's result for this many threads (0: one partition)
   bool serial = false;
   bool list = false;
@@ -37,7 +37,7 @@ struct Options {
   bool version = false;
   bool quiet = false;
   bool progress = false;  // even when stderr is not a terminal
-  int width = 0;  // --size, for raw input
+  int width = 0;          // --size, for raw input
   int height = 0;
   std::optional<io::Format> input_format;
   std::optional<io::Format> output_format;

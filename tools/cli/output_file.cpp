@@ -37,7 +37,9 @@ int CloseFile(int fd) { return _close(fd); }
 using NativeChar = char;
 const std::string& Native(const std::string& path) { return path; }
 int RemoveFile(const char* path) { return unlink(path); }
-int OpenForWriting(const std::string& path) { return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); }
+int OpenForWriting(const std::string& path) {
+  return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+}
 int CloseFile(int fd) { return close(fd); }
 #endif
 using NativeString = std::basic_string<NativeChar>;
@@ -85,7 +87,8 @@ int CreateUniqueFile(std::string& name, [[maybe_unused]] int mode) {
     char digits[8];
     std::snprintf(digits, sizeof digits, "%06x", (seed >> 8) & 0xffffff);
     name.replace(x, 6, digits);
-    const int fd = _wopen(Wide(name).c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+    const int fd =
+        _wopen(Wide(name).c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (fd >= 0) {
       _close(fd);
       return 0;
@@ -157,7 +160,8 @@ OutputFile::OutputFile(const std::string& path) : path_(path) {
   if (target.direct) {
     errno = 0;
     fd_ = OpenForWriting(path);
-    if (fd_ < 0) throw io::IoError(path + ": cannot open for writing (" + ErrorText(errno != 0 ? errno : EIO) + ")");
+    if (fd_ < 0)
+      throw io::IoError(path + ": cannot open for writing (" + ErrorText(errno != 0 ? errno : EIO) + ")");
     sink_ = std::make_unique<DescriptorSink>(fd_);
     return;
   }

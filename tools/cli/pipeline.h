@@ -28,7 +28,7 @@ struct Stages {
 
 struct PipelineOptions {
   bool threads = true;  // false: everything on the calling thread, one frame at a time
-  int ring = 3;  // packets in each ring: a frame in hand and frames waiting
+  int ring = 3;         // packets in each ring: a frame in hand and frames waiting
 };
 
 // Runs every frame through the stages; returns how many were written. A stage's exception ends the

@@ -45,7 +45,8 @@ std::unique_ptr<FrameReader> OpenPictureReader(Format format, std::istream& in, 
 
 std::unique_ptr<FrameWriter> OpenPictureWriter(Format format, std::ostream& out, const VideoInfo& info,
                                                const std::string& where, int jpeg_quality) {
-  return format == Format::kPng ? OpenPngWriter(out, info, where) : OpenJpegWriter(out, info, where, jpeg_quality);
+  return format == Format::kPng ? OpenPngWriter(out, info, where)
+                                : OpenJpegWriter(out, info, where, jpeg_quality);
 }
 
 }  // namespace
@@ -73,15 +74,16 @@ std::unique_ptr<FrameReader> OpenReader(Format format, std::istream& in, const s
   return reader;
 }
 
-std::unique_ptr<FrameWriter> OpenWriter(Format format, ByteSink& out, const VideoInfo& info, const std::string& where,
-                                        const WriterOptions& options) {
+std::unique_ptr<FrameWriter> OpenWriter(Format format, ByteSink& out, const VideoInfo& info,
+                                        const std::string& where, const WriterOptions& options) {
   switch (format) {
     case Format::kY4m: return OpenY4mWriter(out, info, where, options);
     case Format::kYc48: return OpenRawWriter(out, info, where);
     case Format::kPng:
     case Format::kJpeg: {
       auto stream = std::make_shared<SinkStream>(out);
-      std::unique_ptr<FrameWriter> writer = OpenPictureWriter(format, stream->stream, info, where, options.jpeg_quality);
+      std::unique_ptr<FrameWriter> writer =
+          OpenPictureWriter(format, stream->stream, info, where, options.jpeg_quality);
       writer->Keep(std::move(stream));
       return writer;
     }
@@ -159,7 +161,8 @@ std::vector<uint8_t> ReadAll(std::istream& in, const std::string& where, size_t 
   char chunk[65536];
   while (in) {
     const size_t got = ReadUpTo(in, chunk, sizeof chunk);
-    if (data.size() + got > max_bytes) throw IoError(where + ": file larger than " + std::to_string(max_bytes) + " bytes");
+    if (data.size() + got > max_bytes)
+      throw IoError(where + ": file larger than " + std::to_string(max_bytes) + " bytes");
     data.insert(data.end(), chunk, chunk + got);
     if (got < sizeof chunk) break;
   }
@@ -177,10 +180,11 @@ void WriteAll(ByteSink& out, const void* data, size_t n, const std::string& wher
 }
 
 void CheckPictureSize(int64_t w, int64_t h, const ReaderOptions& options, const std::string& where) {
-  if (w <= 0 || h <= 0) throw IoError(where + ": picture size " + std::to_string(w) + "x" + std::to_string(h) + " is empty");
+  if (w <= 0 || h <= 0)
+    throw IoError(where + ": picture size " + std::to_string(w) + "x" + std::to_string(h) + " is empty");
   if (w > 65535 || h > 65535 || w * h > options.max_pixels)
-    throw IoError(where + ": picture size " + std::to_string(w) + "x" + std::to_string(h) + " exceeds the limit of " +
-                  std::to_string(options.max_pixels) + " pixels");
+    throw IoError(where + ": picture size " + std::to_string(w) + "x" + std::to_string(h) +
+                  " exceeds the limit of " + std::to_string(options.max_pixels) + " pixels");
 }
 
 void CheckFrameShape(const host::Frame& frame, const VideoInfo& info, const std::string& where) {

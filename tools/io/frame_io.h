@@ -33,17 +33,17 @@ struct VideoInfo {
   int w = 0;
   int h = 0;
   Chroma chroma = Chroma::k444;
-  int bit_depth = 8;  // 8; 10 for Y4M, 16 for PNG
-  bool alpha = false;  // pictures whose frames carry an alpha plane (FrameExtras::alpha)
+  int bit_depth = 8;       // 8; 10 for Y4M, 16 for PNG
+  bool alpha = false;      // pictures whose frames carry an alpha plane (FrameExtras::alpha)
   std::string y4m_colour;  // the C tag as read ("420jpeg", "420mpeg2", ...); empty: derived from chroma
   std::vector<std::string> y4m_fields;  // every other header token (F, A, I, X...), in order
-  int64_t frame_count = -1;  // -1 when not known
+  int64_t frame_count = -1;             // -1 when not known
 };
 
 struct ReaderOptions {
   int w = 0;  // raw input only
   int h = 0;
-  int64_t max_pixels = int64_t{1} << 26;  // larger pictures are refused before anything is allocated
+  int64_t max_pixels = int64_t{1} << 26;        // larger pictures are refused before anything is allocated
   host::CpuFlags cpu = host::DetectCpuFlags();  // the vector tiers the conversions may use
   // Where Decode() (Read() too) converts: the workers must be free whenever it is called.
   host::Workers workers = host::SerialWorkers();
@@ -128,12 +128,12 @@ std::unique_ptr<FrameReader> OpenReader(Format format, std::istream& in, const s
                                         const ReaderOptions& options = {});
 // `info` is the input's: the output keeps its chroma layout, depth and header fields where the
 // format has them. The sink must outlive the writer.
-std::unique_ptr<FrameWriter> OpenWriter(Format format, ByteSink& out, const VideoInfo& info, const std::string& where,
-                                        const WriterOptions& options = {});
+std::unique_ptr<FrameWriter> OpenWriter(Format format, ByteSink& out, const VideoInfo& info,
+                                        const std::string& where, const WriterOptions& options = {});
 std::unique_ptr<FrameWriter> OpenWriter(Format format, std::ostream& out, const VideoInfo& info,
                                         const std::string& where, int jpeg_quality = 95);
 
-std::optional<Format> ParseFormat(std::string_view name);  // "y4m", "png", "jpeg"/"jpg", "yc48"
+std::optional<Format> ParseFormat(std::string_view name);     // "y4m", "png", "jpeg"/"jpg", "yc48"
 std::optional<Format> FormatFromPath(std::string_view path);  // by extension; "-" is Y4M
 const char* FormatName(Format format);
 

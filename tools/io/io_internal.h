@@ -15,16 +15,21 @@ namespace io {
 
 // Video streams read and write through sources and sinks; pictures, read and written whole, through
 // the standard streams.
-std::unique_ptr<FrameReader> OpenY4mReader(ByteSource& in, const std::string& where, const ReaderOptions& options);
+std::unique_ptr<FrameReader> OpenY4mReader(ByteSource& in, const std::string& where,
+                                           const ReaderOptions& options);
 std::unique_ptr<FrameWriter> OpenY4mWriter(ByteSink& out, const VideoInfo& info, const std::string& where,
                                            const WriterOptions& options);
-std::unique_ptr<FrameReader> OpenRawReader(ByteSource& in, const std::string& where, const ReaderOptions& options);
+std::unique_ptr<FrameReader> OpenRawReader(ByteSource& in, const std::string& where,
+                                           const ReaderOptions& options);
 std::unique_ptr<FrameWriter> OpenRawWriter(ByteSink& out, const VideoInfo& info, const std::string& where);
-std::unique_ptr<FrameReader> OpenPngReader(std::istream& in, const std::string& where, const ReaderOptions& options);
-std::unique_ptr<FrameWriter> OpenPngWriter(std::ostream& out, const VideoInfo& info, const std::string& where);
-std::unique_ptr<FrameReader> OpenJpegReader(std::istream& in, const std::string& where, const ReaderOptions& options);
-std::unique_ptr<FrameWriter> OpenJpegWriter(std::ostream& out, const VideoInfo& info, const std::string& where,
-                                            int quality);
+std::unique_ptr<FrameReader> OpenPngReader(std::istream& in, const std::string& where,
+                                           const ReaderOptions& options);
+std::unique_ptr<FrameWriter> OpenPngWriter(std::ostream& out, const VideoInfo& info,
+                                           const std::string& where);
+std::unique_ptr<FrameReader> OpenJpegReader(std::istream& in, const std::string& where,
+                                            const ReaderOptions& options);
+std::unique_ptr<FrameWriter> OpenJpegWriter(std::ostream& out, const VideoInfo& info,
+                                            const std::string& where, int quality);
 
 // Reads up to n bytes; returns how many arrived (fewer only at the end of the stream).
 size_t ReadUpTo(std::istream& in, char* dst, size_t n);

@@ -49,14 +49,12 @@ void PictureToFrame(const Picture& pic, host::Frame& frame, FrameExtras& extras)
   for (int y = 0; y < pic.h; ++y)
     for (int x = 0; x < pic.w; ++x, s += size_t(pic.components), ++i) {
       host::YcPixel& p = frame.at(x, y);
-      if (colours == 1)
-        p = {deep ? Luma16ToHost(pic.Sample(s)) : LumaToHost(pic.Sample(s), 16), 0, 0};
+      if (colours == 1) p = {deep ? Luma16ToHost(pic.Sample(s)) : LumaToHost(pic.Sample(s), 16), 0, 0};
       else if (pic.ycbcr)
-        p = {LumaToHost(pic.Sample(s), 16), ChromaToHost(pic.Sample(s + 1), 16, 128), ChromaToHost(pic.Sample(s + 2), 16, 128)};
-      else if (deep)
-        p = Rgb16ToHost(pic.Sample(s), pic.Sample(s + 1), pic.Sample(s + 2));
-      else
-        p = RgbToHost(pic.Sample(s), pic.Sample(s + 1), pic.Sample(s + 2));
+        p = {LumaToHost(pic.Sample(s), 16), ChromaToHost(pic.Sample(s + 1), 16, 128),
+             ChromaToHost(pic.Sample(s + 2), 16, 128)};
+      else if (deep) p = Rgb16ToHost(pic.Sample(s), pic.Sample(s + 1), pic.Sample(s + 2));
+      else p = RgbToHost(pic.Sample(s), pic.Sample(s + 1), pic.Sample(s + 2));
       if (pic.alpha) extras.alpha[i] = static_cast<uint16_t>(pic.Sample(s + size_t(colours)));
     }
 }
@@ -91,7 +89,8 @@ class PictureWriter : public FrameWriter {
       : out_(out), info_(info), where_(where) {}
   void Write(const host::Frame& frame, const FrameExtras& extras) override {
     CheckFrameShape(frame, info_, where_);
-    if (written_) throw IoError(where_ + ": a picture holds one frame, and the input has more (write Y4M or yc48)");
+    if (written_)
+      throw IoError(where_ + ": a picture holds one frame, and the input has more (write Y4M or yc48)");
     Encode(frame, extras);
     written_ = true;
   }
@@ -149,7 +148,8 @@ void PngWrite(png_structp png, png_bytep src, size_t n) {
 void PngFlush(png_structp) {}
 
 // Returns false with `message` filled on failure.
-bool DecodePngInto(const uint8_t* data, size_t size, int64_t max_pixels, Picture* pic, char* message, size_t n) {
+bool DecodePngInto(const uint8_t* data, size_t size, int64_t max_pixels, Picture* pic, char* message,
+                   size_t n) {
   if (size < 8 || png_sig_cmp(data, 0, 8) != 0) {
     std::snprintf(message, n, "not a readable PNG (no PNG signature)");
     return false;
@@ -214,7 +214,8 @@ bool EncodePngInto(const Picture& pic, std::vector<uint8_t>* out, char* message,
   }
   png_set_write_fn(png, &state, PngWrite, PngFlush);
   const int colours = pic.components - (pic.alpha ? 1 : 0);
-  const int type = (colours == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB) | (pic.alpha ? PNG_COLOR_MASK_ALPHA : 0);
+  const int type =
+      (colours == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB) | (pic.alpha ? PNG_COLOR_MASK_ALPHA : 0);
   png_set_IHDR(png, info, static_cast<png_uint_32>(pic.w), static_cast<png_uint_32>(pic.h), pic.depth, type,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
@@ -321,8 +322,8 @@ bool DecodeJpegInto(const uint8_t* data, size_t size, int64_t max_pixels, Pictur
   }
   if (int64_t{cinfo.image_width} * cinfo.image_height > max_pixels || cinfo.image_width > 65535 ||
       cinfo.image_height > 65535) {
-    std::snprintf(message, JMSG_LENGTH_MAX, "picture size %ux%u exceeds the limit of %lld pixels", cinfo.image_width,
-                  cinfo.image_height, static_cast<long long>(max_pixels));
+    std::snprintf(message, JMSG_LENGTH_MAX, "picture size %ux%u exceeds the limit of %lld pixels",
+                  cinfo.image_width, cinfo.image_height, static_cast<long long>(max_pixels));
     jpeg_destroy_decompress(&cinfo);
     return false;
   }
@@ -393,7 +394,8 @@ class JpegWriter : public PictureWriter {
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
     char message[JMSG_LENGTH_MAX] = {};
-    const bool ok = EncodeJpegInto(pixels.data(), frame.w, frame.h, components, quality_, &jpeg, &size, message);
+    const bool ok =
+        EncodeJpegInto(pixels.data(), frame.w, frame.h, components, quality_, &jpeg, &size, message);
     if (!ok) {
       std::free(jpeg);
       throw IoError(where_ + ": JPEG encoding failed (" + message + ")");
@@ -413,7 +415,8 @@ class JpegWriter : public PictureWriter {
 
 }  // namespace
 
-std::unique_ptr<FrameReader> OpenPngReader(std::istream& in, const std::string& where, const ReaderOptions& options) {
+std::unique_ptr<FrameReader> OpenPngReader(std::istream& in, const std::string& where,
+                                           const ReaderOptions& options) {
   const std::vector<uint8_t> data = ReadAll(in, where, kMaxFileBytes);
   if (data.empty()) throw IoError(where + ": empty file, expected a PNG picture");
   Picture pic;
@@ -423,7 +426,8 @@ std::unique_ptr<FrameReader> OpenPngReader(std::istream& in, const std::string& 
   return std::make_unique<PictureReader>(std::move(pic));
 }
 
-std::unique_ptr<FrameReader> OpenJpegReader(std::istream& in, const std::string& where, const ReaderOptions& options) {
+std::unique_ptr<FrameReader> OpenJpegReader(std::istream& in, const std::string& where,
+                                            const ReaderOptions& options) {
   const std::vector<uint8_t> data = ReadAll(in, where, kMaxFileBytes);
   if (data.empty()) throw IoError(where + ": empty file, expected a JPEG picture");
   Picture pic;
@@ -433,12 +437,13 @@ std::unique_ptr<FrameReader> OpenJpegReader(std::istream& in, const std::string&
   return std::make_unique<PictureReader>(std::move(pic));
 }
 
-std::unique_ptr<FrameWriter> OpenPngWriter(std::ostream& out, const VideoInfo& info, const std::string& where) {
+std::unique_ptr<FrameWriter> OpenPngWriter(std::ostream& out, const VideoInfo& info,
+                                           const std::string& where) {
   return std::make_unique<PngWriter>(out, info, where);
 }
 
-std::unique_ptr<FrameWriter> OpenJpegWriter(std::ostream& out, const VideoInfo& info, const std::string& where,
-                                            int quality) {
+std::unique_ptr<FrameWriter> OpenJpegWriter(std::ostream& out, const VideoInfo& info,
+                                            const std::string& where, int quality) {
   if (quality < 1 || quality > 100) throw IoError(where + ": JPEG quality must be 1..100");
   return std::make_unique<JpegWriter>(out, info, where, quality);
 }

@@ -18,24 +18,30 @@ void UnpackRow_C(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, host::Y
 }
 
 template <int kBits, int kSx, int kSy>
-void PackRows_C(const host::YcPixel* top, const host::YcPixel* bottom, uint8_t* y_top, uint8_t* y_bottom, uint8_t* cb,
-                uint8_t* cr, int w) {
+void PackRows_C(const host::YcPixel* top, const host::YcPixel* bottom, uint8_t* y_top, uint8_t* y_bottom,
+                uint8_t* cb, uint8_t* cr, int w) {
   planar::PackRows<kBits, kSx, kSy>(top, bottom, y_top, y_bottom, cb, cr, 0, w);
 }
 
 // The kernels of one tier: Tier::kUnpack<kBits, kSx> and Tier::kPack<kBits, kSx, kSy>.
 struct ScalarTier {
-  template <int kBits, int kSx> static constexpr UnpackRowFn kUnpack = UnpackRow_C<kBits, kSx>;
-  template <int kBits, int kSx, int kSy> static constexpr PackRowsFn kPack = PackRows_C<kBits, kSx, kSy>;
+  template <int kBits, int kSx>
+  static constexpr UnpackRowFn kUnpack = UnpackRow_C<kBits, kSx>;
+  template <int kBits, int kSx, int kSy>
+  static constexpr PackRowsFn kPack = PackRows_C<kBits, kSx, kSy>;
 };
 #if defined(AUF_X86_SIMD)
 struct Sse2Tier {
-  template <int kBits, int kSx> static constexpr UnpackRowFn kUnpack = UnpackRow_SSE2<kBits, kSx>;
-  template <int kBits, int kSx, int kSy> static constexpr PackRowsFn kPack = PackRows_SSE2<kBits, kSx, kSy>;
+  template <int kBits, int kSx>
+  static constexpr UnpackRowFn kUnpack = UnpackRow_SSE2<kBits, kSx>;
+  template <int kBits, int kSx, int kSy>
+  static constexpr PackRowsFn kPack = PackRows_SSE2<kBits, kSx, kSy>;
 };
 struct Avx2Tier {
-  template <int kBits, int kSx> static constexpr UnpackRowFn kUnpack = UnpackRow_AVX2<kBits, kSx>;
-  template <int kBits, int kSx, int kSy> static constexpr PackRowsFn kPack = PackRows_AVX2<kBits, kSx, kSy>;
+  template <int kBits, int kSx>
+  static constexpr UnpackRowFn kUnpack = UnpackRow_AVX2<kBits, kSx>;
+  template <int kBits, int kSx, int kSy>
+  static constexpr PackRowsFn kPack = PackRows_AVX2<kBits, kSx, kSy>;
 };
 #endif
 
@@ -77,9 +83,18 @@ PlanarLayout PlanarLayoutOf(int w, int h, Chroma chroma, int bit_depth) {
   l.ten_bit = bit_depth > 8;
   l.bytes = l.ten_bit ? 2 : 1;
   switch (chroma) {
-    case Chroma::k420: l.cw = (w + 1) / 2; l.ch = (h + 1) / 2; break;
-    case Chroma::k422: l.cw = (w + 1) / 2; l.ch = h; break;
-    case Chroma::k444: l.cw = w; l.ch = h; break;
+    case Chroma::k420:
+      l.cw = (w + 1) / 2;
+      l.ch = (h + 1) / 2;
+      break;
+    case Chroma::k422:
+      l.cw = (w + 1) / 2;
+      l.ch = h;
+      break;
+    case Chroma::k444:
+      l.cw = w;
+      l.ch = h;
+      break;
     case Chroma::kMono: break;
   }
   return l;
@@ -145,8 +160,8 @@ void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& l, const uint8_t* p
   ForRowBands(workers, l.h, 1, [&](int begin, int end) {
     for (int y = begin; y < end; ++y) {
       const size_t c = size_t(y >> down) * chroma_row;
-      unpack(planes + size_t(y) * luma_row, shape == kNoChroma ? nullptr : cb + c, shape == kNoChroma ? nullptr : cr + c,
-             frame.edit.data() + size_t(y) * frame.stride, l.w);
+      unpack(planes + size_t(y) * luma_row, shape == kNoChroma ? nullptr : cb + c,
+             shape == kNoChroma ? nullptr : cr + c, frame.edit.data() + size_t(y) * frame.stride, l.w);
     }
   });
 }
@@ -157,8 +172,12 @@ void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const host::Fram
   uint8_t* cb = planes + l.LumaBytes();
   uint8_t* cr = cb + l.ChromaBytes();
   const size_t luma_row = size_t(l.w) * l.bytes, chroma_row = size_t(l.cw) * l.bytes;
-  auto row = [&](int y) { return frame.edit.data() + size_t(y) * frame.stride; };
-  auto luma = [&](int y) { return planes + size_t(y) * luma_row; };
+  auto row = [&](int y) {
+    return frame.edit.data() + size_t(y) * frame.stride;
+  };
+  auto luma = [&](int y) {
+    return planes + size_t(y) * luma_row;
+  };
   if (shape == kChroma2x2) {
     // Two rows a chroma row; an odd last row has its chroma row to itself: samples of two pixels
     // across, as in 4:2:2.
@@ -168,8 +187,7 @@ void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const host::Fram
         uint8_t* cr_row = cr + size_t(y / 2) * chroma_row;
         if (y + 1 < l.h)
           dsp.pack[l.ten_bit][kChroma2x2](row(y), row(y + 1), luma(y), luma(y + 1), cb_row, cr_row, l.w);
-        else
-          dsp.pack[l.ten_bit][kChroma2x1](row(y), nullptr, luma(y), nullptr, cb_row, cr_row, l.w);
+        else dsp.pack[l.ten_bit][kChroma2x1](row(y), nullptr, luma(y), nullptr, cb_row, cr_row, l.w);
       }
     });
     return;

@@ -37,11 +37,12 @@ PlanarLayout PlanarLayoutOf(int w, int h, Chroma chroma, int bit_depth);
 enum PlanarShape { kChroma2x2, kChroma2x1, kChroma1x1, kNoChroma, kPlanarShapes };
 
 // One row of samples (cb and cr null for kNoChroma; halved for 2x2 and 2x1) to w host pixels.
-using UnpackRowFn = void (*)(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, host::YcPixel* out, int w);
+using UnpackRowFn = void (*)(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, host::YcPixel* out,
+                             int w);
 // The host rows under one row of chroma samples to stored samples: `top`, and for 2x2 `bottom`
 // too, each w pixels, to the luma rows y_top (y_bottom) and the chroma rows cb and cr.
-using PackRowsFn = void (*)(const host::YcPixel* top, const host::YcPixel* bottom, uint8_t* y_top, uint8_t* y_bottom,
-                            uint8_t* cb, uint8_t* cr, int w);
+using PackRowsFn = void (*)(const host::YcPixel* top, const host::YcPixel* bottom, uint8_t* y_top,
+                            uint8_t* y_bottom, uint8_t* cb, uint8_t* cr, int w);
 
 struct PlanarDsp {
   UnpackRowFn unpack[2][kPlanarShapes];  // [10-bit][shape]
@@ -55,9 +56,9 @@ const PlanarDsp& PlanarDspFor(host::CpuFlags flags);
 
 // Whole frames, in bands of rows shared among the workers. The frame has the layout's size; any
 // stride.
-void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& layout, const uint8_t* planes, host::Frame& frame,
-                   const host::Workers& workers = host::SerialWorkers());
-void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& layout, const host::Frame& frame, uint8_t* planes,
-                   const host::Workers& workers = host::SerialWorkers());
+void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& layout, const uint8_t* planes,
+                   host::Frame& frame, const host::Workers& workers = host::SerialWorkers());
+void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& layout, const host::Frame& frame,
+                   uint8_t* planes, const host::Workers& workers = host::SerialWorkers());
 
 }  // namespace io

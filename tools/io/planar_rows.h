@@ -47,7 +47,8 @@ inline int ChromaLevel(int sum) {
 
 // Pixels x0 .. w-1 of a row. kSx: pixels across per chroma sample (2 or 1), 0 for no chroma.
 template <int kBits, int kSx>
-inline void UnpackRow(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, host::YcPixel* out, int x0, int w) {
+inline void UnpackRow(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, host::YcPixel* out, int x0,
+                      int w) {
   using D = Depth<kBits>;
   for (int x = x0; x < w; ++x) {
     out[x].y = static_cast<int16_t>(LoadSample<kBits>(y, x) * (1 << D::kShift));
@@ -71,12 +72,18 @@ inline void PackRows(const host::YcPixel* top, const host::YcPixel* bottom, uint
   }
   if constexpr (kSx == 0) return;
   constexpr int kLog2Rows = kSy == 2 ? 1 : 0;
-  auto column = [&](int x, int16_t host::YcPixel::*c) { return top[x].*c + (kSy == 2 ? bottom[x].*c : 0); };
+  auto column = [&](int x, int16_t host::YcPixel::*c) {
+    return top[x].*c + (kSy == 2 ? bottom[x].*c : 0);
+  };
   int x = x0;
   for (; x + kSx <= w; x += kSx) {
     if constexpr (kSx == 2) {
-      StoreSample<kBits>(cb, x / 2, ChromaLevel<kBits, kLog2Rows + 1>(column(x, &host::YcPixel::cb) + column(x + 1, &host::YcPixel::cb)));
-      StoreSample<kBits>(cr, x / 2, ChromaLevel<kBits, kLog2Rows + 1>(column(x, &host::YcPixel::cr) + column(x + 1, &host::YcPixel::cr)));
+      StoreSample<kBits>(cb, x / 2,
+                         ChromaLevel<kBits, kLog2Rows + 1>(column(x, &host::YcPixel::cb) +
+                                                           column(x + 1, &host::YcPixel::cb)));
+      StoreSample<kBits>(cr, x / 2,
+                         ChromaLevel<kBits, kLog2Rows + 1>(column(x, &host::YcPixel::cr) +
+                                                           column(x + 1, &host::YcPixel::cr)));
     } else {
       StoreSample<kBits>(cb, x, ChromaLevel<kBits, kLog2Rows>(column(x, &host::YcPixel::cb)));
       StoreSample<kBits>(cr, x, ChromaLevel<kBits, kLog2Rows>(column(x, &host::YcPixel::cr)));

@@ -43,8 +43,10 @@ bool StoredAsIs(const host::Frame& frame) {
 
 class RawReader : public FrameReader {
  public:
-  RawReader(ByteSource& in, const std::string& where, const ReaderOptions& options) : in_(in, where), where_(where) {
-    if (options.w <= 0 || options.h <= 0) throw IoError(where_ + ": yc48 input needs its frame size (--size WxH)");
+  RawReader(ByteSource& in, const std::string& where, const ReaderOptions& options)
+      : in_(in, where), where_(where) {
+    if (options.w <= 0 || options.h <= 0)
+      throw IoError(where_ + ": yc48 input needs its frame size (--size WxH)");
     CheckPictureSize(options.w, options.h, options, where_);
     info_.w = options.w;
     info_.h = options.h;
@@ -83,8 +85,8 @@ class RawReader : public FrameReader {
   void Decode(FramePacket& packet, host::Frame& frame, FrameExtras& extras) override {
     Reshape(frame, info_.w, info_.h);
     for (int y = 0; y < info_.h; ++y)
-      PixelsFromBytes(packet.bytes.data() + size_t(y) * info_.w * 6, frame.edit.data() + size_t(y) * frame.stride,
-                      info_.w);
+      PixelsFromBytes(packet.bytes.data() + size_t(y) * info_.w * 6,
+                      frame.edit.data() + size_t(y) * frame.stride, info_.w);
     extras = {};
   }
 
@@ -93,8 +95,9 @@ class RawReader : public FrameReader {
     const size_t got = in_.Read(dst, frame_bytes_);
     if (got == 0) return false;
     if (got != frame_bytes_)
-      throw IoError(where_ + ": frame " + std::to_string(frames_ + 1) + ": truncated (" + std::to_string(got) + " of " +
-                    std::to_string(frame_bytes_) + " bytes; is --size right?)");
+      throw IoError(where_ + ": frame " + std::to_string(frames_ + 1) + ": truncated (" +
+                    std::to_string(got) + " of " + std::to_string(frame_bytes_) +
+                    " bytes; is --size right?)");
     ++frames_;
     return true;
   }
@@ -108,7 +111,8 @@ class RawReader : public FrameReader {
 
 class RawWriter : public FrameWriter {
  public:
-  RawWriter(ByteSink& out, const VideoInfo& info, const std::string& where) : out_(out), info_(info), where_(where) {}
+  RawWriter(ByteSink& out, const VideoInfo& info, const std::string& where)
+      : out_(out), info_(info), where_(where) {}
 
   void Write(const host::Frame& frame, const FrameExtras&) override {
     CheckFrameShape(frame, info_, where_);
@@ -119,7 +123,8 @@ class RawWriter : public FrameWriter {
     }
     buffer_.resize(bytes);
     for (int y = 0; y < info_.h; ++y)
-      PixelsToBytes(frame.edit.data() + size_t(y) * frame.stride, buffer_.data() + size_t(y) * info_.w * 6, info_.w);
+      PixelsToBytes(frame.edit.data() + size_t(y) * frame.stride, buffer_.data() + size_t(y) * info_.w * 6,
+                    info_.w);
     WriteAll(out_, buffer_.data(), bytes, where_);
   }
 
@@ -136,7 +141,8 @@ class RawWriter : public FrameWriter {
 
 }  // namespace
 
-std::unique_ptr<FrameReader> OpenRawReader(ByteSource& in, const std::string& where, const ReaderOptions& options) {
+std::unique_ptr<FrameReader> OpenRawReader(ByteSource& in, const std::string& where,
+                                           const ReaderOptions& options) {
   return std::make_unique<RawReader>(in, where, options);
 }
 

@@ -24,13 +24,16 @@ constexpr int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a
 
 // The mean of n host samples (summed in `sum`) as a stored level, rounded half up and clamped.
 inline int LumaFromHostSum(int64_t sum, int n, int scale, int max_level) {
-  return static_cast<int>(std::clamp<int64_t>(FloorDiv(2 * sum + int64_t{scale} * n, 2 * int64_t{scale} * n), 0, max_level));
+  return static_cast<int>(
+      std::clamp<int64_t>(FloorDiv(2 * sum + int64_t{scale} * n, 2 * int64_t{scale} * n), 0, max_level));
 }
 inline int ChromaFromHostSum(int64_t sum, int n, int scale, int zero, int max_level) {
-  return static_cast<int>(
-      std::clamp<int64_t>(FloorDiv(2 * sum + int64_t{scale} * n, 2 * int64_t{scale} * n) + zero, 0, max_level));
+  return static_cast<int>(std::clamp<int64_t>(
+      FloorDiv(2 * sum + int64_t{scale} * n, 2 * int64_t{scale} * n) + zero, 0, max_level));
 }
-inline int LumaFromHost(int16_t v, int scale, int max_level) { return LumaFromHostSum(v, 1, scale, max_level); }
+inline int LumaFromHost(int16_t v, int scale, int max_level) {
+  return LumaFromHostSum(v, 1, scale, max_level);
+}
 inline int ChromaFromHost(int16_t c, int scale, int zero, int max_level) {
   return ChromaFromHostSum(c, 1, scale, zero, max_level);
 }
@@ -42,7 +45,9 @@ inline void HostToRgb(const host::YcPixel& p, uint8_t* rgb) { host::YcToRgb(p, r
 
 // 16-bit picture levels: a level v stands for v / 257 of an 8-bit level, so 257 v lands exactly where
 // the 8-bit level v does and 65535 where 255 does; the host keeps 16 units per 8-bit level.
-inline int16_t Luma16ToHost(int v) { return static_cast<int16_t>((32 * v + 257) / 514); }  // 16 v / 257, rounded
+inline int16_t Luma16ToHost(int v) {
+  return static_cast<int16_t>((32 * v + 257) / 514);
+}  // 16 v / 257, rounded
 inline uint16_t ClampWord(double v) { return static_cast<uint16_t>(std::clamp(std::lround(v), 0l, 65535l)); }
 inline uint16_t Luma16FromHost(int16_t y) { return ClampWord(y * (257.0 / 16.0)); }
 
@@ -58,7 +63,8 @@ inline host::YcPixel Rgb16ToHost(int r16, int g16, int b16) {
 
 inline void HostToRgb16(const host::YcPixel& p, uint16_t* rgb) {
   const auto word = [](int64_t sum) {
-    const int64_t v = FloorDiv(257 * sum + (int64_t{1} << (host::kYcToRgbShift - 1)), int64_t{1} << host::kYcToRgbShift);
+    const int64_t v =
+        FloorDiv(257 * sum + (int64_t{1} << (host::kYcToRgbShift - 1)), int64_t{1} << host::kYcToRgbShift);
     return static_cast<uint16_t>(std::clamp<int64_t>(v, 0, 65535));
   };
   const int64_t y = int64_t{host::kYcToRgbY} * p.y;

@@ -48,7 +48,8 @@ bool ReadLine(BufferedInput& in, std::string& line, const std::string& where, co
       throw IoError(where + ": " + what + ": truncated (no end of line)");
     }
     if (c == '\n') return true;
-    if (line.size() >= kMaxLine) throw IoError(where + ": " + what + ": line longer than " + std::to_string(kMaxLine) + " bytes");
+    if (line.size() >= kMaxLine)
+      throw IoError(where + ": " + what + ": line longer than " + std::to_string(kMaxLine) + " bytes");
     line += static_cast<char>(c);
   }
 }
@@ -56,7 +57,8 @@ bool ReadLine(BufferedInput& in, std::string& line, const std::string& where, co
 bool IsRatio(std::string_view v) {
   const size_t colon = v.find(':');
   if (colon == std::string_view::npos || colon == 0 || colon + 1 == v.size()) return false;
-  return v.find_first_not_of("0123456789", 0) == colon && v.find_first_not_of("0123456789", colon + 1) == std::string_view::npos;
+  return v.find_first_not_of("0123456789", 0) == colon &&
+         v.find_first_not_of("0123456789", colon + 1) == std::string_view::npos;
 }
 
 // Header tags other than W, H and C: each needs a value, F (frame rate) and A (pixel aspect) a ratio,
@@ -89,7 +91,8 @@ std::vector<std::string_view> Tokens(std::string_view rest) {
 // Y4M carries for the layout (16-bit pictures) are written at 8 bits.
 const ColourTag& WriterColour(const VideoInfo& info, const std::string& where) {
   for (const ColourTag& t : kColourTags)
-    if (info.y4m_colour.empty() ? t.chroma == info.chroma && t.bit_depth == info.bit_depth : info.y4m_colour == t.tag)
+    if (info.y4m_colour.empty() ? t.chroma == info.chroma && t.bit_depth == info.bit_depth
+                                : info.y4m_colour == t.tag)
       return t;
   if (info.y4m_colour.empty())
     for (const ColourTag& t : kColourTags)
@@ -116,24 +119,38 @@ class Y4mReader : public FrameReader {
   Y4mReader(ByteSource& in, const std::string& where, const ReaderOptions& options)
       : in_(in, where), where_(where), dsp_(PlanarDspFor(options.cpu)), workers_(options.workers) {
     std::string line;
-    if (!ReadLine(in_, line, where_, "header")) throw IoError(where_ + ": empty input, expected a YUV4MPEG2 header");
+    if (!ReadLine(in_, line, where_, "header"))
+      throw IoError(where_ + ": empty input, expected a YUV4MPEG2 header");
     constexpr std::string_view kMagic = "YUV4MPEG2";
-    if (line.compare(0, kMagic.size(), kMagic) != 0 || (line.size() > kMagic.size() && line[kMagic.size()] != ' '))
-      throw IoError(where_ + ": not a YUV4MPEG2 stream (header starts '" + Printable(line.substr(0, 12)) + "')");
+    if (line.compare(0, kMagic.size(), kMagic) != 0 ||
+        (line.size() > kMagic.size() && line[kMagic.size()] != ' '))
+      throw IoError(where_ + ": not a YUV4MPEG2 stream (header starts '" + Printable(line.substr(0, 12)) +
+                    "')");
     bool have_w = false, have_h = false;
     std::string colour = "420jpeg";
     for (const std::string_view token : Tokens(std::string_view(line).substr(kMagic.size()))) {
       switch (token[0]) {
-        case 'W': info_.w = ParseDimension(token.substr(1), 'W', where_); have_w = true; break;
-        case 'H': info_.h = ParseDimension(token.substr(1), 'H', where_); have_h = true; break;
-        case 'C': colour = token.substr(1); info_.y4m_colour = colour; break;
+        case 'W':
+          info_.w = ParseDimension(token.substr(1), 'W', where_);
+          have_w = true;
+          break;
+        case 'H':
+          info_.h = ParseDimension(token.substr(1), 'H', where_);
+          have_h = true;
+          break;
+        case 'C':
+          colour = token.substr(1);
+          info_.y4m_colour = colour;
+          break;
         default:
-          if (!IsWellFormedTag(token)) throw IoError(where_ + ": header: malformed tag '" + Printable(token) + "'");
+          if (!IsWellFormedTag(token))
+            throw IoError(where_ + ": header: malformed tag '" + Printable(token) + "'");
           if (token[0] == 'I') interlaced_ = token[1] == 't' || token[1] == 'b';
           info_.y4m_fields.emplace_back(token);
       }
     }
-    if (!have_w || !have_h) throw IoError(where_ + ": header: missing " + (have_w ? "H" : "W") + " (frame size)");
+    if (!have_w || !have_h)
+      throw IoError(where_ + ": header: missing " + (have_w ? "H" : "W") + " (frame size)");
     CheckPictureSize(info_.w, info_.h, options, where_);
     const ColourTag* found = nullptr;
     for (const ColourTag& t : kColourTags)
@@ -172,7 +189,8 @@ class Y4mReader : public FrameReader {
     extras.y4m_params.clear();
     extras.interlaced = interlaced_;
     for (const std::string_view token : Tokens(std::string_view(line_).substr(5))) {
-      if (token.size() < 2) throw IoError(where_ + ": " + what + ": malformed tag '" + Printable(token) + "'");
+      if (token.size() < 2)
+        throw IoError(where_ + ": " + what + ": malformed tag '" + Printable(token) + "'");
       if (token[0] == 'I' && token.size() > 2 && token[2] == 'i') extras.interlaced = true;
       extras.y4m_params += " ";
       extras.y4m_params += token;
@@ -200,7 +218,7 @@ class Y4mReader : public FrameReader {
   host::Workers workers_;
   PlanarLayout layout_;
   FramePacket packet_;  // for Read()
-  std::string line_;  // the last FRAME line
+  std::string line_;    // the last FRAME line
   int64_t frames_ = 0;
   bool interlaced_ = false;  // It or Ib: every frame
 };
@@ -259,7 +277,8 @@ class Y4mWriter : public FrameWriter {
 
 }  // namespace
 
-std::unique_ptr<FrameReader> OpenY4mReader(ByteSource& in, const std::string& where, const ReaderOptions& options) {
+std::unique_ptr<FrameReader> OpenY4mReader(ByteSource& in, const std::string& where,
+                                           const ReaderOptions& options) {
   return std::make_unique<Y4mReader>(in, where, options);
 }
 

@@ -73,7 +73,8 @@ double Ssim(const std::vector<double>& a, const std::vector<double>& b, int w, i
   double sum = 0;
   for (size_t i = 0; i < ma.size(); ++i) {
     const double va = saa[i] - ma[i] * ma[i], vb = sbb[i] - mb[i] * mb[i], cov = sab[i] - ma[i] * mb[i];
-    sum += (2 * ma[i] * mb[i] + c1) * (2 * cov + c2) / ((ma[i] * ma[i] + mb[i] * mb[i] + c1) * (va + vb + c2));
+    sum +=
+        (2 * ma[i] * mb[i] + c1) * (2 * cov + c2) / ((ma[i] * ma[i] + mb[i] * mb[i] + c1) * (va + vb + c2));
   }
   return sum / ma.size();
 }
@@ -85,7 +86,8 @@ void PngToPpm(const std::string& in_path, const std::string& out_path) {
     throw io::IoError(in_path + ": " + image.message);
   image.format = PNG_FORMAT_RGB;
   std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) throw io::IoError(in_path + ": " + image.message);
+  if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr))
+    throw io::IoError(in_path + ": " + image.message);
   std::ofstream out(out_path, std::ios::binary);
   out << "P6\n" << image.width << " " << image.height << "\n255\n";
   out.write(reinterpret_cast<const char*>(rgb.data()), static_cast<std::streamsize>(rgb.size()));
@@ -105,7 +107,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc != 3) {
-    std::fprintf(stderr, "usage: quality REFERENCE PICTURE  (prints luma PSNR in dB and SSIM)\n       quality --ppm IN.png OUT.ppm\n");
+    std::fprintf(stderr,
+                 "usage: quality REFERENCE PICTURE  (prints luma PSNR in dB and SSIM)\n       quality --ppm "
+                 "IN.png OUT.ppm\n");
     return 2;
   }
   try {

@@ -29,9 +29,9 @@ void LumaRow(const int16_t* y, int16_t* luma, int n) {
   int x = 0;
   for (; x + 8 <= n; x += 8) {
     const __m128i* s = reinterpret_cast<const __m128i*>(y + 3 * x);
-    const __m128i v = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(_mm_loadu_si128(s), m0),
-                                                _mm_shuffle_epi8(_mm_loadu_si128(s + 1), m1)),
-                                   _mm_shuffle_epi8(_mm_loadu_si128(s + 2), m2));
+    const __m128i v = _mm_or_si128(
+        _mm_or_si128(_mm_shuffle_epi8(_mm_loadu_si128(s), m0), _mm_shuffle_epi8(_mm_loadu_si128(s + 1), m1)),
+        _mm_shuffle_epi8(_mm_loadu_si128(s + 2), m2));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(luma + x), _mm_srai_epi16(v, 4));
   }
   LumaRow_C(y + 3 * x, luma + x, n - x);

@@ -50,7 +50,8 @@ void AverageRow(const AccSample* acc, int16_t* y, int n, int32_t weight) {
   };
   int x = 0;
   for (; x + 32 <= n; x += 32) {
-    const __m512i q = _mm512_inserti64x4(_mm512_castsi256_si512(quotients(acc + x)), quotients(acc + x + 16), 1);
+    const __m512i q =
+        _mm512_inserti64x4(_mm512_castsi256_si512(quotients(acc + x)), quotients(acc + x + 16), 1);
     int16_t* d = y + 3 * x;
 #pragma GCC unroll 3
     for (int k = 0; k < 3; ++k) {

@@ -166,10 +166,11 @@ VELOUR_INLINE bool RowsInExactRange(const int16_t* src, ptrdiff_t pitch) {
 // unpack stage of the transpose on a0..a3, then the butterflies that pair its results by register
 // bits 0 and 1, into s[0..3].
 template <class V>
-VELOUR_INLINE void UnpackInGroup(typename V::Reg a0, typename V::Reg a1, typename V::Reg a2, typename V::Reg a3,
-                                 typename V::Reg* s) {
+VELOUR_INLINE void UnpackInGroup(typename V::Reg a0, typename V::Reg a1, typename V::Reg a2,
+                                 typename V::Reg a3, typename V::Reg* s) {
   using Reg = typename V::Reg;
-  Reg b0 = V::UnpackLo32(a0, a2), b1 = V::UnpackHi32(a0, a2), b2 = V::UnpackLo32(a1, a3), b3 = V::UnpackHi32(a1, a3);
+  Reg b0 = V::UnpackLo32(a0, a2), b1 = V::UnpackHi32(a0, a2), b2 = V::UnpackLo32(a1, a3),
+      b3 = V::UnpackHi32(a1, a3);
   ButterflyExact<V>(b0, b1), ButterflyExact<V>(b2, b3), ButterflyExact<V>(b0, b2), ButterflyExact<V>(b1, b3);
   s[0] = b0, s[1] = b1, s[2] = b2, s[3] = b3;
 }
@@ -177,7 +178,8 @@ VELOUR_INLINE void UnpackInGroup(typename V::Reg a0, typename V::Reg a1, typenam
 // On a pair of registers four apart: their butterfly, the last unpack stage, and the butterfly of
 // its two results.
 template <class V>
-VELOUR_INLINE void UnpackPair(typename V::Reg b, typename V::Reg c, typename V::Reg& lo, typename V::Reg& hi) {
+VELOUR_INLINE void UnpackPair(typename V::Reg b, typename V::Reg c, typename V::Reg& lo,
+                              typename V::Reg& hi) {
   ButterflyExact<V>(b, c);
   lo = V::UnpackLo64(b, c), hi = V::UnpackHi64(b, c);
   ButterflyExact<V>(lo, hi);
@@ -191,9 +193,12 @@ VELOUR_INLINE void UnpackPair(typename V::Reg b, typename V::Reg c, typename V::
 // another bit, since that stage moves the lanes of both alike. Hands each filtered row i to
 // sink(i, row).
 template <class V, class Sink>
-VELOUR_INLINE void FilterBlocksExact(const int16_t* src, ptrdiff_t pitch, const StepVectors<V>& sv, Sink&& sink) {
+VELOUR_INLINE void FilterBlocksExact(const int16_t* src, ptrdiff_t pitch, const StepVectors<V>& sv,
+                                     Sink&& sink) {
   using Reg = typename V::Reg;
-  auto bf = [](Reg& a, Reg& b) { ButterflyExact<V>(a, b); };
+  auto bf = [](Reg& a, Reg& b) {
+    ButterflyExact<V>(a, b);
+  };
   Reg s[8], r[8];
   // Rows 0..3, then 4..7: vertical butterflies of row bits 0 and 1, the first two unpack stages of
   // the transpose, and the horizontal butterflies that pair the registers by bits 1 and 2 after it.
@@ -202,7 +207,8 @@ VELOUR_INLINE void FilterBlocksExact(const int16_t* src, ptrdiff_t pitch, const 
     Reg x0 = LoadRow<V>(src, pitch, g), x1 = LoadRow<V>(src, pitch, g + 1);
     Reg x2 = LoadRow<V>(src, pitch, g + 2), x3 = LoadRow<V>(src, pitch, g + 3);
     bf(x0, x1), bf(x2, x3), bf(x0, x2), bf(x1, x3);
-    UnpackInGroup<V>(V::UnpackLo16(x0, x1), V::UnpackHi16(x0, x1), V::UnpackLo16(x2, x3), V::UnpackHi16(x2, x3), s + g);
+    UnpackInGroup<V>(V::UnpackLo16(x0, x1), V::UnpackHi16(x0, x1), V::UnpackLo16(x2, x3),
+                     V::UnpackHi16(x2, x3), s + g);
   }
   // Pairs of registers: row bit 2, the last unpack stage, the horizontal butterflies of its bit,
   // which complete the forward transform; requantisation; the inverse's butterflies of that bit.
@@ -222,7 +228,8 @@ VELOUR_INLINE void FilterBlocksExact(const int16_t* src, ptrdiff_t pitch, const 
 #pragma GCC unroll 2
   for (int g = 0; g < 8; g += 4) {
     const Reg x0 = r[g], x1 = r[g + 1], x2 = r[g + 2], x3 = r[g + 3];
-    Reg a0 = V::UnpackLo16(x0, x1), a1 = V::UnpackHi16(x0, x1), a2 = V::UnpackLo16(x2, x3), a3 = V::UnpackHi16(x2, x3);
+    Reg a0 = V::UnpackLo16(x0, x1), a1 = V::UnpackHi16(x0, x1), a2 = V::UnpackLo16(x2, x3),
+        a3 = V::UnpackHi16(x2, x3);
     bf(a0, a2), bf(a1, a3);
     UnpackInGroup<V>(a0, a1, a2, a3, s + g);
   }
@@ -239,7 +246,8 @@ VELOUR_INLINE void FilterBlocksExact(const int16_t* src, ptrdiff_t pitch, const 
 
 // The scalar kernels' order, for blocks in which a sum may saturate.
 template <class V, class Sink>
-VELOUR_INLINE void FilterBlocksSaturating(const int16_t* src, ptrdiff_t pitch, const StepVectors<V>& sv, Sink&& sink) {
+VELOUR_INLINE void FilterBlocksSaturating(const int16_t* src, ptrdiff_t pitch, const StepVectors<V>& sv,
+                                          Sink&& sink) {
   typename V::Reg r[8];
 #pragma GCC unroll 8
   for (int i = 0; i < 8; ++i) r[i] = LoadRow<V>(src, pitch, i);
@@ -298,17 +306,19 @@ VELOUR_INLINE void AddColumns(const int16_t* out, char* sums, ptrdiff_t pitch, i
 // The row of blocks of FilterBlockRow (kWide false: `sums` are 16-bit partial sums) or of
 // FilterBlockRowWide (kWide true: 32-bit sums).
 template <class V, bool kWide>
-void FilterBlockRowT(const int16_t* luma, ptrdiff_t luma_pitch, char* sums, ptrdiff_t pitch, int count, int row_begin,
-                     int row_end, const int16_t* steps) {
+void FilterBlockRowT(const int16_t* luma, ptrdiff_t luma_pitch, char* sums, ptrdiff_t pitch, int count,
+                     int row_begin, int row_end, const int16_t* steps) {
   using Reg = typename V::Reg;
   constexpr int kWidth = 8 * V::kBlocks;
   constexpr size_t kSample = kWide ? sizeof(AccSample) : sizeof(int16_t);
   StepVectors<V> sv;
   if (!LoadSteps<V>(steps, &sv)) {
     if constexpr (kWide)
-      FilterBlockRowWide_C(luma, luma_pitch, reinterpret_cast<AccSample*>(sums), pitch, count, row_begin, row_end, steps);
+      FilterBlockRowWide_C(luma, luma_pitch, reinterpret_cast<AccSample*>(sums), pitch, count, row_begin,
+                           row_end, steps);
     else
-      FilterBlockRow_C(luma, luma_pitch, reinterpret_cast<int16_t*>(sums), pitch, count, row_begin, row_end, steps);
+      FilterBlockRow_C(luma, luma_pitch, reinterpret_cast<int16_t*>(sums), pitch, count, row_begin, row_end,
+                       steps);
     return;
   }
   int b = 0;
@@ -376,15 +386,16 @@ void FoldRowT(int16_t* partial, AccSample* acc, int n) {
 // The kernels every tier builds from its V alone.
 template <class V>
 void SetVectorKernels(VelourDsp& dsp) {
-  dsp.FilterBlockRow = [](const int16_t* luma, ptrdiff_t luma_pitch, int16_t* partial, ptrdiff_t partial_pitch,
-                          int count, int row_begin, int row_end, const int16_t* steps) {
-    FilterBlockRowT<V, false>(luma, luma_pitch, reinterpret_cast<char*>(partial), partial_pitch, count, row_begin,
-                              row_end, steps);
+  dsp.FilterBlockRow = [](const int16_t* luma, ptrdiff_t luma_pitch, int16_t* partial,
+                          ptrdiff_t partial_pitch, int count, int row_begin, int row_end,
+                          const int16_t* steps) {
+    FilterBlockRowT<V, false>(luma, luma_pitch, reinterpret_cast<char*>(partial), partial_pitch, count,
+                              row_begin, row_end, steps);
   };
   dsp.FilterBlockRowWide = [](const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc, ptrdiff_t acc_pitch,
                               int count, int row_begin, int row_end, const int16_t* steps) {
-    FilterBlockRowT<V, true>(luma, luma_pitch, reinterpret_cast<char*>(acc), acc_pitch, count, row_begin, row_end,
-                             steps);
+    FilterBlockRowT<V, true>(luma, luma_pitch, reinterpret_cast<char*>(acc), acc_pitch, count, row_begin,
+                             row_end, steps);
   };
   dsp.AddRow = AddRowT<V>;
   dsp.AddRowWide = AddRowWideT<V>;

@@ -84,4 +84,3 @@ void InitVelourDsp_SSE2(VelourDsp& dsp) {
 
 #undef AUF_VECTOR_OPS
 #undef VELOUR_INLINE
-

@@ -30,12 +30,12 @@ inline void StorePixels(host::YcPixel* out, typename V::Reg y, typename V::Reg c
   const typename V::Reg w0 = V::Or(V::And(y, low), V::template ShiftLeft32<16>(cb));
   const typename V::Reg w1 = V::Or(V::And(cr, low), V::AndNot(low, y));
   const typename V::Reg w2 = V::Or(V::template ShiftRight32<16>(cb), V::AndNot(low, cr));
-  const typename V::Reg a = V::UnpackLo32(w0, w1);  // w0_0 w1_0 w0_1 w1_1
-  const typename V::Reg b = V::UnpackLo32(w2, w0);  // w2_0 w0_0 w2_1 w0_1
-  const typename V::Reg c = V::UnpackLo32(w1, w2);  // w1_0 w2_0 w1_1 w2_1
-  const typename V::Reg d = V::UnpackHi32(w0, w1);  // w0_2 w1_2 w0_3 w1_3
-  const typename V::Reg e = V::UnpackHi32(w2, w0);  // w2_2 w0_2 w2_3 w0_3
-  const typename V::Reg f = V::UnpackHi32(w1, w2);  // w1_2 w2_2 w1_3 w2_3
+  const typename V::Reg a = V::UnpackLo32(w0, w1);                         // w0_0 w1_0 w0_1 w1_1
+  const typename V::Reg b = V::UnpackLo32(w2, w0);                         // w2_0 w0_0 w2_1 w0_1
+  const typename V::Reg c = V::UnpackLo32(w1, w2);                         // w1_0 w2_0 w1_1 w2_1
+  const typename V::Reg d = V::UnpackHi32(w0, w1);                         // w0_2 w1_2 w0_3 w1_3
+  const typename V::Reg e = V::UnpackHi32(w2, w0);                         // w2_2 w0_2 w2_3 w0_3
+  const typename V::Reg f = V::UnpackHi32(w1, w2);                         // w1_2 w2_2 w1_3 w2_3
   V::StoreTriple(out, V::template Shuffle<_MM_SHUFFLE(3, 0, 1, 0)>(a, b),  // w0_0 w1_0 w2_0 w0_1
                  V::template Shuffle<_MM_SHUFFLE(1, 0, 3, 2)>(c, d),       // w1_1 w2_1 w0_2 w1_2
                  V::template Shuffle<_MM_SHUFFLE(3, 2, 3, 0)>(e, f));      // w2_2 w0_3 w1_3 w2_3
@@ -43,14 +43,15 @@ inline void StorePixels(host::YcPixel* out, typename V::Reg y, typename V::Reg c
 
 // The reverse of StorePixels.
 template <class V>
-inline void LoadPixels(const host::YcPixel* in, typename V::Reg* y, typename V::Reg* cb, typename V::Reg* cr) {
+inline void LoadPixels(const host::YcPixel* in, typename V::Reg* y, typename V::Reg* cb,
+                       typename V::Reg* cr) {
   typename V::Reg o0, o1, o2;
   V::LoadTriple(in, &o0, &o1, &o2);
-  const typename V::Reg q = V::template Shuffle<_MM_SHUFFLE(1, 0, 2, 1)>(o0, o1);   // o0_1 o0_2 o1_0 o1_1
-  const typename V::Reg r = V::template Shuffle<_MM_SHUFFLE(2, 1, 3, 2)>(o1, o2);   // o1_2 o1_3 o2_1 o2_2
-  const typename V::Reg w0 = V::template Shuffle<_MM_SHUFFLE(2, 0, 3, 0)>(o0, r);   // o0_0 o0_3 o1_2 o2_1
-  const typename V::Reg w1 = V::template Shuffle<_MM_SHUFFLE(3, 1, 2, 0)>(q, r);    // o0_1 o1_0 o1_3 o2_2
-  const typename V::Reg w2 = V::template Shuffle<_MM_SHUFFLE(3, 0, 3, 1)>(q, o2);   // o0_2 o1_1 o2_0 o2_3
+  const typename V::Reg q = V::template Shuffle<_MM_SHUFFLE(1, 0, 2, 1)>(o0, o1);  // o0_1 o0_2 o1_0 o1_1
+  const typename V::Reg r = V::template Shuffle<_MM_SHUFFLE(2, 1, 3, 2)>(o1, o2);  // o1_2 o1_3 o2_1 o2_2
+  const typename V::Reg w0 = V::template Shuffle<_MM_SHUFFLE(2, 0, 3, 0)>(o0, r);  // o0_0 o0_3 o1_2 o2_1
+  const typename V::Reg w1 = V::template Shuffle<_MM_SHUFFLE(3, 1, 2, 0)>(q, r);   // o0_1 o1_0 o1_3 o2_2
+  const typename V::Reg w2 = V::template Shuffle<_MM_SHUFFLE(3, 0, 3, 1)>(q, o2);  // o0_2 o1_1 o2_0 o2_3
   const typename V::Reg low = V::Set32(0xFFFF);
   *y = V::Or(V::And(w0, low), V::AndNot(low, w1));
   *cb = V::Or(V::template ShiftRight32<16>(w0), V::template ShiftLeft32<16>(w2));
@@ -109,8 +110,8 @@ inline void UnpackRowSimd(const uint8_t* y, const uint8_t* cb, const uint8_t* cr
 // The luma of kPixels pixels of a row, and for chroma of two pixels across the 32-bit sums of their
 // pairs (with those of the row below for 2x2).
 template <class V, int kBits, int kSy>
-inline void PackLumaAndSums(const host::YcPixel* top, const host::YcPixel* bottom, uint8_t* y_top, uint8_t* y_bottom,
-                            int x, typename V::Reg* sb, typename V::Reg* sc) {
+inline void PackLumaAndSums(const host::YcPixel* top, const host::YcPixel* bottom, uint8_t* y_top,
+                            uint8_t* y_bottom, int x, typename V::Reg* sb, typename V::Reg* sc) {
   typename V::Reg py, pb, pc;
   LoadPixels<V>(top + x, &py, &pb, &pc);
   V::template StoreLevels<kBits>(y_top, x, Levels<V, kBits>(py, 0));
@@ -123,8 +124,8 @@ inline void PackLumaAndSums(const host::YcPixel* top, const host::YcPixel* botto
 }
 
 template <class V, int kBits, int kSx, int kSy>
-inline void PackRowsSimd(const host::YcPixel* top, const host::YcPixel* bottom, uint8_t* y_top, uint8_t* y_bottom,
-                         uint8_t* cb, uint8_t* cr, int w) {
+inline void PackRowsSimd(const host::YcPixel* top, const host::YcPixel* bottom, uint8_t* y_top,
+                         uint8_t* y_bottom, uint8_t* cb, uint8_t* cr, int w) {
   using Reg = typename V::Reg;
   constexpr int kZero = planar::Depth<kBits>::kZero, n = V::kPixels;
   int x = 0;
@@ -157,33 +158,36 @@ inline void PackRowsSimd(const host::YcPixel* top, const host::YcPixel* bottom, 
 
 // The tier's entry points, UnpackRow_TIER and PackRows_TIER of planar_x86.h, for every depth and
 // shape the table holds.
-#define PLANAR_SIMD_KERNELS(TIER, V)                                                                          \
-  namespace io {                                                                                              \
-  template <int kBits, int kSx>                                                                               \
-  void UnpackRow_##TIER(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, host::YcPixel* out, int w) {   \
-    UnpackRowSimd<V, kBits, kSx>(y, cb, cr, out, w);                                                           \
-  }                                                                                                           \
-  template <int kBits, int kSx, int kSy>                                                                      \
-  void PackRows_##TIER(const host::YcPixel* top, const host::YcPixel* bottom, uint8_t* y_top, uint8_t* y_bottom, \
-                       uint8_t* cb, uint8_t* cr, int w) {                                                     \
-    PackRowsSimd<V, kBits, kSx, kSy>(top, bottom, y_top, y_bottom, cb, cr, w);                                 \
-  }                                                                                                           \
-  template void UnpackRow_##TIER<8, 2>(const uint8_t*, const uint8_t*, const uint8_t*, host::YcPixel*, int);   \
-  template void UnpackRow_##TIER<8, 1>(const uint8_t*, const uint8_t*, const uint8_t*, host::YcPixel*, int);   \
-  template void UnpackRow_##TIER<8, 0>(const uint8_t*, const uint8_t*, const uint8_t*, host::YcPixel*, int);   \
-  template void UnpackRow_##TIER<10, 2>(const uint8_t*, const uint8_t*, const uint8_t*, host::YcPixel*, int);  \
-  template void UnpackRow_##TIER<10, 1>(const uint8_t*, const uint8_t*, const uint8_t*, host::YcPixel*, int);  \
-  template void UnpackRow_##TIER<10, 0>(const uint8_t*, const uint8_t*, const uint8_t*, host::YcPixel*, int);  \
-  PLANAR_SIMD_PACK(TIER, 8)                                                                                   \
-  PLANAR_SIMD_PACK(TIER, 10)                                                                                  \
+#define PLANAR_SIMD_KERNELS(TIER, V)                                                                         \
+  namespace io {                                                                                             \
+  template <int kBits, int kSx>                                                                              \
+  void UnpackRow_##TIER(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, host::YcPixel* out, int w) { \
+    UnpackRowSimd<V, kBits, kSx>(y, cb, cr, out, w);                                                         \
+  }                                                                                                          \
+  template <int kBits, int kSx, int kSy>                                                                     \
+  void PackRows_##TIER(const host::YcPixel* top, const host::YcPixel* bottom, uint8_t* y_top,                \
+                       uint8_t* y_bottom, uint8_t* cb, uint8_t* cr, int w) {                                 \
+    PackRowsSimd<V, kBits, kSx, kSy>(top, bottom, y_top, y_bottom, cb, cr, w);                               \
+  }                                                                                                          \
+  template void UnpackRow_##TIER<8, 2>(const uint8_t*, const uint8_t*, const uint8_t*, host::YcPixel*, int); \
+  template void UnpackRow_##TIER<8, 1>(const uint8_t*, const uint8_t*, const uint8_t*, host::YcPixel*, int); \
+  template void UnpackRow_##TIER<8, 0>(const uint8_t*, const uint8_t*, const uint8_t*, host::YcPixel*, int); \
+  template void UnpackRow_##TIER<10, 2>(const uint8_t*, const uint8_t*, const uint8_t*, host::YcPixel*,      \
+                                        int);                                                                \
+  template void UnpackRow_##TIER<10, 1>(const uint8_t*, const uint8_t*, const uint8_t*, host::YcPixel*,      \
+                                        int);                                                                \
+  template void UnpackRow_##TIER<10, 0>(const uint8_t*, const uint8_t*, const uint8_t*, host::YcPixel*,      \
+                                        int);                                                                \
+  PLANAR_SIMD_PACK(TIER, 8)                                                                                  \
+  PLANAR_SIMD_PACK(TIER, 10)                                                                                 \
   }
 
-#define PLANAR_SIMD_PACK(TIER, BITS)                                                                          \
-  template void PackRows_##TIER<BITS, 2, 2>(const host::YcPixel*, const host::YcPixel*, uint8_t*, uint8_t*,    \
-                                            uint8_t*, uint8_t*, int);                                         \
-  template void PackRows_##TIER<BITS, 2, 1>(const host::YcPixel*, const host::YcPixel*, uint8_t*, uint8_t*,    \
-                                            uint8_t*, uint8_t*, int);                                         \
-  template void PackRows_##TIER<BITS, 1, 1>(const host::YcPixel*, const host::YcPixel*, uint8_t*, uint8_t*,    \
-                                            uint8_t*, uint8_t*, int);                                         \
-  template void PackRows_##TIER<BITS, 0, 1>(const host::YcPixel*, const host::YcPixel*, uint8_t*, uint8_t*,    \
+#define PLANAR_SIMD_PACK(TIER, BITS)                                                                        \
+  template void PackRows_##TIER<BITS, 2, 2>(const host::YcPixel*, const host::YcPixel*, uint8_t*, uint8_t*, \
+                                            uint8_t*, uint8_t*, int);                                       \
+  template void PackRows_##TIER<BITS, 2, 1>(const host::YcPixel*, const host::YcPixel*, uint8_t*, uint8_t*, \
+                                            uint8_t*, uint8_t*, int);                                       \
+  template void PackRows_##TIER<BITS, 1, 1>(const host::YcPixel*, const host::YcPixel*, uint8_t*, uint8_t*, \
+                                            uint8_t*, uint8_t*, int);                                       \
+  template void PackRows_##TIER<BITS, 0, 1>(const host::YcPixel*, const host::YcPixel*, uint8_t*, uint8_t*, \
                                             uint8_t*, uint8_t*, int);
