@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 GEN := -G Ninja
 
-.PHONY: all build deps test test-native test-nosimd test-asan test-tsan test-windows test-fuzz demo bench fuzz windows no-windows dist clean
+.PHONY: all build deps test test-format test-native test-nosimd test-asan test-tsan test-windows test-fuzz demo bench fuzz windows no-windows dist clean
 
 # `make` cross-builds the Windows plug-ins too where the MinGW-w64 cross compilers are installed
 # (`make deps` installs them).
@@ -31,7 +31,10 @@ build-tsan/.configured:
 	@touch $@
 
 test: deps
-	$(MAKE) test-native test-nosimd test-asan test-tsan test-windows test-fuzz
+	$(MAKE) test-format test-native test-nosimd test-asan test-tsan test-windows test-fuzz
+
+test-format:
+	scripts/check-format
 
 test-native: build
 	ctest --test-dir build --output-on-failure -j$(JOBS)
