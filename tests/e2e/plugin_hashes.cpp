@@ -99,6 +99,64 @@ host::Frame MakeFrame(int w, int h, int stride, uint64_t seed) {
   return f;
 }
 
+// A frame of edge lines built around the thresholds, for deblock with one partition. Where w > h,
+// each vertical edge x = 8k (k = 1..(w - 3) / 8) of rows 4..h-1 holds one line per component:
+// columns 8k-3 .. 8k+2 are its p2, p1, p0, q0, q1, q2. No other edge ever passes: across the
+// columns 8k+3 | 8k+4 between the lines and across every fourth row the samples jump by more than
+// the largest alpha, 4080, so each line is filtered alone and exactly as built. Where w <= h the
+// frame is the same turned by a right angle, its lines across the horizontal edges. Lines by number,
+// in units of 1/16 level above the component's base:
+//   - a step of 8 n between flat sides, 0 to 4088: every alpha (a multiple of 16 up to 4080) meets a
+//     step equal to it (left alone) and one 8 below (filtered); what passes moves by tc = tc0 + 2
+//     wherever 3/8 of the step exceeds that, so tc0 decides too;
+//   - p1 or q1 off a flat edge by 8 m, 0 to 472: the same for beta's test of p1 - p0 and q1 - q0;
+//   - p2 and q2 off a step of 24 by 8 m: beta deciding tc and the updates of p1 and q1;
+//   - then lines of random small differences.
+host::Frame MakeThresholdFrame(int w, int h, int stride) {
+  constexpr int kSteps = 512, kBetaLines = 60, kSideLines = 60;
+  constexpr int kMid = 2048, kSeparator[2] = {0, 4096};
+  // Bases of the rows 4s..4s+3 for even and odd s: the ranges of neighbouring rows of blocks lie
+  // 4104 apart; Cb and Cr are partly negative.
+  constexpr int kBase[3][2] = {{0, 8200}, {-6000, 2200}, {-12000, -3800}};
+  const bool turned = w <= h;
+  const int lines_per_row = ((turned ? h : w) - 3) / 8;
+  host::Frame f(w, h, stride);
+  Rng rng{0x7e5a};
+  for (int y = 0; y < (turned ? w : h); ++y)  // (x, y) as in a frame of lines across vertical edges
+    for (int x = 0; x < (turned ? h : w); ++x) {
+      int16_t v[3];
+      for (int c = 0; c < 3; ++c) {
+        const int k = (x + 3) / 8, at = (x + 3) % 8;  // line k, sample p2 .. q2 as 0 .. 5
+        const int n = ((y - 4) * lines_per_row + k - 1) * 3 + c;
+        int level = kMid;
+        if (at == 6 || at == 7) {
+          level = kSeparator[at - 6];
+        } else if (y >= 4 && k >= 1 && k <= lines_per_row) {
+          int line[6];
+          if (n < kSteps) {
+            const int d = 8 * n;
+            for (int i = 0; i < 6; ++i) line[i] = (i < 3) == (n % 2 == 0) ? 0 : d;
+          } else if (n < kSteps + kBetaLines) {
+            const int m = n - kSteps;
+            for (int& s : line) s = kMid;
+            line[m % 2 == 0 ? 1 : 4] += m % 2 == 0 ? 8 * m : -8 * m;
+          } else if (n < kSteps + kBetaLines + kSideLines) {
+            const int m = n - kSteps - kBetaLines;
+            for (int i = 0; i < 6; ++i) line[i] = kMid + (i < 3 ? 0 : 24);
+            line[0] += 8 * m;
+            line[5] -= 8 * m;
+          } else {
+            for (int& s : line) s = kMid + static_cast<int>(rng.Next() % 401) - 200;
+          }
+          level = line[at];
+        }
+        v[c] = static_cast<int16_t>(kBase[c][y / 4 % 2] + level);
+      }
+      (turned ? f.at(y, x) : f.at(x, y)) = {v[0], v[1], v[2]};
+    }
+  return f;
+}
+
 uint64_t PictureHash(const host::Frame& f) {
   uint64_t h = 0xcbf29ce484222325ull;
   for (int y = 0; y < f.h; ++y)
@@ -124,17 +182,39 @@ const std::map<std::string, std::vector<std::vector<int32_t>>> kTrackSets = {
     {"deblock", {{25, 0, 0}, {60, 60, 60}, {0, 0, 0}, {40, 5, 0}}},
 };
 
+// deblock's threshold cases, on the frames of MakeThresholdFrame with lines across vertical and across
+// horizontal edges: every quant, and rows 0..15 of alpha and of beta (all 0) each beside a row of the
+// other table that lets lines pass; then one index limited to 60 while the other is not.
+const Shape kThresholdShapes[] = {{104, 24, 107}, {24, 104, 27}};
+std::vector<std::vector<int32_t>> ThresholdTrackSets() {
+  std::vector<std::vector<int32_t>> sets;
+  for (int32_t q = 0; q <= 60; ++q) sets.push_back({q, 0, 0});
+  for (int32_t q = 0; q <= 15; ++q) {
+    sets.push_back({q, 0, 30});
+    sets.push_back({q, 30, 0});
+  }
+  sets.push_back({40, 30, 0});
+  sets.push_back({30, 0, 45});
+  return sets;
+}
+
 struct Case {
   const host::FilterCore* core;
   Shape shape;
   int partitions;
   std::vector<int32_t> tracks;
+  bool thresholds = false;  // the frame of MakeThresholdFrame, not MakeFrame
   uint64_t seed() const { return 1000003ull * shape.w + shape.h + tracks[0] * 7919ull + tracks.size(); }
   std::string Label() const {
-    std::string s = std::string(core->name) + " " + std::to_string(shape.w) + "x" + std::to_string(shape.h) +
-                    "/" + std::to_string(shape.stride) + " T" + std::to_string(partitions);
+    std::string s = std::string(core->name) + (thresholds ? " thresholds " : " ") + std::to_string(shape.w) +
+                    "x" + std::to_string(shape.h) + "/" + std::to_string(shape.stride) + " T" +
+                    std::to_string(partitions);
     for (int32_t v : tracks) s += " " + std::to_string(v);
     return s;
+  }
+  host::Frame MakeInput() const {
+    return thresholds ? MakeThresholdFrame(shape.w, shape.h, shape.stride)
+                      : MakeFrame(shape.w, shape.h, shape.stride, seed());
   }
 };
 
@@ -146,6 +226,10 @@ std::vector<Case> Cases(const std::vector<int>& partitions, long max_pixels) {
         if (static_cast<long>(s.w) * s.h > max_pixels) continue;
         for (const auto& tracks : kTrackSets.at(core->name)) cases.push_back({core, s, T, tracks});
       }
+  for (const host::FilterCore* core : tools::BuiltinFilters())
+    if (std::string_view(core->name) == "deblock")
+      for (const Shape& s : kThresholdShapes)
+        for (const auto& tracks : ThresholdTrackSets()) cases.push_back({core, s, 1, tracks, true});
   return cases;
 }
 
@@ -181,7 +265,7 @@ void CheckRecord(const host::FilterTable* t, const host::FilterCore& core) {
 // Runs fn(frame) on the case's frame, checking the CPU state around it; returns the hash.
 template <class Fn>
 uint64_t HashOf(const Case& c, const char* label, Fn&& fn) {
-  host::Frame f = MakeFrame(c.shape.w, c.shape.h, c.shape.stride, c.seed());
+  host::Frame f = c.MakeInput();
   const CpuState before = ReadCpuState();
   fn(f);
   const CpuState after = ReadCpuState();

@@ -215,15 +215,23 @@ TEST_P(PlanarTest, HostPixelsToPlanesMatchTheReference) {
   });
 }
 
-// The table of each tier keeps the scalar kernels where it has none of its own, and PlanarDspFor
-// hands out the table of the best tier a set of flags allows.
-TEST_P(PlanarTest, TablesFollowTheFlags) {
-  io::PlanarDsp scalar;
-  io::InitPlanarDsp(scalar, 0);
-  const io::PlanarDsp& shared = io::PlanarDspFor(GetParam().flags);
-  EXPECT_EQ(std::memcmp(&shared, &dsp_, sizeof dsp_), 0);
-  if (GetParam().flags == 0) {
-    EXPECT_EQ(std::memcmp(&scalar, &dsp_, sizeof dsp_), 0);
+// PlanarDspFor hands out the table of the best tier whose flags are all set: flags of no tier
+// change nothing, and a tier short of one of its flags gives way to the one below.
+TEST(PlanarTables, TheBestTierTheFlagsHold) {
+  using host::kCpuAvx2, host::kCpuAvx512, host::kCpuSse2;
+  const struct {
+    host::CpuFlags given, tier;
+  } cases[] = {{0, 0},
+               {1u << 31, 0},
+               {kCpuAvx2 | kCpuAvx512, 0},
+               {kCpuSse2 | kCpuAvx512 | 1u << 31, kCpuSse2},
+               {kCpuSse2 | kCpuAvx2, kCpuSse2 | kCpuAvx2},
+               {kCpuSse2 | kCpuAvx2 | kCpuAvx512 | 1u << 31, kCpuSse2 | kCpuAvx2 | kCpuAvx512}};
+  for (const auto& c : cases) {
+    io::PlanarDsp want;
+    io::InitPlanarDsp(want, c.tier);
+    EXPECT_EQ(std::memcmp(&io::PlanarDspFor(c.given), &want, sizeof want), 0)
+        << "flags 0x" << std::hex << c.given;
   }
 }
 
