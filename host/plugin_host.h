@@ -44,6 +44,11 @@ class PluginLibrary {
   const FilterTable* table_ = nullptr;
 };
 
+#if defined(_WIN32)
+// A GetLastError() value as the system words it, on one line.
+std::string WindowsErrorText(unsigned long error);
+#endif
+
 // Checks what a host relies on in a filter record; throws HostError with the reason.
 void ValidateFilterTable(const FilterTable* table);
 std::vector<TrackInfo> TrackList(const FilterTable* table);
