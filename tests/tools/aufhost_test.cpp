@@ -184,7 +184,10 @@ TEST(Aufhost, ErrorsLeaveNoOutput) {
        "no/such/cmp.png: cannot create (No such file or directory)",
        1},
       {{dir / "nothing.so", dir / "good.y4m", dir / "out.y4m"},
-       "cannot load plug-in '" + dir / "nothing.so",
+       dir / "nothing.so: neither a built-in filter (velour, deblock) nor an existing file",
+       1},
+      {{"velor", dir / "good.y4m", dir / "out.y4m"},
+       "velor: neither a built-in filter (velour, deblock) nor an existing file",
        1},
       {{NO_ENTRY_PLUGIN, dir / "good.y4m", dir / "out.y4m"}, "has no GetFilterTable export", 1},
       {{dir / "junk.png", dir / "good.y4m", dir / "out.y4m"}, "cannot load plug-in '" + dir / "junk.png", 1},
@@ -551,7 +554,7 @@ TEST(Aufhost, AClosedPipeEndsARunWhoseInputWaits) {
   ASSERT_TRUE(ended) << "aufhost still waited for input 20 s after its output was closed";
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 1);
-  EXPECT_EQ(err, "aufhost: stdout: write failed\n");
+  EXPECT_EQ(err, "aufhost: stdout: write failed (Broken pipe)\n");
 }
 
 }  // namespace
