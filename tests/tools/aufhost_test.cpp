@@ -506,15 +506,32 @@ TEST(Aufhost, WhatTheFiltersLeaveAlone) {
         << w << "x" << h;
   }
 
-  // 10-bit input comes back in 8-bit steps, truncated: a flat level 4k + 3 becomes 4k.
-  std::string ten = "YUV4MPEG2 W16 H16 F25:1 C420p10\nFRAME\n";
-  for (int i = 0; i < 256; ++i) ten += {char(0x83), char(0x02)};  // 643 = 4 * 160 + 3
-  for (int i = 0; i < 128; ++i) ten += {char(0x00), char(0x02)};
+  // 10-bit input comes back in 8-bit steps, truncated, even where velour filters nothing: every sample
+  // of an 8x40 picture becomes the multiple of 4 below it.
+  std::string ten = "YUV4MPEG2 W8 H40 F25:1 C420p10\nFRAME\n";
+  for (int i = 0; i < 8 * 40; ++i) ten += {char(noise[size_t(i)]), char(noise[size_t(i) + 1] & 3)};
+  for (int i = 0; i < 8 * 40 / 2; ++i) ten += {char(0x00), char(0x02)};
   const Result deep = RunAufhost({"velour", "-", "-"}, Feed(ten));
   ASSERT_EQ(deep.status, 0) << deep.err;
-  const size_t y0 = deep.out.find("FRAME\n") + 6;
-  for (int i = 0; i < 256; ++i)
-    ASSERT_EQ(uint8_t(deep.out[y0 + 2 * i]) | uint8_t(deep.out[y0 + 2 * i + 1]) << 8, 640) << i;
+  const size_t y0 = deep.out.find("FRAME\n") + 6, y_in = ten.find("FRAME\n") + 6;
+  auto word = [](const std::string& s, size_t at) {
+    return uint8_t(s[at]) | uint8_t(s[at + 1]) << 8;
+  };
+  for (size_t i = 0; i < 8 * 40; ++i)
+    ASSERT_EQ(word(deep.out, y0 + 2 * i), word(ten, y_in + 2 * i) & ~3) << i;
+
+  // Luma far beyond white overflows the transform: a flat 16384 comes back scrambled.
+  std::string flat;
+  for (int i = 0; i < 32 * 32; ++i) flat += {char(0x00), char(0x40), 0, 0, 0, 0};
+  TempDir dir;
+  WriteFile(dir / "flat.yc48", flat);
+  ASSERT_EQ(RunAufhost({"--size", "32x32", "velour", dir / "flat.yc48", dir / "out.yc48"}).status, 0);
+  const std::string scrambled = ReadFile(dir / "out.yc48");
+  ASSERT_EQ(scrambled.size(), flat.size());
+  int lowest = 16384;
+  for (size_t i = 0; i < scrambled.size(); i += 6)
+    lowest = std::min(lowest, int(int16_t(word(scrambled, i))));
+  EXPECT_LT(lowest, 8192);
 
   // deblock: an edge inside the first 4 rows (a step at x = 4 there) stays; the same edge below is
   // filtered. Transposed, the same holds for the first 4 columns; there the vertical edge at x = 4,
