@@ -43,7 +43,7 @@ struct ActiveHostScope {
 }  // namespace
 
 #if defined(_WIN32)
-std::string WindowsErrorText(unsigned long error) {
+std::string WindowsErrorText(unsigned long error, const std::string& subject) {
   wchar_t* text = nullptr;
   const DWORD n = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -59,6 +59,7 @@ std::string WindowsErrorText(unsigned long error) {
   while (!said.empty() && std::strchr("\r\n .", said.back()) != nullptr) said.pop_back();
   for (char& c : said)
     if (c == '\r' || c == '\n') c = ' ';
+  if (const size_t insert = said.find("%1"); insert != std::string::npos) said.replace(insert, 2, subject);
   return said.empty() ? "Windows error " + std::to_string(error) : said;
 }
 #endif
@@ -71,7 +72,7 @@ PluginLibrary::PluginLibrary(const std::string& path) {
   MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
   HMODULE module = LoadLibraryW(wide.c_str());
   if (module == nullptr)
-    throw HostError("cannot load plug-in '" + path + "' (" + WindowsErrorText(GetLastError()) + ")");
+    throw HostError("cannot load plug-in '" + path + "' (" + WindowsErrorText(GetLastError(), path) + ")");
   handle_.reset(module);
   entry_ =
       reinterpret_cast<GetFilterTableFn>(reinterpret_cast<void*>(GetProcAddress(module, "GetFilterTable")));

@@ -271,13 +271,11 @@ Target ResolveTarget(const std::string& path) {
   }
   std::wstring full = FullPath(Wide(path));
   DWORD attributes = GetFileAttributesW(full.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    // A symbolic link: what is written is its target, replaced in its own folder; the link stays.
+  if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    // Through a symbolic link (which Wine does not mark as one): what is written is its target,
+    // replaced in its own folder; the link stays.
     const std::wstring final = FinalPath(full);
-    if (!final.empty()) {
-      full = final;
-      attributes = GetFileAttributesW(full.c_str());
-    }
+    if (!final.empty()) full = final;
   }
   t.path = Utf8(full.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
