@@ -210,12 +210,13 @@ int CopyInto(int to_fd, int from_fd, const char* from_memory, int64_t size) {
   std::vector<char> buffer(from_memory != nullptr ? 0 : size_t{1} << 20);
   for (int64_t done = 0; done < size;) {
     size_t n = static_cast<size_t>(std::min<int64_t>(size - done, int64_t{1} << 20));
-    const char* data = from_memory + done;
-    if (from_memory == nullptr) {
+    const char* data = buffer.data();
+    if (from_memory != nullptr) {
+      data = from_memory + done;
+    } else {
       const ssize_t got = pread(from_fd, buffer.data(), n, static_cast<off_t>(done));
       if (got <= 0) return got < 0 ? errno : EIO;
       n = static_cast<size_t>(got);
-      data = buffer.data();
     }
     for (size_t written = 0; written < n;) {
       const ssize_t put = pwrite(to_fd, data + written, n - written, static_cast<off_t>(done + written));
@@ -235,17 +236,6 @@ int CopyInto(int to_fd, int from_fd, const char* from_memory, int64_t size) {
 }
 
 }  // namespace
-
-const char* BranchName(OutputBranch branch) {
-  switch (branch) {
-    case OutputBranch::kDescriptor: return "descriptor";
-    case OutputBranch::kThrough: return "through";
-    case OutputBranch::kCreate: return "create";
-    case OutputBranch::kReplace: return "replace";
-    case OutputBranch::kInPlace: return "in place";
-  }
-  return "?";
-}
 
 OutputPlan PlanOutput(const std::string& name) {
   OutputPlan plan;

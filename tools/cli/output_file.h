@@ -26,7 +26,6 @@
 namespace cli {
 
 enum class OutputBranch { kDescriptor, kThrough, kCreate, kReplace, kInPlace };
-const char* BranchName(OutputBranch branch);
 
 // The most a result built in memory may take.
 constexpr int64_t kMaxHeldBytes = int64_t{1} << 30;
