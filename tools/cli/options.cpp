@@ -193,10 +193,12 @@ Options ParseOptions(const std::vector<std::string>& args) {
 // What this build does: builds without PNG and JPEG (the Windows ones) leave them out.
 std::string UsageText() {
   const bool pictures = io::PicturesSupported();
+  const std::string compare =
+      "      --compare FILE  also write the first frame before and after, side by side (.png or .jpg)\n";
+  const std::string quality = "      --quality Q     JPEG output quality 1..100 (default 95)\n";
   std::string tiers;
   for (const host::CpuTier& t : host::kCpuTiers) tiers += std::string(t.name) + " | ";
-  return std::string(R"(Usage: aufhost [options] PLUGIN INPUT OUTPUT
-Runs a video filter plug-in over video)") +
+  return std::string("Usage: aufhost [options] PLUGIN INPUT OUTPUT\nRuns a video filter plug-in over video") +
          (pictures ? " or pictures" : "") + R"(.
 
   PLUGIN              velour | deblock (built in) or a path to a plug-in library
@@ -215,18 +217,10 @@ Runs a video filter plug-in over video)") +
       --size WxH      frame size of raw yc48 input
       --format F      )" +
          (pictures ? "y4m | png | jpeg | yc48" : "y4m | yc48") +
-         R"( for both ends, or IN:OUT (default: from the names)
-)" +
-         (pictures
-              ? R"(      --compare FILE  also write the first frame before and after, side by side (.png or .jpg)
-)"
-              : "") +
-         R"(      --cpu TIER      )" + tiers + R"(auto: kernel tier of the built-in filters and of
+         " for both ends, or IN:OUT (default: from the names)\n" + (pictures ? compare : "") +
+         "      --cpu TIER      " + tiers + R"(auto: kernel tier of the built-in filters and of
                       the Y4M conversions (default auto)
-)" +
-         (pictures ? R"(      --quality Q     JPEG output quality 1..100 (default 95)
-)"
-                   : "") +
+)" + (pictures ? quality : "") +
          R"(  -q, --quiet         no progress and no warnings
       --progress      progress even when stderr is not a terminal
   -h, --help          this text
