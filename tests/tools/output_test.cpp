@@ -120,9 +120,11 @@ TEST(OutputPlan, ReplaceKeepsModeAndOwner) {
 // itself, which keeps its inode, mode and owner (and every hard link sees it).
 TEST(OutputPlan, InPlaceWhereTheFileCannotBeReplaced) {
   Fixture f;
-  for (const char* folder : {"sticky", "locked", "links", "mount"}) mkdir((f.dir / folder).c_str(), 0755);
+  for (const char* folder : {"sticky", "locked", "links", "mount", "held"})
+    mkdir((f.dir / folder).c_str(), 0755);
   chmod((f.dir / "sticky").c_str(), 01777);
   const std::string source = f.dir / "mount/source.y4m", mounted = f.dir / "mount/target.y4m";
+  const std::string held = f.dir / "held/x.y4m";
   const struct {
     const char* why;
     std::string output;
@@ -137,6 +139,18 @@ TEST(OutputPlan, InPlaceWhereTheFileCannotBeReplaced) {
        [&] {
          if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
              mount(source.c_str(), mounted.c_str(), nullptr, MS_BIND, nullptr) != 0)
+           _exit(kSetupFailed);
+       }},
+      // The file alone writable: /tmp read-only, the file a writable mount of itself. No temporary
+      // file can be made anywhere, so the result is held in memory.
+      {"no temporary file anywhere", held, held,
+       [&] {
+         if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+             mount("/tmp", "/tmp", nullptr, MS_BIND | MS_REC, nullptr) != 0 ||
+             mount("none", "/tmp", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0 ||
+             mount(held.c_str(), held.c_str(), nullptr, MS_BIND, nullptr) != 0 ||
+             mount("none", held.c_str(), nullptr, MS_REMOUNT | MS_BIND, nullptr) != 0 ||
+             unsetenv("TMPDIR") != 0)
            _exit(kSetupFailed);
        }},
   };
