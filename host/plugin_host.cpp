@@ -42,11 +42,37 @@ struct ActiveHostScope {
 
 }  // namespace
 
+#if defined(_WIN32)
+std::string WindowsErrorText(unsigned long error, const std::string& subject) {
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      error, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string said(
+      n > 0 ? static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr))
+            : 0,
+      '\0');
+  if (!said.empty())
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, said.data(), static_cast<int>(said.size()), nullptr, nullptr);
+  LocalFree(text);
+  // One line, without the full stop that ends the system's sentences.
+  while (!said.empty() && std::strchr("\r\n .", said.back()) != nullptr) said.pop_back();
+  for (char& c : said)
+    if (c == '\r' || c == '\n') c = ' ';
+  if (const size_t insert = said.find("%1"); insert != std::string::npos) said.replace(insert, 2, subject);
+  return said.empty() ? "Windows error " + std::to_string(error) : said;
+}
+#endif
+
 PluginLibrary::PluginLibrary(const std::string& path) {
 #if defined(_WIN32)
-  HMODULE module = LoadLibraryA(path.c_str());
+  // The name is UTF-8: loaded by its wide form, whatever the system's code page.
+  std::wstring wide(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0)),
+                    L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+  HMODULE module = LoadLibraryW(wide.c_str());
   if (module == nullptr)
-    throw HostError("cannot load plug-in '" + path + "' (error " + std::to_string(GetLastError()) + ")");
+    throw HostError("cannot load plug-in '" + path + "' (" + WindowsErrorText(GetLastError(), path) + ")");
   handle_.reset(module);
   entry_ =
       reinterpret_cast<GetFilterTableFn>(reinterpret_cast<void*>(GetProcAddress(module, "GetFilterTable")));

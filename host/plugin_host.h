@@ -44,6 +44,12 @@ class PluginLibrary {
   const FilterTable* table_ = nullptr;
 };
 
+#if defined(_WIN32)
+// A GetLastError() value as the system words it, on one line; `subject` stands for the "%1" of a
+// text such as "%1 is not a valid Win32 application".
+std::string WindowsErrorText(unsigned long error, const std::string& subject = "the file");
+#endif
+
 // Checks what a host relies on in a filter record; throws HostError with the reason.
 void ValidateFilterTable(const FilterTable* table);
 std::vector<TrackInfo> TrackList(const FilterTable* table);

@@ -39,7 +39,13 @@ struct Child {
   int in, out, err;
 };
 
-inline Child Spawn(const std::string& program, const std::vector<std::string>& args) {
+// Runs in the child between fork and exec, where only calls safe after a fork belong: closing
+// descriptors, limits, users, mounts. On failure it ends the child with kSetupFailed.
+using ChildSetup = std::function<void()>;
+constexpr int kSetupFailed = 99;
+
+inline Child Spawn(const std::string& program, const std::vector<std::string>& args,
+                   const ChildSetup& setup = {}) {
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0) std::abort();
   const pid_t pid = fork();
@@ -48,6 +54,7 @@ inline Child Spawn(const std::string& program, const std::vector<std::string>& a
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
     for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
+    if (setup) setup();
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -65,8 +72,8 @@ inline Child Spawn(const std::string& program, const std::vector<std::string>& a
 inline Result RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::function<void(int)>& feed = {},
                          const std::function<void(const char*, size_t)>& sink = {},
-                         const std::function<void(pid_t)>& started = {}) {
-  const Child child = Spawn(program, args);
+                         const std::function<void(pid_t)>& started = {}, const ChildSetup& setup = {}) {
+  const Child child = Spawn(program, args, setup);
   const pid_t pid = child.pid;
   if (started) started(pid);
   std::thread feeder([&] {
@@ -97,8 +104,8 @@ inline Result RunProgram(const std::string& program, const std::vector<std::stri
 
 inline Result RunAufhost(const std::vector<std::string>& args, const std::function<void(int)>& feed = {},
                          const std::function<void(const char*, size_t)>& sink = {},
-                         const std::function<void(pid_t)>& started = {}) {
-  return RunProgram(kAufhost, args, feed, sink, started);
+                         const std::function<void(pid_t)>& started = {}, const ChildSetup& setup = {}) {
+  return RunProgram(kAufhost, args, feed, sink, started, setup);
 }
 
 inline void WriteFd(int fd, const std::string& data) {

@@ -1,64 +1,30 @@
 // aufhost: runs a filter plug-in over video and pictures, through the same host stand-in the tests use.
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
-#include <windows.h>
-#else
-#include <unistd.h>
 #endif
 
 #include "auf_version.h"
 #include "host/cpu.h"
-#include "host/plugin_host.h"
+#include "host/worker_pool.h"
 #include "tools/cli/files.h"
+#include "tools/cli/messages.h"
 #include "tools/cli/options.h"
 #include "tools/cli/output_file.h"
 #include "tools/cli/pipeline.h"
-#include "tools/filters/builtin_filters.h"
+#include "tools/cli/run_filter.h"
 #include "tools/io/frame_io.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-#if defined(_WIN32)
-bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
-bool FileExists(const std::string& path) { return _waccess(cli::Wide(path).c_str(), 0) == 0; }
-// The plug-in loader takes names in the system's code page.
-std::string LibraryName(const std::string& utf8) {
-  const std::wstring wide = cli::Wide(utf8);
-  const int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string name(static_cast<size_t>(std::max(n, 1)), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, name.data(), n, nullptr, nullptr);
-  name.pop_back();
-  return name;
-}
-
-// One line on stderr: wide characters to a console, UTF-8 bytes to a file or pipe.
-void PrintLine(const std::string& line) {
-  const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-  DWORD mode = 0;
-  if (StderrIsTerminal() && GetConsoleMode(err, &mode)) {
-    const std::wstring wide = cli::Wide(line + "\n");
-    DWORD written = 0;
-    WriteConsoleW(err, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-    return;
-  }
-  std::fprintf(stderr, "%s\n", line.c_str());
-}
-#else
-bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
-bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
-const std::string& LibraryName(const std::string& path) { return path; }
-void PrintLine(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
-#endif
 
 // Progress on stderr once the work has taken a second; rewritten in place a few times a second.
 class Progress {
@@ -96,87 +62,20 @@ class Progress {
   Clock::time_point last_;
 };
 
-// The filter of a run, with its track values.
-class RunFilter {
- public:
-  virtual ~RunFilter() = default;
-  const std::string& name() const { return name_; }
-  const std::vector<host::TrackInfo>& tracks() const { return tracks_; }
-  void SetTrack(const std::string& track, int32_t value) {
-    host::SetTrackByName(name_, tracks_, values_, track, value);
+// What a run is made of: the options, the filter, its workers, and the kernel tier.
+struct RunContext {
+  const cli::Options& o;
+  host::WorkerPool& pool;
+  host::CpuFlags cpu;
+  void Warn(const std::string& what) const {
+    if (!o.quiet) cli::PrintLine("aufhost: warning: " + what);
   }
-  virtual void Process(host::Frame& frame) = 0;
-
- protected:
-  RunFilter(std::string name, std::vector<host::TrackInfo> tracks)
-      : name_(std::move(name)), tracks_(std::move(tracks)) {
-    for (const host::TrackInfo& t : tracks_) values_.push_back(t.def);
-  }
-  std::string name_;
-  std::vector<host::TrackInfo> tracks_;
-  std::vector<int32_t> values_;
 };
 
-// A built-in filter's core, with the kernels of the chosen tier: the result the editor gives with
-// `partitions` worker threads, computed by the pool's threads.
-class BuiltinFilter : public RunFilter {
- public:
-  BuiltinFilter(const host::FilterCore& core, host::CpuFlags flags, int partitions, host::WorkerPool* pool)
-      : RunFilter(core.title, host::TrackList(core)),
-        core_(core),
-        flags_(flags),
-        partitions_(partitions),
-        pool_(pool) {}
-  void Process(host::Frame& frame) override {
-    core_.filter(flags_, values_.data(), frame.EditPlane(), frame.TempPlane(), partitions_, pool_->workers());
-  }
-
- private:
-  const host::FilterCore& core_;
-  host::CpuFlags flags_;
-  int partitions_;
-  host::WorkerPool* pool_;
+struct Formats {
+  io::Format in;
+  io::Format out;
 };
-
-// A plug-in library driven through the editor's records, as the editor drives it: whatever it
-// derives from the worker count is its own business.
-class LibraryFilter : public RunFilter {
- public:
-  LibraryFilter(std::unique_ptr<host::PluginLibrary> library, host::WorkerPool* pool)
-      : RunFilter(library->table()->name, host::TrackList(library->table())),
-        library_(std::move(library)),
-        host_(library_->table(), pool) {}
-  void Process(host::Frame& frame) override {
-    for (size_t i = 0; i < values_.size(); ++i) host_.SetTrackUnchecked(static_cast<int>(i), values_[i]);
-    host_.Process(frame);
-  }
-
- private:
-  std::unique_ptr<host::PluginLibrary> library_;
-  host::FilterHost host_;
-};
-
-std::unique_ptr<RunFilter> OpenFilter(const cli::Options& o, host::WorkerPool* pool) {
-  if (const host::FilterCore* core = tools::FindBuiltinFilter(o.plugin)) {
-    host::CpuFlags flags = 0;
-    host::CpuFlagsForTier(o.cpu, &flags);
-    return std::make_unique<BuiltinFilter>(*core, flags, o.host_threads > 0 ? o.host_threads : 1, pool);
-  }
-  if (o.cpu != "auto") throw cli::UsageError("--cpu applies to the built-in filters only");
-  if (o.host_threads > 0) throw cli::UsageError("--host-threads applies to the built-in filters only");
-    // dlopen and LoadLibrary search their own paths for a bare name; a file in the current folder is
-    // meant here.
-#if defined(_WIN32)
-  const bool bare = o.plugin.find_first_of("/\\:") == std::string::npos;
-  const std::string here = ".\\";
-#else
-  const bool bare = o.plugin.find('/') == std::string::npos;
-  const std::string here = "./";
-#endif
-  auto library = std::make_unique<host::PluginLibrary>(
-      LibraryName(bare && FileExists(o.plugin) ? here + o.plugin : o.plugin));
-  return std::make_unique<LibraryFilter>(std::move(library), pool);
-}
 
 // From --format, else the name's extension; a device, FIFO or descriptor without one carries Y4M, as
 // stdin and stdout do.
@@ -190,32 +89,108 @@ io::Format FormatOf(const std::optional<io::Format>& forced, const std::string& 
   return *f;
 }
 
-// Track values are checked against the plug-in's own ranges; a wrong name or value is a usage error.
-void SetTracks(RunFilter& filter, const std::vector<cli::TrackSetting>& tracks) {
-  for (const cli::TrackSetting& t : tracks) {
-    const auto& list = filter.tracks();
-    const auto info =
-        std::find_if(list.begin(), list.end(), [&](const host::TrackInfo& i) { return i.name == t.name; });
-    if (info != list.end() && (t.value < info->min || t.value > info->max))
-      throw cli::UsageError("track bar '" + t.name + "' of '" + filter.name() + "' takes " +
-                            std::to_string(info->min) + ".." + std::to_string(info->max) + ", not " + t.text);
-    try {
-      filter.SetTrack(t.name, info != list.end() ? static_cast<int32_t>(t.value) : 0);
-    } catch (const host::HostError& e) {
-      throw cli::UsageError(e.what());
-    }
-  }
+Formats ChooseFormats(const cli::Options& o) {
+  const Formats f{FormatOf(o.input_format, o.input, "input"), FormatOf(o.output_format, o.output, "output")};
+  if ((o.input == "-" && f.in != io::Format::kY4m) || (o.output == "-" && f.out != io::Format::kY4m))
+    throw cli::UsageError("stdin and stdout carry Y4M only");
+  return f;
 }
 
-// Outputs that would overwrite the input or each other are refused before any work.
-void CheckDistinctFiles(const cli::Options& o) {
-  const bool file_in = o.input != "-", file_out = o.output != "-";
-  if (file_in && file_out && cli::SameFile(o.input, o.output))
-    throw cli::UsageError("INPUT and OUTPUT are the same file");
-  if (o.compare.empty()) return;
-  if (file_in && cli::SameFile(o.compare, o.input)) throw cli::UsageError("--compare names the INPUT file");
-  if (file_out && cli::SameFile(o.compare, o.output))
-    throw cli::UsageError("--compare names the OUTPUT file");
+// OUTPUT and the --compare picture, planned before any work.
+struct OutputPlans {
+  cli::OutputPlan main;
+  std::optional<cli::OutputPlan> compare;
+};
+
+// Names that would overwrite the input or each other are refused, however they are spelled: what
+// they refer to is compared, descriptors included.
+OutputPlans PlanOutputs(const cli::Options& o) {
+  OutputPlans plans{cli::PlanOutput(o.output), std::nullopt};
+  if (!o.compare.empty()) plans.compare = cli::PlanOutput(o.compare);
+  const cli::FileId input = o.input == "-" ? cli::IdOfDescriptor(0) : cli::IdOfPath(o.input);
+  if (cli::SameRegularFile(input, plans.main.id)) throw cli::UsageError("INPUT and OUTPUT are the same file");
+  if (!plans.compare) return plans;
+  if (cli::SameRegularFile(input, plans.compare->id)) throw cli::UsageError("--compare names the INPUT file");
+  if (cli::SameOutput(*plans.compare, plans.main)) throw cli::UsageError("--compare names the OUTPUT file");
+  return plans;
+}
+
+struct Input {
+  std::string name;  // for messages
+  std::unique_ptr<cli::DescriptorSource> source;
+  std::unique_ptr<io::FrameReader> reader;
+};
+
+// The input, open, with its header read.
+Input OpenInput(const RunContext& run, io::Format format) {
+  const cli::Options& o = run.o;
+  Input in{o.input == "-" ? "stdin" : o.input, cli::OpenInput(o.input), nullptr};
+  io::ReaderOptions options;
+  options.w = o.width;
+  options.h = o.height;
+  options.cpu = run.cpu;
+  options.workers = run.pool.workers();  // frames are converted where they are filtered
+  in.reader = io::OpenReader(format, *in.source, in.name, options);
+  const io::VideoInfo& info = in.reader->info();
+  if (o.width > 0 && (o.width != info.w || o.height != info.h))
+    throw io::IoError(in.name + ": frame size " + std::to_string(info.w) + "x" + std::to_string(info.h) +
+                      " does not match --size " + std::to_string(o.width) + "x" + std::to_string(o.height));
+  return in;
+}
+
+bool IsPicture(io::Format f) { return f == io::Format::kPng || f == io::Format::kJpeg; }
+
+// A picture holds exactly one frame. Where the count is known before any work (yc48 from its size)
+// it is checked now; a stream of Y4M fails at its second frame, or at its end if it had none.
+void CheckPictureFrames(const Input& in, io::Format in_format, io::Format out_format,
+                        const std::string& out) {
+  const int64_t count = in.reader->info().frame_count;
+  if (!IsPicture(out_format) || in_format != io::Format::kYc48 || count == 1) return;
+  if (count == 0) throw io::IoError(out + ": a picture cannot hold zero frames (" + in.name + " has none)");
+  throw io::IoError(out + ": a picture holds one frame, and " + in.name + " has " + std::to_string(count) +
+                    " (write Y4M or yc48)");
+}
+
+struct Outputs {
+  std::unique_ptr<cli::OutputTarget> target;
+  std::unique_ptr<io::FrameWriter> writer;
+  std::unique_ptr<cli::OutputTarget> compare_target;  // the --compare picture, if any
+  std::unique_ptr<io::FrameWriter> compare;
+};
+
+// Every output opened as planned, before the first frame.
+Outputs OpenOutputs(const RunContext& run, OutputPlans plans, const io::VideoInfo& info, io::Format format) {
+  const cli::Options& o = run.o;
+  Outputs out;
+  const int64_t frame_bytes = int64_t{info.w} * info.h * 6;  // yc48's: no format stores more
+  out.target = std::make_unique<cli::OutputTarget>(
+      std::move(plans.main), info.frame_count < 0 ? -1 : info.frame_count * frame_bytes);
+  io::WriterOptions options;
+  options.jpeg_quality = o.jpeg_quality;
+  options.cpu = run.cpu;
+  options.workers = run.pool.workers();
+  const std::string name = o.output == "-" ? "stdout" : o.output;
+  out.writer = io::OpenWriter(format, out.target->sink(), info, name, options);
+  if (!plans.compare) return out;
+  out.compare_target = std::make_unique<cli::OutputTarget>(std::move(*plans.compare), 2 * frame_bytes);
+  io::VideoInfo both = info;
+  both.w = 2 * info.w;
+  io::WriterOptions compare_options;  // written on the writer's thread
+  compare_options.jpeg_quality = o.jpeg_quality;
+  out.compare = io::OpenWriter(*io::FormatFromPath(o.compare), out.compare_target->sink(), both, o.compare,
+                               compare_options);
+  return out;
+}
+
+// What the output format cannot hold is said once, before the work.
+void WarnOfLosses(const RunContext& run, const io::VideoInfo& info, io::Format format, const std::string& in,
+                  const std::string& out) {
+  if (info.alpha && format != io::Format::kPng)
+    run.Warn(out + ": the alpha channel of " + in + " is not kept (" + io::FormatName(format) + " has none)");
+  const int depth = io::WrittenBitDepth(format, info);
+  if (depth != 0 && depth < info.bit_depth)
+    run.Warn(out + ": the " + std::to_string(info.bit_depth) + "-bit samples of " + in + " are written at " +
+             std::to_string(depth) + " bits (" + io::FormatName(format) + ")");
 }
 
 // The first frame before and after, side by side.
@@ -229,135 +204,92 @@ host::Frame SideBySide(const host::Frame& before, const host::Frame& after) {
   return both;
 }
 
-int Run(const cli::Options& o) {
-  const int threads = o.threads > 0 ? o.threads : std::max(1u, std::thread::hardware_concurrency());
-  host::WorkerPool pool(threads, o.serial);
-  const std::unique_ptr<RunFilter> filter = OpenFilter(o, &pool);
-  SetTracks(*filter, o.tracks);
-
-  if (o.list) {
-    std::printf("%s\n", filter->name().c_str());
-    std::printf("  %-14s %8s %8s %8s\n", "track", "default", "min", "max");
-    for (const host::TrackInfo& t : filter->tracks())
-      std::printf("  %-14s %8d %8d %8d\n", t.name.c_str(), t.def, t.min, t.max);
-    return 0;
-  }
-
-  const io::Format in_format = FormatOf(o.input_format, o.input, "input");
-  const io::Format out_format = FormatOf(o.output_format, o.output, "output");
-  if ((o.input == "-" && in_format != io::Format::kY4m) ||
-      (o.output == "-" && out_format != io::Format::kY4m))
-    throw cli::UsageError("stdin and stdout carry Y4M only");
-  CheckDistinctFiles(o);
-  auto warn = [&](const std::string& what) {
-    if (!o.quiet) PrintLine("aufhost: warning: " + what);
-  };
-
-  host::CpuFlags cpu = 0;
-  host::CpuFlagsForTier(o.cpu, &cpu);
-  std::unique_ptr<cli::DescriptorSource> file_in;
-  const std::string in_name = o.input == "-" ? "stdin" : o.input;
-  if (o.input != "-") file_in = cli::OpenInputFile(o.input);
-  cli::DescriptorSource standard_in(0, false);
-  cli::DescriptorSource& in = file_in ? *file_in : standard_in;
-  io::ReaderOptions read_options;
-  read_options.w = o.width;
-  read_options.h = o.height;
-  read_options.cpu = cpu;
-  read_options.workers = pool.workers();  // frames are converted where they are filtered
-  std::unique_ptr<io::FrameReader> reader = io::OpenReader(in_format, in, in_name, read_options);
-  const io::VideoInfo& info = reader->info();
-  if (o.width > 0 && (o.width != info.w || o.height != info.h))
-    throw io::IoError(in_name + ": frame size " + std::to_string(info.w) + "x" + std::to_string(info.h) +
-                      " does not match --size " + std::to_string(o.width) + "x" + std::to_string(o.height));
-
-  // Every output is opened before the first frame, so that a name that cannot be written fails at
-  // once rather than after all the work.
-  std::unique_ptr<cli::OutputFile> file_out;
-  cli::DescriptorSink standard_out(1);
-  const std::string out_name = o.output == "-" ? "stdout" : o.output;
-  if (o.output != "-") file_out = std::make_unique<cli::OutputFile>(o.output);
-  io::WriterOptions write_options;
-  write_options.jpeg_quality = o.jpeg_quality;
-  write_options.cpu = cpu;
-  write_options.workers = pool.workers();
-  std::unique_ptr<io::FrameWriter> writer =
-      io::OpenWriter(out_format, file_out ? file_out->sink() : standard_out, info, out_name, write_options);
-  if (info.alpha && out_format != io::Format::kPng)
-    warn(out_name + ": the alpha channel of " + in_name + " is not kept (" + io::FormatName(out_format) +
-         " has none)");
-  std::unique_ptr<cli::OutputFile> compare_out;
-  std::unique_ptr<io::FrameWriter> compare;
-  if (!o.compare.empty()) {
-    compare_out = std::make_unique<cli::OutputFile>(o.compare);
-    io::VideoInfo both = info;
-    both.w = 2 * info.w;
-    io::WriterOptions compare_options;  // written on the writer's thread
-    compare_options.jpeg_quality = o.jpeg_quality;
-    compare =
-        io::OpenWriter(*io::FormatFromPath(o.compare), compare_out->sink(), both, o.compare, compare_options);
-  }
-
-  // Reading and writing run beside the filter, on threads of their own unless the run may start
-  // none; the frame in hand is converted, filtered and converted back here, on the pool's workers.
-  Progress progress(!o.quiet && (o.progress || StderrIsTerminal()));
+// Every frame read, filtered and written. Reading and writing run beside the filter, on threads of
+// their own unless the run may start none; the frame in hand is converted, filtered and converted
+// back here, on the pool's workers. Returns how many frames were written.
+int64_t FilterFrames(const RunContext& run, Input& in, cli::RunFilter& filter, Outputs& out) {
+  const io::VideoInfo& info = in.reader->info();
+  Progress progress(!run.o.quiet && (run.o.progress || cli::StderrIsTerminal()));
   host::Frame frame(info.w, info.h), before, both;
   io::FrameExtras extras;
   bool warned_interlaced = false;
   cli::Stages stages;
   stages.read = [&](io::FramePacket& packet) {
-    return reader->Fetch(packet);
+    return in.reader->Fetch(packet);
   };
-  stages.process = [&](io::FramePacket& in, io::FramePacket& out, int64_t index) {
-    reader->Decode(in, frame, extras);
+  stages.process = [&](io::FramePacket& packet, io::FramePacket& result, int64_t index) {
+    in.reader->Decode(packet, frame, extras);
     if (extras.interlaced && !warned_interlaced) {
-      warn(in_name +
-           ": interlaced frames are filtered as progressive ones (the filters work on whole frames)");
+      run.Warn(in.name +
+               ": interlaced frames are filtered as progressive ones (the filters work on whole frames)");
       warned_interlaced = true;
     }
-    if (index == 0 && compare) before = frame;
-    filter->Process(frame);
-    if (index == 0 && compare) both = SideBySide(before, frame);
-    writer->Encode(frame, extras, out);
+    if (index == 0 && out.compare) before = frame;
+    filter.Process(frame);
+    if (index == 0 && out.compare) both = SideBySide(before, frame);
+    out.writer->Encode(frame, extras, result);
   };
   stages.write = [&](io::FramePacket& packet, int64_t index) {
-    writer->Put(packet);
-    if (index == 0 && compare) {
-      compare->Write(both);
-      compare->Finish();
+    out.writer->Put(packet);
+    if (index == 0 && out.compare) {
+      out.compare->Write(both);
+      out.compare->Finish();
     }
   };
   stages.cancel_read = [&] {
-    in.Cancel();
+    in.source->Cancel();
   };
   stages.progress = [&](int64_t written) {
     progress.Update(written, info.frame_count);
   };
   cli::PipelineOptions pipeline;
-  pipeline.threads = !o.serial;
+  pipeline.threads = !run.o.serial;
   const int64_t frames = cli::RunPipeline(stages, pipeline);
-  writer->Finish();
-  if (file_out) file_out->Commit();
-  if (compare && frames > 0) compare_out->Commit();
   progress.Done(frames);
-  if (frames == 0 && !o.quiet) PrintLine("aufhost: " + in_name + ": no frames");
-  return 0;
+  return frames;
 }
 
-}  // namespace
+// The outputs made final: a picture must have had its frame.
+void CommitOutputs(Outputs& out, int64_t frames, io::Format format, const std::string& in,
+                   const std::string& name) {
+  out.writer->Finish();
+  if (frames == 0 && IsPicture(format))
+    throw io::IoError(name + ": a picture cannot hold zero frames (" + in + " has none)");
+  out.target->Commit();
+  if (out.compare && frames > 0) out.compare_target->Commit();
+}
 
-namespace {
+int Run(const cli::Options& o) {
+  const int threads = o.threads > 0 ? o.threads : std::max(1u, std::thread::hardware_concurrency());
+  host::WorkerPool pool(threads, o.serial);
+  const std::unique_ptr<cli::RunFilter> filter = cli::OpenFilter(o, &pool);
+  if (o.list) {
+    cli::PrintTracks(*filter);
+    return 0;
+  }
+  const Formats formats = ChooseFormats(o);
+  OutputPlans plans = PlanOutputs(o);
+  RunContext run{o, pool, 0};
+  host::CpuFlagsForTier(o.cpu, &run.cpu);
+  Input in = OpenInput(run, formats.in);
+  const std::string out_name = o.output == "-" ? "stdout" : o.output;
+  CheckPictureFrames(in, formats.in, formats.out, out_name);
+  Outputs out = OpenOutputs(run, std::move(plans), in.reader->info(), formats.out);
+  WarnOfLosses(run, in.reader->info(), formats.out, in.name, out_name);
+  const int64_t frames = FilterFrames(run, in, *filter, out);
+  CommitOutputs(out, frames, formats.out, in.name, out_name);
+  if (frames == 0 && !o.quiet) cli::PrintLine("aufhost: " + in.name + ": no frames");
+  return 0;
+}
 
 int Main(const std::vector<std::string>& args) {
 #if defined(_WIN32)
   // Y4M through pipes: no "\n" -> "\r\n" or end-of-file at ^Z in the frame data.
   _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
-#else
-  // A closed pipe downstream becomes a write error with a message, not a silent death.
-  std::signal(SIGPIPE, SIG_IGN);
 #endif
-  cli::RemoveTemporariesOnSignals();
+  cli::OpenStandardDescriptors();
+  cli::HandleTerminationSignals();
   // Usage errors: one line, status 2. Anything else that stops the run: one line, status 1.
   try {
     const cli::Options options = cli::ParseOptions(args);
@@ -371,10 +303,10 @@ int Main(const std::vector<std::string>& args) {
     }
     return Run(options);
   } catch (const cli::UsageError& e) {
-    PrintLine(std::string("aufhost: ") + e.what() + " (try 'aufhost --help')");
+    cli::PrintLine(std::string("aufhost: ") + e.what() + " (try 'aufhost --help')");
     return 2;
   } catch (const std::exception& e) {
-    PrintLine(std::string("aufhost: ") + e.what());
+    cli::PrintLine(std::string("aufhost: ") + e.what());
     return 1;
   }
 }

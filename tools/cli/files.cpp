@@ -10,6 +10,8 @@
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
+
+#include "host/plugin_host.h"
 #else
 #include <fcntl.h>
 #include <poll.h>
@@ -23,12 +25,27 @@ namespace cli {
 
 std::string ErrorText(int error) { return std::strerror(error); }
 
+bool SameRegularFile(const FileId& a, const FileId& b) {
+  return a.exists && b.exists && a.regular && b.regular && a.device == b.device && a.inode == b.inode;
+}
+
 namespace {
 // The most one read or write call is asked to move.
 constexpr size_t kMaxTransfer = size_t{1} << 30;
+
+bool g_closed_at_start[3] = {false, false, false};
+
+std::unique_ptr<DescriptorSource> StandardInput() {
+  if (StandardDescriptorWasClosed(0)) throw io::IoError("stdin: standard input is closed");
+  return std::make_unique<DescriptorSource>(0, false);
+}
 }  // namespace
 
+bool StandardDescriptorWasClosed(int fd) { return fd >= 0 && fd < 3 && g_closed_at_start[fd]; }
+
 #if defined(_WIN32)
+
+void OpenStandardDescriptors() {}
 
 DescriptorSource::DescriptorSource(int fd, bool owned) : fd_(fd), owned_(owned) {
   struct _stat64 st;
@@ -40,7 +57,10 @@ DescriptorSource::~DescriptorSource() {
 }
 
 ptrdiff_t DescriptorSource::ReadSome(void* dst, size_t n) {
-  if (cancelled_.load()) return -1;
+  if (cancelled_.load()) {
+    errno = ECANCELED;
+    return -1;
+  }
   const int got = _read(fd_, dst, static_cast<unsigned>(std::min(n, kMaxTransfer)));
   return got < 0 ? -1 : got;
 }
@@ -58,7 +78,10 @@ bool DescriptorSink::Write(const void* data, size_t n) {
   const char* p = static_cast<const char*>(data);
   while (n > 0) {
     const int put = _write(fd_, p, static_cast<unsigned>(std::min(n, kMaxTransfer)));
-    if (put <= 0) return false;
+    if (put <= 0) {
+      if (put == 0) errno = EIO;
+      return false;
+    }
     p += put;
     n -= static_cast<size_t>(put);
   }
@@ -66,6 +89,15 @@ bool DescriptorSink::Write(const void* data, size_t n) {
 }
 
 #else
+
+void OpenStandardDescriptors() {
+  for (int fd = 0; fd < 3; ++fd) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    g_closed_at_start[fd] = true;
+    // The lowest free number is this one.
+    if (open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) std::abort();
+  }
+}
 
 DescriptorSource::DescriptorSource(int fd, bool owned) : fd_(fd), owned_(owned) {
   struct stat st;
@@ -81,14 +113,20 @@ DescriptorSource::~DescriptorSource() {
 
 ptrdiff_t DescriptorSource::ReadSome(void* dst, size_t n) {
   for (;;) {
-    if (cancelled_.load()) return -1;
+    if (cancelled_.load()) {
+      errno = ECANCELED;
+      return -1;
+    }
     if (wake_[0] >= 0) {
       pollfd wait[2] = {{fd_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
       if (poll(wait, 2, -1) < 0) {
         if (errno == EINTR) continue;
         return -1;
       }
-      if (wait[1].revents != 0) return -1;
+      if (wait[1].revents != 0) {
+        errno = ECANCELED;
+        return -1;
+      }
     }
     const ssize_t got = read(fd_, dst, std::min(n, kMaxTransfer));
     if (got >= 0) return got;
@@ -116,7 +154,10 @@ bool DescriptorSink::Write(const void* data, size_t n) {
   while (n > 0) {
     const ssize_t put = write(fd_, p, std::min(n, kMaxTransfer));
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
+    if (put <= 0) {
+      if (put == 0) errno = EIO;
+      return false;
+    }
     p += put;
     n -= static_cast<size_t>(put);
   }
@@ -149,19 +190,20 @@ std::string WindowsErrorText(unsigned long error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND: return ErrorText(ENOENT);
     case ERROR_ACCESS_DENIED: return ErrorText(EACCES);
-    case ERROR_SHARING_VIOLATION: return "in use by another program";
-    case ERROR_INVALID_NAME: return "not a valid file name";
-    default: return "Windows error " + std::to_string(error);
+    default: return host::WindowsErrorText(error);
   }
 }
 
 namespace {
 
-// CON, NUL, COM1 ... and \\.\ names: devices in every folder, whatever extension follows.
+// CON, NUL, COM1 ... with or without a colon, and \\.\ names: devices in every folder, whatever
+// extension follows.
 bool IsDeviceName(const std::string& path) {
   if (path.rfind("\\\\.\\", 0) == 0 || path.rfind("//./", 0) == 0) return true;
-  const size_t slash = path.find_last_of("/\\:");
-  std::string base = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::string name = path;
+  if (!name.empty() && name.back() == ':') name.pop_back();
+  const size_t slash = name.find_last_of("/\\:");
+  std::string base = name.substr(slash == std::string::npos ? 0 : slash + 1);
   base = base.substr(0, base.find('.'));
   while (!base.empty() && base.back() == ' ') base.pop_back();
   for (char& c : base) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
@@ -181,19 +223,61 @@ std::wstring FullPath(const std::wstring& path) {
   return full;
 }
 
+HANDLE OpenForQuery(const std::wstring& path) {
+  return CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+// The path an existing file is reached by once every link on the way is followed; empty if unknown.
+std::wstring FinalPath(const std::wstring& path) {
+  const HANDLE h = OpenForQuery(path);
+  if (h == INVALID_HANDLE_VALUE) return {};
+  std::wstring final(MAX_PATH, L'\0');
+  DWORD n =
+      GetFinalPathNameByHandleW(h, final.data(), static_cast<DWORD>(final.size()), FILE_NAME_NORMALIZED);
+  if (n >= final.size()) {
+    final.resize(n + 1);
+    n = GetFinalPathNameByHandleW(h, final.data(), static_cast<DWORD>(final.size()), FILE_NAME_NORMALIZED);
+  }
+  CloseHandle(h);
+  if (n == 0 || n >= final.size()) return {};
+  final.resize(n);
+  if (final.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + final.substr(8);
+  if (final.rfind(L"\\\\?\\", 0) == 0) return final.substr(4);
+  return final;
+}
+
+FileId IdOfHandle(HANDLE h) {
+  FileId id;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (h == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(h, &info)) return id;
+  id.exists = true;
+  id.regular = GetFileType(h) == FILE_TYPE_DISK && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  id.device = info.dwVolumeSerialNumber;
+  id.inode = uint64_t{info.nFileIndexHigh} << 32 | info.nFileIndexLow;
+  return id;
+}
+
 }  // namespace
 
 Target ResolveTarget(const std::string& path) {
   Target t;
   if (IsDeviceName(path)) {
     t.path = path;
+    if (!t.path.empty() && t.path.back() == ':') t.path.pop_back();  // "NUL:" is NUL
     t.kind = FileKind::kStream;
     t.direct = true;
     return t;
   }
-  const std::wstring full = FullPath(Wide(path));
+  std::wstring full = FullPath(Wide(path));
+  DWORD attributes = GetFileAttributesW(full.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    // Through a symbolic link (which Wine does not mark as one): what is written is its target,
+    // replaced in its own folder; the link stays.
+    const std::wstring final = FinalPath(full);
+    if (!final.empty()) full = final;
+  }
   t.path = Utf8(full.c_str());
-  const DWORD attributes = GetFileAttributesW(full.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) t.error = WindowsErrorText(error);
@@ -203,7 +287,18 @@ Target ResolveTarget(const std::string& path) {
   return t;
 }
 
-std::unique_ptr<DescriptorSource> OpenInputFile(const std::string& path) {
+FileId IdOfPath(const std::string& path) {
+  if (IsDeviceName(path)) return {};
+  const HANDLE h = OpenForQuery(Wide(path));
+  const FileId id = IdOfHandle(h);
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  return id;
+}
+
+FileId IdOfDescriptor(int fd) { return IdOfHandle(reinterpret_cast<HANDLE>(_get_osfhandle(fd))); }
+
+std::unique_ptr<DescriptorSource> OpenInput(const std::string& path) {
+  if (path == "-") return StandardInput();
   const std::wstring wide = Wide(path);
   struct _stat64 st;
   if (!IsDeviceName(path)) {
@@ -218,31 +313,36 @@ std::unique_ptr<DescriptorSource> OpenInputFile(const std::string& path) {
   return std::make_unique<DescriptorSource>(fd, true);
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-  const Target ta = ResolveTarget(a), tb = ResolveTarget(b);
-  if (!ta.error.empty() || !tb.error.empty() || ta.direct || tb.direct) return false;
-  if (ta.kind == FileKind::kMissing || tb.kind == FileKind::kMissing)
-    return ta.kind == tb.kind && _wcsicmp(Wide(ta.path).c_str(), Wide(tb.path).c_str()) == 0;
-  BY_HANDLE_FILE_INFORMATION info[2];
-  const std::string* names[2] = {&ta.path, &tb.path};
-  for (int i = 0; i < 2; ++i) {
-    const HANDLE h =
-        CreateFileW(Wide(*names[i]).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    const BOOL ok = GetFileInformationByHandle(h, &info[i]);
-    CloseHandle(h);
-    if (!ok) return false;
-  }
-  return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
-         info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
-}
-
 #else
 
 namespace {
 
-bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+bool StartsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
+
+// The descriptor of this process that /proc/PID/fd/N (or /proc/PID/task/TID/fd/N) names, else -1.
+int OwnDescriptor(const std::string& folder, const std::string& base) {
+  const std::string own = "/proc/" + std::to_string(getpid());
+  const bool ours = folder == own + "/fd" || (StartsWith(folder, own + "/task/") && folder.size() > 3 &&
+                                              folder.compare(folder.size() - 3, 3, "/fd") == 0);
+  if (!ours || base.empty() || base.size() > 9 || base.find_first_not_of("0123456789") != std::string::npos)
+    return -1;
+  return std::atoi(base.c_str());
+}
+
+FileKind KindOf(const struct stat& st) {
+  return S_ISREG(st.st_mode)   ? FileKind::kRegular
+         : S_ISDIR(st.st_mode) ? FileKind::kDirectory
+                               : FileKind::kStream;
+}
+
+FileId IdOf(const struct stat& st) {
+  FileId id;
+  id.exists = true;
+  id.regular = S_ISREG(st.st_mode);
+  id.device = static_cast<uint64_t>(st.st_dev);
+  id.inode = static_cast<uint64_t>(st.st_ino);
+  return id;
+}
 
 }  // namespace
 
@@ -265,10 +365,8 @@ Target ResolveTarget(const std::string& path) {
     // /dev/stdout, /dev/fd/N and the like lead into /proc: the descriptor behind them is written to.
     if (folder == "/proc" || StartsWith(folder, "/proc/")) {
       t.direct = true;
-      t.kind = stat(t.path.c_str(), &st) != 0 ? FileKind::kMissing
-               : S_ISREG(st.st_mode)          ? FileKind::kRegular
-               : S_ISDIR(st.st_mode)          ? FileKind::kDirectory
-                                              : FileKind::kStream;
+      t.descriptor = OwnDescriptor(folder, base);
+      t.kind = stat(t.path.c_str(), &st) != 0 ? FileKind::kMissing : KindOf(st);
       return t;
     }
     if (lstat(t.path.c_str(), &st) != 0) {
@@ -286,9 +384,7 @@ Target ResolveTarget(const std::string& path) {
       name = link[0] == '/' ? link : folder + "/" + link;
       continue;
     }
-    t.kind = S_ISREG(st.st_mode)   ? FileKind::kRegular
-             : S_ISDIR(st.st_mode) ? FileKind::kDirectory
-                                   : FileKind::kStream;
+    t.kind = KindOf(st);
     t.direct = t.kind == FileKind::kStream;
     return t;
   }
@@ -296,7 +392,18 @@ Target ResolveTarget(const std::string& path) {
   return t;
 }
 
-std::unique_ptr<DescriptorSource> OpenInputFile(const std::string& path) {
+FileId IdOfPath(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? IdOf(st) : FileId{};
+}
+
+FileId IdOfDescriptor(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 ? IdOf(st) : FileId{};
+}
+
+std::unique_ptr<DescriptorSource> OpenInput(const std::string& path) {
+  if (path == "-") return StandardInput();
   struct stat st;
   if (stat(path.c_str(), &st) != 0)
     throw io::IoError(path + ": cannot open for reading (" + ErrorText(errno) + ")");
@@ -306,16 +413,6 @@ std::unique_ptr<DescriptorSource> OpenInputFile(const std::string& path) {
   if (fd < 0)
     throw io::IoError(path + ": cannot open for reading (" + ErrorText(errno != 0 ? errno : EIO) + ")");
   return std::make_unique<DescriptorSource>(fd, true);
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-  const Target ta = ResolveTarget(a), tb = ResolveTarget(b);
-  if (!ta.error.empty() || !tb.error.empty() || ta.direct || tb.direct) return false;
-  if (ta.kind == FileKind::kMissing || tb.kind == FileKind::kMissing)
-    return ta.kind == tb.kind && ta.path == tb.path;
-  struct stat sa, sb;
-  if (stat(ta.path.c_str(), &sa) != 0 || stat(tb.path.c_str(), &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 #endif

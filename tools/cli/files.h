@@ -2,6 +2,7 @@
 // What aufhost asks of the file system beyond the standard streams. Names are UTF-8 on every
 // platform; on Windows they are handed to the wide-character file functions.
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -23,14 +24,36 @@ struct Target {
   // Written straight through rather than replaced: a device, a FIFO, a descriptor such as /dev/stdout,
   // or a Windows device name such as NUL.
   bool direct = false;
+  // /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N: the descriptor N of this process, which the
+  // name stands for; -1 for every other name.
+  int descriptor = -1;
   std::string error;  // why the name leads nowhere (a folder is missing, ...); then the rest is unset
 };
 
 Target ResolveTarget(const std::string& path);
 
+// What a name or a descriptor refers to, for telling whether two of them mean one file.
+struct FileId {
+  bool exists = false;
+  bool regular = false;
+  uint64_t device = 0;
+  uint64_t inode = 0;
+};
+
+FileId IdOfPath(const std::string& path);  // links followed; /dev/fd/N is what descriptor N refers to
+FileId IdOfDescriptor(int fd);
+// Whether writing one would overwrite the other: the same existing regular file. Devices, FIFOs and
+// pipes never are: nothing of them is overwritten.
+bool SameRegularFile(const FileId& a, const FileId& b);
+
+// Makes sure descriptors 0, 1 and 2 are open (on the null device where they were not), so that no
+// file or pipe aufhost opens later takes one of their numbers; remembers which were closed.
+void OpenStandardDescriptors();
+bool StandardDescriptorWasClosed(int fd);
+
 // An open file descriptor read in large pieces, straight into the caller's memory. Where a read
 // can wait for input indefinitely (pipes, terminals), Cancel() ends the wait (not on Windows, where
-// such a read returns when input arrives or ends).
+// such a read returns when input arrives or ends). A failed read leaves errno telling why.
 class DescriptorSource : public io::ByteSource {
  public:
   // `owned`: closed with the source.
@@ -51,7 +74,7 @@ class DescriptorSource : public io::ByteSource {
   std::atomic<bool> cancelled_{false};
 };
 
-// An open file descriptor written in large pieces.
+// An open file descriptor written in large pieces; a failed write leaves errno telling why.
 class DescriptorSink : public io::ByteSink {
  public:
   explicit DescriptorSink(int fd) : fd_(fd) {}
@@ -61,13 +84,8 @@ class DescriptorSink : public io::ByteSink {
   int fd_;
 };
 
-// Opens a file for reading; the IoError names the file and the reason.
-std::unique_ptr<DescriptorSource> OpenInputFile(const std::string& path);
-
-// Whether writing one name would overwrite the file the other names: the same existing file under any
-// spelling (links, "./", hard links), or the same new name in the same folder. Devices and FIFOs are
-// never the same file: nothing of them is overwritten.
-bool SameFile(const std::string& a, const std::string& b);
+// Opens a file for reading ("-": standard input); the IoError names the file and the reason.
+std::unique_ptr<DescriptorSource> OpenInput(const std::string& path);
 
 // The text of a C library error number, as "No such file or directory".
 std::string ErrorText(int error);
@@ -75,7 +93,7 @@ std::string ErrorText(int error);
 #if defined(_WIN32)
 std::wstring Wide(const std::string& utf8);
 std::string Utf8(const wchar_t* wide);
-std::string WindowsErrorText(unsigned long error);  // a GetLastError() value
+std::string WindowsErrorText(unsigned long error);  // a GetLastError() value, as the system words it
 #endif
 
 }  // namespace cli

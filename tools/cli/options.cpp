@@ -1,6 +1,8 @@
 #include "tools/cli/options.h"
 
+#include <CLI/CLI.hpp>
 #include <charconv>
+#include <functional>
 #include <limits>
 #include <string_view>
 
@@ -45,102 +47,107 @@ io::Format ParseFormatName(std::string_view name) {
   return *f;
 }
 
-}  // namespace
-
-Options ParseOptions(const std::vector<std::string>& args) {
-  Options o;
-  std::vector<std::string> positional;
-  bool options_done = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (options_done || arg == "-" || arg.empty() || arg[0] != '-') {
-      positional.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
-      options_done = true;
-      continue;
-    }
-    // Split "--name=value" and "-xvalue" into a name and an attached value.
-    std::string name = arg;
-    std::optional<std::string> attached;
-    if (arg.compare(0, 2, "--") == 0) {
-      const size_t eq = arg.find('=');
-      if (eq != std::string::npos) {
-        name = arg.substr(0, eq);
-        attached = arg.substr(eq + 1);
-      }
-    } else if (arg.size() > 2) {
-      name = arg.substr(0, 2);
-      attached = arg.substr(2);
-    }
-    auto value = [&]() -> std::string {
-      if (attached) return *attached;
-      if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
-      return args[++i];
-    };
-    auto flag = [&]() {
-      if (attached) throw UsageError(name + " takes no value");
-      return true;
-    };
-
-    if (name == "-t" || name == "--track") {
-      const std::string v = value();
-      const size_t eq = v.find('=');
-      if (eq == std::string::npos || eq == 0)
-        throw UsageError(name + ": expected NAME=VALUE, got '" + v + "'");
-      const std::string track = v.substr(0, eq), text = v.substr(eq + 1);
-      o.tracks.push_back({track, ParseWhole(text, "track bar '" + track + "'"), text});
-    } else if (name == "-j" || name == "--threads") {
-      o.threads = ParseInt(value(), name, 1, 256);
-    } else if (name == "--host-threads") {
-      o.host_threads = ParseInt(value(), name, 1, 256);
-    } else if (name == "--serial") {
-      o.serial = flag();
-    } else if (name == "--list") {
-      o.list = flag();
-    } else if (name == "-h" || name == "--help") {
-      o.help = flag();
-    } else if (name == "--version") {
-      o.version = flag();
-    } else if (name == "-q" || name == "--quiet") {
-      o.quiet = flag();
-    } else if (name == "--progress") {
-      o.progress = flag();
-    } else if (name == "--size") {
-      const std::string v = value();
-      const size_t x = v.find('x');
-      if (x == std::string::npos) throw UsageError("--size: expected WxH, got '" + v + "'");
-      o.width = ParseInt(std::string_view(v).substr(0, x), "--size width", 1, 65535);
-      o.height = ParseInt(std::string_view(v).substr(x + 1), "--size height", 1, 65535);
-    } else if (name == "--format") {
-      // F for both ends, or IN:OUT.
-      const std::string v = value();
-      const size_t colon = v.find(':');
-      if (colon == std::string::npos) {
-        o.input_format = o.output_format = ParseFormatName(v);
-      } else {
-        if (colon > 0) o.input_format = ParseFormatName(std::string_view(v).substr(0, colon));
-        if (colon + 1 < v.size()) o.output_format = ParseFormatName(std::string_view(v).substr(colon + 1));
-      }
-    } else if (name == "--compare") {
-      o.compare = value();
-      if (o.compare.empty() || o.compare == "-") throw UsageError("--compare needs a file name");
-      const std::optional<io::Format> f = io::FormatFromPath(o.compare);
-      if (f != io::Format::kPng && f != io::Format::kJpeg)
-        throw UsageError("--compare writes a picture: '" + o.compare + "' is not a .png or .jpg name");
-    } else if (name == "--cpu") {
-      o.cpu = value();
-      host::CpuFlags flags;
-      if (!host::CpuFlagsForTier(o.cpu, &flags))
-        throw UsageError("--cpu: unknown tier '" + o.cpu + "' (" + TierNames() + ", auto)");
-    } else if (name == "--quality") {
-      o.jpeg_quality = ParseInt(value(), name, 1, 100);
-    } else {
-      throw UsageError("unknown option '" + arg + "'");
-    }
+// The command line through CLI11, each spelling of an option registered on its own so that a message
+// quotes the one given. Values are checked as they are met, in the order given; CLI11's own errors
+// become ours.
+class Parser {
+ public:
+  Parser() {
+    app_.set_help_flag();  // --help is an option like the others
+    app_.allow_extras();   // unknown options are reported below, in our words
+    app_.add_option("arguments", positional_);
   }
-  if (o.help || o.version) return o;
+
+  void Value(const std::string& names,
+             std::function<void(const std::string& name, const std::string&)> take) {
+    for (const std::string& name : Spellings(names))
+      app_.add_option_function<std::string>(name, [name, take](const std::string& v) { take(name, v); })
+          ->trigger_on_parse();
+  }
+
+  void Flag(const std::string& names, bool* set) {
+    for (const std::string& name : Spellings(names))
+      app_.add_flag_function(name, [set](int64_t) { *set = true; })
+          ->trigger_on_parse()
+          ->disable_flag_override();
+  }
+
+  // The arguments that are not options, in order.
+  std::vector<std::string> Parse(const std::vector<std::string>& args) {
+    try {
+      app_.parse(std::vector<std::string>(args.rbegin(), args.rend()));  // CLI11 takes them last first
+    } catch (const CLI::ArgumentMismatch& e) {
+      // "NAME: 1 required TEXT missing" or "NAME was given a disallowed flag override" (NAME bare).
+      const std::string what = e.what();
+      std::string name = what.substr(0, what.find_first_of(": "));
+      if (name.rfind('-', 0) != 0) name = (name.size() == 1 ? "-" : "--") + name;
+      throw UsageError(
+          name + (what.find("flag override") != std::string::npos ? " takes no value" : " needs a value"));
+    } catch (const CLI::ParseError& e) {
+      throw UsageError(e.what());
+    }
+    for (const std::string& unknown : app_.remaining())  // "--" is kept there too, as a mark
+      if (unknown != "--") throw UsageError("unknown option '" + unknown + "'");
+    return positional_;
+  }
+
+ private:
+  static std::vector<std::string> Spellings(const std::string& names) {
+    std::vector<std::string> list;
+    for (size_t at = 0; at < names.size();) {
+      const size_t comma = names.find(',', at);
+      list.push_back(names.substr(at, comma - at));
+      at = comma == std::string::npos ? names.size() : comma + 1;
+    }
+    return list;
+  }
+
+  CLI::App app_;
+  std::vector<std::string> positional_;
+};
+
+TrackSetting ParseTrack(const std::string& name, const std::string& v) {
+  const size_t eq = v.find('=');
+  if (eq == std::string::npos || eq == 0) throw UsageError(name + ": expected NAME=VALUE, got '" + v + "'");
+  const std::string track = v.substr(0, eq), text = v.substr(eq + 1);
+  return {track, ParseWhole(text, "track bar '" + track + "'"), text};
+}
+
+void ParseSize(const std::string& v, Options& o) {
+  const size_t x = v.find('x');
+  if (x == std::string::npos) throw UsageError("--size: expected WxH, got '" + v + "'");
+  o.width = ParseInt(std::string_view(v).substr(0, x), "--size width", 1, 65535);
+  o.height = ParseInt(std::string_view(v).substr(x + 1), "--size height", 1, 65535);
+}
+
+// F for both ends, or IN:OUT.
+void ParseFormats(const std::string& v, Options& o) {
+  const size_t colon = v.find(':');
+  if (colon == std::string::npos) {
+    o.input_format = o.output_format = ParseFormatName(v);
+    return;
+  }
+  if (colon > 0) o.input_format = ParseFormatName(std::string_view(v).substr(0, colon));
+  if (colon + 1 < v.size()) o.output_format = ParseFormatName(std::string_view(v).substr(colon + 1));
+}
+
+void ParseCompare(const std::string& v, Options& o) {
+  o.compare = v;
+  if (o.compare.empty() || o.compare == "-") throw UsageError("--compare needs a file name");
+  const std::optional<io::Format> f = io::FormatFromPath(o.compare);
+  if (f != io::Format::kPng && f != io::Format::kJpeg)
+    throw UsageError("--compare writes a picture: '" + o.compare + "' is not a .png or .jpg name");
+}
+
+void ParseCpu(const std::string& v, Options& o) {
+  o.cpu = v;
+  host::CpuFlags flags;
+  if (!host::CpuFlagsForTier(o.cpu, &flags))
+    throw UsageError("--cpu: unknown tier '" + o.cpu + "' (" + TierNames() + ", auto)");
+}
+
+// PLUGIN INPUT OUTPUT, or PLUGIN alone for --list.
+void TakePositionals(const std::vector<std::string>& positional, Options& o) {
   if (positional.empty()) throw UsageError("missing PLUGIN (velour, deblock or a plug-in library)");
   o.plugin = positional[0];
   if (o.plugin.empty()) throw UsageError("PLUGIN is empty");
@@ -152,17 +159,51 @@ Options ParseOptions(const std::vector<std::string>& args) {
     o.input = positional[1];
     o.output = positional[2];
   }
+}
+
+}  // namespace
+
+Options ParseOptions(const std::vector<std::string>& args) {
+  Options o;
+  Parser p;
+  p.Value("-t,--track",
+          [&](const std::string& name, const std::string& v) { o.tracks.push_back(ParseTrack(name, v)); });
+  p.Value("-j,--threads",
+          [&](const std::string& name, const std::string& v) { o.threads = ParseInt(v, name, 1, 256); });
+  p.Value("--host-threads",
+          [&](const std::string& name, const std::string& v) { o.host_threads = ParseInt(v, name, 1, 256); });
+  p.Value("--size", [&](const std::string&, const std::string& v) { ParseSize(v, o); });
+  p.Value("--format", [&](const std::string&, const std::string& v) { ParseFormats(v, o); });
+  p.Value("--compare", [&](const std::string&, const std::string& v) { ParseCompare(v, o); });
+  p.Value("--cpu", [&](const std::string&, const std::string& v) { ParseCpu(v, o); });
+  p.Value("--quality",
+          [&](const std::string& name, const std::string& v) { o.jpeg_quality = ParseInt(v, name, 1, 100); });
+  p.Flag("--serial", &o.serial);
+  p.Flag("--list", &o.list);
+  p.Flag("-h,--help", &o.help);
+  p.Flag("--version", &o.version);
+  p.Flag("-q,--quiet", &o.quiet);
+  p.Flag("--progress", &o.progress);
+  const std::vector<std::string> positional = p.Parse(args);
+  if (o.help || o.version) return o;
+  TakePositionals(positional, o);
   return o;
 }
 
+// What this build does: builds without PNG and JPEG (the Windows ones) leave them out.
 std::string UsageText() {
+  const bool pictures = io::PicturesSupported();
+  const std::string compare =
+      "      --compare FILE  also write the first frame before and after, side by side (.png or .jpg)\n";
+  const std::string quality = "      --quality Q     JPEG output quality 1..100 (default 95)\n";
   std::string tiers;
   for (const host::CpuTier& t : host::kCpuTiers) tiers += std::string(t.name) + " | ";
-  return R"(Usage: aufhost [options] PLUGIN INPUT OUTPUT
-Runs a video filter plug-in over video or pictures.
+  return std::string("Usage: aufhost [options] PLUGIN INPUT OUTPUT\nRuns a video filter plug-in over video") +
+         (pictures ? " or pictures" : "") + R"(.
 
   PLUGIN              velour | deblock (built in) or a path to a plug-in library
-  INPUT, OUTPUT       files (.y4m, .png, .jpg/.jpeg, .yc48), or '-' for Y4M on stdin/stdout
+  INPUT, OUTPUT       files (.y4m, )" +
+         (pictures ? ".png, .jpg/.jpeg, " : "") + R"(.yc48), or '-' for Y4M on stdin/stdout
   -t, --track NAME=V  set a track bar by its name (repeatable)
   -j, --threads N     worker threads (default: the number of cores). For the built-in filters
                       only the speed depends on it, never the output; a plug-in library derives
@@ -174,13 +215,13 @@ Runs a video filter plug-in over video or pictures.
                       after another
       --list          print the plug-in's name and its track bars, then exit
       --size WxH      frame size of raw yc48 input
-      --format F      y4m | png | jpeg | yc48 for both ends, or IN:OUT (default: from the names)
-      --compare FILE  also write the first frame before and after, side by side (.png or .jpg)
-      --cpu TIER      )" +
-         tiers + R"(auto: kernel tier of the built-in filters and of
+      --format F      )" +
+         (pictures ? "y4m | png | jpeg | yc48" : "y4m | yc48") +
+         " for both ends, or IN:OUT (default: from the names)\n" + (pictures ? compare : "") +
+         "      --cpu TIER      " + tiers + R"(auto: kernel tier of the built-in filters and of
                       the Y4M conversions (default auto)
-      --quality Q     JPEG output quality 1..100 (default 95)
-  -q, --quiet         no progress and no warnings
+)" + (pictures ? quality : "") +
+         R"(  -q, --quiet         no progress and no warnings
       --progress      progress even when stderr is not a terminal
   -h, --help          this text
       --version       print the version and exit

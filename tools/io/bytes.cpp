@@ -1,6 +1,7 @@
 #include "tools/io/bytes.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "tools/io/frame_io.h"
@@ -17,7 +18,7 @@ BufferedInput::BufferedInput(ByteSource& source, std::string where)
 
 ptrdiff_t BufferedInput::ReadSource(void* dst, size_t n) {
   const ptrdiff_t got = source_.ReadSome(dst, n);
-  if (got < 0) throw IoError(where_ + ": read error");
+  if (got < 0) throw IoError(where_ + ": read error" + Reason(errno));
   return got;
 }
 

@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <istream>
 #include <ostream>
 
@@ -120,6 +122,16 @@ std::optional<Format> FormatFromPath(std::string_view path) {
   return ParseFormat(path.substr(dot + 1));
 }
 
+int WrittenBitDepth(Format format, const VideoInfo& info) {
+  switch (format) {
+    case Format::kY4m: return Y4mBitDepth(info);
+    case Format::kPng: return info.bit_depth > 8 ? 16 : 8;
+    case Format::kJpeg: return 8;
+    case Format::kYc48: return 0;
+  }
+  return 0;
+}
+
 const char* FormatName(Format format) {
   switch (format) {
     case Format::kY4m: return "y4m";
@@ -166,25 +178,41 @@ std::vector<uint8_t> ReadAll(std::istream& in, const std::string& where, size_t 
     data.insert(data.end(), chunk, chunk + got);
     if (got < sizeof chunk) break;
   }
-  if (in.bad()) throw IoError(where + ": read error");
+  if (in.bad()) throw IoError(where + ": read error" + Reason(errno));
   return data;
 }
 
+std::string Reason(int error) { return error != 0 ? std::string(" (") + std::strerror(error) + ")" : ""; }
+
 void WriteAll(std::ostream& out, const void* data, size_t n, const std::string& where) {
+  errno = 0;
   out.write(static_cast<const char*>(data), static_cast<std::streamsize>(n));
-  if (!out) throw IoError(where + ": write failed");
+  if (!out) throw IoError(where + ": write failed" + Reason(errno));
 }
 
 void WriteAll(ByteSink& out, const void* data, size_t n, const std::string& where) {
-  if (!out.Write(data, n)) throw IoError(where + ": write failed");
+  errno = 0;
+  if (!out.Write(data, n)) throw IoError(where + ": write failed" + Reason(errno));
+}
+
+void FlushAll(ByteSink& out, const std::string& where) {
+  errno = 0;
+  if (!out.Flush()) throw IoError(where + ": write failed" + Reason(errno));
 }
 
 void CheckPictureSize(int64_t w, int64_t h, const ReaderOptions& options, const std::string& where) {
   if (w <= 0 || h <= 0)
     throw IoError(where + ": picture size " + std::to_string(w) + "x" + std::to_string(h) + " is empty");
-  if (w > 65535 || h > 65535 || w * h > options.max_pixels)
-    throw IoError(where + ": picture size " + std::to_string(w) + "x" + std::to_string(h) +
-                  " exceeds the limit of " + std::to_string(options.max_pixels) + " pixels");
+  const std::string limit = SizeLimitExceeded(w, h, options.max_pixels);
+  if (!limit.empty()) throw IoError(where + ": " + limit);
+}
+
+std::string SizeLimitExceeded(int64_t w, int64_t h, int64_t max_pixels) {
+  const std::string size = "picture size " + std::to_string(w) + "x" + std::to_string(h);
+  if (w > kMaxSide || h > kMaxSide)
+    return size + " exceeds the limit of " + std::to_string(kMaxSide) + " pixels per side";
+  if (w * h > max_pixels) return size + " exceeds the limit of " + std::to_string(max_pixels) + " pixels";
+  return "";
 }
 
 void CheckFrameShape(const host::Frame& frame, const VideoInfo& info, const std::string& where) {

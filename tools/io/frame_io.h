@@ -133,6 +133,12 @@ std::unique_ptr<FrameWriter> OpenWriter(Format format, ByteSink& out, const Vide
 std::unique_ptr<FrameWriter> OpenWriter(Format format, std::ostream& out, const VideoInfo& info,
                                         const std::string& where, int jpeg_quality = 95);
 
+// The sample depth a writer of `format` stores a stream like `info` at; 0 for yc48, which stores the
+// host's own samples.
+int WrittenBitDepth(Format format, const VideoInfo& info);
+// Whether this build reads and writes PNG and JPEG.
+bool PicturesSupported();
+
 std::optional<Format> ParseFormat(std::string_view name);     // "y4m", "png", "jpeg"/"jpg", "yc48"
 std::optional<Format> FormatFromPath(std::string_view path);  // by extension; "-" is Y4M
 const char* FormatName(Format format);

@@ -1,6 +1,7 @@
 // PNG (libpng) and JPEG (libjpeg-turbo). A JPEG is decoded straight to Y'CbCr, the space its blocks
 // were coded in; PNG RGB goes through BT.601 full range, as JPEG's own conversion. A PNG keeps its
 // depth (8 or 16 bits) and its alpha channel, which travels beside the frame unfiltered.
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -95,8 +96,9 @@ class PictureWriter : public FrameWriter {
     written_ = true;
   }
   void Finish() override {
+    errno = 0;
     out_.flush();
-    if (!out_) throw IoError(where_ + ": write failed");
+    if (!out_) throw IoError(where_ + ": write failed" + Reason(errno));
   }
 
  protected:
@@ -172,10 +174,9 @@ bool DecodePngInto(const uint8_t* data, size_t size, int64_t max_pixels, Picture
   png_set_read_fn(png, &state, PngRead);
   png_read_info(png, info);
   const png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
-  if (int64_t{w} * h > max_pixels || w > 65535 || h > 65535) {
+  if (const std::string limit = SizeLimitExceeded(w, h, max_pixels); !limit.empty()) {
     png_destroy_read_struct(&png, &info, nullptr);
-    std::snprintf(message, n, "picture size %ux%u exceeds the limit of %lld pixels", static_cast<unsigned>(w),
-                  static_cast<unsigned>(h), static_cast<long long>(max_pixels));
+    std::snprintf(message, n, "%s", limit.c_str());
     return false;
   }
   // Palettes become RGB, grey below 8 bits becomes 8 bits, a transparent colour becomes alpha.
@@ -313,17 +314,18 @@ bool DecodeJpegInto(const uint8_t* data, size_t size, int64_t max_pixels, Pictur
     case JCS_YCbCr: cinfo.out_color_space = JCS_YCbCr; break;
     case JCS_RGB: cinfo.out_color_space = JCS_RGB; break;
     default:
+      if (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK)
+        std::snprintf(message, JMSG_LENGTH_MAX, "%s pictures are not supported",
+                      cinfo.jpeg_color_space == JCS_CMYK ? "CMYK" : "YCCK");
+      else
+        std::snprintf(message, JMSG_LENGTH_MAX, "%d-component pictures are not supported",
+                      cinfo.num_components);
       jpeg_destroy_decompress(&cinfo);
-      std::snprintf(message, JMSG_LENGTH_MAX, "%s pictures are not supported",
-                    cinfo.jpeg_color_space == JCS_CMYK   ? "CMYK"
-                    : cinfo.jpeg_color_space == JCS_YCCK ? "YCCK"
-                                                         : "four-component");
       return false;
   }
-  if (int64_t{cinfo.image_width} * cinfo.image_height > max_pixels || cinfo.image_width > 65535 ||
-      cinfo.image_height > 65535) {
-    std::snprintf(message, JMSG_LENGTH_MAX, "picture size %ux%u exceeds the limit of %lld pixels",
-                  cinfo.image_width, cinfo.image_height, static_cast<long long>(max_pixels));
+  if (const std::string limit = SizeLimitExceeded(cinfo.image_width, cinfo.image_height, max_pixels);
+      !limit.empty()) {
+    std::snprintf(message, JMSG_LENGTH_MAX, "%s", limit.c_str());
     jpeg_destroy_decompress(&cinfo);
     return false;
   }
@@ -414,6 +416,8 @@ class JpegWriter : public PictureWriter {
 };
 
 }  // namespace
+
+bool PicturesSupported() { return true; }
 
 std::unique_ptr<FrameReader> OpenPngReader(std::istream& in, const std::string& where,
                                            const ReaderOptions& options) {

@@ -11,6 +11,8 @@ namespace {
 
 }  // namespace
 
+bool PicturesSupported() { return false; }
+
 std::unique_ptr<FrameReader> OpenPngReader(std::istream&, const std::string& where, const ReaderOptions&) {
   Absent("PNG", where);
 }

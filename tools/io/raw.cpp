@@ -128,9 +128,7 @@ class RawWriter : public FrameWriter {
     WriteAll(out_, buffer_.data(), bytes, where_);
   }
 
-  void Finish() override {
-    if (!out_.Flush()) throw IoError(where_ + ": write failed");
-  }
+  void Finish() override { FlushAll(out_, where_); }
 
  private:
   ByteSink& out_;

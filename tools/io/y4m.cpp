@@ -261,9 +261,7 @@ class Y4mWriter : public FrameWriter {
     WriteAll(out_, packet.bytes.data() + packet.start, packet.bytes.size() - packet.start, where_);
   }
 
-  void Finish() override {
-    if (!out_.Flush()) throw IoError(where_ + ": write failed");
-  }
+  void Finish() override { FlushAll(out_, where_); }
 
  private:
   ByteSink& out_;
@@ -276,6 +274,14 @@ class Y4mWriter : public FrameWriter {
 };
 
 }  // namespace
+
+int Y4mBitDepth(const VideoInfo& info) {
+  try {
+    return WriterColour(info, "").bit_depth;
+  } catch (const IoError&) {
+    return 8;
+  }
+}
 
 std::unique_ptr<FrameReader> OpenY4mReader(ByteSource& in, const std::string& where,
                                            const ReaderOptions& options) {

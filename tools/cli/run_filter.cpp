@@ -1,0 +1,165 @@
+#include "tools/cli/run_filter.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "host/cpu.h"
+#include "tools/cli/files.h"
+#include "tools/filters/builtin_filters.h"
+
+namespace cli {
+namespace {
+
+// A built-in filter's core, with the kernels of the chosen tier: the result the editor gives with
+// `partitions` worker threads, computed by the pool's threads.
+class BuiltinFilter : public RunFilter {
+ public:
+  BuiltinFilter(const host::FilterCore& core, host::CpuFlags flags, int partitions, host::WorkerPool* pool)
+      : RunFilter(core.title, host::TrackList(core)),
+        core_(core),
+        flags_(flags),
+        partitions_(partitions),
+        pool_(pool) {}
+  void Process(host::Frame& frame) override {
+    core_.filter(flags_, values_.data(), frame.EditPlane(), frame.TempPlane(), partitions_, pool_->workers());
+  }
+
+ private:
+  const host::FilterCore& core_;
+  host::CpuFlags flags_;
+  int partitions_;
+  host::WorkerPool* pool_;
+};
+
+// A plug-in library driven through the editor's records, as the editor drives it: whatever it
+// derives from the worker count is its own business.
+class LibraryFilter : public RunFilter {
+ public:
+  LibraryFilter(std::unique_ptr<host::PluginLibrary> library, host::WorkerPool* pool)
+      : RunFilter(library->table()->name, host::TrackList(library->table())),
+        library_(std::move(library)),
+        host_(library_->table(), pool) {}
+  void Process(host::Frame& frame) override {
+    for (size_t i = 0; i < values_.size(); ++i) host_.SetTrackUnchecked(static_cast<int>(i), values_[i]);
+    host_.Process(frame);
+  }
+
+ private:
+  std::unique_ptr<host::PluginLibrary> library_;
+  host::FilterHost host_;
+};
+
+#if defined(_WIN32)
+bool FileExists(const std::string& path) { return _waccess(Wide(path).c_str(), 0) == 0; }
+
+// The word size a Windows library was built for, read from its header: 32, 64, or 0 when unknown.
+int LibraryWordSize(const std::string& path) {
+  const int fd = _wopen(Wide(path).c_str(), _O_RDONLY | _O_BINARY);
+  if (fd < 0) return 0;
+  unsigned char dos[64] = {}, pe[6] = {};
+  int bits = 0;
+  if (_read(fd, dos, sizeof dos) == sizeof dos && dos[0] == 'M' && dos[1] == 'Z') {
+    const long at = dos[60] | dos[61] << 8 | dos[62] << 16 | long{dos[63]} << 24;
+    if (_lseek(fd, at, SEEK_SET) == at && _read(fd, pe, sizeof pe) == sizeof pe && pe[0] == 'P' &&
+        pe[1] == 'E' && pe[2] == 0 && pe[3] == 0) {
+      const int machine = pe[4] | pe[5] << 8;
+      bits = machine == 0x14c ? 32 : machine == 0x8664 ? 64 : 0;
+    }
+  }
+  _close(fd);
+  return bits;
+}
+
+// The editor of one word size cannot load a library of the other: say so before LoadLibrary's "bad
+// format".
+void CheckWordSize(const std::string& path) {
+  constexpr int kOwn = sizeof(void*) == 8 ? 64 : 32;
+  const int bits = LibraryWordSize(path);
+  if (bits != 0 && bits != kOwn)
+    throw host::HostError("cannot load plug-in '" + path + "': it is a " + std::to_string(bits) +
+                          "-bit library and this aufhost.exe is " + std::to_string(kOwn) + "-bit; the " +
+                          std::to_string(bits) + "-bit aufhost.exe loads it");
+}
+#else
+bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+void CheckWordSize(const std::string&) {}
+#endif
+
+std::string BuiltinNames() {
+  std::string names;
+  for (const host::FilterCore* f : tools::BuiltinFilters())
+    names += (names.empty() ? "" : ", ") + std::string(f->name);
+  return names;
+}
+
+std::unique_ptr<RunFilter> OpenLibrary(const Options& o, host::WorkerPool* pool) {
+  if (o.cpu != "auto") throw UsageError("--cpu applies to the built-in filters only");
+  if (o.host_threads > 0) throw UsageError("--host-threads applies to the built-in filters only");
+  if (!FileExists(o.plugin))
+    throw host::HostError(o.plugin + ": neither a built-in filter (" + BuiltinNames() +
+                          ") nor an existing file");
+    // dlopen and LoadLibrary search their own paths for a bare name; a file in the current folder is
+    // meant here.
+#if defined(_WIN32)
+  const bool bare = o.plugin.find_first_of("/\\:") == std::string::npos;
+  const std::string path = bare ? ".\\" + o.plugin : o.plugin;
+#else
+  const bool bare = o.plugin.find('/') == std::string::npos;
+  const std::string path = bare ? "./" + o.plugin : o.plugin;
+#endif
+  CheckWordSize(path);
+  return std::make_unique<LibraryFilter>(std::make_unique<host::PluginLibrary>(path), pool);
+}
+
+// Track values are checked against the plug-in's own ranges; a wrong name or value is a usage error.
+void SetTracks(RunFilter& filter, const std::vector<TrackSetting>& tracks) {
+  for (const TrackSetting& t : tracks) {
+    const auto& list = filter.tracks();
+    const auto info =
+        std::find_if(list.begin(), list.end(), [&](const host::TrackInfo& i) { return i.name == t.name; });
+    if (info != list.end() && (t.value < info->min || t.value > info->max))
+      throw UsageError("track bar '" + t.name + "' of '" + filter.name() + "' takes " +
+                       std::to_string(info->min) + ".." + std::to_string(info->max) + ", not " + t.text);
+    try {
+      filter.SetTrack(t.name, info != list.end() ? static_cast<int32_t>(t.value) : 0);
+    } catch (const host::HostError& e) {
+      throw UsageError(e.what());
+    }
+  }
+}
+
+}  // namespace
+
+RunFilter::RunFilter(std::string name, std::vector<host::TrackInfo> tracks)
+    : name_(std::move(name)), tracks_(std::move(tracks)) {
+  for (const host::TrackInfo& t : tracks_) values_.push_back(t.def);
+}
+
+std::unique_ptr<RunFilter> OpenFilter(const Options& o, host::WorkerPool* pool) {
+  std::unique_ptr<RunFilter> filter;
+  if (const host::FilterCore* core = tools::FindBuiltinFilter(o.plugin)) {
+    host::CpuFlags flags = 0;
+    host::CpuFlagsForTier(o.cpu, &flags);
+    filter = std::make_unique<BuiltinFilter>(*core, flags, o.host_threads > 0 ? o.host_threads : 1, pool);
+  } else {
+    filter = OpenLibrary(o, pool);
+  }
+  SetTracks(*filter, o.tracks);
+  return filter;
+}
+
+void PrintTracks(const RunFilter& filter) {
+  std::printf("%s\n", filter.name().c_str());
+  std::printf("  %-14s %8s %8s %8s\n", "track", "default", "min", "max");
+  for (const host::TrackInfo& t : filter.tracks())
+    std::printf("  %-14s %8d %8d %8d\n", t.name.c_str(), t.def, t.min, t.max);
+}
+
+}  // namespace cli
