@@ -73,8 +73,8 @@ std::vector<TrackSpec> TrackSpecsOf(const host::FilterCore& core) {
   return specs;
 }
 
-// What one element keeps. The settings are written by any thread and read once a frame under the
-// lock; the rest belongs to the streaming thread.
+// What one element keeps. The settings are written by any thread and read once a frame under their
+// lock; the rest belongs to the streaming thread, which holds the stream lock while it uses it.
 struct State {
   explicit State(const host::FilterCore& f) : core(f) {
     for (int i = 0; i < f.track_count; ++i) tracks.push_back(f.track_defaults[i]);
@@ -90,6 +90,9 @@ struct State {
   std::vector<int32_t> tracks;  // in the core's order
   int threads = 0;              // 0: one per core
 
+  // GStreamer stops the streaming thread before it frees an element, with locks of its own; taking
+  // this one too before the frees orders the last frame before them for any checker.
+  std::mutex stream_mutex;
   std::vector<int32_t> frame_tracks;  // the settings of the frame in hand
   std::unique_ptr<host::WorkerPool> pool;
   host::Frame frame;  // the host's pixels, reshaped only when the caps change
@@ -107,7 +110,6 @@ struct FilterElementClass {
   GstVideoFilterClass parent;
   GstVideoFilterClass* parent_class;
   const host::FilterCore* core;
-  int track_count;  // properties 1 .. track_count are the tracks, then threads
 };
 
 FilterElementClass* ClassOf(gpointer object) {
@@ -115,7 +117,11 @@ FilterElementClass* ClassOf(gpointer object) {
 }
 State& StateOf(gpointer object) { return *reinterpret_cast<FilterElement*>(object)->state; }
 
-int ThreadsProperty(const FilterElementClass* klass) { return klass->track_count + 1; }
+// Properties 1 .. track_count are the tracks in the core's order, then threads.
+int ThreadsProperty(const FilterElementClass* klass) { return klass->core->track_count + 1; }
+bool IsTrackProperty(const FilterElementClass* klass, guint id) {
+  return id >= 1 && int(id) <= klass->core->track_count;
+}
 
 // "Gst" and each word capitalised: ("velour", "matrix") -> "GstVelourMatrix".
 std::string TypeName(std::initializer_list<std::string_view> words) {
@@ -173,7 +179,7 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec*) {
   std::lock_guard lock(s.mutex);
   if (int(id) == ThreadsProperty(klass)) {
     s.threads = g_value_get_int(value);
-  } else if (id >= 1 && int(id) <= klass->track_count) {
+  } else if (IsTrackProperty(klass, id)) {
     s.tracks[id - 1] = G_VALUE_HOLDS_ENUM(value) ? g_value_get_enum(value) : g_value_get_int(value);
     UpdatePassthrough(object, s);
   }
@@ -185,24 +191,27 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec*) {
   std::lock_guard lock(s.mutex);
   if (int(id) == ThreadsProperty(klass)) {
     g_value_set_int(value, s.threads);
-  } else if (id >= 1 && int(id) <= klass->track_count) {
+  } else if (IsTrackProperty(klass, id)) {
     if (G_VALUE_HOLDS_ENUM(value)) g_value_set_enum(value, s.tracks[id - 1]);
     else g_value_set_int(value, s.tracks[id - 1]);
   }
 }
 
 void Finalize(GObject* object) {
-  delete reinterpret_cast<FilterElement*>(object)->state;
+  State* s = reinterpret_cast<FilterElement*>(object)->state;
+  s->stream_mutex.lock();
+  s->stream_mutex.unlock();
+  delete s;
   G_OBJECT_CLASS(ClassOf(object)->parent_class)->finalize(object);
 }
 
-gboolean SetInfo(GstVideoFilter* filter, GstCaps*, GstVideoInfo* in, GstCaps*, GstVideoInfo*) {
+gboolean SetInfo(GstVideoFilter* filter, GstCaps* caps, GstVideoInfo* in, GstCaps*, GstVideoInfo*) {
   State& s = StateOf(filter);
+  std::lock_guard stream(s.stream_mutex);
   const FormatEntry* format = FindFormat(GST_VIDEO_INFO_FORMAT(in));
   const int w = GST_VIDEO_INFO_WIDTH(in), h = GST_VIDEO_INFO_HEIGHT(in);
-  if (format == nullptr || GST_VIDEO_INFO_INTERLACE_MODE(in) == GST_VIDEO_INTERLACE_MODE_ALTERNATE) {
-    GST_WARNING_OBJECT(filter, "cannot filter %" GST_PTR_FORMAT " (whole frames of a planar layout only)",
-                       in);
+  if (format == nullptr) {
+    GST_WARNING_OBJECT(filter, "cannot filter %" GST_PTR_FORMAT, caps);
     return FALSE;
   }
   // The largest picture aufhost reads.
@@ -235,6 +244,7 @@ io::PlanarRows RowsOf(const GstVideoFrame* frame) {
 
 GstFlowReturn TransformFrameIp(GstVideoFilter* filter, GstVideoFrame* frame) {
   State& s = StateOf(filter);
+  std::lock_guard stream(s.stream_mutex);
   int threads;
   {
     std::lock_guard lock(s.mutex);
@@ -274,7 +284,6 @@ void ClassInit(gpointer g_class, gpointer data) {
   auto* klass = static_cast<FilterElementClass*>(g_class);
   klass->parent_class = static_cast<GstVideoFilterClass*>(g_type_class_peek_parent(g_class));
   klass->core = &core;
-  klass->track_count = core.track_count;
 
   GObjectClass* object_class = G_OBJECT_CLASS(g_class);
   object_class->set_property = SetProperty;
