@@ -58,7 +58,8 @@ struct TrackSpec {
   std::vector<std::string> labels;
 };
 
-// Every reading of a filter's track metadata is here.
+// Every reading of a filter's track metadata is here: the properties, their defaults and the values
+// handed to the core follow this list.
 std::vector<TrackSpec> TrackSpecsOf(const host::FilterCore& core) {
   // velour's matrix is a list of its five base matrices, labelled as the ExEdit2 plug-in shows them.
   static const std::vector<std::string> kMatrixLabels = {"JPEG luma", "MPEG-2 intra", "diagonal ramp",
@@ -76,8 +77,8 @@ std::vector<TrackSpec> TrackSpecsOf(const host::FilterCore& core) {
 // What one element keeps. The settings are written by any thread and read once a frame under their
 // lock; the rest belongs to the streaming thread, which holds the stream lock while it uses it.
 struct State {
-  explicit State(const host::FilterCore& f) : core(f) {
-    for (int i = 0; i < f.track_count; ++i) tracks.push_back(f.track_defaults[i]);
+  State(const host::FilterCore& f, const std::vector<TrackSpec>& specs) : core(f) {
+    for (const TrackSpec& spec : specs) tracks.push_back(spec.def);
     frame_tracks = tracks;
   }
 
@@ -110,6 +111,7 @@ struct FilterElementClass {
   GstVideoFilterClass parent;
   GstVideoFilterClass* parent_class;
   const host::FilterCore* core;
+  const std::vector<TrackSpec>* specs;  // the class's, as long as the program
 };
 
 FilterElementClass* ClassOf(gpointer object) {
@@ -117,10 +119,10 @@ FilterElementClass* ClassOf(gpointer object) {
 }
 State& StateOf(gpointer object) { return *reinterpret_cast<FilterElement*>(object)->state; }
 
-// Properties 1 .. track_count are the tracks in the core's order, then threads.
-int ThreadsProperty(const FilterElementClass* klass) { return klass->core->track_count + 1; }
+// Properties 1 .. n are the n tracks in the core's order, then threads.
+guint ThreadsProperty(const FilterElementClass* klass) { return guint(klass->specs->size() + 1); }
 bool IsTrackProperty(const FilterElementClass* klass, guint id) {
-  return id >= 1 && int(id) <= klass->core->track_count;
+  return id >= 1 && id <= klass->specs->size();
 }
 
 // "Gst" and each word capitalised: ("velour", "matrix") -> "GstVelourMatrix".
@@ -177,7 +179,7 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec*) {
   FilterElementClass* klass = ClassOf(object);
   State& s = StateOf(object);
   std::lock_guard lock(s.mutex);
-  if (int(id) == ThreadsProperty(klass)) {
+  if (id == ThreadsProperty(klass)) {
     s.threads = g_value_get_int(value);
   } else if (IsTrackProperty(klass, id)) {
     s.tracks[id - 1] = G_VALUE_HOLDS_ENUM(value) ? g_value_get_enum(value) : g_value_get_int(value);
@@ -189,7 +191,7 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec*) {
   FilterElementClass* klass = ClassOf(object);
   State& s = StateOf(object);
   std::lock_guard lock(s.mutex);
-  if (int(id) == ThreadsProperty(klass)) {
+  if (id == ThreadsProperty(klass)) {
     g_value_set_int(value, s.threads);
   } else if (IsTrackProperty(klass, id)) {
     if (G_VALUE_HOLDS_ENUM(value)) g_value_set_enum(value, s.tracks[id - 1]);
@@ -289,11 +291,11 @@ void ClassInit(gpointer g_class, gpointer data) {
   object_class->set_property = SetProperty;
   object_class->get_property = GetProperty;
   object_class->finalize = Finalize;
-  const std::vector<TrackSpec> specs = TrackSpecsOf(core);
-  for (size_t i = 0; i < specs.size(); ++i)
-    g_object_class_install_property(object_class, guint(i + 1), TrackProperty(core, specs[i]));
+  klass->specs = new std::vector<TrackSpec>(TrackSpecsOf(core));
+  for (size_t i = 0; i < klass->specs->size(); ++i)
+    g_object_class_install_property(object_class, guint(i + 1), TrackProperty(core, (*klass->specs)[i]));
   g_object_class_install_property(
-      object_class, guint(ThreadsProperty(klass)),
+      object_class, ThreadsProperty(klass),
       g_param_spec_int("threads", "threads",
                        "worker threads (0: one per core); the result is the same for every count", 0,
                        kMaxThreads, 0,
@@ -322,7 +324,8 @@ void ClassInit(gpointer g_class, gpointer data) {
 
 void InstanceInit(GTypeInstance* instance, gpointer g_class) {
   auto* element = reinterpret_cast<FilterElement*>(instance);
-  element->state = new State(*static_cast<FilterElementClass*>(g_class)->core);
+  const auto* klass = static_cast<FilterElementClass*>(g_class);
+  element->state = new State(*klass->core, *klass->specs);
   gst_base_transform_set_in_place(GST_BASE_TRANSFORM(instance), TRUE);
   std::lock_guard lock(element->state->mutex);
   UpdatePassthrough(instance, *element->state);
