@@ -33,6 +33,9 @@ Thresholds ComputeThresholds(int32_t quant, int32_t a_offset, int32_t b_offset);
 inline Thresholds ThresholdsFor(const DeblockParams& p) {
   return ComputeThresholds(p.quant, p.a_offset, p.b_offset);
 }
+// No line passes |p0 - q0| < 0 or |p1 - p0| < 0: with either threshold 0 (quant + offset up to 15)
+// every frame stays as it is.
+inline bool ChangesNothing(const Thresholds& t) { return t.alpha == 0 || t.beta == 0; }
 
 // Filters `edit` in place, Y, Cb and Cr alike, the result the editor gives with `partitions` worker
 // threads: the picture's rows fall into that many bands, and each band's grid rows continue its own
@@ -51,8 +54,14 @@ void ReferenceFilterFrame(const DeblockParams& params, const host::Plane& edit, 
 void FilterWithTracks(host::CpuFlags flags, const int32_t* tracks, const host::Plane& edit,
                       const host::Plane& temp, int32_t partitions, const host::Workers& workers);
 void ReferenceWithTracks(const int32_t* tracks, const host::Plane& edit, int32_t partitions);
+inline bool ChangesNothingWithTracks(const int32_t* tracks) {
+  return ChangesNothing(ThresholdsFor(ParamsFromTracks(tracks)));
+}
+// clang-format off
 inline constexpr host::FilterCore kDeblockCore = {
     "deblock",      kTitle,         kTrackCount,       kTrackNames,          kTrackDefaults,
-    kTrackMinimums, kTrackMaximums, &FilterWithTracks, &ReferenceWithTracks, nullptr};
+    kTrackMinimums, kTrackMaximums, &FilterWithTracks, &ReferenceWithTracks, nullptr,
+    &ChangesNothingWithTracks};
+// clang-format on
 
 }  // namespace deblock

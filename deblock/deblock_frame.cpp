@@ -183,9 +183,7 @@ void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const Plane
   job.edit = edit;
   job.thresholds = ThresholdsFor(params);
   job.partitions = partitions;
-  // No line passes |p0 - q0| < 0 or |p1 - p0| < 0: with either threshold 0 (quant + offset up to 15)
-  // the frame stays as it is, and there is nothing to do.
-  if (job.thresholds.alpha == 0 || job.thresholds.beta == 0) return;
+  if (ChangesNothing(job.thresholds)) return;
   job.next_row.store(0, std::memory_order_relaxed);
   const int grid_cols = edit.w > 4 ? (edit.w - 1) / 4 : 0;
   int32_t cols;

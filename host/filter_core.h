@@ -31,6 +31,9 @@ struct FilterCore {
   // that changes only luma can convert each row as it takes and leaves it.)
   void (*filter_rgba)(CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h,
                       const Plane& temp, int32_t partitions, const Workers& workers);
+  // Null, or true when these track values leave every sample of any picture as it is, so that a
+  // host may pass frames on untouched.
+  bool (*changes_nothing)(const int32_t* tracks);
 };
 
 }  // namespace host

@@ -67,6 +67,7 @@ void FilterRgbaWithTracks(host::CpuFlags flags, const int32_t* tracks, uint8_t* 
 void ReferenceWithTracks(const int32_t* tracks, const host::Plane& edit, int32_t partitions);
 inline constexpr host::FilterCore kVelourCore = {
     "velour",       kTitle,         kTrackCount,       kTrackNames,          kTrackDefaults,
-    kTrackMinimums, kTrackMaximums, &FilterWithTracks, &ReferenceWithTracks, &FilterRgbaWithTracks};
+    kTrackMinimums, kTrackMaximums, &FilterWithTracks, &ReferenceWithTracks, &FilterRgbaWithTracks,
+    nullptr};
 
 }  // namespace velour

@@ -147,47 +147,55 @@ void ForRowBands(const host::Workers& workers, int h, int step, const Fn& fn) {
       &job);
 }
 
+uint8_t* RowOf(const PlanarRows& planes, int plane, int y) {
+  return planes.first[plane] + y * planes.stride[plane];
+}
+
 }  // namespace
 
-void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& l, const uint8_t* planes, host::Frame& frame,
+PlanarRows PackedRows(const PlanarLayout& l, uint8_t* planes) {
+  const ptrdiff_t luma_row = ptrdiff_t(l.w) * l.bytes, chroma_row = ptrdiff_t(l.cw) * l.bytes;
+  uint8_t* cb = planes + l.LumaBytes();
+  return {{planes, cb, cb + l.ChromaBytes()}, {luma_row, chroma_row, chroma_row}};
+}
+
+void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& l, const PlanarRows& planes, host::Frame& frame,
                    const host::Workers& workers) {
   const PlanarShape shape = ShapeOf(l.chroma);
   const UnpackRowFn unpack = dsp.unpack[l.ten_bit][shape];
-  const uint8_t* cb = planes + l.LumaBytes();
-  const uint8_t* cr = cb + l.ChromaBytes();
-  const size_t luma_row = size_t(l.w) * l.bytes, chroma_row = size_t(l.cw) * l.bytes;
   const int down = shape == kChroma2x2 ? 1 : 0;  // chroma row of a luma row: y >> down
+  auto row = [&](int plane, int y) {
+    return RowOf(planes, plane, y);
+  };
   ForRowBands(workers, l.h, 1, [&](int begin, int end) {
     for (int y = begin; y < end; ++y) {
-      const size_t c = size_t(y >> down) * chroma_row;
-      unpack(planes + size_t(y) * luma_row, shape == kNoChroma ? nullptr : cb + c,
-             shape == kNoChroma ? nullptr : cr + c, frame.edit.data() + size_t(y) * frame.stride, l.w);
+      const bool colour = shape != kNoChroma;
+      unpack(row(0, y), colour ? row(1, y >> down) : nullptr, colour ? row(2, y >> down) : nullptr,
+             frame.edit.data() + size_t(y) * frame.stride, l.w);
     }
   });
 }
 
-void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const host::Frame& frame, uint8_t* planes,
-                   const host::Workers& workers) {
+void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const host::Frame& frame,
+                   const PlanarRows& planes, const host::Workers& workers) {
   const PlanarShape shape = ShapeOf(l.chroma);
-  uint8_t* cb = planes + l.LumaBytes();
-  uint8_t* cr = cb + l.ChromaBytes();
-  const size_t luma_row = size_t(l.w) * l.bytes, chroma_row = size_t(l.cw) * l.bytes;
   auto row = [&](int y) {
     return frame.edit.data() + size_t(y) * frame.stride;
   };
-  auto luma = [&](int y) {
-    return planes + size_t(y) * luma_row;
+  auto out = [&](int plane, int y) {
+    return RowOf(planes, plane, y);
   };
   if (shape == kChroma2x2) {
     // Two rows a chroma row; an odd last row has its chroma row to itself: samples of two pixels
     // across, as in 4:2:2.
     ForRowBands(workers, l.h, 2, [&](int begin, int end) {
       for (int y = begin; y < end; y += 2) {
-        uint8_t* cb_row = cb + size_t(y / 2) * chroma_row;
-        uint8_t* cr_row = cr + size_t(y / 2) * chroma_row;
         if (y + 1 < l.h)
-          dsp.pack[l.ten_bit][kChroma2x2](row(y), row(y + 1), luma(y), luma(y + 1), cb_row, cr_row, l.w);
-        else dsp.pack[l.ten_bit][kChroma2x1](row(y), nullptr, luma(y), nullptr, cb_row, cr_row, l.w);
+          dsp.pack[l.ten_bit][kChroma2x2](row(y), row(y + 1), out(0, y), out(0, y + 1), out(1, y / 2),
+                                          out(2, y / 2), l.w);
+        else
+          dsp.pack[l.ten_bit][kChroma2x1](row(y), nullptr, out(0, y), nullptr, out(1, y / 2), out(2, y / 2),
+                                          l.w);
       }
     });
     return;
@@ -196,9 +204,20 @@ void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const host::Fram
   const bool colour = shape != kNoChroma;
   ForRowBands(workers, l.h, 1, [&](int begin, int end) {
     for (int y = begin; y < end; ++y)
-      pack(row(y), nullptr, luma(y), nullptr, colour ? cb + size_t(y) * chroma_row : nullptr,
-           colour ? cr + size_t(y) * chroma_row : nullptr, l.w);
+      pack(row(y), nullptr, out(0, y), nullptr, colour ? out(1, y) : nullptr, colour ? out(2, y) : nullptr,
+           l.w);
   });
+}
+
+// The const planes are only read.
+void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& l, const uint8_t* planes, host::Frame& frame,
+                   const host::Workers& workers) {
+  PlanesToFrame(dsp, l, PackedRows(l, const_cast<uint8_t*>(planes)), frame, workers);
+}
+
+void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const host::Frame& frame, uint8_t* planes,
+                   const host::Workers& workers) {
+  FrameToPlanes(dsp, l, frame, PackedRows(l, planes), workers);
 }
 
 }  // namespace io

@@ -54,8 +54,22 @@ void InitPlanarDsp(PlanarDsp& dsp, host::CpuFlags flags);
 // The table for `flags`, built on first use and shared.
 const PlanarDsp& PlanarDspFor(host::CpuFlags flags);
 
+// Where the planes of one frame lie: the first row of Y, Cb and Cr (Cb and Cr unused for mono), and
+// the bytes from each row of a plane to the next (at least its row of samples).
+struct PlanarRows {
+  uint8_t* first[3];
+  ptrdiff_t stride[3];
+};
+// The planes back to back, as the layout lays them out.
+PlanarRows PackedRows(const PlanarLayout& layout, uint8_t* planes);
+
 // Whole frames, in bands of rows shared among the workers. The frame has the layout's size; any
-// stride.
+// stride. Only the samples of the picture are read or written, not the bytes between rows.
+void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& layout, const PlanarRows& planes,
+                   host::Frame& frame, const host::Workers& workers = host::SerialWorkers());
+void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& layout, const host::Frame& frame,
+                   const PlanarRows& planes, const host::Workers& workers = host::SerialWorkers());
+// The same with the planes back to back.
 void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& layout, const uint8_t* planes,
                    host::Frame& frame, const host::Workers& workers = host::SerialWorkers());
 void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& layout, const host::Frame& frame,

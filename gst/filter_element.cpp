@@ -1,0 +1,361 @@
+#include "gst/filter_element.h"
+
+#include <gst/video/gstvideofilter.h>
+#include <gst/video/video.h>
+
+#include <algorithm>
+#include <cctype>
+#include <initializer_list>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "auf_version.h"
+#include "host/cpu.h"
+#include "host/frame.h"
+#include "host/worker_pool.h"
+#include "tools/filters/builtin_filters.h"
+#include "tools/io/frame_io.h"
+#include "tools/io/planar.h"
+
+GST_DEBUG_CATEGORY_STATIC(filter_debug);
+#define GST_CAT_DEFAULT filter_debug
+
+namespace gsthost {
+namespace {
+
+// The layouts taken, each as the Y4M layout aufhost converts the same way. Component 1 is Cb
+// whatever the order of the planes (YV12 stores Cr first).
+struct FormatEntry {
+  GstVideoFormat format;
+  io::Chroma chroma;
+  int bit_depth;
+};
+constexpr FormatEntry kFormats[] = {
+    {GST_VIDEO_FORMAT_I420, io::Chroma::k420, 8},   {GST_VIDEO_FORMAT_YV12, io::Chroma::k420, 8},
+    {GST_VIDEO_FORMAT_Y42B, io::Chroma::k422, 8},   {GST_VIDEO_FORMAT_Y444, io::Chroma::k444, 8},
+    {GST_VIDEO_FORMAT_GRAY8, io::Chroma::kMono, 8}, {GST_VIDEO_FORMAT_I420_10LE, io::Chroma::k420, 10},
+};
+
+const FormatEntry* FindFormat(GstVideoFormat format) {
+  for (const FormatEntry& f : kFormats)
+    if (f.format == format) return &f;
+  return nullptr;
+}
+
+constexpr int kMaxThreads = 256;  // as aufhost's -j
+
+// A property of a filter: one track, with its range and default; a list has a label for each value
+// from min to max, a bar none.
+struct TrackSpec {
+  std::string name;
+  int32_t min, max, def;
+  std::vector<std::string> labels;
+};
+
+// Every reading of a filter's track metadata is here: the properties, their defaults and the values
+// handed to the core follow this list.
+std::vector<TrackSpec> TrackSpecsOf(const host::FilterCore& core) {
+  // velour's matrix is a list of its five base matrices, labelled as the ExEdit2 plug-in shows them.
+  static const std::vector<std::string> kMatrixLabels = {"JPEG luma", "MPEG-2 intra", "diagonal ramp",
+                                                         "gentle ramp", "flat"};
+  std::vector<TrackSpec> specs;
+  for (int i = 0; i < core.track_count; ++i) {
+    TrackSpec s{
+        core.track_names[i], core.track_minimums[i], core.track_maximums[i], core.track_defaults[i], {}};
+    if (std::string_view(core.name) == "velour" && s.name == "matrix") s.labels = kMatrixLabels;
+    specs.push_back(std::move(s));
+  }
+  return specs;
+}
+
+// What one element keeps. The settings are written by any thread and read once a frame under their
+// lock; the rest belongs to the streaming thread, which holds the stream lock while it uses it.
+struct State {
+  State(const host::FilterCore& f, const std::vector<TrackSpec>& specs) : core(f) {
+    for (const TrackSpec& spec : specs) tracks.push_back(spec.def);
+    frame_tracks = tracks;
+  }
+
+  bool ChangesNothing() const {
+    return core.changes_nothing != nullptr && core.changes_nothing(tracks.data());
+  }
+
+  const host::FilterCore& core;
+  std::mutex mutex;
+  std::vector<int32_t> tracks;  // in the core's order
+  int threads = 0;              // 0: one per core
+
+  // GStreamer stops the streaming thread before it frees an element, with locks of its own; taking
+  // this one too before the frees orders the last frame before them for any checker.
+  std::mutex stream_mutex;
+  std::vector<int32_t> frame_tracks;  // the settings of the frame in hand
+  std::unique_ptr<host::WorkerPool> pool;
+  host::Frame frame;  // the host's pixels, reshaped only when the caps change
+  io::PlanarLayout layout;
+  const io::PlanarDsp* planar = nullptr;
+  host::CpuFlags cpu = host::DetectCpuFlags();
+};
+
+struct FilterElement {
+  GstVideoFilter parent;
+  State* state;
+};
+
+struct FilterElementClass {
+  GstVideoFilterClass parent;
+  GstVideoFilterClass* parent_class;
+  const host::FilterCore* core;
+  const std::vector<TrackSpec>* specs;  // the class's, as long as the program
+};
+
+FilterElementClass* ClassOf(gpointer object) {
+  return reinterpret_cast<FilterElementClass*>(G_OBJECT_GET_CLASS(object));
+}
+State& StateOf(gpointer object) { return *reinterpret_cast<FilterElement*>(object)->state; }
+
+// Properties 1 .. n are the n tracks in the core's order, then threads.
+guint ThreadsProperty(const FilterElementClass* klass) { return guint(klass->specs->size() + 1); }
+bool IsTrackProperty(const FilterElementClass* klass, guint id) {
+  return id >= 1 && id <= klass->specs->size();
+}
+
+// "Gst" and each word capitalised: ("velour", "matrix") -> "GstVelourMatrix".
+std::string TypeName(std::initializer_list<std::string_view> words) {
+  std::string name = "Gst";
+  for (std::string_view word : words)
+    for (size_t i = 0; i < word.size(); ++i)
+      if (word[i] != '_')
+        name +=
+            i == 0 || word[i - 1] == '_' ? char(std::toupper(static_cast<unsigned char>(word[i]))) : word[i];
+  return name;
+}
+
+// Lower case, every run of other characters one hyphen: "MPEG-2 intra" -> "mpeg-2-intra".
+std::string Nick(const std::string& label) {
+  std::string nick;
+  for (char c : label) {
+    if (std::isalnum(static_cast<unsigned char>(c)))
+      nick += char(std::tolower(static_cast<unsigned char>(c)));
+    else if (!nick.empty() && nick.back() != '-') nick += '-';
+  }
+  return nick;
+}
+
+// An enumeration for a list track, registered once per type name; its values live as long as the
+// program, as the type system requires.
+GType ListType(const host::FilterCore& core, const TrackSpec& spec) {
+  const std::string type_name = TypeName({core.name, spec.name});
+  if (const GType known = g_type_from_name(type_name.c_str())) return known;
+  auto* values = new GEnumValue[spec.labels.size() + 1]();
+  for (size_t i = 0; i < spec.labels.size(); ++i)
+    values[i] = {spec.min + int(i), g_intern_string(spec.labels[i].c_str()),
+                 g_intern_string(Nick(spec.labels[i]).c_str())};
+  return g_enum_register_static(g_intern_string(type_name.c_str()), values);
+}
+
+GParamSpec* TrackProperty(const host::FilterCore& core, const TrackSpec& spec) {
+  const auto flags =
+      GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_NICK | G_PARAM_STATIC_BLURB | GST_PARAM_MUTABLE_PLAYING);
+  const char* blurb = g_intern_string(("track bar '" + spec.name + "' of " + core.title).c_str());
+  if (!spec.labels.empty())
+    return g_param_spec_enum(spec.name.c_str(), g_intern_string(spec.name.c_str()), blurb,
+                             ListType(core, spec), spec.def, flags);
+  return g_param_spec_int(spec.name.c_str(), g_intern_string(spec.name.c_str()), blurb, spec.min, spec.max,
+                          spec.def, flags);
+}
+
+// Frames pass untouched while the settings change nothing; called with the settings locked.
+void UpdatePassthrough(gpointer object, const State& s) {
+  gst_base_transform_set_passthrough(GST_BASE_TRANSFORM(object), s.ChangesNothing());
+}
+
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec*) {
+  FilterElementClass* klass = ClassOf(object);
+  State& s = StateOf(object);
+  std::lock_guard lock(s.mutex);
+  if (id == ThreadsProperty(klass)) {
+    s.threads = g_value_get_int(value);
+  } else if (IsTrackProperty(klass, id)) {
+    s.tracks[id - 1] = G_VALUE_HOLDS_ENUM(value) ? g_value_get_enum(value) : g_value_get_int(value);
+    UpdatePassthrough(object, s);
+  }
+}
+
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec*) {
+  FilterElementClass* klass = ClassOf(object);
+  State& s = StateOf(object);
+  std::lock_guard lock(s.mutex);
+  if (id == ThreadsProperty(klass)) {
+    g_value_set_int(value, s.threads);
+  } else if (IsTrackProperty(klass, id)) {
+    if (G_VALUE_HOLDS_ENUM(value)) g_value_set_enum(value, s.tracks[id - 1]);
+    else g_value_set_int(value, s.tracks[id - 1]);
+  }
+}
+
+void Finalize(GObject* object) {
+  State* s = reinterpret_cast<FilterElement*>(object)->state;
+  s->stream_mutex.lock();
+  s->stream_mutex.unlock();
+  delete s;
+  G_OBJECT_CLASS(ClassOf(object)->parent_class)->finalize(object);
+}
+
+gboolean SetInfo(GstVideoFilter* filter, GstCaps* caps, GstVideoInfo* in, GstCaps*, GstVideoInfo*) {
+  State& s = StateOf(filter);
+  std::lock_guard stream(s.stream_mutex);
+  const FormatEntry* format = FindFormat(GST_VIDEO_INFO_FORMAT(in));
+  const int w = GST_VIDEO_INFO_WIDTH(in), h = GST_VIDEO_INFO_HEIGHT(in);
+  if (format == nullptr) {
+    GST_WARNING_OBJECT(filter, "cannot filter %" GST_PTR_FORMAT, caps);
+    return FALSE;
+  }
+  // The largest picture aufhost reads.
+  if (int64_t{w} * h > io::ReaderOptions{}.max_pixels) {
+    GST_WARNING_OBJECT(filter, "%dx%d is larger than the filters take", w, h);
+    return FALSE;
+  }
+  s.layout = io::PlanarLayoutOf(w, h, format->chroma, format->bit_depth);
+  s.planar = &io::PlanarDspFor(s.cpu);
+  if (s.frame.w != w || s.frame.h != h) {
+    try {
+      s.frame = host::Frame();
+      s.frame = host::Frame(w, h);
+    } catch (const std::bad_alloc&) {
+      GST_WARNING_OBJECT(filter, "no memory for a %dx%d frame", w, h);
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+io::PlanarRows RowsOf(const GstVideoFrame* frame) {
+  io::PlanarRows rows{};
+  for (guint c = 0; c < GST_VIDEO_FRAME_N_COMPONENTS(frame); ++c) {
+    rows.first[c] = static_cast<uint8_t*>(GST_VIDEO_FRAME_COMP_DATA(frame, c));
+    rows.stride[c] = GST_VIDEO_FRAME_COMP_STRIDE(frame, c);
+  }
+  return rows;
+}
+
+GstFlowReturn TransformFrameIp(GstVideoFilter* filter, GstVideoFrame* frame) {
+  State& s = StateOf(filter);
+  std::lock_guard stream(s.stream_mutex);
+  int threads;
+  {
+    std::lock_guard lock(s.mutex);
+    std::copy(s.tracks.begin(), s.tracks.end(), s.frame_tracks.begin());
+    threads = s.threads > 0 ? s.threads : int(std::max(1u, std::thread::hardware_concurrency()));
+  }
+  if (!s.pool || s.pool->threads() != threads) {
+    try {
+      s.pool.reset();
+      s.pool = std::make_unique<host::WorkerPool>(threads, false);
+    } catch (const std::system_error& e) {
+      GST_ELEMENT_ERROR(filter, RESOURCE, FAILED, ("cannot start %d worker threads", threads),
+                        ("%s", e.what()));
+      return GST_FLOW_ERROR;
+    }
+  }
+  const host::Workers workers = s.pool->workers();
+  const io::PlanarRows rows = RowsOf(frame);
+  io::PlanesToFrame(*s.planar, s.layout, rows, s.frame, workers);
+  s.core.filter(s.cpu, s.frame_tracks.data(), s.frame.EditPlane(), s.frame.TempPlane(), 1, workers);
+  io::FrameToPlanes(*s.planar, s.layout, s.frame, rows, workers);
+  return GST_FLOW_OK;
+}
+
+GstCaps* TemplateCaps() {
+  std::string formats;
+  for (const FormatEntry& f : kFormats)
+    formats += std::string(formats.empty() ? "" : ", ") + gst_video_format_to_string(f.format);
+  return gst_caps_from_string(("video/x-raw, format=(string){ " + formats +
+                               " }, width=(int)[1, 2147483647], height=(int)[1, 2147483647], "
+                               "framerate=(fraction)[0/1, 2147483647/1]")
+                                  .c_str());
+}
+
+void ClassInit(gpointer g_class, gpointer data) {
+  const host::FilterCore& core = *static_cast<const host::FilterCore*>(data);
+  auto* klass = static_cast<FilterElementClass*>(g_class);
+  klass->parent_class = static_cast<GstVideoFilterClass*>(g_type_class_peek_parent(g_class));
+  klass->core = &core;
+
+  GObjectClass* object_class = G_OBJECT_CLASS(g_class);
+  object_class->set_property = SetProperty;
+  object_class->get_property = GetProperty;
+  object_class->finalize = Finalize;
+  klass->specs = new std::vector<TrackSpec>(TrackSpecsOf(core));
+  for (size_t i = 0; i < klass->specs->size(); ++i)
+    g_object_class_install_property(object_class, guint(i + 1), TrackProperty(core, (*klass->specs)[i]));
+  g_object_class_install_property(
+      object_class, ThreadsProperty(klass),
+      g_param_spec_int("threads", "threads",
+                       "worker threads (0: one per core); the result is the same for every count", 0,
+                       kMaxThreads, 0,
+                       GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_PLAYING)));
+
+  GstElementClass* element_class = GST_ELEMENT_CLASS(g_class);
+  gst_element_class_set_metadata(
+      element_class, core.title, "Filter/Effect/Video",
+      g_intern_string((std::string("The ") + core.name +
+                       " filter, in place on planar Y'CbCr, byte for byte as aufhost filters Y4M")
+                          .c_str()),
+      AUF_AUTHORS);
+  for (GstPadDirection direction : {GST_PAD_SINK, GST_PAD_SRC}) {
+    GstCaps* caps = TemplateCaps();
+    gst_element_class_add_pad_template(
+        element_class,
+        gst_pad_template_new(direction == GST_PAD_SINK ? "sink" : "src", direction, GST_PAD_ALWAYS, caps));
+    gst_caps_unref(caps);
+  }
+
+  GST_BASE_TRANSFORM_CLASS(g_class)->transform_ip_on_passthrough = FALSE;
+  GstVideoFilterClass* video_class = GST_VIDEO_FILTER_CLASS(g_class);
+  video_class->set_info = SetInfo;
+  video_class->transform_frame_ip = TransformFrameIp;
+}
+
+void InstanceInit(GTypeInstance* instance, gpointer g_class) {
+  auto* element = reinterpret_cast<FilterElement*>(instance);
+  const auto* klass = static_cast<FilterElementClass*>(g_class);
+  element->state = new State(*klass->core, *klass->specs);
+  gst_base_transform_set_in_place(GST_BASE_TRANSFORM(instance), TRUE);
+  std::lock_guard lock(element->state->mutex);
+  UpdatePassthrough(instance, *element->state);
+}
+
+GType ElementType(const host::FilterCore& core) {
+  const std::string name = TypeName({core.name});
+  if (const GType known = g_type_from_name(name.c_str())) return known;
+  const GTypeInfo info = {sizeof(FilterElementClass), nullptr, nullptr,      ClassInit, nullptr, &core,
+                          sizeof(FilterElement),      0,       InstanceInit, nullptr};
+  return g_type_register_static(GST_TYPE_VIDEO_FILTER, name.c_str(), &info, GTypeFlags(0));
+}
+
+}  // namespace
+
+bool RegisterElements(GstPlugin* plugin, std::span<const host::FilterCore* const> cores) {
+  GST_DEBUG_CATEGORY_INIT(filter_debug, "velourdeblock", 0, "velour and deblock elements");
+  for (const host::FilterCore* core : cores)
+    if (!gst_element_register(plugin, core->name, GST_RANK_NONE, ElementType(*core))) return false;
+  return true;
+}
+
+gboolean RegisterBuiltinElements(GstPlugin* plugin) {
+  return RegisterElements(plugin, tools::BuiltinFilters());
+}
+
+bool RegisterPluginStatically() {
+  return gst_plugin_register_static(GST_VERSION_MAJOR, GST_VERSION_MINOR, "velourdeblock", kPluginDescription,
+                                    RegisterBuiltinElements, AUF_VERSION, kPluginLicense, kPluginSource,
+                                    kPluginPackage, kPluginOrigin);
+}
+
+}  // namespace gsthost
