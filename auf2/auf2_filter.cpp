@@ -1,4 +1,4 @@
-#include "host/auf2_filter.h"
+#include "auf2/auf2_filter.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -6,16 +6,24 @@
 #include <mutex>
 #include <thread>
 
-#include "host/cpu.h"
-#include "host/rgba_dsp.h"
-#include "host/worker_pool.h"
+#include "core/cpu.h"
+#include "core/rgba_dsp.h"
+#include "core/worker_pool.h"
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #endif
 
-namespace host {
+namespace auf2 {
+
+using core::DetectCpuFlags;
+using core::FilterCore;
+using core::Plane;
+using core::WorkerPool;
+using core::Workers;
+using core::YcPixel;
+
 namespace {
 
 // Buffers of one call: the RGBA image and the planes, in one block that is kept for later frames.
@@ -129,12 +137,12 @@ void FilterImage(const Auf2Filter& filter, const int32_t* tracks, FilterProcVide
   if (filter.core->filter_rgba != nullptr) {
     filter.core->filter_rgba(DetectCpuFlags(), tracks, rgba, w, h, Plane{planes, w, h, w}, 1, workers);
   } else {
-    const RgbaDsp& dsp = DetectedRgbaDsp();
-    RgbaToYcOnWorkers(dsp, workers, rgba, planes, static_cast<int32_t>(n));
+    const core::RgbaDsp& dsp = core::DetectedRgbaDsp();
+    core::RgbaToYcOnWorkers(dsp, workers, rgba, planes, static_cast<int32_t>(n));
     const Plane edit_plane{planes, w, h, w};
     const Plane temp_plane = filter.needs_temp ? Plane{planes + n, w, h, w} : Plane{nullptr, 0, 0, 0};
     filter.core->filter(DetectCpuFlags(), tracks, edit_plane, temp_plane, 1, workers);
-    YcToRgbaOnWorkers(dsp, workers, planes, rgba, static_cast<int32_t>(n));
+    core::YcToRgbaOnWorkers(dsp, workers, planes, rgba, static_cast<int32_t>(n));
   }
   video->set_image_data(reinterpret_cast<const PixelRgba*>(rgba), w, h);
 }
@@ -179,7 +187,7 @@ bool ProcessVideo(const Auf2Filter& filter, FilterProcVideo* video) {
       WorkerPool* pool = run.owns_lock() ? SharedPool() : nullptr;
       // A second call while the pool is busy runs on its own thread.
       FilterImage(filter, tracks, video, w, h, slot->block,
-                  pool != nullptr ? pool->workers() : SerialWorkers());
+                  pool != nullptr ? pool->workers() : core::SerialWorkers());
     }
     if (slot == &own) std::free(own.block);
     else ReturnSlot(slot);
@@ -207,7 +215,7 @@ void ShutdownAuf2() {
   }
 }
 
-}  // namespace host
+}  // namespace auf2
 
-AUF_EXPORT host::FilterPluginTable* GetFilterPluginTable() { return &host::g_auf2_plugin.table; }
-AUF_EXPORT void UninitializePlugin() { host::ShutdownAuf2(); }
+AUF_EXPORT auf2::FilterPluginTable* GetFilterPluginTable() { return &auf2::g_auf2_plugin.table; }
+AUF_EXPORT void UninitializePlugin() { auf2::ShutdownAuf2(); }

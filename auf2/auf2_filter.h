@@ -4,20 +4,20 @@
 // points. A plug-in's entry file defines g_auf2_plugin, its table and filter, and nothing else.
 #include <cstdint>
 
-#include "host/auf2_abi.h"
-#include "host/filter_core.h"
+#include "auf2/auf2_abi.h"
+#include "core/filter_core.h"
 
-namespace host {
+namespace auf2 {
 
 // A filter as a .auf2 plug-in: its core, and its setting items, item i feeding the core's track i.
 struct Auf2Filter {
-  const FilterCore* core;
+  const core::FilterCore* core;
   void* const* items;
   bool needs_temp;  // the core takes a scratch plane
 };
 
 // A track bar item for the core's track i: its default and range, step 1.
-constexpr TrackItem MakeTrackItem(const wchar_t* name, const FilterCore& core, int32_t i) {
+constexpr TrackItem MakeTrackItem(const wchar_t* name, const core::FilterCore& core, int32_t i) {
   return {L"track",
           name,
           static_cast<double>(core.track_defaults[i]),
@@ -55,10 +55,10 @@ bool ProcessPluginVideo(FilterProcVideo* video);
 // A video filter that also serves as a filter object, in the default menu category; `items` feed
 // the core's tracks in order.
 constexpr Auf2Plugin MakeAuf2Plugin(const wchar_t* name, const wchar_t* information, void** items,
-                                    const FilterCore& core, bool needs_temp) {
+                                    const core::FilterCore& core, bool needs_temp) {
   return {{kFilterFlagVideo | kFilterFlagFilterObject, name, nullptr, information, items, &ProcessPluginVideo,
            nullptr},
           {&core, items, needs_temp}};
 }
 
-}  // namespace host
+}  // namespace auf2

@@ -3,11 +3,11 @@
 // bars, and its core.
 #include <cstdint>
 
-#include "host/cpu.h"
-#include "host/pixel.h"
-#include "host/workers.h"
+#include "core/cpu.h"
+#include "core/pixel.h"
+#include "core/workers.h"
 
-namespace host {
+namespace core {
 
 struct FilterCore {
   const char* name;   // short name, e.g. "velour": the tools' name and the plug-in files' base name
@@ -33,4 +33,4 @@ struct FilterCore {
                       const Plane& temp, int32_t partitions, const Workers& workers);
 };
 
-}  // namespace host
+}  // namespace core

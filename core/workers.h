@@ -3,7 +3,7 @@
 // pool of its own, the editor's worker threads, or the calling thread alone.
 #include <cstdint>
 
-namespace host {
+namespace core {
 
 // One worker's share: index 0 .. count - 1, the same count and data for every worker of a run.
 typedef void (*WorkerTask)(int32_t index, int32_t count, void* data);
@@ -26,4 +26,4 @@ inline Workers SerialWorkers() {
   return {[](const Workers*, WorkerTask task, void* data) { task(0, 1, data); }, nullptr, 1};
 }
 
-}  // namespace host
+}  // namespace core

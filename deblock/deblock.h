@@ -4,11 +4,11 @@
 // output bit.
 #include <cstdint>
 
+#include "core/filter_core.h"
+#include "core/pixel.h"
+#include "core/workers.h"
 #include "deblock/deblock_dsp.h"
 #include "deblock/deblock_tables.h"
-#include "host/filter_core.h"
-#include "host/pixel.h"
-#include "host/workers.h"
 
 namespace deblock {
 
@@ -40,18 +40,18 @@ inline Thresholds ThresholdsFor(const DeblockParams& p) {
 // service). Any number of workers computes it; nothing outside the w x h picture is read or
 // written, and every edge line with a sample outside it is left out. Where alpha or beta is 0 no
 // line can pass, and the workers are not even started.
-void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const host::Plane& edit,
-                 int32_t partitions, const host::Workers& workers);
+void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const core::Plane& edit,
+                 int32_t partitions, const core::Workers& workers);
 
 // The same result computed literally on the calling thread: the bands one after another, each grid
 // row left to right, horizontal then vertical edge at each grid point, one edge line at a time.
-void ReferenceFilterFrame(const DeblockParams& params, const host::Plane& edit, int32_t partitions);
+void ReferenceFilterFrame(const DeblockParams& params, const core::Plane& edit, int32_t partitions);
 
 // The filter as hosts and tools see it.
-void FilterWithTracks(host::CpuFlags flags, const int32_t* tracks, const host::Plane& edit,
-                      const host::Plane& temp, int32_t partitions, const host::Workers& workers);
-void ReferenceWithTracks(const int32_t* tracks, const host::Plane& edit, int32_t partitions);
-inline constexpr host::FilterCore kDeblockCore = {
+void FilterWithTracks(core::CpuFlags flags, const int32_t* tracks, const core::Plane& edit,
+                      const core::Plane& temp, int32_t partitions, const core::Workers& workers);
+void ReferenceWithTracks(const int32_t* tracks, const core::Plane& edit, int32_t partitions);
+inline constexpr core::FilterCore kDeblockCore = {
     "deblock",      kTitle,         kTrackCount,       kTrackNames,          kTrackDefaults,
     kTrackMinimums, kTrackMaximums, &FilterWithTracks, &ReferenceWithTracks, nullptr};
 

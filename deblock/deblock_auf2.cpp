@@ -1,15 +1,15 @@
 // The 64-bit successor editor's plug-in, deblock.auf2: its filter table and setting items, with the
 // names, defaults and ranges of the track bars of the older editor's plug-in. The video procedure
 // and the exported entry points are the shared ones (host/auf2_filter.h).
+#include "auf2/auf2_filter.h"
 #include "auf_version.h"
 #include "deblock/deblock.h"
-#include "host/auf2_filter.h"
 
 namespace deblock {
 namespace {
 
-using host::MakeTrackItem;
-using host::TrackItem;
+using auf2::MakeTrackItem;
+using auf2::TrackItem;
 
 constinit TrackItem g_quant = MakeTrackItem(L"quant", kDeblockCore, kTrackQuant);
 constinit TrackItem g_a_offset = MakeTrackItem(L"aOffset", kDeblockCore, kTrackAOffset);
@@ -21,7 +21,7 @@ constinit void* g_items[] = {&g_quant, &g_a_offset, &g_b_offset, nullptr};
 }  // namespace deblock
 
 // The core needs no scratch plane.
-constinit host::Auf2Plugin host::g_auf2_plugin = host::MakeAuf2Plugin(
+constinit auf2::Auf2Plugin auf2::g_auf2_plugin = auf2::MakeAuf2Plugin(
     L"deblock",
     L"deblock " AUF_VERSION
     ": edge filter for block-coded video. By the velour and deblock authors, MIT License.",

@@ -11,7 +11,7 @@ using host::FrameInfo;
 using host::HostFilter;
 
 AUF_HOST_ENTRY int AUF_CDECL ProcessFrame(HostFilter* filter, FrameInfo* frame) {
-  const host::Plane edit{frame->edit, frame->w, frame->h, frame->stride};
+  const core::Plane edit{frame->edit, frame->w, frame->h, frame->stride};
   FilterFrame(DetectedDeblockDsp(), ParamsFromTracks(filter->track_values), edit, 0,
               host::EditorWorkers(filter, 0));
   return 1;

@@ -1,15 +1,15 @@
 #pragma once
 // What both editor plug-ins' adapters share: building the filter record the editor gets, and the
 // editor's RunOnWorkers as the worker service of a filter core.
-#include "host/filter_core.h"
+#include "core/filter_core.h"
+#include "core/workers.h"
 #include "host/host_abi.h"
-#include "host/workers.h"
 
 namespace host {
 
 // A record with the plug-in's fields filled in and every other word zero. `information` must be a
 // separate copy of the core's title.
-constexpr FilterTable MakeFilterTable(const FilterCore& core, const char* information,
+constexpr FilterTable MakeFilterTable(const core::FilterCore& core, const char* information,
                                       ProcessFrameFn process) {
   FilterTable t{};
   t.flags = kFilterFlags;
@@ -27,7 +27,7 @@ constexpr FilterTable MakeFilterTable(const FilterCore& core, const char* inform
 namespace editor_detail {
 
 struct Run {
-  WorkerTask task;
+  core::WorkerTask task;
   void* data;
 };
 
@@ -37,7 +37,7 @@ AUF_HOST_ENTRY inline void AUF_CDECL RunTask(int index, int count, void* param1,
   run->task(index, count, run->data);
 }
 
-inline void RunOnEditorWorkers(const Workers* self, WorkerTask task, void* data) {
+inline void RunOnEditorWorkers(const core::Workers* self, core::WorkerTask task, void* data) {
   Run run{task, data};
   static_cast<HostFilter*>(self->context)->host_functions->RunOnWorkers(&RunTask, &run, nullptr);
 }
@@ -46,7 +46,7 @@ inline void RunOnEditorWorkers(const Workers* self, WorkerTask task, void* data)
 
 // The editor's worker threads as a worker service: one RunOnWorkers call per run. `count` as far
 // as the adapter knows it (0: only the run tells).
-inline Workers EditorWorkers(HostFilter* filter, int32_t count) {
+inline core::Workers EditorWorkers(HostFilter* filter, int32_t count) {
   return {&editor_detail::RunOnEditorWorkers, filter, count};
 }
 

@@ -16,11 +16,11 @@ struct Frame {
         edit(static_cast<size_t>(stride) * height),
         temp(static_cast<size_t>(stride) * height) {}
 
-  YcPixel& at(int x, int y) { return edit[static_cast<size_t>(y) * stride + x]; }
-  const YcPixel& at(int x, int y) const { return edit[static_cast<size_t>(y) * stride + x]; }
+  core::YcPixel& at(int x, int y) { return edit[static_cast<size_t>(y) * stride + x]; }
+  const core::YcPixel& at(int x, int y) const { return edit[static_cast<size_t>(y) * stride + x]; }
 
-  Plane EditPlane() { return {edit.data(), w, h, stride}; }
-  Plane TempPlane() { return {temp.data(), w, h, stride}; }
+  core::Plane EditPlane() { return {edit.data(), w, h, stride}; }
+  core::Plane TempPlane() { return {temp.data(), w, h, stride}; }
 
   FrameInfo Info() {
     FrameInfo fi{};
@@ -35,8 +35,8 @@ struct Frame {
   int w = 0;
   int h = 0;
   int stride = 0;
-  std::vector<YcPixel> edit;
-  std::vector<YcPixel> temp;
+  std::vector<core::YcPixel> edit;
+  std::vector<core::YcPixel> temp;
 };
 
 }  // namespace host

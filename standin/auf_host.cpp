@@ -1,4 +1,4 @@
-#include "host/plugin_host.h"
+#include "standin/auf_host.h"
 
 #include <cstring>
 
@@ -8,7 +8,16 @@
 #include <dlfcn.h>
 #endif
 
-namespace host {
+namespace standin {
+
+using core::FilterCore;
+using core::WorkerPool;
+using host::FilterTable;
+using host::Frame;
+using host::FrameInfo;
+using host::GetFilterTableFn;
+using host::WorkerProc;
+
 namespace {
 
 // RunOnWorkers carries no context, so the host that is inside ProcessFrame on this thread is found
@@ -148,4 +157,4 @@ int FilterHost::Process(Frame& frame) {
   return Process(&fi);
 }
 
-}  // namespace host
+}  // namespace standin

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "host/filter_core.h"
+#include "core/filter_core.h"
+#include "core/worker_pool.h"
 #include "host/frame.h"
 #include "host/host_abi.h"
-#include "host/worker_pool.h"
 
-namespace host {
+namespace standin {
 
 class HostError : public std::runtime_error {
  public:
@@ -32,22 +32,22 @@ class PluginLibrary {
   // Throws HostError naming the path when the library does not load or lacks GetFilterTable.
   explicit PluginLibrary(const std::string& path);
 
-  const FilterTable* table() const { return table_; }
-  GetFilterTableFn entry() const { return entry_; }
+  const host::FilterTable* table() const { return table_; }
+  host::GetFilterTableFn entry() const { return entry_; }
 
  private:
   struct Closer {
     void operator()(void* handle) const;
   };
   std::unique_ptr<void, Closer> handle_;
-  GetFilterTableFn entry_ = nullptr;
-  const FilterTable* table_ = nullptr;
+  host::GetFilterTableFn entry_ = nullptr;
+  const host::FilterTable* table_ = nullptr;
 };
 
 // Checks what a host relies on in a filter record; throws HostError with the reason.
-void ValidateFilterTable(const FilterTable* table);
-std::vector<TrackInfo> TrackList(const FilterTable* table);
-std::vector<TrackInfo> TrackList(const FilterCore& core);
+void ValidateFilterTable(const host::FilterTable* table);
+std::vector<TrackInfo> TrackList(const host::FilterTable* table);
+std::vector<TrackInfo> TrackList(const core::FilterCore& core);
 // Sets values[i] for the track named `name` of `filter`; throws HostError for unknown names and
 // values outside the track's range.
 void SetTrackByName(const std::string& filter, const std::vector<TrackInfo>& tracks,
@@ -57,7 +57,7 @@ void SetTrackByName(const std::string& filter, const std::vector<TrackInfo>& tra
 class FilterHost {
  public:
   // The table must outlive the host. Tracks start at their defaults.
-  FilterHost(const FilterTable* table, WorkerPool* pool);
+  FilterHost(const host::FilterTable* table, core::WorkerPool* pool);
 
   const std::string& name() const { return name_; }
   const std::vector<TrackInfo>& tracks() const { return tracks_; }
@@ -66,21 +66,21 @@ class FilterHost {
   // Sets a track by position with no range check (tests use it to send what a host never sends).
   void SetTrackUnchecked(int index, int32_t value) { values_[index] = value; }
   int32_t track(int index) const { return values_[index]; }
-  const HostFilter* record() const { return &record_; }
+  const host::HostFilter* record() const { return &record_; }
 
   // Runs the processing function on the frame's planes; returns what it returned.
-  int Process(FrameInfo* frame);
-  int Process(Frame& frame);
+  int Process(host::FrameInfo* frame);
+  int Process(host::Frame& frame);
 
-  WorkerPool* pool() const { return pool_; }
+  core::WorkerPool* pool() const { return pool_; }
 
  private:
-  HostFilter record_{};
-  HostFunctions functions_{};
+  host::HostFilter record_{};
+  host::HostFunctions functions_{};
   std::vector<int32_t> values_;
   std::vector<TrackInfo> tracks_;
   std::string name_;
-  WorkerPool* pool_;
+  core::WorkerPool* pool_;
 };
 
-}  // namespace host
+}  // namespace standin

@@ -1,17 +1,17 @@
 // The 64-bit successor editor's plug-in, velour.auf2: its filter table and setting items, with the
 // names, defaults and ranges of the track bars of the older editor's plug-in. The video procedure
 // and the exported entry points are the shared ones (host/auf2_filter.h).
+#include "auf2/auf2_filter.h"
 #include "auf_version.h"
-#include "host/auf2_filter.h"
 #include "velour/velour.h"
 
 namespace velour {
 namespace {
 
-using host::MakeTrackItem;
-using host::SelectEntry;
-using host::SelectItem;
-using host::TrackItem;
+using auf2::MakeTrackItem;
+using auf2::SelectEntry;
+using auf2::SelectItem;
+using auf2::TrackItem;
 
 constinit TrackItem g_quant = MakeTrackItem(L"quant", kVelourCore, kTrackQuant);
 constinit TrackItem g_n_shift = MakeTrackItem(L"n_shift", kVelourCore, kTrackNShift);
@@ -26,7 +26,7 @@ constinit void* g_items[] = {&g_quant, &g_n_shift, &g_matrix, &g_zero_weight, nu
 }  // namespace
 }  // namespace velour
 
-constinit host::Auf2Plugin host::g_auf2_plugin = host::MakeAuf2Plugin(
+constinit auf2::Auf2Plugin auf2::g_auf2_plugin = auf2::MakeAuf2Plugin(
     L"velour",
     L"velour " AUF_VERSION
     ": smoothing filter for block-coded video. By the velour and deblock authors, MIT License.",

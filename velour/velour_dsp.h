@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/cpu.h"
+#include "core/cpu.h"
 
 namespace velour {
 
@@ -70,7 +70,7 @@ struct VelourDsp {
   AverageRowFn AverageRow;
 };
 
-void InitVelourDsp(VelourDsp& dsp, host::CpuFlags flags);
+void InitVelourDsp(VelourDsp& dsp, core::CpuFlags flags);
 // The table for this CPU, built on first use.
 const VelourDsp& DetectedVelourDsp();
 

@@ -29,8 +29,8 @@ int32_t CountWorkers(HostFilter* filter) {
 
 AUF_HOST_ENTRY int AUF_CDECL ProcessFrame(HostFilter* filter, FrameInfo* frame) {
   const int32_t threads = CountWorkers(filter);
-  const host::Plane edit{frame->edit, frame->w, frame->h, frame->stride};
-  const host::Plane temp{frame->temp, frame->w, frame->h, frame->stride};
+  const core::Plane edit{frame->edit, frame->w, frame->h, frame->stride};
+  const core::Plane temp{frame->temp, frame->w, frame->h, frame->stride};
   FilterFrame(DetectedVelourDsp(), ParamsFromTracks(filter->track_values), edit, temp, threads,
               host::EditorWorkers(filter, threads));
   return 1;

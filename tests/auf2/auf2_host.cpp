@@ -35,18 +35,18 @@
 #include <dlfcn.h>
 #endif
 
+#include "auf2/auf2_abi.h"
 #include "auf_version.h"
-#include "host/auf2_abi.h"
-#include "host/cpu.h"
+#include "core/cpu.h"
+#include "core/rgba_dsp.h"
+#include "core/worker_pool.h"
 #include "host/frame.h"
-#include "host/rgba_dsp.h"
-#include "host/worker_pool.h"
 #include "tests/support/test_support.h"
 #include "tools/filters/builtin_filters.h"
 
 namespace {
 
-using host::PixelRgba;
+using auf2::PixelRgba;
 using Picture = std::vector<PixelRgba>;
 using testsupport::Rng;
 
@@ -100,9 +100,9 @@ void CloseLibrary(void* library) {
 struct Plugin {
   std::string path;
   void* library = nullptr;
-  host::FilterPluginTable* table = nullptr;
-  host::UninitializePluginFn uninitialize = nullptr;
-  const host::FilterCore* core = nullptr;
+  auf2::FilterPluginTable* table = nullptr;
+  auf2::UninitializePluginFn uninitialize = nullptr;
+  const core::FilterCore* core = nullptr;
   std::string name;
 };
 
@@ -110,9 +110,9 @@ struct Plugin {
 std::string Load(Plugin& p) {
   p.library = OpenLibrary(p.path);
   if (p.library == nullptr) return "cannot load " + p.path;
-  auto entry = reinterpret_cast<host::GetFilterPluginTableFn>(Symbol(p.library, "GetFilterPluginTable"));
+  auto entry = reinterpret_cast<auf2::GetFilterPluginTableFn>(Symbol(p.library, "GetFilterPluginTable"));
   if (entry == nullptr) return p.path + " does not export GetFilterPluginTable";
-  p.uninitialize = reinterpret_cast<host::UninitializePluginFn>(Symbol(p.library, "UninitializePlugin"));
+  p.uninitialize = reinterpret_cast<auf2::UninitializePluginFn>(Symbol(p.library, "UninitializePlugin"));
   p.table = entry();
   if (p.table == nullptr) return "GetFilterPluginTable returned null";
   p.name = Narrow(p.table->name);
@@ -171,15 +171,15 @@ void CalledPastTheFirstFour() {
 }
 
 struct VideoRecord {
-  host::FilterProcVideo head;
+  auf2::FilterProcVideo head;
   void* rest[64];
 };
 
 // Calls the video procedure for an object of object_w x object_h on this thread; the scene is larger
 // than any object, so a plug-in that took the scene's size would show.
 bool CallProc(const Plugin& p, HostImage& image, int32_t object_w, int32_t object_h) {
-  const host::SceneInfo scene{3840, 2160, 30, 1, 48000};
-  host::ObjectInfo object{};
+  const auf2::SceneInfo scene{3840, 2160, 30, 1, 48000};
+  auf2::ObjectInfo object{};
   object.id = 1;
   object.width = object_w;
   object.height = object_h;
@@ -230,16 +230,16 @@ Picture MakePicture(int w, int h, Alpha alpha, uint64_t seed) {
 
 // The core applied to the converted picture, converted back, alpha kept: the scalar reference up to
 // reference_max pixels, above that the core's kernels on one worker.
-Picture Expected(const host::FilterCore& core, const Picture& in, int w, int h,
+Picture Expected(const core::FilterCore& core, const Picture& in, int w, int h,
                  const std::vector<int32_t>& tracks, int64_t reference_max) {
   host::Frame f(w, h);
-  for (size_t i = 0; i < in.size(); ++i) f.edit[i] = host::RgbToYc(in[i].r, in[i].g, in[i].b);
+  for (size_t i = 0; i < in.size(); ++i) f.edit[i] = core::RgbToYc(in[i].r, in[i].g, in[i].b);
   if (int64_t{w} * h <= reference_max) core.reference(tracks.data(), f.EditPlane(), 1);
   else
-    core.filter(host::DetectCpuFlags(), tracks.data(), f.EditPlane(), f.TempPlane(), 1,
-                host::SerialWorkers());
+    core.filter(core::DetectCpuFlags(), tracks.data(), f.EditPlane(), f.TempPlane(), 1,
+                core::SerialWorkers());
   Picture out = in;
-  for (size_t i = 0; i < in.size(); ++i) host::YcToRgb(f.edit[i], &out[i].r);
+  for (size_t i = 0; i < in.size(); ++i) core::YcToRgb(f.edit[i], &out[i].r);
   return out;
 }
 
@@ -290,8 +290,8 @@ bool IsSelect(const void* item) {
 void WriteSettings(const Plugin& p, const std::vector<double>& values) {
   for (size_t i = 0; i < values.size(); ++i) {
     void* item = p.table->items[i];
-    if (IsSelect(item)) static_cast<host::SelectItem*>(item)->value = static_cast<int32_t>(values[i]);
-    else static_cast<host::TrackItem*>(item)->value = values[i];
+    if (IsSelect(item)) static_cast<auf2::SelectItem*>(item)->value = static_cast<int32_t>(values[i]);
+    else static_cast<auf2::TrackItem*>(item)->value = values[i];
   }
 }
 
@@ -325,11 +325,11 @@ std::string RunAndCompare(const Plugin& p, int w, int h, Alpha alpha, const Sett
 
 void CheckTable(const Plugin& p) {
   const int before = g_failures;
-  const host::FilterPluginTable& t = *p.table;
-  const host::FilterCore& core = *p.core;
+  const auf2::FilterPluginTable& t = *p.table;
+  const core::FilterCore& core = *p.core;
   std::printf("%s (%s): %s\n", p.name.c_str(), p.path.c_str(), Narrow(t.information).c_str());
   if (p.uninitialize == nullptr) Fail("UninitializePlugin is not exported");
-  if (t.flag != (host::kFilterFlagVideo | host::kFilterFlagFilterObject))
+  if (t.flag != (auf2::kFilterFlagVideo | auf2::kFilterFlagFilterObject))
     Fail("flag " + std::to_string(t.flag) + ", not video (1) + filter object (8)");
   if (t.label != nullptr) Fail("label is not null (the default menu category)");
   const std::string info = Narrow(t.information);
@@ -345,7 +345,7 @@ void CheckTable(const Plugin& p) {
   }
   for (int i = 0; i < count; ++i) {
     const void* item = t.items[i];
-    const std::string name = Narrow(static_cast<const host::TrackItem*>(item)->name);
+    const std::string name = Narrow(static_cast<const auf2::TrackItem*>(item)->name);
     const std::string what = "item " + std::to_string(i) + " (" + name + ")";
     if (name != core.track_names[i]) Fail(what + ": not named " + core.track_names[i]);
     const int32_t def = core.track_defaults[i], min = core.track_minimums[i], max = core.track_maximums[i];
@@ -356,10 +356,10 @@ void CheckTable(const Plugin& p) {
       continue;
     }
     if (want_select) {
-      const auto* s = static_cast<const host::SelectItem*>(item);
+      const auto* s = static_cast<const auf2::SelectItem*>(item);
       if (s->value != def) Fail(what + ": default " + std::to_string(s->value));
       int entries = 0;
-      for (const host::SelectEntry* e = s->list; e != nullptr && e->name != nullptr && entries <= max + 1;
+      for (const auf2::SelectEntry* e = s->list; e != nullptr && e->name != nullptr && entries <= max + 1;
            ++e) {
         if (e->value != min + entries)
           Fail(what + ": entry " + std::to_string(entries) + " has value " + std::to_string(e->value));
@@ -369,7 +369,7 @@ void CheckTable(const Plugin& p) {
       if (entries != max - min + 1)
         Fail(what + ": " + std::to_string(entries) + " entries before the null name");
     } else {
-      const auto* tb = static_cast<const host::TrackItem*>(item);
+      const auto* tb = static_cast<const auf2::TrackItem*>(item);
       if (std::wcscmp(tb->type, L"track") != 0) Fail(what + ": type " + Narrow(tb->type));
       if (tb->value != def || tb->min != min || tb->max != max || tb->step != 1.0)
         Fail(what + ": default " + std::to_string(tb->value) + ", range " + std::to_string(tb->min) + ".." +
@@ -646,9 +646,9 @@ void Bench(std::vector<Plugin>& plugins, bool quick) {
   const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   const int runs = quick ? 1 : 10;
   const double budget = quick ? 0 : 2000;
-  const host::CpuFlags flags = host::DetectCpuFlags();
+  const core::CpuFlags flags = core::DetectCpuFlags();
   std::printf("auf2_host --bench: %dx%d frames, tier %s, %d cores; best and median of the runs\n", kW, kH,
-              host::CpuTierName(flags), cores);
+              core::CpuTierName(flags), cores);
   Picture noise(size_t{kW} * kH);
   Rng rng(2025);
   for (PixelRgba& px : noise)
@@ -656,7 +656,7 @@ void Bench(std::vector<Plugin>& plugins, bool quick) {
           static_cast<uint8_t>(rng.Next()), 255};
   const std::pair<const char*, Picture> pictures[] = {
       {"blocky picture", MakePicture(kW, kH, Alpha::kOpaque, 2024)}, {"noise", noise}};
-  host::WorkerPool pool(cores, false);
+  core::WorkerPool pool(cores, false);
   const int32_t n = kW * kH;
   for (const auto& [label, picture] : pictures)
     for (Plugin& p : plugins) {
@@ -670,7 +670,7 @@ void Bench(std::vector<Plugin>& plugins, bool quick) {
       CallProc(p, image, kW, kH);  // steady state: the plug-in's buffers exist
       host::Frame source(kW, kH), frame(kW, kH);
       for (int32_t i = 0; i < n; ++i)
-        source.edit[i] = host::RgbToYc(picture[i].r, picture[i].g, picture[i].b);
+        source.edit[i] = core::RgbToYc(picture[i].r, picture[i].g, picture[i].b);
       const std::vector<Timing> t = MeasureTogether(
           runs, budget,
           {{[&] { std::copy(picture.begin(), picture.end(), image.pixels.begin()); },
@@ -687,7 +687,7 @@ void Bench(std::vector<Plugin>& plugins, bool quick) {
       Row("core alone, T=" + std::to_string(cores), core);
       // The result through the plug-in is the core's.
       Picture want = picture;
-      for (int32_t i = 0; i < n; ++i) host::YcToRgb(frame.edit[i], &want[i].r);
+      for (int32_t i = 0; i < n; ++i) core::YcToRgb(frame.edit[i], &want[i].r);
       if (const std::string r = Compare(want, image.pixels, kW); !r.empty())
         Fail(p.name + ".auf2 in the timing run: " + r);
       const double ratio = path.best / core.best;
@@ -704,15 +704,15 @@ void Bench(std::vector<Plugin>& plugins, bool quick) {
   std::vector<uint8_t> rgba(reinterpret_cast<const uint8_t*>(picture.data()),
                             reinterpret_cast<const uint8_t*>(picture.data()) + 4 * size_t{n});
   std::vector<uint8_t> copy(rgba.size());
-  std::vector<host::YcPixel> yc(n);
+  std::vector<core::YcPixel> yc(n);
   Row("memory floor: one copy of the RGBA frame",
       Measure(
           runs * 3, budget / 4, [] {}, [&] { std::memcpy(copy.data(), rgba.data(), rgba.size()); }));
   double scalar[2] = {0, 0};
-  for (const host::CpuTier& tier : host::kCpuTiers) {
+  for (const core::CpuTier& tier : core::kCpuTiers) {
     if ((flags & tier.flags) != tier.flags) continue;
-    host::RgbaDsp dsp;
-    host::InitRgbaDsp(dsp, tier.flags);
+    core::RgbaDsp dsp;
+    core::InitRgbaDsp(dsp, tier.flags);
     const Timing to = Measure(
         runs, budget / 4, [] {}, [&] { dsp.RgbaToYcRow(rgba.data(), yc.data(), n); });
     const Timing back = Measure(
@@ -724,14 +724,14 @@ void Bench(std::vector<Plugin>& plugins, bool quick) {
     Row(std::string("RGBA to samples, ") + tier.name + ", T=1", to, note[0]);
     Row(std::string("samples to RGBA, ") + tier.name + ", T=1", back, note[1]);
   }
-  const host::RgbaDsp& dsp = host::DetectedRgbaDsp();
-  const host::Workers workers = pool.workers();
+  const core::RgbaDsp& dsp = core::DetectedRgbaDsp();
+  const core::Workers workers = pool.workers();
   Row("both ways as the plug-ins run them, T=" + std::to_string(cores),
       Measure(
           runs, budget / 4, [] {},
           [&] {
-            host::RgbaToYcOnWorkers(dsp, workers, rgba.data(), yc.data(), n);
-            host::YcToRgbaOnWorkers(dsp, workers, yc.data(), rgba.data(), n);
+            core::RgbaToYcOnWorkers(dsp, workers, rgba.data(), yc.data(), n);
+            core::YcToRgbaOnWorkers(dsp, workers, yc.data(), rgba.data(), n);
           }));
 }
 

@@ -15,8 +15,8 @@
 #endif
 
 #include "auf_version.h"
-#include "host/cpu.h"
-#include "host/plugin_host.h"
+#include "core/cpu.h"
+#include "standin/auf_host.h"
 #include "tools/cli/files.h"
 #include "tools/cli/options.h"
 #include "tools/cli/output_file.h"
@@ -101,19 +101,19 @@ class RunFilter {
  public:
   virtual ~RunFilter() = default;
   const std::string& name() const { return name_; }
-  const std::vector<host::TrackInfo>& tracks() const { return tracks_; }
+  const std::vector<standin::TrackInfo>& tracks() const { return tracks_; }
   void SetTrack(const std::string& track, int32_t value) {
-    host::SetTrackByName(name_, tracks_, values_, track, value);
+    standin::SetTrackByName(name_, tracks_, values_, track, value);
   }
   virtual void Process(host::Frame& frame) = 0;
 
  protected:
-  RunFilter(std::string name, std::vector<host::TrackInfo> tracks)
+  RunFilter(std::string name, std::vector<standin::TrackInfo> tracks)
       : name_(std::move(name)), tracks_(std::move(tracks)) {
-    for (const host::TrackInfo& t : tracks_) values_.push_back(t.def);
+    for (const standin::TrackInfo& t : tracks_) values_.push_back(t.def);
   }
   std::string name_;
-  std::vector<host::TrackInfo> tracks_;
+  std::vector<standin::TrackInfo> tracks_;
   std::vector<int32_t> values_;
 };
 
@@ -121,8 +121,8 @@ class RunFilter {
 // `partitions` worker threads, computed by the pool's threads.
 class BuiltinFilter : public RunFilter {
  public:
-  BuiltinFilter(const host::FilterCore& core, host::CpuFlags flags, int partitions, host::WorkerPool* pool)
-      : RunFilter(core.title, host::TrackList(core)),
+  BuiltinFilter(const core::FilterCore& core, core::CpuFlags flags, int partitions, core::WorkerPool* pool)
+      : RunFilter(core.title, standin::TrackList(core)),
         core_(core),
         flags_(flags),
         partitions_(partitions),
@@ -132,18 +132,18 @@ class BuiltinFilter : public RunFilter {
   }
 
  private:
-  const host::FilterCore& core_;
-  host::CpuFlags flags_;
+  const core::FilterCore& core_;
+  core::CpuFlags flags_;
   int partitions_;
-  host::WorkerPool* pool_;
+  core::WorkerPool* pool_;
 };
 
 // A plug-in library driven through the editor's records, as the editor drives it: whatever it
 // derives from the worker count is its own business.
 class LibraryFilter : public RunFilter {
  public:
-  LibraryFilter(std::unique_ptr<host::PluginLibrary> library, host::WorkerPool* pool)
-      : RunFilter(library->table()->name, host::TrackList(library->table())),
+  LibraryFilter(std::unique_ptr<standin::PluginLibrary> library, core::WorkerPool* pool)
+      : RunFilter(library->table()->name, standin::TrackList(library->table())),
         library_(std::move(library)),
         host_(library_->table(), pool) {}
   void Process(host::Frame& frame) override {
@@ -152,14 +152,14 @@ class LibraryFilter : public RunFilter {
   }
 
  private:
-  std::unique_ptr<host::PluginLibrary> library_;
-  host::FilterHost host_;
+  std::unique_ptr<standin::PluginLibrary> library_;
+  standin::FilterHost host_;
 };
 
-std::unique_ptr<RunFilter> OpenFilter(const cli::Options& o, host::WorkerPool* pool) {
-  if (const host::FilterCore* core = tools::FindBuiltinFilter(o.plugin)) {
-    host::CpuFlags flags = 0;
-    host::CpuFlagsForTier(o.cpu, &flags);
+std::unique_ptr<RunFilter> OpenFilter(const cli::Options& o, core::WorkerPool* pool) {
+  if (const core::FilterCore* core = tools::FindBuiltinFilter(o.plugin)) {
+    core::CpuFlags flags = 0;
+    core::CpuFlagsForTier(o.cpu, &flags);
     return std::make_unique<BuiltinFilter>(*core, flags, o.host_threads > 0 ? o.host_threads : 1, pool);
   }
   if (o.cpu != "auto") throw cli::UsageError("--cpu applies to the built-in filters only");
@@ -173,7 +173,7 @@ std::unique_ptr<RunFilter> OpenFilter(const cli::Options& o, host::WorkerPool* p
   const bool bare = o.plugin.find('/') == std::string::npos;
   const std::string here = "./";
 #endif
-  auto library = std::make_unique<host::PluginLibrary>(
+  auto library = std::make_unique<standin::PluginLibrary>(
       LibraryName(bare && FileExists(o.plugin) ? here + o.plugin : o.plugin));
   return std::make_unique<LibraryFilter>(std::move(library), pool);
 }
@@ -195,13 +195,13 @@ void SetTracks(RunFilter& filter, const std::vector<cli::TrackSetting>& tracks) 
   for (const cli::TrackSetting& t : tracks) {
     const auto& list = filter.tracks();
     const auto info =
-        std::find_if(list.begin(), list.end(), [&](const host::TrackInfo& i) { return i.name == t.name; });
+        std::find_if(list.begin(), list.end(), [&](const standin::TrackInfo& i) { return i.name == t.name; });
     if (info != list.end() && (t.value < info->min || t.value > info->max))
       throw cli::UsageError("track bar '" + t.name + "' of '" + filter.name() + "' takes " +
                             std::to_string(info->min) + ".." + std::to_string(info->max) + ", not " + t.text);
     try {
       filter.SetTrack(t.name, info != list.end() ? static_cast<int32_t>(t.value) : 0);
-    } catch (const host::HostError& e) {
+    } catch (const standin::HostError& e) {
       throw cli::UsageError(e.what());
     }
   }
@@ -231,14 +231,14 @@ host::Frame SideBySide(const host::Frame& before, const host::Frame& after) {
 
 int Run(const cli::Options& o) {
   const int threads = o.threads > 0 ? o.threads : std::max(1u, std::thread::hardware_concurrency());
-  host::WorkerPool pool(threads, o.serial);
+  core::WorkerPool pool(threads, o.serial);
   const std::unique_ptr<RunFilter> filter = OpenFilter(o, &pool);
   SetTracks(*filter, o.tracks);
 
   if (o.list) {
     std::printf("%s\n", filter->name().c_str());
     std::printf("  %-14s %8s %8s %8s\n", "track", "default", "min", "max");
-    for (const host::TrackInfo& t : filter->tracks())
+    for (const standin::TrackInfo& t : filter->tracks())
       std::printf("  %-14s %8d %8d %8d\n", t.name.c_str(), t.def, t.min, t.max);
     return 0;
   }
@@ -253,8 +253,8 @@ int Run(const cli::Options& o) {
     if (!o.quiet) PrintLine("aufhost: warning: " + what);
   };
 
-  host::CpuFlags cpu = 0;
-  host::CpuFlagsForTier(o.cpu, &cpu);
+  core::CpuFlags cpu = 0;
+  core::CpuFlagsForTier(o.cpu, &cpu);
   std::unique_ptr<cli::DescriptorSource> file_in;
   const std::string in_name = o.input == "-" ? "stdin" : o.input;
   if (o.input != "-") file_in = cli::OpenInputFile(o.input);

@@ -4,7 +4,7 @@
 #include <limits>
 #include <string_view>
 
-#include "host/cpu.h"
+#include "core/cpu.h"
 
 namespace cli {
 namespace {
@@ -35,7 +35,7 @@ int32_t ParseInt(std::string_view text, const std::string& what, int64_t lo, int
 // "c, sse2, avx2, avx512" from the tier table.
 std::string TierNames() {
   std::string names;
-  for (const host::CpuTier& t : host::kCpuTiers) names += (names.empty() ? "" : ", ") + std::string(t.name);
+  for (const core::CpuTier& t : core::kCpuTiers) names += (names.empty() ? "" : ", ") + std::string(t.name);
   return names;
 }
 
@@ -131,8 +131,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
         throw UsageError("--compare writes a picture: '" + o.compare + "' is not a .png or .jpg name");
     } else if (name == "--cpu") {
       o.cpu = value();
-      host::CpuFlags flags;
-      if (!host::CpuFlagsForTier(o.cpu, &flags))
+      core::CpuFlags flags;
+      if (!core::CpuFlagsForTier(o.cpu, &flags))
         throw UsageError("--cpu: unknown tier '" + o.cpu + "' (" + TierNames() + ", auto)");
     } else if (name == "--quality") {
       o.jpeg_quality = ParseInt(value(), name, 1, 100);
@@ -157,7 +157,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   std::string tiers;
-  for (const host::CpuTier& t : host::kCpuTiers) tiers += std::string(t.name) + " | ";
+  for (const core::CpuTier& t : core::kCpuTiers) tiers += std::string(t.name) + " | ";
   return R"(Usage: aufhost [options] PLUGIN INPUT OUTPUT
 Runs a video filter plug-in over video or pictures.
 

@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "host/x86_vector_ops.h"
+#include "core/x86/vector_ops.h"
 #include "velour/velour_dsp.h"
 
 #define VELOUR_INLINE inline __attribute__((always_inline))
