@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/host_abi.h"
+#include "core/pixel.h"
 
 namespace host {
 
@@ -21,16 +21,6 @@ struct Frame {
 
   core::Plane EditPlane() { return {edit.data(), w, h, stride}; }
   core::Plane TempPlane() { return {temp.data(), w, h, stride}; }
-
-  FrameInfo Info() {
-    FrameInfo fi{};
-    fi.edit = edit.data();
-    fi.temp = temp.data();
-    fi.w = w;
-    fi.h = h;
-    fi.stride = stride;
-    return fi;
-  }
 
   int w = 0;
   int h = 0;

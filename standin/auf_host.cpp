@@ -153,7 +153,12 @@ int FilterHost::Process(FrameInfo* frame) {
 }
 
 int FilterHost::Process(Frame& frame) {
-  FrameInfo fi = frame.Info();
+  FrameInfo fi{};
+  fi.edit = frame.edit.data();
+  fi.temp = frame.temp.data();
+  fi.w = frame.w;
+  fi.h = frame.h;
+  fi.stride = frame.stride;
   return Process(&fi);
 }
 

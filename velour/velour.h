@@ -5,10 +5,13 @@
 
 #include "core/filter_core.h"
 #include "core/pixel.h"
-#include "core/rgba_dsp.h"
 #include "core/workers.h"
 #include "velour/velour_dsp.h"
 #include "velour/velour_tables.h"
+
+namespace core {
+struct RgbaDsp;
+}
 
 namespace velour {
 

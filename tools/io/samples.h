@@ -7,7 +7,6 @@
 #include <cstdint>
 
 #include "core/rgba_dsp.h"
-#include "host/host_abi.h"
 
 namespace io {
 
