@@ -1,8 +1,13 @@
 #pragma once
-// What both .auf2 plug-ins share: reading the setting items, the video procedure that runs a filter
-// core on the editor's RGBA image on worker threads of the plug-in's own, and the exported entry
-// points. A plug-in's entry file defines g_auf2_plugin, its table and filter, and nothing else.
+// A filter core as the successor editor's plug-in (.auf2): its setting items, derived from the
+// core's tracks at compile time (the editor writes the current values into them), the video
+// procedure that runs the core on the editor's RGBA image on worker threads of the plug-in's own,
+// and the exported entry points. An entry file declares its plug-in with AUF2_PLUGIN(core, text)
+// and nothing else.
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <string_view>
 
 #include "auf2/auf2_abi.h"
 #include "core/filter_core.h"
@@ -13,25 +18,14 @@ namespace auf2 {
 struct Auf2Filter {
   const core::FilterCore* core;
   void* const* items;
-  bool needs_temp;  // the core takes a scratch plane
 };
 
-// A track bar item for the core's track i: its default and range, step 1.
-constexpr TrackItem MakeTrackItem(const wchar_t* name, const core::FilterCore& core, int32_t i) {
-  return {L"track",
-          name,
-          static_cast<double>(core.track_defaults[i]),
-          static_cast<double>(core.track_minimums[i]),
-          static_cast<double>(core.track_maximums[i]),
-          1.0};
-}
-
-// The track values the items hold now, in the core's order: track bars rounded to the nearest
-// integer and clamped into the core's range (not a number: the default), selections clamped.
+// The track values the items hold now, in the core's order: bars rounded to the nearest integer
+// (halves away from zero; not a number: the default), and every value clamped into its range.
 void ReadTracks(const Auf2Filter& filter, int32_t* tracks);
 
 // One call of the editor's video procedure: takes the object's image, converts it to the filters'
-// samples (host/rgba_dsp.h), runs the core with a partition count of 1 on the plug-in's worker
+// samples (core/rgba_dsp.h), runs the core with a partition count of 1 on the plug-in's worker
 // threads, converts back leaving every alpha byte as it was, and hands the image back. Settings are
 // read once, first. Images of no pixels: true, untouched. When memory cannot be had: false, and the
 // image is left as it was. Safe to call from several threads at once; in steady state a frame of a
@@ -42,23 +36,122 @@ bool ProcessVideo(const Auf2Filter& filter, FilterProcVideo* video);
 // call of ProcessVideo starts again.
 void ShutdownAuf2();
 
-// The plug-in: the table GetFilterPluginTable hands the editor, and its filter.
-struct Auf2Plugin {
-  FilterPluginTable table;
-  Auf2Filter filter;
+namespace plugin_detail {
+
+// An ASCII text of the core widened for the editor, at most N - 1 characters.
+template <size_t N>
+struct WideText {
+  wchar_t text[N];
 };
-extern Auf2Plugin g_auf2_plugin;  // defined by the plug-in's entry file
 
-// The table's video procedure: ProcessVideo of the plug-in's filter.
-bool ProcessPluginVideo(FilterProcVideo* video);
-
-// A video filter that also serves as a filter object, in the default menu category; `items` feed
-// the core's tracks in order.
-constexpr Auf2Plugin MakeAuf2Plugin(const wchar_t* name, const wchar_t* information, void** items,
-                                    const core::FilterCore& core, bool needs_temp) {
-  return {{kFilterFlagVideo | kFilterFlagFilterObject, name, nullptr, information, items, &ProcessPluginVideo,
-           nullptr},
-          {&core, items, needs_temp}};
+template <size_t N>
+constexpr WideText<N> Widen(const char* s) {
+  WideText<N> w{};
+  for (size_t i = 0; s[i] != 0; ++i) w.text[i] = static_cast<wchar_t>(s[i]);
+  return w;
 }
 
+// Room for the longest name or label, and for the longest list with its end.
+constexpr size_t LongestText(const core::FilterCore& c) {
+  size_t n = std::string_view(c.name).size();
+  for (int32_t i = 0; i < c.track_count; ++i) {
+    const core::Track& t = c.tracks[i];
+    n = std::max(n, std::string_view(t.name).size());
+    if (t.kind == core::TrackKind::kList)
+      for (int32_t k = 0; k <= t.max - t.min; ++k) n = std::max(n, std::string_view(t.labels[k]).size());
+  }
+  return n + 1;
+}
+constexpr size_t LongestList(const core::FilterCore& c) {
+  size_t n = 0;
+  for (int32_t i = 0; i < c.track_count; ++i)
+    if (c.tracks[i].kind == core::TrackKind::kList)
+      n = std::max(n, static_cast<size_t>(c.tracks[i].max - c.tracks[i].min + 1));
+  return n + 1;
+}
+
+}  // namespace plugin_detail
+
+// The plug-in of the filter core `kCore` (a constexpr FilterCore): its items, each track a bar item
+// (step 1) or a selection item of its labels, with the core's names, defaults and ranges.
+template <const core::FilterCore& kCore>
+struct Auf2Plugin {
+  static constexpr size_t kTracks = static_cast<size_t>(kCore.track_count);
+  static constexpr size_t kText = plugin_detail::LongestText(kCore);
+  static constexpr size_t kEntries = plugin_detail::LongestList(kCore);
+  using Text = plugin_detail::WideText<kText>;
+
+  static constexpr Text kName = plugin_detail::Widen<kText>(kCore.name);
+  static constexpr std::array<Text, kTracks> kTrackNames = [] {
+    std::array<Text, kTracks> names{};
+    for (size_t i = 0; i < kTracks; ++i) names[i] = plugin_detail::Widen<kText>(kCore.tracks[i].name);
+    return names;
+  }();
+  static constexpr std::array<std::array<Text, kEntries>, kTracks> kLabels = [] {
+    std::array<std::array<Text, kEntries>, kTracks> labels{};
+    for (size_t i = 0; i < kTracks; ++i) {
+      const core::Track& t = kCore.tracks[i];
+      if (t.kind == core::TrackKind::kList)
+        for (int32_t k = 0; k <= t.max - t.min; ++k) labels[i][k] = plugin_detail::Widen<kText>(t.labels[k]);
+    }
+    return labels;
+  }();
+  // Each list's entries, by the value the core takes, and a null name last.
+  static constexpr std::array<std::array<SelectEntry, kEntries>, kTracks> kEntryLists = [] {
+    std::array<std::array<SelectEntry, kEntries>, kTracks> lists{};
+    for (size_t i = 0; i < kTracks; ++i) {
+      const core::Track& t = kCore.tracks[i];
+      if (t.kind == core::TrackKind::kList)
+        for (int32_t k = 0; k <= t.max - t.min; ++k) lists[i][k] = {kLabels[i][k].text, t.min + k};
+    }
+    return lists;
+  }();
+
+  // The items the editor writes into: a bar item and a selection item per track, of which the
+  // editor is given the one of the track's kind.
+  static constinit inline std::array<TrackItem, kTracks> bars = [] {
+    std::array<TrackItem, kTracks> items{};
+    for (size_t i = 0; i < kTracks; ++i) {
+      const core::Track& t = kCore.tracks[i];
+      items[i] = {L"track", kTrackNames[i].text, double(t.def), double(t.min), double(t.max), 1.0};
+    }
+    return items;
+  }();
+  static constinit inline std::array<SelectItem, kTracks> lists = [] {
+    std::array<SelectItem, kTracks> items{};
+    for (size_t i = 0; i < kTracks; ++i)
+      items[i] = {L"select", kTrackNames[i].text, kCore.tracks[i].def, kEntryLists[i].data()};
+    return items;
+  }();
+  // In track order, then null.
+  static constinit inline std::array<void*, kTracks + 1> items = [] {
+    std::array<void*, kTracks + 1> all{};
+    for (size_t i = 0; i < kTracks; ++i)
+      all[i] = kCore.tracks[i].kind == core::TrackKind::kList ? static_cast<void*>(&lists[i]) : &bars[i];
+    return all;
+  }();
+
+  static bool ProcessVideoCall(FilterProcVideo* video) { return ProcessVideo({&kCore, items.data()}, video); }
+
+  // A video filter that also serves as a filter object, in the default menu category.
+  static constexpr FilterPluginTable Table(const wchar_t* information) {
+    return {kFilterFlagVideo | kFilterFlagFilterObject,
+            kName.text,
+            nullptr,
+            information,
+            items.data(),
+            &ProcessVideoCall,
+            nullptr};
+  }
+};
+
 }  // namespace auf2
+
+// The plug-in of `core` with the information text `information` (name, version, authors), and its
+// exported entry points.
+#define AUF2_PLUGIN(core, information)                                                         \
+  namespace {                                                                                  \
+  constinit auf2::FilterPluginTable g_auf2_table = auf2::Auf2Plugin<core>::Table(information); \
+  }                                                                                            \
+  AUF_EXPORT auf2::FilterPluginTable* GetFilterPluginTable() { return &g_auf2_table; }         \
+  AUF_EXPORT void UninitializePlugin() { auf2::ShutdownAuf2(); }

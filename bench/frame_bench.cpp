@@ -15,9 +15,9 @@
 
 #include "bench/bench_support.h"
 #include "core/cpu.h"
+#include "core/track_values.h"
 #include "core/worker_pool.h"
 #include "host/frame.h"
-#include "standin/auf_host.h"
 #include "tools/filters/builtin_filters.h"
 #include "velour/velour.h"
 #include "velour/velour_dsp.h"
@@ -77,10 +77,8 @@ void BenchFilter(const Options& o, const core::FilterCore& f, const Setting& s, 
   };
 
   // Track values as a host would hand them.
-  const std::vector<standin::TrackInfo> list = standin::TrackList(f);
-  std::vector<int32_t> tracks;
-  for (const standin::TrackInfo& t : list) tracks.push_back(t.def);
-  for (auto& [name, value] : s.tracks) standin::SetTrackByName(f.name, list, tracks, name, value);
+  std::vector<int32_t> tracks = core::DefaultTrackValues(f);
+  for (auto& [name, value] : s.tracks) core::SetTrackByName(f, tracks, name, value);
 
   const Timing oracle_t =
       Measure(o.quick ? 1 : 3, 0, reset, [&] { f.reference(tracks.data(), frame.EditPlane(), 1); });

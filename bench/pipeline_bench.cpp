@@ -25,9 +25,9 @@
 #include <vector>
 
 #include "core/cpu.h"
+#include "core/track_values.h"
 #include "core/worker_pool.h"
 #include "host/frame.h"
-#include "standin/auf_host.h"
 #include "tools/filters/builtin_filters.h"
 #include "tools/io/frame_io.h"
 #include "tools/io/planar.h"
@@ -165,10 +165,8 @@ Best BestOf(int runs, const std::function<Run()>& run) {
 Best FilterAlone(const Options& o, const core::FilterCore& core,
                  const std::vector<std::pair<const char*, int32_t>>& set,
                  const std::vector<host::Frame>& pictures) {
-  const std::vector<standin::TrackInfo> list = standin::TrackList(core);
-  std::vector<int32_t> tracks;
-  for (const standin::TrackInfo& t : list) tracks.push_back(t.def);
-  for (auto& [name, value] : set) standin::SetTrackByName(core.name, list, tracks, name, value);
+  std::vector<int32_t> tracks = core::DefaultTrackValues(core);
+  for (auto& [name, value] : set) core::SetTrackByName(core, tracks, name, value);
   core::WorkerPool pool(kThreads, false);
   host::Frame frame(kW, kH);
   Best b;

@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
       if (!known)
         std::fprintf(stderr, "plugin_bench: %s: no settings for a filter of that name\n", path.c_str());
     }
-  } catch (const standin::HostError& e) {
+  } catch (const std::exception& e) {
     std::fprintf(stderr, "plugin_bench: %s\n", e.what());
     return 1;
   }

@@ -51,8 +51,8 @@ void ReferenceFilterFrame(const DeblockParams& params, const core::Plane& edit, 
 void FilterWithTracks(core::CpuFlags flags, const int32_t* tracks, const core::Plane& edit,
                       const core::Plane& temp, int32_t partitions, const core::Workers& workers);
 void ReferenceWithTracks(const int32_t* tracks, const core::Plane& edit, int32_t partitions);
+// The core takes no scratch plane.
 inline constexpr core::FilterCore kDeblockCore = {
-    "deblock",      kTitle,         kTrackCount,       kTrackNames,          kTrackDefaults,
-    kTrackMinimums, kTrackMaximums, &FilterWithTracks, &ReferenceWithTracks, nullptr};
+    "deblock", kTitle, kTracks, kTrackCount, false, &FilterWithTracks, &ReferenceWithTracks, nullptr};
 
 }  // namespace deblock

@@ -1,5 +1,7 @@
 #include "standin/auf_host.h"
 
+#include "core/track_values.h"
+
 #include <cstring>
 
 #if defined(_WIN32)
@@ -10,7 +12,6 @@
 
 namespace standin {
 
-using core::FilterCore;
 using core::WorkerPool;
 using host::FilterTable;
 using host::Frame;
@@ -90,61 +91,40 @@ void ValidateFilterTable(const FilterTable* t) {
   if (t->track_count > 0 && (t->track_names == nullptr || t->track_defaults == nullptr ||
                              t->track_minimums == nullptr || t->track_maximums == nullptr))
     throw HostError(std::string("filter '") + t->name + "' lacks its track bar arrays");
+  const std::vector<core::Track> tracks = TracksOf(t);
   for (int i = 0; i < t->track_count; ++i) {
     if (t->track_names[i] == nullptr)
       throw HostError(std::string("filter '") + t->name + "': track bar " + std::to_string(i) +
                       " has no name");
-    if (t->track_minimums[i] > t->track_maximums[i] || t->track_defaults[i] < t->track_minimums[i] ||
-        t->track_defaults[i] > t->track_maximums[i])
+    if (!core::TrackIsSound(tracks[i]))
       throw HostError(std::string("filter '") + t->name + "': track bar '" + t->track_names[i] +
                       "' has an inconsistent range");
   }
 }
 
-std::vector<TrackInfo> TrackList(const FilterTable* t) {
-  std::vector<TrackInfo> list;
+std::vector<core::Track> TracksOf(const FilterTable* t) {
+  std::vector<core::Track> list;
   for (int i = 0; i < t->track_count; ++i)
-    list.push_back({t->track_names[i], t->track_defaults[i], t->track_minimums[i], t->track_maximums[i]});
+    list.push_back({t->track_names[i], core::TrackKind::kBar, t->track_minimums[i], t->track_maximums[i],
+                    t->track_defaults[i], nullptr});
   return list;
-}
-
-std::vector<TrackInfo> TrackList(const FilterCore& core) {
-  std::vector<TrackInfo> list;
-  for (int i = 0; i < core.track_count; ++i)
-    list.push_back(
-        {core.track_names[i], core.track_defaults[i], core.track_minimums[i], core.track_maximums[i]});
-  return list;
-}
-
-void SetTrackByName(const std::string& filter, const std::vector<TrackInfo>& tracks,
-                    std::vector<int32_t>& values, const std::string& name, int32_t value) {
-  for (size_t i = 0; i < tracks.size(); ++i) {
-    if (tracks[i].name != name) continue;
-    if (value < tracks[i].min || value > tracks[i].max)
-      throw HostError("track bar '" + name + "' of '" + filter + "' takes " + std::to_string(tracks[i].min) +
-                      ".." + std::to_string(tracks[i].max) + ", not " + std::to_string(value));
-    values[i] = value;
-    return;
-  }
-  std::string names;
-  for (const auto& t : tracks) names += (names.empty() ? "" : ", ") + t.name;
-  throw HostError("'" + filter + "' has no track bar '" + name + "' (it has: " + names + ")");
 }
 
 FilterHost::FilterHost(const FilterTable* table, WorkerPool* pool) : pool_(pool) {
   ValidateFilterTable(table);
   std::memcpy(&record_, table, sizeof(record_));
-  tracks_ = TrackList(table);
+  tracks_ = TracksOf(table);
   name_ = table->name;
-  values_.resize(tracks_.size() + 1);  // never empty, so the pointer is always valid
-  for (size_t i = 0; i < tracks_.size(); ++i) values_[i] = tracks_[i].def;
+  values_ = core::DefaultTrackValues(tracks_.data(), static_cast<int32_t>(tracks_.size()));
+  values_.push_back(0);  // never empty, so the pointer is always valid
   functions_.RunOnWorkers = &RunOnWorkersThunk;
   record_.track_values = values_.data();
   record_.host_functions = &functions_;
 }
 
 void FilterHost::SetTrack(const std::string& name, int32_t value) {
-  SetTrackByName(name_, tracks_, values_, name, value);
+  core::SetTrackByName(name_, tracks_.data(), static_cast<int32_t>(tracks_.size()), values_.data(), name,
+                       value, std::to_string(value));
 }
 
 int FilterHost::Process(FrameInfo* frame) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/filter_core.h"
+#include "core/tracks.h"
 #include "core/worker_pool.h"
 #include "host/frame.h"
 #include "host/host_abi.h"
@@ -17,13 +17,6 @@ namespace standin {
 class HostError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
-};
-
-struct TrackInfo {
-  std::string name;
-  int32_t def;
-  int32_t min;
-  int32_t max;
 };
 
 // A shared library that exports GetFilterTable, opened with dlopen / LoadLibrary.
@@ -46,12 +39,8 @@ class PluginLibrary {
 
 // Checks what a host relies on in a filter record; throws HostError with the reason.
 void ValidateFilterTable(const host::FilterTable* table);
-std::vector<TrackInfo> TrackList(const host::FilterTable* table);
-std::vector<TrackInfo> TrackList(const core::FilterCore& core);
-// Sets values[i] for the track named `name` of `filter`; throws HostError for unknown names and
-// values outside the track's range.
-void SetTrackByName(const std::string& filter, const std::vector<TrackInfo>& tracks,
-                    std::vector<int32_t>& values, const std::string& name, int32_t value);
+// The record's track bars as tracks (bars, named by the record's texts).
+std::vector<core::Track> TracksOf(const host::FilterTable* table);
 
 // The host's side of one loaded filter.
 class FilterHost {
@@ -60,8 +49,8 @@ class FilterHost {
   FilterHost(const host::FilterTable* table, core::WorkerPool* pool);
 
   const std::string& name() const { return name_; }
-  const std::vector<TrackInfo>& tracks() const { return tracks_; }
-  // Sets a track value by name; throws HostError for unknown names and values out of range.
+  const std::vector<core::Track>& tracks() const { return tracks_; }
+  // Sets a track value by name; throws core::TrackError for unknown names and values out of range.
   void SetTrack(const std::string& name, int32_t value);
   // Sets a track by position with no range check (tests use it to send what a host never sends).
   void SetTrackUnchecked(int index, int32_t value) { values_[index] = value; }
@@ -78,7 +67,7 @@ class FilterHost {
   host::HostFilter record_{};
   host::HostFunctions functions_{};
   std::vector<int32_t> values_;
-  std::vector<TrackInfo> tracks_;
+  std::vector<core::Track> tracks_;
   std::string name_;
   core::WorkerPool* pool_;
 };

@@ -68,8 +68,13 @@ void FilterWithTracks(core::CpuFlags flags, const int32_t* tracks, const core::P
 void FilterRgbaWithTracks(core::CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h,
                           const core::Plane& temp, int32_t partitions, const core::Workers& workers);
 void ReferenceWithTracks(const int32_t* tracks, const core::Plane& edit, int32_t partitions);
-inline constexpr core::FilterCore kVelourCore = {
-    "velour",       kTitle,         kTrackCount,       kTrackNames,          kTrackDefaults,
-    kTrackMinimums, kTrackMaximums, &FilterWithTracks, &ReferenceWithTracks, &FilterRgbaWithTracks};
+inline constexpr core::FilterCore kVelourCore = {"velour",
+                                                 kTitle,
+                                                 kTracks,
+                                                 kTrackCount,
+                                                 true,
+                                                 &FilterWithTracks,
+                                                 &ReferenceWithTracks,
+                                                 &FilterRgbaWithTracks};
 
 }  // namespace velour

@@ -39,6 +39,7 @@
 #include "auf_version.h"
 #include "core/cpu.h"
 #include "core/rgba_dsp.h"
+#include "core/track_values.h"
 #include "core/worker_pool.h"
 #include "host/frame.h"
 #include "tests/support/test_support.h"
@@ -297,7 +298,7 @@ void WriteSettings(const Plugin& p, const std::vector<double>& values) {
 
 std::vector<double> Defaults(const Plugin& p) {
   std::vector<double> v;
-  for (int i = 0; i < p.core->track_count; ++i) v.push_back(p.core->track_defaults[i]);
+  for (int i = 0; i < p.core->track_count; ++i) v.push_back(p.core->tracks[i].def);
   return v;
 }
 
@@ -347,10 +348,11 @@ void CheckTable(const Plugin& p) {
     const void* item = t.items[i];
     const std::string name = Narrow(static_cast<const auf2::TrackItem*>(item)->name);
     const std::string what = "item " + std::to_string(i) + " (" + name + ")";
-    if (name != core.track_names[i]) Fail(what + ": not named " + core.track_names[i]);
-    const int32_t def = core.track_defaults[i], min = core.track_minimums[i], max = core.track_maximums[i];
-    // velour's matrix is a selection list of its five matrices; every other setting a track bar.
-    const bool want_select = name == "matrix";
+    const core::Track& track = core.tracks[i];
+    if (name != track.name) Fail(what + ": not named " + track.name);
+    const int32_t def = track.def, min = track.min, max = track.max;
+    // A list track is a selection item of its labels, by the values the core takes; a bar a track item.
+    const bool want_select = track.kind == core::TrackKind::kList;
     if (want_select != IsSelect(item)) {
       Fail(what + ": type " + Narrow(*static_cast<const wchar_t* const*>(item)));
       continue;
@@ -359,11 +361,12 @@ void CheckTable(const Plugin& p) {
       const auto* s = static_cast<const auf2::SelectItem*>(item);
       if (s->value != def) Fail(what + ": default " + std::to_string(s->value));
       int entries = 0;
-      for (const auf2::SelectEntry* e = s->list; e != nullptr && e->name != nullptr && entries <= max + 1;
-           ++e) {
-        if (e->value != min + entries)
-          Fail(what + ": entry " + std::to_string(entries) + " has value " + std::to_string(e->value));
-        if (*e->name == 0) Fail(what + ": entry " + std::to_string(entries) + " has no name");
+      for (const auf2::SelectEntry* e = s->list;
+           e != nullptr && e->name != nullptr && entries <= max - min + 1; ++e) {
+        const std::string entry = "entry " + std::to_string(entries);
+        if (e->value != min + entries) Fail(what + ": " + entry + " has value " + std::to_string(e->value));
+        if (entries <= max - min && Narrow(e->name) != track.labels[entries])
+          Fail(what + ": " + entry + " is named " + Narrow(e->name) + ", not " + track.labels[entries]);
         ++entries;
       }
       if (entries != max - min + 1)
@@ -662,7 +665,7 @@ void Bench(std::vector<Plugin>& plugins, bool quick) {
     for (Plugin& p : plugins) {
       std::printf("\n%s defaults, %-14s                      best      median runs\n", p.name.c_str(), label);
       WriteSettings(p, Defaults(p));
-      std::vector<int32_t> tracks(p.core->track_defaults, p.core->track_defaults + p.core->track_count);
+      std::vector<int32_t> tracks = core::DefaultTrackValues(*p.core);
       HostImage image;
       image.w = kW;
       image.h = kH;

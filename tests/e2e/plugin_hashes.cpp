@@ -170,8 +170,10 @@ void CheckRecord(const host::FilterTable* t, const core::FilterCore& core) {
   if (t->track_count != core.track_count) Fail(std::string("track count of ") + core.name);
   std::printf("record \"%s\" flags %08" PRIx32, t->name, static_cast<uint32_t>(t->flags));
   for (int i = 0; i < t->track_count; ++i) {
-    if (i < core.track_count && std::strcmp(core.track_names[i], t->track_names[i]) != 0)
-      Fail(std::string("track name of ") + core.name);
+    const core::Track* c = i < core.track_count ? &core.tracks[i] : nullptr;
+    if (c != nullptr && (std::strcmp(c->name, t->track_names[i]) != 0 || c->def != t->track_defaults[i] ||
+                         c->min != t->track_minimums[i] || c->max != t->track_maximums[i]))
+      Fail(std::string("track ") + std::to_string(i) + " of " + core.name + ": not the core's");
     std::printf(" %s=%d[%d..%d]", t->track_names[i], t->track_defaults[i], t->track_minimums[i],
                 t->track_maximums[i]);
   }

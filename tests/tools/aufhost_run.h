@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "core/track_values.h"
 #include "core/worker_pool.h"
 #include "host/frame.h"
-#include "standin/auf_host.h"
 #include "tests/support/test_support.h"
 #include "tools/filters/builtin_filters.h"
 #include "tools/io/frame_io.h"
@@ -201,10 +201,8 @@ inline std::string EncodeFrames(io::Format format, const io::VideoInfo& info,
 inline void FilterInProcess(const std::string& name, host::Frame& f,
                             const std::vector<std::pair<std::string, int32_t>>& tracks = {}) {
   const core::FilterCore* core = tools::FindBuiltinFilter(name);
-  const std::vector<standin::TrackInfo> list = standin::TrackList(*core);
-  std::vector<int32_t> values;
-  for (const standin::TrackInfo& t : list) values.push_back(t.def);
-  for (const auto& [track, value] : tracks) standin::SetTrackByName(name, list, values, track, value);
+  std::vector<int32_t> values = core::DefaultTrackValues(*core);
+  for (const auto& [track, value] : tracks) core::SetTrackByName(*core, values, track, value);
   core::WorkerPool pool(2, false);
   core->filter(core::DetectCpuFlags(), values.data(), f.EditPlane(), f.TempPlane(), 1, pool.workers());
 }

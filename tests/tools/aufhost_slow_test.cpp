@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "standin/auf_host.h"
 #include "tests/tools/aufhost_run.h"
 
 namespace {

@@ -4,7 +4,6 @@
 #include <sys/sysmacros.h>
 
 #include "auf_version.h"
-#include "standin/auf_host.h"
 #include "tests/tools/aufhost_run.h"
 
 namespace {

@@ -16,6 +16,7 @@
 
 #include "auf_version.h"
 #include "core/cpu.h"
+#include "core/track_values.h"
 #include "standin/auf_host.h"
 #include "tools/cli/files.h"
 #include "tools/cli/options.h"
@@ -101,28 +102,30 @@ class RunFilter {
  public:
   virtual ~RunFilter() = default;
   const std::string& name() const { return name_; }
-  const std::vector<standin::TrackInfo>& tracks() const { return tracks_; }
-  void SetTrack(const std::string& track, int32_t value) {
-    standin::SetTrackByName(name_, tracks_, values_, track, value);
+  const std::vector<core::Track>& tracks() const { return tracks_; }
+  // Throws core::TrackError for a name the filter lacks or a value outside the track's range.
+  void SetTrack(const cli::TrackSetting& t) {
+    core::SetTrackByName(name_, tracks_.data(), static_cast<int32_t>(tracks_.size()), values_.data(), t.name,
+                         t.value, t.text);
   }
   virtual void Process(host::Frame& frame) = 0;
 
  protected:
-  RunFilter(std::string name, std::vector<standin::TrackInfo> tracks)
-      : name_(std::move(name)), tracks_(std::move(tracks)) {
-    for (const standin::TrackInfo& t : tracks_) values_.push_back(t.def);
-  }
+  RunFilter(std::string name, std::vector<core::Track> tracks)
+      : name_(std::move(name)),
+        tracks_(std::move(tracks)),
+        values_(core::DefaultTrackValues(tracks_.data(), static_cast<int32_t>(tracks_.size()))) {}
   std::string name_;
-  std::vector<standin::TrackInfo> tracks_;
+  std::vector<core::Track> tracks_;
   std::vector<int32_t> values_;
 };
 
-// A built-in filter's core, with the kernels of the chosen tier: the result the editor gives with
-// `partitions` worker threads, computed by the pool's threads.
+// A built-in filter's core, with the kernels of the chosen tier: the result for `partitions`,
+// computed by the pool's threads.
 class BuiltinFilter : public RunFilter {
  public:
   BuiltinFilter(const core::FilterCore& core, core::CpuFlags flags, int partitions, core::WorkerPool* pool)
-      : RunFilter(core.title, standin::TrackList(core)),
+      : RunFilter(core.title, {core.tracks, core.tracks + core.track_count}),
         core_(core),
         flags_(flags),
         partitions_(partitions),
@@ -143,7 +146,7 @@ class BuiltinFilter : public RunFilter {
 class LibraryFilter : public RunFilter {
  public:
   LibraryFilter(std::unique_ptr<standin::PluginLibrary> library, core::WorkerPool* pool)
-      : RunFilter(library->table()->name, standin::TrackList(library->table())),
+      : RunFilter(library->table()->name, standin::TracksOf(library->table())),
         library_(std::move(library)),
         host_(library_->table(), pool) {}
   void Process(host::Frame& frame) override {
@@ -190,20 +193,12 @@ io::Format FormatOf(const std::optional<io::Format>& forced, const std::string& 
   return *f;
 }
 
-// Track values are checked against the plug-in's own ranges; a wrong name or value is a usage error.
+// Track values are checked against the filter's own ranges; a wrong name or value is a usage error.
 void SetTracks(RunFilter& filter, const std::vector<cli::TrackSetting>& tracks) {
-  for (const cli::TrackSetting& t : tracks) {
-    const auto& list = filter.tracks();
-    const auto info =
-        std::find_if(list.begin(), list.end(), [&](const standin::TrackInfo& i) { return i.name == t.name; });
-    if (info != list.end() && (t.value < info->min || t.value > info->max))
-      throw cli::UsageError("track bar '" + t.name + "' of '" + filter.name() + "' takes " +
-                            std::to_string(info->min) + ".." + std::to_string(info->max) + ", not " + t.text);
-    try {
-      filter.SetTrack(t.name, info != list.end() ? static_cast<int32_t>(t.value) : 0);
-    } catch (const standin::HostError& e) {
-      throw cli::UsageError(e.what());
-    }
+  try {
+    for (const cli::TrackSetting& t : tracks) filter.SetTrack(t);
+  } catch (const core::TrackError& e) {
+    throw cli::UsageError(e.what());
   }
 }
 
@@ -238,8 +233,8 @@ int Run(const cli::Options& o) {
   if (o.list) {
     std::printf("%s\n", filter->name().c_str());
     std::printf("  %-14s %8s %8s %8s\n", "track", "default", "min", "max");
-    for (const standin::TrackInfo& t : filter->tracks())
-      std::printf("  %-14s %8d %8d %8d\n", t.name.c_str(), t.def, t.min, t.max);
+    for (const core::Track& t : filter->tracks())
+      std::printf("  %-14s %8d %8d %8d\n", t.name, t.def, t.min, t.max);
     return 0;
   }
 
