@@ -1,5 +1,5 @@
 # The vector tiers of the x86 kernels and the compiler flags of each; the tier names match the CPU
-# tier table in host/cpu.h. A filter's kernels for a tier are x86/<filter>_<tier>.cpp, the only
+# tier table in core/cpu.h. A filter's kernels for a tier are x86/<filter>_<tier>.cpp, the only
 # files built with that tier's flags.
 set(AUF_X86_TIERS sse2 avx2 avx512)
 set(AUF_TIER_FLAGS_sse2 -msse2)

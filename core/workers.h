@@ -1,6 +1,6 @@
 #pragma once
 // The worker service a filter core runs its parallel work on. Any host provides one: a thread
-// pool of its own, the editor's worker threads, or the calling thread alone.
+// pool of its own, an editor's worker threads, or the calling thread alone.
 #include <cstdint>
 
 namespace core {
@@ -10,7 +10,7 @@ typedef void (*WorkerTask)(int32_t index, int32_t count, void* data);
 
 // run(self, task, data) calls task once for every worker index, possibly at the same time on
 // different threads, and returns when every call has returned. count is how many workers a run
-// starts, or 0 where only the run tells (the editor's service).
+// starts.
 struct Workers {
   void (*run)(const Workers* self, WorkerTask task, void* data);
   void* context;

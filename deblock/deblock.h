@@ -21,7 +21,7 @@ struct DeblockParams {
 // Track values in declaration order (quant, aOffset, bOffset), each clamped into 0..60.
 DeblockParams ParamsFromTracks(const int32_t* tracks);
 
-// Edge thresholds in host sample units (table value x 16).
+// Edge thresholds in sample units, 16 to an 8-bit level (table value x 16).
 struct Thresholds {
   int32_t alpha;
   int32_t beta;
@@ -34,10 +34,9 @@ inline Thresholds ThresholdsFor(const DeblockParams& p) {
   return ComputeThresholds(p.quant, p.a_offset, p.b_offset);
 }
 
-// Filters `edit` in place, Y, Cb and Cr alike, the result the editor gives with `partitions` worker
-// threads: the picture's rows fall into that many bands, and each band's grid rows continue its own
-// first row in steps of 4. partitions 0 takes the worker count of the run itself (the editor's own
-// service). Any number of workers computes it; nothing outside the w x h picture is read or
+// Filters `edit` in place, Y, Cb and Cr alike, the result for `partitions` (>= 1; below 1 counts as
+// 1): the picture's rows fall into that many bands, and each band's grid rows continue its own first
+// row in steps of 4. Any number of workers computes it; nothing outside the w x h picture is read or
 // written, and every edge line with a sample outside it is left out. Where alpha or beta is 0 no
 // line can pass, and the workers are not even started.
 void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const core::Plane& edit,
@@ -47,7 +46,7 @@ void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const core:
 // row left to right, horizontal then vertical edge at each grid point, one edge line at a time.
 void ReferenceFilterFrame(const DeblockParams& params, const core::Plane& edit, int32_t partitions);
 
-// The filter as hosts and tools see it.
+// The filter as its core record gives it to hosts and tools.
 void FilterWithTracks(core::CpuFlags flags, const int32_t* tracks, const core::Plane& edit,
                       const core::Plane& temp, int32_t partitions, const core::Workers& workers);
 void ReferenceWithTracks(const int32_t* tracks, const core::Plane& edit, int32_t partitions);

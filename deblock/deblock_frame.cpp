@@ -59,7 +59,7 @@ struct FrameJob {
   const DeblockDsp* dsp;
   Plane edit;
   Thresholds thresholds;
-  int32_t partitions;  // 0: the run's worker count
+  int32_t partitions;  // >= 1
   std::atomic<int32_t> next_row;
   int32_t segments;  // most segments of a row for any worker count: fits the 16-bit count of a slot
   ProgressSlot slots[kRing];
@@ -154,8 +154,7 @@ void DeblockWorker(int32_t, int32_t count, void* data) {
   int32_t cols, segments;
   SegmentsFor(grid_cols, count, &cols, &segments);
   if (segments == 0 || edit.h <= 0) return;
-  const int32_t bands = job->partitions > 0 ? job->partitions : count;
-  GridRows rows(edit.h, bands < 1 ? 1 : bands);
+  GridRows rows(edit.h, job->partitions);
   for (;;) {
     const int64_t k = job->next_row.fetch_add(1, std::memory_order_relaxed);
     int y;
@@ -182,7 +181,7 @@ void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const Plane
   job.dsp = &dsp;
   job.edit = edit;
   job.thresholds = ThresholdsFor(params);
-  job.partitions = partitions;
+  job.partitions = std::max(partitions, 1);
   // No line passes |p0 - q0| < 0 or |p1 - p0| < 0: with either threshold 0 (quant + offset up to 15)
   // the frame stays as it is, and there is nothing to do.
   if (job.thresholds.alpha == 0 || job.thresholds.beta == 0) return;

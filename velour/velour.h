@@ -27,8 +27,8 @@ struct VelourParams {
 VelourParams ParamsFromTracks(const int32_t* tracks);
 
 // Filters the luma of `edit` in place; chroma and everything outside the w x h picture stay as they
-// are. `temp` is scratch of the same shape whose picture is overwritten. The result is the editor's
-// with `partitions` (>= 1) worker threads: n_shift rounded up to a multiple of it, at most 64 passes.
+// are. `temp` is scratch of the same shape whose picture is overwritten. The result is that for
+// `partitions` (>= 1; below 1 counts as 1): n_shift rounded up to a multiple of it, at most 64 passes.
 // Any number of workers computes it; pictures of any size, 0 x 0 included.
 void FilterFrame(const VelourDsp& dsp, const VelourParams& params, const core::Plane& edit,
                  const core::Plane& temp, int32_t partitions, const core::Workers& workers);
@@ -62,7 +62,7 @@ void ReferenceShiftedGridPass(const int16_t* luma, int32_t* acc, int w, int h, c
 // Adds working luma into the sum of every pixel outside the blocks of grid (dx, dy).
 void ReferenceAddBorderLuma(const int16_t* luma, int32_t* acc, int w, int h, int dx, int dy);
 
-// The filter as hosts and tools see it.
+// The filter as its core record gives it to hosts and tools.
 void FilterWithTracks(core::CpuFlags flags, const int32_t* tracks, const core::Plane& edit,
                       const core::Plane& temp, int32_t partitions, const core::Workers& workers);
 void FilterRgbaWithTracks(core::CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h,

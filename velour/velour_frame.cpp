@@ -14,7 +14,7 @@
 // so once a strip is done its rows have all their contributions and go straight to the output,
 // while the rows the passes touch stay in the cache.
 //
-// The picture is the host's plane of samples, or an 8-bit RGBA image: then each row is converted
+// The picture is a plane of samples, or an 8-bit RGBA image: then each row is converted
 // to samples as its luma is taken and back as its result is stored, with the same conversion of
 // each pixel as a whole picture's, so the result is that of converting, filtering and converting
 // back, without a plane of samples and without passes of their own over the picture.

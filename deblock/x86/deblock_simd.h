@@ -19,7 +19,7 @@
 // Everything here has internal linkage: each ISA file keeps its own copy, compiled for its own
 // instruction set.
 //
-// V provides: Reg; kLanes; the operations of AUF_VECTOR_OPS (host/x86_vector_ops.h); and lane
+// V provides: Reg; kLanes; the operations of AUF_VECTOR_OPS (core/x86/vector_ops.h); and lane
 // masks, either as registers of all-ones lanes (Equal) or, where V has mask registers, as V::Mask
 // with NotBelowMask(d, t) (unsigned d >= t), MaskOr, AddUnless(v, mask, w) and SubUnless(v, mask,
 // w) (v + w and v - w where mask is clear).

@@ -38,7 +38,7 @@ inline int ChromaFromHost(int16_t c, int scale, int zero, int max_level) {
 }
 
 // 8-bit RGB to host Y'CbCr at host precision (16 units per level) and back: the one conversion the
-// 64-bit editor's plug-ins use too, exact and lossless for every colour (host/rgba_dsp.h).
+// 64-bit editor's plug-ins use too, exact and lossless for every colour (core/rgba_dsp.h).
 inline core::YcPixel RgbToHost(int r, int g, int b) { return core::RgbToYc(r, g, b); }
 inline void HostToRgb(const core::YcPixel& p, uint8_t* rgb) { core::YcToRgb(p, rgb); }
 
