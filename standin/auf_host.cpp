@@ -1,14 +1,9 @@
 #include "standin/auf_host.h"
 
-#include "core/track_values.h"
-
 #include <cstring>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
+#include "core/track_values.h"
+#include "standin/library.h"
 
 namespace standin {
 
@@ -53,33 +48,16 @@ struct ActiveHostScope {
 }  // namespace
 
 PluginLibrary::PluginLibrary(const std::string& path) {
-#if defined(_WIN32)
-  HMODULE module = LoadLibraryA(path.c_str());
-  if (module == nullptr)
-    throw HostError("cannot load plug-in '" + path + "' (error " + std::to_string(GetLastError()) + ")");
-  handle_.reset(module);
-  entry_ =
-      reinterpret_cast<GetFilterTableFn>(reinterpret_cast<void*>(GetProcAddress(module, "GetFilterTable")));
-#else
-  handle_.reset(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
-  if (handle_ == nullptr) {
-    const char* err = dlerror();
-    throw HostError("cannot load plug-in '" + path + "': " + (err ? err : "unknown error"));
-  }
-  entry_ = reinterpret_cast<GetFilterTableFn>(dlsym(handle_.get(), "GetFilterTable"));
-#endif
+  std::string reason;
+  handle_.reset(OpenLibrary(path, &reason));
+  if (handle_ == nullptr) throw HostError("cannot load plug-in '" + path + "'" + reason);
+  entry_ = reinterpret_cast<GetFilterTableFn>(LibrarySymbol(handle_.get(), "GetFilterTable"));
   if (entry_ == nullptr) throw HostError("plug-in '" + path + "' has no GetFilterTable export");
   table_ = entry_();
   if (table_ == nullptr) throw HostError("plug-in '" + path + "': GetFilterTable returned no filter table");
 }
 
-void PluginLibrary::Closer::operator()(void* handle) const {
-#if defined(_WIN32)
-  FreeLibrary(static_cast<HMODULE>(handle));
-#else
-  dlclose(handle);
-#endif
-}
+void PluginLibrary::Closer::operator()(void* handle) const { CloseLibrary(handle); }
 
 void ValidateFilterTable(const FilterTable* t) {
   if (t == nullptr) throw HostError("no filter table");

@@ -1,10 +1,9 @@
-// A stand-in of the 64-bit successor editor for the .auf2 plug-ins. It loads each plug-in as the
-// editor does, checks its exports, filter table and setting items, writes settings into the items
-// and calls the video procedure with a record whose first four fields are set and whose later ones
-// point at a function that fails the run if called. Every picture that comes back must equal, bit
-// for bit, the filter core applied to the same converted picture: for several sizes, track sets and
-// alpha patterns, from two threads at once, and while the editor changes the settings during a
-// call. Built natively and for 64-bit Windows, where scripts/test-windows runs it under Wine.
+// The .auf2 plug-ins in the stand-in of the 64-bit successor editor (standin/auf2_host.h): their
+// exports, filter table and setting items against their cores' tracks, and every picture that comes
+// back from the video procedure, which must equal, bit for bit, the filter core applied to the same
+// converted picture: for several sizes, track sets and alpha patterns, from two threads at once, and
+// while the editor changes the settings during a call. Built natively and for 64-bit Windows, where
+// scripts/test-windows runs it under Wine.
 //
 //   auf2_host [--max-pixels=N] PLUGIN.auf2...
 //   auf2_host --bench [--quick] PLUGIN.auf2...
@@ -31,8 +30,6 @@
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-#else
-#include <dlfcn.h>
 #endif
 
 #include "auf2/auf2_abi.h"
@@ -42,6 +39,8 @@
 #include "core/track_values.h"
 #include "core/worker_pool.h"
 #include "host/frame.h"
+#include "standin/auf2_host.h"
+#include "standin/library.h"
 #include "tests/support/test_support.h"
 #include "tools/filters/builtin_filters.h"
 
@@ -72,125 +71,28 @@ std::string Narrow(const wchar_t* s) {
   return out;
 }
 
-// ---- The library, opened as the editor opens it.
+// ---- A plug-in in the stand-in (standin/auf2_host.h), and the filter core it must equal.
 
-void* OpenLibrary(const std::string& path) {
-#if defined(_WIN32)
-  return reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
-#else
-  return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-#endif
-}
+using standin::CloseLibrary;
+using standin::HostImage;
+using standin::OpenLibrary;
 
-void* Symbol(void* library, const char* name) {
-#if defined(_WIN32)
-  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
-#else
-  return dlsym(library, name);
-#endif
-}
-
-void CloseLibrary(void* library) {
-#if defined(_WIN32)
-  FreeLibrary(static_cast<HMODULE>(library));
-#else
-  dlclose(library);
-#endif
-}
-
-struct Plugin {
-  std::string path;
-  void* library = nullptr;
-  auf2::FilterPluginTable* table = nullptr;
-  auf2::UninitializePluginFn uninitialize = nullptr;
+struct Plugin : standin::Auf2Library {
   const core::FilterCore* core = nullptr;
   std::string name;
 };
 
-// Loads the library and finds its entry points; an empty string, or why it cannot be used.
+// Loads the library and finds its entry points and its core; an empty string, or why it cannot be used.
 std::string Load(Plugin& p) {
-  p.library = OpenLibrary(p.path);
-  if (p.library == nullptr) return "cannot load " + p.path;
-  auto entry = reinterpret_cast<auf2::GetFilterPluginTableFn>(Symbol(p.library, "GetFilterPluginTable"));
-  if (entry == nullptr) return p.path + " does not export GetFilterPluginTable";
-  p.uninitialize = reinterpret_cast<auf2::UninitializePluginFn>(Symbol(p.library, "UninitializePlugin"));
-  p.table = entry();
-  if (p.table == nullptr) return "GetFilterPluginTable returned null";
+  if (const std::string e = standin::LoadAuf2(p); !e.empty()) return e;
   p.name = Narrow(p.table->name);
   p.core = tools::FindBuiltinFilter(p.name);
   if (p.core == nullptr) return "the filter is named \"" + p.name + "\", which is neither velour nor deblock";
   return "";
 }
 
-// ---- The editor's side of a call: the object's image, served to the plug-in by thread.
-
-struct HostImage {
-  int32_t w = 0, h = 0;
-  Picture pixels;
-  int gets = 0, sets = 0;
-  PixelRgba* buffer = nullptr;  // what the plug-in handed get_image_data
-  std::string error;
-  std::function<void()> during;  // runs inside get_image_data, after the copy
-};
-
-thread_local HostImage* t_image = nullptr;
-
-void GetImageData(PixelRgba* buffer) {
-  HostImage* image = t_image;
-  if (image == nullptr) {
-    std::fprintf(stderr, "auf2_host: FAIL: get_image_data called on a thread outside the call\n");
-    std::_Exit(1);
-  }
-  ++image->gets;
-  image->buffer = buffer;
-  std::memcpy(buffer, image->pixels.data(), image->pixels.size() * sizeof(PixelRgba));
-  if (image->during) image->during();
-}
-
-void SetImageData(const PixelRgba* buffer, int32_t w, int32_t h) {
-  HostImage* image = t_image;
-  if (image == nullptr) {
-    std::fprintf(stderr, "auf2_host: FAIL: set_image_data called on a thread outside the call\n");
-    std::_Exit(1);
-  }
-  ++image->sets;
-  if (w != image->w || h != image->h) {
-    image->error = "set_image_data with " + std::to_string(w) + "x" + std::to_string(h) + " for a " +
-                   std::to_string(image->w) + "x" + std::to_string(image->h) + " object";
-    return;
-  }
-  std::memcpy(image->pixels.data(), buffer, image->pixels.size() * sizeof(PixelRgba));
-}
-
-// Stands for every function of the video record after set_image_data; a CPU filter has no use for
-// any of them.
-void CalledPastTheFirstFour() {
-  std::fprintf(stderr,
-               "auf2_host: FAIL: the plug-in called a function of the video record past set_image_data\n");
-  std::fflush(stderr);
-  std::_Exit(1);
-}
-
-struct VideoRecord {
-  auf2::FilterProcVideo head;
-  void* rest[64];
-};
-
-// Calls the video procedure for an object of object_w x object_h on this thread; the scene is larger
-// than any object, so a plug-in that took the scene's size would show.
 bool CallProc(const Plugin& p, HostImage& image, int32_t object_w, int32_t object_h) {
-  const auf2::SceneInfo scene{3840, 2160, 30, 1, 48000};
-  auf2::ObjectInfo object{};
-  object.id = 1;
-  object.width = object_w;
-  object.height = object_h;
-  VideoRecord record;
-  record.head = {&scene, &object, &GetImageData, &SetImageData};
-  for (void*& f : record.rest) f = reinterpret_cast<void*>(&CalledPastTheFirstFour);
-  t_image = &image;
-  const bool result = p.table->func_proc_video(&record.head);
-  t_image = nullptr;
-  return result;
+  return standin::CallVideo(*p.table, image, object_w, object_h);
 }
 
 // ---- Pictures, settings and the expected results.
@@ -284,16 +186,10 @@ const std::map<std::string, std::vector<Setting>> kSettings = {
       {"out of range and not a number", {kNaN, kInf, -1e300}, {25, 60, 0}}}},
 };
 
-bool IsSelect(const void* item) {
-  return std::wcscmp(*static_cast<const wchar_t* const*>(item), L"select") == 0;
-}
+bool IsSelect(const void* item) { return standin::IsSelectItem(item); }
 
 void WriteSettings(const Plugin& p, const std::vector<double>& values) {
-  for (size_t i = 0; i < values.size(); ++i) {
-    void* item = p.table->items[i];
-    if (IsSelect(item)) static_cast<auf2::SelectItem*>(item)->value = static_cast<int32_t>(values[i]);
-    else static_cast<auf2::TrackItem*>(item)->value = values[i];
-  }
+  standin::WriteSettings(*p.table, values);
 }
 
 std::vector<double> Defaults(const Plugin& p) {
