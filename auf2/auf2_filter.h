@@ -51,22 +51,28 @@ constexpr WideText<N> Widen(const char* s) {
   return w;
 }
 
+// f(track index, label index, label) for every label of every list track.
+template <class F>
+constexpr void ForEachLabel(const core::FilterCore& c, F f) {
+  for (int32_t i = 0; i < c.track_count; ++i) {
+    const core::Track& t = c.tracks[i];
+    if (t.kind == core::TrackKind::kList)
+      for (int32_t k = 0; k <= t.max - t.min; ++k)
+        f(static_cast<size_t>(i), static_cast<size_t>(k), t.labels[k]);
+  }
+}
+
 // Room for the longest name or label, and for the longest list with its end.
 constexpr size_t LongestText(const core::FilterCore& c) {
   size_t n = std::string_view(c.name).size();
-  for (int32_t i = 0; i < c.track_count; ++i) {
-    const core::Track& t = c.tracks[i];
-    n = std::max(n, std::string_view(t.name).size());
-    if (t.kind == core::TrackKind::kList)
-      for (int32_t k = 0; k <= t.max - t.min; ++k) n = std::max(n, std::string_view(t.labels[k]).size());
-  }
+  for (int32_t i = 0; i < c.track_count; ++i) n = std::max(n, std::string_view(c.tracks[i].name).size());
+  ForEachLabel(c,
+               [&](size_t, size_t, const char* label) { n = std::max(n, std::string_view(label).size()); });
   return n + 1;
 }
 constexpr size_t LongestList(const core::FilterCore& c) {
   size_t n = 0;
-  for (int32_t i = 0; i < c.track_count; ++i)
-    if (c.tracks[i].kind == core::TrackKind::kList)
-      n = std::max(n, static_cast<size_t>(c.tracks[i].max - c.tracks[i].min + 1));
+  ForEachLabel(c, [&](size_t, size_t k, const char*) { n = std::max(n, k + 1); });
   return n + 1;
 }
 
@@ -89,21 +95,17 @@ struct Auf2Plugin {
   }();
   static constexpr std::array<std::array<Text, kEntries>, kTracks> kLabels = [] {
     std::array<std::array<Text, kEntries>, kTracks> labels{};
-    for (size_t i = 0; i < kTracks; ++i) {
-      const core::Track& t = kCore.tracks[i];
-      if (t.kind == core::TrackKind::kList)
-        for (int32_t k = 0; k <= t.max - t.min; ++k) labels[i][k] = plugin_detail::Widen<kText>(t.labels[k]);
-    }
+    plugin_detail::ForEachLabel(kCore, [&](size_t i, size_t k, const char* label) {
+      labels[i][k] = plugin_detail::Widen<kText>(label);
+    });
     return labels;
   }();
   // Each list's entries, by the value the core takes, and a null name last.
   static constexpr std::array<std::array<SelectEntry, kEntries>, kTracks> kEntryLists = [] {
     std::array<std::array<SelectEntry, kEntries>, kTracks> lists{};
-    for (size_t i = 0; i < kTracks; ++i) {
-      const core::Track& t = kCore.tracks[i];
-      if (t.kind == core::TrackKind::kList)
-        for (int32_t k = 0; k <= t.max - t.min; ++k) lists[i][k] = {kLabels[i][k].text, t.min + k};
-    }
+    plugin_detail::ForEachLabel(kCore, [&](size_t i, size_t k, const char*) {
+      lists[i][k] = {kLabels[i][k].text, kCore.tracks[i].min + static_cast<int32_t>(k)};
+    });
     return lists;
   }();
 
