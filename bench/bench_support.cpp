@@ -65,15 +65,15 @@ host::Frame ScaleUp(const host::Frame& src) {
       const double fx = std::max(0.0, (x + 0.5) * src.w / kW - 0.5);
       const int x0 = std::min(static_cast<int>(fx), src.w - 1), x1 = std::min(x0 + 1, src.w - 1);
       const double wx = fx - x0;
-      auto mix = [&](int16_t host::YcPixel::*c) {
+      auto mix = [&](int16_t core::YcPixel::*c) {
         const double top = src.at(x0, y0).*c * (1 - wx) + src.at(x1, y0).*c * wx;
         const double bottom = src.at(x0, y1).*c * (1 - wx) + src.at(x1, y1).*c * wx;
         return static_cast<int16_t>(std::lround(top * (1 - wy) + bottom * wy));
       };
-      host::YcPixel& p = dst.at(x, y);
-      p.y = mix(&host::YcPixel::y);
-      p.cb = mix(&host::YcPixel::cb);
-      p.cr = mix(&host::YcPixel::cr);
+      core::YcPixel& p = dst.at(x, y);
+      p.y = mix(&core::YcPixel::y);
+      p.cb = mix(&core::YcPixel::cb);
+      p.cr = mix(&core::YcPixel::cr);
     }
   }
   return dst;

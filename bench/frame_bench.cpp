@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "host/cpu.h"
+#include "core/cpu.h"
+#include "core/track_values.h"
+#include "core/worker_pool.h"
 #include "host/frame.h"
-#include "host/plugin_host.h"
-#include "host/worker_pool.h"
 #include "tools/filters/builtin_filters.h"
 #include "velour/velour.h"
 #include "velour/velour_dsp.h"
@@ -30,7 +30,7 @@ using bench::Measure;
 using bench::Timing;
 
 struct Options {
-  host::CpuFlags flags = 0;
+  core::CpuFlags flags = 0;
   std::string cpu = "auto";
   std::string photo;
   std::string only;
@@ -49,9 +49,9 @@ void PrintRow(const std::string& what, const Timing& t, const std::string& note 
 }
 
 // The tiers of the table within `allowed`, scalar first.
-std::vector<host::CpuFlags> Tiers(host::CpuFlags allowed) {
-  std::vector<host::CpuFlags> tiers;
-  for (const host::CpuTier& t : host::kCpuTiers)
+std::vector<core::CpuFlags> Tiers(core::CpuFlags allowed) {
+  std::vector<core::CpuFlags> tiers;
+  for (const core::CpuTier& t : core::kCpuTiers)
     if ((allowed & t.flags) == t.flags) tiers.push_back(t.flags);
   return tiers;
 }
@@ -65,7 +65,7 @@ std::string Ratio(double v, double target, bool at_least) {
 }
 
 // Times the core as aufhost runs it: the result of one partition, computed by T workers.
-void BenchFilter(const Options& o, const host::FilterCore& f, const Setting& s, const char* picture,
+void BenchFilter(const Options& o, const core::FilterCore& f, const Setting& s, const char* picture,
                  const host::Frame& src, int cores, double floor_ms, bool is_velour) {
   std::printf("\n%s %s, %s%*s best        fps     median runs cores\n", f.name, s.label, picture,
               static_cast<int>(std::max<size_t>(0, 28 - std::strlen(s.label) - std::strlen(picture))), "");
@@ -77,41 +77,39 @@ void BenchFilter(const Options& o, const host::FilterCore& f, const Setting& s, 
   };
 
   // Track values as a host would hand them.
-  const std::vector<host::TrackInfo> list = host::TrackList(f);
-  std::vector<int32_t> tracks;
-  for (const host::TrackInfo& t : list) tracks.push_back(t.def);
-  for (auto& [name, value] : s.tracks) host::SetTrackByName(f.name, list, tracks, name, value);
+  std::vector<int32_t> tracks = core::DefaultTrackValues(f);
+  for (auto& [name, value] : s.tracks) core::SetTrackByName(f, tracks, name, value);
 
   const Timing oracle_t =
       Measure(o.quick ? 1 : 3, 0, reset, [&] { f.reference(tracks.data(), frame.EditPlane(), 1); });
   PrintRow("reference (scalar oracle), T=1", oracle_t);
   const double oracle = oracle_t.best;
 
-  const std::vector<host::CpuFlags> tiers = Tiers(o.flags);
+  const std::vector<core::CpuFlags> tiers = Tiers(o.flags);
   double best1 = 0, best2 = 0, avx2 = 0;
   // The scalar tier takes about as long as the reference: as few runs.
-  auto t_runs = [&](host::CpuFlags flags) {
+  auto t_runs = [&](core::CpuFlags flags) {
     return flags == 0 && !o.quick ? 3 : runs;
   };
-  auto run = [&](host::CpuFlags flags, int threads) {
-    host::WorkerPool pool(threads, false);
+  auto run = [&](core::CpuFlags flags, int threads) {
+    core::WorkerPool pool(threads, false);
     return Measure(t_runs(flags), budget, reset, [&] {
       f.filter(flags, tracks.data(), frame.EditPlane(), frame.TempPlane(), 1, pool.workers());
     });
   };
-  for (host::CpuFlags t : tiers) {
+  for (core::CpuFlags t : tiers) {
     const Timing tm = run(t, 1);
     char note[64];
     std::snprintf(note, sizeof note, "%.1fx the reference", oracle / tm.best);
-    PrintRow(std::string(host::CpuTierName(t)) + ", T=1", tm, note);
+    PrintRow(std::string(core::CpuTierName(t)) + ", T=1", tm, note);
     if (t == tiers.back()) best1 = tm.best;
-    if (t == (host::kCpuSse2 | host::kCpuAvx2)) avx2 = tm.best;
+    if (t == (core::kCpuSse2 | core::kCpuAvx2)) avx2 = tm.best;
   }
-  const host::CpuFlags best = tiers.back();
+  const core::CpuFlags best = tiers.back();
   const std::vector<int> counts = cores > 2 ? std::vector<int>{2, cores} : std::vector<int>{2};
   for (int threads : counts) {
     const Timing tm = run(best, threads);
-    PrintRow(std::string(host::CpuTierName(best)) + ", T=" + std::to_string(threads), tm);
+    PrintRow(std::string(core::CpuTierName(best)) + ", T=" + std::to_string(threads), tm);
     if (threads == 2) best2 = tm.best;
   }
   if (cores <= 2)
@@ -119,7 +117,7 @@ void BenchFilter(const Options& o, const host::FilterCore& f, const Setting& s, 
   std::printf(
       "  (cores: CPU time the process got per wall-clock time; below T, other processes held the rest)\n");
   // The tier above AVX2, where the CPU has one: AVX-512 against AVX2.
-  const bool above_avx2 = avx2 > 0 && tiers.back() != (host::kCpuSse2 | host::kCpuAvx2);
+  const bool above_avx2 = avx2 > 0 && tiers.back() != (core::kCpuSse2 | core::kCpuAvx2);
   if (is_velour) {
     std::printf("  best T=1 vs reference T=1 %s\n", Ratio(oracle / best1, 115, true).c_str());
     if (above_avx2) std::printf("  best T=1 vs avx2 T=1      %s\n", Ratio(avx2 / best1, 1.3, true).c_str());
@@ -186,11 +184,11 @@ void BenchKernels(const Options& o) {
   velour::InitVelourDsp(scalar, 0);
   for (const Kernel& k : kernels) {
     double c_ns = 0;
-    for (host::CpuFlags t : Tiers(o.flags)) {
+    for (core::CpuFlags t : Tiers(o.flags)) {
       velour::VelourDsp d;
       velour::InitVelourDsp(d, t);
       if (t != 0 && k.slot(d) == k.slot(scalar)) {
-        std::printf("  %-31s %-6s (the scalar kernel)\n", k.name, host::CpuTierName(t));
+        std::printf("  %-31s %-6s (the scalar kernel)\n", k.name, core::CpuTierName(t));
         continue;
       }
       const int calls = t == 0 ? 1 : k.calls;
@@ -201,7 +199,7 @@ void BenchKernels(const Options& o) {
           });
       const double ns = tm.best * 1e6 / calls;
       if (t == 0) c_ns = ns;
-      std::printf("  %-31s %-6s %12.0f ns  %6.1fx\n", k.name, host::CpuTierName(t), ns, c_ns / ns);
+      std::printf("  %-31s %-6s %12.0f ns  %6.1fx\n", k.name, core::CpuTierName(t), ns, c_ns / ns);
     }
   }
 }
@@ -228,14 +226,14 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (!host::CpuFlagsForTier(o.cpu, &o.flags)) {
+  if (!core::CpuFlagsForTier(o.cpu, &o.flags)) {
     std::fprintf(stderr, "frame_bench: unknown tier '%s'\n", o.cpu.c_str());
     return 2;
   }
   const int cores = std::max(1u, std::thread::hardware_concurrency());
   std::printf(
       "frame_bench: %dx%d frames, best tier allowed: %s (detected %s), %d cores; ratios use the best run\n",
-      kW, kH, host::CpuTierName(o.flags), host::CpuTierName(host::DetectCpuFlags()), cores);
+      kW, kH, core::CpuTierName(o.flags), core::CpuTierName(core::DetectCpuFlags()), cores);
 
   std::vector<std::pair<std::string, host::Frame>> pictures;
   host::Frame photo;
@@ -251,10 +249,10 @@ int main(int argc, char** argv) {
   host::Frame a = pictures.front().second, b(kW, kH);
   const Timing floor_t = Measure(
       o.quick ? 1 : 25, 0, [] {},
-      [&] { std::memcpy(b.edit.data(), a.edit.data(), a.edit.size() * sizeof(host::YcPixel)); });
+      [&] { std::memcpy(b.edit.data(), a.edit.data(), a.edit.size() * sizeof(core::YcPixel)); });
   const double floor_ms = floor_t.best;
   std::printf("memory floor: one copy of the %dx%d edit plane (%.1f MB): best %.3f ms, median %.3f ms\n", kW,
-              kH, a.edit.size() * sizeof(host::YcPixel) / 1e6, floor_t.best, floor_t.median);
+              kH, a.edit.size() * sizeof(core::YcPixel) / 1e6, floor_t.best, floor_t.median);
 
   if (o.only.empty() || o.only == "velour") BenchKernels(o);
 
@@ -267,7 +265,7 @@ int main(int argc, char** argv) {
     if (o.quick && &pic != &pictures.front().second) break;
     for (const auto& [name, list] : settings) {
       if (!o.only.empty() && o.only != name) continue;
-      const host::FilterCore* f = tools::FindBuiltinFilter(name);
+      const core::FilterCore* f = tools::FindBuiltinFilter(name);
       for (size_t i = 0; i < (o.quick ? 1 : list.size()); ++i)
         BenchFilter(o, *f, list[i], label.c_str(), pic, cores, floor_ms, name == "velour");
     }

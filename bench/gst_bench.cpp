@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "host/cpu.h"
+#include "core/cpu.h"
 #include "tools/io/planar.h"
 
 namespace {
@@ -48,7 +48,7 @@ std::vector<std::vector<uint8_t>> Pictures() {
     host::Frame frame;
     if (!bench::LoadPhoto(photo, &frame)) std::exit(1);
     pictures.emplace_back(layout.FrameBytes());
-    io::FrameToPlanes(io::PlanarDspFor(host::DetectCpuFlags()), layout, frame, pictures.back().data());
+    io::FrameToPlanes(io::PlanarDspFor(core::DetectCpuFlags()), layout, frame, pictures.back().data());
   }
   return pictures;
 }

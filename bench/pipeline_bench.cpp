@@ -24,10 +24,10 @@
 #include <thread>
 #include <vector>
 
-#include "host/cpu.h"
+#include "core/cpu.h"
+#include "core/track_values.h"
+#include "core/worker_pool.h"
 #include "host/frame.h"
-#include "host/plugin_host.h"
-#include "host/worker_pool.h"
 #include "tools/filters/builtin_filters.h"
 #include "tools/io/frame_io.h"
 #include "tools/io/planar.h"
@@ -162,14 +162,12 @@ Best BestOf(int runs, const std::function<Run()>& run) {
 }
 
 // The filter alone, as aufhost runs it: the result of one partition on the pool of kThreads.
-Best FilterAlone(const Options& o, const host::FilterCore& core,
+Best FilterAlone(const Options& o, const core::FilterCore& core,
                  const std::vector<std::pair<const char*, int32_t>>& set,
                  const std::vector<host::Frame>& pictures) {
-  const std::vector<host::TrackInfo> list = host::TrackList(core);
-  std::vector<int32_t> tracks;
-  for (const host::TrackInfo& t : list) tracks.push_back(t.def);
-  for (auto& [name, value] : set) host::SetTrackByName(core.name, list, tracks, name, value);
-  host::WorkerPool pool(kThreads, false);
+  std::vector<int32_t> tracks = core::DefaultTrackValues(core);
+  for (auto& [name, value] : set) core::SetTrackByName(core, tracks, name, value);
+  core::WorkerPool pool(kThreads, false);
   host::Frame frame(kW, kH);
   Best b;
   const int rounds = o.quick ? 1 : std::max(3, o.runs);
@@ -179,7 +177,7 @@ Best FilterAlone(const Options& o, const host::FilterCore& core,
       std::copy(p.edit.begin(), p.edit.end(), frame.edit.begin());
       const double c0 = CpuSeconds();
       const auto t0 = Clock::now();
-      core.filter(host::DetectCpuFlags(), tracks.data(), frame.EditPlane(), frame.TempPlane(), 1,
+      core.filter(core::DetectCpuFlags(), tracks.data(), frame.EditPlane(), frame.TempPlane(), 1,
                   pool.workers());
       wall += std::chrono::duration<double>(Clock::now() - t0).count();
       cpu += CpuSeconds() - c0;
@@ -194,9 +192,9 @@ Best FilterAlone(const Options& o, const host::FilterCore& core,
 void BenchConversions(const Options& o) {
   std::printf("\nplanar conversions, 1920x1080, ms per frame (best of %d)\n", o.quick ? 1 : 20);
   std::printf("  %-22s", "layout");
-  std::vector<host::CpuFlags> tiers;
-  for (const host::CpuTier& t : host::kCpuTiers)
-    if (host::CpuHasTier(t) && (tiers.empty() || io::PlanarDspFor(t.flags).pack[0][0] !=
+  std::vector<core::CpuFlags> tiers;
+  for (const core::CpuTier& t : core::kCpuTiers)
+    if (core::CpuHasTier(t) && (tiers.empty() || io::PlanarDspFor(t.flags).pack[0][0] !=
                                                      io::PlanarDspFor(tiers.back()).pack[0][0])) {
       tiers.push_back(t.flags);
       std::printf("  %6s in %5s out", t.name, "");
@@ -220,7 +218,7 @@ void BenchConversions(const Options& o) {
     if (l.depth == 10)
       for (size_t i = 1; i < planes.size(); i += 2) planes[i] &= 3;
     std::printf("  %-22s", l.name);
-    for (host::CpuFlags t : tiers) {
+    for (core::CpuFlags t : tiers) {
       const io::PlanarDsp& dsp = io::PlanarDspFor(t);
       double in = 1e30, out = 1e30;
       for (int i = 0; i < (o.quick ? 1 : 20); ++i) {
@@ -362,7 +360,7 @@ int main(int argc, char** argv) {
     });
     rss[i] = r.max_rss_kb;
   }
-  const double frame_mb = double(kW) * kH * sizeof(host::YcPixel) / 1e6;
+  const double frame_mb = double(kW) * kH * sizeof(core::YcPixel) / 1e6;
   std::printf(
       "\npeak memory (ru_maxrss of aufhost, deblock through a pipe): %d frames %.1f MB, %d frames %.1f MB "
       "(one frame of host pixels: %.1f MB) %s\n",

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "core/worker_pool.h"
 #include "host/frame.h"
-#include "host/plugin_host.h"
-#include "host/worker_pool.h"
+#include "standin/auf_host.h"
 
 namespace {
 
@@ -93,14 +93,14 @@ int main(int argc, char** argv) {
   };
   try {
     for (const std::string& path : libraries) {
-      const host::PluginLibrary library(path);
+      const standin::PluginLibrary library(path);
       bool known = false;
       for (const Setting& s : kSettings) {
         if (Stem(path) != s.filter) continue;
         known = true;
         for (int t : threads) {
-          host::WorkerPool pool(t, false);
-          host::FilterHost filter(library.table(), &pool);
+          core::WorkerPool pool(t, false);
+          standin::FilterHost filter(library.table(), &pool);
           for (const auto& [name, value] : s.tracks) filter.SetTrack(name, value);
           const bench::Timing tm =
               bench::Measure(quick ? 1 : 5, quick ? 0 : 1500, reset, [&] { filter.Process(frame); });
@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
       if (!known)
         std::fprintf(stderr, "plugin_bench: %s: no settings for a filter of that name\n", path.c_str());
     }
-  } catch (const host::HostError& e) {
+  } catch (const std::exception& e) {
     std::fprintf(stderr, "plugin_bench: %s\n", e.what());
     return 1;
   }

@@ -32,7 +32,7 @@ function(auf_add_auf2 name core)
   cmake_parse_arguments(P "" "DESCRIPTION" "" ${ARGN})
   set(target ${name}_auf2)
   add_library(${target} MODULE ${P_UNPARSED_ARGUMENTS})
-  target_link_libraries(${target} PRIVATE ${core} host_auf2 auf_version)
+  target_link_libraries(${target} PRIVATE ${core} auf2 auf_version)
   set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${name} SUFFIX .auf2
                         LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
   if(WIN32)

@@ -1,5 +1,5 @@
 # The vector tiers of the x86 kernels and the compiler flags of each; the tier names match the CPU
-# tier table in host/cpu.h. A filter's kernels for a tier are x86/<filter>_<tier>.cpp, the only
+# tier table in core/cpu.h. A filter's kernels for a tier are x86/<filter>_<tier>.cpp, the only
 # files built with that tier's flags.
 set(AUF_X86_TIERS sse2 avx2 avx512)
 set(AUF_TIER_FLAGS_sse2 -msse2)
@@ -24,7 +24,6 @@ function(auf_add_kernels core prefix)
     if(EXISTS ${source})
       add_library(${prefix}_${tier} OBJECT ${source})
       target_compile_options(${prefix}_${tier} PRIVATE ${AUF_TIER_FLAGS_${tier}})
-      target_link_libraries(${prefix}_${tier} PRIVATE host_abi)
       target_sources(${core} PRIVATE $<TARGET_OBJECTS:${prefix}_${tier}>)
     endif()
   endforeach()

@@ -4,11 +4,11 @@
 // output bit.
 #include <cstdint>
 
+#include "core/filter_core.h"
+#include "core/pixel.h"
+#include "core/workers.h"
 #include "deblock/deblock_dsp.h"
 #include "deblock/deblock_tables.h"
-#include "host/filter_core.h"
-#include "host/pixel.h"
-#include "host/workers.h"
 
 namespace deblock {
 
@@ -21,7 +21,7 @@ struct DeblockParams {
 // Track values in declaration order (quant, aOffset, bOffset), each clamped into 0..60.
 DeblockParams ParamsFromTracks(const int32_t* tracks);
 
-// Edge thresholds in host sample units (table value x 16).
+// Edge thresholds in sample units, 16 to an 8-bit level (table value x 16).
 struct Thresholds {
   int32_t alpha;
   int32_t beta;
@@ -37,31 +37,33 @@ inline Thresholds ThresholdsFor(const DeblockParams& p) {
 // every frame stays as it is.
 inline bool ChangesNothing(const Thresholds& t) { return t.alpha == 0 || t.beta == 0; }
 
-// Filters `edit` in place, Y, Cb and Cr alike, the result the editor gives with `partitions` worker
-// threads: the picture's rows fall into that many bands, and each band's grid rows continue its own
-// first row in steps of 4. partitions 0 takes the worker count of the run itself (the editor's own
-// service). Any number of workers computes it; nothing outside the w x h picture is read or
+// Filters `edit` in place, Y, Cb and Cr alike, the result for `partitions` (>= 1; below 1 counts as
+// 1): the picture's rows fall into that many bands, and each band's grid rows continue its own first
+// row in steps of 4. Any number of workers computes it; nothing outside the w x h picture is read or
 // written, and every edge line with a sample outside it is left out. Where alpha or beta is 0 no
 // line can pass, and the workers are not even started.
-void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const host::Plane& edit,
-                 int32_t partitions, const host::Workers& workers);
+void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const core::Plane& edit,
+                 int32_t partitions, const core::Workers& workers);
 
 // The same result computed literally on the calling thread: the bands one after another, each grid
 // row left to right, horizontal then vertical edge at each grid point, one edge line at a time.
-void ReferenceFilterFrame(const DeblockParams& params, const host::Plane& edit, int32_t partitions);
+void ReferenceFilterFrame(const DeblockParams& params, const core::Plane& edit, int32_t partitions);
 
-// The filter as hosts and tools see it.
-void FilterWithTracks(host::CpuFlags flags, const int32_t* tracks, const host::Plane& edit,
-                      const host::Plane& temp, int32_t partitions, const host::Workers& workers);
-void ReferenceWithTracks(const int32_t* tracks, const host::Plane& edit, int32_t partitions);
+// The filter as its core record gives it to hosts and tools.
+void FilterWithTracks(core::CpuFlags flags, const int32_t* tracks, const core::Plane& edit,
+                      const core::Plane& temp, int32_t partitions, const core::Workers& workers);
+void ReferenceWithTracks(const int32_t* tracks, const core::Plane& edit, int32_t partitions);
 inline bool ChangesNothingWithTracks(const int32_t* tracks) {
   return ChangesNothing(ThresholdsFor(ParamsFromTracks(tracks)));
 }
-// clang-format off
-inline constexpr host::FilterCore kDeblockCore = {
-    "deblock",      kTitle,         kTrackCount,       kTrackNames,          kTrackDefaults,
-    kTrackMinimums, kTrackMaximums, &FilterWithTracks, &ReferenceWithTracks, nullptr,
-    &ChangesNothingWithTracks};
-// clang-format on
+inline constexpr core::FilterCore kDeblockCore = {.name = "deblock",
+                                                  .title = kTitle,
+                                                  .tracks = kTracks,
+                                                  .track_count = kTrackCount,
+                                                  .needs_temp = false,
+                                                  .filter = &FilterWithTracks,
+                                                  .reference = &ReferenceWithTracks,
+                                                  .filter_rgba = nullptr,
+                                                  .changes_nothing = &ChangesNothingWithTracks};
 
 }  // namespace deblock

@@ -7,17 +7,17 @@
 namespace deblock {
 
 // Scalar first; each tier replaces what it improves.
-void InitDeblockDsp(DeblockDsp& dsp, host::CpuFlags flags) {
+void InitDeblockDsp(DeblockDsp& dsp, core::CpuFlags flags) {
   dsp.FilterHorizontalEdges = FilterHorizontalEdges_C;
   dsp.FilterVerticalEdges = FilterVerticalEdges_C;
 #if defined(AUF_X86_SIMD)
-  if (!(flags & host::kCpuSse2)) return;
+  if (!(flags & core::kCpuSse2)) return;
   dsp.FilterHorizontalEdges = FilterHorizontalEdges_SSE2;
   dsp.FilterVerticalEdges = FilterVerticalEdges_SSE2;
-  if (!(flags & host::kCpuAvx2)) return;
+  if (!(flags & core::kCpuAvx2)) return;
   dsp.FilterHorizontalEdges = FilterHorizontalEdges_AVX2;
   dsp.FilterVerticalEdges = FilterVerticalEdges_AVX2;
-  if (!(flags & host::kCpuAvx512)) return;
+  if (!(flags & core::kCpuAvx512)) return;
   dsp.FilterHorizontalEdges = FilterHorizontalEdges_AVX512;
   dsp.FilterVerticalEdges = FilterVerticalEdges_AVX512;
 #else
@@ -28,7 +28,7 @@ void InitDeblockDsp(DeblockDsp& dsp, host::CpuFlags flags) {
 const DeblockDsp& DetectedDeblockDsp() {
   static const DeblockDsp dsp = [] {
     DeblockDsp d;
-    InitDeblockDsp(d, host::DetectCpuFlags());
+    InitDeblockDsp(d, core::DetectCpuFlags());
     return d;
   }();
   return dsp;

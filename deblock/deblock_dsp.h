@@ -16,17 +16,17 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/cpu.h"
-#include "host/pixel.h"
+#include "core/cpu.h"
+#include "core/pixel.h"
 
 namespace deblock {
 
 // The horizontal edge between rows y-1 and y on `count` columns x .. x+count-1 (count >= 0).
-using HorizontalEdgesFn = void (*)(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha,
+using HorizontalEdgesFn = void (*)(core::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha,
                                    int32_t beta, int32_t tc0);
 // The vertical edges at columns x, x+4, ..., x+4*(edges-1) on rows y .. y+rows-1 (rows 0..4); in
 // each row the edges left to right. Reads columns x-3 .. x+4*(edges-1)+2.
-using VerticalEdgesFn = void (*)(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
+using VerticalEdgesFn = void (*)(core::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
                                  int32_t beta, int32_t tc0);
 
 struct DeblockDsp {
@@ -34,7 +34,7 @@ struct DeblockDsp {
   VerticalEdgesFn FilterVerticalEdges;
 };
 
-void InitDeblockDsp(DeblockDsp& dsp, host::CpuFlags flags);
+void InitDeblockDsp(DeblockDsp& dsp, core::CpuFlags flags);
 // The table for this CPU, built on first use.
 const DeblockDsp& DetectedDeblockDsp();
 
@@ -42,11 +42,11 @@ const DeblockDsp& DetectedDeblockDsp();
 // (x, y), stride in pixels. FilterHorizontalEdge_C: the edge between rows y-1 and y on columns
 // x..x+3; reads rows y-3..y+2. FilterVerticalEdge_C: the edge between columns x-1 and x on rows
 // y..y+3; reads columns x-3..x+2.
-void FilterHorizontalEdge_C(host::YcPixel* pix, ptrdiff_t stride, int32_t alpha, int32_t beta, int32_t tc0);
-void FilterVerticalEdge_C(host::YcPixel* pix, ptrdiff_t stride, int32_t alpha, int32_t beta, int32_t tc0);
-void FilterHorizontalEdges_C(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
+void FilterHorizontalEdge_C(core::YcPixel* pix, ptrdiff_t stride, int32_t alpha, int32_t beta, int32_t tc0);
+void FilterVerticalEdge_C(core::YcPixel* pix, ptrdiff_t stride, int32_t alpha, int32_t beta, int32_t tc0);
+void FilterHorizontalEdges_C(core::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
                              int32_t tc0);
-void FilterVerticalEdges_C(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
+void FilterVerticalEdges_C(core::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
                            int32_t beta, int32_t tc0);
 
 }  // namespace deblock

@@ -6,7 +6,7 @@
 namespace deblock {
 namespace {
 
-using host::YcPixel;
+using core::YcPixel;
 
 inline int32_t Abs(int32_t v) { return v < 0 ? -v : v; }
 inline int32_t Clip(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi ? hi : v); }

@@ -42,8 +42,8 @@
 namespace deblock {
 namespace {
 
-using host::Plane;
-using host::YcPixel;
+using core::Plane;
+using core::YcPixel;
 
 constexpr int kRing = 32;
 constexpr int kMinSegmentColumns = 8;  // grid columns: 32 pixels
@@ -59,7 +59,7 @@ struct FrameJob {
   const DeblockDsp* dsp;
   Plane edit;
   Thresholds thresholds;
-  int32_t partitions;  // 0: the run's worker count
+  int32_t partitions;  // >= 1
   std::atomic<int32_t> next_row;
   int32_t segments;  // most segments of a row for any worker count: fits the 16-bit count of a slot
   ProgressSlot slots[kRing];
@@ -137,7 +137,7 @@ inline void FilterSegment(const DeblockDsp& dsp, const Plane& edit, const Thresh
   const int x0 = 4 * (s * cols + 1);
   const int x_last = 4 * std::min((s + 1) * cols, grid_cols);
   const ptrdiff_t stride = edit.stride;
-  YcPixel* pix = host::PlaneRow(edit, y) + x0;
+  YcPixel* pix = core::PlaneRow(edit, y) + x0;
   // Horizontal edges: rows y-3 .. y+2 inside, columns x0 .. x_last+3 cut at w.
   if (y >= 3 && y + 3 <= h)
     dsp.FilterHorizontalEdges(pix, stride, std::min(x_last + 4, w) - x0, t.alpha, t.beta, t.tc0);
@@ -154,8 +154,7 @@ void DeblockWorker(int32_t, int32_t count, void* data) {
   int32_t cols, segments;
   SegmentsFor(grid_cols, count, &cols, &segments);
   if (segments == 0 || edit.h <= 0) return;
-  const int32_t bands = job->partitions > 0 ? job->partitions : count;
-  GridRows rows(edit.h, bands < 1 ? 1 : bands);
+  GridRows rows(edit.h, job->partitions);
   for (;;) {
     const int64_t k = job->next_row.fetch_add(1, std::memory_order_relaxed);
     int y;
@@ -177,12 +176,12 @@ void DeblockWorker(int32_t, int32_t count, void* data) {
 }  // namespace
 
 void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const Plane& edit, int32_t partitions,
-                 const host::Workers& workers) {
+                 const core::Workers& workers) {
   FrameJob job;
   job.dsp = &dsp;
   job.edit = edit;
   job.thresholds = ThresholdsFor(params);
-  job.partitions = partitions;
+  job.partitions = std::max(partitions, 1);
   if (ChangesNothing(job.thresholds)) return;
   job.next_row.store(0, std::memory_order_relaxed);
   const int grid_cols = edit.w > 4 ? (edit.w - 1) / 4 : 0;
@@ -194,11 +193,11 @@ void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const Plane
   for (int i = 0; i < kRing; ++i)
     job.slots[i].value.store(Pack(i - kRing, job.segments), std::memory_order_relaxed);
   // The service's start and return order the job's set-up and the workers' writes.
-  host::RunWorkers(workers, &DeblockWorker, &job);
+  core::RunWorkers(workers, &DeblockWorker, &job);
 }
 
-void FilterWithTracks(host::CpuFlags flags, const int32_t* tracks, const Plane& edit, const Plane&,
-                      int32_t partitions, const host::Workers& workers) {
+void FilterWithTracks(core::CpuFlags flags, const int32_t* tracks, const Plane& edit, const Plane&,
+                      int32_t partitions, const core::Workers& workers) {
   DeblockDsp dsp;
   InitDeblockDsp(dsp, flags);
   FilterFrame(dsp, ParamsFromTracks(tracks), edit, partitions, workers);

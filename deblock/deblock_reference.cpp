@@ -10,7 +10,7 @@
 namespace deblock {
 namespace {
 
-using host::YcPixel;
+using core::YcPixel;
 
 struct Plane {
   YcPixel* base;
@@ -66,7 +66,7 @@ void VerticalEdge(const Plane& pl, int x, int y, const Thresholds& t) {
 
 }  // namespace
 
-void ReferenceFilterFrame(const DeblockParams& params, const host::Plane& edit, int32_t partitions) {
+void ReferenceFilterFrame(const DeblockParams& params, const core::Plane& edit, int32_t partitions) {
   const Thresholds t = ThresholdsFor(params);
   const Plane pl{edit.pixels, edit.w, edit.h, edit.stride};
   const int T = partitions < 1 ? 1 : partitions;
@@ -83,7 +83,7 @@ void ReferenceFilterFrame(const DeblockParams& params, const host::Plane& edit, 
   }
 }
 
-void ReferenceWithTracks(const int32_t* tracks, const host::Plane& edit, int32_t partitions) {
+void ReferenceWithTracks(const int32_t* tracks, const core::Plane& edit, int32_t partitions) {
   ReferenceFilterFrame(ParamsFromTracks(tracks), edit, partitions);
 }
 

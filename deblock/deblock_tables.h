@@ -2,6 +2,8 @@
 // Constant tables of the deblocking filter, read by the scalar and the vector code alike.
 #include <cstdint>
 
+#include "core/tracks.h"
+
 namespace deblock {
 
 // Thresholds in 8-bit sample units, index 0..60. Entries 0..51 are the customary block-edge
@@ -32,13 +34,14 @@ static_assert(sizeof(AlphaTable) / sizeof(AlphaTable[0]) == kTableSize);
 static_assert(sizeof(BetaTable) / sizeof(BetaTable[0]) == kTableSize);
 static_assert(sizeof(Tc0Table) / sizeof(Tc0Table[0]) == kTableSize);
 
-// The filter's name as the editor shows it, and its track bars: positions, names, defaults and
-// ranges.
+// The filter's full name, and its tracks by position.
 inline constexpr char kTitle[] = "deblock for AviUtl";
 enum { kTrackQuant = 0, kTrackAOffset = 1, kTrackBOffset = 2, kTrackCount = 3 };
-inline constexpr const char* const kTrackNames[kTrackCount] = {"quant", "aOffset", "bOffset"};
-inline constexpr int32_t kTrackDefaults[kTrackCount] = {25, 0, 0};
-inline constexpr int32_t kTrackMinimums[kTrackCount] = {0, 0, 0};
-inline constexpr int32_t kTrackMaximums[kTrackCount] = {60, 60, 60};
+inline constexpr core::Track kTracks[kTrackCount] = {
+    {"quant", core::TrackKind::kBar, 0, 60, 25, nullptr},
+    {"aOffset", core::TrackKind::kBar, 0, 60, 0, nullptr},
+    {"bOffset", core::TrackKind::kBar, 0, 60, 0, nullptr},
+};
+static_assert(core::TracksAreSound(kTracks));
 
 }  // namespace deblock

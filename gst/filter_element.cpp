@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -16,9 +17,9 @@
 #include <vector>
 
 #include "auf_version.h"
-#include "host/cpu.h"
+#include "core/cpu.h"
+#include "core/worker_pool.h"
 #include "host/frame.h"
-#include "host/worker_pool.h"
 #include "tools/filters/builtin_filters.h"
 #include "tools/io/frame_io.h"
 #include "tools/io/planar.h"
@@ -60,15 +61,11 @@ struct TrackSpec {
 
 // Every reading of a filter's track metadata is here: the properties, their defaults and the values
 // handed to the core follow this list.
-std::vector<TrackSpec> TrackSpecsOf(const host::FilterCore& core) {
-  // velour's matrix is a list of its five base matrices, labelled as the ExEdit2 plug-in shows them.
-  static const std::vector<std::string> kMatrixLabels = {"JPEG luma", "MPEG-2 intra", "diagonal ramp",
-                                                         "gentle ramp", "flat"};
+std::vector<TrackSpec> TrackSpecsOf(const core::FilterCore& core) {
   std::vector<TrackSpec> specs;
-  for (int i = 0; i < core.track_count; ++i) {
-    TrackSpec s{
-        core.track_names[i], core.track_minimums[i], core.track_maximums[i], core.track_defaults[i], {}};
-    if (std::string_view(core.name) == "velour" && s.name == "matrix") s.labels = kMatrixLabels;
+  for (const core::Track& t : std::span(core.tracks, core.track_count)) {
+    TrackSpec s{t.name, t.min, t.max, t.def, {}};
+    if (t.kind == core::TrackKind::kList) s.labels.assign(t.labels, t.labels + (t.max - t.min + 1));
     specs.push_back(std::move(s));
   }
   return specs;
@@ -77,7 +74,7 @@ std::vector<TrackSpec> TrackSpecsOf(const host::FilterCore& core) {
 // What one element keeps. The settings are written by any thread and read once a frame under their
 // lock; the rest belongs to the streaming thread, which holds the stream lock while it uses it.
 struct State {
-  State(const host::FilterCore& f, const std::vector<TrackSpec>& specs) : core(f) {
+  State(const core::FilterCore& f, const std::vector<TrackSpec>& specs) : core(f) {
     for (const TrackSpec& spec : specs) tracks.push_back(spec.def);
     frame_tracks = tracks;
   }
@@ -86,7 +83,7 @@ struct State {
     return core.changes_nothing != nullptr && core.changes_nothing(tracks.data());
   }
 
-  const host::FilterCore& core;
+  const core::FilterCore& core;
   std::mutex mutex;
   std::vector<int32_t> tracks;  // in the core's order
   int threads = 0;              // 0: one per core
@@ -95,11 +92,11 @@ struct State {
   // this one too before the frees orders the last frame before them for any checker.
   std::mutex stream_mutex;
   std::vector<int32_t> frame_tracks;  // the settings of the frame in hand
-  std::unique_ptr<host::WorkerPool> pool;
+  std::unique_ptr<core::WorkerPool> pool;
   host::Frame frame;  // the host's pixels, reshaped only when the caps change
   io::PlanarLayout layout;
   const io::PlanarDsp* planar = nullptr;
-  host::CpuFlags cpu = host::DetectCpuFlags();
+  core::CpuFlags cpu = core::DetectCpuFlags();
 };
 
 struct FilterElement {
@@ -110,7 +107,7 @@ struct FilterElement {
 struct FilterElementClass {
   GstVideoFilterClass parent;
   GstVideoFilterClass* parent_class;
-  const host::FilterCore* core;
+  const core::FilterCore* core;
   const std::vector<TrackSpec>* specs;  // the class's, as long as the program
 };
 
@@ -149,7 +146,7 @@ std::string Nick(const std::string& label) {
 
 // An enumeration for a list track, registered once per type name; its values live as long as the
 // program, as the type system requires.
-GType ListType(const host::FilterCore& core, const TrackSpec& spec) {
+GType ListType(const core::FilterCore& core, const TrackSpec& spec) {
   const std::string type_name = TypeName({core.name, spec.name});
   if (const GType known = g_type_from_name(type_name.c_str())) return known;
   auto* values = new GEnumValue[spec.labels.size() + 1]();
@@ -159,7 +156,7 @@ GType ListType(const host::FilterCore& core, const TrackSpec& spec) {
   return g_enum_register_static(g_intern_string(type_name.c_str()), values);
 }
 
-GParamSpec* TrackProperty(const host::FilterCore& core, const TrackSpec& spec) {
+GParamSpec* TrackProperty(const core::FilterCore& core, const TrackSpec& spec) {
   const auto flags =
       GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_NICK | G_PARAM_STATIC_BLURB | GST_PARAM_MUTABLE_PLAYING);
   const char* blurb = g_intern_string(("track bar '" + spec.name + "' of " + core.title).c_str());
@@ -256,14 +253,14 @@ GstFlowReturn TransformFrameIp(GstVideoFilter* filter, GstVideoFrame* frame) {
   if (!s.pool || s.pool->threads() != threads) {
     try {
       s.pool.reset();
-      s.pool = std::make_unique<host::WorkerPool>(threads, false);
+      s.pool = std::make_unique<core::WorkerPool>(threads, false);
     } catch (const std::system_error& e) {
       GST_ELEMENT_ERROR(filter, RESOURCE, FAILED, ("cannot start %d worker threads", threads),
                         ("%s", e.what()));
       return GST_FLOW_ERROR;
     }
   }
-  const host::Workers workers = s.pool->workers();
+  const core::Workers workers = s.pool->workers();
   const io::PlanarRows rows = RowsOf(frame);
   io::PlanesToFrame(*s.planar, s.layout, rows, s.frame, workers);
   s.core.filter(s.cpu, s.frame_tracks.data(), s.frame.EditPlane(), s.frame.TempPlane(), 1, workers);
@@ -282,7 +279,7 @@ GstCaps* TemplateCaps() {
 }
 
 void ClassInit(gpointer g_class, gpointer data) {
-  const host::FilterCore& core = *static_cast<const host::FilterCore*>(data);
+  const core::FilterCore& core = *static_cast<const core::FilterCore*>(data);
   auto* klass = static_cast<FilterElementClass*>(g_class);
   klass->parent_class = static_cast<GstVideoFilterClass*>(g_type_class_peek_parent(g_class));
   klass->core = &core;
@@ -331,7 +328,7 @@ void InstanceInit(GTypeInstance* instance, gpointer g_class) {
   UpdatePassthrough(instance, *element->state);
 }
 
-GType ElementType(const host::FilterCore& core) {
+GType ElementType(const core::FilterCore& core) {
   const std::string name = TypeName({core.name});
   if (const GType known = g_type_from_name(name.c_str())) return known;
   const GTypeInfo info = {sizeof(FilterElementClass), nullptr, nullptr,      ClassInit, nullptr, &core,
@@ -341,9 +338,9 @@ GType ElementType(const host::FilterCore& core) {
 
 }  // namespace
 
-bool RegisterElements(GstPlugin* plugin, std::span<const host::FilterCore* const> cores) {
+bool RegisterElements(GstPlugin* plugin, std::span<const core::FilterCore* const> cores) {
   GST_DEBUG_CATEGORY_INIT(filter_debug, "velourdeblock", 0, "velour and deblock elements");
-  for (const host::FilterCore* core : cores)
+  for (const core::FilterCore* core : cores)
     if (!gst_element_register(plugin, core->name, GST_RANK_NONE, ElementType(*core))) return false;
   return true;
 }

@@ -7,7 +7,7 @@
 
 #include <span>
 
-#include "host/filter_core.h"
+#include "core/filter_core.h"
 
 namespace gsthost {
 
@@ -19,7 +19,7 @@ inline constexpr char kPluginPackage[] = "velour and deblock";
 inline constexpr char kPluginOrigin[] = "velour and deblock, built from source";
 
 // Registers one element per filter of `cores`, named as the filter; false if one fails.
-bool RegisterElements(GstPlugin* plugin, std::span<const host::FilterCore* const> cores);
+bool RegisterElements(GstPlugin* plugin, std::span<const core::FilterCore* const> cores);
 // The plug-in's entry: every built-in filter.
 gboolean RegisterBuiltinElements(GstPlugin* plugin);
 // The same plug-in registered from within this program, without loading the library (tests).

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/host_abi.h"
+#include "core/pixel.h"
 
 namespace host {
 
@@ -16,27 +16,17 @@ struct Frame {
         edit(static_cast<size_t>(stride) * height),
         temp(static_cast<size_t>(stride) * height) {}
 
-  YcPixel& at(int x, int y) { return edit[static_cast<size_t>(y) * stride + x]; }
-  const YcPixel& at(int x, int y) const { return edit[static_cast<size_t>(y) * stride + x]; }
+  core::YcPixel& at(int x, int y) { return edit[static_cast<size_t>(y) * stride + x]; }
+  const core::YcPixel& at(int x, int y) const { return edit[static_cast<size_t>(y) * stride + x]; }
 
-  Plane EditPlane() { return {edit.data(), w, h, stride}; }
-  Plane TempPlane() { return {temp.data(), w, h, stride}; }
-
-  FrameInfo Info() {
-    FrameInfo fi{};
-    fi.edit = edit.data();
-    fi.temp = temp.data();
-    fi.w = w;
-    fi.h = h;
-    fi.stride = stride;
-    return fi;
-  }
+  core::Plane EditPlane() { return {edit.data(), w, h, stride}; }
+  core::Plane TempPlane() { return {temp.data(), w, h, stride}; }
 
   int w = 0;
   int h = 0;
   int stride = 0;
-  std::vector<YcPixel> edit;
-  std::vector<YcPixel> temp;
+  std::vector<core::YcPixel> edit;
+  std::vector<core::YcPixel> temp;
 };
 
 }  // namespace host

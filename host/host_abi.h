@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/export.h"
-#include "host/pixel.h"
+#include "core/export.h"
+#include "core/pixel.h"
 
 #if defined(_WIN32) && !defined(_WIN64)
 #define AUF_CDECL __cdecl
@@ -72,11 +72,11 @@ typedef FilterTable HostFilter;
 // The per-frame record.
 struct FrameInfo {
   int32_t flags;
-  YcPixel* edit;   // +0x04: the frame; the result is left here
-  YcPixel* temp;   // +0x08: host scratch plane of the same shape
-  int32_t w;       // +0x0C
-  int32_t h;       // +0x10
-  int32_t stride;  // +0x14: pixels between rows, at least w
+  core::YcPixel* edit;  // +0x04: the frame; the result is left here
+  core::YcPixel* temp;  // +0x08: host scratch plane of the same shape
+  int32_t w;            // +0x0C
+  int32_t h;            // +0x10
+  int32_t stride;       // +0x14: pixels between rows, at least w
   int32_t host_fields[10];
 };
 

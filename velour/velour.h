@@ -3,12 +3,15 @@
 // kernels of a tier on any worker service, and the plain reference that defines every output bit.
 #include <cstdint>
 
-#include "host/filter_core.h"
-#include "host/pixel.h"
-#include "host/rgba_dsp.h"
-#include "host/workers.h"
+#include "core/filter_core.h"
+#include "core/pixel.h"
+#include "core/workers.h"
 #include "velour/velour_dsp.h"
 #include "velour/velour_tables.h"
+
+namespace core {
+struct RgbaDsp;
+}
 
 namespace velour {
 
@@ -24,23 +27,23 @@ struct VelourParams {
 VelourParams ParamsFromTracks(const int32_t* tracks);
 
 // Filters the luma of `edit` in place; chroma and everything outside the w x h picture stay as they
-// are. `temp` is scratch of the same shape whose picture is overwritten. The result is the editor's
-// with `partitions` (>= 1) worker threads: n_shift rounded up to a multiple of it, at most 64 passes.
+// are. `temp` is scratch of the same shape whose picture is overwritten. The result is that for
+// `partitions` (>= 1; below 1 counts as 1): n_shift rounded up to a multiple of it, at most 64 passes.
 // Any number of workers computes it; pictures of any size, 0 x 0 included.
-void FilterFrame(const VelourDsp& dsp, const VelourParams& params, const host::Plane& edit,
-                 const host::Plane& temp, int32_t partitions, const host::Workers& workers);
+void FilterFrame(const VelourDsp& dsp, const VelourParams& params, const core::Plane& edit,
+                 const core::Plane& temp, int32_t partitions, const core::Workers& workers);
 
 // The same on an 8-bit RGBA image of w x h pixels, rows 4 w bytes apart: the result equals converting
-// the image to samples (host::RgbaToYc), filtering them, and converting back (host::YcToRgb), with
+// the image to samples (core::RgbToYc), filtering them, and converting back (core::YcToRgb), with
 // every alpha byte as it was; but each row is converted as the filter takes and leaves it, so no
 // plane of samples is needed. `temp` is scratch of w x h samples.
-void FilterFrameRgba(const VelourDsp& dsp, const host::RgbaDsp& rgba_dsp, const VelourParams& params,
-                     uint8_t* rgba, int32_t w, int32_t h, const host::Plane& temp, int32_t partitions,
-                     const host::Workers& workers);
+void FilterFrameRgba(const VelourDsp& dsp, const core::RgbaDsp& rgba_dsp, const VelourParams& params,
+                     uint8_t* rgba, int32_t w, int32_t h, const core::Plane& temp, int32_t partitions,
+                     const core::Workers& workers);
 
 // The same result computed literally on the calling thread, one pass after another over the whole
 // picture with the scalar kernels, the exact sums in a buffer of its own.
-void ReferenceFilterFrame(const VelourParams& params, const host::Plane& edit, int32_t partitions);
+void ReferenceFilterFrame(const VelourParams& params, const core::Plane& edit, int32_t partitions);
 
 // The step table of a frame: base matrix `matrix` scaled by `quant`, capped at 255.
 void LoadStepTable(int16_t* steps, int32_t matrix);
@@ -59,15 +62,20 @@ void ReferenceShiftedGridPass(const int16_t* luma, int32_t* acc, int w, int h, c
 // Adds working luma into the sum of every pixel outside the blocks of grid (dx, dy).
 void ReferenceAddBorderLuma(const int16_t* luma, int32_t* acc, int w, int h, int dx, int dy);
 
-// The filter as hosts and tools see it.
-void FilterWithTracks(host::CpuFlags flags, const int32_t* tracks, const host::Plane& edit,
-                      const host::Plane& temp, int32_t partitions, const host::Workers& workers);
-void FilterRgbaWithTracks(host::CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h,
-                          const host::Plane& temp, int32_t partitions, const host::Workers& workers);
-void ReferenceWithTracks(const int32_t* tracks, const host::Plane& edit, int32_t partitions);
-inline constexpr host::FilterCore kVelourCore = {
-    "velour",       kTitle,         kTrackCount,       kTrackNames,          kTrackDefaults,
-    kTrackMinimums, kTrackMaximums, &FilterWithTracks, &ReferenceWithTracks, &FilterRgbaWithTracks,
-    nullptr};
+// The filter as its core record gives it to hosts and tools.
+void FilterWithTracks(core::CpuFlags flags, const int32_t* tracks, const core::Plane& edit,
+                      const core::Plane& temp, int32_t partitions, const core::Workers& workers);
+void FilterRgbaWithTracks(core::CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h,
+                          const core::Plane& temp, int32_t partitions, const core::Workers& workers);
+void ReferenceWithTracks(const int32_t* tracks, const core::Plane& edit, int32_t partitions);
+inline constexpr core::FilterCore kVelourCore = {.name = "velour",
+                                                 .title = kTitle,
+                                                 .tracks = kTracks,
+                                                 .track_count = kTrackCount,
+                                                 .needs_temp = true,
+                                                 .filter = &FilterWithTracks,
+                                                 .reference = &ReferenceWithTracks,
+                                                 .filter_rgba = &FilterRgbaWithTracks,
+                                                 .changes_nothing = nullptr};
 
 }  // namespace velour

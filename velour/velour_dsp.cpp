@@ -7,7 +7,7 @@
 namespace velour {
 
 // Scalar first; each tier replaces what it improves.
-void InitVelourDsp(VelourDsp& dsp, host::CpuFlags flags) {
+void InitVelourDsp(VelourDsp& dsp, core::CpuFlags flags) {
   dsp.FilterBlockRow = FilterBlockRow_C;
   dsp.FilterBlockRowWide = FilterBlockRowWide_C;
   dsp.LumaRow = LumaRow_C;
@@ -17,11 +17,11 @@ void InitVelourDsp(VelourDsp& dsp, host::CpuFlags flags) {
   dsp.FoldRow = FoldRow_C;
   dsp.AverageRow = AverageRow_C;
 #if defined(AUF_X86_SIMD)
-  if (!(flags & host::kCpuSse2)) return;
+  if (!(flags & core::kCpuSse2)) return;
   InitVelourDsp_SSE2(dsp);
-  if (!(flags & host::kCpuAvx2)) return;
+  if (!(flags & core::kCpuAvx2)) return;
   InitVelourDsp_AVX2(dsp);
-  if (!(flags & host::kCpuAvx512)) return;
+  if (!(flags & core::kCpuAvx512)) return;
   InitVelourDsp_AVX512(dsp);
 #else
   (void)flags;
@@ -31,7 +31,7 @@ void InitVelourDsp(VelourDsp& dsp, host::CpuFlags flags) {
 const VelourDsp& DetectedVelourDsp() {
   static const VelourDsp dsp = [] {
     VelourDsp d;
-    InitVelourDsp(d, host::DetectCpuFlags());
+    InitVelourDsp(d, core::DetectCpuFlags());
     return d;
   }();
   return dsp;

@@ -3,13 +3,13 @@
 // replace what they improve.
 //
 // The accumulator holds the exact sum of a pixel's contributions in 32 bits. Working luma is a
-// host sample shifted right by 4, in [-2048, 2047]; a transformed-back block value is a 16-bit
+// luma sample shifted right by 4, in [-2048, 2047]; a transformed-back block value is a 16-bit
 // value shifted right by 3, in [-4096, 4095]. So up to 64 seeded copies and 64 passes sum to at
 // most 128 * 4096 = 2^19 in magnitude, and sum * 16 to 2^23.
 #include <cstddef>
 #include <cstdint>
 
-#include "host/cpu.h"
+#include "core/cpu.h"
 
 namespace velour {
 
@@ -46,7 +46,7 @@ using FilterBlockRowFn = void (*)(const int16_t* luma, ptrdiff_t luma_pitch, int
 using FilterBlockRowWideFn = void (*)(const int16_t* luma, ptrdiff_t luma_pitch, AccSample* acc,
                                       ptrdiff_t acc_pitch, int count, int row_begin, int row_end,
                                       const int16_t* steps);
-// luma[x] = y[3 * x] >> 4 for x in 0 .. n - 1: the host's luma (every third sample) to 8-bit scale.
+// luma[x] = y[3 * x] >> 4 for x in 0 .. n - 1: the pixels' luma (every third sample) to 8-bit scale.
 using LumaRowFn = void (*)(const int16_t* y, int16_t* luma, int n);
 // acc[x] = luma[x] * weight, weight in 0..64.
 using SeedRowFn = void (*)(const int16_t* luma, AccSample* acc, int n, int32_t weight);
@@ -70,7 +70,7 @@ struct VelourDsp {
   AverageRowFn AverageRow;
 };
 
-void InitVelourDsp(VelourDsp& dsp, host::CpuFlags flags);
+void InitVelourDsp(VelourDsp& dsp, core::CpuFlags flags);
 // The table for this CPU, built on first use.
 const VelourDsp& DetectedVelourDsp();
 

@@ -14,7 +14,7 @@
 // so once a strip is done its rows have all their contributions and go straight to the output,
 // while the rows the passes touch stay in the cache.
 //
-// The picture is the host's plane of samples, or an 8-bit RGBA image: then each row is converted
+// The picture is a plane of samples, or an 8-bit RGBA image: then each row is converted
 // to samples as its luma is taken and back as its result is stored, with the same conversion of
 // each pixel as a whole picture's, so the result is that of converting, filtering and converting
 // back, without a plane of samples and without passes of their own over the picture.
@@ -26,7 +26,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "host/rgba_dsp.h"
+#include "core/rgba_dsp.h"
 #include "velour/velour.h"
 #include "velour/velour_dsp.h"
 #include "velour/velour_tables.h"
@@ -34,8 +34,8 @@
 namespace velour {
 namespace {
 
-using host::Plane;
-using host::YcPixel;
+using core::Plane;
+using core::YcPixel;
 
 constexpr int kStrip = 8;
 constexpr int kHalo = 7;         // rows a block reaches past its top row
@@ -44,7 +44,7 @@ constexpr int kRgbaChunk = 256;  // pixels of an RGBA row converted at a time, o
 struct FrameJob {
   const VelourDsp* dsp;
   Plane edit;                     // w and h of the picture; its samples unless the picture is RGBA
-  const host::RgbaDsp* rgba_dsp;  // the picture is RGBA: rows of 4 * w bytes from `rgba`
+  const core::RgbaDsp* rgba_dsp;  // the picture is RGBA: rows of 4 * w bytes from `rgba`
   uint8_t* rgba;
   Plane temp;
   int16_t steps[64];
@@ -71,15 +71,15 @@ struct AccLines {
 };
 
 // Bytes between temp rows.
-inline ptrdiff_t Pitch(const Plane& p) { return static_cast<ptrdiff_t>(p.stride) * sizeof(host::YcPixel); }
+inline ptrdiff_t Pitch(const Plane& p) { return static_cast<ptrdiff_t>(p.stride) * sizeof(core::YcPixel); }
 // Luma and accumulator lines with line k in temp row `first` + k.
 inline LumaLines LumaLinesFrom(const Plane& temp, int first) {
-  return {reinterpret_cast<char*>(host::PlaneRow(temp, first)), Pitch(temp)};
+  return {reinterpret_cast<char*>(core::PlaneRow(temp, first)), Pitch(temp)};
 }
 inline AccLines AccLinesFrom(const Plane& temp, int first) {
-  return {reinterpret_cast<char*>(host::PlaneRow(temp, first)) + sizeof(int16_t) * temp.w, Pitch(temp)};
+  return {reinterpret_cast<char*>(core::PlaneRow(temp, first)) + sizeof(int16_t) * temp.w, Pitch(temp)};
 }
-inline int16_t* EditY(const Plane& edit, int y) { return &host::PlaneRow(edit, y)->y; }
+inline int16_t* EditY(const Plane& edit, int y) { return &core::PlaneRow(edit, y)->y; }
 
 // Row y's working luma into `luma`.
 void LoadLuma(const FrameJob* job, int y, int16_t* luma) {
@@ -229,7 +229,7 @@ void WindowBand(const FrameJob* job, const PassGeometry* geometry, int r0, int r
   const LumaLines direct = LumaLinesFrom(job->temp, 0);
   const LumaLines wl = LumaLinesFrom(job->temp, r0 + kHalo);
   const AccLines wa = AccLinesFrom(job->temp, r0 + kHalo);
-  const PartialLines wp = {reinterpret_cast<char*>(host::PlaneRow(job->temp, r0 + kHalo + kWindow)),
+  const PartialLines wp = {reinterpret_cast<char*>(core::PlaneRow(job->temp, r0 + kHalo + kWindow)),
                            Pitch(job->temp)};
   for (int k = 0; k < kWindow; ++k) std::memset(wp[k], 0, luma_bytes);
   for (int s0 = r0; s0 < r1; s0 += kWindowStrip) {
@@ -273,21 +273,21 @@ void BandWorker(int32_t index, int32_t count, void* data) {
 
 namespace {
 
-void Run(FrameJob& job, const VelourParams& params, int32_t partitions, const host::Workers& workers) {
+void Run(FrameJob& job, const VelourParams& params, int32_t partitions, const core::Workers& workers) {
   job.passes = PassCount(params.n_shift, partitions);
   job.zero_weight = params.zero_weight;
   job.weight = job.zero_weight + job.passes;
   LoadStepTable(job.steps, params.matrix);
   ScaleStepTable(job.steps, params.quant);
   if (job.edit.w <= 0 || job.edit.h <= 0) return;
-  host::RunWorkers(workers, &EdgeLumaWorker, &job);
-  host::RunWorkers(workers, &BandWorker, &job);
+  core::RunWorkers(workers, &EdgeLumaWorker, &job);
+  core::RunWorkers(workers, &BandWorker, &job);
 }
 
 }  // namespace
 
 void FilterFrame(const VelourDsp& dsp, const VelourParams& params, const Plane& edit, const Plane& temp,
-                 int32_t partitions, const host::Workers& workers) {
+                 int32_t partitions, const core::Workers& workers) {
   FrameJob job;
   job.dsp = &dsp;
   job.edit = edit;
@@ -297,9 +297,9 @@ void FilterFrame(const VelourDsp& dsp, const VelourParams& params, const Plane& 
   Run(job, params, partitions, workers);
 }
 
-void FilterFrameRgba(const VelourDsp& dsp, const host::RgbaDsp& rgba_dsp, const VelourParams& params,
+void FilterFrameRgba(const VelourDsp& dsp, const core::RgbaDsp& rgba_dsp, const VelourParams& params,
                      uint8_t* rgba, int32_t w, int32_t h, const Plane& temp, int32_t partitions,
-                     const host::Workers& workers) {
+                     const core::Workers& workers) {
   FrameJob job;
   job.dsp = &dsp;
   job.edit = {nullptr, w, h, w};
@@ -309,19 +309,19 @@ void FilterFrameRgba(const VelourDsp& dsp, const host::RgbaDsp& rgba_dsp, const 
   Run(job, params, partitions, workers);
 }
 
-void FilterWithTracks(host::CpuFlags flags, const int32_t* tracks, const Plane& edit, const Plane& temp,
-                      int32_t partitions, const host::Workers& workers) {
+void FilterWithTracks(core::CpuFlags flags, const int32_t* tracks, const Plane& edit, const Plane& temp,
+                      int32_t partitions, const core::Workers& workers) {
   VelourDsp dsp;
   InitVelourDsp(dsp, flags);
   FilterFrame(dsp, ParamsFromTracks(tracks), edit, temp, partitions, workers);
 }
 
-void FilterRgbaWithTracks(host::CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h,
-                          const Plane& temp, int32_t partitions, const host::Workers& workers) {
+void FilterRgbaWithTracks(core::CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h,
+                          const Plane& temp, int32_t partitions, const core::Workers& workers) {
   VelourDsp dsp;
   InitVelourDsp(dsp, flags);
-  host::RgbaDsp rgba_dsp;
-  host::InitRgbaDsp(rgba_dsp, flags);
+  core::RgbaDsp rgba_dsp;
+  core::InitRgbaDsp(rgba_dsp, flags);
   FilterFrameRgba(dsp, rgba_dsp, ParamsFromTracks(tracks), rgba, w, h, temp, partitions, workers);
 }
 

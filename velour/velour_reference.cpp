@@ -41,7 +41,7 @@ void ReferenceShiftedGridPass(const int16_t* luma, int32_t* acc, int w, int h, c
   ReferenceAddBorderLuma(luma, acc, w, h, dx, dy);
 }
 
-void ReferenceFilterFrame(const VelourParams& params, const host::Plane& edit, int32_t partitions) {
+void ReferenceFilterFrame(const VelourParams& params, const core::Plane& edit, int32_t partitions) {
   const int T = std::max(partitions, 1);
   int16_t steps[64];
   LoadStepTable(steps, params.matrix);
@@ -52,7 +52,7 @@ void ReferenceFilterFrame(const VelourParams& params, const host::Plane& edit, i
   std::vector<int32_t> acc(luma.size());
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
-      const int16_t v = static_cast<int16_t>(host::PlaneRow(edit, y)[x].y >> 4);
+      const int16_t v = static_cast<int16_t>(core::PlaneRow(edit, y)[x].y >> 4);
       luma[y * w + x] = v;
       acc[y * w + x] = int32_t{v} * params.zero_weight;
     }
@@ -69,10 +69,10 @@ void ReferenceFilterFrame(const VelourParams& params, const host::Plane& edit, i
   }
 
   for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) host::PlaneRow(edit, y)[x].y = AverageSample(acc[y * w + x], weight);
+    for (int x = 0; x < w; ++x) core::PlaneRow(edit, y)[x].y = AverageSample(acc[y * w + x], weight);
 }
 
-void ReferenceWithTracks(const int32_t* tracks, const host::Plane& edit, int32_t partitions) {
+void ReferenceWithTracks(const int32_t* tracks, const core::Plane& edit, int32_t partitions) {
   ReferenceFilterFrame(ParamsFromTracks(tracks), edit, partitions);
 }
 

@@ -7,7 +7,7 @@ namespace velour {
 
 VelourParams ParamsFromTracks(const int32_t* tracks) {
   int32_t v[kTrackCount];
-  for (int i = 0; i < kTrackCount; ++i) v[i] = std::clamp(tracks[i], kTrackMinimums[i], kTrackMaximums[i]);
+  for (int i = 0; i < kTrackCount; ++i) v[i] = core::ClampTrack(kTracks[i], tracks[i]);
   return {v[kTrackQuant], v[kTrackNShift], v[kTrackMatrix], v[kTrackZeroWeight]};
 }
 

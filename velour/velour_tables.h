@@ -1,6 +1,9 @@
 #pragma once
 // Constant tables of the smoothing filter, read by the scalar and the vector code alike.
 #include <cstdint>
+#include <iterator>
+
+#include "core/tracks.h"
 
 namespace velour {
 
@@ -43,13 +46,19 @@ inline constexpr int32_t ShiftTable[64][2] = {
 };
 // clang-format on
 
-// The filter's name as the editor shows it, and its track bars: positions, names, defaults and
-// ranges.
+// The filter's full name, and its tracks by position.
 inline constexpr char kTitle[] = "Velour for AviUtl";
 enum { kTrackQuant = 0, kTrackNShift = 1, kTrackMatrix = 2, kTrackZeroWeight = 3, kTrackCount = 4 };
-inline constexpr const char* const kTrackNames[kTrackCount] = {"quant", "n_shift", "matrix", "zero_weight"};
-inline constexpr int32_t kTrackDefaults[kTrackCount] = {1, 8, 3, 0};
-inline constexpr int32_t kTrackMinimums[kTrackCount] = {1, 1, 0, 0};
-inline constexpr int32_t kTrackMaximums[kTrackCount] = {31, 64, 4, 64};
+// The base quantiser matrices by their index in QuantMatrices.
+inline constexpr const char* const kMatrixLabels[] = {"JPEG luma", "MPEG-2 intra", "diagonal ramp",
+                                                      "gentle ramp", "flat"};
+inline constexpr core::Track kTracks[kTrackCount] = {
+    {"quant", core::TrackKind::kBar, 1, 31, 1, nullptr},
+    {"n_shift", core::TrackKind::kBar, 1, 64, 8, nullptr},
+    {"matrix", core::TrackKind::kList, 0, 4, 3, kMatrixLabels},
+    {"zero_weight", core::TrackKind::kBar, 0, 64, 0, nullptr},
+};
+static_assert(core::TracksAreSound(kTracks));
+static_assert(std::size(kMatrixLabels) == std::size(QuantMatrices));
 
 }  // namespace velour

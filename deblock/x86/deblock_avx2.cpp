@@ -21,12 +21,12 @@ struct Avx2 {
 
 }  // namespace
 
-void FilterHorizontalEdges_AVX2(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
+void FilterHorizontalEdges_AVX2(core::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
                                 int32_t tc0) {
   FilterHorizontalEdgesT<Avx2>(pix, stride, count, alpha, beta, tc0);
 }
 
-void FilterVerticalEdges_AVX2(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
+void FilterVerticalEdges_AVX2(core::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
                               int32_t beta, int32_t tc0) {
   FilterVerticalEdgesT<Avx2>(pix, stride, edges, rows, alpha, beta, tc0);
 }

@@ -39,12 +39,12 @@ DEBLOCK_MASKED_TRAITS(Avx512Vl, __m256i, _mm256, si256, __mmask16, 16)
 
 }  // namespace
 
-void FilterHorizontalEdges_AVX512(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha,
+void FilterHorizontalEdges_AVX512(core::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha,
                                   int32_t beta, int32_t tc0) {
   FilterHorizontalEdgesT<Avx512>(pix, stride, count, alpha, beta, tc0);
 }
 
-void FilterVerticalEdges_AVX512(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
+void FilterVerticalEdges_AVX512(core::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
                                 int32_t beta, int32_t tc0) {
   FilterVerticalEdgesT<Avx512Vl>(pix, stride, edges, rows, alpha, beta, tc0);
 }

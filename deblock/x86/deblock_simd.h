@@ -19,7 +19,7 @@
 // Everything here has internal linkage: each ISA file keeps its own copy, compiled for its own
 // instruction set.
 //
-// V provides: Reg; kLanes; the operations of AUF_VECTOR_OPS (host/x86_vector_ops.h); and lane
+// V provides: Reg; kLanes; the operations of AUF_VECTOR_OPS (core/x86/vector_ops.h); and lane
 // masks, either as registers of all-ones lanes (Equal) or, where V has mask registers, as V::Mask
 // with NotBelowMask(d, t) (unsigned d >= t), MaskOr, AddUnless(v, mask, w) and SubUnless(v, mask,
 // w) (v + w and v - w where mask is clear).
@@ -27,9 +27,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/x86/vector_ops.h"
 #include "deblock/deblock_dsp.h"
 #include "deblock/x86/deblock_x86.h"
-#include "host/x86_vector_ops.h"
 
 #define DEBLOCK_INLINE inline __attribute__((always_inline))
 
@@ -128,7 +128,7 @@ DEBLOCK_INLINE void FilterRun(int16_t* q, ptrdiff_t rs, const Limits<V>& t) {
 }
 
 template <class V>
-void FilterHorizontalEdgesT(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
+void FilterHorizontalEdgesT(core::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
                             int32_t tc0) {
   constexpr int kLanes = V::kLanes;
   if (!VectorThresholds(alpha, beta, tc0))
@@ -165,13 +165,13 @@ void FilterHorizontalEdgesT(host::YcPixel* pix, ptrdiff_t stride, int count, int
 }
 
 // One pixel into lanes 0..2 of an SSE register (lane 3 zero).
-DEBLOCK_INLINE __m128i LoadPixel(const host::YcPixel* p) {
+DEBLOCK_INLINE __m128i LoadPixel(const core::YcPixel* p) {
   int32_t ycb;
   std::memcpy(&ycb, p, 4);
   return _mm_insert_epi16(_mm_cvtsi32_si128(ycb), p->cr, 2);
 }
 
-DEBLOCK_INLINE __m128i Load16(const host::YcPixel* p, int byte) {
+DEBLOCK_INLINE __m128i Load16(const core::YcPixel* p, int byte) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(reinterpret_cast<const char*>(p) + byte));
 }
 

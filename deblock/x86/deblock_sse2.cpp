@@ -18,7 +18,7 @@ struct Sse2 {
   static Reg Equal(Reg a, Reg b) { return _mm_cmpeq_epi16(a, b); }
 };
 
-using host::YcPixel;
+using core::YcPixel;
 
 // Pixel a in lanes 0..2, pixel b in lanes 4..6.
 DEBLOCK_INLINE __m128i LoadColumn(const YcPixel* a, const YcPixel* b) {

@@ -11,7 +11,7 @@
 namespace deblock {
 namespace {
 
-using host::YcPixel;
+using core::YcPixel;
 
 // Pixel x of rows r[0] .. r[3] in lanes 0..2, 4..6, 8..10, 12..14.
 DEBLOCK_INLINE __m256i LoadColumn(YcPixel* const* r, int x) {

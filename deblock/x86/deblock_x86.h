@@ -3,23 +3,23 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/pixel.h"
+#include "core/pixel.h"
 
 namespace deblock {
 
-void FilterHorizontalEdges_SSE2(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
+void FilterHorizontalEdges_SSE2(core::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
                                 int32_t tc0);
-void FilterVerticalEdges_SSE2(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
+void FilterVerticalEdges_SSE2(core::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
                               int32_t beta, int32_t tc0);
 
-void FilterHorizontalEdges_AVX2(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
+void FilterHorizontalEdges_AVX2(core::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
                                 int32_t tc0);
-void FilterVerticalEdges_AVX2(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
+void FilterVerticalEdges_AVX2(core::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
                               int32_t beta, int32_t tc0);
 
-void FilterHorizontalEdges_AVX512(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha,
+void FilterHorizontalEdges_AVX512(core::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha,
                                   int32_t beta, int32_t tc0);
-void FilterVerticalEdges_AVX512(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
+void FilterVerticalEdges_AVX512(core::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
                                 int32_t beta, int32_t tc0);
 
 // Thresholds for which the 16-bit lane arithmetic is exact (see deblock_sse2.cpp); the vector

@@ -1,10 +1,9 @@
-// A stand-in of the 64-bit successor editor for the .auf2 plug-ins. It loads each plug-in as the
-// editor does, checks its exports, filter table and setting items, writes settings into the items
-// and calls the video procedure with a record whose first four fields are set and whose later ones
-// point at a function that fails the run if called. Every picture that comes back must equal, bit
-// for bit, the filter core applied to the same converted picture: for several sizes, track sets and
-// alpha patterns, from two threads at once, and while the editor changes the settings during a
-// call. Built natively and for 64-bit Windows, where scripts/test-windows runs it under Wine.
+// The .auf2 plug-ins in the stand-in of the 64-bit successor editor (standin/auf2_host.h): their
+// exports, filter table and setting items against their cores' tracks, and every picture that comes
+// back from the video procedure, which must equal, bit for bit, the filter core applied to the same
+// converted picture: for several sizes, track sets and alpha patterns, from two threads at once, and
+// while the editor changes the settings during a call. Built natively and for 64-bit Windows, where
+// scripts/test-windows runs it under Wine.
 //
 //   auf2_host [--max-pixels=N] PLUGIN.auf2...
 //   auf2_host --bench [--quick] PLUGIN.auf2...
@@ -31,22 +30,23 @@
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-#else
-#include <dlfcn.h>
 #endif
 
+#include "auf2/auf2_abi.h"
 #include "auf_version.h"
-#include "host/auf2_abi.h"
-#include "host/cpu.h"
+#include "core/cpu.h"
+#include "core/rgba_dsp.h"
+#include "core/track_values.h"
+#include "core/worker_pool.h"
 #include "host/frame.h"
-#include "host/rgba_dsp.h"
-#include "host/worker_pool.h"
+#include "standin/auf2_host.h"
+#include "standin/library.h"
 #include "tests/support/test_support.h"
 #include "tools/filters/builtin_filters.h"
 
 namespace {
 
-using host::PixelRgba;
+using auf2::PixelRgba;
 using Picture = std::vector<PixelRgba>;
 using testsupport::Rng;
 
@@ -71,125 +71,28 @@ std::string Narrow(const wchar_t* s) {
   return out;
 }
 
-// ---- The library, opened as the editor opens it.
+// ---- A plug-in in the stand-in (standin/auf2_host.h), and the filter core it must equal.
 
-void* OpenLibrary(const std::string& path) {
-#if defined(_WIN32)
-  return reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
-#else
-  return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-#endif
-}
+using standin::CloseLibrary;
+using standin::HostImage;
+using standin::OpenLibrary;
 
-void* Symbol(void* library, const char* name) {
-#if defined(_WIN32)
-  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
-#else
-  return dlsym(library, name);
-#endif
-}
-
-void CloseLibrary(void* library) {
-#if defined(_WIN32)
-  FreeLibrary(static_cast<HMODULE>(library));
-#else
-  dlclose(library);
-#endif
-}
-
-struct Plugin {
-  std::string path;
-  void* library = nullptr;
-  host::FilterPluginTable* table = nullptr;
-  host::UninitializePluginFn uninitialize = nullptr;
-  const host::FilterCore* core = nullptr;
+struct Plugin : standin::Auf2Library {
+  const core::FilterCore* core = nullptr;
   std::string name;
 };
 
-// Loads the library and finds its entry points; an empty string, or why it cannot be used.
+// Loads the library and finds its entry points and its core; an empty string, or why it cannot be used.
 std::string Load(Plugin& p) {
-  p.library = OpenLibrary(p.path);
-  if (p.library == nullptr) return "cannot load " + p.path;
-  auto entry = reinterpret_cast<host::GetFilterPluginTableFn>(Symbol(p.library, "GetFilterPluginTable"));
-  if (entry == nullptr) return p.path + " does not export GetFilterPluginTable";
-  p.uninitialize = reinterpret_cast<host::UninitializePluginFn>(Symbol(p.library, "UninitializePlugin"));
-  p.table = entry();
-  if (p.table == nullptr) return "GetFilterPluginTable returned null";
+  if (const std::string e = standin::LoadAuf2(p); !e.empty()) return e;
   p.name = Narrow(p.table->name);
   p.core = tools::FindBuiltinFilter(p.name);
   if (p.core == nullptr) return "the filter is named \"" + p.name + "\", which is neither velour nor deblock";
   return "";
 }
 
-// ---- The editor's side of a call: the object's image, served to the plug-in by thread.
-
-struct HostImage {
-  int32_t w = 0, h = 0;
-  Picture pixels;
-  int gets = 0, sets = 0;
-  PixelRgba* buffer = nullptr;  // what the plug-in handed get_image_data
-  std::string error;
-  std::function<void()> during;  // runs inside get_image_data, after the copy
-};
-
-thread_local HostImage* t_image = nullptr;
-
-void GetImageData(PixelRgba* buffer) {
-  HostImage* image = t_image;
-  if (image == nullptr) {
-    std::fprintf(stderr, "auf2_host: FAIL: get_image_data called on a thread outside the call\n");
-    std::_Exit(1);
-  }
-  ++image->gets;
-  image->buffer = buffer;
-  std::memcpy(buffer, image->pixels.data(), image->pixels.size() * sizeof(PixelRgba));
-  if (image->during) image->during();
-}
-
-void SetImageData(const PixelRgba* buffer, int32_t w, int32_t h) {
-  HostImage* image = t_image;
-  if (image == nullptr) {
-    std::fprintf(stderr, "auf2_host: FAIL: set_image_data called on a thread outside the call\n");
-    std::_Exit(1);
-  }
-  ++image->sets;
-  if (w != image->w || h != image->h) {
-    image->error = "set_image_data with " + std::to_string(w) + "x" + std::to_string(h) + " for a " +
-                   std::to_string(image->w) + "x" + std::to_string(image->h) + " object";
-    return;
-  }
-  std::memcpy(image->pixels.data(), buffer, image->pixels.size() * sizeof(PixelRgba));
-}
-
-// Stands for every function of the video record after set_image_data; a CPU filter has no use for
-// any of them.
-void CalledPastTheFirstFour() {
-  std::fprintf(stderr,
-               "auf2_host: FAIL: the plug-in called a function of the video record past set_image_data\n");
-  std::fflush(stderr);
-  std::_Exit(1);
-}
-
-struct VideoRecord {
-  host::FilterProcVideo head;
-  void* rest[64];
-};
-
-// Calls the video procedure for an object of object_w x object_h on this thread; the scene is larger
-// than any object, so a plug-in that took the scene's size would show.
 bool CallProc(const Plugin& p, HostImage& image, int32_t object_w, int32_t object_h) {
-  const host::SceneInfo scene{3840, 2160, 30, 1, 48000};
-  host::ObjectInfo object{};
-  object.id = 1;
-  object.width = object_w;
-  object.height = object_h;
-  VideoRecord record;
-  record.head = {&scene, &object, &GetImageData, &SetImageData};
-  for (void*& f : record.rest) f = reinterpret_cast<void*>(&CalledPastTheFirstFour);
-  t_image = &image;
-  const bool result = p.table->func_proc_video(&record.head);
-  t_image = nullptr;
-  return result;
+  return standin::CallVideo(*p.table, image, object_w, object_h);
 }
 
 // ---- Pictures, settings and the expected results.
@@ -230,16 +133,16 @@ Picture MakePicture(int w, int h, Alpha alpha, uint64_t seed) {
 
 // The core applied to the converted picture, converted back, alpha kept: the scalar reference up to
 // reference_max pixels, above that the core's kernels on one worker.
-Picture Expected(const host::FilterCore& core, const Picture& in, int w, int h,
+Picture Expected(const core::FilterCore& core, const Picture& in, int w, int h,
                  const std::vector<int32_t>& tracks, int64_t reference_max) {
   host::Frame f(w, h);
-  for (size_t i = 0; i < in.size(); ++i) f.edit[i] = host::RgbToYc(in[i].r, in[i].g, in[i].b);
+  for (size_t i = 0; i < in.size(); ++i) f.edit[i] = core::RgbToYc(in[i].r, in[i].g, in[i].b);
   if (int64_t{w} * h <= reference_max) core.reference(tracks.data(), f.EditPlane(), 1);
   else
-    core.filter(host::DetectCpuFlags(), tracks.data(), f.EditPlane(), f.TempPlane(), 1,
-                host::SerialWorkers());
+    core.filter(core::DetectCpuFlags(), tracks.data(), f.EditPlane(), f.TempPlane(), 1,
+                core::SerialWorkers());
   Picture out = in;
-  for (size_t i = 0; i < in.size(); ++i) host::YcToRgb(f.edit[i], &out[i].r);
+  for (size_t i = 0; i < in.size(); ++i) core::YcToRgb(f.edit[i], &out[i].r);
   return out;
 }
 
@@ -283,21 +186,15 @@ const std::map<std::string, std::vector<Setting>> kSettings = {
       {"out of range and not a number", {kNaN, kInf, -1e300}, {25, 60, 0}}}},
 };
 
-bool IsSelect(const void* item) {
-  return std::wcscmp(*static_cast<const wchar_t* const*>(item), L"select") == 0;
-}
+bool IsSelect(const void* item) { return standin::IsSelectItem(item); }
 
 void WriteSettings(const Plugin& p, const std::vector<double>& values) {
-  for (size_t i = 0; i < values.size(); ++i) {
-    void* item = p.table->items[i];
-    if (IsSelect(item)) static_cast<host::SelectItem*>(item)->value = static_cast<int32_t>(values[i]);
-    else static_cast<host::TrackItem*>(item)->value = values[i];
-  }
+  standin::WriteSettings(*p.table, values);
 }
 
 std::vector<double> Defaults(const Plugin& p) {
   std::vector<double> v;
-  for (int i = 0; i < p.core->track_count; ++i) v.push_back(p.core->track_defaults[i]);
+  for (int i = 0; i < p.core->track_count; ++i) v.push_back(p.core->tracks[i].def);
   return v;
 }
 
@@ -325,11 +222,11 @@ std::string RunAndCompare(const Plugin& p, int w, int h, Alpha alpha, const Sett
 
 void CheckTable(const Plugin& p) {
   const int before = g_failures;
-  const host::FilterPluginTable& t = *p.table;
-  const host::FilterCore& core = *p.core;
+  const auf2::FilterPluginTable& t = *p.table;
+  const core::FilterCore& core = *p.core;
   std::printf("%s (%s): %s\n", p.name.c_str(), p.path.c_str(), Narrow(t.information).c_str());
   if (p.uninitialize == nullptr) Fail("UninitializePlugin is not exported");
-  if (t.flag != (host::kFilterFlagVideo | host::kFilterFlagFilterObject))
+  if (t.flag != (auf2::kFilterFlagVideo | auf2::kFilterFlagFilterObject))
     Fail("flag " + std::to_string(t.flag) + ", not video (1) + filter object (8)");
   if (t.label != nullptr) Fail("label is not null (the default menu category)");
   const std::string info = Narrow(t.information);
@@ -345,31 +242,33 @@ void CheckTable(const Plugin& p) {
   }
   for (int i = 0; i < count; ++i) {
     const void* item = t.items[i];
-    const std::string name = Narrow(static_cast<const host::TrackItem*>(item)->name);
+    const std::string name = Narrow(static_cast<const auf2::TrackItem*>(item)->name);
     const std::string what = "item " + std::to_string(i) + " (" + name + ")";
-    if (name != core.track_names[i]) Fail(what + ": not named " + core.track_names[i]);
-    const int32_t def = core.track_defaults[i], min = core.track_minimums[i], max = core.track_maximums[i];
-    // velour's matrix is a selection list of its five matrices; every other setting a track bar.
-    const bool want_select = name == "matrix";
+    const core::Track& track = core.tracks[i];
+    if (name != track.name) Fail(what + ": not named " + track.name);
+    const int32_t def = track.def, min = track.min, max = track.max;
+    // A list track is a selection item of its labels, by the values the core takes; a bar a track item.
+    const bool want_select = track.kind == core::TrackKind::kList;
     if (want_select != IsSelect(item)) {
       Fail(what + ": type " + Narrow(*static_cast<const wchar_t* const*>(item)));
       continue;
     }
     if (want_select) {
-      const auto* s = static_cast<const host::SelectItem*>(item);
+      const auto* s = static_cast<const auf2::SelectItem*>(item);
       if (s->value != def) Fail(what + ": default " + std::to_string(s->value));
       int entries = 0;
-      for (const host::SelectEntry* e = s->list; e != nullptr && e->name != nullptr && entries <= max + 1;
-           ++e) {
-        if (e->value != min + entries)
-          Fail(what + ": entry " + std::to_string(entries) + " has value " + std::to_string(e->value));
-        if (*e->name == 0) Fail(what + ": entry " + std::to_string(entries) + " has no name");
+      for (const auf2::SelectEntry* e = s->list;
+           e != nullptr && e->name != nullptr && entries <= max - min + 1; ++e) {
+        const std::string entry = "entry " + std::to_string(entries);
+        if (e->value != min + entries) Fail(what + ": " + entry + " has value " + std::to_string(e->value));
+        if (entries <= max - min && Narrow(e->name) != track.labels[entries])
+          Fail(what + ": " + entry + " is named " + Narrow(e->name) + ", not " + track.labels[entries]);
         ++entries;
       }
       if (entries != max - min + 1)
         Fail(what + ": " + std::to_string(entries) + " entries before the null name");
     } else {
-      const auto* tb = static_cast<const host::TrackItem*>(item);
+      const auto* tb = static_cast<const auf2::TrackItem*>(item);
       if (std::wcscmp(tb->type, L"track") != 0) Fail(what + ": type " + Narrow(tb->type));
       if (tb->value != def || tb->min != min || tb->max != max || tb->step != 1.0)
         Fail(what + ": default " + std::to_string(tb->value) + ", range " + std::to_string(tb->min) + ".." +
@@ -646,9 +545,9 @@ void Bench(std::vector<Plugin>& plugins, bool quick) {
   const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   const int runs = quick ? 1 : 10;
   const double budget = quick ? 0 : 2000;
-  const host::CpuFlags flags = host::DetectCpuFlags();
+  const core::CpuFlags flags = core::DetectCpuFlags();
   std::printf("auf2_host --bench: %dx%d frames, tier %s, %d cores; best and median of the runs\n", kW, kH,
-              host::CpuTierName(flags), cores);
+              core::CpuTierName(flags), cores);
   Picture noise(size_t{kW} * kH);
   Rng rng(2025);
   for (PixelRgba& px : noise)
@@ -656,13 +555,13 @@ void Bench(std::vector<Plugin>& plugins, bool quick) {
           static_cast<uint8_t>(rng.Next()), 255};
   const std::pair<const char*, Picture> pictures[] = {
       {"blocky picture", MakePicture(kW, kH, Alpha::kOpaque, 2024)}, {"noise", noise}};
-  host::WorkerPool pool(cores, false);
+  core::WorkerPool pool(cores, false);
   const int32_t n = kW * kH;
   for (const auto& [label, picture] : pictures)
     for (Plugin& p : plugins) {
       std::printf("\n%s defaults, %-14s                      best      median runs\n", p.name.c_str(), label);
       WriteSettings(p, Defaults(p));
-      std::vector<int32_t> tracks(p.core->track_defaults, p.core->track_defaults + p.core->track_count);
+      std::vector<int32_t> tracks = core::DefaultTrackValues(*p.core);
       HostImage image;
       image.w = kW;
       image.h = kH;
@@ -670,7 +569,7 @@ void Bench(std::vector<Plugin>& plugins, bool quick) {
       CallProc(p, image, kW, kH);  // steady state: the plug-in's buffers exist
       host::Frame source(kW, kH), frame(kW, kH);
       for (int32_t i = 0; i < n; ++i)
-        source.edit[i] = host::RgbToYc(picture[i].r, picture[i].g, picture[i].b);
+        source.edit[i] = core::RgbToYc(picture[i].r, picture[i].g, picture[i].b);
       const std::vector<Timing> t = MeasureTogether(
           runs, budget,
           {{[&] { std::copy(picture.begin(), picture.end(), image.pixels.begin()); },
@@ -687,7 +586,7 @@ void Bench(std::vector<Plugin>& plugins, bool quick) {
       Row("core alone, T=" + std::to_string(cores), core);
       // The result through the plug-in is the core's.
       Picture want = picture;
-      for (int32_t i = 0; i < n; ++i) host::YcToRgb(frame.edit[i], &want[i].r);
+      for (int32_t i = 0; i < n; ++i) core::YcToRgb(frame.edit[i], &want[i].r);
       if (const std::string r = Compare(want, image.pixels, kW); !r.empty())
         Fail(p.name + ".auf2 in the timing run: " + r);
       const double ratio = path.best / core.best;
@@ -704,15 +603,15 @@ void Bench(std::vector<Plugin>& plugins, bool quick) {
   std::vector<uint8_t> rgba(reinterpret_cast<const uint8_t*>(picture.data()),
                             reinterpret_cast<const uint8_t*>(picture.data()) + 4 * size_t{n});
   std::vector<uint8_t> copy(rgba.size());
-  std::vector<host::YcPixel> yc(n);
+  std::vector<core::YcPixel> yc(n);
   Row("memory floor: one copy of the RGBA frame",
       Measure(
           runs * 3, budget / 4, [] {}, [&] { std::memcpy(copy.data(), rgba.data(), rgba.size()); }));
   double scalar[2] = {0, 0};
-  for (const host::CpuTier& tier : host::kCpuTiers) {
+  for (const core::CpuTier& tier : core::kCpuTiers) {
     if ((flags & tier.flags) != tier.flags) continue;
-    host::RgbaDsp dsp;
-    host::InitRgbaDsp(dsp, tier.flags);
+    core::RgbaDsp dsp;
+    core::InitRgbaDsp(dsp, tier.flags);
     const Timing to = Measure(
         runs, budget / 4, [] {}, [&] { dsp.RgbaToYcRow(rgba.data(), yc.data(), n); });
     const Timing back = Measure(
@@ -724,14 +623,14 @@ void Bench(std::vector<Plugin>& plugins, bool quick) {
     Row(std::string("RGBA to samples, ") + tier.name + ", T=1", to, note[0]);
     Row(std::string("samples to RGBA, ") + tier.name + ", T=1", back, note[1]);
   }
-  const host::RgbaDsp& dsp = host::DetectedRgbaDsp();
-  const host::Workers workers = pool.workers();
+  const core::RgbaDsp& dsp = core::DetectedRgbaDsp();
+  const core::Workers workers = pool.workers();
   Row("both ways as the plug-ins run them, T=" + std::to_string(cores),
       Measure(
           runs, budget / 4, [] {},
           [&] {
-            host::RgbaToYcOnWorkers(dsp, workers, rgba.data(), yc.data(), n);
-            host::YcToRgbaOnWorkers(dsp, workers, yc.data(), rgba.data(), n);
+            core::RgbaToYcOnWorkers(dsp, workers, rgba.data(), yc.data(), n);
+            core::YcToRgbaOnWorkers(dsp, workers, yc.data(), rgba.data(), n);
           }));
 }
 

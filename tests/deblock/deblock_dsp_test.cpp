@@ -5,20 +5,20 @@
 #include <string>
 #include <vector>
 
+#include "core/cpu.h"
 #include "deblock/deblock_dsp.h"
 #include "deblock/deblock_tables.h"
-#include "host/cpu.h"
 #include "tests/support/test_support.h"
 #include "tests/support/tiers.h"
 
 namespace {
 
+using core::YcPixel;
 using deblock::DeblockDsp;
-using host::YcPixel;
 using testsupport::GuardedPlane;
 using testsupport::Rng;
 
-class DeblockDspTest : public ::testing::TestWithParam<host::CpuTier> {
+class DeblockDspTest : public ::testing::TestWithParam<core::CpuTier> {
  protected:
   void SetUp() override {
     SKIP_UNLESS_CPU_HAS(GetParam());

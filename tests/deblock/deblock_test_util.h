@@ -6,15 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "core/worker_pool.h"
 #include "deblock/deblock.h"
-#include "host/plugin_host.h"
-#include "host/worker_pool.h"
+#include "standin/auf_host.h"
 #include "tests/support/test_support.h"
 
 namespace deblocktest {
 
-inline host::PluginLibrary& Plugin() {
-  static host::PluginLibrary lib(AUF_BUILD_DIR "/deblock.so");
+inline standin::PluginLibrary& Plugin() {
+  static standin::PluginLibrary lib(AUF_BUILD_DIR "/deblock.so");
   return lib;
 }
 
@@ -23,7 +23,7 @@ enum class Content { kBlocky, kFullRange, kNearLimits };
 // Blocky: smooth luma in the host range with a step at every 4x4 block and a little noise, so most
 // edge lines pass the tests at middling thresholds; chroma the same around 0. Full range: any int16.
 // Near limits: blocks close to +32767 and -32768, where stored results can wrap.
-inline void FillPicture(host::YcPixel* plane, int w, int h, int stride, testsupport::Rng& rng,
+inline void FillPicture(core::YcPixel* plane, int w, int h, int stride, testsupport::Rng& rng,
                         Content content) {
   const int bw = (w + 3) / 4 + 1;
   const int bh = (h + 3) / 4 + 1;
@@ -33,7 +33,7 @@ inline void FillPicture(host::YcPixel* plane, int w, int h, int stride, testsupp
   const int32_t noise = rng.Uniform(0, 40);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
-      host::YcPixel& p = plane[static_cast<size_t>(y) * stride + x];
+      core::YcPixel& p = plane[static_cast<size_t>(y) * stride + x];
       int32_t v[3];
       for (int c = 0; c < 3; ++c) {
         const int32_t block = offsets[(static_cast<size_t>(y / 4) * bw + x / 4) * 3 + c];
@@ -54,17 +54,17 @@ inline void FillPicture(host::YcPixel* plane, int w, int h, int stride, testsupp
 }
 
 // Fills the temp plane's picture with a pattern that the filter must leave as it is.
-inline void FillTemp(host::YcPixel* plane, int w, int h, int stride) {
+inline void FillTemp(core::YcPixel* plane, int w, int h, int stride) {
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
       plane[static_cast<size_t>(y) * stride + x] = {
           static_cast<int16_t>(x * 7 + y), static_cast<int16_t>(-x - y), static_cast<int16_t>(0x5A5A)};
 }
 
-inline std::string CheckTemp(host::YcPixel* plane, int w, int h, int stride) {
+inline std::string CheckTemp(core::YcPixel* plane, int w, int h, int stride) {
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
-      const host::YcPixel p = plane[static_cast<size_t>(y) * stride + x];
+      const core::YcPixel p = plane[static_cast<size_t>(y) * stride + x];
       if (p.y != static_cast<int16_t>(x * 7 + y) || p.cb != static_cast<int16_t>(-x - y) || p.cr != 0x5A5A)
         return "temp plane changed at (" + std::to_string(x) + ", " + std::to_string(y) + ")";
     }
@@ -73,9 +73,9 @@ inline std::string CheckTemp(host::YcPixel* plane, int w, int h, int stride) {
 
 // Filters the guarded frame's edit plane through the core with the kernels of `flags`, the result
 // of `partitions` computed by `workers` workers; "" when every canary is intact.
-inline std::string RunCore(host::CpuFlags flags, testsupport::GuardedFrame& f, const int32_t* tracks,
+inline std::string RunCore(core::CpuFlags flags, testsupport::GuardedFrame& f, const int32_t* tracks,
                            int partitions, int workers, bool serial) {
-  host::WorkerPool pool(workers, serial);
+  core::WorkerPool pool(workers, serial);
   deblock::DeblockDsp dsp;
   deblock::InitDeblockDsp(dsp, flags);
   deblock::FilterFrame(dsp, deblock::ParamsFromTracks(tracks), f.EditPlane(), partitions, pool.workers());
@@ -86,8 +86,8 @@ inline std::string RunCore(host::CpuFlags flags, testsupport::GuardedFrame& f, c
 // Filters the guarded frame's edit plane through the plug-in with T editor threads; "" when the
 // call returned 1 and left the temp plane and every canary alone.
 inline std::string RunPlugin(testsupport::GuardedFrame& f, const int32_t* tracks, int threads, bool serial) {
-  host::WorkerPool pool(threads, serial);
-  host::FilterHost fh(Plugin().table(), &pool);
+  core::WorkerPool pool(threads, serial);
+  standin::FilterHost fh(Plugin().table(), &pool);
   for (int i = 0; i < 3; ++i) fh.SetTrackUnchecked(i, tracks[i]);
   FillTemp(f.temp.data(), f.w, f.h, f.stride);
   host::FrameInfo fi = f.Info();

@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "core/cpu.h"
 #include "deblock/deblock.h"
-#include "host/cpu.h"
 #include "tests/deblock/deblock_test_util.h"
 #include "tests/support/test_support.h"
 #include "tests/support/tiers.h"
@@ -15,12 +15,12 @@ namespace {
 using testsupport::GuardedFrame;
 using testsupport::Rng;
 
-class DeblockTierFrameTest : public ::testing::TestWithParam<host::CpuTier> {
+class DeblockTierFrameTest : public ::testing::TestWithParam<core::CpuTier> {
  protected:
   void SetUp() override { SKIP_UNLESS_CPU_HAS(GetParam()); }
 };
 
-std::string RunFrame(host::CpuFlags flags, int w, int h, int stride, int partitions, int workers,
+std::string RunFrame(core::CpuFlags flags, int w, int h, int stride, int partitions, int workers,
                      const int32_t* tracks, deblocktest::Content content, uint64_t seed) {
   GuardedFrame plug(w, h, stride, seed % 2 == 1), ref(w, h, stride, true);
   Rng a(seed), b(seed);

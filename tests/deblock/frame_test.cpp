@@ -13,8 +13,8 @@
 
 namespace {
 
+using core::YcPixel;
 using deblocktest::Content;
-using host::YcPixel;
 using testsupport::GuardedFrame;
 using testsupport::Rng;
 
@@ -58,7 +58,7 @@ std::vector<YcPixel> Core(const Plane& src, int partitions, int workers, const i
   for (int y = 0; y < src.h; ++y)
     std::memcpy(&f.edit.at(0, y), src.px.data() + static_cast<size_t>(y) * src.stride,
                 src.w * sizeof(YcPixel));
-  EXPECT_EQ(deblocktest::RunCore(host::DetectCpuFlags(), f, tracks, partitions, workers, serial), "");
+  EXPECT_EQ(deblocktest::RunCore(core::DetectCpuFlags(), f, tracks, partitions, workers, serial), "");
   return testsupport::Picture(f.edit.data(), src.w, src.h, src.stride);
 }
 
@@ -187,8 +187,8 @@ TEST(DeblockDriver, WidthsThatAreNotMultiplesOfFour) {
 TEST(DeblockDriver, ZeroThresholdsLeaveTheFrameWithoutStartingAWorker) {
   // quant up to 15 with offsets that keep one index at 15 or below: alpha or beta is 0.
   const Plane src = Blocky(64, 40, 64, 20);
-  const host::Workers never = {
-      [](const host::Workers*, host::WorkerTask, void*) { ADD_FAILURE() << "a worker was started"; }, nullptr,
+  const core::Workers never = {
+      [](const core::Workers*, core::WorkerTask, void*) { ADD_FAILURE() << "a worker was started"; }, nullptr,
       1};
   for (const deblock::DeblockParams p :
        {deblock::DeblockParams{0, 0, 0}, deblock::DeblockParams{15, 0, 0}, deblock::DeblockParams{10, 30, 0},
@@ -202,7 +202,7 @@ TEST(DeblockDriver, ZeroThresholdsLeaveTheFrameWithoutStartingAWorker) {
   }
   // One index above 15 in both: the workers run and lines change.
   Plane f = src;
-  host::WorkerPool pool(2, false);
+  core::WorkerPool pool(2, false);
   deblock::FilterFrame(deblock::DetectedDeblockDsp(), {36, 4, 4}, {f.px.data(), f.w, f.h, f.stride}, 1,
                        pool.workers());
   EXPECT_NE(testsupport::DiffPictures(src.Picture(), f.Picture(), f.w, f.h), "");
@@ -233,7 +233,7 @@ std::string RunCase(const Case& c, uint64_t seed) {
     GuardedFrame f(c.w, c.h, c.stride, guard_after);
     for (int y = 0; y < c.h; ++y)
       std::memcpy(&f.edit.at(0, y), src.px.data() + static_cast<size_t>(y) * c.stride, c.w * sizeof(YcPixel));
-    if (auto e = deblocktest::RunCore(host::DetectCpuFlags(), f, c.tracks, c.partitions, c.workers, c.serial);
+    if (auto e = deblocktest::RunCore(core::DetectCpuFlags(), f, c.tracks, c.partitions, c.workers, c.serial);
         !e.empty())
       return e;
     const auto got = testsupport::Picture(f.edit.data(), c.w, c.h, c.stride);

@@ -13,11 +13,11 @@
 
 namespace {
 
+using core::YcPixel;
 using deblock::FilterHorizontalEdge_C;
 using deblock::FilterHorizontalEdges_C;
 using deblock::FilterVerticalEdge_C;
 using deblock::FilterVerticalEdges_C;
-using host::YcPixel;
 using testsupport::GuardedPlane;
 using testsupport::Rng;
 

@@ -23,7 +23,7 @@ TEST(DeblockPlugin, DeclaresExactlyItsRecord) {
             "");
   EXPECT_EQ(deblocktest::Plugin().entry()(), t) << "GetFilterTable called twice returns one address";
   EXPECT_EQ(deblocktest::Plugin().entry()(), t);
-  EXPECT_NO_THROW(host::ValidateFilterTable(t));
+  EXPECT_NO_THROW(standin::ValidateFilterTable(t));
 }
 
 // The plug-in with T editor threads against the reference with T bands.
@@ -32,7 +32,7 @@ std::string RunPlugin(int w, int h, int stride, int threads, bool serial, const 
   GuardedFrame f(w, h, stride, seed % 2 == 0);
   Rng rng(seed);
   deblocktest::FillPicture(f.edit.data(), w, h, stride, rng, Content::kBlocky);
-  std::vector<host::YcPixel> want = testsupport::Picture(f.edit.data(), w, h, stride);
+  std::vector<core::YcPixel> want = testsupport::Picture(f.edit.data(), w, h, stride);
   deblock::ReferenceFilterFrame(deblock::ParamsFromTracks(tracks), {want.data(), w, h, w}, threads);
   if (auto e = deblocktest::RunPlugin(f, tracks, threads, serial); !e.empty()) return e;
   return testsupport::DiffPictures(want, testsupport::Picture(f.edit.data(), w, h, stride), w, h);
@@ -54,10 +54,10 @@ TEST(DeblockPlugin, DefaultTrackValuesAndTracksOutsideTheirRanges) {
   GuardedFrame f(100, 60, 100, true);
   Rng rng(13);
   deblocktest::FillPicture(f.edit.data(), 100, 60, 100, rng, Content::kBlocky);
-  std::vector<host::YcPixel> want = testsupport::Picture(f.edit.data(), 100, 60, 100);
+  std::vector<core::YcPixel> want = testsupport::Picture(f.edit.data(), 100, 60, 100);
   deblock::ReferenceFilterFrame(deblock::ParamsFromTracks(defaults), {want.data(), 100, 60, 100}, 3);
-  host::WorkerPool pool(3, false);
-  host::FilterHost fh(deblocktest::Plugin().table(), &pool);
+  core::WorkerPool pool(3, false);
+  standin::FilterHost fh(deblocktest::Plugin().table(), &pool);
   host::FrameInfo fi = f.Info();
   ASSERT_EQ(fh.Process(&fi), 1);
   EXPECT_EQ(testsupport::DiffPictures(want, testsupport::Picture(f.edit.data(), 100, 60, 100), 100, 60), "");

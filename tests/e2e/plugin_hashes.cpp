@@ -23,10 +23,10 @@
 #include <string_view>
 #include <vector>
 
-#include "host/cpu.h"
-#include "host/filter_core.h"
-#include "host/plugin_host.h"
-#include "host/worker_pool.h"
+#include "core/cpu.h"
+#include "core/filter_core.h"
+#include "core/worker_pool.h"
+#include "standin/auf_host.h"
 #include "tools/filters/builtin_filters.h"
 
 namespace {
@@ -161,7 +161,7 @@ uint64_t PictureHash(const host::Frame& f) {
   uint64_t h = 0xcbf29ce484222325ull;
   for (int y = 0; y < f.h; ++y)
     for (int x = 0; x < f.w; ++x) {
-      const host::YcPixel& p = f.at(x, y);
+      const core::YcPixel& p = f.at(x, y);
       const uint8_t b[6] = {static_cast<uint8_t>(p.y),  static_cast<uint8_t>(p.y >> 8),
                             static_cast<uint8_t>(p.cb), static_cast<uint8_t>(p.cb >> 8),
                             static_cast<uint8_t>(p.cr), static_cast<uint8_t>(p.cr >> 8)};
@@ -199,7 +199,7 @@ std::vector<std::vector<int32_t>> ThresholdTrackSets() {
 }
 
 struct Case {
-  const host::FilterCore* core;
+  const core::FilterCore* core;
   Shape shape;
   int partitions;
   std::vector<int32_t> tracks;
@@ -220,13 +220,13 @@ struct Case {
 
 std::vector<Case> Cases(const std::vector<int>& partitions, long max_pixels) {
   std::vector<Case> cases;
-  for (const host::FilterCore* core : tools::BuiltinFilters())
+  for (const core::FilterCore* core : tools::BuiltinFilters())
     for (int T : partitions)
       for (const Shape& s : kShapes) {
         if (static_cast<long>(s.w) * s.h > max_pixels) continue;
         for (const auto& tracks : kTrackSets.at(core->name)) cases.push_back({core, s, T, tracks});
       }
-  for (const host::FilterCore* core : tools::BuiltinFilters())
+  for (const core::FilterCore* core : tools::BuiltinFilters())
     if (std::string_view(core->name) == "deblock")
       for (const Shape& s : kThresholdShapes)
         for (const auto& tracks : ThresholdTrackSets()) cases.push_back({core, s, 1, tracks, true});
@@ -240,10 +240,10 @@ void Fail(const std::string& what) {
   ++failures;
 }
 
-void CheckRecord(const host::FilterTable* t, const host::FilterCore& core) {
+void CheckRecord(const host::FilterTable* t, const core::FilterCore& core) {
   try {
-    host::ValidateFilterTable(t);
-  } catch (const host::HostError& e) {
+    standin::ValidateFilterTable(t);
+  } catch (const standin::HostError& e) {
     Fail(e.what());
     return;
   }
@@ -254,8 +254,10 @@ void CheckRecord(const host::FilterTable* t, const host::FilterCore& core) {
   if (t->track_count != core.track_count) Fail(std::string("track count of ") + core.name);
   std::printf("record \"%s\" flags %08" PRIx32, t->name, static_cast<uint32_t>(t->flags));
   for (int i = 0; i < t->track_count; ++i) {
-    if (i < core.track_count && std::strcmp(core.track_names[i], t->track_names[i]) != 0)
-      Fail(std::string("track name of ") + core.name);
+    const core::Track* c = i < core.track_count ? &core.tracks[i] : nullptr;
+    if (c != nullptr && (std::strcmp(c->name, t->track_names[i]) != 0 || c->def != t->track_defaults[i] ||
+                         c->min != t->track_minimums[i] || c->max != t->track_maximums[i]))
+      Fail(std::string("track ") + std::to_string(i) + " of " + core.name + ": not the core's");
     std::printf(" %s=%d[%d..%d]", t->track_names[i], t->track_defaults[i], t->track_minimums[i],
                 t->track_maximums[i]);
   }
@@ -338,7 +340,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr,
                  "usage: plugin_hashes [--serial] [--threads=1,3,8] [--max-pixels=N] [--golden=FILE]\n"
                  "                     [--reference-max-pixels=N] LIBRARY... (one per built-in filter:");
-    for (const host::FilterCore* f : filters) std::fprintf(stderr, " %s", f->name);
+    for (const core::FilterCore* f : filters) std::fprintf(stderr, " %s", f->name);
     std::fprintf(stderr, ")\n       plugin_hashes --write-golden=FILE\n");
     return 2;
   }
@@ -346,9 +348,9 @@ int main(int argc, char** argv) {
   try {
     const std::map<std::string, uint64_t> golden =
         golden_path.empty() ? std::map<std::string, uint64_t>{} : ReadGolden(golden_path);
-    std::map<std::string, std::unique_ptr<host::PluginLibrary>> libraries;
+    std::map<std::string, std::unique_ptr<standin::PluginLibrary>> libraries;
     for (size_t i = 0; i < filters.size(); ++i) {
-      auto lib = std::make_unique<host::PluginLibrary>(libs[i]);
+      auto lib = std::make_unique<standin::PluginLibrary>(libs[i]);
       if (lib->entry()() != lib->table())
         Fail(std::string(filters[i]->name) + ": GetFilterTable returned another address");
       CheckRecord(lib->table(), *filters[i]);
@@ -358,8 +360,8 @@ int main(int argc, char** argv) {
     const std::vector<Case> cases = Cases(threads, max_pixels);
     std::vector<uint64_t> hashes;
     for (const Case& c : cases) {
-      host::WorkerPool pool(c.partitions, serial);
-      host::FilterHost host(libraries.at(c.core->name)->table(), &pool);
+      core::WorkerPool pool(c.partitions, serial);
+      standin::FilterHost host(libraries.at(c.core->name)->table(), &pool);
       for (size_t i = 0; i < c.tracks.size(); ++i) host.SetTrackUnchecked(static_cast<int>(i), c.tracks[i]);
       int rc = 0;
       const uint64_t h = HashOf(c, "plug-in", [&](host::Frame& f) { rc = host.Process(f); });
@@ -376,8 +378,8 @@ int main(int argc, char** argv) {
     // The cores linked into this program, each tier forced, must give the plug-ins' hashes, also
     // when fewer or more workers than partitions compute them. The scalar tier, as slow as the
     // reference, takes the pictures up to 250000 pixels.
-    for (const host::CpuTier& tier : host::kCpuTiers) {
-      if (!host::CpuHasTier(tier)) {
+    for (const core::CpuTier& tier : core::kCpuTiers) {
+      if (!core::CpuHasTier(tier)) {
         std::fprintf(stderr, "tier %s: not available on this CPU, skipped\n", tier.name);
         continue;
       }
@@ -386,7 +388,7 @@ int main(int argc, char** argv) {
         const Case& c = cases[i];
         if (tier.flags == 0 && static_cast<long>(c.shape.w) * c.shape.h > 250000) continue;
         const int workers = serial ? 1 : c.partitions == 1 ? 2 : c.partitions - 1;
-        host::WorkerPool pool(workers, serial);
+        core::WorkerPool pool(workers, serial);
         const uint64_t h = HashOf(c, tier.name, [&](host::Frame& f) {
           c.core->filter(tier.flags, c.tracks.data(), f.EditPlane(), f.TempPlane(), c.partitions,
                          pool.workers());

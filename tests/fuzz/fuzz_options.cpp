@@ -3,13 +3,13 @@
 #include <string>
 #include <vector>
 
-#include "host/cpu.h"
+#include "core/cpu.h"
 #include "tools/cli/options.h"
 
 namespace {
 
 bool KnownTier(const std::string& name) {
-  for (const host::CpuTier& t : host::kCpuTiers)
+  for (const core::CpuTier& t : core::kCpuTiers)
     if (name == t.name) return true;
   return name == "auto";
 }

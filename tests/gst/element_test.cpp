@@ -316,16 +316,17 @@ int IntProperty(GObject* object, const char* name) {
 TEST(GstElement, PropertiesAreTheTrackBars) {
   const char* const matrix_nicks[] = {"jpeg-luma", "mpeg-2-intra", "diagonal-ramp", "gentle-ramp", "flat"};
   const char* const matrix_names[] = {"JPEG luma", "MPEG-2 intra", "diagonal ramp", "gentle ramp", "flat"};
-  for (const host::FilterCore* core : tools::BuiltinFilters()) {
+  for (const core::FilterCore* core : tools::BuiltinFilters()) {
     GstElement* e = gst_element_factory_make(core->name, nullptr);
     ASSERT_NE(e, nullptr);
     GObject* o = G_OBJECT(e);
     for (int i = 0; i < core->track_count; ++i) {
-      const char* name = core->track_names[i];
+      const core::Track& track = core->tracks[i];
+      const char* name = track.name;
       SCOPED_TRACE(std::string(core->name) + " " + name);
       GParamSpec* p = g_object_class_find_property(G_OBJECT_GET_CLASS(o), name);
       ASSERT_NE(p, nullptr);
-      const bool list = std::string(core->name) == "velour" && std::string(name) == "matrix";
+      const bool list = track.kind == core::TrackKind::kList;
       ASSERT_EQ(bool(G_IS_PARAM_SPEC_ENUM(p)), list);
       int min, max, def;
       if (list) {
@@ -344,9 +345,9 @@ TEST(GstElement, PropertiesAreTheTrackBars) {
         min = G_PARAM_SPEC_INT(p)->minimum, max = G_PARAM_SPEC_INT(p)->maximum;
         def = G_PARAM_SPEC_INT(p)->default_value;
       }
-      EXPECT_EQ(min, core->track_minimums[i]);
-      EXPECT_EQ(max, core->track_maximums[i]);
-      EXPECT_EQ(def, core->track_defaults[i]);
+      EXPECT_EQ(min, track.min);
+      EXPECT_EQ(max, track.max);
+      EXPECT_EQ(def, track.def);
       for (int wrong : {min - 1, max + 1}) {
         WarningCounter warnings;
         g_object_set(o, name, wrong, nullptr);
@@ -409,7 +410,7 @@ TEST(GstElement, DeblockPassesFramesThroughExactlyWhenItChangesNothing) {
   } rows[] = {{15, 0, 0, true},  {16, 0, 0, false},  {10, 0, 20, true},   {10, 20, 0, true},
               {0, 15, 60, true}, {0, 16, 16, false}, {60, 60, 60, false}, {0, 0, 0, true}};
   const Content gentle = {4, 2, 0};  // steps of a level or two at the 4x4 grid
-  const host::FilterCore& core = *tools::FindBuiltinFilter("deblock");
+  const core::FilterCore& core = *tools::FindBuiltinFilter("deblock");
   const GstVideoInfo info = InfoOf(GST_VIDEO_FORMAT_I420, 33, 17, false);
   Harness toggled("deblock", info);  // one element through every row: its passthrough follows
   for (const auto& r : rows) {
@@ -424,7 +425,7 @@ TEST(GstElement, DeblockPassesFramesThroughExactlyWhenItChangesNothing) {
     const host::Frame before = frame;
     core.reference(values, frame.EditPlane(), 1);
     EXPECT_EQ(core.changes_nothing(values), std::memcmp(frame.edit.data(), before.edit.data(),
-                                                        frame.edit.size() * sizeof(host::YcPixel)) == 0);
+                                                        frame.edit.size() * sizeof(core::YcPixel)) == 0);
 
     // A buffer held elsewhere too: filtered, a copy comes out and the buffer stays as it is; passed
     // through, the very buffer.
@@ -546,11 +547,11 @@ TEST(GstPipeline, FileToFileThroughCoreElementsGivesAufhostsBytes) {
 // The plug-in library lists its elements and their properties, in GLib's spelling (n-shift).
 TEST(GstPipeline, InspectListsTheElementsWithTheirProperties) {
   TempDir dir;
-  for (const host::FilterCore* core : tools::BuiltinFilters()) {
+  for (const core::FilterCore* core : tools::BuiltinFilters()) {
     const Result r = RunGstTool(dir, "gst-inspect-1.0", {core->name});
     EXPECT_NE(r.out.find(std::string("Long-name                ") + core->title), std::string::npos);
     for (int i = 0; i < core->track_count; ++i) {
-      std::string name = core->track_names[i];
+      std::string name = core->tracks[i].name;
       std::replace(name.begin(), name.end(), '_', '-');
       EXPECT_NE(r.out.find("\n  " + name + " "), std::string::npos) << core->name << " " << name;
     }

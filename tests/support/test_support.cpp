@@ -23,7 +23,7 @@ uint32_t TestSeed() {
 
 GuardedPlane::GuardedPlane(int w, int h, int stride, bool guard_after) : w_(w), h_(h), stride_(stride) {
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  const size_t bytes = static_cast<size_t>(stride) * h * sizeof(host::YcPixel);
+  const size_t bytes = static_cast<size_t>(stride) * h * sizeof(core::YcPixel);
   const size_t body = (bytes + kMargin + page - 1) / page * page;
   mapping_size_ = body + 2 * page;
   void* m = mmap(nullptr, mapping_size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -35,10 +35,10 @@ GuardedPlane::GuardedPlane(int w, int h, int stride, bool guard_after) : w_(w), 
   uint8_t* first = base + page;
   std::memset(first, kCanary, body);
   if (guard_after) {
-    data_ = reinterpret_cast<host::YcPixel*>(first + body - bytes);
+    data_ = reinterpret_cast<core::YcPixel*>(first + body - bytes);
     margin_ = first + body - bytes - kMargin;
   } else {
-    data_ = reinterpret_cast<host::YcPixel*>(first);
+    data_ = reinterpret_cast<core::YcPixel*>(first);
     margin_ = first + bytes;
   }
   margin_size_ = kMargin;
@@ -54,7 +54,7 @@ std::string GuardedPlane::CheckCanaries() const {
              std::to_string(i) + ")";
   for (int y = 0; y < h_; ++y) {
     const uint8_t* pad = reinterpret_cast<const uint8_t*>(data_ + static_cast<size_t>(y) * stride_ + w_);
-    for (size_t i = 0; i < static_cast<size_t>(stride_ - w_) * sizeof(host::YcPixel); ++i)
+    for (size_t i = 0; i < static_cast<size_t>(stride_ - w_) * sizeof(core::YcPixel); ++i)
       if (pad[i] != kCanary) return "row padding changed in row " + std::to_string(y);
   }
   return "";
@@ -89,15 +89,15 @@ std::string RecordMismatch(const host::FilterTable* t, const char* name,
   return "";
 }
 
-std::vector<host::YcPixel> Picture(const host::YcPixel* plane, int w, int h, int stride) {
-  std::vector<host::YcPixel> out(static_cast<size_t>(w) * h);
+std::vector<core::YcPixel> Picture(const core::YcPixel* plane, int w, int h, int stride) {
+  std::vector<core::YcPixel> out(static_cast<size_t>(w) * h);
   for (int y = 0; y < h; ++y)
     std::memcpy(&out[static_cast<size_t>(y) * w], plane + static_cast<size_t>(y) * stride,
-                w * sizeof(host::YcPixel));
+                w * sizeof(core::YcPixel));
   return out;
 }
 
-std::string DiffPictures(const std::vector<host::YcPixel>& e, const std::vector<host::YcPixel>& a, int w,
+std::string DiffPictures(const std::vector<core::YcPixel>& e, const std::vector<core::YcPixel>& a, int w,
                          int h) {
   auto same = [&](int x, int y) {
     const auto& p = e[static_cast<size_t>(y) * w + x];

@@ -41,15 +41,15 @@ class GuardedPlane {
   GuardedPlane(const GuardedPlane&) = delete;
   GuardedPlane& operator=(const GuardedPlane&) = delete;
 
-  host::YcPixel* data() { return data_; }
-  host::YcPixel& at(int x, int y) { return data_[static_cast<size_t>(y) * stride_ + x]; }
+  core::YcPixel* data() { return data_; }
+  core::YcPixel& at(int x, int y) { return data_[static_cast<size_t>(y) * stride_ + x]; }
   // Empty when every canary is intact, else a description of the first damaged one.
   std::string CheckCanaries() const;
 
  private:
   void* mapping_ = nullptr;
   size_t mapping_size_ = 0;
-  host::YcPixel* data_ = nullptr;
+  core::YcPixel* data_ = nullptr;
   uint8_t* margin_ = nullptr;
   size_t margin_size_ = 0;
   int w_, h_, stride_;
@@ -59,8 +59,8 @@ class GuardedPlane {
 struct GuardedFrame {
   GuardedFrame(int w, int h, int stride, bool guard_after)
       : w(w), h(h), stride(stride), edit(w, h, stride, guard_after), temp(w, h, stride, !guard_after) {}
-  host::Plane EditPlane() { return {edit.data(), w, h, stride}; }
-  host::Plane TempPlane() { return {temp.data(), w, h, stride}; }
+  core::Plane EditPlane() { return {edit.data(), w, h, stride}; }
+  core::Plane TempPlane() { return {temp.data(), w, h, stride}; }
   host::FrameInfo Info() {
     host::FrameInfo fi{};
     fi.edit = edit.data();
@@ -88,10 +88,10 @@ std::string RecordMismatch(const host::FilterTable* t, const char* name,
                            const std::vector<ExpectedTrack>& tracks);
 
 // Copies the w x h picture of one plane into a dense vector (row-major).
-std::vector<host::YcPixel> Picture(const host::YcPixel* plane, int w, int h, int stride);
+std::vector<core::YcPixel> Picture(const core::YcPixel* plane, int w, int h, int stride);
 
 // "" when equal; else the first mismatch and a small map of where the pictures differ.
-std::string DiffPictures(const std::vector<host::YcPixel>& expected, const std::vector<host::YcPixel>& actual,
+std::string DiffPictures(const std::vector<core::YcPixel>& expected, const std::vector<core::YcPixel>& actual,
                          int w, int h);
 
 }  // namespace testsupport

@@ -6,25 +6,25 @@
 #include <string>
 #include <vector>
 
-#include "host/cpu.h"
+#include "core/cpu.h"
 
-namespace host {
+namespace core {
 inline void PrintTo(const CpuTier& tier, std::ostream* os) { *os << tier.name; }
-}  // namespace host
+}  // namespace core
 
 namespace testsupport {
 
-inline std::vector<host::CpuTier> AllTiers() {
-  return {std::begin(host::kCpuTiers), std::end(host::kCpuTiers)};
+inline std::vector<core::CpuTier> AllTiers() {
+  return {std::begin(core::kCpuTiers), std::end(core::kCpuTiers)};
 }
 // The vector tiers: every tier but the scalar one.
-inline std::vector<host::CpuTier> VectorTiers() {
-  std::vector<host::CpuTier> tiers;
-  for (const host::CpuTier& t : host::kCpuTiers)
+inline std::vector<core::CpuTier> VectorTiers() {
+  std::vector<core::CpuTier> tiers;
+  for (const core::CpuTier& t : core::kCpuTiers)
     if (t.flags != 0) tiers.push_back(t);
   return tiers;
 }
-inline std::string TierParamName(const ::testing::TestParamInfo<host::CpuTier>& info) {
+inline std::string TierParamName(const ::testing::TestParamInfo<core::CpuTier>& info) {
   return info.param.name;
 }
 
@@ -32,4 +32,4 @@ inline std::string TierParamName(const ::testing::TestParamInfo<host::CpuTier>& 
 
 // In SetUp of a test parameterised by a tier: skip where this CPU lacks it.
 #define SKIP_UNLESS_CPU_HAS(tier) \
-  if (!host::CpuHasTier(tier)) GTEST_SKIP() << "CPU lacks " << (tier).name
+  if (!core::CpuHasTier(tier)) GTEST_SKIP() << "CPU lacks " << (tier).name

@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
+#include "core/track_values.h"
+#include "core/worker_pool.h"
 #include "host/frame.h"
-#include "host/plugin_host.h"
-#include "host/worker_pool.h"
 #include "tests/support/test_support.h"
 #include "tools/filters/builtin_filters.h"
 #include "tools/io/frame_io.h"
@@ -207,13 +207,11 @@ inline std::string EncodeFrames(io::Format format, const io::VideoInfo& info,
 // result with one partition, here on two workers.
 inline void FilterInProcess(const std::string& name, host::Frame& f,
                             const std::vector<std::pair<std::string, int32_t>>& tracks = {}) {
-  const host::FilterCore* core = tools::FindBuiltinFilter(name);
-  const std::vector<host::TrackInfo> list = host::TrackList(*core);
-  std::vector<int32_t> values;
-  for (const host::TrackInfo& t : list) values.push_back(t.def);
-  for (const auto& [track, value] : tracks) host::SetTrackByName(name, list, values, track, value);
-  host::WorkerPool pool(2, false);
-  core->filter(host::DetectCpuFlags(), values.data(), f.EditPlane(), f.TempPlane(), 1, pool.workers());
+  const core::FilterCore* core = tools::FindBuiltinFilter(name);
+  std::vector<int32_t> values = core::DefaultTrackValues(*core);
+  for (const auto& [track, value] : tracks) core::SetTrackByName(*core, values, track, value);
+  core::WorkerPool pool(2, false);
+  core->filter(core::DetectCpuFlags(), values.data(), f.EditPlane(), f.TempPlane(), 1, pool.workers());
 }
 
 inline io::VideoInfo InfoOf(const std::string& y4m) {

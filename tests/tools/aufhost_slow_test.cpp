@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "host/plugin_host.h"
 #include "tests/tools/aufhost_run.h"
 
 namespace {

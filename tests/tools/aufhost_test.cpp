@@ -4,7 +4,6 @@
 #include <sys/sysmacros.h>
 
 #include "auf_version.h"
-#include "host/plugin_host.h"
 #include "tests/tools/aufhost_run.h"
 
 namespace {
@@ -88,7 +87,7 @@ TEST_P(AufhostBuiltIn, KernelTiersGiveTheSameOutput) {
   };
   const std::string c = run({"--cpu=c", "-j2"});
   EXPECT_NE(c, Y4mClip(64, 40, "420jpeg", 2, 11));
-  for (const host::CpuTier& tier : host::kCpuTiers)
+  for (const core::CpuTier& tier : core::kCpuTiers)
     EXPECT_TRUE(run({std::string("--cpu=") + tier.name, "-j2"}) == c) << tier.name;
   EXPECT_TRUE(run({"--cpu=auto", "-j2"}) == c);
   EXPECT_TRUE(run({"--cpu=c", "-j2", "--serial"}) == c);

@@ -44,7 +44,7 @@ host::Frame RepresentableFrame(int w, int h, Chroma chroma, int depth, testsuppo
   return f;
 }
 
-std::vector<host::YcPixel> Pixels(const host::Frame& f) {
+std::vector<core::YcPixel> Pixels(const host::Frame& f) {
   return testsupport::Picture(f.edit.data(), f.w, f.h, f.stride);
 }
 
@@ -98,7 +98,7 @@ TEST(SampleScale, EightBitLevelsAndRoundingBack) {
 }
 
 TEST(SampleScale, Bt601FullRange) {
-  const host::YcPixel white = io::RgbToHost(255, 255, 255), red = io::RgbToHost(255, 0, 0);
+  const core::YcPixel white = io::RgbToHost(255, 255, 255), red = io::RgbToHost(255, 0, 0);
   EXPECT_EQ(white.y, 4080);
   EXPECT_EQ(white.cb, 0);
   EXPECT_EQ(white.cr, 0);
@@ -126,7 +126,7 @@ TEST(SampleScale, SixteenBitLevelsSitOnTheEightBitScale) {
   testsupport::Rng rng(testsupport::TestSeed());
   for (int i = 0; i < 1000; ++i) {
     const int r = rng.Uniform(0, 255), g = rng.Uniform(0, 255), b = rng.Uniform(0, 255);
-    const host::YcPixel eight = io::RgbToHost(r, g, b), deep = io::Rgb16ToHost(257 * r, 257 * g, 257 * b);
+    const core::YcPixel eight = io::RgbToHost(r, g, b), deep = io::Rgb16ToHost(257 * r, 257 * g, 257 * b);
     ASSERT_TRUE(eight.y == deep.y && eight.cb == deep.cb && eight.cr == deep.cr) << r << " " << g << " " << b;
     uint16_t rgb[3];
     io::HostToRgb16(deep, rgb);
@@ -407,8 +407,8 @@ TEST(Picture, PngAlphaAndSixteenBitsAreKept) {
       if (info.alpha) {
         EXPECT_EQ(extras.alpha[i], s[c.colours]) << i;
       }
-      const host::YcPixel expected =
-          c.colours == 1  ? host::YcPixel{int16_t(std::lround(16.0 * s[0] / (c.depth == 16 ? 257 : 1))), 0, 0}
+      const core::YcPixel expected =
+          c.colours == 1  ? core::YcPixel{int16_t(std::lround(16.0 * s[0] / (c.depth == 16 ? 257 : 1))), 0, 0}
           : c.depth == 16 ? io::Rgb16ToHost(s[0], s[1], s[2])
                           : io::RgbToHost(s[0], s[1], s[2]);
       EXPECT_EQ(f.edit[i].y, expected.y) << i;

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "host/worker_pool.h"
+#include "core/worker_pool.h"
 #include "tests/support/test_support.h"
 #include "tests/support/tiers.h"
 #include "tools/io/planar.h"
@@ -50,7 +50,7 @@ struct Reference {
   void Unpack(const std::vector<uint8_t>& planes, host::Frame& f) const {
     for (int y = 0; y < l.h; ++y)
       for (int x = 0; x < l.w; ++x) {
-        host::YcPixel& p = f.at(x, y);
+        core::YcPixel& p = f.at(x, y);
         p.y = int16_t(Sample(planes, size_t(y) * l.w + x) * scale());
         p.cb = p.cr = 0;
         if (l.chroma == Chroma::kMono) continue;
@@ -127,11 +127,11 @@ int16_t HostSample(int kind, size_t i, const PlanarLayout& l, testsupport::Rng& 
   }
 }
 
-constexpr host::YcPixel kCanary = {0x5A5A, -0x5A5B, 0x1234};
+constexpr core::YcPixel kCanary = {0x5A5A, -0x5A5B, 0x1234};
 constexpr uint8_t kCanaryByte = 0xA5;
 constexpr int kPad = 5;  // pixels of row padding, and bytes after the planes
 
-bool IsCanary(const host::YcPixel& p) { return p.y == kCanary.y && p.cb == kCanary.cb && p.cr == kCanary.cr; }
+bool IsCanary(const core::YcPixel& p) { return p.y == kCanary.y && p.cb == kCanary.cb && p.cr == kCanary.cr; }
 
 // A frame whose rows are padded with canaries.
 host::Frame PaddedFrame(int w, int h) {
@@ -153,7 +153,7 @@ std::string Label(const PlanarLayout& l, int kind) {
          std::to_string(l.h) + " input " + std::to_string(kind);
 }
 
-class PlanarTest : public ::testing::TestWithParam<host::CpuTier> {
+class PlanarTest : public ::testing::TestWithParam<core::CpuTier> {
  protected:
   void SetUp() override {
     SKIP_UNLESS_CPU_HAS(GetParam());
@@ -218,9 +218,9 @@ TEST_P(PlanarTest, HostPixelsToPlanesMatchTheReference) {
 // PlanarDspFor hands out the table of the best tier whose flags are all set: flags of no tier
 // change nothing, and a tier short of one of its flags gives way to the one below.
 TEST(PlanarTables, TheBestTierTheFlagsHold) {
-  using host::kCpuAvx2, host::kCpuAvx512, host::kCpuSse2;
+  using core::kCpuAvx2, core::kCpuAvx512, core::kCpuSse2;
   const struct {
-    host::CpuFlags given, tier;
+    core::CpuFlags given, tier;
   } cases[] = {{0, 0},
                {1u << 31, 0},
                {kCpuAvx2 | kCpuAvx512, 0},
@@ -238,7 +238,7 @@ TEST(PlanarTables, TheBestTierTheFlagsHold) {
 // Bands of rows on several workers give what one worker gives; 4:2:0 bands keep row pairs together.
 TEST_P(PlanarTest, RowBandsOnWorkersGiveTheSameResult) {
   testsupport::Rng rng(testsupport::TestSeed());
-  host::WorkerPool pool(3, false);
+  core::WorkerPool pool(3, false);
   for (const auto& [w, h] : {std::pair{33, 1}, {33, 2}, {17, 7}, {40, 9}, {65, 31}})
     for (Chroma chroma : kLayouts)
       for (int depth : {8, 10}) {
@@ -247,7 +247,7 @@ TEST_P(PlanarTest, RowBandsOnWorkersGiveTheSameResult) {
         host::Frame one(w, h), three(w, h);
         io::PlanesToFrame(dsp_, l, planes.data(), one);
         io::PlanesToFrame(dsp_, l, planes.data(), three, pool.workers());
-        ASSERT_EQ(std::memcmp(one.edit.data(), three.edit.data(), one.edit.size() * sizeof(host::YcPixel)), 0)
+        ASSERT_EQ(std::memcmp(one.edit.data(), three.edit.data(), one.edit.size() * sizeof(core::YcPixel)), 0)
             << Label(l, 5);
         for (auto& p : one.edit) p.cb = int16_t(rng.Uniform(-32768, 32767));  // chroma varying inside blocks
         three.edit = one.edit;

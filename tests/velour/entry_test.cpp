@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "host/plugin_host.h"
+#include "standin/auf_host.h"
 #include "tests/support/test_support.h"
 #include "velour/velour.h"
 
@@ -13,8 +13,8 @@ namespace {
 using testsupport::GuardedFrame;
 using testsupport::Rng;
 
-host::PluginLibrary& Plugin() {
-  static host::PluginLibrary lib(AUF_BUILD_DIR "/velour.so");
+standin::PluginLibrary& Plugin() {
+  static standin::PluginLibrary lib(AUF_BUILD_DIR "/velour.so");
   return lib;
 }
 
@@ -40,8 +40,8 @@ std::string RunPlugin(int w, int h, int stride, int threads, bool serial, const 
         f->temp.at(x, y) = {static_cast<int16_t>(rng.Uniform(-32768, 32767)), 1, 2};
       }
   }
-  host::WorkerPool pool(threads, serial);
-  host::FilterHost host(Plugin().table(), &pool);
+  core::WorkerPool pool(threads, serial);
+  standin::FilterHost host(Plugin().table(), &pool);
   for (int i = 0; i < 4; ++i) host.SetTrackUnchecked(i, tracks[i]);
   host::FrameInfo fi = plug.Info();
   if (host.Process(&fi) != 1) return "ProcessFrame did not return 1";

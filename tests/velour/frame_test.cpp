@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "core/worker_pool.h"
 #include "host/frame.h"
-#include "host/worker_pool.h"
 #include "tests/support/test_support.h"
 #include "velour/velour.h"
 
 namespace {
 
-using host::WorkerPool;
+using core::WorkerPool;
 using testsupport::GuardedFrame;
 using testsupport::Rng;
 

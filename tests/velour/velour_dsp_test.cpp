@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/cpu.h"
+#include "core/cpu.h"
 #include "tests/support/test_support.h"
 #include "tests/support/tiers.h"
 #include "velour/velour.h"
@@ -19,7 +19,7 @@ using testsupport::Rng;
 using velour::AccSample;
 using velour::VelourDsp;
 
-class VelourDspTest : public ::testing::TestWithParam<host::CpuTier> {
+class VelourDspTest : public ::testing::TestWithParam<core::CpuTier> {
  protected:
   void SetUp() override {
     SKIP_UNLESS_CPU_HAS(GetParam());

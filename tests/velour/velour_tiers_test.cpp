@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "host/cpu.h"
-#include "host/rgba_dsp.h"
-#include "host/worker_pool.h"
+#include "core/cpu.h"
+#include "core/rgba_dsp.h"
+#include "core/worker_pool.h"
 #include "tests/support/test_support.h"
 #include "tests/support/tiers.h"
 #include "velour/velour.h"
@@ -16,7 +16,7 @@ namespace {
 using testsupport::GuardedFrame;
 using testsupport::Rng;
 
-class VelourTierFrameTest : public ::testing::TestWithParam<host::CpuTier> {
+class VelourTierFrameTest : public ::testing::TestWithParam<core::CpuTier> {
  protected:
   void SetUp() override { SKIP_UNLESS_CPU_HAS(GetParam()); }
 };
@@ -39,13 +39,13 @@ void Fill(GuardedFrame& f, Content content, Rng& rng) {
     }
 }
 
-std::string RunFrame(host::CpuFlags flags, int w, int h, int stride, int partitions, int workers,
+std::string RunFrame(core::CpuFlags flags, int w, int h, int stride, int partitions, int workers,
                      const int32_t* tracks, Content content, uint64_t seed) {
   GuardedFrame plug(w, h, stride, seed % 2 == 1), ref(w, h, stride, true);
   Rng a(seed), b(seed);
   Fill(plug, content, a);
   Fill(ref, content, b);
-  host::WorkerPool pool(workers, false);
+  core::WorkerPool pool(workers, false);
   velour::VelourDsp dsp;
   velour::InitVelourDsp(dsp, flags);
   const velour::VelourParams params = velour::ParamsFromTracks(tracks);
@@ -111,19 +111,19 @@ TEST_P(VelourTierFrameTest, RgbaImagesGiveTheResultOfTheirConvertedPictures) {
         rgba[4 * i + c] = static_cast<uint8_t>(level + c * 10 + rng.Uniform(-12, 12));
       rgba[4 * i + 3] = static_cast<uint8_t>(rng.Uniform(0, 255));
     }
-    std::vector<host::YcPixel> samples(n);
-    host::RgbaToYcRow_C(rgba.data(), samples.data(), static_cast<int32_t>(n));
+    std::vector<core::YcPixel> samples(n);
+    core::RgbaToYcRow_C(rgba.data(), samples.data(), static_cast<int32_t>(n));
     velour::ReferenceFilterFrame(velour::ParamsFromTracks(tracks), {samples.data(), w, h, w}, partitions);
     std::vector<uint8_t> want = rgba;
-    host::YcToRgbaRow_C(samples.data(), want.data(), static_cast<int32_t>(n));
+    core::YcToRgbaRow_C(samples.data(), want.data(), static_cast<int32_t>(n));
     changed += want != rgba;
 
     velour::VelourDsp dsp;
     velour::InitVelourDsp(dsp, GetParam().flags);
-    host::RgbaDsp rgba_dsp;
-    host::InitRgbaDsp(rgba_dsp, GetParam().flags);
-    std::vector<host::YcPixel> temp(n);
-    host::WorkerPool pool(workers, false);
+    core::RgbaDsp rgba_dsp;
+    core::InitRgbaDsp(rgba_dsp, GetParam().flags);
+    std::vector<core::YcPixel> temp(n);
+    core::WorkerPool pool(workers, false);
     velour::FilterFrameRgba(dsp, rgba_dsp, velour::ParamsFromTracks(tracks), rgba.data(), w, h,
                             {temp.data(), w, h, w}, partitions, pool.workers());
     ASSERT_EQ(rgba, want) << w << "x" << h << " partitions " << partitions << " workers " << workers

@@ -12,8 +12,8 @@
 #endif
 
 #include "auf_version.h"
-#include "host/cpu.h"
-#include "host/worker_pool.h"
+#include "core/cpu.h"
+#include "core/worker_pool.h"
 #include "tools/cli/files.h"
 #include "tools/cli/messages.h"
 #include "tools/cli/options.h"
@@ -65,8 +65,8 @@ class Progress {
 // What a run is made of: the options, the filter, its workers, and the kernel tier.
 struct RunContext {
   const cli::Options& o;
-  host::WorkerPool& pool;
-  host::CpuFlags cpu;
+  core::WorkerPool& pool;
+  core::CpuFlags cpu;
   void Warn(const std::string& what) const {
     if (!o.quiet) cli::PrintLine("aufhost: warning: " + what);
   }
@@ -261,7 +261,7 @@ void CommitOutputs(Outputs& out, int64_t frames, io::Format format, const std::s
 
 int Run(const cli::Options& o) {
   const int threads = o.threads > 0 ? o.threads : std::max(1u, std::thread::hardware_concurrency());
-  host::WorkerPool pool(threads, o.serial);
+  core::WorkerPool pool(threads, o.serial);
   const std::unique_ptr<cli::RunFilter> filter = cli::OpenFilter(o, &pool);
   if (o.list) {
     cli::PrintTracks(*filter);
@@ -270,7 +270,7 @@ int Run(const cli::Options& o) {
   const Formats formats = ChooseFormats(o);
   OutputPlans plans = PlanOutputs(o);
   RunContext run{o, pool, 0};
-  host::CpuFlagsForTier(o.cpu, &run.cpu);
+  core::CpuFlagsForTier(o.cpu, &run.cpu);
   Input in = OpenInput(run, formats.in);
   const std::string out_name = o.output == "-" ? "stdout" : o.output;
   CheckPictureFrames(in, formats.in, formats.out, out_name);

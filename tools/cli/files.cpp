@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 
-#include "host/plugin_host.h"
+#include "standin/library.h"
 #else
 #include <fcntl.h>
 #include <poll.h>
@@ -190,7 +190,7 @@ std::string WindowsErrorText(unsigned long error) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND: return ErrorText(ENOENT);
     case ERROR_ACCESS_DENIED: return ErrorText(EACCES);
-    default: return host::WindowsErrorText(error);
+    default: return standin::WindowsErrorText(error);
   }
 }
 

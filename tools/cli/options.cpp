@@ -6,7 +6,7 @@
 #include <limits>
 #include <string_view>
 
-#include "host/cpu.h"
+#include "core/cpu.h"
 
 namespace cli {
 namespace {
@@ -37,7 +37,7 @@ int32_t ParseInt(std::string_view text, const std::string& what, int64_t lo, int
 // "c, sse2, avx2, avx512" from the tier table.
 std::string TierNames() {
   std::string names;
-  for (const host::CpuTier& t : host::kCpuTiers) names += (names.empty() ? "" : ", ") + std::string(t.name);
+  for (const core::CpuTier& t : core::kCpuTiers) names += (names.empty() ? "" : ", ") + std::string(t.name);
   return names;
 }
 
@@ -141,8 +141,8 @@ void ParseCompare(const std::string& v, Options& o) {
 
 void ParseCpu(const std::string& v, Options& o) {
   o.cpu = v;
-  host::CpuFlags flags;
-  if (!host::CpuFlagsForTier(o.cpu, &flags))
+  core::CpuFlags flags;
+  if (!core::CpuFlagsForTier(o.cpu, &flags))
     throw UsageError("--cpu: unknown tier '" + o.cpu + "' (" + TierNames() + ", auto)");
 }
 
@@ -197,7 +197,7 @@ std::string UsageText() {
       "      --compare FILE  also write the first frame before and after, side by side (.png or .jpg)\n";
   const std::string quality = "      --quality Q     JPEG output quality 1..100 (default 95)\n";
   std::string tiers;
-  for (const host::CpuTier& t : host::kCpuTiers) tiers += std::string(t.name) + " | ";
+  for (const core::CpuTier& t : core::kCpuTiers) tiers += std::string(t.name) + " | ";
   return std::string("Usage: aufhost [options] PLUGIN INPUT OUTPUT\nRuns a video filter plug-in over video") +
          (pictures ? " or pictures" : "") + R"(.
 

@@ -10,19 +10,21 @@
 #include <unistd.h>
 #endif
 
-#include "host/cpu.h"
+#include "core/cpu.h"
+#include "core/track_values.h"
+#include "standin/auf_host.h"
 #include "tools/cli/files.h"
 #include "tools/filters/builtin_filters.h"
 
 namespace cli {
 namespace {
 
-// A built-in filter's core, with the kernels of the chosen tier: the result the editor gives with
-// `partitions` worker threads, computed by the pool's threads.
+// A built-in filter's core, with the kernels of the chosen tier: the result for `partitions`,
+// computed by the pool's threads.
 class BuiltinFilter : public RunFilter {
  public:
-  BuiltinFilter(const host::FilterCore& core, host::CpuFlags flags, int partitions, host::WorkerPool* pool)
-      : RunFilter(core.title, host::TrackList(core)),
+  BuiltinFilter(const core::FilterCore& core, core::CpuFlags flags, int partitions, core::WorkerPool* pool)
+      : RunFilter(core.title, {core.tracks, core.tracks + core.track_count}),
         core_(core),
         flags_(flags),
         partitions_(partitions),
@@ -32,18 +34,18 @@ class BuiltinFilter : public RunFilter {
   }
 
  private:
-  const host::FilterCore& core_;
-  host::CpuFlags flags_;
+  const core::FilterCore& core_;
+  core::CpuFlags flags_;
   int partitions_;
-  host::WorkerPool* pool_;
+  core::WorkerPool* pool_;
 };
 
 // A plug-in library driven through the editor's records, as the editor drives it: whatever it
 // derives from the worker count is its own business.
 class LibraryFilter : public RunFilter {
  public:
-  LibraryFilter(std::unique_ptr<host::PluginLibrary> library, host::WorkerPool* pool)
-      : RunFilter(library->table()->name, host::TrackList(library->table())),
+  LibraryFilter(std::unique_ptr<standin::PluginLibrary> library, core::WorkerPool* pool)
+      : RunFilter(library->table()->name, standin::TracksOf(library->table())),
         library_(std::move(library)),
         host_(library_->table(), pool) {}
   void Process(host::Frame& frame) override {
@@ -52,8 +54,8 @@ class LibraryFilter : public RunFilter {
   }
 
  private:
-  std::unique_ptr<host::PluginLibrary> library_;
-  host::FilterHost host_;
+  std::unique_ptr<standin::PluginLibrary> library_;
+  standin::FilterHost host_;
 };
 
 #if defined(_WIN32)
@@ -83,9 +85,9 @@ void CheckWordSize(const std::string& path) {
   constexpr int kOwn = sizeof(void*) == 8 ? 64 : 32;
   const int bits = LibraryWordSize(path);
   if (bits != 0 && bits != kOwn)
-    throw host::HostError("cannot load plug-in '" + path + "': it is a " + std::to_string(bits) +
-                          "-bit library and this aufhost.exe is " + std::to_string(kOwn) + "-bit; the " +
-                          std::to_string(bits) + "-bit aufhost.exe loads it");
+    throw standin::HostError("cannot load plug-in '" + path + "': it is a " + std::to_string(bits) +
+                             "-bit library and this aufhost.exe is " + std::to_string(kOwn) + "-bit; the " +
+                             std::to_string(bits) + "-bit aufhost.exe loads it");
 }
 #else
 bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
@@ -94,17 +96,17 @@ void CheckWordSize(const std::string&) {}
 
 std::string BuiltinNames() {
   std::string names;
-  for (const host::FilterCore* f : tools::BuiltinFilters())
+  for (const core::FilterCore* f : tools::BuiltinFilters())
     names += (names.empty() ? "" : ", ") + std::string(f->name);
   return names;
 }
 
-std::unique_ptr<RunFilter> OpenLibrary(const Options& o, host::WorkerPool* pool) {
+std::unique_ptr<RunFilter> OpenLibrary(const Options& o, core::WorkerPool* pool) {
   if (o.cpu != "auto") throw UsageError("--cpu applies to the built-in filters only");
   if (o.host_threads > 0) throw UsageError("--host-threads applies to the built-in filters only");
   if (!FileExists(o.plugin))
-    throw host::HostError(o.plugin + ": neither a built-in filter (" + BuiltinNames() +
-                          ") nor an existing file");
+    throw standin::HostError(o.plugin + ": neither a built-in filter (" + BuiltinNames() +
+                             ") nor an existing file");
     // dlopen and LoadLibrary search their own paths for a bare name; a file in the current folder is
     // meant here.
 #if defined(_WIN32)
@@ -115,38 +117,35 @@ std::unique_ptr<RunFilter> OpenLibrary(const Options& o, host::WorkerPool* pool)
   const std::string path = bare ? "./" + o.plugin : o.plugin;
 #endif
   CheckWordSize(path);
-  return std::make_unique<LibraryFilter>(std::make_unique<host::PluginLibrary>(path), pool);
+  return std::make_unique<LibraryFilter>(std::make_unique<standin::PluginLibrary>(path), pool);
 }
 
-// Track values are checked against the plug-in's own ranges; a wrong name or value is a usage error.
+// Track values are checked against the filter's own ranges; a wrong name or value is a usage error.
 void SetTracks(RunFilter& filter, const std::vector<TrackSetting>& tracks) {
-  for (const TrackSetting& t : tracks) {
-    const auto& list = filter.tracks();
-    const auto info =
-        std::find_if(list.begin(), list.end(), [&](const host::TrackInfo& i) { return i.name == t.name; });
-    if (info != list.end() && (t.value < info->min || t.value > info->max))
-      throw UsageError("track bar '" + t.name + "' of '" + filter.name() + "' takes " +
-                       std::to_string(info->min) + ".." + std::to_string(info->max) + ", not " + t.text);
-    try {
-      filter.SetTrack(t.name, info != list.end() ? static_cast<int32_t>(t.value) : 0);
-    } catch (const host::HostError& e) {
-      throw UsageError(e.what());
-    }
+  try {
+    for (const TrackSetting& t : tracks) filter.SetTrack(t);
+  } catch (const core::TrackError& e) {
+    throw UsageError(e.what());
   }
 }
 
 }  // namespace
 
-RunFilter::RunFilter(std::string name, std::vector<host::TrackInfo> tracks)
-    : name_(std::move(name)), tracks_(std::move(tracks)) {
-  for (const host::TrackInfo& t : tracks_) values_.push_back(t.def);
+RunFilter::RunFilter(std::string name, std::vector<core::Track> tracks)
+    : name_(std::move(name)),
+      tracks_(std::move(tracks)),
+      values_(core::DefaultTrackValues(tracks_.data(), static_cast<int32_t>(tracks_.size()))) {}
+
+void RunFilter::SetTrack(const TrackSetting& t) {
+  core::SetTrackByName(name_, tracks_.data(), static_cast<int32_t>(tracks_.size()), values_.data(), t.name,
+                       t.value, t.text);
 }
 
-std::unique_ptr<RunFilter> OpenFilter(const Options& o, host::WorkerPool* pool) {
+std::unique_ptr<RunFilter> OpenFilter(const Options& o, core::WorkerPool* pool) {
   std::unique_ptr<RunFilter> filter;
-  if (const host::FilterCore* core = tools::FindBuiltinFilter(o.plugin)) {
-    host::CpuFlags flags = 0;
-    host::CpuFlagsForTier(o.cpu, &flags);
+  if (const core::FilterCore* core = tools::FindBuiltinFilter(o.plugin)) {
+    core::CpuFlags flags = 0;
+    core::CpuFlagsForTier(o.cpu, &flags);
     filter = std::make_unique<BuiltinFilter>(*core, flags, o.host_threads > 0 ? o.host_threads : 1, pool);
   } else {
     filter = OpenLibrary(o, pool);
@@ -158,8 +157,8 @@ std::unique_ptr<RunFilter> OpenFilter(const Options& o, host::WorkerPool* pool) 
 void PrintTracks(const RunFilter& filter) {
   std::printf("%s\n", filter.name().c_str());
   std::printf("  %-14s %8s %8s %8s\n", "track", "default", "min", "max");
-  for (const host::TrackInfo& t : filter.tracks())
-    std::printf("  %-14s %8d %8d %8d\n", t.name.c_str(), t.def, t.min, t.max);
+  for (const core::Track& t : filter.tracks())
+    std::printf("  %-14s %8d %8d %8d\n", t.name, t.def, t.min, t.max);
 }
 
 }  // namespace cli

@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "host/plugin_host.h"
-#include "host/worker_pool.h"
+#include "core/tracks.h"
+#include "core/worker_pool.h"
+#include "host/frame.h"
 #include "tools/cli/options.h"
 
 namespace cli {
@@ -15,22 +16,21 @@ class RunFilter {
  public:
   virtual ~RunFilter() = default;
   const std::string& name() const { return name_; }
-  const std::vector<host::TrackInfo>& tracks() const { return tracks_; }
-  void SetTrack(const std::string& track, int32_t value) {
-    host::SetTrackByName(name_, tracks_, values_, track, value);
-  }
+  const std::vector<core::Track>& tracks() const { return tracks_; }
+  // Throws core::TrackError for a name the filter lacks or a value outside the track's range.
+  void SetTrack(const TrackSetting& t);
   virtual void Process(host::Frame& frame) = 0;
 
  protected:
-  RunFilter(std::string name, std::vector<host::TrackInfo> tracks);
+  RunFilter(std::string name, std::vector<core::Track> tracks);
   std::string name_;
-  std::vector<host::TrackInfo> tracks_;
+  std::vector<core::Track> tracks_;
   std::vector<int32_t> values_;
 };
 
 // The filter PLUGIN names, with the tracks of -t set. Throws UsageError for a track the filter does
-// not take and host::HostError for a library that cannot be loaded.
-std::unique_ptr<RunFilter> OpenFilter(const Options& o, host::WorkerPool* pool);
+// not take and standin::HostError for a library that cannot be loaded.
+std::unique_ptr<RunFilter> OpenFilter(const Options& o, core::WorkerPool* pool);
 
 // --list: the filter's name and its track bars.
 void PrintTracks(const RunFilter& filter);

@@ -6,14 +6,14 @@
 namespace tools {
 namespace {
 
-constexpr const host::FilterCore* kFilters[] = {&velour::kVelourCore, &deblock::kDeblockCore};
+constexpr const core::FilterCore* kFilters[] = {&velour::kVelourCore, &deblock::kDeblockCore};
 
 }  // namespace
 
-std::span<const host::FilterCore* const> BuiltinFilters() { return kFilters; }
+std::span<const core::FilterCore* const> BuiltinFilters() { return kFilters; }
 
-const host::FilterCore* FindBuiltinFilter(std::string_view name) {
-  for (const host::FilterCore* f : kFilters)
+const core::FilterCore* FindBuiltinFilter(std::string_view name) {
+  for (const core::FilterCore* f : kFilters)
     if (name == f->name) return f;
   return nullptr;
 }

@@ -3,12 +3,12 @@
 #include <span>
 #include <string_view>
 
-#include "host/filter_core.h"
+#include "core/filter_core.h"
 
 namespace tools {
 
-std::span<const host::FilterCore* const> BuiltinFilters();
+std::span<const core::FilterCore* const> BuiltinFilters();
 // nullptr when no built-in filter has that name.
-const host::FilterCore* FindBuiltinFilter(std::string_view name);
+const core::FilterCore* FindBuiltinFilter(std::string_view name);
 
 }  // namespace tools

@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "host/cpu.h"
+#include "core/cpu.h"
+#include "core/workers.h"
 #include "host/frame.h"
-#include "host/workers.h"
 
 namespace io {
 
@@ -44,15 +44,15 @@ struct ReaderOptions {
   int w = 0;  // raw input only
   int h = 0;
   int64_t max_pixels = int64_t{1} << 26;        // larger pictures are refused before anything is allocated
-  host::CpuFlags cpu = host::DetectCpuFlags();  // the vector tiers the conversions may use
+  core::CpuFlags cpu = core::DetectCpuFlags();  // the vector tiers the conversions may use
   // Where Decode() (Read() too) converts: the workers must be free whenever it is called.
-  host::Workers workers = host::SerialWorkers();
+  core::Workers workers = core::SerialWorkers();
 };
 
 struct WriterOptions {
   int jpeg_quality = 95;  // 1..100
-  host::CpuFlags cpu = host::DetectCpuFlags();
-  host::Workers workers = host::SerialWorkers();  // where Encode() (Write() too) converts
+  core::CpuFlags cpu = core::DetectCpuFlags();
+  core::Workers workers = core::SerialWorkers();  // where Encode() (Write() too) converts
 };
 
 // What a frame carries besides the pixels the filters see. Writers that can hold it write it back

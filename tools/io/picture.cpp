@@ -49,7 +49,7 @@ void PictureToFrame(const Picture& pic, host::Frame& frame, FrameExtras& extras)
   size_t s = 0, i = 0;
   for (int y = 0; y < pic.h; ++y)
     for (int x = 0; x < pic.w; ++x, s += size_t(pic.components), ++i) {
-      host::YcPixel& p = frame.at(x, y);
+      core::YcPixel& p = frame.at(x, y);
       if (colours == 1) p = {deep ? Luma16ToHost(pic.Sample(s)) : LumaToHost(pic.Sample(s), 16), 0, 0};
       else if (pic.ycbcr)
         p = {LumaToHost(pic.Sample(s), 16), ChromaToHost(pic.Sample(s + 1), 16, 128),
@@ -243,7 +243,7 @@ Picture FrameToPicture(const host::Frame& frame, const VideoInfo& info, const Fr
   size_t d = 0, i = 0;
   for (int y = 0; y < frame.h; ++y)
     for (int x = 0; x < frame.w; ++x, ++i) {
-      const host::YcPixel& p = frame.at(x, y);
+      const core::YcPixel& p = frame.at(x, y);
       if (grey) {
         pic.Put(d++, pic.depth == 16 ? Luma16FromHost(p.y) : LumaFromHost(p.y, 16, 255));
       } else if (pic.depth == 16) {
@@ -386,7 +386,7 @@ class JpegWriter : public PictureWriter {
     uint8_t* d = pixels.data();
     for (int y = 0; y < frame.h; ++y)
       for (int x = 0; x < frame.w; ++x) {
-        const host::YcPixel& p = frame.at(x, y);
+        const core::YcPixel& p = frame.at(x, y);
         *d++ = static_cast<uint8_t>(LumaFromHost(p.y, 16, 255));
         if (components == 3) {
           *d++ = static_cast<uint8_t>(ChromaFromHost(p.cb, 16, 128, 255));

@@ -13,12 +13,12 @@ namespace io {
 namespace {
 
 template <int kBits, int kSx>
-void UnpackRow_C(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, host::YcPixel* out, int w) {
+void UnpackRow_C(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, core::YcPixel* out, int w) {
   planar::UnpackRow<kBits, kSx>(y, cb, cr, out, 0, w);
 }
 
 template <int kBits, int kSx, int kSy>
-void PackRows_C(const host::YcPixel* top, const host::YcPixel* bottom, uint8_t* y_top, uint8_t* y_bottom,
+void PackRows_C(const core::YcPixel* top, const core::YcPixel* bottom, uint8_t* y_top, uint8_t* y_bottom,
                 uint8_t* cb, uint8_t* cr, int w) {
   planar::PackRows<kBits, kSx, kSy>(top, bottom, y_top, y_bottom, cb, cr, 0, w);
 }
@@ -100,30 +100,30 @@ PlanarLayout PlanarLayoutOf(int w, int h, Chroma chroma, int bit_depth) {
   return l;
 }
 
-void InitPlanarDsp(PlanarDsp& dsp, host::CpuFlags flags) {
+void InitPlanarDsp(PlanarDsp& dsp, core::CpuFlags flags) {
   SetTier<ScalarTier>(dsp);
 #if defined(AUF_X86_SIMD)
-  if (!(flags & host::kCpuSse2)) return;
+  if (!(flags & core::kCpuSse2)) return;
   SetTier<Sse2Tier>(dsp);
-  if (!(flags & host::kCpuAvx2)) return;
+  if (!(flags & core::kCpuAvx2)) return;
   SetTier<Avx2Tier>(dsp);
 #else
   (void)flags;
 #endif
 }
 
-const PlanarDsp& PlanarDspFor(host::CpuFlags flags) {
+const PlanarDsp& PlanarDspFor(core::CpuFlags flags) {
   // One table per tier of the CPU tier list, built on first use.
   static const auto tables = [] {
     struct Tables {
-      PlanarDsp dsp[std::size(host::kCpuTiers)];
+      PlanarDsp dsp[std::size(core::kCpuTiers)];
     } t;
-    for (size_t i = 0; i < std::size(host::kCpuTiers); ++i) InitPlanarDsp(t.dsp[i], host::kCpuTiers[i].flags);
+    for (size_t i = 0; i < std::size(core::kCpuTiers); ++i) InitPlanarDsp(t.dsp[i], core::kCpuTiers[i].flags);
     return t;
   }();
   size_t best = 0;
-  for (size_t i = 0; i < std::size(host::kCpuTiers); ++i)
-    if ((flags & host::kCpuTiers[i].flags) == host::kCpuTiers[i].flags) best = i;
+  for (size_t i = 0; i < std::size(core::kCpuTiers); ++i)
+    if ((flags & core::kCpuTiers[i].flags) == core::kCpuTiers[i].flags) best = i;
   return tables.dsp[best];
 }
 
@@ -131,12 +131,12 @@ namespace {
 
 // Runs fn(begin, end) over bands of rows, one band a worker; bands start on multiples of `step`.
 template <class Fn>
-void ForRowBands(const host::Workers& workers, int h, int step, const Fn& fn) {
+void ForRowBands(const core::Workers& workers, int h, int step, const Fn& fn) {
   struct Job {
     const Fn* fn;
     int units, step, h;
   } job{&fn, (h + step - 1) / step, step, h};
-  host::RunWorkers(
+  core::RunWorkers(
       workers,
       [](int32_t index, int32_t count, void* data) {
         const Job& j = *static_cast<const Job*>(data);
@@ -160,7 +160,7 @@ PlanarRows PackedRows(const PlanarLayout& l, uint8_t* planes) {
 }
 
 void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& l, const PlanarRows& planes, host::Frame& frame,
-                   const host::Workers& workers) {
+                   const core::Workers& workers) {
   const PlanarShape shape = ShapeOf(l.chroma);
   const UnpackRowFn unpack = dsp.unpack[l.ten_bit][shape];
   const int down = shape == kChroma2x2 ? 1 : 0;  // chroma row of a luma row: y >> down
@@ -177,7 +177,7 @@ void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& l, const PlanarRows
 }
 
 void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const host::Frame& frame,
-                   const PlanarRows& planes, const host::Workers& workers) {
+                   const PlanarRows& planes, const core::Workers& workers) {
   const PlanarShape shape = ShapeOf(l.chroma);
   auto row = [&](int y) {
     return frame.edit.data() + size_t(y) * frame.stride;
@@ -211,12 +211,12 @@ void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const host::Fram
 
 // The const planes are only read.
 void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& l, const uint8_t* planes, host::Frame& frame,
-                   const host::Workers& workers) {
+                   const core::Workers& workers) {
   PlanesToFrame(dsp, l, PackedRows(l, const_cast<uint8_t*>(planes)), frame, workers);
 }
 
 void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const host::Frame& frame, uint8_t* planes,
-                   const host::Workers& workers) {
+                   const core::Workers& workers) {
   FrameToPlanes(dsp, l, frame, PackedRows(l, planes), workers);
 }
 

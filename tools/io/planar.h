@@ -10,9 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/cpu.h"
+#include "core/cpu.h"
+#include "core/workers.h"
 #include "host/frame.h"
-#include "host/workers.h"
 #include "tools/io/frame_io.h"
 
 namespace io {
@@ -37,11 +37,11 @@ PlanarLayout PlanarLayoutOf(int w, int h, Chroma chroma, int bit_depth);
 enum PlanarShape { kChroma2x2, kChroma2x1, kChroma1x1, kNoChroma, kPlanarShapes };
 
 // One row of samples (cb and cr null for kNoChroma; halved for 2x2 and 2x1) to w host pixels.
-using UnpackRowFn = void (*)(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, host::YcPixel* out,
+using UnpackRowFn = void (*)(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, core::YcPixel* out,
                              int w);
 // The host rows under one row of chroma samples to stored samples: `top`, and for 2x2 `bottom`
 // too, each w pixels, to the luma rows y_top (y_bottom) and the chroma rows cb and cr.
-using PackRowsFn = void (*)(const host::YcPixel* top, const host::YcPixel* bottom, uint8_t* y_top,
+using PackRowsFn = void (*)(const core::YcPixel* top, const core::YcPixel* bottom, uint8_t* y_top,
                             uint8_t* y_bottom, uint8_t* cb, uint8_t* cr, int w);
 
 struct PlanarDsp {
@@ -50,9 +50,9 @@ struct PlanarDsp {
 };
 
 // Scalar kernels first, then each tier in `flags` replaces what it does faster.
-void InitPlanarDsp(PlanarDsp& dsp, host::CpuFlags flags);
+void InitPlanarDsp(PlanarDsp& dsp, core::CpuFlags flags);
 // The table for `flags`, built on first use and shared.
-const PlanarDsp& PlanarDspFor(host::CpuFlags flags);
+const PlanarDsp& PlanarDspFor(core::CpuFlags flags);
 
 // Where the planes of one frame lie: the first row of Y, Cb and Cr (Cb and Cr unused for mono), and
 // the bytes from each row of a plane to the next (at least its row of samples).
@@ -66,13 +66,13 @@ PlanarRows PackedRows(const PlanarLayout& layout, uint8_t* planes);
 // Whole frames, in bands of rows shared among the workers. The frame has the layout's size; any
 // stride. Only the samples of the picture are read or written, not the bytes between rows.
 void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& layout, const PlanarRows& planes,
-                   host::Frame& frame, const host::Workers& workers = host::SerialWorkers());
+                   host::Frame& frame, const core::Workers& workers = core::SerialWorkers());
 void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& layout, const host::Frame& frame,
-                   const PlanarRows& planes, const host::Workers& workers = host::SerialWorkers());
+                   const PlanarRows& planes, const core::Workers& workers = core::SerialWorkers());
 // The same with the planes back to back.
 void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& layout, const uint8_t* planes,
-                   host::Frame& frame, const host::Workers& workers = host::SerialWorkers());
+                   host::Frame& frame, const core::Workers& workers = core::SerialWorkers());
 void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& layout, const host::Frame& frame,
-                   uint8_t* planes, const host::Workers& workers = host::SerialWorkers());
+                   uint8_t* planes, const core::Workers& workers = core::SerialWorkers());
 
 }  // namespace io

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "host/pixel.h"
+#include "core/pixel.h"
 
 namespace io::planar {
 
@@ -47,7 +47,7 @@ inline int ChromaLevel(int sum) {
 
 // Pixels x0 .. w-1 of a row. kSx: pixels across per chroma sample (2 or 1), 0 for no chroma.
 template <int kBits, int kSx>
-inline void UnpackRow(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, host::YcPixel* out, int x0,
+inline void UnpackRow(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, core::YcPixel* out, int x0,
                       int w) {
   using D = Depth<kBits>;
   for (int x = x0; x < w; ++x) {
@@ -64,7 +64,7 @@ inline void UnpackRow(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, ho
 // Pixels x0 .. w-1 of the rows under one chroma row; x0 even. kSy: rows per chroma sample (2: top
 // and bottom). With kSx == 2 and w odd, the last chroma sample covers the last column alone.
 template <int kBits, int kSx, int kSy>
-inline void PackRows(const host::YcPixel* top, const host::YcPixel* bottom, uint8_t* y_top, uint8_t* y_bottom,
+inline void PackRows(const core::YcPixel* top, const core::YcPixel* bottom, uint8_t* y_top, uint8_t* y_bottom,
                      uint8_t* cb, uint8_t* cr, int x0, int w) {
   for (int x = x0; x < w; ++x) {
     StoreSample<kBits>(y_top, x, LumaLevel<kBits>(top[x].y));
@@ -72,26 +72,26 @@ inline void PackRows(const host::YcPixel* top, const host::YcPixel* bottom, uint
   }
   if constexpr (kSx == 0) return;
   constexpr int kLog2Rows = kSy == 2 ? 1 : 0;
-  auto column = [&](int x, int16_t host::YcPixel::*c) {
+  auto column = [&](int x, int16_t core::YcPixel::*c) {
     return top[x].*c + (kSy == 2 ? bottom[x].*c : 0);
   };
   int x = x0;
   for (; x + kSx <= w; x += kSx) {
     if constexpr (kSx == 2) {
       StoreSample<kBits>(cb, x / 2,
-                         ChromaLevel<kBits, kLog2Rows + 1>(column(x, &host::YcPixel::cb) +
-                                                           column(x + 1, &host::YcPixel::cb)));
+                         ChromaLevel<kBits, kLog2Rows + 1>(column(x, &core::YcPixel::cb) +
+                                                           column(x + 1, &core::YcPixel::cb)));
       StoreSample<kBits>(cr, x / 2,
-                         ChromaLevel<kBits, kLog2Rows + 1>(column(x, &host::YcPixel::cr) +
-                                                           column(x + 1, &host::YcPixel::cr)));
+                         ChromaLevel<kBits, kLog2Rows + 1>(column(x, &core::YcPixel::cr) +
+                                                           column(x + 1, &core::YcPixel::cr)));
     } else {
-      StoreSample<kBits>(cb, x, ChromaLevel<kBits, kLog2Rows>(column(x, &host::YcPixel::cb)));
-      StoreSample<kBits>(cr, x, ChromaLevel<kBits, kLog2Rows>(column(x, &host::YcPixel::cr)));
+      StoreSample<kBits>(cb, x, ChromaLevel<kBits, kLog2Rows>(column(x, &core::YcPixel::cb)));
+      StoreSample<kBits>(cr, x, ChromaLevel<kBits, kLog2Rows>(column(x, &core::YcPixel::cr)));
     }
   }
   if (x < w) {
-    StoreSample<kBits>(cb, x / kSx, ChromaLevel<kBits, kLog2Rows>(column(x, &host::YcPixel::cb)));
-    StoreSample<kBits>(cr, x / kSx, ChromaLevel<kBits, kLog2Rows>(column(x, &host::YcPixel::cr)));
+    StoreSample<kBits>(cb, x / kSx, ChromaLevel<kBits, kLog2Rows>(column(x, &core::YcPixel::cb)));
+    StoreSample<kBits>(cr, x / kSx, ChromaLevel<kBits, kLog2Rows>(column(x, &core::YcPixel::cr)));
   }
 }
 

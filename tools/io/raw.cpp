@@ -11,9 +11,9 @@ namespace {
 constexpr bool kHostOrder = std::endian::native == std::endian::little;
 
 // Rows of pixels to and from their stored bytes.
-void PixelsFromBytes(const uint8_t* b, host::YcPixel* p, int n) {
+void PixelsFromBytes(const uint8_t* b, core::YcPixel* p, int n) {
   if constexpr (kHostOrder) {
-    std::memcpy(p, b, size_t(n) * sizeof(host::YcPixel));
+    std::memcpy(p, b, size_t(n) * sizeof(core::YcPixel));
   } else {
     for (int x = 0; x < n; ++x, b += 6)
       p[x] = {static_cast<int16_t>(b[0] | b[1] << 8), static_cast<int16_t>(b[2] | b[3] << 8),
@@ -21,9 +21,9 @@ void PixelsFromBytes(const uint8_t* b, host::YcPixel* p, int n) {
   }
 }
 
-void PixelsToBytes(const host::YcPixel* p, uint8_t* b, int n) {
+void PixelsToBytes(const core::YcPixel* p, uint8_t* b, int n) {
   if constexpr (kHostOrder) {
-    std::memcpy(b, p, size_t(n) * sizeof(host::YcPixel));
+    std::memcpy(b, p, size_t(n) * sizeof(core::YcPixel));
   } else {
     for (int x = 0; x < n; ++x, b += 6) {
       const uint16_t v[3] = {uint16_t(p[x].y), uint16_t(p[x].cb), uint16_t(p[x].cr)};
@@ -37,7 +37,7 @@ void PixelsToBytes(const host::YcPixel* p, uint8_t* b, int n) {
 
 // Whether the frame's pixels are the stored bytes, back to back.
 bool StoredAsIs(const host::Frame& frame) {
-  static_assert(sizeof(host::YcPixel) == 6);
+  static_assert(sizeof(core::YcPixel) == 6);
   return kHostOrder && frame.stride == frame.w;
 }
 

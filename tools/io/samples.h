@@ -6,8 +6,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "host/host_abi.h"
-#include "host/rgba_dsp.h"
+#include "core/rgba_dsp.h"
 
 namespace io {
 
@@ -39,9 +38,9 @@ inline int ChromaFromHost(int16_t c, int scale, int zero, int max_level) {
 }
 
 // 8-bit RGB to host Y'CbCr at host precision (16 units per level) and back: the one conversion the
-// 64-bit editor's plug-ins use too, exact and lossless for every colour (host/rgba_dsp.h).
-inline host::YcPixel RgbToHost(int r, int g, int b) { return host::RgbToYc(r, g, b); }
-inline void HostToRgb(const host::YcPixel& p, uint8_t* rgb) { host::YcToRgb(p, rgb); }
+// 64-bit editor's plug-ins use too, exact and lossless for every colour (core/rgba_dsp.h).
+inline core::YcPixel RgbToHost(int r, int g, int b) { return core::RgbToYc(r, g, b); }
+inline void HostToRgb(const core::YcPixel& p, uint8_t* rgb) { core::YcToRgb(p, rgb); }
 
 // 16-bit picture levels: a level v stands for v / 257 of an 8-bit level, so 257 v lands exactly where
 // the 8-bit level v does and 65535 where 255 does; the host keeps 16 units per 8-bit level.
@@ -52,25 +51,25 @@ inline uint16_t ClampWord(double v) { return static_cast<uint16_t>(std::clamp(st
 inline uint16_t Luma16FromHost(int16_t y) { return ClampWord(y * (257.0 / 16.0)); }
 
 // 16-bit RGB with the coefficients of the 8-bit conversion, exactly: 257 v converts as the 8-bit v.
-inline host::YcPixel Rgb16ToHost(int r16, int g16, int b16) {
+inline core::YcPixel Rgb16ToHost(int r16, int g16, int b16) {
   const auto convert = [&](const int32_t* k) {
     const int64_t sum = int64_t{k[0]} * r16 + int64_t{k[1]} * g16 + int64_t{k[2]} * b16;
     return static_cast<int16_t>(
-        FloorDiv(sum + (int64_t{257} << (host::kRgbToYcShift - 1)), int64_t{257} << host::kRgbToYcShift));
+        FloorDiv(sum + (int64_t{257} << (core::kRgbToYcShift - 1)), int64_t{257} << core::kRgbToYcShift));
   };
-  return {convert(host::kRgbToY), convert(host::kRgbToCb), convert(host::kRgbToCr)};
+  return {convert(core::kRgbToY), convert(core::kRgbToCb), convert(core::kRgbToCr)};
 }
 
-inline void HostToRgb16(const host::YcPixel& p, uint16_t* rgb) {
+inline void HostToRgb16(const core::YcPixel& p, uint16_t* rgb) {
   const auto word = [](int64_t sum) {
     const int64_t v =
-        FloorDiv(257 * sum + (int64_t{1} << (host::kYcToRgbShift - 1)), int64_t{1} << host::kYcToRgbShift);
+        FloorDiv(257 * sum + (int64_t{1} << (core::kYcToRgbShift - 1)), int64_t{1} << core::kYcToRgbShift);
     return static_cast<uint16_t>(std::clamp<int64_t>(v, 0, 65535));
   };
-  const int64_t y = int64_t{host::kYcToRgbY} * p.y;
-  rgb[0] = word(y + int64_t{host::kCrToR} * p.cr);
-  rgb[1] = word(y + int64_t{host::kCbToG} * p.cb + int64_t{host::kCrToG} * p.cr);
-  rgb[2] = word(y + int64_t{host::kCbToB} * p.cb);
+  const int64_t y = int64_t{core::kYcToRgbY} * p.y;
+  rgb[0] = word(y + int64_t{core::kCrToR} * p.cr);
+  rgb[1] = word(y + int64_t{core::kCbToG} * p.cb + int64_t{core::kCrToG} * p.cr);
+  rgb[2] = word(y + int64_t{core::kCbToB} * p.cb);
 }
 
 }  // namespace io

@@ -215,7 +215,7 @@ class Y4mReader : public FrameReader {
   BufferedInput in_;
   std::string where_;
   const PlanarDsp& dsp_;
-  host::Workers workers_;
+  core::Workers workers_;
   PlanarLayout layout_;
   FramePacket packet_;  // for Read()
   std::string line_;    // the last FRAME line
@@ -268,7 +268,7 @@ class Y4mWriter : public FrameWriter {
   VideoInfo info_;
   std::string where_;
   const PlanarDsp& dsp_;
-  host::Workers workers_;
+  core::Workers workers_;
   PlanarLayout layout_;
   FramePacket packet_;  // for Write()
 };

@@ -8,7 +8,7 @@
 // can never hand one tier's code to another. Each ISA file defines its V and its
 // InitVelourDsp_<TIER>, which calls SetVectorKernels<V> and adds the kernels of its own.
 //
-// V provides: Reg; kBlocks; the operations of AUF_VECTOR_OPS (host/x86_vector_ops.h); Abs;
+// V provides: Reg; kBlocks; the operations of AUF_VECTOR_OPS (core/x86/vector_ops.h); Abs;
 // CopySign(t, x) (t with the sign of x, 0 where x is 0); KeepDc(r, original) (lane 0 of each
 // block from original); NoneInBoth(a, b) (no bit set in both); WidenLo(r), WidenHi(r) (the first
 // and the second half of r's samples, sign-extended to 32-bit lanes).
@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "host/x86_vector_ops.h"
+#include "core/x86/vector_ops.h"
 #include "velour/velour_dsp.h"
 
 #define VELOUR_INLINE inline __attribute__((always_inline))

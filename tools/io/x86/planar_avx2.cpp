@@ -51,13 +51,13 @@ struct Avx2 {
   }
 
   // Lane 0 holds bytes 0-47 of the 96 (16 in each register), lane 1 bytes 48-95.
-  static void StoreTriple(host::YcPixel* out, Reg r0, Reg r1, Reg r2) {
+  static void StoreTriple(core::YcPixel* out, Reg r0, Reg r1, Reg r2) {
     auto* o = reinterpret_cast<__m256i*>(out);
     _mm256_storeu_si256(o, _mm256_permute2x128_si256(r0, r1, 0x20));
     _mm256_storeu_si256(o + 1, _mm256_permute2x128_si256(r2, r0, 0x30));
     _mm256_storeu_si256(o + 2, _mm256_permute2x128_si256(r1, r2, 0x31));
   }
-  static void LoadTriple(const host::YcPixel* in, Reg* r0, Reg* r1, Reg* r2) {
+  static void LoadTriple(const core::YcPixel* in, Reg* r0, Reg* r1, Reg* r2) {
     const auto* p = reinterpret_cast<const __m256i*>(in);
     const Reg m0 = _mm256_loadu_si256(p), m1 = _mm256_loadu_si256(p + 1), m2 = _mm256_loadu_si256(p + 2);
     *r0 = _mm256_permute2x128_si256(m0, m1, 0x30);

@@ -25,7 +25,7 @@ namespace {
 // Pixels 2k and 2k+1 are three 32-bit words, (y cb) (cr y') (cb' cr'); the words of the four pairs
 // of a lane are interleaved into its 48 bytes.
 template <class V>
-inline void StorePixels(host::YcPixel* out, typename V::Reg y, typename V::Reg cb, typename V::Reg cr) {
+inline void StorePixels(core::YcPixel* out, typename V::Reg y, typename V::Reg cb, typename V::Reg cr) {
   const typename V::Reg low = V::Set32(0xFFFF);
   const typename V::Reg w0 = V::Or(V::And(y, low), V::template ShiftLeft32<16>(cb));
   const typename V::Reg w1 = V::Or(V::And(cr, low), V::AndNot(low, y));
@@ -43,7 +43,7 @@ inline void StorePixels(host::YcPixel* out, typename V::Reg y, typename V::Reg c
 
 // The reverse of StorePixels.
 template <class V>
-inline void LoadPixels(const host::YcPixel* in, typename V::Reg* y, typename V::Reg* cb,
+inline void LoadPixels(const core::YcPixel* in, typename V::Reg* y, typename V::Reg* cb,
                        typename V::Reg* cr) {
   typename V::Reg o0, o1, o2;
   V::LoadTriple(in, &o0, &o1, &o2);
@@ -82,7 +82,7 @@ inline typename V::Reg Means(typename V::Reg sums) {
 
 // Chroma of two pixels across: a step covers 2 kPixels pixels and kPixels samples of each plane.
 template <class V, int kBits, int kSx>
-inline void UnpackRowSimd(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, host::YcPixel* out, int w) {
+inline void UnpackRowSimd(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, core::YcPixel* out, int w) {
   using Reg = typename V::Reg;
   constexpr int kZero = planar::Depth<kBits>::kZero, n = V::kPixels;
   int x = 0;
@@ -110,7 +110,7 @@ inline void UnpackRowSimd(const uint8_t* y, const uint8_t* cb, const uint8_t* cr
 // The luma of kPixels pixels of a row, and for chroma of two pixels across the 32-bit sums of their
 // pairs (with those of the row below for 2x2).
 template <class V, int kBits, int kSy>
-inline void PackLumaAndSums(const host::YcPixel* top, const host::YcPixel* bottom, uint8_t* y_top,
+inline void PackLumaAndSums(const core::YcPixel* top, const core::YcPixel* bottom, uint8_t* y_top,
                             uint8_t* y_bottom, int x, typename V::Reg* sb, typename V::Reg* sc) {
   typename V::Reg py, pb, pc;
   LoadPixels<V>(top + x, &py, &pb, &pc);
@@ -124,7 +124,7 @@ inline void PackLumaAndSums(const host::YcPixel* top, const host::YcPixel* botto
 }
 
 template <class V, int kBits, int kSx, int kSy>
-inline void PackRowsSimd(const host::YcPixel* top, const host::YcPixel* bottom, uint8_t* y_top,
+inline void PackRowsSimd(const core::YcPixel* top, const core::YcPixel* bottom, uint8_t* y_top,
                          uint8_t* y_bottom, uint8_t* cb, uint8_t* cr, int w) {
   using Reg = typename V::Reg;
   constexpr int kZero = planar::Depth<kBits>::kZero, n = V::kPixels;
@@ -161,33 +161,33 @@ inline void PackRowsSimd(const host::YcPixel* top, const host::YcPixel* bottom, 
 #define PLANAR_SIMD_KERNELS(TIER, V)                                                                         \
   namespace io {                                                                                             \
   template <int kBits, int kSx>                                                                              \
-  void UnpackRow_##TIER(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, host::YcPixel* out, int w) { \
+  void UnpackRow_##TIER(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, core::YcPixel* out, int w) { \
     UnpackRowSimd<V, kBits, kSx>(y, cb, cr, out, w);                                                         \
   }                                                                                                          \
   template <int kBits, int kSx, int kSy>                                                                     \
-  void PackRows_##TIER(const host::YcPixel* top, const host::YcPixel* bottom, uint8_t* y_top,                \
+  void PackRows_##TIER(const core::YcPixel* top, const core::YcPixel* bottom, uint8_t* y_top,                \
                        uint8_t* y_bottom, uint8_t* cb, uint8_t* cr, int w) {                                 \
     PackRowsSimd<V, kBits, kSx, kSy>(top, bottom, y_top, y_bottom, cb, cr, w);                               \
   }                                                                                                          \
-  template void UnpackRow_##TIER<8, 2>(const uint8_t*, const uint8_t*, const uint8_t*, host::YcPixel*, int); \
-  template void UnpackRow_##TIER<8, 1>(const uint8_t*, const uint8_t*, const uint8_t*, host::YcPixel*, int); \
-  template void UnpackRow_##TIER<8, 0>(const uint8_t*, const uint8_t*, const uint8_t*, host::YcPixel*, int); \
-  template void UnpackRow_##TIER<10, 2>(const uint8_t*, const uint8_t*, const uint8_t*, host::YcPixel*,      \
+  template void UnpackRow_##TIER<8, 2>(const uint8_t*, const uint8_t*, const uint8_t*, core::YcPixel*, int); \
+  template void UnpackRow_##TIER<8, 1>(const uint8_t*, const uint8_t*, const uint8_t*, core::YcPixel*, int); \
+  template void UnpackRow_##TIER<8, 0>(const uint8_t*, const uint8_t*, const uint8_t*, core::YcPixel*, int); \
+  template void UnpackRow_##TIER<10, 2>(const uint8_t*, const uint8_t*, const uint8_t*, core::YcPixel*,      \
                                         int);                                                                \
-  template void UnpackRow_##TIER<10, 1>(const uint8_t*, const uint8_t*, const uint8_t*, host::YcPixel*,      \
+  template void UnpackRow_##TIER<10, 1>(const uint8_t*, const uint8_t*, const uint8_t*, core::YcPixel*,      \
                                         int);                                                                \
-  template void UnpackRow_##TIER<10, 0>(const uint8_t*, const uint8_t*, const uint8_t*, host::YcPixel*,      \
+  template void UnpackRow_##TIER<10, 0>(const uint8_t*, const uint8_t*, const uint8_t*, core::YcPixel*,      \
                                         int);                                                                \
   PLANAR_SIMD_PACK(TIER, 8)                                                                                  \
   PLANAR_SIMD_PACK(TIER, 10)                                                                                 \
   }
 
 #define PLANAR_SIMD_PACK(TIER, BITS)                                                                        \
-  template void PackRows_##TIER<BITS, 2, 2>(const host::YcPixel*, const host::YcPixel*, uint8_t*, uint8_t*, \
+  template void PackRows_##TIER<BITS, 2, 2>(const core::YcPixel*, const core::YcPixel*, uint8_t*, uint8_t*, \
                                             uint8_t*, uint8_t*, int);                                       \
-  template void PackRows_##TIER<BITS, 2, 1>(const host::YcPixel*, const host::YcPixel*, uint8_t*, uint8_t*, \
+  template void PackRows_##TIER<BITS, 2, 1>(const core::YcPixel*, const core::YcPixel*, uint8_t*, uint8_t*, \
                                             uint8_t*, uint8_t*, int);                                       \
-  template void PackRows_##TIER<BITS, 1, 1>(const host::YcPixel*, const host::YcPixel*, uint8_t*, uint8_t*, \
+  template void PackRows_##TIER<BITS, 1, 1>(const core::YcPixel*, const core::YcPixel*, uint8_t*, uint8_t*, \
                                             uint8_t*, uint8_t*, int);                                       \
-  template void PackRows_##TIER<BITS, 0, 1>(const host::YcPixel*, const host::YcPixel*, uint8_t*, uint8_t*, \
+  template void PackRows_##TIER<BITS, 0, 1>(const core::YcPixel*, const core::YcPixel*, uint8_t*, uint8_t*, \
                                             uint8_t*, uint8_t*, int);

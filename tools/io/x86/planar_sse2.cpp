@@ -50,13 +50,13 @@ struct Sse2 {
     return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), imm));
   }
 
-  static void StoreTriple(host::YcPixel* out, Reg r0, Reg r1, Reg r2) {
+  static void StoreTriple(core::YcPixel* out, Reg r0, Reg r1, Reg r2) {
     auto* o = reinterpret_cast<__m128i*>(out);
     _mm_storeu_si128(o, r0);
     _mm_storeu_si128(o + 1, r1);
     _mm_storeu_si128(o + 2, r2);
   }
-  static void LoadTriple(const host::YcPixel* in, Reg* r0, Reg* r1, Reg* r2) {
+  static void LoadTriple(const core::YcPixel* in, Reg* r0, Reg* r1, Reg* r2) {
     const auto* p = reinterpret_cast<const __m128i*>(in);
     *r0 = _mm_loadu_si128(p), *r1 = _mm_loadu_si128(p + 1), *r2 = _mm_loadu_si128(p + 2);
   }

@@ -8,15 +8,15 @@
 namespace io {
 
 template <int kBits, int kSx>
-void UnpackRow_SSE2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, host::YcPixel* out, int w);
+void UnpackRow_SSE2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, core::YcPixel* out, int w);
 template <int kBits, int kSx, int kSy>
-void PackRows_SSE2(const host::YcPixel* top, const host::YcPixel* bottom, uint8_t* y_top, uint8_t* y_bottom,
+void PackRows_SSE2(const core::YcPixel* top, const core::YcPixel* bottom, uint8_t* y_top, uint8_t* y_bottom,
                    uint8_t* cb, uint8_t* cr, int w);
 
 template <int kBits, int kSx>
-void UnpackRow_AVX2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, host::YcPixel* out, int w);
+void UnpackRow_AVX2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, core::YcPixel* out, int w);
 template <int kBits, int kSx, int kSy>
-void PackRows_AVX2(const host::YcPixel* top, const host::YcPixel* bottom, uint8_t* y_top, uint8_t* y_bottom,
+void PackRows_AVX2(const core::YcPixel* top, const core::YcPixel* bottom, uint8_t* y_top, uint8_t* y_bottom,
                    uint8_t* cb, uint8_t* cr, int w);
 
 }  // namespace io

@@ -1,32 +1,30 @@
 #pragma once
-// A filter as every host and tool sees it, apart from any plug-in records: its names, its track
-// bars, and its core.
+// A filter as every host and tool sees it, apart from any editor's records: its names, its tracks,
+// and its core.
 #include <cstdint>
 
-#include "host/cpu.h"
-#include "host/pixel.h"
-#include "host/workers.h"
+#include "core/cpu.h"
+#include "core/pixel.h"
+#include "core/tracks.h"
+#include "core/workers.h"
 
-namespace host {
+namespace core {
 
 struct FilterCore {
   const char* name;   // short name, e.g. "velour": the tools' name and the plug-in files' base name
-  const char* title;  // the name the editor shows, e.g. "Velour for AviUtl"
+  const char* title;  // full name, e.g. "Velour for AviUtl"
+  const Track* tracks;
   int32_t track_count;
-  const char* const* track_names;
-  const int32_t* track_defaults;
-  const int32_t* track_minimums;
-  const int32_t* track_maximums;
-  // Filters the picture of `edit` in place with the kernels of tier `flags`, giving the result the
-  // editor gives with `partitions` (>= 1) worker threads, whatever the number of `workers` that
-  // compute it. `temp` is a scratch plane of the same shape. Track values in declaration order;
-  // values outside their ranges are clamped.
+  bool needs_temp;  // `filter` overwrites `temp`; without it, `temp` may be an empty plane
+  // Filters the picture of `edit` in place with the kernels of tier `flags`, giving the result for
+  // `partitions` (>= 1), whatever the number of `workers` that compute it. `temp` is a scratch plane
+  // of the same shape. Track values in the tracks' order; values outside their ranges are clamped.
   void (*filter)(CpuFlags flags, const int32_t* tracks, const Plane& edit, const Plane& temp,
                  int32_t partitions, const Workers& workers);
   // The same result from the plain scalar reference, on the calling thread.
   void (*reference)(const int32_t* tracks, const Plane& edit, int32_t partitions);
   // Null, or the same filter on an 8-bit RGBA image of w x h pixels, rows 4 w bytes apart: the
-  // result of converting it to samples (host/rgba_dsp.h), filtering, and converting back, alpha
+  // result of converting it to samples (core/rgba_dsp.h), filtering, and converting back, alpha
   // untouched, computed without a plane of samples; `temp` is scratch of w x h samples. (A filter
   // that changes only luma can convert each row as it takes and leaves it.)
   void (*filter_rgba)(CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h,
@@ -36,4 +34,4 @@ struct FilterCore {
   bool (*changes_nothing)(const int32_t* tracks);
 };
 
-}  // namespace host
+}  // namespace core

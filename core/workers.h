@@ -1,16 +1,16 @@
 #pragma once
 // The worker service a filter core runs its parallel work on. Any host provides one: a thread
-// pool of its own, the editor's worker threads, or the calling thread alone.
+// pool of its own, an editor's worker threads, or the calling thread alone.
 #include <cstdint>
 
-namespace host {
+namespace core {
 
 // One worker's share: index 0 .. count - 1, the same count and data for every worker of a run.
 typedef void (*WorkerTask)(int32_t index, int32_t count, void* data);
 
 // run(self, task, data) calls task once for every worker index, possibly at the same time on
 // different threads, and returns when every call has returned. count is how many workers a run
-// starts, or 0 where only the run tells (the editor's service).
+// starts.
 struct Workers {
   void (*run)(const Workers* self, WorkerTask task, void* data);
   void* context;
@@ -26,4 +26,4 @@ inline Workers SerialWorkers() {
   return {[](const Workers*, WorkerTask task, void* data) { task(0, 1, data); }, nullptr, 1};
 }
 
-}  // namespace host
+}  // namespace core

@@ -1,8 +1,8 @@
-#include "host/worker_pool.h"
+#include "core/worker_pool.h"
 
 #include <stdexcept>
 
-namespace host {
+namespace core {
 
 WorkerPool::WorkerPool(int threads, bool serial) : threads_(threads), serial_(serial) {
   if (threads < 1) throw std::invalid_argument("worker thread count must be at least 1");
@@ -72,4 +72,4 @@ void WorkerPool::ThreadMain(int index) {
   }
 }
 
-}  // namespace host
+}  // namespace core

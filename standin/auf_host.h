@@ -7,23 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "host/filter_core.h"
+#include "core/tracks.h"
+#include "core/worker_pool.h"
 #include "host/frame.h"
 #include "host/host_abi.h"
-#include "host/worker_pool.h"
 
-namespace host {
+namespace standin {
 
 class HostError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
-};
-
-struct TrackInfo {
-  std::string name;
-  int32_t def;
-  int32_t min;
-  int32_t max;
 };
 
 // A shared library that exports GetFilterTable, opened with dlopen / LoadLibrary.
@@ -32,61 +25,51 @@ class PluginLibrary {
   // Throws HostError naming the path when the library does not load or lacks GetFilterTable.
   explicit PluginLibrary(const std::string& path);
 
-  const FilterTable* table() const { return table_; }
-  GetFilterTableFn entry() const { return entry_; }
+  const host::FilterTable* table() const { return table_; }
+  host::GetFilterTableFn entry() const { return entry_; }
 
  private:
   struct Closer {
     void operator()(void* handle) const;
   };
   std::unique_ptr<void, Closer> handle_;
-  GetFilterTableFn entry_ = nullptr;
-  const FilterTable* table_ = nullptr;
+  host::GetFilterTableFn entry_ = nullptr;
+  const host::FilterTable* table_ = nullptr;
 };
 
-#if defined(_WIN32)
-// A GetLastError() value as the system words it, on one line; `subject` stands for the "%1" of a
-// text such as "%1 is not a valid Win32 application".
-std::string WindowsErrorText(unsigned long error, const std::string& subject = "the file");
-#endif
-
 // Checks what a host relies on in a filter record; throws HostError with the reason.
-void ValidateFilterTable(const FilterTable* table);
-std::vector<TrackInfo> TrackList(const FilterTable* table);
-std::vector<TrackInfo> TrackList(const FilterCore& core);
-// Sets values[i] for the track named `name` of `filter`; throws HostError for unknown names and
-// values outside the track's range.
-void SetTrackByName(const std::string& filter, const std::vector<TrackInfo>& tracks,
-                    std::vector<int32_t>& values, const std::string& name, int32_t value);
+void ValidateFilterTable(const host::FilterTable* table);
+// The record's track bars as tracks (bars, named by the record's texts).
+std::vector<core::Track> TracksOf(const host::FilterTable* table);
 
 // The host's side of one loaded filter.
 class FilterHost {
  public:
   // The table must outlive the host. Tracks start at their defaults.
-  FilterHost(const FilterTable* table, WorkerPool* pool);
+  FilterHost(const host::FilterTable* table, core::WorkerPool* pool);
 
   const std::string& name() const { return name_; }
-  const std::vector<TrackInfo>& tracks() const { return tracks_; }
-  // Sets a track value by name; throws HostError for unknown names and values out of range.
+  const std::vector<core::Track>& tracks() const { return tracks_; }
+  // Sets a track value by name; throws core::TrackError for unknown names and values out of range.
   void SetTrack(const std::string& name, int32_t value);
   // Sets a track by position with no range check (tests use it to send what a host never sends).
   void SetTrackUnchecked(int index, int32_t value) { values_[index] = value; }
   int32_t track(int index) const { return values_[index]; }
-  const HostFilter* record() const { return &record_; }
+  const host::HostFilter* record() const { return &record_; }
 
   // Runs the processing function on the frame's planes; returns what it returned.
-  int Process(FrameInfo* frame);
-  int Process(Frame& frame);
+  int Process(host::FrameInfo* frame);
+  int Process(host::Frame& frame);
 
-  WorkerPool* pool() const { return pool_; }
+  core::WorkerPool* pool() const { return pool_; }
 
  private:
-  HostFilter record_{};
-  HostFunctions functions_{};
+  host::HostFilter record_{};
+  host::HostFunctions functions_{};
   std::vector<int32_t> values_;
-  std::vector<TrackInfo> tracks_;
+  std::vector<core::Track> tracks_;
   std::string name_;
-  WorkerPool* pool_;
+  core::WorkerPool* pool_;
 };
 
-}  // namespace host
+}  // namespace standin

@@ -2,9 +2,9 @@
 // Vector kernels of the RGBA conversion; signatures as in rgba_dsp.h.
 #include <cstdint>
 
-#include "host/pixel.h"
+#include "core/pixel.h"
 
-namespace host {
+namespace core {
 
 void RgbaToYcRow_SSE2(const uint8_t* rgba, YcPixel* yc, int32_t n);
 void YcToRgbaRow_SSE2(const YcPixel* yc, uint8_t* rgba, int32_t n);
@@ -13,4 +13,4 @@ void RgbaToYcRow_AVX2(const uint8_t* rgba, YcPixel* yc, int32_t n);
 void RgbaToLumaRow_AVX2(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t shift);
 void YcToRgbaRow_AVX2(const YcPixel* yc, uint8_t* rgba, int32_t n);
 
-}  // namespace host
+}  // namespace core

@@ -5,11 +5,11 @@
 // define every output bit; the row kernels of every tier give the same bits.
 #include <cstdint>
 
-#include "host/cpu.h"
-#include "host/pixel.h"
-#include "host/workers.h"
+#include "core/cpu.h"
+#include "core/pixel.h"
+#include "core/workers.h"
 
-namespace host {
+namespace core {
 
 // Y'CbCr from RGB with 11 fraction bits: y = 16 (0.299 r + 0.587 g + 0.114 b), cb and cr the
 // differences 16 (b - y') / 1.772 and 16 (r - y') / 1.402. Each coefficient row sums to 16 x 2^11
@@ -76,4 +76,4 @@ void RgbaToYcRow_C(const uint8_t* rgba, YcPixel* yc, int32_t n);
 void YcToRgbaRow_C(const YcPixel* yc, uint8_t* rgba, int32_t n);
 void RgbaToLumaRow_C(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t shift);
 
-}  // namespace host
+}  // namespace core

@@ -3,10 +3,10 @@
 // shuffles (which stay within each 128-bit half); the last n % 8 pixels by the scalar functions.
 #include <immintrin.h>
 
-#include "host/rgba_dsp.h"
-#include "host/x86/rgba_x86.h"
+#include "core/rgba_dsp.h"
+#include "core/x86/rgba_x86.h"
 
-namespace host {
+namespace core {
 namespace {
 
 constexpr int8_t kZ = -1;  // a word lane that the shuffle clears
@@ -138,4 +138,4 @@ void YcToRgbaRow_AVX2(const YcPixel* yc, uint8_t* rgba, int32_t n) {
   YcToRgbaRow_C(yc + i, rgba + 4 * i, n - i);
 }
 
-}  // namespace host
+}  // namespace core

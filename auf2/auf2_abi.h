@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "host/export.h"
+#include "core/export.h"
 
-namespace host {
+namespace auf2 {
 
 // One pixel of the editor's 8-bit images.
 struct PixelRgba {
@@ -97,4 +97,4 @@ static_assert(offsetof(FilterPluginTable, func_proc_video) == 40);
 static_assert(offsetof(FilterPluginTable, func_proc_audio) == 48);
 #endif
 
-}  // namespace host
+}  // namespace auf2

@@ -2,10 +2,10 @@
 // _mm_madd_epi16 with the coefficients of rgba_dsp.h; the last n % 8 pixels by the scalar functions.
 #include <emmintrin.h>
 
-#include "host/rgba_dsp.h"
-#include "host/x86/rgba_x86.h"
+#include "core/rgba_dsp.h"
+#include "core/x86/rgba_x86.h"
 
-namespace host {
+namespace core {
 namespace {
 
 // A coefficient pair for _mm_madd_epi16: `lo` multiplies the even 16-bit lane, `hi` the odd one.
@@ -119,4 +119,4 @@ void YcToRgbaRow_SSE2(const YcPixel* yc, uint8_t* rgba, int32_t n) {
   YcToRgbaRow_C(yc + i, rgba + 4 * i, n - i);
 }
 
-}  // namespace host
+}  // namespace core

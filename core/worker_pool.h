@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "host/workers.h"
+#include "core/workers.h"
 
-namespace host {
+namespace core {
 
 class WorkerPool {
  public:
@@ -50,4 +50,4 @@ class WorkerPool {
   void* data_ = nullptr;
 };
 
-}  // namespace host
+}  // namespace core

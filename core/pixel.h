@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace host {
+namespace core {
 
 // One pixel: luma at 16 units per 8-bit level, then the two colour differences.
 struct YcPixel {
@@ -26,4 +26,4 @@ inline YcPixel* PlaneRow(const Plane& plane, int32_t y) {
   return plane.pixels + static_cast<ptrdiff_t>(y) * plane.stride;
 }
 
-}  // namespace host
+}  // namespace core

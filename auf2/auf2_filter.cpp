@@ -1,21 +1,28 @@
-#include "host/auf2_filter.h"
+#include "auf2/auf2_filter.h"
 
 #include <cmath>
 #include <cstdlib>
-#include <cwchar>
 #include <mutex>
 #include <thread>
 
-#include "host/cpu.h"
-#include "host/rgba_dsp.h"
-#include "host/worker_pool.h"
+#include "core/cpu.h"
+#include "core/rgba_dsp.h"
+#include "core/worker_pool.h"
 
 #if defined(_WIN32)
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #endif
 
-namespace host {
+namespace auf2 {
+
+using core::DetectCpuFlags;
+using core::FilterCore;
+using core::Plane;
+using core::WorkerPool;
+using core::Workers;
+using core::YcPixel;
+
 namespace {
 
 // Buffers of one call: the RGBA image and the planes, in one block that is kept for later frames.
@@ -77,7 +84,7 @@ WorkerPool* SharedPool() {
 // only its scratch plane; the others a plane of samples, and their scratch plane where they take one.
 int PlanesOf(const Auf2Filter& filter) {
   if (filter.core->filter_rgba != nullptr) return 1;
-  return filter.needs_temp ? 2 : 1;
+  return filter.core->needs_temp ? 2 : 1;
 }
 
 // Bytes of the block for n pixels: the planes (6 bytes a pixel each), then the RGBA image at a
@@ -111,11 +118,11 @@ void ReturnSlot(FrameBuffers* slot) {
   slot->busy = false;
 }
 
-int32_t RoundTrack(double v, int32_t def, int32_t min, int32_t max) {
-  if (std::isnan(v)) return def;
-  if (v <= min) return min;
-  if (v >= max) return max;
-  return static_cast<int32_t>(std::lround(v));
+// The editor's real value as a whole number: rounded half away from zero, saturated to 64 bits.
+int64_t RoundReal(double v) {
+  if (v <= -0x1p63) return INT64_MIN;
+  if (v >= 0x1p63) return INT64_MAX;
+  return std::llround(v);
 }
 
 // The filter's work on a picture of n = w x h pixels in buffers that hold it. A filter that takes the
@@ -129,12 +136,12 @@ void FilterImage(const Auf2Filter& filter, const int32_t* tracks, FilterProcVide
   if (filter.core->filter_rgba != nullptr) {
     filter.core->filter_rgba(DetectCpuFlags(), tracks, rgba, w, h, Plane{planes, w, h, w}, 1, workers);
   } else {
-    const RgbaDsp& dsp = DetectedRgbaDsp();
-    RgbaToYcOnWorkers(dsp, workers, rgba, planes, static_cast<int32_t>(n));
+    const core::RgbaDsp& dsp = core::DetectedRgbaDsp();
+    core::RgbaToYcOnWorkers(dsp, workers, rgba, planes, static_cast<int32_t>(n));
     const Plane edit_plane{planes, w, h, w};
-    const Plane temp_plane = filter.needs_temp ? Plane{planes + n, w, h, w} : Plane{nullptr, 0, 0, 0};
+    const Plane temp_plane = filter.core->needs_temp ? Plane{planes + n, w, h, w} : Plane{nullptr, 0, 0, 0};
     filter.core->filter(DetectCpuFlags(), tracks, edit_plane, temp_plane, 1, workers);
-    YcToRgbaOnWorkers(dsp, workers, planes, rgba, static_cast<int32_t>(n));
+    core::YcToRgbaOnWorkers(dsp, workers, planes, rgba, static_cast<int32_t>(n));
   }
   video->set_image_data(reinterpret_cast<const PixelRgba*>(rgba), w, h);
 }
@@ -144,13 +151,12 @@ void FilterImage(const Auf2Filter& filter, const int32_t* tracks, FilterProcVide
 void ReadTracks(const Auf2Filter& filter, int32_t* tracks) {
   const FilterCore& core = *filter.core;
   for (int32_t i = 0; i < core.track_count; ++i) {
-    const int32_t def = core.track_defaults[i], min = core.track_minimums[i], max = core.track_maximums[i];
-    const wchar_t* type = *static_cast<const wchar_t* const*>(filter.items[i]);
-    if (std::wcscmp(type, L"select") == 0) {
-      const int32_t v = static_cast<const SelectItem*>(filter.items[i])->value;
-      tracks[i] = v < min ? min : v > max ? max : v;
+    const core::Track& t = core.tracks[i];
+    if (t.kind == core::TrackKind::kList) {
+      tracks[i] = core::ClampTrack(t, static_cast<const SelectItem*>(filter.items[i])->value);
     } else {
-      tracks[i] = RoundTrack(static_cast<const TrackItem*>(filter.items[i])->value, def, min, max);
+      const double v = static_cast<const TrackItem*>(filter.items[i])->value;
+      tracks[i] = std::isnan(v) ? t.def : core::ClampTrack(t, RoundReal(v));
     }
   }
 }
@@ -179,7 +185,7 @@ bool ProcessVideo(const Auf2Filter& filter, FilterProcVideo* video) {
       WorkerPool* pool = run.owns_lock() ? SharedPool() : nullptr;
       // A second call while the pool is busy runs on its own thread.
       FilterImage(filter, tracks, video, w, h, slot->block,
-                  pool != nullptr ? pool->workers() : SerialWorkers());
+                  pool != nullptr ? pool->workers() : core::SerialWorkers());
     }
     if (slot == &own) std::free(own.block);
     else ReturnSlot(slot);
@@ -188,8 +194,6 @@ bool ProcessVideo(const Auf2Filter& filter, FilterProcVideo* video) {
     return false;
   }
 }
-
-bool ProcessPluginVideo(FilterProcVideo* video) { return ProcessVideo(g_auf2_plugin.filter, video); }
 
 void ShutdownAuf2() {
   std::lock_guard run(g_run);
@@ -207,7 +211,4 @@ void ShutdownAuf2() {
   }
 }
 
-}  // namespace host
-
-AUF_EXPORT host::FilterPluginTable* GetFilterPluginTable() { return &host::g_auf2_plugin.table; }
-AUF_EXPORT void UninitializePlugin() { host::ShutdownAuf2(); }
+}  // namespace auf2

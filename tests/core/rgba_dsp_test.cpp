@@ -9,23 +9,23 @@
 #include <string>
 #include <vector>
 
-#include "host/rgba_dsp.h"
-#include "host/worker_pool.h"
+#include "core/rgba_dsp.h"
+#include "core/worker_pool.h"
 #include "tests/support/test_support.h"
 #include "tests/support/tiers.h"
 
-namespace host {
+namespace core {
 inline bool operator==(const YcPixel& a, const YcPixel& b) {
   return a.y == b.y && a.cb == b.cb && a.cr == b.cr;
 }
 inline void PrintTo(const YcPixel& p, std::ostream* os) {
   *os << "(" << p.y << ", " << p.cb << ", " << p.cr << ")";
 }
-}  // namespace host
+}  // namespace core
 
 namespace {
 
-using host::YcPixel;
+using core::YcPixel;
 using testsupport::Rng;
 
 std::string Show(const YcPixel& p) {
@@ -51,7 +51,7 @@ TEST(RgbaConversion, EveryColourComesBackUnchanged) {
     for (int g = 0; g < 256; ++g)
       for (int b = 0; b < 256; ++b) {
         uint8_t rgb[3];
-        host::YcToRgb(host::RgbToYc(r, g, b), rgb);
+        core::YcToRgb(core::RgbToYc(r, g, b), rgb);
         if ((rgb[0] != r || rgb[1] != g || rgb[2] != b) && ++failures <= 5)
           ADD_FAILURE() << "(" << r << ", " << g << ", " << b << ") comes back as (" << int{rgb[0]} << ", "
                         << int{rgb[1]} << ", " << int{rgb[2]} << ")";
@@ -61,10 +61,10 @@ TEST(RgbaConversion, EveryColourComesBackUnchanged) {
 
 TEST(RgbaConversion, GreyStaysGrey) {
   for (int v = 0; v < 256; ++v) {
-    const YcPixel p = host::RgbToYc(v, v, v);
+    const YcPixel p = core::RgbToYc(v, v, v);
     EXPECT_EQ(p, (YcPixel{static_cast<int16_t>(16 * v), 0, 0})) << v << " gives " << Show(p);
     uint8_t rgb[3];
-    host::YcToRgb({static_cast<int16_t>(16 * v), 0, 0}, rgb);
+    core::YcToRgb({static_cast<int16_t>(16 * v), 0, 0}, rgb);
     EXPECT_EQ(rgb[0], v);
     EXPECT_EQ(rgb[1], v);
     EXPECT_EQ(rgb[2], v);
@@ -89,7 +89,7 @@ TEST(RgbaConversion, Bt601SpotValues) {
       {12, 34, 56, {479, 235, -205}},     // 478.88, 235.39, -204.62
   };
   for (const Spot& s : spots) {
-    const YcPixel p = host::RgbToYc(s.r, s.g, s.b);
+    const YcPixel p = core::RgbToYc(s.r, s.g, s.b);
     EXPECT_EQ(p, s.yc) << "(" << s.r << ", " << s.g << ", " << s.b << ") gives " << Show(p) << ", not "
                        << Show(s.yc);
   }
@@ -99,7 +99,7 @@ TEST(RgbaConversion, Bt601SpotValues) {
     for (int g = 0; g < 256; g += 5)
       for (int b = 0; b < 256; ++b) {
         const double y = 0.299 * r + 0.587 * g + 0.114 * b;
-        const YcPixel p = host::RgbToYc(r, g, b);
+        const YcPixel p = core::RgbToYc(r, g, b);
         worst = std::max({worst, std::abs(p.y - 16 * y), std::abs(p.cb - 16 * (b - y) / 1.772),
                           std::abs(p.cr - 16 * (r - y) / 1.402)});
       }
@@ -109,21 +109,21 @@ TEST(RgbaConversion, Bt601SpotValues) {
 // Samples no colour gives, as filters may leave them: each channel clamps, nothing overflows.
 TEST(RgbaConversion, SamplesOutsideTheColoursClamp) {
   uint8_t rgb[3];
-  host::YcToRgb({32767, 32767, 32767}, rgb);
+  core::YcToRgb({32767, 32767, 32767}, rgb);
   EXPECT_EQ(rgb[0], 255);
   EXPECT_EQ(rgb[1], 0);  // y + big negative colour terms
   EXPECT_EQ(rgb[2], 255);
-  host::YcToRgb({-32768, -32768, -32768}, rgb);
+  core::YcToRgb({-32768, -32768, -32768}, rgb);
   EXPECT_EQ(rgb[0], 0);
   EXPECT_EQ(rgb[1], 119);  // (-32768 + 0.344136 x 32768 + 0.714136 x 32768) / 16 = 119.2
   EXPECT_EQ(rgb[2], 0);
-  host::YcToRgb({4200, 0, 0}, rgb);  // above white
+  core::YcToRgb({4200, 0, 0}, rgb);  // above white
   EXPECT_EQ(rgb[0], 255);
-  host::YcToRgb({-9, 0, 0}, rgb);  // -0.5625 of a level
+  core::YcToRgb({-9, 0, 0}, rgb);  // -0.5625 of a level
   EXPECT_EQ(rgb[1], 0);
-  host::YcToRgb({8, 0, 0}, rgb);  // half a level rounds up
+  core::YcToRgb({8, 0, 0}, rgb);  // half a level rounds up
   EXPECT_EQ(rgb[2], 1);
-  host::YcToRgb({7, 0, 0}, rgb);
+  core::YcToRgb({7, 0, 0}, rgb);
   EXPECT_EQ(rgb[2], 0);
 }
 
@@ -167,13 +167,13 @@ std::string ExactInverseMismatch(const YcPixel& p, const uint8_t* rgb) {
   return why.empty() ? "" : Show(p) + ":" + why;
 }
 
-class RgbaTierTest : public ::testing::TestWithParam<host::CpuTier> {
+class RgbaTierTest : public ::testing::TestWithParam<core::CpuTier> {
  protected:
   void SetUp() override {
     SKIP_UNLESS_CPU_HAS(GetParam());
-    host::InitRgbaDsp(dsp_, GetParam().flags);
+    core::InitRgbaDsp(dsp_, GetParam().flags);
   }
-  host::RgbaDsp dsp_;
+  core::RgbaDsp dsp_;
 };
 
 // The vector tiers against the scalar pixel functions. (The scalar rows call those functions pixel
@@ -189,7 +189,7 @@ TEST_P(RgbaVectorTierTest, EveryColourMatchesTheScalarFunctionsAndComesBack) {
     for (int at = 0, len = 1 + r % 19; at < 65536; at += len, len = len % 41 + 1)
       dsp_.RgbaToYcRow(&rgba[4 * at], &yc[at], std::min(len, 65536 - at));
     for (int i = 0; i < 65536; ++i) {
-      const YcPixel want = host::RgbToYc(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]);
+      const YcPixel want = core::RgbToYc(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]);
       if (!(yc[i] == want) && ++failures <= 5)
         ADD_FAILURE() << "colour " << r << "/" << (i >> 8) << "/" << (i & 255) << ": " << Show(yc[i])
                       << ", scalar " << Show(want);
@@ -214,7 +214,7 @@ TEST_P(RgbaVectorTierTest, LumaAloneOfEveryColour) {
         dsp_.RgbaToLumaRow(&rgba[4 * at], &luma[at], std::min(len, 65536 - at), shift);
       for (int i = 0; i < 65536; ++i) {
         const int16_t want =
-            static_cast<int16_t>(host::RgbToYc(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]).y >> shift);
+            static_cast<int16_t>(core::RgbToYc(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]).y >> shift);
         if (luma[i] != want && ++failures <= 5)
           ADD_FAILURE() << "colour " << r << "/" << (i >> 8) << "/" << (i & 255) << " shift " << shift << ": "
                         << luma[i] << ", scalar " << want;
@@ -245,11 +245,11 @@ TEST_P(RgbaTierTest, AnySamplesMatchTheScalarFunctionAndKeepAlpha) {
     std::vector<uint8_t> want(4 * (kMax + 4) + kGuard), got;
     for (auto& b : want) b = static_cast<uint8_t>(rng.Next());
     got = want;
-    host::YcToRgbaRow_C(yc, want.data() + 4 * offset, n);
+    core::YcToRgbaRow_C(yc, want.data() + 4 * offset, n);
     dsp_.YcToRgbaRow(yc, got.data() + 4 * offset, n);
     for (int i = 0; i < n; ++i) {
       uint8_t rgb[3];
-      host::YcToRgb(yc[i], rgb);
+      core::YcToRgb(yc[i], rgb);
       ASSERT_EQ(std::memcmp(rgb, &want[4 * (offset + i)], 3), 0) << "the scalar row kernel, pixel " << i;
     }
     ASSERT_EQ(got, want) << "seed " << seed << " iter " << iter << " n " << n << ": first difference at byte "
@@ -306,7 +306,7 @@ TEST_P(RgbaTierTest, RowsTouchNothingPastTheirPixels) {
     testsupport::GuardedPlane yc(n, 1, n, true);
     dsp_.RgbaToYcRow(rgba, yc.data(), n);
     for (int i = 0; i < n; ++i)
-      ASSERT_EQ(yc.at(i, 0), host::RgbToYc(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]));
+      ASSERT_EQ(yc.at(i, 0), core::RgbToYc(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]));
     EXPECT_EQ(yc.CheckCanaries(), "") << n;
     // The luma row: n samples, the last one before the page.
     const int luma_pixels = (n + 2) / 3;
@@ -323,20 +323,20 @@ TEST_P(RgbaTierTest, RowsTouchNothingPastTheirPixels) {
 // Split among workers, the pixels convert as in one row, around the size below which the calling
 // thread does it alone.
 TEST(RgbaConversion, WorkersConvertLikeOneRow) {
-  host::WorkerPool pool(3, false);
-  const host::RgbaDsp& dsp = host::DetectedRgbaDsp();
+  core::WorkerPool pool(3, false);
+  const core::RgbaDsp& dsp = core::DetectedRgbaDsp();
   for (int n : {0, 1, 100, 16383, 16384, 100003}) {
     std::vector<uint8_t> rgba(4 * static_cast<size_t>(n));
     Rng rng(n);
     for (auto& b : rgba) b = static_cast<uint8_t>(rng.Next());
     std::vector<YcPixel> one(n), split(n);
     dsp.RgbaToYcRow(rgba.data(), one.data(), n);
-    host::RgbaToYcOnWorkers(dsp, pool.workers(), rgba.data(), split.data(), n);
+    core::RgbaToYcOnWorkers(dsp, pool.workers(), rgba.data(), split.data(), n);
     for (int i = 0; i < n; ++i) ASSERT_EQ(split[i], one[i]) << n << " pixels, pixel " << i;
     for (auto& p : split) p.y = static_cast<int16_t>(p.y + 40);
     std::vector<uint8_t> want = rgba, got = rgba;
     dsp.YcToRgbaRow(split.data(), want.data(), n);
-    host::YcToRgbaOnWorkers(dsp, pool.workers(), split.data(), got.data(), n);
+    core::YcToRgbaOnWorkers(dsp, pool.workers(), split.data(), got.data(), n);
     ASSERT_EQ(got, want) << n << " pixels";
   }
 }

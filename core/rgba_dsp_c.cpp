@@ -1,7 +1,7 @@
 // Scalar row kernels of the RGBA conversion: the pixel functions of rgba_dsp.h, one pixel at a time.
-#include "host/rgba_dsp.h"
+#include "core/rgba_dsp.h"
 
-namespace host {
+namespace core {
 
 void RgbaToYcRow_C(const uint8_t* rgba, YcPixel* yc, int32_t n) {
   for (int32_t i = 0; i < n; ++i, rgba += 4) yc[i] = RgbToYc(rgba[0], rgba[1], rgba[2]);
@@ -16,4 +16,4 @@ void RgbaToLumaRow_C(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t shif
     luma[i] = static_cast<int16_t>(RgbToYc(rgba[0], rgba[1], rgba[2]).y >> shift);
 }
 
-}  // namespace host
+}  // namespace core

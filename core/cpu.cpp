@@ -1,11 +1,11 @@
-#include "host/cpu.h"
+#include "core/cpu.h"
 
 #if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
 #include <cpuid.h>
 #define AUF_X86 1
 #endif
 
-namespace host {
+namespace core {
 namespace {
 
 CpuFlags Probe() {
@@ -58,4 +58,4 @@ const char* CpuTierName(CpuFlags flags) {
   return name;
 }
 
-}  // namespace host
+}  // namespace core

@@ -1,10 +1,10 @@
-#include "host/rgba_dsp.h"
+#include "core/rgba_dsp.h"
 
 #if defined(AUF_X86_SIMD)
-#include "host/x86/rgba_x86.h"
+#include "core/x86/rgba_x86.h"
 #endif
 
-namespace host {
+namespace core {
 namespace {
 
 constexpr int32_t kSerialPixels = 16384;
@@ -72,4 +72,4 @@ const RgbaDsp& DetectedRgbaDsp() {
   return dsp;
 }
 
-}  // namespace host
+}  // namespace core

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "host/worker_pool.h"
+#include "core/worker_pool.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ void RecordWorker(int32_t index, int32_t count, void* data) {
 
 TEST(WorkerPool, RunsEveryIndexOnceWithSameCountAndParams) {
   for (int threads : {1, 2, 3, 8}) {
-    host::WorkerPool pool(threads, false);
+    core::WorkerPool pool(threads, false);
     for (int round = 0; round < 3; ++round) {
       Record r;
       r.count_seen.assign(threads, -1);
@@ -52,13 +52,13 @@ TEST(WorkerPool, RunsEveryIndexOnceWithSameCountAndParams) {
 }
 
 TEST(WorkerPool, SerialModeRunsAllOnCallerOneAfterAnother) {
-  host::WorkerPool pool(5, true);
+  core::WorkerPool pool(5, true);
   Record r;
   r.count_seen.assign(5, -1);
   r.thread_of.resize(5);
-  const host::Workers service = pool.workers();
+  const core::Workers service = pool.workers();
   EXPECT_EQ(service.count, 5);
-  host::RunWorkers(service, &RecordWorker, &r);
+  core::RunWorkers(service, &RecordWorker, &r);
   for (int i = 0; i < 5; ++i) {
     EXPECT_EQ(r.count_seen[i], 5);
     EXPECT_EQ(r.thread_of[i], std::this_thread::get_id());
@@ -66,6 +66,6 @@ TEST(WorkerPool, SerialModeRunsAllOnCallerOneAfterAnother) {
   EXPECT_EQ(r.max_running.load(), 1);
 }
 
-TEST(WorkerPool, RejectsZeroThreads) { EXPECT_THROW(host::WorkerPool(0, false), std::invalid_argument); }
+TEST(WorkerPool, RejectsZeroThreads) { EXPECT_THROW(core::WorkerPool(0, false), std::invalid_argument); }
 
 }  // namespace

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace host {
+namespace core {
 
 using CpuFlags = uint32_t;
 inline constexpr CpuFlags kCpuSse2 = 1u << 0;
@@ -33,4 +33,4 @@ bool CpuFlagsForTier(std::string_view tier, CpuFlags* flags);
 // The name of the best tier whose flags are all in `flags`.
 const char* CpuTierName(CpuFlags flags);
 
-}  // namespace host
+}  // namespace core
