@@ -10,16 +10,20 @@ namespace deblock {
 void InitDeblockDsp(DeblockDsp& dsp, host::CpuFlags flags) {
   dsp.FilterHorizontalEdges = FilterHorizontalEdges_C;
   dsp.FilterVerticalEdges = FilterVerticalEdges_C;
+  dsp.FilterTile = FilterTile_C;
 #if defined(AUF_X86_SIMD)
   if (!(flags & host::kCpuSse2)) return;
   dsp.FilterHorizontalEdges = FilterHorizontalEdges_SSE2;
   dsp.FilterVerticalEdges = FilterVerticalEdges_SSE2;
+  dsp.FilterTile = FilterTile_SSE2;
   if (!(flags & host::kCpuAvx2)) return;
   dsp.FilterHorizontalEdges = FilterHorizontalEdges_AVX2;
   dsp.FilterVerticalEdges = FilterVerticalEdges_AVX2;
+  dsp.FilterTile = FilterTile_AVX2;
   if (!(flags & host::kCpuAvx512)) return;
   dsp.FilterHorizontalEdges = FilterHorizontalEdges_AVX512;
   dsp.FilterVerticalEdges = FilterVerticalEdges_AVX512;
+  dsp.FilterTile = FilterTile_AVX512;
 #else
   (void)flags;
 #endif

@@ -56,6 +56,12 @@ void FilterVerticalEdges_C(YcPixel* pix, ptrdiff_t stride, int edges, int rows, 
   }
 }
 
+void FilterTile_C(YcPixel* row, ptrdiff_t stride, int w, int x_begin, int x_end, int32_t alpha, int32_t beta,
+                  int32_t tc0) {
+  FilterTileByRows<FilterHorizontalEdges_C, FilterVerticalEdges_C>(row, stride, w, x_begin, x_end, alpha,
+                                                                   beta, tc0);
+}
+
 void FilterHorizontalEdge_C(YcPixel* pix, ptrdiff_t stride, int32_t alpha, int32_t beta, int32_t tc0) {
   FilterHorizontalEdges_C(pix, stride, 4, alpha, beta, tc0);
 }

@@ -133,6 +133,33 @@ TEST_P(DeblockDspTest, VerticalEdgesMatchScalar) {
   }
 }
 
+// Four grid rows at once, over runs that start at the picture's left edge, inside it, or past its
+// right edge, end before it, inside it, or never: the rows' common part and the parts each row
+// does alone, at widths around the full grid points and the 8-pixel steps.
+TEST_P(DeblockDspTest, TilesMatchScalar) {
+  const uint32_t seed = testsupport::TestSeed();
+  Rng rng(seed);
+  for (int iter = 0; iter < 600; ++iter) {
+    const int w = iter % 4 == 0   ? rng.Uniform(1, 48)
+                  : iter % 4 == 3 ? rng.Uniform(600, 700)
+                                  : rng.Uniform(48, 160);
+    const int h = 19 + rng.Uniform(0, 2), y = 3 + (h > 19 ? rng.Uniform(0, h - 19) : 0);
+    const int stride = w + (iter % 3 == 0 ? 0 : rng.Uniform(1, 5));
+    const int x_begin = iter % 3 == 0 ? 4 : 4 * rng.Uniform(1, (w + 60) / 4);
+    const int x_end = iter % 5 == 0 ? 1 << 20 : x_begin + 4 * rng.Uniform(0, 70);
+    const Limits l = PickLimits(iter / 2, rng);
+    const int kind = iter < 4 * kKinds ? iter % kKinds : rng.Uniform(0, kKinds - 1);
+    GuardedPlane a(w, h, stride, iter % 2 == 0), b(w, h, stride, iter % 2 == 0);
+    Fill(a, b, w, h, kind, l, rng);
+    ref_.FilterTile(a.data() + y * stride, stride, w, x_begin, x_end, l.alpha, l.beta, l.tc0);
+    new_.FilterTile(b.data() + y * stride, stride, w, x_begin, x_end, l.alpha, l.beta, l.tc0);
+    ASSERT_EQ(Compare(a, b, w, h, stride), "")
+        << w << "x" << h << " y " << y << " stride " << stride << " run " << x_begin << ".." << x_end
+        << " kind " << kind << " alpha " << l.alpha << " beta " << l.beta << " tc0 " << l.tc0 << " seed "
+        << seed << " iter " << iter;
+  }
+}
+
 // Every line of the left and right sides, one component at a time, through thresholds 0..max:
 // the sign and wrap cases of each step of the arithmetic, counted so the test shows it reached them.
 TEST_P(DeblockDspTest, SingleLinesOverTheWholeRange) {
