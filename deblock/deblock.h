@@ -8,6 +8,7 @@
 #include "deblock/deblock_tables.h"
 #include "host/filter_core.h"
 #include "host/pixel.h"
+#include "host/rgba_dsp.h"
 #include "host/workers.h"
 
 namespace deblock {
@@ -43,6 +44,15 @@ inline Thresholds ThresholdsFor(const DeblockParams& p) {
 void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const host::Plane& edit,
                  int32_t partitions, const host::Workers& workers);
 
+// The same on an 8-bit RGBA image of w x h pixels, rows 4 w bytes apart: the result equals converting
+// the image to samples (host::RgbaToYc), filtering them, and converting back (host::YcToRgb), every
+// alpha byte as it was. With one partition the rows pass through a ring of sample rows at the top of
+// `temp` (scratch of w x h samples) as the filter reaches them, so the picture crosses memory once
+// each way.
+void FilterFrameRgba(const DeblockDsp& dsp, const host::RgbaDsp& rgba_dsp, const DeblockParams& params,
+                     uint8_t* rgba, int32_t w, int32_t h, const host::Plane& temp, int32_t partitions,
+                     const host::Workers& workers);
+
 // The same result computed literally on the calling thread: the bands one after another, each grid
 // row left to right, horizontal then vertical edge at each grid point, one edge line at a time.
 void ReferenceFilterFrame(const DeblockParams& params, const host::Plane& edit, int32_t partitions);
@@ -50,9 +60,11 @@ void ReferenceFilterFrame(const DeblockParams& params, const host::Plane& edit, 
 // The filter as hosts and tools see it.
 void FilterWithTracks(host::CpuFlags flags, const int32_t* tracks, const host::Plane& edit,
                       const host::Plane& temp, int32_t partitions, const host::Workers& workers);
+void FilterRgbaWithTracks(host::CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h,
+                          const host::Plane& temp, int32_t partitions, const host::Workers& workers);
 void ReferenceWithTracks(const int32_t* tracks, const host::Plane& edit, int32_t partitions);
 inline constexpr host::FilterCore kDeblockCore = {
     "deblock",      kTitle,         kTrackCount,       kTrackNames,          kTrackDefaults,
-    kTrackMinimums, kTrackMaximums, &FilterWithTracks, &ReferenceWithTracks, nullptr};
+    kTrackMinimums, kTrackMaximums, &FilterWithTracks, &ReferenceWithTracks, &FilterRgbaWithTracks};
 
 }  // namespace deblock

@@ -42,9 +42,11 @@
 
 namespace deblock {
 
-// The horizontal edge between rows y-1 and y on `count` columns x .. x+count-1 (count >= 0).
-using HorizontalEdgesFn = void (*)(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha,
-                                   int32_t beta, int32_t tc0);
+// The horizontal edge between rows y-1 and y on `count` columns x .. x+count-1 (count >= 0). pix =
+// pixel (x, y) and above = pixel (x, y-3): rows y-3 .. y-1 lie `stride` pixels apart from above on,
+// rows y .. y+2 from pix on; the two need not lie 3 rows apart in memory.
+using HorizontalEdgesFn = void (*)(host::YcPixel* pix, host::YcPixel* above, ptrdiff_t stride, int count,
+                                   int32_t alpha, int32_t beta, int32_t tc0);
 // The vertical edges at columns x, x+4, ..., x+4*(edges-1) on rows y .. y+rows-1 (rows 0..4); in
 // each row the edges left to right. Reads columns x-3 .. x+4*(edges-1)+2.
 using VerticalEdgesFn = void (*)(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
@@ -56,11 +58,14 @@ inline constexpr int kTileShift = 12;
 // The pixels the last grid row of a tile lags behind the first.
 inline constexpr int kTileLag = (kTileRows - 1) * kTileShift;
 
-// The tile of grid rows y, y + 4, y + 8, y + 12 (row = pixel (0, y)): grid row j runs over the grid
-// points max(4, x_begin - j * kTileShift) <= x < x_end - j * kTileShift, x < w (FilterGridRun), grid
-// row after grid row. x_begin and x_end are multiples of 4; rows y - 3 .. y + 15 lie in the picture.
-using TileFn = void (*)(host::YcPixel* row, ptrdiff_t stride, int w, int x_begin, int x_end, int32_t alpha,
-                        int32_t beta, int32_t tc0);
+// The tile of grid rows y, y + 4, y + 8, y + 12: grid row j runs over the grid points
+// max(4, x_begin - j * kTileShift) <= x < x_end - j * kTileShift, x < w (FilterGridRun), grid row
+// after grid row. groups[0] is pixel (0, y - 3), the first of three rows `stride` pixels apart, and
+// groups[g] pixel (0, y + 4 (g - 1)), g = 1 .. kTileRows, the first of four (the groups need not lie
+// next to each other in memory). x_begin and x_end are multiples of 4; rows y - 3 .. y + 15 lie in
+// the picture.
+using TileFn = void (*)(host::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
+                        int32_t alpha, int32_t beta, int32_t tc0);
 
 struct DeblockDsp {
   HorizontalEdgesFn FilterHorizontalEdges;
@@ -68,16 +73,22 @@ struct DeblockDsp {
   TileFn FilterTile;
 };
 
-// A run of one grid row (row = pixel (0, y)): the grid points x0, x0 + 4, ... below x1 and w (x0 >=
-// 4, both multiples of 4); the horizontal edges over their columns inside the w columns (where
-// `horizontal`), then the vertical edges of the points x <= w - 3 on rows y .. y + rows - 1.
-inline void FilterGridRun(HorizontalEdgesFn h, VerticalEdgesFn v, host::YcPixel* row, ptrdiff_t stride, int w,
-                          int rows, bool horizontal, int x0, int x1, int32_t alpha, int32_t beta,
-                          int32_t tc0) {
+// A run of one grid row (row = pixel (0, y), above = pixel (0, y - 3)): the grid points x0, x0 + 4,
+// ... below x1 and w (x0 >= 4, both multiples of 4); the horizontal edges over their columns inside
+// the w columns (where `horizontal`), then the vertical edges of the points x <= w - 3 on rows y ..
+// y + rows - 1.
+inline void FilterGridRun(HorizontalEdgesFn h, VerticalEdgesFn v, host::YcPixel* row, host::YcPixel* above,
+                          ptrdiff_t stride, int w, int rows, bool horizontal, int x0, int x1, int32_t alpha,
+                          int32_t beta, int32_t tc0) {
   if (x0 >= x1 || x0 >= w) return;
-  if (horizontal) h(row + x0, stride, (x1 < w ? x1 : w) - x0, alpha, beta, tc0);
+  if (horizontal) h(row + x0, above + x0, stride, (x1 < w ? x1 : w) - x0, alpha, beta, tc0);
   const int last = x1 - 4 < w - 3 ? x1 - 4 : w - 3;
   if (last >= x0) v(row + x0, stride, (last - x0) / 4 + 1, rows, alpha, beta, tc0);
+}
+
+// Pixel (0, y + 4 j - 3) of a tile (TileFn): the first row above grid row j's horizontal edges.
+inline host::YcPixel* TileAbove(host::YcPixel* const* groups, ptrdiff_t stride, int j) {
+  return j == 0 ? groups[0] : groups[j] + stride;
 }
 
 // The run of grid row j of a tile (TileFn).
@@ -88,12 +99,13 @@ inline void TileRun(int j, int x_begin, int x_end, int* x0, int* x1) {
 
 // A tile as it is defined, grid row after grid row, with a tier's run kernels.
 template <HorizontalEdgesFn kH, VerticalEdgesFn kV>
-void FilterTileByRows(host::YcPixel* row, ptrdiff_t stride, int w, int x_begin, int x_end, int32_t alpha,
-                      int32_t beta, int32_t tc0) {
+void FilterTileByRows(host::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
+                      int32_t alpha, int32_t beta, int32_t tc0) {
   for (int j = 0; j < kTileRows; ++j) {
     int x0, x1;
     TileRun(j, x_begin, x_end, &x0, &x1);
-    FilterGridRun(kH, kV, row + 4 * j * stride, stride, w, 4, true, x0, x1, alpha, beta, tc0);
+    FilterGridRun(kH, kV, groups[j + 1], TileAbove(groups, stride, j), stride, w, 4, true, x0, x1, alpha,
+                  beta, tc0);
   }
 }
 
@@ -107,11 +119,11 @@ const DeblockDsp& DetectedDeblockDsp();
 // y..y+3; reads columns x-3..x+2.
 void FilterHorizontalEdge_C(host::YcPixel* pix, ptrdiff_t stride, int32_t alpha, int32_t beta, int32_t tc0);
 void FilterVerticalEdge_C(host::YcPixel* pix, ptrdiff_t stride, int32_t alpha, int32_t beta, int32_t tc0);
-void FilterHorizontalEdges_C(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
-                             int32_t tc0);
+void FilterHorizontalEdges_C(host::YcPixel* pix, host::YcPixel* above, ptrdiff_t stride, int count,
+                             int32_t alpha, int32_t beta, int32_t tc0);
 void FilterVerticalEdges_C(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
                            int32_t beta, int32_t tc0);
-void FilterTile_C(host::YcPixel* row, ptrdiff_t stride, int w, int x_begin, int x_end, int32_t alpha,
-                  int32_t beta, int32_t tc0);
+void FilterTile_C(host::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
+                  int32_t alpha, int32_t beta, int32_t tc0);
 
 }  // namespace deblock

@@ -42,18 +42,31 @@
 // service runs the workers one after another on one thread (there worker 0 takes every unit and the
 // others find none).
 //
-// Progress lives in a ring of kRing slots on FilterFrame's stack: slot k % kRing belongs to unit k,
-// and holds (k mod 2^16) << 16 | segments done, so a reader never mistakes the previous unit of the
-// slot (k - kRing) for unit k. Unit k takes over its slot only after unit k-kRing+1 is done: then unit
-// k-kRing (the slot's last owner) and unit k-kRing+1 (which waited on its progress) no longer use it,
-// and unit k-1 (which read it for its own take-over) has done so before unit k's first segment can
-// start. At most kRing-1 units are in flight.
+// Progress lives in a ring of kRing slots on the frame's stack: slot k % kRing belongs to unit k, and
+// holds (k mod 2^16) << 16 | segments done, so a reader never mistakes the previous unit of the slot
+// (k - kRing) for unit k. A unit that is done retires, in order: `retired` counts the units that
+// are, and unit k waits for unit k-1 to retire before it does. Unit k takes over its slot only after
+// unit k-kRing+1 has retired: then unit k-kRing (the slot's last owner) and unit k-kRing+1 (which
+// waited on its progress) no longer use it. At most kRing-1 units are in flight.
+//
+// An RGBA picture (the editor's image) is filtered without a plane of samples: its rows pass
+// through a ring of groups of four sample rows in the scratch plane, group g (rows 4g .. 4g+3) in
+// slot g % G. With one partition the grid rows are multiples of 4, so a unit's rows are whole
+// groups, and the group of the three rows above its first; the kernels take the rows above a
+// horizontal edge apart from the rest for that. Unit k converts its own groups in before its first
+// segment, and after its last the rows no later unit touches: rows y-2 .. of its first grid row y,
+// up to 2 rows before the next unit's first (that unit's horizontal edges still write those two).
+// Group g's slot held group g - G before: every unit that touches it (the one that covers it and
+// the one whose first group follows it) has retired once the unit covering group g - G + 1 has; unit
+// k waits for that before converting in. The conversions are exact and a pixel that is converted
+// and back without a change comes back as it was, so rows no unit touches are never converted.
 #include <algorithm>
 #include <atomic>
 #include <thread>
 
 #include "deblock/deblock.h"
 #include "deblock/deblock_dsp.h"
+#include "host/rgba_dsp.h"
 
 namespace deblock {
 namespace {
@@ -74,13 +87,27 @@ struct ProgressSlot {
 
 struct FrameJob {
   const DeblockDsp* dsp;
-  Plane edit;
+  Plane edit;                     // the picture's samples; for an RGBA picture w and h, and the ring's rows
+  const host::RgbaDsp* rgba_dsp;  // an RGBA picture: rows of 4 * w bytes from `rgba`
+  uint8_t* rgba;
+  int32_t ring_groups;  // G
   Thresholds thresholds;
   int32_t partitions;  // 0: the run's worker count
   std::atomic<int32_t> next_unit;
+  std::atomic<int64_t> retired;
   int32_t segments;  // most segments of a row for any worker count: fits the 16-bit count of a slot
   ProgressSlot slots[kRing];
 };
+
+// Row y's samples: in the plane, or in the ring (y >= 0).
+inline YcPixel* RowAt(const FrameJob& job, int y) {
+  if (job.rgba_dsp == nullptr) return host::PlaneRow(job.edit, y);
+  const int g = y / 4;
+  return host::PlaneRow(job.edit, 4 * (g % job.ring_groups) + y % 4);
+}
+
+// The row 3 above row y, where a horizontal edge at y has one (y >= 3); else row y.
+inline YcPixel* AboveRow(const FrameJob& job, int y) { return RowAt(job, y >= 3 ? y - 3 : y); }
 
 inline uint32_t Pack(int64_t unit, int32_t done) {
   return (static_cast<uint32_t>(unit) & 0xFFFFu) << 16 | static_cast<uint32_t>(done);
@@ -92,12 +119,10 @@ inline void CpuRelax() {
 #endif
 }
 
-// Waits until `slot` shows unit `unit` with at least `need` segments done; returns how many.
-inline int32_t WaitForUnit(const ProgressSlot& slot, int64_t unit, int32_t need) {
-  const uint32_t tag = Pack(unit, 0);
-  for (int spins = 0;; ++spins) {
-    const uint32_t v = slot.value.load(std::memory_order_acquire);
-    if ((v & 0xFFFF0000u) == tag && static_cast<int32_t>(v & 0xFFFFu) >= need) return v & 0xFFFFu;
+// Spins, then yields, until ready() holds.
+template <class Ready>
+inline void WaitUntil(Ready&& ready) {
+  for (int spins = 0; !ready(); ++spins) {
     if (spins < 256) {
       CpuRelax();
     } else {
@@ -106,12 +131,29 @@ inline int32_t WaitForUnit(const ProgressSlot& slot, int64_t unit, int32_t need)
   }
 }
 
-// A unit of work: the grid row at y, or the tile of grid rows y .. y + 12; and whether the unit
-// before it is a tile.
+// Waits until `slot` shows unit `unit` with at least `need` segments done; returns how many.
+inline int32_t WaitForUnit(const ProgressSlot& slot, int64_t unit, int32_t need) {
+  const uint32_t tag = Pack(unit, 0);
+  uint32_t v;
+  WaitUntil([&] {
+    v = slot.value.load(std::memory_order_acquire);
+    return (v & 0xFFFF0000u) == tag && static_cast<int32_t>(v & 0xFFFFu) >= need;
+  });
+  return v & 0xFFFFu;
+}
+
+// Waits until the units before `unit` have retired.
+inline void WaitForRetired(const FrameJob& job, int64_t unit) {
+  WaitUntil([&] { return job.retired.load(std::memory_order_acquire) >= unit; });
+}
+
+// A unit of work: the grid row at y, or the tile of grid rows y .. y + 12; whether the unit before
+// it is a tile; the row after its last one (y + 4 or y + 16).
 struct Unit {
   int y;
   bool tile;
   bool after_tile;
+  int end() const { return y + (tile ? 4 * kTileRows : 4); }
 };
 
 // Maps the ascending unit indexes one worker takes to units, walking the bands: each band's grid
@@ -133,6 +175,13 @@ class Units {
     if (i < tiles_) *u = {static_cast<int>(first_ + 4 * kTileRows * i), true, after_tile};
     else *u = {static_cast<int>(first_ + 4 * (kTileRows * tiles_ + i - tiles_)), false, after_tile};
     return true;
+  }
+
+  // With one band: the unit whose rows hold row y (first row of the first unit and on), or -1 before.
+  int64_t UnitOfRow(int y) const {
+    if (y < first_) return -1;
+    const int64_t g = (y - first_) / 4;
+    return g < kTileRows * tiles_ ? g / kTileRows : tiles_ + (g - kTileRows * tiles_);
   }
 
  private:
@@ -174,69 +223,136 @@ inline int32_t SegmentsNeeded(int s, int segments, int cols, int lag) {
 
 // Segment s of unit u: the grid points x in [X_s, X_(s+1)), X_s = 4 (s * cols + 1), the last
 // segment to the right edge. Edge lines with a sample outside the picture are left out.
-inline void FilterSegment(const DeblockDsp& dsp, const Plane& edit, const Thresholds& t, int cols,
-                          int segments, int s, const Unit& u) {
-  const int w = edit.w, h = edit.h;
+inline void FilterSegment(const FrameJob& job, int cols, int segments, int s, const Unit& u) {
+  const DeblockDsp& dsp = *job.dsp;
+  const Thresholds& t = job.thresholds;
+  const int w = job.edit.w, h = job.edit.h;
+  const ptrdiff_t stride = job.edit.stride;
   const int x0 = 4 * (s * cols + 1);
   const int x1 = s + 1 < segments ? 4 * ((s + 1) * cols + 1) : kFar;
-  YcPixel* row = host::PlaneRow(edit, u.y);
-  if (u.tile) return dsp.FilterTile(row, edit.stride, w, x0, x1, t.alpha, t.beta, t.tc0);
+  if (u.tile) {
+    YcPixel* groups[kTileRows + 1] = {AboveRow(job, u.y)};
+    for (int g = 0; g < kTileRows; ++g) groups[g + 1] = RowAt(job, u.y + 4 * g);
+    return dsp.FilterTile(groups, stride, w, x0, x1, t.alpha, t.beta, t.tc0);
+  }
   // Horizontal edges where rows y-3 .. y+2 are inside; vertical ones on the rows below h.
-  FilterGridRun(dsp.FilterHorizontalEdges, dsp.FilterVerticalEdges, row, edit.stride, w, std::min(4, h - u.y),
-                u.y >= 3 && u.y + 3 <= h, x0, x1, t.alpha, t.beta, t.tc0);
+  FilterGridRun(dsp.FilterHorizontalEdges, dsp.FilterVerticalEdges, RowAt(job, u.y), AboveRow(job, u.y),
+                stride, w, std::min(4, h - u.y), u.y >= 3 && u.y + 3 <= h, x0, x1, t.alpha, t.beta, t.tc0);
+}
+
+// Rows [y0, y1) of an RGBA picture to samples in the ring, or back.
+void ConvertRows(const FrameJob& job, int y0, int y1, bool to_samples) {
+  const int w = job.edit.w;
+  for (int y = std::max(y0, 0); y < std::min(y1, job.edit.h); ++y) {
+    uint8_t* rgba = job.rgba + static_cast<ptrdiff_t>(4) * w * y;
+    if (to_samples) job.rgba_dsp->RgbaToYcRow(rgba, RowAt(job, y), w);
+    else job.rgba_dsp->YcToRgbaRow(RowAt(job, y), rgba, w);
+  }
 }
 
 void DeblockWorker(int32_t, int32_t count, void* data) {
   FrameJob* job = static_cast<FrameJob*>(data);
-  const Plane& edit = job->edit;
-  const int grid_cols = edit.w > 4 ? (edit.w - 1) / 4 : 0;
+  const int w = job->edit.w, h = job->edit.h;
+  const int grid_cols = w > 4 ? (w - 1) / 4 : 0;
   int32_t cols, segments;
   SegmentsFor(grid_cols, count, &cols, &segments);
-  if (segments == 0 || edit.h <= 0) return;
+  if (segments == 0 || h <= 0) return;
   const int32_t bands = job->partitions > 0 ? job->partitions : count;
-  Units units(edit.h, bands < 1 ? 1 : bands);
+  Units units(h, bands < 1 ? 1 : bands);
+  const bool rgba = job->rgba_dsp != nullptr;
   for (;;) {
     const int64_t k = job->next_unit.fetch_add(1, std::memory_order_relaxed);
-    Unit u;
+    Unit u, next;
     if (!units.At(k, &u)) return;
+    const bool last = !Units(units).At(k + 1, &next);
     const int lag = u.after_tile ? kTileLag : 0;  // of unit k-1's last row
     ProgressSlot& mine = job->slots[k % kRing];
     const ProgressSlot& above = job->slots[(k + kRing - 1) % kRing];  // unit k-1
-    // Unit k-kRing+1 done: the slot's last owner and its reader are finished with it.
-    WaitForUnit(job->slots[(k + 1) % kRing], k - kRing + 1, segments);
+    // Unit k-kRing+1 retired: the slot's last owner and its reader are finished with it.
+    WaitForRetired(*job, k - kRing + 2);
+    if (rgba) {
+      // The last group of this unit takes the slot of the group G before it: free once the unit
+      // holding the group after that has retired.
+      const int64_t holder = units.UnitOfRow(u.end() - 4 * job->ring_groups);
+      if (holder >= 0) WaitForRetired(*job, holder + 1);
+      ConvertRows(*job, k == 0 ? 1 : u.y, u.end(), true);
+    }
     int32_t seen = 0;
     for (int s = 0; s < segments; ++s) {
       const int32_t need = SegmentsNeeded(s, segments, cols, lag);
       if (seen < need) seen = WaitForUnit(above, k - 1, need);
-      FilterSegment(*job->dsp, edit, job->thresholds, cols, segments, s, u);
+      FilterSegment(*job, cols, segments, s, u);
       mine.value.store(Pack(k, s + 1), std::memory_order_release);
     }
+    // The next unit's horizontal edges still write the last two rows.
+    if (rgba) ConvertRows(*job, u.y - 2, last ? u.end() : u.end() - 2, false);
+    WaitForRetired(*job, k);
+    job->retired.store(k + 1, std::memory_order_release);
   }
 }
 
-}  // namespace
+// Filters the picture of `job` (set up but for the counters) with the workers.
+void Run(FrameJob& job, const host::Workers& workers) {
+  job.next_unit.store(0, std::memory_order_relaxed);
+  job.retired.store(0, std::memory_order_relaxed);
+  const int grid_cols = job.edit.w > 4 ? (job.edit.w - 1) / 4 : 0;
+  int32_t cols;
+  SegmentsFor(grid_cols, kTargetSegments, &cols, &job.segments);
+  // Slot i starts as "unit i - kRing, finished" (with at least as many segments as any worker
+  // counts): unit k's look at unit k-1 passes at once for k = 0 (unit -1 stands for "no unit
+  // above").
+  for (int i = 0; i < kRing; ++i)
+    job.slots[i].value.store(Pack(i - kRing, job.segments), std::memory_order_relaxed);
+  // The service's start and return order the job's set-up and the workers' writes.
+  host::RunWorkers(workers, &DeblockWorker, &job);
+}
 
+// No line passes |p0 - q0| < 0 or |p1 - p0| < 0: with either threshold 0 (quant + offset up to 15)
+// the frame stays as it is, and there is nothing to do.
+bool LeavesAlone(const Thresholds& t) { return t.alpha == 0 || t.beta == 0; }
+
+// Groups of four rows in the ring of an RGBA picture: enough for the units that workers have in
+// flight at once (a tile has 4).
+int RingGroups(const host::Workers& workers) { return std::max(16, 8 * workers.count); }
+
+}  // namespace
 void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const Plane& edit, int32_t partitions,
                  const host::Workers& workers) {
   FrameJob job;
   job.dsp = &dsp;
   job.edit = edit;
+  job.rgba_dsp = nullptr;
+  job.rgba = nullptr;
+  job.ring_groups = 0;
   job.thresholds = ThresholdsFor(params);
   job.partitions = partitions;
-  // No line passes |p0 - q0| < 0 or |p1 - p0| < 0: with either threshold 0 (quant + offset up to 15)
-  // the frame stays as it is, and there is nothing to do.
-  if (job.thresholds.alpha == 0 || job.thresholds.beta == 0) return;
-  job.next_unit.store(0, std::memory_order_relaxed);
-  const int grid_cols = edit.w > 4 ? (edit.w - 1) / 4 : 0;
-  int32_t cols;
-  SegmentsFor(grid_cols, kTargetSegments, &cols, &job.segments);
-  // Slot i starts as "unit i - kRing, finished" (with at least as many segments as any worker
-  // counts): unit k's predecessor check for k < kRing and its take-over check for k < kRing - 1
-  // pass at once (unit -1 stands for "no unit above").
-  for (int i = 0; i < kRing; ++i)
-    job.slots[i].value.store(Pack(i - kRing, job.segments), std::memory_order_relaxed);
-  // The service's start and return order the job's set-up and the workers' writes.
-  host::RunWorkers(workers, &DeblockWorker, &job);
+  if (LeavesAlone(job.thresholds)) return;
+  Run(job, workers);
+}
+
+void FilterFrameRgba(const DeblockDsp& dsp, const host::RgbaDsp& rgba_dsp, const DeblockParams& params,
+                     uint8_t* rgba, int32_t w, int32_t h, const Plane& temp, int32_t partitions,
+                     const host::Workers& workers) {
+  if (LeavesAlone(ThresholdsFor(params)) || w <= 0 || h <= 0) return;
+  const int groups = RingGroups(workers);
+  if (partitions != 1 || h < 8 * groups) {
+    // Grid rows off the multiples of 4, or a picture that hardly fills the ring: the whole picture
+    // in the scratch plane.
+    const int32_t n = w * h;
+    host::RgbaToYcOnWorkers(rgba_dsp, workers, rgba, temp.pixels, n);
+    FilterFrame(dsp, params, {temp.pixels, w, h, w}, partitions, workers);
+    host::YcToRgbaOnWorkers(rgba_dsp, workers, temp.pixels, rgba, n);
+    return;
+  }
+  FrameJob job;
+  job.dsp = &dsp;
+  job.edit = {temp.pixels, w, h, temp.stride};
+  job.rgba_dsp = &rgba_dsp;
+  job.rgba = rgba;
+  job.ring_groups = groups;
+  job.thresholds = ThresholdsFor(params);
+  job.partitions = 1;
+  Run(job, workers);
 }
 
 void FilterWithTracks(host::CpuFlags flags, const int32_t* tracks, const Plane& edit, const Plane&,
@@ -244,6 +360,15 @@ void FilterWithTracks(host::CpuFlags flags, const int32_t* tracks, const Plane& 
   DeblockDsp dsp;
   InitDeblockDsp(dsp, flags);
   FilterFrame(dsp, ParamsFromTracks(tracks), edit, partitions, workers);
+}
+
+void FilterRgbaWithTracks(host::CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h,
+                          const Plane& temp, int32_t partitions, const host::Workers& workers) {
+  DeblockDsp dsp;
+  InitDeblockDsp(dsp, flags);
+  host::RgbaDsp rgba_dsp;
+  host::InitRgbaDsp(rgba_dsp, flags);
+  FilterFrameRgba(dsp, rgba_dsp, ParamsFromTracks(tracks), rgba, w, h, temp, partitions, workers);
 }
 
 }  // namespace deblock

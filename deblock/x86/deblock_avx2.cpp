@@ -23,9 +23,9 @@ struct Avx2 {
 
 }  // namespace
 
-void FilterHorizontalEdges_AVX2(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
-                                int32_t tc0) {
-  FilterHorizontalEdgesT<Avx2>(pix, stride, count, alpha, beta, tc0);
+void FilterHorizontalEdges_AVX2(host::YcPixel* pix, host::YcPixel* above, ptrdiff_t stride, int count,
+                                int32_t alpha, int32_t beta, int32_t tc0) {
+  FilterHorizontalEdgesT<Avx2>(pix, above, stride, count, alpha, beta, tc0);
 }
 
 void FilterVerticalEdges_AVX2(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
@@ -33,9 +33,9 @@ void FilterVerticalEdges_AVX2(host::YcPixel* pix, ptrdiff_t stride, int edges, i
   FilterVerticalEdgesT<Avx2>(pix, stride, edges, rows, alpha, beta, tc0);
 }
 
-void FilterTile_AVX2(host::YcPixel* row, ptrdiff_t stride, int w, int x_begin, int x_end, int32_t alpha,
-                     int32_t beta, int32_t tc0) {
-  FilterTileT<Avx2, FilterHorizontalEdges_AVX2, FilterVerticalEdges_AVX2>(row, stride, w, x_begin, x_end,
+void FilterTile_AVX2(host::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
+                     int32_t alpha, int32_t beta, int32_t tc0) {
+  FilterTileT<Avx2, FilterHorizontalEdges_AVX2, FilterVerticalEdges_AVX2>(groups, stride, w, x_begin, x_end,
                                                                           alpha, beta, tc0);
 }
 

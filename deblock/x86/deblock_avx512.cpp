@@ -35,9 +35,9 @@ DEBLOCK_MASKED_TRAITS(Avx512Vl, __m256i, _mm256, si256, __mmask16, 16)
 
 }  // namespace
 
-void FilterHorizontalEdges_AVX512(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha,
-                                  int32_t beta, int32_t tc0) {
-  FilterHorizontalEdgesT<Avx512>(pix, stride, count, alpha, beta, tc0);
+void FilterHorizontalEdges_AVX512(host::YcPixel* pix, host::YcPixel* above, ptrdiff_t stride, int count,
+                                  int32_t alpha, int32_t beta, int32_t tc0) {
+  FilterHorizontalEdgesT<Avx512>(pix, above, stride, count, alpha, beta, tc0);
 }
 
 void FilterVerticalEdges_AVX512(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
@@ -45,9 +45,9 @@ void FilterVerticalEdges_AVX512(host::YcPixel* pix, ptrdiff_t stride, int edges,
   FilterVerticalEdgesT<Avx512Vl>(pix, stride, edges, rows, alpha, beta, tc0);
 }
 
-void FilterTile_AVX512(host::YcPixel* row, ptrdiff_t stride, int w, int x_begin, int x_end, int32_t alpha,
-                       int32_t beta, int32_t tc0) {
-  FilterTileT<Avx512Vl, FilterHorizontalEdges_AVX512, FilterVerticalEdges_AVX512>(row, stride, w, x_begin,
+void FilterTile_AVX512(host::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
+                       int32_t alpha, int32_t beta, int32_t tc0) {
+  FilterTileT<Avx512Vl, FilterHorizontalEdges_AVX512, FilterVerticalEdges_AVX512>(groups, stride, w, x_begin,
                                                                                   x_end, alpha, beta, tc0);
 }
 

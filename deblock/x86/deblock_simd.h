@@ -127,53 +127,64 @@ DEBLOCK_INLINE void FilterLanes(typename V::Reg p2, typename V::Reg& p1, typenam
   }
 }
 
-// kLanes samples of the horizontal edge above row q; rs = row step in samples.
+// The six rows of a horizontal edge: row k (-3 .. 2) of the edge above row q, whose rows -3 .. -1
+// lie from a on (the row 3 above q in the picture); rs = row step in samples.
+DEBLOCK_INLINE int16_t* EdgeRow(int16_t* q, int16_t* a, ptrdiff_t rs, int k) {
+  return k < 0 ? a + (3 + k) * rs : q + k * rs;
+}
+
+// kLanes samples of the horizontal edge above row q.
 template <class V>
-DEBLOCK_INLINE void FilterRun(int16_t* q, ptrdiff_t rs, const Limits<V>& t) {
-  typename V::Reg p1 = V::Load(q - 2 * rs), p0 = V::Load(q - rs), q0 = V::Load(q), q1 = V::Load(q + rs);
-  FilterLanes<V>(V::Load(q - 3 * rs), p1, p0, q0, q1, V::Load(q + 2 * rs), t);
-  V::Store(q - 2 * rs, p1);
-  V::Store(q - rs, p0);
+DEBLOCK_INLINE void FilterRun(int16_t* q, int16_t* a, ptrdiff_t rs, const Limits<V>& t) {
+  auto load = [&](int k) {
+    return V::Load(EdgeRow(q, a, rs, k));
+  };
+  typename V::Reg p1 = load(-2), p0 = load(-1), q0 = load(0), q1 = load(1);
+  FilterLanes<V>(load(-3), p1, p0, q0, q1, load(2), t);
+  V::Store(EdgeRow(q, a, rs, -2), p1);
+  V::Store(EdgeRow(q, a, rs, -1), p0);
   V::Store(q, q0);
   V::Store(q + rs, q1);
 }
 
 template <class V>
-void FilterHorizontalEdgesT(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
-                            int32_t tc0) {
+void FilterHorizontalEdgesT(host::YcPixel* pix, host::YcPixel* above, ptrdiff_t stride, int count,
+                            int32_t alpha, int32_t beta, int32_t tc0) {
   constexpr int kLanes = V::kLanes;
   if (!VectorThresholds(alpha, beta, tc0))
-    return FilterHorizontalEdges_C(pix, stride, count, alpha, beta, tc0);
+    return FilterHorizontalEdges_C(pix, above, stride, count, alpha, beta, tc0);
   if (NothingPasses(alpha, beta)) return;
   const Limits<V> t = MakeLimits<V>(alpha, beta, tc0);
   // Rows y-3 .. y+2 of these columns are runs of 3 * count samples, every sample an edge line of
   // its own: the components need not be told apart.
   int16_t* q = &pix->y;
+  int16_t* a = &above->y;
   const ptrdiff_t rs = 3 * stride;
   const int n = 3 * count;
   if (n % kLanes == 0) {
-    for (int i = 0; i < n; i += kLanes) FilterRun<V>(q + i, rs, t);
+    for (int i = 0; i < n; i += kLanes) FilterRun<V>(q + i, a + i, rs, t);
     return;
   }
   if (n > kLanes) {
     // The last kLanes samples, filtered from the unfiltered rows and stored after the others:
     // where they overlap the last whole vector, both give the same values.
-    int16_t* e = q + n - kLanes;
-    typename V::Reg p1 = V::Load(e - 2 * rs), p0 = V::Load(e - rs), q0 = V::Load(e), q1 = V::Load(e + rs);
-    FilterLanes<V>(V::Load(e - 3 * rs), p1, p0, q0, q1, V::Load(e + 2 * rs), t);
-    for (int i = 0; i + kLanes <= n; i += kLanes) FilterRun<V>(q + i, rs, t);
-    V::Store(e - 2 * rs, p1);
-    V::Store(e - rs, p0);
-    V::Store(e, q0);
-    V::Store(e + rs, q1);
+    const int e = n - kLanes;
+    typename V::Reg r[6];
+    for (int k = -3; k < 3; ++k) r[k + 3] = V::Load(EdgeRow(q + e, a + e, rs, k));
+    FilterLanes<V>(r[0], r[1], r[2], r[3], r[4], r[5], t);
+    for (int i = 0; i + kLanes <= n; i += kLanes) FilterRun<V>(q + i, a + i, rs, t);
+    for (int k = -2; k < 2; ++k) V::Store(EdgeRow(q + e, a + e, rs, k), r[k + 3]);
     return;
   }
   // Fewer samples than lanes through a zeroed copy: nothing past the run is read or written.
   int16_t buf[6 * kLanes] = {};
   const size_t bytes = sizeof(int16_t) * static_cast<size_t>(n);
-  for (int r = 0; r < 6; ++r) std::memcpy(buf + kLanes * r, q + (r - 3) * rs, bytes);
-  FilterRun<V>(buf + 3 * kLanes, kLanes, t);
-  for (int r = 1; r < 5; ++r) std::memcpy(q + (r - 3) * rs, buf + kLanes * r, bytes);
+  for (int k = -3; k < 3; ++k) std::memcpy(buf + kLanes * (k + 3), EdgeRow(q, a, rs, k), bytes);
+  typename V::Reg r[6];
+  for (int k = 0; k < 6; ++k) r[k] = V::Load(buf + kLanes * k);
+  FilterLanes<V>(r[0], r[1], r[2], r[3], r[4], r[5], t);
+  for (int k = 1; k < 5; ++k) V::Store(buf + kLanes * k, r[k]);
+  for (int k = -2; k < 2; ++k) std::memcpy(EdgeRow(q, a, rs, k), buf + kLanes * (k + 3), bytes);
 }
 
 // One pixel into lanes 0..2 of an SSE register (lane 3 zero).

@@ -104,9 +104,9 @@ void FilterRows(YcPixel* a, YcPixel* b, YcPixel* c, YcPixel* d, int edges, const
 
 }  // namespace
 
-void FilterHorizontalEdges_SSE2(YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
-                                int32_t tc0) {
-  FilterHorizontalEdgesT<Sse2>(pix, stride, count, alpha, beta, tc0);
+void FilterHorizontalEdges_SSE2(YcPixel* pix, YcPixel* above, ptrdiff_t stride, int count, int32_t alpha,
+                                int32_t beta, int32_t tc0) {
+  FilterHorizontalEdgesT<Sse2>(pix, above, stride, count, alpha, beta, tc0);
 }
 
 void FilterVerticalEdges_SSE2(YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
@@ -123,9 +123,9 @@ void FilterVerticalEdges_SSE2(YcPixel* pix, ptrdiff_t stride, int edges, int row
 }
 
 // Eight lanes hold too few rows to walk a tile's rows together: grid row after grid row.
-void FilterTile_SSE2(YcPixel* row, ptrdiff_t stride, int w, int x_begin, int x_end, int32_t alpha,
+void FilterTile_SSE2(YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end, int32_t alpha,
                      int32_t beta, int32_t tc0) {
-  FilterTileByRows<FilterHorizontalEdges_SSE2, FilterVerticalEdges_SSE2>(row, stride, w, x_begin, x_end,
+  FilterTileByRows<FilterHorizontalEdges_SSE2, FilterVerticalEdges_SSE2>(groups, stride, w, x_begin, x_end,
                                                                          alpha, beta, tc0);
 }
 

@@ -38,13 +38,21 @@ DEBLOCK_INLINE void Transpose8x8(__m256i* r) {
   r[6] = _mm256_unpacklo_epi64(b3, b7), r[7] = _mm256_unpackhi_epi64(b3, b7);
 }
 
-// The sixteen pixel rows of a tile, at the same place of each (shifted by the lag of its grid row):
-// pixel row 4k + i at rows[k] + i * rs samples. Lane i of a register holds pixel row i (i < 8) in
-// its low half, pixel row 8 + i in its high half.
+// The rows of a tile at one place of each grid row (shifted by its lag), as sample pointers: pixel
+// row 4k + i of the tile (grid row k, i = 0 .. 3) at Row(4k + i, 0), grid row k's horizontal edge
+// at EdgeQ(k, 0) and EdgeA(k, 0) (FilterRun). Lane i of a register holds pixel row i (i < 8) in its
+// low half, pixel row 8 + i in its high half.
 struct TileRows {
-  int16_t* rows[kTileRows];
+  int16_t* groups[kTileRows + 1];  // the same pixel of rows y - 3, y, y + 4, ... (not shifted)
   ptrdiff_t rs;
-  int16_t* Row(int r, ptrdiff_t at) const { return rows[r >> 2] + (r & 3) * rs + at; }
+  static constexpr int kShift = 3 * kTileShift;  // samples
+  int16_t* Row(int r, ptrdiff_t at) const {
+    return groups[(r >> 2) + 1] + (r & 3) * rs + at - kShift * (r >> 2);
+  }
+  int16_t* EdgeQ(int k, ptrdiff_t at) const { return groups[k + 1] + at - kShift * k; }
+  int16_t* EdgeA(int k, ptrdiff_t at) const {
+    return (k == 0 ? groups[0] : groups[k] + rs) + at - kShift * k;
+  }
 };
 
 // Samples at .. at + 7 of the sixteen rows: c[k] holds sample at + k, lane by lane.
@@ -67,16 +75,18 @@ DEBLOCK_INLINE void StoreBlock(const TileRows& t, ptrdiff_t at, __m256i c0, __m2
                          reinterpret_cast<__m128i*>(t.Row(i, at)), r[i]);
 }
 
-// Eight samples of the horizontal edge above row a (low halves) and eight above row b (high
-// halves); rs = row step in samples.
+// Eight samples of the horizontal edge above row q (low halves) and eight above row q2 (high
+// halves); a and a2 as for FilterRun.
 template <class V>
-DEBLOCK_INLINE void HorizontalPair(int16_t* a, int16_t* b, ptrdiff_t rs, const Limits<V>& t) {
-  auto load = [&](ptrdiff_t k) {
-    return _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(b + k * rs),
-                               reinterpret_cast<const __m128i*>(a + k * rs));
+DEBLOCK_INLINE void HorizontalPair(int16_t* q, int16_t* a, int16_t* q2, int16_t* a2, ptrdiff_t rs,
+                                   const Limits<V>& t) {
+  auto load = [&](int k) {
+    return _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(EdgeRow(q2, a2, rs, k)),
+                               reinterpret_cast<const __m128i*>(EdgeRow(q, a, rs, k)));
   };
-  auto store = [&](ptrdiff_t k, __m256i v) {
-    _mm256_storeu2_m128i(reinterpret_cast<__m128i*>(b + k * rs), reinterpret_cast<__m128i*>(a + k * rs), v);
+  auto store = [&](int k, __m256i v) {
+    _mm256_storeu2_m128i(reinterpret_cast<__m128i*>(EdgeRow(q2, a2, rs, k)),
+                         reinterpret_cast<__m128i*>(EdgeRow(q, a, rs, k)), v);
   };
   __m256i p1 = load(-2), p0 = load(-1), q0 = load(0), q1 = load(1);
   FilterLanes<V>(load(-3), p1, p0, q0, q1, load(2), t);
@@ -87,18 +97,18 @@ DEBLOCK_INLINE void HorizontalPair(int16_t* a, int16_t* b, ptrdiff_t rs, const L
 // sample 3 of its window): their first 16 samples, then the last 8 of two grid rows in one register.
 template <class V>
 DEBLOCK_INLINE void StepHorizontal(const TileRows& tr, ptrdiff_t at, const Limits<V>& t) {
-  for (int k = 0; k < kTileRows; ++k) FilterRun<V>(tr.rows[k] + at + 3, tr.rs, t);
-  HorizontalPair<V>(tr.rows[0] + at + 19, tr.rows[1] + at + 19, tr.rs, t);
-  HorizontalPair<V>(tr.rows[2] + at + 19, tr.rows[3] + at + 19, tr.rs, t);
+  for (int k = 0; k < kTileRows; ++k) FilterRun<V>(tr.EdgeQ(k, at + 3), tr.EdgeA(k, at + 3), tr.rs, t);
+  for (int k = 0; k < kTileRows; k += 2)
+    HorizontalPair<V>(tr.EdgeQ(k, at + 19), tr.EdgeA(k, at + 19), tr.EdgeQ(k + 1, at + 19),
+                      tr.EdgeA(k + 1, at + 19), tr.rs, t);
 }
 
-// `pairs` steps of the tile at row (pixel (0, y)), row 0's first point at u: every point full
-// (x + 3 < w) and each row's first at 4 or more.
+// `pairs` steps of the tile (TileFn), row 0's first point at u: every point full (x + 3 < w) and
+// each row's first at 4 or more.
 template <class V>
-void TileSteps(host::YcPixel* row, ptrdiff_t stride, int u, int pairs, const Limits<V>& t) {
-  // Pixel u - 1 of each row, shifted.
+void TileSteps(host::YcPixel* const* groups, ptrdiff_t stride, int u, int pairs, const Limits<V>& t) {
   TileRows tr;
-  for (int k = 0; k < kTileRows; ++k) tr.rows[k] = &(row + 4 * k * stride + u - 1 - kTileShift * k)->y;
+  for (int g = 0; g <= kTileRows; ++g) tr.groups[g] = &groups[g][u - 1].y;
   tr.rs = 3 * stride;
   // p2 and p1 of the first points: pixels u-3 and u-2.
   __m256i p2[3], p1[3];
@@ -129,10 +139,10 @@ void TileSteps(host::YcPixel* row, ptrdiff_t stride, int u, int pairs, const Lim
 
 // TileFn: the rows' common part in steps, the rest row by row with the run kernels kH and kV.
 template <class V, HorizontalEdgesFn kH, VerticalEdgesFn kV>
-void FilterTileT(host::YcPixel* row, ptrdiff_t stride, int w, int x_begin, int x_end, int32_t alpha,
+void FilterTileT(host::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end, int32_t alpha,
                  int32_t beta, int32_t tc0) {
   if (!VectorThresholds(alpha, beta, tc0) || NothingPasses(alpha, beta))
-    return FilterTileByRows<kH, kV>(row, stride, w, x_begin, x_end, alpha, beta, tc0);
+    return FilterTileByRows<kH, kV>(groups, stride, w, x_begin, x_end, alpha, beta, tc0);
   // In row 0's columns: where every row has begun, and where the first row's full points end
   // (a point x is full when x + 3 < w).
   int x0[kTileRows], x1[kTileRows];
@@ -143,15 +153,15 @@ void FilterTileT(host::YcPixel* row, ptrdiff_t stride, int w, int x_begin, int x
     hi = std::min(hi, std::min(x1[j], w / 4 * 4) + j * kTileShift);
   }
   const int pairs = hi > lo ? (hi - lo) / 8 : 0;
-  if (pairs == 0) return FilterTileByRows<kH, kV>(row, stride, w, x_begin, x_end, alpha, beta, tc0);
+  if (pairs == 0) return FilterTileByRows<kH, kV>(groups, stride, w, x_begin, x_end, alpha, beta, tc0);
   for (int j = 0; j < kTileRows; ++j)
-    FilterGridRun(kH, kV, row + 4 * j * stride, stride, w, 4, true, x0[j], lo - j * kTileShift, alpha, beta,
-                  tc0);
-  TileSteps<V>(row, stride, lo, pairs, MakeLimits<V>(alpha, beta, tc0));
+    FilterGridRun(kH, kV, groups[j + 1], TileAbove(groups, stride, j), stride, w, 4, true, x0[j],
+                  lo - j * kTileShift, alpha, beta, tc0);
+  TileSteps<V>(groups, stride, lo, pairs, MakeLimits<V>(alpha, beta, tc0));
   const int end = lo + 8 * pairs;
   for (int j = 0; j < kTileRows; ++j)
-    FilterGridRun(kH, kV, row + 4 * j * stride, stride, w, 4, true, end - j * kTileShift, x1[j], alpha, beta,
-                  tc0);
+    FilterGridRun(kH, kV, groups[j + 1], TileAbove(groups, stride, j), stride, w, 4, true,
+                  end - j * kTileShift, x1[j], alpha, beta, tc0);
 }
 
 }  // namespace

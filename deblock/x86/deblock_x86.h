@@ -7,24 +7,24 @@
 
 namespace deblock {
 
-void FilterHorizontalEdges_SSE2(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
-                                int32_t tc0);
-void FilterTile_SSE2(host::YcPixel* row, ptrdiff_t stride, int w, int x_begin, int x_end, int32_t alpha,
-                     int32_t beta, int32_t tc0);
+void FilterHorizontalEdges_SSE2(host::YcPixel* pix, host::YcPixel* above, ptrdiff_t stride, int count,
+                                int32_t alpha, int32_t beta, int32_t tc0);
+void FilterTile_SSE2(host::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
+                     int32_t alpha, int32_t beta, int32_t tc0);
 void FilterVerticalEdges_SSE2(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
                               int32_t beta, int32_t tc0);
 
-void FilterHorizontalEdges_AVX2(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
-                                int32_t tc0);
-void FilterTile_AVX2(host::YcPixel* row, ptrdiff_t stride, int w, int x_begin, int x_end, int32_t alpha,
-                     int32_t beta, int32_t tc0);
+void FilterHorizontalEdges_AVX2(host::YcPixel* pix, host::YcPixel* above, ptrdiff_t stride, int count,
+                                int32_t alpha, int32_t beta, int32_t tc0);
+void FilterTile_AVX2(host::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
+                     int32_t alpha, int32_t beta, int32_t tc0);
 void FilterVerticalEdges_AVX2(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
                               int32_t beta, int32_t tc0);
 
-void FilterHorizontalEdges_AVX512(host::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha,
-                                  int32_t beta, int32_t tc0);
-void FilterTile_AVX512(host::YcPixel* row, ptrdiff_t stride, int w, int x_begin, int x_end, int32_t alpha,
-                       int32_t beta, int32_t tc0);
+void FilterHorizontalEdges_AVX512(host::YcPixel* pix, host::YcPixel* above, ptrdiff_t stride, int count,
+                                  int32_t alpha, int32_t beta, int32_t tc0);
+void FilterTile_AVX512(host::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
+                       int32_t alpha, int32_t beta, int32_t tc0);
 void FilterVerticalEdges_AVX512(host::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
                                 int32_t beta, int32_t tc0);
 
