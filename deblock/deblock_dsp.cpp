@@ -21,9 +21,10 @@ void InitDeblockDsp(DeblockDsp& dsp, host::CpuFlags flags) {
   dsp.FilterVerticalEdges = FilterVerticalEdges_AVX2;
   dsp.FilterTile = FilterTile_AVX2;
   if (!(flags & host::kCpuAvx512)) return;
-  dsp.FilterHorizontalEdges = FilterHorizontalEdges_AVX512;
   dsp.FilterVerticalEdges = FilterVerticalEdges_AVX512;
-  dsp.FilterTile = FilterTile_AVX512;
+  const bool ymm = flags & host::kCpuAvx512Ymm;
+  dsp.FilterHorizontalEdges = ymm ? FilterHorizontalEdges_AVX512Ymm : FilterHorizontalEdges_AVX512;
+  dsp.FilterTile = ymm ? FilterTile_AVX512Ymm : FilterTile_AVX512;
 #else
   (void)flags;
 #endif

@@ -22,7 +22,8 @@ void InitVelourDsp(VelourDsp& dsp, host::CpuFlags flags) {
   if (!(flags & host::kCpuAvx2)) return;
   InitVelourDsp_AVX2(dsp);
   if (!(flags & host::kCpuAvx512)) return;
-  InitVelourDsp_AVX512(dsp);
+  if (flags & host::kCpuAvx512Ymm) InitVelourDsp_AVX512Ymm(dsp);
+  else InitVelourDsp_AVX512(dsp);
 #else
   (void)flags;
 #endif

@@ -51,6 +51,17 @@ void FilterTile_AVX512(host::YcPixel* const* groups, ptrdiff_t stride, int w, in
                                                                                   x_end, alpha, beta, tc0);
 }
 
+void FilterHorizontalEdges_AVX512Ymm(host::YcPixel* pix, host::YcPixel* above, ptrdiff_t stride, int count,
+                                     int32_t alpha, int32_t beta, int32_t tc0) {
+  FilterHorizontalEdgesT<Avx512Vl>(pix, above, stride, count, alpha, beta, tc0);
+}
+
+void FilterTile_AVX512Ymm(host::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
+                          int32_t alpha, int32_t beta, int32_t tc0) {
+  FilterTileT<Avx512Vl, FilterHorizontalEdges_AVX512Ymm, FilterVerticalEdges_AVX512>(
+      groups, stride, w, x_begin, x_end, alpha, beta, tc0);
+}
+
 }  // namespace deblock
 
 #undef DEBLOCK_INLINE
