@@ -88,11 +88,9 @@ TEST_P(DeblockTierFrameTest, RgbaImagesGiveTheResultOfTheirConvertedPictures) {
       for (int c = 0; c < 3; ++c) rgba[4 * i + c] = static_cast<uint8_t>(level + c * 12 + rng.Uniform(-3, 3));
       rgba[4 * i + 3] = static_cast<uint8_t>(rng.Uniform(0, 255));
     }
-    std::vector<host::YcPixel> samples(n);
-    host::RgbaToYcRow_C(rgba.data(), samples.data(), static_cast<int32_t>(n));
-    deblock::ReferenceFilterFrame(deblock::ParamsFromTracks(tracks), {samples.data(), w, h, w}, partitions);
-    std::vector<uint8_t> want = rgba;
-    host::YcToRgbaRow_C(samples.data(), want.data(), static_cast<int32_t>(n));
+    const std::vector<uint8_t> want = testsupport::ThroughSamples(rgba, w, h, [&](const host::Plane& p) {
+      deblock::ReferenceFilterFrame(deblock::ParamsFromTracks(tracks), p, partitions);
+    });
     changed += want != rgba;
 
     deblock::DeblockDsp dsp;

@@ -14,6 +14,35 @@
 namespace velour {
 namespace {
 
+// Halves of a register, as the widening conversions take them.
+inline __m256i LowHalf(__m512i r) { return _mm512_castsi512_si256(r); }
+inline __m256i HighHalf(__m512i r) { return _mm512_extracti64x4_epi64(r, 1); }
+inline __m128i LowHalf(__m256i r) { return _mm256_castsi256_si128(r); }
+inline __m128i HighHalf(__m256i r) { return _mm256_extracti128_si256(r, 1); }
+
+// Traits NAME of registers REG (intrinsics P..., whole-register suffix SI) holding BLOCKS blocks,
+// DC the mask of their first lanes.
+#define VELOUR_MASKED_TRAITS(NAME, REG, P, SI, BLOCKS, DC)                                   \
+  struct NAME {                                                                              \
+    using Reg = REG;                                                                         \
+    static constexpr int kBlocks = BLOCKS;                                                   \
+    AUF_VECTOR_OPS(P, SI)                                                                    \
+    static Reg Abs(Reg x) { return P##_abs_epi16(x); }                                       \
+    /* t negated where x is negative; t is 0 where x is. */                                  \
+    static Reg CopySign(Reg t, Reg x) {                                                      \
+      return P##_mask_sub_epi16(t, P##_movepi16_mask(x), P##_setzero_##SI(), t);             \
+    }                                                                                        \
+    static Reg KeepDc(Reg r, Reg original) { return P##_mask_blend_epi16(DC, r, original); } \
+    static bool NoneInBoth(Reg a, Reg b) { return P##_test_epi16_mask(a, b) == 0; }          \
+    static Reg WidenLo(Reg r) { return P##_cvtepi16_epi32(LowHalf(r)); }                     \
+    static Reg WidenHi(Reg r) { return P##_cvtepi16_epi32(HighHalf(r)); }                    \
+  };
+
+VELOUR_MASKED_TRAITS(Avx512, __m512i, _mm512, si512, 4, 0x01010101)
+VELOUR_MASKED_TRAITS(Avx512Ymm, __m256i, _mm256, si256, 2, 0x0101)
+
+#undef VELOUR_MASKED_TRAITS
+
 // Lane l of the k-th register of 32 host samples after x is sample 32k + l: luma of pixel
 // x + (32k + l) / 3 where (32k + l) % 3 == 0.
 struct SpreadTable {
@@ -28,51 +57,10 @@ constexpr SpreadTable MakeSpreadTable() {
 constexpr SpreadTable kSpread = MakeSpreadTable();
 constexpr __mmask32 kLumaLanes[3] = {0x49249249u, 0x92492492u, 0x24924924u};
 
-// The same for registers of 16 samples: lane l of the k-th is sample 16k + l.
-struct SpreadTable16 {
-  int16_t index[3][16];
-};
-constexpr SpreadTable16 MakeSpreadTable16() {
-  SpreadTable16 t{};
-  for (int k = 0; k < 3; ++k)
-    for (int l = 0; l < 16; ++l) t.index[k][l] = static_cast<int16_t>((16 * k + l) / 3);
-  return t;
-}
-constexpr SpreadTable16 kSpread16 = MakeSpreadTable16();
-constexpr __mmask16 kLumaLanes16[3] = {0x9249, 0x4924, 0x2492};
-
-struct Avx512 {
-  using Reg = __m512i;
-  static constexpr int kBlocks = 4;
-  AUF_VECTOR_OPS(_mm512, si512)
-  static Reg Abs(Reg x) { return _mm512_abs_epi16(x); }
-  // t negated where x is negative; t is 0 where x is.
-  static Reg CopySign(Reg t, Reg x) {
-    return _mm512_mask_sub_epi16(t, _mm512_movepi16_mask(x), _mm512_setzero_si512(), t);
-  }
-  static Reg KeepDc(Reg r, Reg original) { return _mm512_mask_blend_epi16(0x01010101, r, original); }
-  static bool NoneInBoth(Reg a, Reg b) { return _mm512_test_epi16_mask(a, b) == 0; }
-  static Reg WidenLo(Reg r) { return _mm512_cvtepi16_epi32(_mm512_castsi512_si256(r)); }
-  static Reg WidenHi(Reg r) { return _mm512_cvtepi16_epi32(_mm512_extracti64x4_epi64(r, 1)); }
-};
-
-struct Avx512Ymm {
-  using Reg = __m256i;
-  static constexpr int kBlocks = 2;
-  AUF_VECTOR_OPS(_mm256, si256)
-  static Reg Abs(Reg x) { return _mm256_abs_epi16(x); }
-  static Reg CopySign(Reg t, Reg x) {
-    return _mm256_mask_sub_epi16(t, _mm256_movepi16_mask(x), _mm256_setzero_si256(), t);
-  }
-  static Reg KeepDc(Reg r, Reg original) { return _mm256_mask_blend_epi16(0x0101, r, original); }
-  static bool NoneInBoth(Reg a, Reg b) { return _mm256_test_epi16_mask(a, b) == 0; }
-  static Reg WidenLo(Reg r) { return _mm256_cvtepi16_epi32(_mm256_castsi256_si128(r)); }
-  static Reg WidenHi(Reg r) { return _mm256_cvtepi16_epi32(_mm256_extracti128_si256(r, 1)); }
-};
-
 // 32 pixels per step: the quotients as in the SSE2 kernel (exact), their low 16 bits (vpmovdw
 // truncates), spread to every third lane of three registers and stored there under a mask, so the
-// colour samples between them are neither read nor written.
+// colour samples between them are neither read nor written. (Both choices of AVX-512 kernels take
+// it: the output is a small part of a frame's work.)
 void AverageRow(const AccSample* acc, int16_t* y, int n, int32_t weight) {
   const __m512 w = _mm512_set1_ps(static_cast<float>(weight));
   auto quotients = [&](const AccSample* a) {
@@ -93,27 +81,6 @@ void AverageRow(const AccSample* acc, int16_t* y, int n, int32_t weight) {
   AverageRow_C(acc + x, y + 3 * x, n - x, weight);
 }
 
-// AverageRow with 256-bit registers: 16 pixels per step.
-void AverageRowYmm(const AccSample* acc, int16_t* y, int n, int32_t weight) {
-  const __m256 w = _mm256_set1_ps(static_cast<float>(weight));
-  auto quotients = [&](const AccSample* a) {
-    const __m256i v = _mm256_slli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a)), 4);
-    return _mm256_cvtepi32_epi16(_mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(v), w)));
-  };
-  int x = 0;
-  for (; x + 16 <= n; x += 16) {
-    const __m256i q =
-        _mm256_inserti128_si256(_mm256_castsi128_si256(quotients(acc + x)), quotients(acc + x + 8), 1);
-    int16_t* d = y + 3 * x;
-#pragma GCC unroll 3
-    for (int k = 0; k < 3; ++k) {
-      const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kSpread16.index[k]));
-      _mm256_mask_storeu_epi16(d + 16 * k, kLumaLanes16[k], _mm256_permutexvar_epi16(index, q));
-    }
-  }
-  AverageRow_C(acc + x, y + 3 * x, n - x, weight);
-}
-
 }  // namespace
 
 void InitVelourDsp_AVX512(VelourDsp& dsp) {
@@ -123,7 +90,7 @@ void InitVelourDsp_AVX512(VelourDsp& dsp) {
 
 void InitVelourDsp_AVX512Ymm(VelourDsp& dsp) {
   SetVectorKernels<Avx512Ymm>(dsp);
-  dsp.AverageRow = AverageRowYmm;
+  dsp.AverageRow = AverageRow;
 }
 
 }  // namespace velour
