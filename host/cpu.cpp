@@ -8,18 +8,6 @@
 namespace host {
 namespace {
 
-#if defined(AUF_X86)
-// Whether the CPU runs 512-bit operations as two 256-bit halves: AMD family 0x19 (Zen 4).
-bool SplitsWideOperations() {
-  unsigned a, b, c, d;
-  if (!__get_cpuid(0, &a, &b, &c, &d)) return false;
-  const bool amd = b == 0x68747541u && d == 0x69746e65u && c == 0x444d4163u;  // "AuthenticAMD"
-  if (!amd || !__get_cpuid(1, &a, &b, &c, &d)) return false;
-  const unsigned base = (a >> 8) & 0xF, family = base == 0xF ? base + ((a >> 20) & 0xFF) : base;
-  return family == 0x19;
-}
-#endif
-
 CpuFlags Probe() {
   CpuFlags flags = 0;
 #if defined(AUF_X86)
@@ -39,7 +27,6 @@ CpuFlags Probe() {
   // AVX-512 F (bit 16), BW (30), VL (31); XCR0: opmask, upper halves of ZMM0-15, and ZMM16-31.
   const unsigned avx512 = (1u << 16) | (1u << 30) | (1u << 31);
   if ((b & avx512) == avx512 && (xcr0_lo & 0xE0) == 0xE0) flags |= kCpuAvx512;
-  if ((flags & kCpuAvx512) && SplitsWideOperations()) flags |= kCpuAvx512Ymm;
 #endif
   return flags;
 }
