@@ -54,15 +54,15 @@ double CpuMs() {
 #endif
 
 #if defined(BENCH_HAVE_IO)
-// Bilinear scale of the source's planes to kW x kH.
-host::Frame ScaleUp(const host::Frame& src) {
-  host::Frame dst(kW, kH);
-  for (int y = 0; y < kH; ++y) {
-    const double fy = std::max(0.0, (y + 0.5) * src.h / kH - 0.5);
+// Bilinear scale of the source's planes to w x h.
+host::Frame ScaleUp(const host::Frame& src, int w, int h) {
+  host::Frame dst(w, h);
+  for (int y = 0; y < h; ++y) {
+    const double fy = std::max(0.0, (y + 0.5) * src.h / h - 0.5);
     const int y0 = std::min(static_cast<int>(fy), src.h - 1), y1 = std::min(y0 + 1, src.h - 1);
     const double wy = fy - y0;
-    for (int x = 0; x < kW; ++x) {
-      const double fx = std::max(0.0, (x + 0.5) * src.w / kW - 0.5);
+    for (int x = 0; x < w; ++x) {
+      const double fx = std::max(0.0, (x + 0.5) * src.w / w - 0.5);
       const int x0 = std::min(static_cast<int>(fx), src.w - 1), x1 = std::min(x0 + 1, src.w - 1);
       const double wx = fx - x0;
       auto mix = [&](int16_t core::YcPixel::*c) {
@@ -99,28 +99,37 @@ bool ReadFirstFrame(io::Format format, const std::string& path, const io::Reader
 
 }  // namespace
 
+std::vector<Timing> MeasureTogether(int min_runs, double budget_ms, const std::vector<Timed>& what) {
+  std::vector<std::vector<double>> t(what.size());
+  double total = 0, cpu = 0;
+  for (int round = 0; round < min_runs || (total < budget_ms && round < 40); ++round)
+    for (size_t i = 0; i < what.size(); ++i) {
+      what[i].setup();
+      const double c0 = CpuMs();
+      const double a = NowMs();
+      what[i].fn();
+      t[i].push_back(NowMs() - a);
+      cpu += CpuMs() - c0;
+      total += t[i].back();
+    }
+  std::vector<Timing> out;
+  for (std::vector<double>& v : t) {
+    std::sort(v.begin(), v.end());
+    out.push_back({v.front(), v[v.size() / 2], static_cast<int>(v.size()), total > 0 ? cpu / total : 0});
+  }
+  return out;
+}
+
 Timing Measure(int min_runs, double budget_ms, const std::function<void()>& setup,
                const std::function<void()>& fn) {
-  std::vector<double> t;
-  double total = 0, cpu = 0;
-  while (static_cast<int>(t.size()) < min_runs || (total < budget_ms && t.size() < 25)) {
-    setup();
-    const double c0 = CpuMs();
-    const double a = NowMs();
-    fn();
-    t.push_back(NowMs() - a);
-    cpu += CpuMs() - c0;
-    total += t.back();
-  }
-  std::sort(t.begin(), t.end());
-  return {t.front(), t[t.size() / 2], static_cast<int>(t.size()), total > 0 ? cpu / total : 0};
+  return MeasureTogether(min_runs, budget_ms, {{setup, fn}})[0];
 }
 
 #if defined(BENCH_HAVE_IO)
-bool LoadPhoto(const std::string& path, host::Frame* out) {
+bool LoadPhoto(const std::string& path, host::Frame* out, int w, int h) {
   host::Frame src;
   if (!ReadFirstFrame(io::Format::kPng, path, {}, &src)) return false;
-  *out = ScaleUp(src);
+  *out = ScaleUp(src, w, h);
   return true;
 }
 
@@ -151,13 +160,13 @@ static bool NoPictures(const std::string& path) {
   std::fprintf(stderr, "bench: %s: this build reads and writes no pictures\n", path.c_str());
   return false;
 }
-bool LoadPhoto(const std::string& path, host::Frame*) { return NoPictures(path); }
+bool LoadPhoto(const std::string& path, host::Frame*, int, int) { return NoPictures(path); }
 bool LoadFrame(const std::string& path, host::Frame*) { return NoPictures(path); }
 bool SaveFrame(const std::string& path, const host::Frame&) { return NoPictures(path); }
 #endif
 
-host::Frame Noise() {
-  host::Frame f(kW, kH);
+host::Frame Noise(int w, int h) {
+  host::Frame f(w, h);
   uint64_t s = 0x9E3779B97F4A7C15ull;
   for (auto& p : f.edit) {
     s ^= s << 13, s ^= s >> 7, s ^= s << 17;

@@ -1,13 +1,16 @@
 #pragma once
-// What both benchmarks share: timing by best of many runs, and their 1920x1080 pictures.
+// What the benchmarks share: timing by best of many runs, alone or side by side, and their
+// pictures (1920x1080, and 3840x2160 where the cost of a larger picture is measured).
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "host/frame.h"
 
 namespace bench {
 
 inline constexpr int kW = 1920, kH = 1080;
+inline constexpr int k4kW = 3840, k4kH = 2160;
 
 struct Timing {
   double best;    // ms, the least disturbed run
@@ -17,19 +20,28 @@ struct Timing {
 };
 
 // Times fn (`setup` runs untimed before each call): at least min_runs calls, more while the total
-// stays within budget_ms, at most 25. Other processes only ever add time, so the best run is the
+// stays within budget_ms, at most 40. Other processes only ever add time, so the best run is the
 // figure to compare; the median shows how much they added. Wall time from the system's monotonic
 // counter (QueryPerformanceCounter on Windows), CPU time of the whole process.
 Timing Measure(int min_runs, double budget_ms, const std::function<void()>& setup,
                const std::function<void()>& fn);
 
-// A photograph (PNG, where this build reads PNG) scaled bilinearly to kW x kH; false with a message
+// Times each of `what` in turn, round after round, so that other processes on the machine disturb
+// them alike: at least min_runs rounds, more while the total stays within budget_ms, at most 40.
+// One Timing per entry (cores: over all of them).
+struct Timed {
+  std::function<void()> setup;  // untimed, before each call
+  std::function<void()> fn;
+};
+std::vector<Timing> MeasureTogether(int min_runs, double budget_ms, const std::vector<Timed>& what);
+
+// A photograph (PNG, where this build reads PNG) scaled bilinearly to w x h; false with a message
 // on stderr when it cannot be read.
-bool LoadPhoto(const std::string& path, host::Frame* out);
+bool LoadPhoto(const std::string& path, host::Frame* out, int w = kW, int h = kH);
 // A kW x kH frame of yc48 samples as written by SaveFrame; false with a message on stderr.
 bool LoadFrame(const std::string& path, host::Frame* out);
 bool SaveFrame(const std::string& path, const host::Frame& frame);
-// kW x kH of uniform noise: 12-bit luma, chroma in [-2048, 2047].
-host::Frame Noise();
+// w x h of uniform noise: 12-bit luma, chroma in [-2048, 2047].
+host::Frame Noise(int w = kW, int h = kH);
 
 }  // namespace bench

@@ -1,14 +1,17 @@
 // Whole-frame timings of both filters on 1920x1080 frames (a photograph scaled up, and noise): the
-// scalar reference, every tier at one thread, the best tier at 1, 2 and all cores; the memory floor
-// (one copy of the edit plane) and the process's peak memory. One table, ratios of the targets below.
+// scalar reference, every tier at one thread, the tier in use at 1, 2 and all cores, the memory
+// floor (one copy of the edit plane, copies back to back), each group of rows measured side by
+// side; the same at 3840x2160 beside 1920x1080; and the process's peak memory. Ratios against the
+// targets below.
 //
-//   frame_bench [--cpu=c|sse2|avx2|avx512|auto] [--photo=PATH] [--filter=velour|deblock] [--quick]
+//   frame_bench [--cpu=TIER|auto] [--photo=PATH] [--filter=velour|deblock] [--quick]
 #include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,11 +51,13 @@ void PrintRow(const std::string& what, const Timing& t, const std::string& note 
   std::fflush(stdout);
 }
 
-// The tiers of the table within `allowed`, scalar first.
+// The tiers of the table this CPU can run within `allowed` (both choices of AVX-512 kernels where
+// `allowed` has AVX-512), scalar first.
 std::vector<core::CpuFlags> Tiers(core::CpuFlags allowed) {
+  if (allowed & core::kCpuAvx512) allowed |= core::kCpuAvx512Ymm;
   std::vector<core::CpuFlags> tiers;
   for (const core::CpuTier& t : core::kCpuTiers)
-    if ((allowed & t.flags) == t.flags) tiers.push_back(t.flags);
+    if ((allowed & t.flags) == t.flags && core::CpuHasTier(t)) tiers.push_back(t.flags);
   return tiers;
 }
 
@@ -64,70 +69,151 @@ std::string Ratio(double v, double target, bool at_least) {
   return b;
 }
 
-// Times the core as aufhost runs it: the result of one partition, computed by T workers.
-void BenchFilter(const Options& o, const core::FilterCore& f, const Setting& s, const char* picture,
-                 const host::Frame& src, int cores, double floor_ms, bool is_velour) {
-  std::printf("\n%s %s, %s%*s best        fps     median runs cores\n", f.name, s.label, picture,
-              static_cast<int>(std::max<size_t>(0, 28 - std::strlen(s.label) - std::strlen(picture))), "");
-  const int runs = o.quick ? 1 : 5;
-  const double budget = o.quick ? 0 : 1500;
-  host::Frame frame = src;
-  auto reset = [&] {
-    std::copy(src.edit.begin(), src.edit.end(), frame.edit.begin());
-  };
-
-  // Track values as a host would hand them.
+// Track values as a host would hand them: the defaults, with the setting's changes.
+std::vector<int32_t> TracksFor(const core::FilterCore& f, const Setting& s) {
   std::vector<int32_t> tracks = core::DefaultTrackValues(f);
   for (auto& [name, value] : s.tracks) core::SetTrackByName(f, tracks, name, value);
+  return tracks;
+}
 
-  const Timing oracle_t =
-      Measure(o.quick ? 1 : 3, 0, reset, [&] { f.reference(tracks.data(), frame.EditPlane(), 1); });
-  PrintRow("reference (scalar oracle), T=1", oracle_t);
-  const double oracle = oracle_t.best;
+// A frame to filter over and over, restored from its source before each run, and the core run on it
+// as aufhost runs it: the result of one partition, computed by the workers of `pool`.
+struct Bench {
+  const core::FilterCore& f;
+  const std::vector<int32_t>& tracks;
+  const host::Frame& src;
+  host::Frame frame;
+  Bench(const core::FilterCore& f_, const std::vector<int32_t>& tracks_, const host::Frame& src_)
+      : f(f_), tracks(tracks_), src(src_), frame(src_) {}
+  void Reset() { std::copy(src.edit.begin(), src.edit.end(), frame.edit.begin()); }
+  bench::Timed Run(core::CpuFlags flags, core::WorkerPool& pool) {
+    return {[this] { Reset(); },
+            [this, flags, &pool] {
+              f.filter(flags, tracks.data(), frame.EditPlane(), frame.TempPlane(), 1, pool.workers());
+            }};
+  }
+};
 
-  const std::vector<core::CpuFlags> tiers = Tiers(o.flags);
-  double best1 = 0, best2 = 0, avx2 = 0;
-  // The scalar tier takes about as long as the reference: as few runs.
-  auto t_runs = [&](core::CpuFlags flags) {
-    return flags == 0 && !o.quick ? 3 : runs;
-  };
-  auto run = [&](core::CpuFlags flags, int threads) {
-    core::WorkerPool pool(threads, false);
-    return Measure(t_runs(flags), budget, reset, [&] {
-      f.filter(flags, tracks.data(), frame.EditPlane(), frame.TempPlane(), 1, pool.workers());
-    });
-  };
-  for (core::CpuFlags t : tiers) {
-    const Timing tm = run(t, 1);
-    char note[64];
-    std::snprintf(note, sizeof note, "%.1fx the reference", oracle / tm.best);
-    PrintRow(std::string(core::CpuTierName(t)) + ", T=1", tm, note);
-    if (t == tiers.back()) best1 = tm.best;
-    if (t == (core::kCpuSse2 | core::kCpuAvx2)) avx2 = tm.best;
-  }
-  const core::CpuFlags best = tiers.back();
-  const std::vector<int> counts = cores > 2 ? std::vector<int>{2, cores} : std::vector<int>{2};
-  for (int threads : counts) {
-    const Timing tm = run(best, threads);
-    PrintRow(std::string(core::CpuTierName(best)) + ", T=" + std::to_string(threads), tm);
-    if (threads == 2) best2 = tm.best;
-  }
+// The memory floor of a filter that reads and writes the plane once: one copy of the edit plane,
+// from the bench's source into its frame, copies back to back (the first brings both planes into
+// the cache as a filter's run finds its frame), the best of them. Taken right after the group it
+// is set against: side by side, the runs between would leave the cache to others.
+Timing FloorOf(Bench& b, bool quick) {
+  return Measure(
+      quick ? 1 : 25, 0, [] {},
+      [&b] {
+        std::memcpy(b.frame.edit.data(), b.src.edit.data(), b.src.edit.size() * sizeof(core::YcPixel));
+      });
+}
+
+void PrintCoresNote(int cores) {
   if (cores <= 2)
     std::printf("  (the machine has %d cores: T=%d is the all-cores row)\n", cores, cores < 2 ? 1 : 2);
   std::printf(
       "  (cores: CPU time the process got per wall-clock time; below T, other processes held the rest)\n");
-  // The tier above AVX2, where the CPU has one: AVX-512 against AVX2.
-  const bool above_avx2 = avx2 > 0 && tiers.back() != (core::kCpuSse2 | core::kCpuAvx2);
-  if (is_velour) {
-    std::printf("  best T=1 vs reference T=1 %s\n", Ratio(oracle / best1, 115, true).c_str());
-    if (above_avx2) std::printf("  best T=1 vs avx2 T=1      %s\n", Ratio(avx2 / best1, 1.3, true).c_str());
-    std::printf("  best T=2 vs best T=1      %s\n", Ratio(best1 / best2, 1.8, true).c_str());
-  } else {
-    std::printf("  best T=1 vs reference T=1 %s\n", Ratio(oracle / best1, 10, true).c_str());
-    if (above_avx2) std::printf("  best T=1 vs avx2 T=1      %s\n", Ratio(avx2 / best1, 1.2, true).c_str());
-    std::printf("  best T=1 vs memory floor  %s\n", Ratio(best1 / floor_ms, 15, false).c_str());
-    std::printf("  best T=2 vs best T=1      %s\n", Ratio(best1 / best2, 1.6, true).c_str());
+}
+
+// Every tier at one thread, then the tier in use at 1, 2 and all cores, each group side by side;
+// deblock's rows beside one copy of the edit plane.
+void BenchFilter(const Options& o, const core::FilterCore& f, const Setting& s, const char* picture,
+                 const host::Frame& src, int cores, bool is_velour) {
+  std::printf("\n%s %s, %s%*s best        fps     median runs cores\n", f.name, s.label, picture,
+              static_cast<int>(std::max<size_t>(0, 28 - std::strlen(s.label) - std::strlen(picture))), "");
+  const int runs = o.quick ? 1 : 5;
+  const double budget = o.quick ? 0 : 2500;
+  const std::vector<int32_t> tracks = TracksFor(f, s);
+  Bench b(f, tracks, src);
+
+  const Timing oracle_t = Measure(
+      o.quick ? 1 : 3, 0, [&] { b.Reset(); }, [&] { f.reference(tracks.data(), b.frame.EditPlane(), 1); });
+  PrintRow("reference (scalar oracle), T=1", oracle_t);
+  const double oracle = oracle_t.best;
+
+  core::WorkerPool one(1, false);
+  const std::vector<core::CpuFlags> tiers = Tiers(o.flags);
+  auto tier_row = [&](core::CpuFlags t, const Timing& tm) {
+    char note[64];
+    std::snprintf(note, sizeof note, "%.1fx the reference%s", oracle / tm.best,
+                  t == o.flags ? " (in use)" : "");
+    PrintRow(std::string(core::CpuTierName(t)) + ", T=1", tm, note);
+  };
+  // The scalar tier takes about as long as the reference: on its own, as few runs.
+  std::vector<bench::Timed> group;
+  std::vector<core::CpuFlags> grouped;
+  for (core::CpuFlags t : tiers) {
+    if (t == 0) tier_row(0, Measure(o.quick ? 1 : 3, 0, b.Run(0, one).setup, b.Run(0, one).fn));
+    else group.push_back(b.Run(t, one)), grouped.push_back(t);
   }
+  const std::vector<Timing> t1 = bench::MeasureTogether(runs, budget, group);
+  const Timing floor_t = FloorOf(b, o.quick);
+  double best1 = 0, avx2 = 0;
+  for (size_t i = 0; i < grouped.size(); ++i) {
+    tier_row(grouped[i], t1[i]);
+    if (grouped[i] == o.flags) best1 = t1[i].best;
+    if (grouped[i] == (core::kCpuSse2 | core::kCpuAvx2)) avx2 = t1[i].best;
+  }
+  const double floor_ms = floor_t.best;
+  PrintRow("memory floor: one plane copy", floor_t, "(copies back to back)");
+
+  std::vector<int> counts = {1, 2};
+  if (cores > 2) counts.push_back(cores);
+  std::vector<std::unique_ptr<core::WorkerPool>> pools;
+  group.clear();
+  for (int threads : counts) {
+    pools.push_back(std::make_unique<core::WorkerPool>(threads, false));
+    group.push_back(b.Run(o.flags, *pools.back()));
+  }
+  const std::vector<Timing> tt = bench::MeasureTogether(runs, budget, group);
+  for (size_t i = 0; i < counts.size(); ++i)
+    PrintRow(std::string(core::CpuTierName(o.flags)) + ", T=" + std::to_string(counts[i]), tt[i]);
+  const double best2 = tt[1].best;
+  if (best1 == 0) best1 = tt[0].best;
+  PrintCoresNote(cores);
+  // The tiers above AVX2, where the CPU has them: both choices of AVX-512 kernels against AVX2.
+  const double target_avx2 = is_velour ? 1.3 : 1.2;
+  for (size_t i = 0; i < grouped.size(); ++i)
+    if ((grouped[i] & core::kCpuAvx512) && avx2 > 0)
+      std::printf("  %-10s T=1 vs avx2 T=1  %s%s\n", core::CpuTierName(grouped[i]),
+                  Ratio(avx2 / t1[i].best, target_avx2, true).c_str(),
+                  grouped[i] == o.flags ? " (in use)" : "");
+  std::printf("  in use T=1 vs reference  %s\n", Ratio(oracle / best1, is_velour ? 115 : 10, true).c_str());
+  if (!is_velour) std::printf("  in use T=1 vs floor      %s\n", Ratio(best1 / floor_ms, 3, false).c_str());
+  std::printf("  in use T=2 vs T=1        %s\n",
+              Ratio(tt[0].best / best2, is_velour ? 1.8 : 1.6, true).c_str());
+}
+
+// How cost grows: the tier in use on the photograph at 1920x1080 and 3840x2160, one thread and two,
+// side by side, and one copy of each edit plane. Time per pixel at 3840x2160 within 10% of
+// 1920x1080's, and two threads 1.8 times as fast as one there.
+void BenchScaling(const Options& o, const core::FilterCore& f, const Setting& s, const host::Frame& hd,
+                  const host::Frame& uhd, int cores) {
+  std::printf("\n%s %s, photo at 1920x1080 and 3840x2160%*s best        fps     median runs cores\n", f.name,
+              s.label, static_cast<int>(std::max<size_t>(0, 4 - std::strlen(s.label))), "");
+  const std::vector<int32_t> tracks = TracksFor(f, s);
+  Bench small(f, tracks, hd), large(f, tracks, uhd);
+  core::WorkerPool one(1, false), two(2, false);
+  const std::vector<Timing> t = bench::MeasureTogether(o.quick ? 1 : 4, o.quick ? 0 : 4000,
+                                                       {
+                                                           small.Run(o.flags, one),
+                                                           large.Run(o.flags, one),
+                                                           large.Run(o.flags, two),
+                                                       });
+  const Timing small_floor = FloorOf(small, o.quick), large_floor = FloorOf(large, o.quick);
+  const std::string tier = core::CpuTierName(o.flags);
+  PrintRow("1920x1080, " + tier + ", T=1", t[0]);
+  PrintRow("3840x2160, " + tier + ", T=1", t[1]);
+  PrintRow("3840x2160, " + tier + ", T=2", t[2]);
+  PrintRow("memory floor, 1920x1080", small_floor, "(copies back to back)");
+  PrintRow("memory floor, 3840x2160", large_floor, "(copies back to back)");
+  PrintCoresNote(cores);
+  const double pixels = static_cast<double>(uhd.w) * uhd.h / (static_cast<double>(hd.w) * hd.h);
+  std::printf("  time per pixel, 3840x2160 vs 1920x1080 at T=1  %s\n",
+              Ratio(t[1].best / pixels / t[0].best, 1.1, false).c_str());
+  std::printf("  (the memory floor per pixel: %.2fx; a plane of %.1f MB against %.1f MB)\n",
+              large_floor.best / pixels / small_floor.best, uhd.edit.size() * 6 / 1e6,
+              hd.edit.size() * 6 / 1e6);
+  std::printf("  3840x2160 T=2 vs T=1                           %s\n",
+              Ratio(t[1].best / t[2].best, 1.8, true).c_str());
 }
 
 // Per kernel and tier: ns per call on in-cache data, best of many samples, speed-up over _C.
@@ -221,7 +307,7 @@ int main(int argc, char** argv) {
       o.quick = true;
     } else {
       std::fprintf(stderr,
-                   "usage: frame_bench [--cpu=c|sse2|avx2|avx512|auto] [--photo=PATH] "
+                   "usage: frame_bench [--cpu=TIER|auto] [--photo=PATH] "
                    "[--filter=velour|deblock] [--quick]\n");
       return 2;
     }
@@ -231,9 +317,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int cores = std::max(1u, std::thread::hardware_concurrency());
-  std::printf(
-      "frame_bench: %dx%d frames, best tier allowed: %s (detected %s), %d cores; ratios use the best run\n",
-      kW, kH, core::CpuTierName(o.flags), core::CpuTierName(core::DetectCpuFlags()), cores);
+  std::printf("frame_bench: %dx%d frames, tier in use: %s (detected %s), %d cores; ratios use the best run\n",
+              kW, kH, core::CpuTierName(o.flags), core::CpuTierName(core::DetectCpuFlags()), cores);
 
   std::vector<std::pair<std::string, host::Frame>> pictures;
   host::Frame photo;
@@ -244,15 +329,6 @@ int main(int argc, char** argv) {
     std::printf("(no photograph: %s could not be read)\n", o.photo.c_str());
   }
   pictures.emplace_back("noise", bench::Noise());
-
-  // Memory floor: one read and write of the edit plane.
-  host::Frame a = pictures.front().second, b(kW, kH);
-  const Timing floor_t = Measure(
-      o.quick ? 1 : 25, 0, [] {},
-      [&] { std::memcpy(b.edit.data(), a.edit.data(), a.edit.size() * sizeof(core::YcPixel)); });
-  const double floor_ms = floor_t.best;
-  std::printf("memory floor: one copy of the %dx%d edit plane (%.1f MB): best %.3f ms, median %.3f ms\n", kW,
-              kH, a.edit.size() * sizeof(core::YcPixel) / 1e6, floor_t.best, floor_t.median);
 
   if (o.only.empty() || o.only == "velour") BenchKernels(o);
 
@@ -267,9 +343,16 @@ int main(int argc, char** argv) {
       if (!o.only.empty() && o.only != name) continue;
       const core::FilterCore* f = tools::FindBuiltinFilter(name);
       for (size_t i = 0; i < (o.quick ? 1 : list.size()); ++i)
-        BenchFilter(o, *f, list[i], label.c_str(), pic, cores, floor_ms, name == "velour");
+        BenchFilter(o, *f, list[i], label.c_str(), pic, cores, name == "velour");
     }
   }
+  // The photograph (or noise) at 3840x2160 beside 1920x1080.
+  host::Frame uhd;
+  if (pictures.size() < 2 || !bench::LoadPhoto(o.photo, &uhd, bench::k4kW, bench::k4kH))
+    uhd = bench::Noise(bench::k4kW, bench::k4kH);
+  for (const auto& [name, list] : settings)
+    if (o.only.empty() || o.only == name)
+      BenchScaling(o, *tools::FindBuiltinFilter(name), list[0], pictures.front().second, uhd, cores);
 
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);

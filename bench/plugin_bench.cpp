@@ -6,9 +6,12 @@
 //   plugin_bench [--frame=YC48 | --photo=PNG] [--save-frame=YC48] [--threads=1,2] [--quick] LIBRARY...
 //
 // A library's settings follow its file name (velour.*, deblock.*). One line per setting and worker
-// count, fields separated by tabs: file, filter, setting, T, best ms, median ms, runs, cores.
+// count, fields separated by tabs: file, filter, setting, T, best ms, median ms, runs, cores; first
+// a line of the same shape for the memory floor in this process (file "-"): one copy of the edit
+// plane.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -91,6 +94,15 @@ int main(int argc, char** argv) {
   auto reset = [&] {
     frame.edit = source.edit;
   };
+  // The memory floor in this process: one copy of the edit plane, between the two planes the
+  // filters' runs use.
+  const bench::Timing floor = bench::Measure(
+      quick ? 1 : 25, 0, [] {},
+      [&] {
+        std::memcpy(frame.edit.data(), source.edit.data(), source.edit.size() * sizeof(core::YcPixel));
+      });
+  std::printf("-\tmemory floor\tone copy of the edit plane\t1\t%.3f\t%.3f\t%d\t%.2f\n", floor.best,
+              floor.median, floor.runs, floor.cores);
   try {
     for (const std::string& path : libraries) {
       const standin::PluginLibrary library(path);

@@ -38,6 +38,11 @@ CpuFlags DetectCpuFlags() {
   return flags;
 }
 
+CpuFlags RunnableCpuFlags() {
+  const CpuFlags flags = DetectCpuFlags();
+  return flags & kCpuAvx512 ? flags | kCpuAvx512Ymm : flags;
+}
+
 bool CpuFlagsForTier(std::string_view tier, CpuFlags* flags) {
   if (tier == "auto") {
     *flags = DetectCpuFlags();
@@ -45,7 +50,7 @@ bool CpuFlagsForTier(std::string_view tier, CpuFlags* flags) {
   }
   for (const CpuTier& t : kCpuTiers) {
     if (tier != t.name) continue;
-    *flags = t.flags & DetectCpuFlags();
+    *flags = t.flags & RunnableCpuFlags();
     return true;
   }
   return false;

@@ -48,6 +48,10 @@ void InitRgbaDsp(RgbaDsp& dsp, CpuFlags flags) {
   dsp.RgbaToYcRow = RgbaToYcRow_AVX2;
   dsp.YcToRgbaRow = YcToRgbaRow_AVX2;
   dsp.RgbaToLumaRow = RgbaToLumaRow_AVX2;
+  if (!(flags & kCpuAvx512)) return;
+  dsp.RgbaToYcRow = RgbaToYcRow_AVX512;
+  dsp.YcToRgbaRow = YcToRgbaRow_AVX512;
+  dsp.RgbaToLumaRow = RgbaToLumaRow_AVX512;
 #else
   (void)flags;
 #endif

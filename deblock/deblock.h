@@ -10,6 +10,10 @@
 #include "deblock/deblock_dsp.h"
 #include "deblock/deblock_tables.h"
 
+namespace core {
+struct RgbaDsp;
+}  // namespace core
+
 namespace deblock {
 
 struct DeblockParams {
@@ -45,6 +49,15 @@ inline bool ChangesNothing(const Thresholds& t) { return t.alpha == 0 || t.beta 
 void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const core::Plane& edit,
                  int32_t partitions, const core::Workers& workers);
 
+// The same on an 8-bit RGBA image of w x h pixels, rows 4 w bytes apart: the result equals converting
+// the image to samples (host::RgbaToYc), filtering them, and converting back (core::YcToRgb), every
+// alpha byte as it was. With one partition the rows pass through a ring of sample rows at the top of
+// `temp` (scratch of w x h samples) as the filter reaches them, so the picture crosses memory once
+// each way.
+void FilterFrameRgba(const DeblockDsp& dsp, const core::RgbaDsp& rgba_dsp, const DeblockParams& params,
+                     uint8_t* rgba, int32_t w, int32_t h, const core::Plane& temp, int32_t partitions,
+                     const core::Workers& workers);
+
 // The same result computed literally on the calling thread: the bands one after another, each grid
 // row left to right, horizontal then vertical edge at each grid point, one edge line at a time.
 void ReferenceFilterFrame(const DeblockParams& params, const core::Plane& edit, int32_t partitions);
@@ -52,6 +65,8 @@ void ReferenceFilterFrame(const DeblockParams& params, const core::Plane& edit, 
 // The filter as its core record gives it to hosts and tools.
 void FilterWithTracks(core::CpuFlags flags, const int32_t* tracks, const core::Plane& edit,
                       const core::Plane& temp, int32_t partitions, const core::Workers& workers);
+void FilterRgbaWithTracks(core::CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h,
+                          const core::Plane& temp, int32_t partitions, const core::Workers& workers);
 void ReferenceWithTracks(const int32_t* tracks, const core::Plane& edit, int32_t partitions);
 inline bool ChangesNothingWithTracks(const int32_t* tracks) {
   return ChangesNothing(ThresholdsFor(ParamsFromTracks(tracks)));
@@ -63,7 +78,7 @@ inline constexpr core::FilterCore kDeblockCore = {.name = "deblock",
                                                   .needs_temp = false,
                                                   .filter = &FilterWithTracks,
                                                   .reference = &ReferenceWithTracks,
-                                                  .filter_rgba = nullptr,
+                                                  .filter_rgba = &FilterRgbaWithTracks,
                                                   .changes_nothing = &ChangesNothingWithTracks};
 
 }  // namespace deblock

@@ -13,6 +13,27 @@
 // - V(x) writes column x+1, which V(x+4) reads as p2, so the V edges of one row of pixels must run
 //   left to right; lines in different pixel rows share nothing, so the rows are independent.
 // - The three components of a position share no sample: their order is free.
+//
+// Tiles: four grid rows at once. Grid row j of a tile (rows y + 4j) lags kTileShift pixels (3 grid
+// columns) behind grid row j - 1, and its defined order is grid row 0's run, then grid row 1's, and
+// so on. The vector kernels instead walk all four rows together, two grid points of each per step:
+// at step i, grid row j does H then V at u + 8i - j kTileShift and 4 more (u the first point of
+// row 0), the H edges of all four rows first, then the V edges of all sixteen pixel rows, lane by
+// lane. Why that is the same result:
+// - Every operation at a grid point x touches only columns x-3 .. x+3 (both footprints above), so
+//   two operations share a sample only if their points are at most 4 apart. A later grid row that
+//   lags by 12 pixels does, within a step, points 12 - 4 = 8 or more to the left of those of the
+//   row above: nothing of one step's work in different rows shares a sample, in any order.
+// - Across steps, row j's point x at step i and row j' < j's point x' at a later step i' > i lie
+//   x' - x >= 8 (i' - i) + 12 (j - j') - 4 >= 16 apart: no sample shared, so that swap against the
+//   defined order (all of row j' before row j) changes nothing. Pairs that do share samples (row
+//   j' at an earlier step, or the same row) keep their defined order.
+// - Where a tile's run starts or ends inside the picture, the rows have unequal runs; the kernels
+//   walk the part every row has together and do the rest row by row: before it, rows 0 .. 3 in turn
+//   up to the common start; after it, rows 0 .. 3 in turn from the common end. The row-by-row part
+//   of row j + 1 before the common start ends 12 pixels left of what row j does together with
+//   the others, and the part of row j after the common end starts 12 pixels right of what row j + 1
+//   did together: again 8 pixels or more apart, so those swaps change nothing either.
 #include <cstddef>
 #include <cstdint>
 
@@ -21,18 +42,72 @@
 
 namespace deblock {
 
-// The horizontal edge between rows y-1 and y on `count` columns x .. x+count-1 (count >= 0).
-using HorizontalEdgesFn = void (*)(core::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha,
-                                   int32_t beta, int32_t tc0);
+// The horizontal edge between rows y-1 and y on `count` columns x .. x+count-1 (count >= 0). pix =
+// pixel (x, y) and above = pixel (x, y-3): rows y-3 .. y-1 lie `stride` pixels apart from above on,
+// rows y .. y+2 from pix on; the two need not lie 3 rows apart in memory.
+using HorizontalEdgesFn = void (*)(core::YcPixel* pix, core::YcPixel* above, ptrdiff_t stride, int count,
+                                   int32_t alpha, int32_t beta, int32_t tc0);
 // The vertical edges at columns x, x+4, ..., x+4*(edges-1) on rows y .. y+rows-1 (rows 0..4); in
 // each row the edges left to right. Reads columns x-3 .. x+4*(edges-1)+2.
 using VerticalEdgesFn = void (*)(core::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
                                  int32_t beta, int32_t tc0);
 
+// Tiles: kTileRows grid rows, 4 pixel rows apart, grid row j lagging j * kTileShift pixels.
+inline constexpr int kTileRows = 4;
+inline constexpr int kTileShift = 12;
+// The pixels the last grid row of a tile lags behind the first.
+inline constexpr int kTileLag = (kTileRows - 1) * kTileShift;
+
+// The tile of grid rows y, y + 4, y + 8, y + 12: grid row j runs over the grid points
+// max(4, x_begin - j * kTileShift) <= x < x_end - j * kTileShift, x < w (FilterGridRun), grid row
+// after grid row. groups[0] is pixel (0, y - 3), the first of three rows `stride` pixels apart, and
+// groups[g] pixel (0, y + 4 (g - 1)), g = 1 .. kTileRows, the first of four (the groups need not lie
+// next to each other in memory). x_begin and x_end are multiples of 4; rows y - 3 .. y + 15 lie in
+// the picture.
+using TileFn = void (*)(core::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
+                        int32_t alpha, int32_t beta, int32_t tc0);
+
 struct DeblockDsp {
   HorizontalEdgesFn FilterHorizontalEdges;
   VerticalEdgesFn FilterVerticalEdges;
+  TileFn FilterTile;
 };
+
+// A run of one grid row (row = pixel (0, y), above = pixel (0, y - 3)): the grid points x0, x0 + 4,
+// ... below x1 and w (x0 >= 4, both multiples of 4); the horizontal edges over their columns inside
+// the w columns (where `horizontal`), then the vertical edges of the points x <= w - 3 on rows y ..
+// y + rows - 1.
+inline void FilterGridRun(HorizontalEdgesFn h, VerticalEdgesFn v, core::YcPixel* row, core::YcPixel* above,
+                          ptrdiff_t stride, int w, int rows, bool horizontal, int x0, int x1, int32_t alpha,
+                          int32_t beta, int32_t tc0) {
+  if (x0 >= x1 || x0 >= w) return;
+  if (horizontal) h(row + x0, above + x0, stride, (x1 < w ? x1 : w) - x0, alpha, beta, tc0);
+  const int last = x1 - 4 < w - 3 ? x1 - 4 : w - 3;
+  if (last >= x0) v(row + x0, stride, (last - x0) / 4 + 1, rows, alpha, beta, tc0);
+}
+
+// Pixel (0, y + 4 j - 3) of a tile (TileFn): the first row above grid row j's horizontal edges.
+inline core::YcPixel* TileAbove(core::YcPixel* const* groups, ptrdiff_t stride, int j) {
+  return j == 0 ? groups[0] : groups[j] + stride;
+}
+
+// The run of grid row j of a tile (TileFn).
+inline void TileRun(int j, int x_begin, int x_end, int* x0, int* x1) {
+  *x0 = x_begin - j * kTileShift < 4 ? 4 : x_begin - j * kTileShift;
+  *x1 = x_end - j * kTileShift;
+}
+
+// A tile as it is defined, grid row after grid row, with a tier's run kernels.
+template <HorizontalEdgesFn kH, VerticalEdgesFn kV>
+void FilterTileByRows(core::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
+                      int32_t alpha, int32_t beta, int32_t tc0) {
+  for (int j = 0; j < kTileRows; ++j) {
+    int x0, x1;
+    TileRun(j, x_begin, x_end, &x0, &x1);
+    FilterGridRun(kH, kV, groups[j + 1], TileAbove(groups, stride, j), stride, w, 4, true, x0, x1, alpha,
+                  beta, tc0);
+  }
+}
 
 void InitDeblockDsp(DeblockDsp& dsp, core::CpuFlags flags);
 // The table for this CPU, built on first use.
@@ -44,9 +119,11 @@ const DeblockDsp& DetectedDeblockDsp();
 // y..y+3; reads columns x-3..x+2.
 void FilterHorizontalEdge_C(core::YcPixel* pix, ptrdiff_t stride, int32_t alpha, int32_t beta, int32_t tc0);
 void FilterVerticalEdge_C(core::YcPixel* pix, ptrdiff_t stride, int32_t alpha, int32_t beta, int32_t tc0);
-void FilterHorizontalEdges_C(core::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
-                             int32_t tc0);
+void FilterHorizontalEdges_C(core::YcPixel* pix, core::YcPixel* above, ptrdiff_t stride, int count,
+                             int32_t alpha, int32_t beta, int32_t tc0);
 void FilterVerticalEdges_C(core::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
                            int32_t beta, int32_t tc0);
+void FilterTile_C(core::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
+                  int32_t alpha, int32_t beta, int32_t tc0);
 
 }  // namespace deblock

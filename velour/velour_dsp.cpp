@@ -22,7 +22,8 @@ void InitVelourDsp(VelourDsp& dsp, core::CpuFlags flags) {
   if (!(flags & core::kCpuAvx2)) return;
   InitVelourDsp_AVX2(dsp);
   if (!(flags & core::kCpuAvx512)) return;
-  InitVelourDsp_AVX512(dsp);
+  if (flags & core::kCpuAvx512Ymm) InitVelourDsp_AVX512Ymm(dsp);
+  else InitVelourDsp_AVX512(dsp);
 #else
   (void)flags;
 #endif

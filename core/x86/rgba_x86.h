@@ -12,5 +12,8 @@ void RgbaToLumaRow_SSE2(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t s
 void RgbaToYcRow_AVX2(const uint8_t* rgba, YcPixel* yc, int32_t n);
 void RgbaToLumaRow_AVX2(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t shift);
 void YcToRgbaRow_AVX2(const YcPixel* yc, uint8_t* rgba, int32_t n);
+void RgbaToYcRow_AVX512(const uint8_t* rgba, YcPixel* yc, int32_t n);
+void RgbaToLumaRow_AVX512(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t shift);
+void YcToRgbaRow_AVX512(const YcPixel* yc, uint8_t* rgba, int32_t n);
 
 }  // namespace core

@@ -4,25 +4,32 @@
 //
 // Why 16-bit lanes are exact, for 0 <= alpha, beta, tc0 <= 4096 (VectorThresholds; the tables
 // reach 4080, 432 and 560):
-// - |a - b| of two int16 is max - min taken modulo 2^16: exact as an unsigned 16-bit value
-//   (0..65535), and d < t is "t -sat d is not 0" in unsigned saturating arithmetic.
-// - Only lines that pass the three tests are stored, and for them |q0 - p0| < alpha and
-//   |p1 - q1| < alpha + 2 * beta, so |(q0 - p0) * 4 + (p1 - q1) + 4| <= 7 * 4095 + 4 < 2^15:
-//   formed modulo 2^16 it is the exact value, and the arithmetic shift is exact too.
-// - (a + b + 1) >> 1 of two int16 is the unsigned rounding average of a ^ 0x8000 and b ^ 0x8000,
-//   flipped back; (a + b) >> 1 is that minus (a ^ b) & 1.
-// - (p2 + m - 2 * p1) >> 1 = ((p2 + m) >> 1) - p1; that difference can leave 16 bits, but it is
-//   clipped to [-tc0, tc0] next, so saturating it first changes nothing.
+// - |a - b| < t for t >= 1: the saturating difference d of two int16 lies within t of 0 exactly when
+//   the true one does, and then d + t - 1 lies in 0 .. 2t - 2; anywhere else it lies, read as
+//   unsigned 16 bits, above 2t - 2 (up to 32766 + t, or wrapped below 0 into 32768 and up). (With
+//   alpha or beta 0 no line passes, and the kernels return at once.)
+// - For lines that pass the three tests, |q0 - p0| < alpha (so the saturating q0 - p0 is exact)
+//   and |p1 - q1| < alpha + 2 * beta, so |(q0 - p0) * 4 + (p1 - q1) + 4| <= 7 * 4095 + 4 < 2^15:
+//   formed modulo 2^16 it is the exact value, and the arithmetic shift is exact too. For the other
+//   lines the clip bound is 0, so whatever that value is, delta is 0 and nothing changes.
+// - (a + b + 1) >> 1 of two int16 is (a | b) - ((a ^ b) >> 1), with an arithmetic shift: exact,
+//   as the result fits 16 bits.
+// - (p2 + m - 2 * p1) >> 1 is formed as ((p2 - p1) + (m - p1)) >> 1 in saturating arithmetic.
+//   Where p1 changes (the line passes and ap < beta), |p2 - p1| < 2 * beta: exact. m - p1 and the
+//   sum are exact unless a stored p0 or q0 wrapped and moved m by 2^15; then the true sum is beyond
+//   2^15 - 2 * beta in magnitude, and the saturated one has its sign and at least that magnitude, so
+//   both halves lie beyond tc0 and clip to the same bound. Elsewhere the clip bound is 0.
 // - Stores keep the low 16 bits, as the wrapping adds and subtracts do.
 //
 // Included only by the ISA files, after their intrinsics header and the definition of their V.
 // Everything here has internal linkage: each ISA file keeps its own copy, compiled for its own
 // instruction set.
 //
-// V provides: Reg; kLanes; the operations of AUF_VECTOR_OPS (core/x86/vector_ops.h); and lane
-// masks, either as registers of all-ones lanes (Equal) or, where V has mask registers, as V::Mask
-// with NotBelowMask(d, t) (unsigned d >= t), MaskOr, AddUnless(v, mask, w) and SubUnless(v, mask,
-// w) (v + w and v - w where mask is clear).
+// V provides: Reg; kLanes; the operations of AUF_VECTOR_OPS (core/x86/vector_ops.h) and
+// ShiftRight1 (arithmetic); and lane masks, either as registers of all-ones lanes (Equal) or, where
+// V has mask registers, as V::Mask with Below(d, t) (unsigned d < t), MaskAnd, AddWhere(v, mask, w)
+// (v + w where mask is set), SubWhere likewise, and MinOrZero(mask, a, b) (min where mask is set,
+// 0 elsewhere).
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -38,130 +45,146 @@ namespace {
 
 template <class V>
 struct Limits {
-  typename V::Reg alpha, beta, tc0;
+  // t - 1 and the bound of d + t - 1 (2t - 2, or 2t - 1 for a strict test in mask registers) of
+  // the tests against alpha and beta; tc0 and -tc0.
+  typename V::Reg alpha_bias, alpha_span, beta_bias, beta_span, tc0, neg_tc0;
 };
-
-template <class V>
-DEBLOCK_INLINE Limits<V> MakeLimits(int32_t alpha, int32_t beta, int32_t tc0) {
-  return {V::Set1(static_cast<int16_t>(alpha)), V::Set1(static_cast<int16_t>(beta)),
-          V::Set1(static_cast<int16_t>(tc0))};
-}
-
-template <class V>
-DEBLOCK_INLINE typename V::Reg AbsDiff(typename V::Reg a, typename V::Reg b) {
-  return V::Sub(V::Max(a, b), V::Min(a, b));
-}
 
 template <class V>
 inline constexpr bool kMaskRegisters = requires {
   typename V::Mask;
 };
 
-// Set where the unsigned d is not below t.
-template <class V>
-DEBLOCK_INLINE auto NotBelow(typename V::Reg d, typename V::Reg t) {
-  if constexpr (kMaskRegisters<V>) return V::NotBelowMask(d, t);
-  else return V::Equal(V::SubSatU(t, d), V::Zero());
-}
-
-template <class V, class Mask>
-DEBLOCK_INLINE Mask Either(Mask a, Mask b) {
-  if constexpr (kMaskRegisters<V>) return V::MaskOr(a, b);
-  else return V::Or(a, b);
-}
-
-// v + w and v - w where mask is clear, v where it is set.
-template <class V, class Mask>
-DEBLOCK_INLINE typename V::Reg AddUnless(typename V::Reg v, Mask mask, typename V::Reg w) {
-  if constexpr (kMaskRegisters<V>) return V::AddUnless(v, mask, w);
-  else return V::Add(v, V::AndNot(mask, w));
-}
-
-template <class V, class Mask>
-DEBLOCK_INLINE typename V::Reg SubUnless(typename V::Reg v, Mask mask, typename V::Reg w) {
-  if constexpr (kMaskRegisters<V>) return V::SubUnless(v, mask, w);
-  else return V::Sub(v, V::AndNot(mask, w));
-}
+// No line passes |p0 - q0| < 0 or |p1 - p0| < 0: with alpha or beta 0 nothing changes.
+inline bool NothingPasses(int32_t alpha, int32_t beta) { return alpha <= 0 || beta <= 0; }
 
 template <class V>
-DEBLOCK_INLINE typename V::Reg Clip(typename V::Reg v, typename V::Reg limit) {
-  return V::Min(V::Max(v, V::Sub(V::Zero(), limit)), limit);
+DEBLOCK_INLINE Limits<V> MakeLimits(int32_t alpha, int32_t beta, int32_t tc0) {
+  const int32_t strict = kMaskRegisters<V> ? 1 : 0;
+  auto set = [](int32_t v) {
+    return V::Set1(static_cast<int16_t>(v));
+  };
+  return {set(alpha - 1), set(2 * alpha - 2 + strict), set(beta - 1), set(2 * beta - 2 + strict), set(tc0),
+          set(-tc0)};
 }
 
-// One edge line per lane: p2 .. q2 in, p1 .. q1 filtered in place.
+// (a + b + 1) >> 1 of int16 lanes, exact.
+template <class V>
+DEBLOCK_INLINE typename V::Reg CeilAverage(typename V::Reg a, typename V::Reg b) {
+  return V::Sub(V::Or(a, b), V::ShiftRight1(V::Xor(a, b)));
+}
+
+// The change of p1 (or q1) before its clip: (p2 + m - 2 * p1) >> 1, or one of its size and sign.
+template <class V>
+DEBLOCK_INLINE typename V::Reg OuterStep(typename V::Reg p2, typename V::Reg p1, typename V::Reg m) {
+  return V::ShiftRight1(V::AddSat(V::SubSat(p2, p1), V::SubSat(m, p1)));
+}
+
+// One edge line per lane: p2 .. q2 in, p1 .. q1 filtered in place. The changes of p0 and q0 are
+// bounded by tc, and those of p1 and q1 by tc0, each 0 in the lanes that keep their value.
 template <class V>
 DEBLOCK_INLINE void FilterLanes(typename V::Reg p2, typename V::Reg& p1, typename V::Reg& p0,
                                 typename V::Reg& q0, typename V::Reg& q1, typename V::Reg q2,
                                 const Limits<V>& t) {
   using Reg = typename V::Reg;
-  const Reg bias = V::Set1(-0x8000);
-  const Reg one = V::Set1(1);
-  const auto skip =
-      Either<V>(NotBelow<V>(AbsDiff<V>(p0, q0), t.alpha),
-                Either<V>(NotBelow<V>(AbsDiff<V>(p1, p0), t.beta), NotBelow<V>(AbsDiff<V>(q1, q0), t.beta)));
-  const auto keep_p1 = Either<V>(skip, NotBelow<V>(AbsDiff<V>(p2, p0), t.beta));
-  const auto keep_q1 = Either<V>(skip, NotBelow<V>(AbsDiff<V>(q2, q0), t.beta));
-  const Reg tc = AddUnless<V>(AddUnless<V>(t.tc0, keep_p1, one), keep_q1, one);
-  Reg d = V::Add(V::ShiftLeft2(V::Sub(q0, p0)), V::Sub(p1, q1));
-  d = Clip<V>(V::ShiftRight3(V::Add(d, V::Set1(4))), tc);
-  // m from the new p0 and q0 as stored. Each sample takes its change where its line is filtered,
-  // in place, so that few values are live at once.
-  const Reg mb = V::AverageU(V::Xor(V::Add(p0, d), bias), V::Xor(V::Sub(q0, d), bias));  // m ^ 0x8000
-  p0 = AddUnless<V>(p0, skip, d);
-  q0 = SubUnless<V>(q0, skip, d);
-  const Reg m = V::Xor(mb, bias);
-  const Reg hp = V::Sub(V::Xor(V::AverageU(V::Xor(p2, bias), mb), bias), V::And(V::Xor(p2, m), one));
-  p1 = AddUnless<V>(p1, keep_p1, Clip<V>(V::SubSat(hp, p1), t.tc0));
-  const Reg hq = V::Sub(V::Xor(V::AverageU(V::Xor(q2, bias), mb), bias), V::And(V::Xor(q2, m), one));
-  q1 = AddUnless<V>(q1, keep_q1, Clip<V>(V::SubSat(hq, q1), t.tc0));
+  const Reg zero = V::Zero();
+  const Reg d0 = V::SubSat(q0, p0);
+  // The tests' differences, each plus its threshold less 1.
+  const Reg ca = V::Add(d0, t.alpha_bias);
+  const Reg c1 = V::Add(V::SubSat(p1, p0), t.beta_bias), c2 = V::Add(V::SubSat(q1, q0), t.beta_bias);
+  const Reg cp = V::Add(V::SubSat(p2, p0), t.beta_bias), cq = V::Add(V::SubSat(q2, q0), t.beta_bias);
+  const Reg x = V::ShiftRight3(V::Add(V::Add(V::ShiftLeft2(d0), V::Sub(p1, q1)), V::Set1(4)));
+  if constexpr (kMaskRegisters<V>) {
+    const auto pass = V::MaskAnd(V::Below(ca, t.alpha_span),
+                                 V::MaskAnd(V::Below(c1, t.beta_span), V::Below(c2, t.beta_span)));
+    const auto up = V::Below(cp, t.beta_span), uq = V::Below(cq, t.beta_span);
+    const Reg one = V::Set1(1);
+    const Reg tc = V::AddWhere(V::AddWhere(t.tc0, up, one), uq, one);
+    const Reg d = V::MinOrZero(pass, V::Max(x, V::Sub(zero, tc)), tc);
+    p0 = V::Add(p0, d);
+    q0 = V::Sub(q0, d);
+    const Reg m = CeilAverage<V>(p0, q0);
+    const Reg dp = V::Min(V::Max(OuterStep<V>(p2, p1, m), t.neg_tc0), t.tc0);
+    p1 = V::AddWhere(p1, V::MaskAnd(pass, up), dp);
+    const Reg dq = V::Min(V::Max(OuterStep<V>(q2, q1, m), t.neg_tc0), t.tc0);
+    q1 = V::AddWhere(q1, V::MaskAnd(pass, uq), dq);
+  } else {
+    // All-ones lanes: where the line passes, and where ap and aq are below beta.
+    const Reg far =
+        V::Or(V::SubSatU(ca, t.alpha_span), V::Or(V::SubSatU(c1, t.beta_span), V::SubSatU(c2, t.beta_span)));
+    const Reg pass = V::Equal(far, zero);
+    const Reg up = V::Equal(V::SubSatU(cp, t.beta_span), zero);
+    const Reg uq = V::Equal(V::SubSatU(cq, t.beta_span), zero);
+    const Reg tc = V::And(V::Sub(V::Sub(t.tc0, up), uq), pass);  // tc0 + 1 + 1, 0 where it fails
+    const Reg d = V::Min(V::Max(x, V::Sub(zero, tc)), tc);
+    p0 = V::Add(p0, d);
+    q0 = V::Sub(q0, d);
+    const Reg m = CeilAverage<V>(p0, q0);
+    const Reg dp = V::Min(V::Max(OuterStep<V>(p2, p1, m), t.neg_tc0), t.tc0);
+    p1 = V::Add(p1, V::And(dp, V::And(up, pass)));
+    const Reg dq = V::Min(V::Max(OuterStep<V>(q2, q1, m), t.neg_tc0), t.tc0);
+    q1 = V::Add(q1, V::And(dq, V::And(uq, pass)));
+  }
 }
 
-// kLanes samples of the horizontal edge above row q; rs = row step in samples.
+// The six rows of a horizontal edge: row k (-3 .. 2) of the edge above row q, whose rows -3 .. -1
+// lie from a on (the row 3 above q in the picture); rs = row step in samples.
+DEBLOCK_INLINE int16_t* EdgeRow(int16_t* q, int16_t* a, ptrdiff_t rs, int k) {
+  return k < 0 ? a + (3 + k) * rs : q + k * rs;
+}
+
+// kLanes samples of the horizontal edge above row q.
 template <class V>
-DEBLOCK_INLINE void FilterRun(int16_t* q, ptrdiff_t rs, const Limits<V>& t) {
-  typename V::Reg p1 = V::Load(q - 2 * rs), p0 = V::Load(q - rs), q0 = V::Load(q), q1 = V::Load(q + rs);
-  FilterLanes<V>(V::Load(q - 3 * rs), p1, p0, q0, q1, V::Load(q + 2 * rs), t);
-  V::Store(q - 2 * rs, p1);
-  V::Store(q - rs, p0);
+DEBLOCK_INLINE void FilterRun(int16_t* q, int16_t* a, ptrdiff_t rs, const Limits<V>& t) {
+  auto load = [&](int k) {
+    return V::Load(EdgeRow(q, a, rs, k));
+  };
+  typename V::Reg p1 = load(-2), p0 = load(-1), q0 = load(0), q1 = load(1);
+  FilterLanes<V>(load(-3), p1, p0, q0, q1, load(2), t);
+  V::Store(EdgeRow(q, a, rs, -2), p1);
+  V::Store(EdgeRow(q, a, rs, -1), p0);
   V::Store(q, q0);
   V::Store(q + rs, q1);
 }
 
 template <class V>
-void FilterHorizontalEdgesT(core::YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
-                            int32_t tc0) {
+void FilterHorizontalEdgesT(core::YcPixel* pix, core::YcPixel* above, ptrdiff_t stride, int count,
+                            int32_t alpha, int32_t beta, int32_t tc0) {
   constexpr int kLanes = V::kLanes;
   if (!VectorThresholds(alpha, beta, tc0))
-    return FilterHorizontalEdges_C(pix, stride, count, alpha, beta, tc0);
+    return FilterHorizontalEdges_C(pix, above, stride, count, alpha, beta, tc0);
+  if (NothingPasses(alpha, beta)) return;
   const Limits<V> t = MakeLimits<V>(alpha, beta, tc0);
   // Rows y-3 .. y+2 of these columns are runs of 3 * count samples, every sample an edge line of
   // its own: the components need not be told apart.
   int16_t* q = &pix->y;
+  int16_t* a = &above->y;
   const ptrdiff_t rs = 3 * stride;
   const int n = 3 * count;
   if (n % kLanes == 0) {
-    for (int i = 0; i < n; i += kLanes) FilterRun<V>(q + i, rs, t);
+    for (int i = 0; i < n; i += kLanes) FilterRun<V>(q + i, a + i, rs, t);
     return;
   }
   if (n > kLanes) {
     // The last kLanes samples, filtered from the unfiltered rows and stored after the others:
     // where they overlap the last whole vector, both give the same values.
-    int16_t* e = q + n - kLanes;
-    typename V::Reg p1 = V::Load(e - 2 * rs), p0 = V::Load(e - rs), q0 = V::Load(e), q1 = V::Load(e + rs);
-    FilterLanes<V>(V::Load(e - 3 * rs), p1, p0, q0, q1, V::Load(e + 2 * rs), t);
-    for (int i = 0; i + kLanes <= n; i += kLanes) FilterRun<V>(q + i, rs, t);
-    V::Store(e - 2 * rs, p1);
-    V::Store(e - rs, p0);
-    V::Store(e, q0);
-    V::Store(e + rs, q1);
+    const int e = n - kLanes;
+    typename V::Reg r[6];
+    for (int k = -3; k < 3; ++k) r[k + 3] = V::Load(EdgeRow(q + e, a + e, rs, k));
+    FilterLanes<V>(r[0], r[1], r[2], r[3], r[4], r[5], t);
+    for (int i = 0; i + kLanes <= n; i += kLanes) FilterRun<V>(q + i, a + i, rs, t);
+    for (int k = -2; k < 2; ++k) V::Store(EdgeRow(q + e, a + e, rs, k), r[k + 3]);
     return;
   }
   // Fewer samples than lanes through a zeroed copy: nothing past the run is read or written.
   int16_t buf[6 * kLanes] = {};
   const size_t bytes = sizeof(int16_t) * static_cast<size_t>(n);
-  for (int r = 0; r < 6; ++r) std::memcpy(buf + kLanes * r, q + (r - 3) * rs, bytes);
-  FilterRun<V>(buf + 3 * kLanes, kLanes, t);
-  for (int r = 1; r < 5; ++r) std::memcpy(q + (r - 3) * rs, buf + kLanes * r, bytes);
+  for (int k = -3; k < 3; ++k) std::memcpy(buf + kLanes * (k + 3), EdgeRow(q, a, rs, k), bytes);
+  typename V::Reg r[6];
+  for (int k = 0; k < 6; ++k) r[k] = V::Load(buf + kLanes * k);
+  FilterLanes<V>(r[0], r[1], r[2], r[3], r[4], r[5], t);
+  for (int k = 1; k < 5; ++k) V::Store(buf + kLanes * k, r[k]);
+  for (int k = -2; k < 2; ++k) std::memcpy(EdgeRow(q, a, rs, k), buf + kLanes * (k + 3), bytes);
 }
 
 // One pixel into lanes 0..2 of an SSE register (lane 3 zero).

@@ -16,6 +16,7 @@ struct Sse2 {
   static constexpr int kLanes = 8;
   AUF_VECTOR_OPS(_mm, si128)
   static Reg Equal(Reg a, Reg b) { return _mm_cmpeq_epi16(a, b); }
+  static Reg ShiftRight1(Reg a) { return _mm_srai_epi16(a, 1); }
 };
 
 using core::YcPixel;
@@ -103,22 +104,29 @@ void FilterRows(YcPixel* a, YcPixel* b, YcPixel* c, YcPixel* d, int edges, const
 
 }  // namespace
 
-void FilterHorizontalEdges_SSE2(YcPixel* pix, ptrdiff_t stride, int count, int32_t alpha, int32_t beta,
-                                int32_t tc0) {
-  FilterHorizontalEdgesT<Sse2>(pix, stride, count, alpha, beta, tc0);
+void FilterHorizontalEdges_SSE2(YcPixel* pix, YcPixel* above, ptrdiff_t stride, int count, int32_t alpha,
+                                int32_t beta, int32_t tc0) {
+  FilterHorizontalEdgesT<Sse2>(pix, above, stride, count, alpha, beta, tc0);
 }
 
 void FilterVerticalEdges_SSE2(YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
                               int32_t beta, int32_t tc0) {
   if (!VectorThresholds(alpha, beta, tc0))
     return FilterVerticalEdges_C(pix, stride, edges, rows, alpha, beta, tc0);
-  if (edges <= 0) return;
+  if (edges <= 0 || NothingPasses(alpha, beta)) return;
   const Limits<Sse2> t = MakeLimits<Sse2>(alpha, beta, tc0);
   if (rows <= 0) return;
   // Missing rows repeat the last one: the same lines, the same results stored twice.
   YcPixel* r[4];
   for (int i = 0; i < 4; ++i) r[i] = pix + (i < rows ? i : rows - 1) * stride;
   FilterRows(r[0], r[1], r[2], r[3], edges, t);
+}
+
+// Eight lanes hold too few rows to walk a tile's rows together: grid row after grid row.
+void FilterTile_SSE2(YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end, int32_t alpha,
+                     int32_t beta, int32_t tc0) {
+  FilterTileByRows<FilterHorizontalEdges_SSE2, FilterVerticalEdges_SSE2>(groups, stride, w, x_begin, x_end,
+                                                                         alpha, beta, tc0);
 }
 
 #undef DEBLOCK_INLINE

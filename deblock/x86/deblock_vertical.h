@@ -87,7 +87,7 @@ void FilterVerticalEdgesT(YcPixel* pix, ptrdiff_t stride, int edges, int rows, i
                           int32_t tc0) {
   if (!VectorThresholds(alpha, beta, tc0))
     return FilterVerticalEdges_C(pix, stride, edges, rows, alpha, beta, tc0);
-  if (edges <= 0 || rows <= 0) return;
+  if (edges <= 0 || rows <= 0 || NothingPasses(alpha, beta)) return;
   const Limits<V> t = MakeLimits<V>(alpha, beta, tc0);
   const QuadMasks masks = MakeQuadMasks();
   // Missing rows repeat the last one: the same lines, the same results stored twice.

@@ -91,7 +91,8 @@ std::string Compare(GuardedPlane& want, GuardedPlane& got, int w, int h, int str
 constexpr int kKinds = 9;
 
 // Rows y-3 .. y+2 exactly, columns from 0 or 1 to the run's end: 1 to 44 columns reach every
-// tail of 8 and 16 samples (3 per column), twice.
+// tail of 8 and 16 samples (3 per column), twice; the rows above the edge after the others in
+// memory half the time, as in a ring of rows.
 TEST_P(DeblockDspTest, HorizontalEdgesMatchScalar) {
   const uint32_t seed = testsupport::TestSeed();
   Rng rng(seed);
@@ -104,8 +105,11 @@ TEST_P(DeblockDspTest, HorizontalEdgesMatchScalar) {
     const int kind = iter < 4 * kKinds ? iter % kKinds : rng.Uniform(0, kKinds - 1);
     GuardedPlane a(w, h, stride, iter % 2 == 0), b(w, h, stride, iter % 2 == 0);
     Fill(a, b, w, h, kind, l, rng);
-    ref_.FilterHorizontalEdges(a.data() + 3 * stride + x0, stride, count, l.alpha, l.beta, l.tc0);
-    new_.FilterHorizontalEdges(b.data() + 3 * stride + x0, stride, count, l.alpha, l.beta, l.tc0);
+    const int q = iter % 4 < 2 ? 3 : 0, above = 3 - q;  // first rows of the two sides
+    ref_.FilterHorizontalEdges(a.data() + q * stride + x0, a.data() + above * stride + x0, stride, count,
+                               l.alpha, l.beta, l.tc0);
+    new_.FilterHorizontalEdges(b.data() + q * stride + x0, b.data() + above * stride + x0, stride, count,
+                               l.alpha, l.beta, l.tc0);
     ASSERT_EQ(Compare(a, b, w, h, stride), "")
         << "count " << count << " x0 " << x0 << " kind " << kind << " alpha " << l.alpha << " beta " << l.beta
         << " tc0 " << l.tc0 << " seed " << seed << " iter " << iter;
@@ -130,6 +134,41 @@ TEST_P(DeblockDspTest, VerticalEdgesMatchScalar) {
     ASSERT_EQ(Compare(a, b, w, h, stride), "")
         << "edges " << edges << " rows " << rows << " kind " << kind << " alpha " << l.alpha << " beta "
         << l.beta << " tc0 " << l.tc0 << " seed " << seed << " iter " << iter;
+  }
+}
+
+// Four grid rows at once, over runs that start at the picture's left edge, inside it, or past its
+// right edge, end before it, inside it, or never: the rows' common part and the parts each row
+// does alone, at widths around the full grid points and the 8-pixel steps. The tile's five groups
+// of rows (the three above it, then four of four) lie in five slots of four rows, in turn from any
+// slot on, as in a ring of rows.
+TEST_P(DeblockDspTest, TilesMatchScalar) {
+  const uint32_t seed = testsupport::TestSeed();
+  Rng rng(seed);
+  for (int iter = 0; iter < 600; ++iter) {
+    const int w = iter % 4 == 0   ? rng.Uniform(1, 48)
+                  : iter % 4 == 3 ? rng.Uniform(600, 700)
+                                  : rng.Uniform(48, 160);
+    const int h = 20, turn = iter % 2 == 0 ? 0 : rng.Uniform(1, 4);
+    const int stride = w + (iter % 3 == 0 ? 0 : rng.Uniform(1, 5));
+    const int x_begin = iter % 3 == 0 ? 4 : 4 * rng.Uniform(1, (w + 60) / 4);
+    const int x_end = iter % 5 == 0 ? 1 << 20 : x_begin + 4 * rng.Uniform(0, 70);
+    const Limits l = PickLimits(iter / 2, rng);
+    const int kind = iter < 4 * kKinds ? iter % kKinds : rng.Uniform(0, kKinds - 1);
+    GuardedPlane a(w, h, stride, iter % 2 == 0), b(w, h, stride, iter % 2 == 0);
+    Fill(a, b, w, h, kind, l, rng);
+    YcPixel* ga[5];
+    YcPixel* gb[5];
+    for (int g = 0; g < 5; ++g) {
+      const int row = 4 * ((g + turn) % 5) + (g == 0 ? 1 : 0);
+      ga[g] = a.data() + row * stride, gb[g] = b.data() + row * stride;
+    }
+    ref_.FilterTile(ga, stride, w, x_begin, x_end, l.alpha, l.beta, l.tc0);
+    new_.FilterTile(gb, stride, w, x_begin, x_end, l.alpha, l.beta, l.tc0);
+    ASSERT_EQ(Compare(a, b, w, h, stride), "")
+        << w << " wide, turned by " << turn << ", stride " << stride << " run " << x_begin << ".." << x_end
+        << " kind " << kind << " alpha " << l.alpha << " beta " << l.beta << " tc0 " << l.tc0 << " seed "
+        << seed << " iter " << iter;
   }
 }
 

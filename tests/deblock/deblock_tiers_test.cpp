@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "core/cpu.h"
+#include "core/rgba_dsp.h"
+#include "core/worker_pool.h"
 #include "deblock/deblock.h"
 #include "tests/deblock/deblock_test_util.h"
 #include "tests/support/test_support.h"
@@ -62,6 +65,46 @@ TEST_P(DeblockTierFrameTest, MatchesReferenceForEveryPartitionAndWorkerCount) {
         << " tracks " << tracks[0] << "," << tracks[1] << "," << tracks[2] << " seed " << seed << " iter "
         << iter;
   }
+}
+
+// An RGBA image gives exactly what converting it whole with the scalar conversion, the reference
+// filter and converting back give, alpha untouched: pictures tall enough for the ring of sample
+// rows (one partition) and the small ones and other partitions that go through a whole plane, by
+// one to three workers, the rows of the ring reused many times over.
+TEST_P(DeblockTierFrameTest, RgbaImagesGiveTheResultOfTheirConvertedPictures) {
+  const uint32_t seed = testsupport::TestSeed();
+  Rng rng(seed);
+  int changed = 0;
+  for (int iter = 0; iter < 24; ++iter) {
+    const int w = iter % 4 == 0 ? rng.Uniform(1, 40) : rng.Uniform(40, 300);
+    const int h = iter % 6 == 0 ? rng.Uniform(1, 40) : rng.Uniform(128, 600);
+    const int partitions = iter % 5 == 4 ? 2 : 1, workers = 1 + iter % 3;
+    const int32_t tracks[3] = {rng.Uniform(20, 45), rng.Uniform(0, 10), rng.Uniform(0, 10)};
+    const size_t n = static_cast<size_t>(w) * h;
+    // Blocks of 4 x 4 pixels of a level with noise, so that most edges are filtered.
+    std::vector<uint8_t> rgba(4 * n);
+    for (size_t i = 0; i < n; ++i) {
+      const int level = 60 + 9 * static_cast<int>((i % w / 4 * 7 + i / w / 4 * 3) % 13);
+      for (int c = 0; c < 3; ++c) rgba[4 * i + c] = static_cast<uint8_t>(level + c * 12 + rng.Uniform(-3, 3));
+      rgba[4 * i + 3] = static_cast<uint8_t>(rng.Uniform(0, 255));
+    }
+    const std::vector<uint8_t> want = testsupport::ThroughSamples(rgba, w, h, [&](const core::Plane& p) {
+      deblock::ReferenceFilterFrame(deblock::ParamsFromTracks(tracks), p, partitions);
+    });
+    changed += want != rgba;
+
+    deblock::DeblockDsp dsp;
+    deblock::InitDeblockDsp(dsp, GetParam().flags);
+    core::RgbaDsp rgba_dsp;
+    core::InitRgbaDsp(rgba_dsp, GetParam().flags);
+    std::vector<core::YcPixel> temp(n);
+    core::WorkerPool pool(workers, false);
+    deblock::FilterFrameRgba(dsp, rgba_dsp, deblock::ParamsFromTracks(tracks), rgba.data(), w, h,
+                             {temp.data(), w, h, w}, partitions, pool.workers());
+    ASSERT_EQ(rgba, want) << w << "x" << h << " partitions " << partitions << " workers " << workers
+                          << " seed " << seed << " iter " << iter;
+  }
+  EXPECT_GT(changed, 15) << "the images should mostly change";
 }
 
 INSTANTIATE_TEST_SUITE_P(Isa, DeblockTierFrameTest, ::testing::ValuesIn(testsupport::AllTiers()),

@@ -40,7 +40,8 @@ Plane Blocky(int w, int h, int stride, uint64_t seed, Content content = Content:
 // rows y-3 .. y+2 are all inside; the vertical edge on the rows below h when columns x-3 .. x+2 are.
 void FilterGridPoint(Plane& p, int x, int y, const deblock::Thresholds& t) {
   if (y >= 3 && y + 3 <= p.h)
-    deblock::FilterHorizontalEdges_C(p.at(x, y), p.stride, std::min(4, p.w - x), t.alpha, t.beta, t.tc0);
+    deblock::FilterHorizontalEdges_C(p.at(x, y), p.at(x, y - 3), p.stride, std::min(4, p.w - x), t.alpha,
+                                     t.beta, t.tc0);
   if (x + 3 <= p.w)
     deblock::FilterVerticalEdges_C(p.at(x, y), p.stride, 1, std::min(4, p.h - y), t.alpha, t.beta, t.tc0);
 }

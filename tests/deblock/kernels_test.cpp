@@ -254,13 +254,13 @@ TEST(DeblockRowKernels, EqualTheFourPositionKernelsInTheGridOrder) {
     }
     // All horizontal edges of the row, then all vertical edges.
     std::vector<YcPixel> b = src;
-    dsp.FilterHorizontalEdges(pix(b, 4), stride, w - 4, alpha, beta, tc0);
+    dsp.FilterHorizontalEdges(pix(b, 4), pix(b, 4) - 3 * stride, stride, w - 4, alpha, beta, tc0);
     dsp.FilterVerticalEdges(pix(b, 4), stride, (w - 4) / 4, 4, alpha, beta, tc0);
     // Cut into runs of grid columns, each run's H before its V.
     std::vector<YcPixel> c = src;
     for (int x0 = 4; x0 < w;) {
       const int n = std::min(rng.Uniform(1, 4), (w - x0) / 4);
-      dsp.FilterHorizontalEdges(pix(c, x0), stride, 4 * n, alpha, beta, tc0);
+      dsp.FilterHorizontalEdges(pix(c, x0), pix(c, x0) - 3 * stride, stride, 4 * n, alpha, beta, tc0);
       dsp.FilterVerticalEdges(pix(c, x0), stride, n, 4, alpha, beta, tc0);
       x0 += 4 * n;
     }

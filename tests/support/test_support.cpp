@@ -1,5 +1,7 @@
 #include "tests/support/test_support.h"
 
+#include "core/rgba_dsp.h"
+
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -122,6 +124,17 @@ std::string DiffPictures(const std::vector<core::YcPixel>& e, const std::vector<
     for (int x = x0; x < std::min(w, x0 + 48); ++x) out += same(x, y) ? '.' : 'x';
     out += '\n';
   }
+  return out;
+}
+
+std::vector<uint8_t> ThroughSamples(const std::vector<uint8_t>& rgba, int w, int h,
+                                    const std::function<void(const core::Plane&)>& filter) {
+  const size_t n = static_cast<size_t>(w) * h;
+  std::vector<core::YcPixel> samples(n);
+  core::RgbaToYcRow_C(rgba.data(), samples.data(), static_cast<int32_t>(n));
+  filter({samples.data(), w, h, w});
+  std::vector<uint8_t> out = rgba;
+  core::YcToRgbaRow_C(samples.data(), out.data(), static_cast<int32_t>(n));
   return out;
 }
 

@@ -3,6 +3,7 @@
 // canaries in the row padding, so a stray read or write outside the picture fails the test.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,11 @@ std::string RecordMismatch(const host::FilterTable* t, const char* name,
 
 // Copies the w x h picture of one plane into a dense vector (row-major).
 std::vector<core::YcPixel> Picture(const core::YcPixel* plane, int w, int h, int stride);
+
+// What a filter on 8-bit RGBA pixels must give: the w x h image converted to samples with the scalar
+// conversion, `filter` applied to that plane, and converted back, every alpha byte as it was.
+std::vector<uint8_t> ThroughSamples(const std::vector<uint8_t>& rgba, int w, int h,
+                                    const std::function<void(const core::Plane&)>& filter);
 
 // "" when equal; else the first mismatch and a small map of where the pictures differ.
 std::string DiffPictures(const std::vector<core::YcPixel>& expected, const std::vector<core::YcPixel>& actual,

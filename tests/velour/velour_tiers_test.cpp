@@ -111,11 +111,9 @@ TEST_P(VelourTierFrameTest, RgbaImagesGiveTheResultOfTheirConvertedPictures) {
         rgba[4 * i + c] = static_cast<uint8_t>(level + c * 10 + rng.Uniform(-12, 12));
       rgba[4 * i + 3] = static_cast<uint8_t>(rng.Uniform(0, 255));
     }
-    std::vector<core::YcPixel> samples(n);
-    core::RgbaToYcRow_C(rgba.data(), samples.data(), static_cast<int32_t>(n));
-    velour::ReferenceFilterFrame(velour::ParamsFromTracks(tracks), {samples.data(), w, h, w}, partitions);
-    std::vector<uint8_t> want = rgba;
-    core::YcToRgbaRow_C(samples.data(), want.data(), static_cast<int32_t>(n));
+    const std::vector<uint8_t> want = testsupport::ThroughSamples(rgba, w, h, [&](const core::Plane& p) {
+      velour::ReferenceFilterFrame(velour::ParamsFromTracks(tracks), p, partitions);
+    });
     changed += want != rgba;
 
     velour::VelourDsp dsp;

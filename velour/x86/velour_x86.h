@@ -7,5 +7,7 @@ namespace velour {
 void InitVelourDsp_SSE2(VelourDsp& dsp);
 void InitVelourDsp_AVX2(VelourDsp& dsp);
 void InitVelourDsp_AVX512(VelourDsp& dsp);
+// The AVX-512 kernels on 256-bit registers.
+void InitVelourDsp_AVX512Ymm(VelourDsp& dsp);
 
 }  // namespace velour
