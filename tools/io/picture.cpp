@@ -92,7 +92,7 @@ class PictureWriter : public FrameWriter {
     CheckFrameShape(frame, info_, where_);
     if (written_)
       throw IoError(where_ + ": a picture holds one frame, and the input has more (write Y4M or yc48)");
-    Encode(frame, extras);
+    EncodePicture(frame, extras);
     written_ = true;
   }
   void Finish() override {
@@ -102,7 +102,7 @@ class PictureWriter : public FrameWriter {
   }
 
  protected:
-  virtual void Encode(const host::Frame& frame, const FrameExtras& extras) = 0;
+  virtual void EncodePicture(const host::Frame& frame, const FrameExtras& extras) = 0;
   std::ostream& out_;
   VideoInfo info_;
   std::string where_;
@@ -265,7 +265,7 @@ class PngWriter : public PictureWriter {
   using PictureWriter::PictureWriter;
 
  protected:
-  void Encode(const host::Frame& frame, const FrameExtras& extras) override {
+  void EncodePicture(const host::Frame& frame, const FrameExtras& extras) override {
     std::vector<uint8_t> png;
     char message[256] = {};
     if (!EncodePngInto(FrameToPicture(frame, info_, extras), &png, message, sizeof message))
@@ -380,7 +380,7 @@ class JpegWriter : public PictureWriter {
       : PictureWriter(out, info, where), quality_(quality) {}
 
  protected:
-  void Encode(const host::Frame& frame, const FrameExtras&) override {
+  void EncodePicture(const host::Frame& frame, const FrameExtras&) override {
     const int components = info_.chroma == Chroma::kMono ? 1 : 3;
     std::vector<uint8_t> pixels(size_t(frame.w) * frame.h * components);
     uint8_t* d = pixels.data();
