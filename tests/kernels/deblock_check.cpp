@@ -2,8 +2,8 @@
 // rows, tiles whose runs start and end anywhere, in planes whose rows lie in any order (as in a ring
 // of rows); thresholds at the table's corners, at the largest the vector lanes take and one past it;
 // pictures of extremes, of lines that pass the thresholds, near both ends of int16, and random. At
-// the scalar tier, where an edge may write: p2 and q2 never, p1 and q1 not with tc0 0, nothing with
-// alpha or beta 0.
+// the scalar tier, where an edge may write (p2 and q2 never, p1 and q1 not with tc0 0, nothing with
+// alpha or beta 0), and lines worked by hand.
 #include <string>
 
 #include "deblock/deblock_dsp.h"
@@ -254,12 +254,76 @@ void CheckTile(Checker& c, const DeblockDsp& ref, const DeblockDsp& tst) {
       [&] { tst.FilterTile(g, 1920, 1920, 4, 1920, l.alpha, l.beta, l.tc0); });
 }
 
+// Lines worked by hand: p2 p1 p0 q0 q1 q2 before, at alpha, beta, tc0, and after.
+struct WorkedLine {
+  int16_t in[6];
+  Limits l;
+  int16_t out[6];
+};
+constexpr WorkedLine kWorked[] = {
+    {{600, 610, 620, 700, 705, 712}, {208, 64, 16}, {600, 626, 638, 682, 689, 712}},
+    {{600, 610, 620, 700, 705, 800}, {208, 64, 16}, {600, 626, 637, 683, 705, 800}},
+    {{500, 500, 500, 490, 490, 490}, {208, 64, 16}, {500, 497, 496, 494, 492, 490}},
+    // alpha is a strict bound: |p0 - q0| = 80.
+    {{600, 610, 620, 700, 705, 712}, {80, 64, 16}, {600, 610, 620, 700, 705, 712}},
+    {{600, 610, 620, 700, 705, 712}, {81, 64, 16}, {600, 626, 638, 682, 689, 712}},
+    // beta bounds the tests (|p1 - p0| = 10) and the side terms (ap 20, aq 12).
+    {{600, 610, 620, 700, 705, 712}, {208, 10, 16}, {600, 610, 620, 700, 705, 712}},
+    {{600, 610, 620, 700, 705, 712}, {208, 11, 16}, {600, 610, 636, 684, 705, 712}},
+    {{600, 610, 620, 700, 705, 712}, {208, 20, 16}, {600, 610, 637, 683, 689, 712}},
+    // tc0 0 keeps p1 and q1; with ap and aq both at least beta, tc is 0 and nothing moves.
+    {{600, 610, 620, 700, 705, 712}, {208, 64, 0}, {600, 610, 622, 698, 705, 712}},
+    {{500, 610, 620, 700, 705, 900}, {208, 64, 0}, {500, 610, 620, 700, 705, 900}},
+    // Negative samples shift arithmetically.
+    {{-300, -290, -280, -200, -195, -188}, {208, 64, 16}, {-300, -274, -262, -218, -211, -188}},
+    // Stored results wrap and m takes the stored values: delta -1, p0 32766, q0 32768 stored as
+    // -32768, m = (32766 - 32768 + 1) >> 1 = -1 (not 32767); the p1 and q1 terms clip to -16.
+    {{32767, 32757, 32767, 32767, 32767, 32767}, {208, 64, 16}, {32767, 32741, 32766, -32768, 32751, 32767}},
+};
+
+// At the scalar tier: each worked line at each of the four positions of an edge and in each
+// component, through both directions' kernels, every other line one that no threshold lets through
+// (|p0 - q0| = 5000): that line comes out as worked, and nothing else changes.
+void CheckWorkedLines(Checker& c, const DeblockDsp& ref) {
+  if (!c.scalar()) return;
+  const int16_t blocked[6] = {0, 0, 0, 5000, 5000, 5000};
+  for (const WorkedLine& line : kWorked)
+    for (const bool horizontal : {true, false})
+      for (int at = 0; at < 12; ++at) {
+        // Sample s of the line of position i and component k: in a 4 x 6 plane across a horizontal
+        // edge, or a 6 x 4 one across a vertical edge.
+        YcPixel plane[24], want[24];
+        auto sample = [&](YcPixel* p, int i, int s, int k) -> int16_t& {
+          YcPixel& px = horizontal ? p[4 * s + i] : p[6 * i + s];
+          return k == 0 ? px.y : k == 1 ? px.cb : px.cr;
+        };
+        for (int i = 0; i < 4; ++i)
+          for (int k = 0; k < 3; ++k)
+            for (int s = 0; s < 6; ++s) {
+              sample(plane, i, s, k) = (i * 3 + k == at ? line.in : blocked)[s];
+              sample(want, i, s, k) = (i * 3 + k == at ? line.out : blocked)[s];
+            }
+        if (horizontal)
+          ref.FilterHorizontalEdges(plane + 12, plane, 4, 4, line.l.alpha, line.l.beta, line.l.tc0);
+        else ref.FilterVerticalEdges(plane + 3, 6, 1, 4, line.l.alpha, line.l.beta, line.l.tc0);
+        if (std::memcmp(plane, want, sizeof plane) == 0) continue;
+        std::string got;
+        for (int s = 0; s < 6; ++s) got += " " + std::to_string(sample(plane, at / 3, s, at % 3));
+        c.Expect(horizontal ? "FilterHorizontalEdges" : "FilterVerticalEdges",
+                 "the line comes out as" + got + ", or another line changed",
+                 "worked line " + std::to_string(&line - kWorked) + " at position " + std::to_string(at / 3) +
+                     ", component " + std::to_string(at % 3));
+        return;
+      }
+}
+
 }  // namespace
 
 void CheckDeblock(Checker& c, core::CpuFlags flags) {
   DeblockDsp ref, tst;
   deblock::InitDeblockDsp(ref, 0);
   deblock::InitDeblockDsp(tst, flags);
+  CheckWorkedLines(c, ref);
   CheckHorizontal(c, ref, tst);
   CheckVertical(c, ref, tst);
   CheckTile(c, ref, tst);

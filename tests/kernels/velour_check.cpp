@@ -1,7 +1,7 @@
 // The smoothing filter's kernels: blocks of extreme and random samples at the edges of the vector
 // kernels' exact path, step tables the filter makes and random ones (and steps the vector kernels
 // hand back to the scalar ones), every tail of the rows, sums in their whole range, accumulator
-// lines aligned to 2 bytes only.
+// lines aligned to 2 bytes only. At the scalar tier, the step reciprocals of the vector kernels.
 #include <string>
 
 #include "tests/kernels/kernel_check.h"
@@ -278,12 +278,30 @@ void BenchRows(Checker& c, const VelourDsp& ref, const VelourDsp& tst) {
           std::string(r.name) + " (1920 pixels)", 64, [&] { r.call(ref); }, [&] { r.call(tst); });
 }
 
+// At the scalar tier: the reciprocals the vector kernels requantise with divide every magnitude a
+// coefficient can have exactly, for every step they take.
+void CheckStepReciprocals(Checker& c) {
+  if (!c.scalar()) return;
+  for (int q = velour::kMinVectorStep; q <= velour::kMaxVectorStep; ++q) {
+    const velour::StepReciprocal r = velour::kStepReciprocals.entry[q];
+    for (uint32_t a = 0; a <= 4096; ++a)
+      if ((((a * r.mul) >> 16) * r.shift >> 16) != a / q) {
+        c.Expect("StepReciprocals",
+                 std::to_string(a) + " / " + std::to_string(q) + " comes out wrong (mul " +
+                     std::to_string(r.mul) + ", shift " + std::to_string(r.shift) + ")",
+                 "the table");
+        return;
+      }
+  }
+}
+
 }  // namespace
 
 void CheckVelour(Checker& c, core::CpuFlags flags) {
   VelourDsp ref, tst;
   velour::InitVelourDsp(ref, 0);
   velour::InitVelourDsp(tst, flags);
+  CheckStepReciprocals(c);
   CheckBlockRows(c, ref, tst);
   CheckRows(c, ref, tst);
   BenchRows(c, ref, tst);
