@@ -41,17 +41,11 @@ void InitRgbaDsp(RgbaDsp& dsp, CpuFlags flags) {
   dsp.RgbaToLumaRow = RgbaToLumaRow_C;
 #if defined(AUF_X86_SIMD)
   if (!(flags & kCpuSse2)) return;
-  dsp.RgbaToYcRow = RgbaToYcRow_SSE2;
-  dsp.YcToRgbaRow = YcToRgbaRow_SSE2;
-  dsp.RgbaToLumaRow = RgbaToLumaRow_SSE2;
+  InitRgbaDsp_SSE2(dsp);
   if (!(flags & kCpuAvx2)) return;
-  dsp.RgbaToYcRow = RgbaToYcRow_AVX2;
-  dsp.YcToRgbaRow = YcToRgbaRow_AVX2;
-  dsp.RgbaToLumaRow = RgbaToLumaRow_AVX2;
+  InitRgbaDsp_AVX2(dsp);
   if (!(flags & kCpuAvx512)) return;
-  dsp.RgbaToYcRow = RgbaToYcRow_AVX512;
-  dsp.YcToRgbaRow = YcToRgbaRow_AVX512;
-  dsp.RgbaToLumaRow = RgbaToLumaRow_AVX512;
+  InitRgbaDsp_AVX512(dsp);
 #else
   (void)flags;
 #endif

@@ -13,18 +13,12 @@ void InitDeblockDsp(DeblockDsp& dsp, core::CpuFlags flags) {
   dsp.FilterTile = FilterTile_C;
 #if defined(AUF_X86_SIMD)
   if (!(flags & core::kCpuSse2)) return;
-  dsp.FilterHorizontalEdges = FilterHorizontalEdges_SSE2;
-  dsp.FilterVerticalEdges = FilterVerticalEdges_SSE2;
-  dsp.FilterTile = FilterTile_SSE2;
+  InitDeblockDsp_SSE2(dsp);
   if (!(flags & core::kCpuAvx2)) return;
-  dsp.FilterHorizontalEdges = FilterHorizontalEdges_AVX2;
-  dsp.FilterVerticalEdges = FilterVerticalEdges_AVX2;
-  dsp.FilterTile = FilterTile_AVX2;
+  InitDeblockDsp_AVX2(dsp);
   if (!(flags & core::kCpuAvx512)) return;
-  dsp.FilterVerticalEdges = FilterVerticalEdges_AVX512;
-  const bool ymm = flags & core::kCpuAvx512Ymm;
-  dsp.FilterHorizontalEdges = ymm ? FilterHorizontalEdges_AVX512Ymm : FilterHorizontalEdges_AVX512;
-  dsp.FilterTile = ymm ? FilterTile_AVX512Ymm : FilterTile_AVX512;
+  if (flags & core::kCpuAvx512Ymm) InitDeblockDsp_AVX512Ymm(dsp);
+  else InitDeblockDsp_AVX512(dsp);
 #else
   (void)flags;
 #endif

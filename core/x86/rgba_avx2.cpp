@@ -1,13 +1,17 @@
-// AVX2 kernels of the RGBA conversion: eight pixels an iteration, the sums in 32-bit lanes through
-// _mm256_madd_epi16 with the coefficients of rgba_dsp.h, the 6-byte samples moved with byte
-// shuffles (which stay within each 128-bit half); the last n % 8 pixels by the scalar functions.
+// AVX2 kernels of the RGBA conversion: eight pixels an iteration, the sums in 32-bit lanes
+// (rgba_simd.h), the 6-byte samples moved with byte shuffles (which stay within each 128-bit half);
+// the last n % 8 pixels by the scalar functions.
 #include <immintrin.h>
 
 #include "core/rgba_dsp.h"
+#include "core/x86/rgba_simd.h"
 #include "core/x86/rgba_x86.h"
 
 namespace core {
 namespace {
+
+using V = simd::Avx2;
+using Xmm = simd::Sse2;
 
 constexpr int8_t kZ = -1;  // a word lane that the shuffle clears
 
@@ -23,21 +27,18 @@ __m256i WordShuffle(const int8_t (&words)[16]) {
   return _mm256_load_si256(reinterpret_cast<const __m256i*>(bytes));
 }
 
-__m256i Pair(int32_t lo, int32_t hi) {
-  return _mm256_set1_epi32(
-      static_cast<int32_t>((static_cast<uint32_t>(hi) << 16) | (static_cast<uint32_t>(lo) & 0xFFFF)));
+// The words (r, b) and (g, 1) of eight pixels: the alpha word becomes 1, and its coefficient the
+// rounding term.
+void SplitRgb1(__m256i v, __m256i* rb, __m256i* g1) {
+  SplitRgba<V>(v, rb, g1);
+  *g1 = _mm256_blend_epi16(*g1, V::Set32(1 << 16), 0xAA);
 }
 
-}  // namespace
-
-void RgbaToYcRow_AVX2(const uint8_t* rgba, YcPixel* yc, int32_t n) {
-  const __m256i low_bytes = _mm256_set1_epi16(0x00FF);
-  // The alpha word becomes 1, and its coefficient the rounding term.
-  const __m256i one = _mm256_set1_epi32(1 << 16);
+void RgbaToYcRow(const uint8_t* rgba, YcPixel* yc, int32_t n) {
   const int32_t round = 1 << (kRgbToYcShift - 1);
-  const __m256i y_rb = Pair(kRgbToY[0], kRgbToY[2]), y_g = Pair(kRgbToY[1], round);
-  const __m256i cb_rb = Pair(kRgbToCb[0], kRgbToCb[2]), cb_g = Pair(kRgbToCb[1], round);
-  const __m256i cr_rb = Pair(kRgbToCr[0], kRgbToCr[2]), cr_g = Pair(kRgbToCr[1], round);
+  const __m256i y_rb = Pair<V>(kRgbToY[0], kRgbToY[2]), y_g = Pair<V>(kRgbToY[1], round);
+  const __m256i cb_rb = Pair<V>(kRgbToCb[0], kRgbToCb[2]), cb_g = Pair<V>(kRgbToCb[1], round);
+  const __m256i cr_rb = Pair<V>(kRgbToCr[0], kRgbToCr[2]), cr_g = Pair<V>(kRgbToCr[1], round);
   // After packing, each half holds [y0 y1 y2 y3 cb0 cb1 cb2 cb3] and [cr0 cr1 cr2 cr3 ...] of its
   // four pixels. The low half's 24 output bytes are `first` and the low 8 bytes of `middle`; the
   // high half's are the high 8 bytes of `middle` and `last`.
@@ -47,51 +48,42 @@ void RgbaToYcRow_AVX2(const uint8_t* rgba, YcPixel* yc, int32_t n) {
   const __m256i middle_cr = WordShuffle({2, kZ, kZ, 3, kZ, kZ, kZ, kZ, kZ, kZ, kZ, kZ, kZ, kZ, 0, kZ});
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rgba + 4 * i));
-    const __m256i rb = _mm256_and_si256(v, low_bytes),
-                  g1 = _mm256_blend_epi16(_mm256_srli_epi16(v, 8), one, 0xAA);
+    __m256i rb, g1;
+    SplitRgb1(V::Load(rgba + 4 * i), &rb, &g1);
     auto sum = [&](__m256i k_rb, __m256i k_g1) {
-      return _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(rb, k_rb), _mm256_madd_epi16(g1, k_g1)),
-                               kRgbToYcShift);
+      return V::ShiftRight32(Dot<V>(rb, g1, k_rb, k_g1), kRgbToYcShift);
     };
-    const __m256i ycb = _mm256_packs_epi32(sum(y_rb, y_g), sum(cb_rb, cb_g));
+    const __m256i ycb = V::PackSigned(sum(y_rb, y_g), sum(cb_rb, cb_g));
     const __m256i cr = sum(cr_rb, cr_g);
-    const __m256i crcr = _mm256_packs_epi32(cr, cr);
-    const __m256i ends =
-        _mm256_or_si256(_mm256_shuffle_epi8(ycb, first_ycb), _mm256_shuffle_epi8(crcr, first_cr));
-    const __m256i middle =
-        _mm256_or_si256(_mm256_shuffle_epi8(ycb, middle_ycb), _mm256_shuffle_epi8(crcr, middle_cr));
-    __m128i* out = reinterpret_cast<__m128i*>(yc + i);
-    _mm_storeu_si128(out, _mm256_castsi256_si128(ends));
-    _mm_storeu_si128(out + 1,
-                     _mm_or_si128(_mm256_castsi256_si128(middle), _mm256_extracti128_si256(middle, 1)));
-    _mm_storeu_si128(out + 2, _mm256_extracti128_si256(ends, 1));
+    const __m256i crcr = V::PackSigned(cr, cr);
+    const __m256i ends = V::Or(_mm256_shuffle_epi8(ycb, first_ycb), _mm256_shuffle_epi8(crcr, first_cr));
+    const __m256i middle = V::Or(_mm256_shuffle_epi8(ycb, middle_ycb), _mm256_shuffle_epi8(crcr, middle_cr));
+    char* out = reinterpret_cast<char*>(yc + i);
+    Xmm::Store(out, _mm256_castsi256_si128(ends));
+    Xmm::Store(out + 16, Xmm::Or(_mm256_castsi256_si128(middle), _mm256_extracti128_si256(middle, 1)));
+    Xmm::Store(out + 32, _mm256_extracti128_si256(ends, 1));
   }
   RgbaToYcRow_C(rgba + 4 * i, yc + i, n - i);
 }
 
-void RgbaToLumaRow_AVX2(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t shift) {
-  const __m256i low_bytes = _mm256_set1_epi16(0x00FF);
-  const __m256i one = _mm256_set1_epi32(1 << 16);  // the alpha word becomes 1: its coefficient rounds
-  const __m256i y_rb = Pair(kRgbToY[0], kRgbToY[2]), y_g = Pair(kRgbToY[1], 1 << (kRgbToYcShift - 1));
+void RgbaToLumaRow(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t shift) {
+  const __m256i y_rb = Pair<V>(kRgbToY[0], kRgbToY[2]), y_g = Pair<V>(kRgbToY[1], 1 << (kRgbToYcShift - 1));
   const __m128i count = _mm_cvtsi32_si128(kRgbToYcShift + shift);
   // Eight pixels' luma in 32-bit lanes, shifted; y < 2^12, so the pack cannot saturate.
   auto luma8 = [&](const uint8_t* p) {
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i rb = _mm256_and_si256(v, low_bytes),
-                  g1 = _mm256_blend_epi16(_mm256_srli_epi16(v, 8), one, 0xAA);
-    return _mm256_sra_epi32(_mm256_add_epi32(_mm256_madd_epi16(rb, y_rb), _mm256_madd_epi16(g1, y_g)), count);
+    __m256i rb, g1;
+    SplitRgb1(V::Load(p), &rb, &g1);
+    return _mm256_sra_epi32(Dot<V>(rb, g1, y_rb, y_g), count);
   };
   int32_t i = 0;
   for (; i + 16 <= n; i += 16) {
-    const __m256i packed = _mm256_packs_epi32(luma8(rgba + 4 * i), luma8(rgba + 4 * i + 32));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma + i),
-                        _mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0)));
+    const __m256i packed = V::PackSigned(luma8(rgba + 4 * i), luma8(rgba + 4 * i + 32));
+    V::Store(luma + i, _mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0)));
   }
   RgbaToLumaRow_C(rgba + 4 * i, luma + i, n - i, shift);
 }
 
-void YcToRgbaRow_AVX2(const YcPixel* yc, uint8_t* rgba, int32_t n) {
+void YcToRgbaRow(const YcPixel* yc, uint8_t* rgba, int32_t n) {
   // Each 128-bit half works on two pixels [y cb cr y' cb' cr' * *]: [y cr y cb] gives r and b in one
   // multiply-add, [y cb cr 0] the two halves of g.
   const __m256i to_yryb = WordShuffle({0, 2, 0, 1, 3, 5, 3, 4, 0, 2, 0, 1, 3, 5, 3, 4});
@@ -101,41 +93,45 @@ void YcToRgbaRow_AVX2(const YcPixel* yc, uint8_t* rgba, int32_t n) {
                         kCrToR, kYcToRgbY, kCbToB, kYcToRgbY, kCrToR, kYcToRgbY, kCbToB);
   const __m256i g = _mm256_setr_epi16(kYcToRgbY, kCbToG, kCrToG, 0, kYcToRgbY, kCbToG, kCrToG, 0, kYcToRgbY,
                                       kCbToG, kCrToG, 0, kYcToRgbY, kCbToG, kCrToG, 0);
-  const __m256i round = _mm256_set1_epi32(1 << (kYcToRgbShift - 1));
+  const __m256i round = V::Set32(1 << (kYcToRgbShift - 1));
   // Bytes [r b r' b' g * g' *] of two pixels (per half of each packed source) to [r g b 0 r' g' b' 0].
   alignas(32) static constexpr int8_t kToRgb0[32] = {0,    4,    1,  -128, 2,    6,    3,  -128, 8,    12,  9,
                                                      -128, 10,   14, 11,   -128, 0,    4,  1,    -128, 2,   6,
                                                      3,    -128, 8,  12,   9,    -128, 10, 14,   11,   -128};
   const __m256i to_rgb0 = _mm256_load_si256(reinterpret_cast<const __m256i*>(kToRgb0));
-  const __m256i alpha = _mm256_set1_epi32(static_cast<int32_t>(0xFF000000u));
+  const __m256i alpha = V::Set32(static_cast<int32_t>(0xFF000000u));
   // Pixels 0..3 of the eight at bytes 0..31 (dwords 0..7), 4..7 at bytes 16..47: the halves start at
   // pixels 0 and 2, and 4 and 6.
   const __m256i pairs_lo = _mm256_setr_epi32(0, 1, 2, 3, 3, 4, 5, 6);
   const __m256i pairs_hi = _mm256_setr_epi32(2, 3, 4, 5, 5, 6, 7, 7);
   // Four pixels, two per half, to [r b r' b' g * g' *] as 16-bit words.
   auto convert4 = [&](__m256i x) {
-    const __m256i rb_sum = _mm256_madd_epi16(_mm256_shuffle_epi8(x, to_yryb), rb);
-    const __m256i g_halves = _mm256_madd_epi16(_mm256_shuffle_epi8(x, to_ycbcr), g);
-    const __m256i g_sum = _mm256_add_epi32(g_halves, _mm256_srli_epi64(g_halves, 32));
-    auto shift = [&](__m256i s) {
-      return _mm256_srai_epi32(_mm256_add_epi32(s, round), kYcToRgbShift);
-    };
-    return _mm256_packs_epi32(shift(rb_sum), shift(g_sum));
+    const __m256i rb_sum = V::MulAdd(_mm256_shuffle_epi8(x, to_yryb), rb);
+    const __m256i g_halves = V::MulAdd(_mm256_shuffle_epi8(x, to_ycbcr), g);
+    const __m256i g_sum = V::Add32(g_halves, _mm256_srli_epi64(g_halves, 32));
+    return V::PackSigned(RoundShift<V>(rb_sum, round, kYcToRgbShift),
+                         RoundShift<V>(g_sum, round, kYcToRgbShift));
   };
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
     const char* in = reinterpret_cast<const char*>(yc + i);
-    const __m256i a =
-        _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in)), pairs_lo);
-    const __m256i b =
-        _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 16)), pairs_hi);
+    const __m256i a = _mm256_permutevar8x32_epi32(V::Load(in), pairs_lo);
+    const __m256i b = _mm256_permutevar8x32_epi32(V::Load(in + 16), pairs_hi);
     // Unsigned saturation clamps to 0..255; the halves hold pixels [0 1 4 5] and [2 3 6 7].
-    const __m256i bytes = _mm256_shuffle_epi8(_mm256_packus_epi16(convert4(a), convert4(b)), to_rgb0);
-    __m256i* out = reinterpret_cast<__m256i*>(rgba + 4 * i);
+    const __m256i bytes = _mm256_shuffle_epi8(V::PackBytes(convert4(a), convert4(b)), to_rgb0);
+    uint8_t* out = rgba + 4 * i;
     const __m256i rgb = _mm256_permute4x64_epi64(bytes, _MM_SHUFFLE(3, 1, 2, 0));
-    _mm256_storeu_si256(out, _mm256_or_si256(_mm256_and_si256(_mm256_loadu_si256(out), alpha), rgb));
+    V::Store(out, V::Or(V::And(V::Load(out), alpha), rgb));
   }
   YcToRgbaRow_C(yc + i, rgba + 4 * i, n - i);
+}
+
+}  // namespace
+
+void InitRgbaDsp_AVX2(RgbaDsp& dsp) {
+  dsp.RgbaToYcRow = RgbaToYcRow;
+  dsp.YcToRgbaRow = YcToRgbaRow;
+  dsp.RgbaToLumaRow = RgbaToLumaRow;
 }
 
 }  // namespace core

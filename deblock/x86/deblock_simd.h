@@ -3,7 +3,7 @@
 // vector-traits type V of V::kLanes 16-bit lanes, one edge line per lane.
 //
 // Why 16-bit lanes are exact, for 0 <= alpha, beta, tc0 <= 4096 (VectorThresholds; the tables
-// reach 4080, 432 and 560):
+// reach 4080, 432 and 560; the kernels hand any other call to the scalar ones):
 // - |a - b| < t for t >= 1: the saturating difference d of two int16 lies within t of 0 exactly when
 //   the true one does, and then d + t - 1 lies in 0 .. 2t - 2; anywhere else it lies, read as
 //   unsigned 16 bits, above 2t - 2 (up to 32766 + t, or wrapped below 0 into 32768 and up). (With
@@ -21,27 +21,27 @@
 //   both halves lie beyond tc0 and clip to the same bound. Elsewhere the clip bound is 0.
 // - Stores keep the low 16 bits, as the wrapping adds and subtracts do.
 //
-// Included only by the ISA files, after their intrinsics header and the definition of their V.
-// Everything here has internal linkage: each ISA file keeps its own copy, compiled for its own
-// instruction set.
-//
-// V provides: Reg; kLanes; the operations of AUF_VECTOR_OPS (core/x86/vector_ops.h) and
-// ShiftRight1 (arithmetic); and lane masks, either as registers of all-ones lanes (Equal) or, where
-// V has mask registers, as V::Mask with Below(d, t) (unsigned d < t), MaskAnd, AddWhere(v, mask, w)
-// (v + w where mask is set), SubWhere likewise, and MinOrZero(mask, a, b) (min where mask is set,
-// 0 elsewhere).
+// Included only by the ISA files. Everything here has internal linkage: each ISA file keeps its own
+// copy, compiled for its own instruction set. V is a tier's vector operations (core/x86/vector_ops.h):
+// its lane masks in registers of all-ones lanes, or in mask registers where it has them.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "core/x86/vector_ops.h"
 #include "deblock/deblock_dsp.h"
-#include "deblock/x86/deblock_x86.h"
 
 #define DEBLOCK_INLINE inline __attribute__((always_inline))
 
 namespace deblock {
 namespace {
+
+namespace simd = core::simd;
+
+// Thresholds for which the 16-bit lane arithmetic is exact (above).
+inline bool VectorThresholds(int32_t alpha, int32_t beta, int32_t tc0) {
+  return alpha >= 0 && alpha <= 4096 && beta >= 0 && beta <= 4096 && tc0 >= 0 && tc0 <= 4096;
+}
 
 template <class V>
 struct Limits {
@@ -71,13 +71,13 @@ DEBLOCK_INLINE Limits<V> MakeLimits(int32_t alpha, int32_t beta, int32_t tc0) {
 // (a + b + 1) >> 1 of int16 lanes, exact.
 template <class V>
 DEBLOCK_INLINE typename V::Reg CeilAverage(typename V::Reg a, typename V::Reg b) {
-  return V::Sub(V::Or(a, b), V::ShiftRight1(V::Xor(a, b)));
+  return V::Sub(V::Or(a, b), V::ShiftRight(V::Xor(a, b), 1));
 }
 
 // The change of p1 (or q1) before its clip: (p2 + m - 2 * p1) >> 1, or one of its size and sign.
 template <class V>
 DEBLOCK_INLINE typename V::Reg OuterStep(typename V::Reg p2, typename V::Reg p1, typename V::Reg m) {
-  return V::ShiftRight1(V::AddSat(V::SubSat(p2, p1), V::SubSat(m, p1)));
+  return V::ShiftRight(V::AddSat(V::SubSat(p2, p1), V::SubSat(m, p1)), 1);
 }
 
 // One edge line per lane: p2 .. q2 in, p1 .. q1 filtered in place. The changes of p0 and q0 are
@@ -93,7 +93,7 @@ DEBLOCK_INLINE void FilterLanes(typename V::Reg p2, typename V::Reg& p1, typenam
   const Reg ca = V::Add(d0, t.alpha_bias);
   const Reg c1 = V::Add(V::SubSat(p1, p0), t.beta_bias), c2 = V::Add(V::SubSat(q1, q0), t.beta_bias);
   const Reg cp = V::Add(V::SubSat(p2, p0), t.beta_bias), cq = V::Add(V::SubSat(q2, q0), t.beta_bias);
-  const Reg x = V::ShiftRight3(V::Add(V::Add(V::ShiftLeft2(d0), V::Sub(p1, q1)), V::Set1(4)));
+  const Reg x = V::ShiftRight(V::Add(V::Add(V::ShiftLeft(d0, 2), V::Sub(p1, q1)), V::Set1(4)), 3);
   if constexpr (kMaskRegisters<V>) {
     const auto pass = V::MaskAnd(V::Below(ca, t.alpha_span),
                                  V::MaskAnd(V::Below(c1, t.beta_span), V::Below(c2, t.beta_span)));

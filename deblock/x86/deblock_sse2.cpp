@@ -11,15 +11,8 @@
 namespace deblock {
 namespace {
 
-struct Sse2 {
-  using Reg = __m128i;
-  static constexpr int kLanes = 8;
-  AUF_VECTOR_OPS(_mm, si128)
-  static Reg Equal(Reg a, Reg b) { return _mm_cmpeq_epi16(a, b); }
-  static Reg ShiftRight1(Reg a) { return _mm_srai_epi16(a, 1); }
-};
-
 using core::YcPixel;
+using V = simd::Sse2;
 
 // Pixel a in lanes 0..2, pixel b in lanes 4..6.
 DEBLOCK_INLINE __m128i LoadColumn(const YcPixel* a, const YcPixel* b) {
@@ -80,15 +73,15 @@ DEBLOCK_INLINE void NextWindow(const YcPixel* a, const YcPixel* b, Window& w) {
   LoadColumns(a - 1, b - 1, w.p0, w.q0, w.q1, w.q2);
 }
 
-DEBLOCK_INLINE void FilterWindow(YcPixel* a, YcPixel* b, Window& w, const Limits<Sse2>& t) {
-  FilterLanes<Sse2>(w.p2, w.p1, w.p0, w.q0, w.q1, w.q2, t);
+DEBLOCK_INLINE void FilterWindow(YcPixel* a, YcPixel* b, Window& w, const Limits<V>& t) {
+  FilterLanes<V>(w.p2, w.p1, w.p0, w.q0, w.q1, w.q2, t);
   StoreColumns(a - 2, b - 2, w.p1, w.p0, w.q0, w.q1);
 }
 
 // The vertical edges of rows a, b (one register) and c, d (another), left to right; a row given
 // twice is filtered once. Each edge waits for the one before it in its row, so the two pairs are
 // interleaved to keep the vector units busy.
-void FilterRows(YcPixel* a, YcPixel* b, YcPixel* c, YcPixel* d, int edges, const Limits<Sse2>& t) {
+void FilterRows(YcPixel* a, YcPixel* b, YcPixel* c, YcPixel* d, int edges, const Limits<V>& t) {
   Window u, v;
   FirstWindow(a, b, u);
   FirstWindow(c, d, v);
@@ -102,19 +95,12 @@ void FilterRows(YcPixel* a, YcPixel* b, YcPixel* c, YcPixel* d, int edges, const
   }
 }
 
-}  // namespace
-
-void FilterHorizontalEdges_SSE2(YcPixel* pix, YcPixel* above, ptrdiff_t stride, int count, int32_t alpha,
-                                int32_t beta, int32_t tc0) {
-  FilterHorizontalEdgesT<Sse2>(pix, above, stride, count, alpha, beta, tc0);
-}
-
-void FilterVerticalEdges_SSE2(YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
-                              int32_t beta, int32_t tc0) {
+void FilterVerticalEdges(YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha, int32_t beta,
+                         int32_t tc0) {
   if (!VectorThresholds(alpha, beta, tc0))
     return FilterVerticalEdges_C(pix, stride, edges, rows, alpha, beta, tc0);
   if (edges <= 0 || NothingPasses(alpha, beta)) return;
-  const Limits<Sse2> t = MakeLimits<Sse2>(alpha, beta, tc0);
+  const Limits<V> t = MakeLimits<V>(alpha, beta, tc0);
   if (rows <= 0) return;
   // Missing rows repeat the last one: the same lines, the same results stored twice.
   YcPixel* r[4];
@@ -122,14 +108,15 @@ void FilterVerticalEdges_SSE2(YcPixel* pix, ptrdiff_t stride, int edges, int row
   FilterRows(r[0], r[1], r[2], r[3], edges, t);
 }
 
+}  // namespace
+
 // Eight lanes hold too few rows to walk a tile's rows together: grid row after grid row.
-void FilterTile_SSE2(YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end, int32_t alpha,
-                     int32_t beta, int32_t tc0) {
-  FilterTileByRows<FilterHorizontalEdges_SSE2, FilterVerticalEdges_SSE2>(groups, stride, w, x_begin, x_end,
-                                                                         alpha, beta, tc0);
+void InitDeblockDsp_SSE2(DeblockDsp& dsp) {
+  dsp.FilterHorizontalEdges = FilterHorizontalEdgesT<V>;
+  dsp.FilterVerticalEdges = FilterVerticalEdges;
+  dsp.FilterTile = FilterTileByRows<FilterHorizontalEdgesT<V>, FilterVerticalEdges>;
 }
 
-#undef DEBLOCK_INLINE
-#undef AUF_VECTOR_OPS
-
 }  // namespace deblock
+
+#undef DEBLOCK_INLINE

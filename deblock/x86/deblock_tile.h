@@ -18,25 +18,10 @@
 #include <algorithm>
 
 #include "deblock/x86/deblock_simd.h"
+#include "deblock/x86/deblock_vertical.h"
 
 namespace deblock {
 namespace {
-
-// Transposes the 8 x 8 block of 16-bit samples in each 128-bit half of r[0..7].
-DEBLOCK_INLINE void Transpose8x8(__m256i* r) {
-  const __m256i a0 = _mm256_unpacklo_epi16(r[0], r[1]), a1 = _mm256_unpackhi_epi16(r[0], r[1]);
-  const __m256i a2 = _mm256_unpacklo_epi16(r[2], r[3]), a3 = _mm256_unpackhi_epi16(r[2], r[3]);
-  const __m256i a4 = _mm256_unpacklo_epi16(r[4], r[5]), a5 = _mm256_unpackhi_epi16(r[4], r[5]);
-  const __m256i a6 = _mm256_unpacklo_epi16(r[6], r[7]), a7 = _mm256_unpackhi_epi16(r[6], r[7]);
-  const __m256i b0 = _mm256_unpacklo_epi32(a0, a2), b1 = _mm256_unpackhi_epi32(a0, a2);
-  const __m256i b2 = _mm256_unpacklo_epi32(a1, a3), b3 = _mm256_unpackhi_epi32(a1, a3);
-  const __m256i b4 = _mm256_unpacklo_epi32(a4, a6), b5 = _mm256_unpackhi_epi32(a4, a6);
-  const __m256i b6 = _mm256_unpacklo_epi32(a5, a7), b7 = _mm256_unpackhi_epi32(a5, a7);
-  r[0] = _mm256_unpacklo_epi64(b0, b4), r[1] = _mm256_unpackhi_epi64(b0, b4);
-  r[2] = _mm256_unpacklo_epi64(b1, b5), r[3] = _mm256_unpackhi_epi64(b1, b5);
-  r[4] = _mm256_unpacklo_epi64(b2, b6), r[5] = _mm256_unpackhi_epi64(b2, b6);
-  r[6] = _mm256_unpacklo_epi64(b3, b7), r[7] = _mm256_unpackhi_epi64(b3, b7);
-}
 
 // The rows of a tile at one place of each grid row (shifted by its lag), as sample pointers: pixel
 // row 4k + i of the tile (grid row k, i = 0 .. 3) at Row(4k + i, 0), grid row k's horizontal edge
@@ -56,19 +41,21 @@ struct TileRows {
 };
 
 // Samples at .. at + 7 of the sixteen rows: c[k] holds sample at + k, lane by lane.
+template <class V>
 DEBLOCK_INLINE void LoadBlock(const TileRows& t, ptrdiff_t at, __m256i* c) {
 #pragma GCC unroll 8
   for (int i = 0; i < 8; ++i)
     c[i] = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(t.Row(8 + i, at)),
                                reinterpret_cast<const __m128i*>(t.Row(i, at)));
-  Transpose8x8(c);
+  simd::Transpose8x8<V>(c);
 }
 
 // LoadBlock's inverse.
+template <class V>
 DEBLOCK_INLINE void StoreBlock(const TileRows& t, ptrdiff_t at, __m256i c0, __m256i c1, __m256i c2,
                                __m256i c3, __m256i c4, __m256i c5, __m256i c6, __m256i c7) {
   __m256i r[8] = {c0, c1, c2, c3, c4, c5, c6, c7};
-  Transpose8x8(r);
+  simd::Transpose8x8<V>(r);
 #pragma GCC unroll 8
   for (int i = 0; i < 8; ++i)
     _mm256_storeu2_m128i(reinterpret_cast<__m128i*>(t.Row(8 + i, at)),
@@ -114,25 +101,25 @@ void TileSteps(core::YcPixel* const* groups, ptrdiff_t stride, int u, int pairs,
   __m256i p2[3], p1[3];
   {
     __m256i c[8];
-    LoadBlock(tr, -6, c);
+    LoadBlock<V>(tr, -6, c);
     for (int k = 0; k < 3; ++k) p2[k] = c[k], p1[k] = c[3 + k];
   }
   for (int i = 0; i < pairs; ++i) {
     const ptrdiff_t at = 24 * i;
     StepHorizontal<V>(tr, at, t);
     __m256i c[24];
-    LoadBlock(tr, at, c);
-    LoadBlock(tr, at + 8, c + 8);
+    LoadBlock<V>(tr, at, c);
+    LoadBlock<V>(tr, at + 8, c + 8);
 #pragma GCC unroll 3
     for (int k = 0; k < 3; ++k) FilterLanes<V>(p2[k], p1[k], c[k], c[3 + k], c[6 + k], c[9 + k], t);
     // Pixels u-2, u-1 and the first two samples of u are final.
-    StoreBlock(tr, at - 3, p1[0], p1[1], p1[2], c[0], c[1], c[2], c[3], c[4]);
-    LoadBlock(tr, at + 16, c + 16);
+    StoreBlock<V>(tr, at - 3, p1[0], p1[1], p1[2], c[0], c[1], c[2], c[3], c[4]);
+    LoadBlock<V>(tr, at + 16, c + 16);
 #pragma GCC unroll 3
     for (int k = 0; k < 3; ++k)
       FilterLanes<V>(c[6 + k], c[9 + k], c[12 + k], c[15 + k], c[18 + k], c[21 + k], t);
-    StoreBlock(tr, at + 5, c[5], c[6], c[7], c[8], c[9], c[10], c[11], c[12]);
-    StoreBlock(tr, at + 13, c[13], c[14], c[15], c[16], c[17], c[18], c[19], c[20]);
+    StoreBlock<V>(tr, at + 5, c[5], c[6], c[7], c[8], c[9], c[10], c[11], c[12]);
+    StoreBlock<V>(tr, at + 13, c[13], c[14], c[15], c[16], c[17], c[18], c[19], c[20]);
     for (int k = 0; k < 3; ++k) p2[k] = c[18 + k], p1[k] = c[21 + k];
   }
 }
@@ -162,6 +149,15 @@ void FilterTileT(core::YcPixel* const* groups, ptrdiff_t stride, int w, int x_be
   for (int j = 0; j < kTileRows; ++j)
     FilterGridRun(kH, kV, groups[j + 1], TileAbove(groups, stride, j), stride, w, 4, true,
                   end - j * kTileShift, x1[j], alpha, beta, tc0);
+}
+
+// The kernels of the tiers of 256-bit registers: the horizontal runs in registers of Wide, the
+// vertical edges and the tiles' steps in those of V (16 lanes).
+template <class Wide, class V>
+void SetVectorKernels(DeblockDsp& dsp) {
+  dsp.FilterHorizontalEdges = FilterHorizontalEdgesT<Wide>;
+  dsp.FilterVerticalEdges = FilterVerticalEdgesT<V>;
+  dsp.FilterTile = FilterTileT<V, FilterHorizontalEdgesT<Wide>, FilterVerticalEdgesT<V>>;
 }
 
 }  // namespace

@@ -9,12 +9,23 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
+#include <vector>
 
 namespace testsupport {
 namespace {
 
 constexpr uint8_t kCanary = 0xA5;
-constexpr size_t kMargin = 256;
+
+// Mappings of guarded buffers that are no longer used, kept for the next buffer of the same size: the
+// checks make many thousands of them, and mapping and protecting pages is most of their cost.
+struct FreeMappings {
+  std::vector<std::pair<void*, size_t>> list;
+  ~FreeMappings() {
+    for (auto [m, size] : list) munmap(m, size);
+  }
+};
+thread_local FreeMappings t_free;
 
 }  // namespace
 
@@ -23,39 +34,50 @@ uint32_t TestSeed() {
   return 0x5eed1234u;
 }
 
-GuardedPlane::GuardedPlane(int w, int h, int stride, bool guard_after) : w_(w), h_(h), stride_(stride) {
+GuardedBytes::GuardedBytes(size_t n, int offset) : n_(n) {
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  const size_t bytes = static_cast<size_t>(stride) * h * sizeof(core::YcPixel);
-  const size_t body = (bytes + kMargin + page - 1) / page * page;
-  mapping_size_ = body + 2 * page;
-  void* m = mmap(nullptr, mapping_size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (m == MAP_FAILED) throw std::runtime_error("mmap failed");
-  mapping_ = m;
-  uint8_t* base = static_cast<uint8_t*>(m);
-  mprotect(base, page, PROT_NONE);
-  mprotect(base + page + body, page, PROT_NONE);
-  uint8_t* first = base + page;
-  std::memset(first, kCanary, body);
-  if (guard_after) {
-    data_ = reinterpret_cast<core::YcPixel*>(first + body - bytes);
-    margin_ = first + body - bytes - kMargin;
+  const size_t before = offset < 0 ? 0 : static_cast<size_t>(offset);
+  body_size_ = (before + n + page - 1) / page * page;
+  if (body_size_ == 0) body_size_ = page;
+  mapping_size_ = body_size_ + 2 * page;
+  const auto reuse =
+      std::find_if(t_free.list.begin(), t_free.list.end(),
+                   [&](const std::pair<void*, size_t>& f) { return f.second == mapping_size_; });
+  if (reuse != t_free.list.end()) {
+    mapping_ = reuse->first;
+    t_free.list.erase(reuse);
   } else {
-    data_ = reinterpret_cast<core::YcPixel*>(first);
-    margin_ = first + bytes;
+    mapping_ = mmap(nullptr, mapping_size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping_ == MAP_FAILED) throw std::runtime_error("mmap failed");
+    mprotect(mapping_, page, PROT_NONE);
+    mprotect(static_cast<uint8_t*>(mapping_) + page + body_size_, page, PROT_NONE);
   }
-  margin_size_ = kMargin;
+  body_ = static_cast<uint8_t*>(mapping_) + page;
+  std::memset(body_, kCanary, body_size_);
+  data_ = offset < 0 ? body_ + body_size_ - n : body_ + before;
 }
 
-GuardedPlane::~GuardedPlane() { munmap(mapping_, mapping_size_); }
+GuardedBytes::~GuardedBytes() {
+  if (t_free.list.size() < 64) t_free.list.emplace_back(mapping_, mapping_size_);
+  else munmap(mapping_, mapping_size_);
+}
+
+std::string GuardedBytes::CheckCanaries() const {
+  for (const uint8_t* p = body_; p < body_ + body_size_; ++p) {
+    if (p == data_) p += n_;
+    if (p < body_ + body_size_ && *p != kCanary)
+      return "canary changed " +
+             (p < data_ ? std::to_string(data_ - p) + " bytes before"
+                        : std::to_string(p - data_ - n_) + " bytes after") +
+             " the buffer";
+  }
+  return "";
+}
 
 std::string GuardedPlane::CheckCanaries() const {
-  for (size_t i = 0; i < margin_size_; ++i)
-    if (margin_[i] != kCanary)
-      return "canary outside the plane changed (" +
-             std::string(margin_ < reinterpret_cast<uint8_t*>(data_) ? "before" : "after") + " it, byte " +
-             std::to_string(i) + ")";
+  if (std::string c = bytes_.CheckCanaries(); !c.empty()) return c;
   for (int y = 0; y < h_; ++y) {
-    const uint8_t* pad = reinterpret_cast<const uint8_t*>(data_ + static_cast<size_t>(y) * stride_ + w_);
+    const uint8_t* pad = bytes_.data() + (static_cast<size_t>(y) * stride_ + w_) * sizeof(core::YcPixel);
     for (size_t i = 0; i < static_cast<size_t>(stride_ - w_) * sizeof(core::YcPixel); ++i)
       if (pad[i] != kCanary) return "row padding changed in row " + std::to_string(y);
   }

@@ -32,27 +32,46 @@ class Rng {
   uint64_t state_;
 };
 
-// One plane of YcPixel in its own mapping. With `guard_after` the plane's last byte is the last
-// byte before a PROT_NONE page; otherwise its first byte follows one. Row padding (columns w ..
-// stride - 1) and a margin before or after the plane hold canaries.
-class GuardedPlane {
+// n bytes in a mapping of their own, against an inaccessible page: right after the last byte
+// (offset < 0), or `offset` bytes after the page before them. Every other byte of their pages holds
+// a canary.
+class GuardedBytes {
  public:
-  GuardedPlane(int w, int h, int stride, bool guard_after);
-  ~GuardedPlane();
-  GuardedPlane(const GuardedPlane&) = delete;
-  GuardedPlane& operator=(const GuardedPlane&) = delete;
+  GuardedBytes(size_t n, int offset);
+  ~GuardedBytes();
+  GuardedBytes(const GuardedBytes&) = delete;
+  GuardedBytes& operator=(const GuardedBytes&) = delete;
 
-  core::YcPixel* data() { return data_; }
-  core::YcPixel& at(int x, int y) { return data_[static_cast<size_t>(y) * stride_ + x]; }
-  // Empty when every canary is intact, else a description of the first damaged one.
+  uint8_t* data() const { return data_; }
+  // Empty when every canary is intact, else where the first damaged one lies.
   std::string CheckCanaries() const;
 
  private:
   void* mapping_ = nullptr;
-  size_t mapping_size_ = 0;
-  core::YcPixel* data_ = nullptr;
-  uint8_t* margin_ = nullptr;
-  size_t margin_size_ = 0;
+  size_t mapping_size_ = 0, n_;
+  uint8_t* body_ = nullptr;  // the accessible pages
+  size_t body_size_ = 0;
+  uint8_t* data_ = nullptr;
+};
+
+// One plane of YcPixel against an inaccessible page: with `guard_after` its last byte is the last
+// before the page; otherwise its first byte follows one. Row padding (columns w .. stride - 1) and the
+// rest of the pages hold canaries.
+class GuardedPlane {
+ public:
+  GuardedPlane(int w, int h, int stride, bool guard_after)
+      : bytes_(static_cast<size_t>(stride) * h * sizeof(core::YcPixel), guard_after ? -1 : 0),
+        w_(w),
+        h_(h),
+        stride_(stride) {}
+
+  core::YcPixel* data() { return reinterpret_cast<core::YcPixel*>(bytes_.data()); }
+  core::YcPixel& at(int x, int y) { return data()[static_cast<size_t>(y) * stride_ + x]; }
+  // Empty when every canary is intact, else a description of the first damaged one.
+  std::string CheckCanaries() const;
+
+ private:
+  GuardedBytes bytes_;
   int w_, h_, stride_;
 };
 

@@ -1,5 +1,6 @@
-// The planar conversions of every tier against a plain reference, on random frames of odd sizes in
-// every layout and depth, with canaries around what they write.
+// The planar conversions of whole frames against a plain reference, on random frames of odd sizes in
+// every layout and depth, with canaries around what they write; the scalar row kernels, which every
+// tier's must equal (the kernel checker: tests/kernels/planar_check.cpp).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +8,6 @@
 
 #include "core/worker_pool.h"
 #include "tests/support/test_support.h"
-#include "tests/support/tiers.h"
 #include "tools/io/planar.h"
 
 namespace {
@@ -153,12 +153,9 @@ std::string Label(const PlanarLayout& l, int kind) {
          std::to_string(l.h) + " input " + std::to_string(kind);
 }
 
-class PlanarTest : public ::testing::TestWithParam<core::CpuTier> {
+class PlanarTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SKIP_UNLESS_CPU_HAS(GetParam());
-    io::InitPlanarDsp(dsp_, GetParam().flags);
-  }
+  void SetUp() override { io::InitPlanarDsp(dsp_, 0); }
   io::PlanarDsp dsp_;
 };
 
@@ -174,7 +171,7 @@ void ForEachCase(testsupport::Rng& rng, const Fn& fn) {
         }
 }
 
-TEST_P(PlanarTest, PlanesToHostPixelsMatchTheReference) {
+TEST_F(PlanarTest, PlanesToHostPixelsMatchTheReference) {
   const uint32_t seed = testsupport::TestSeed();
   testsupport::Rng rng(seed);
   ForEachCase(rng, [&](const PlanarLayout& l, int kind) {
@@ -191,7 +188,7 @@ TEST_P(PlanarTest, PlanesToHostPixelsMatchTheReference) {
   });
 }
 
-TEST_P(PlanarTest, HostPixelsToPlanesMatchTheReference) {
+TEST_F(PlanarTest, HostPixelsToPlanesMatchTheReference) {
   const uint32_t seed = testsupport::TestSeed();
   testsupport::Rng rng(seed);
   ForEachCase(rng, [&](const PlanarLayout& l, int kind) {
@@ -236,7 +233,7 @@ TEST(PlanarTables, TheBestTierTheFlagsHold) {
 }
 
 // Bands of rows on several workers give what one worker gives; 4:2:0 bands keep row pairs together.
-TEST_P(PlanarTest, RowBandsOnWorkersGiveTheSameResult) {
+TEST_F(PlanarTest, RowBandsOnWorkersGiveTheSameResult) {
   testsupport::Rng rng(testsupport::TestSeed());
   core::WorkerPool pool(3, false);
   for (const auto& [w, h] : {std::pair{33, 1}, {33, 2}, {17, 7}, {40, 9}, {65, 31}})
@@ -257,9 +254,6 @@ TEST_P(PlanarTest, RowBandsOnWorkersGiveTheSameResult) {
         ASSERT_TRUE(a == b) << Label(l, 5);
       }
 }
-
-INSTANTIATE_TEST_SUITE_P(Isa, PlanarTest, ::testing::ValuesIn(testsupport::AllTiers()),
-                         testsupport::TierParamName);
 
 TEST(PlanarLayout, PlaneSizesOfEachLayout) {
   const io::PlanarLayout a = io::PlanarLayoutOf(5, 3, Chroma::k420, 8);

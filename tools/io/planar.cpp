@@ -23,45 +23,13 @@ void PackRows_C(const core::YcPixel* top, const core::YcPixel* bottom, uint8_t* 
   planar::PackRows<kBits, kSx, kSy>(top, bottom, y_top, y_bottom, cb, cr, 0, w);
 }
 
-// The kernels of one tier: Tier::kUnpack<kBits, kSx> and Tier::kPack<kBits, kSx, kSy>.
+// The scalar kernels, for SetPlanarKernels.
 struct ScalarTier {
   template <int kBits, int kSx>
   static constexpr UnpackRowFn kUnpack = UnpackRow_C<kBits, kSx>;
   template <int kBits, int kSx, int kSy>
   static constexpr PackRowsFn kPack = PackRows_C<kBits, kSx, kSy>;
 };
-#if defined(AUF_X86_SIMD)
-struct Sse2Tier {
-  template <int kBits, int kSx>
-  static constexpr UnpackRowFn kUnpack = UnpackRow_SSE2<kBits, kSx>;
-  template <int kBits, int kSx, int kSy>
-  static constexpr PackRowsFn kPack = PackRows_SSE2<kBits, kSx, kSy>;
-};
-struct Avx2Tier {
-  template <int kBits, int kSx>
-  static constexpr UnpackRowFn kUnpack = UnpackRow_AVX2<kBits, kSx>;
-  template <int kBits, int kSx, int kSy>
-  static constexpr PackRowsFn kPack = PackRows_AVX2<kBits, kSx, kSy>;
-};
-#endif
-
-template <class Tier, int kBits>
-void SetDepth(PlanarDsp& dsp) {
-  const int d = kBits == 10 ? 1 : 0;
-  dsp.unpack[d][kChroma2x2] = dsp.unpack[d][kChroma2x1] = Tier::template kUnpack<kBits, 2>;
-  dsp.unpack[d][kChroma1x1] = Tier::template kUnpack<kBits, 1>;
-  dsp.unpack[d][kNoChroma] = Tier::template kUnpack<kBits, 0>;
-  dsp.pack[d][kChroma2x2] = Tier::template kPack<kBits, 2, 2>;
-  dsp.pack[d][kChroma2x1] = Tier::template kPack<kBits, 2, 1>;
-  dsp.pack[d][kChroma1x1] = Tier::template kPack<kBits, 1, 1>;
-  dsp.pack[d][kNoChroma] = Tier::template kPack<kBits, 0, 1>;
-}
-
-template <class Tier>
-void SetTier(PlanarDsp& dsp) {
-  SetDepth<Tier, 8>(dsp);
-  SetDepth<Tier, 10>(dsp);
-}
 
 PlanarShape ShapeOf(Chroma chroma) {
   switch (chroma) {
@@ -101,12 +69,12 @@ PlanarLayout PlanarLayoutOf(int w, int h, Chroma chroma, int bit_depth) {
 }
 
 void InitPlanarDsp(PlanarDsp& dsp, core::CpuFlags flags) {
-  SetTier<ScalarTier>(dsp);
+  SetPlanarKernels<ScalarTier>(dsp);
 #if defined(AUF_X86_SIMD)
   if (!(flags & core::kCpuSse2)) return;
-  SetTier<Sse2Tier>(dsp);
+  InitPlanarDsp_SSE2(dsp);
   if (!(flags & core::kCpuAvx2)) return;
-  SetTier<Avx2Tier>(dsp);
+  InitPlanarDsp_AVX2(dsp);
 #else
   (void)flags;
 #endif

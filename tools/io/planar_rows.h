@@ -1,10 +1,11 @@
 #pragma once
 // The scalar row conversions of planar.h, written once: the whole rows of the scalar tier, and the
-// last pixels of a row that a vector kernel leaves over.
+// last pixels of a row that a vector kernel leaves over; and how a tier's kernels fill the table.
 #include <algorithm>
 #include <cstdint>
 
 #include "core/pixel.h"
+#include "tools/io/planar.h"
 
 namespace io::planar {
 
@@ -96,3 +97,25 @@ inline void PackRows(const core::YcPixel* top, const core::YcPixel* bottom, uint
 }
 
 }  // namespace io::planar
+
+namespace io {
+
+// Every slot of `dsp` from the kernels of one tier: Tier::kUnpack<kBits, kSx> and
+// Tier::kPack<kBits, kSx, kSy>.
+template <class Tier>
+void SetPlanarKernels(PlanarDsp& dsp) {
+  auto set = [&]<int kBits>() {
+    const int d = kBits == 10 ? 1 : 0;
+    dsp.unpack[d][kChroma2x2] = dsp.unpack[d][kChroma2x1] = Tier::template kUnpack<kBits, 2>;
+    dsp.unpack[d][kChroma1x1] = Tier::template kUnpack<kBits, 1>;
+    dsp.unpack[d][kNoChroma] = Tier::template kUnpack<kBits, 0>;
+    dsp.pack[d][kChroma2x2] = Tier::template kPack<kBits, 2, 2>;
+    dsp.pack[d][kChroma2x1] = Tier::template kPack<kBits, 2, 1>;
+    dsp.pack[d][kChroma1x1] = Tier::template kPack<kBits, 1, 1>;
+    dsp.pack[d][kNoChroma] = Tier::template kPack<kBits, 0, 1>;
+  };
+  set.template operator()<8>();
+  set.template operator()<10>();
+}
+
+}  // namespace io

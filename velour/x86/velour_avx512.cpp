@@ -14,34 +14,21 @@
 namespace velour {
 namespace {
 
-// Halves of a register, as the widening conversions take them.
-inline __m256i LowHalf(__m512i r) { return _mm512_castsi512_si256(r); }
-inline __m256i HighHalf(__m512i r) { return _mm512_extracti64x4_epi64(r, 1); }
-inline __m128i LowHalf(__m256i r) { return _mm256_castsi256_si128(r); }
-inline __m128i HighHalf(__m256i r) { return _mm256_extracti128_si256(r, 1); }
-
-// Traits NAME of registers REG (intrinsics P..., whole-register suffix SI) holding BLOCKS blocks,
-// DC the mask of their first lanes.
-#define VELOUR_MASKED_TRAITS(NAME, REG, P, SI, BLOCKS, DC)                                   \
-  struct NAME {                                                                              \
-    using Reg = REG;                                                                         \
-    static constexpr int kBlocks = BLOCKS;                                                   \
-    AUF_VECTOR_OPS(P, SI)                                                                    \
-    static Reg Abs(Reg x) { return P##_abs_epi16(x); }                                       \
-    /* t negated where x is negative; t is 0 where x is. */                                  \
-    static Reg CopySign(Reg t, Reg x) {                                                      \
-      return P##_mask_sub_epi16(t, P##_movepi16_mask(x), P##_setzero_##SI(), t);             \
-    }                                                                                        \
-    static Reg KeepDc(Reg r, Reg original) { return P##_mask_blend_epi16(DC, r, original); } \
-    static bool NoneInBoth(Reg a, Reg b) { return P##_test_epi16_mask(a, b) == 0; }          \
-    static Reg WidenLo(Reg r) { return P##_cvtepi16_epi32(LowHalf(r)); }                     \
-    static Reg WidenHi(Reg r) { return P##_cvtepi16_epi32(HighHalf(r)); }                    \
-  };
-
-VELOUR_MASKED_TRAITS(Avx512, __m512i, _mm512, si512, 4, 0x01010101)
-VELOUR_MASKED_TRAITS(Avx512Ymm, __m256i, _mm256, si256, 2, 0x0101)
-
-#undef VELOUR_MASKED_TRAITS
+// The vector operations of B with the filter's own on mask registers.
+template <class B>
+struct Masked : B {
+  using Reg = typename B::Reg;
+  using Mask = typename B::Mask;
+  // t negated where x is negative; t is 0 where x is.
+  static Reg CopySign(Reg t, Reg x) { return B::NegateWhere(t, B::Negative(x)); }
+  // Lane 0 of each block (every eighth lane).
+  static Reg KeepDc(Reg r, Reg original) {
+    return B::Blend(static_cast<Mask>(0x0101010101010101ull), r, original);
+  }
+  static bool NoneInBoth(Reg a, Reg b) { return B::Test(a, b) == 0; }
+};
+using Avx512 = Masked<simd::Avx512>;
+using Avx512Ymm = Masked<simd::Avx512Ymm>;
 
 // Lane l of the k-th register of 32 host samples after x is sample 32k + l: luma of pixel
 // x + (32k + l) / 3 where (32k + l) % 3 == 0.
@@ -64,7 +51,7 @@ constexpr __mmask32 kLumaLanes[3] = {0x49249249u, 0x92492492u, 0x24924924u};
 void AverageRow(const AccSample* acc, int16_t* y, int n, int32_t weight) {
   const __m512 w = _mm512_set1_ps(static_cast<float>(weight));
   auto quotients = [&](const AccSample* a) {
-    const __m512i v = _mm512_slli_epi32(_mm512_loadu_si512(a), 4);
+    const __m512i v = Avx512::ShiftLeft32(Avx512::Load(a), 4);
     return _mm512_cvtepi32_epi16(_mm512_cvttps_epi32(_mm512_div_ps(_mm512_cvtepi32_ps(v), w)));
   };
   int x = 0;
@@ -74,7 +61,7 @@ void AverageRow(const AccSample* acc, int16_t* y, int n, int32_t weight) {
     int16_t* d = y + 3 * x;
 #pragma GCC unroll 3
     for (int k = 0; k < 3; ++k) {
-      const __m512i spread = _mm512_permutexvar_epi16(_mm512_loadu_si512(kSpread.index[k]), q);
+      const __m512i spread = _mm512_permutexvar_epi16(Avx512::Load(kSpread.index[k]), q);
       _mm512_mask_storeu_epi16(d + 32 * k, kLumaLanes[k], spread);
     }
   }
@@ -95,5 +82,4 @@ void InitVelourDsp_AVX512Ymm(VelourDsp& dsp) {
 
 }  // namespace velour
 
-#undef AUF_VECTOR_OPS
 #undef VELOUR_INLINE

@@ -1,17 +1,16 @@
 #pragma once
 // The block filter of every vector tier, written once over a vector-traits type V. A register holds
-// one row of V::kBlocks horizontally adjacent blocks, 8 samples of 16 bits per block, one block per
+// one row of kLanes / 8 horizontally adjacent blocks, 8 samples of 16 bits per block, one block per
 // 128-bit lane; every step works within the lanes, so each block is transformed on its own.
 //
-// Included only by the ISA files, after their intrinsics header. Everything here has internal
-// linkage: each ISA file keeps its own copy, compiled for its own instruction set, and the linker
-// can never hand one tier's code to another. Each ISA file defines its V and its
-// InitVelourDsp_<TIER>, which calls SetVectorKernels<V> and adds the kernels of its own.
+// Included only by the ISA files. Everything here has internal linkage: each ISA file keeps its own
+// copy, compiled for its own instruction set, and the linker can never hand one tier's code to
+// another. Each ISA file defines its V and its InitVelourDsp_<TIER>, which calls
+// SetVectorKernels<V> and adds the kernels of its own.
 //
-// V provides: Reg; kBlocks; the operations of AUF_VECTOR_OPS (core/x86/vector_ops.h); Abs;
-// CopySign(t, x) (t with the sign of x, 0 where x is 0); KeepDc(r, original) (lane 0 of each
-// block from original); NoneInBoth(a, b) (no bit set in both); WidenLo(r), WidenHi(r) (the first
-// and the second half of r's samples, sign-extended to 32-bit lanes).
+// V: a tier's vector operations (core/x86/vector_ops.h) and CopySign(t, x) (t with the sign of x,
+// 0 where x is 0), KeepDc(r, original) (lane 0 of each block from original), NoneInBoth(a, b) (no
+// bit set in both).
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -24,6 +23,12 @@
 
 namespace velour {
 namespace {
+
+namespace simd = core::simd;
+
+// Blocks side by side in a register of V.
+template <class V>
+inline constexpr int kBlocks = V::kLanes / 8;
 
 // The scalar butterfly lane by lane: S = sat(a + b), D = sat(sat(S - b) - b).
 template <class V>
@@ -41,11 +46,11 @@ VELOUR_INLINE void ButterflyExact(typename V::Reg& a, typename V::Reg& b) {
   a = s;
 }
 
-// The 8 * kBlocks samples of r added into 32-bit sums.
+// The samples of r added into 32-bit sums.
 template <class V>
 VELOUR_INLINE void AddRowToAcc(AccSample* acc, typename V::Reg r) {
   int16_t* p = reinterpret_cast<int16_t*>(acc);
-  constexpr int kHalf = 8 * V::kBlocks;  // 16-bit units in half a row of sums
+  constexpr int kHalf = V::kLanes;  // 16-bit units in half a row of sums
   V::Store(p, V::Add32(V::Load(p), V::WidenLo(r)));
   V::Store(p + kHalf, V::Add32(V::Load(p + kHalf), V::WidenHi(r)));
 }
@@ -62,28 +67,10 @@ VELOUR_INLINE void Columns(typename V::Reg* r) {
   bf(r[0], r[4]), bf(r[1], r[5]), bf(r[2], r[6]), bf(r[3], r[7]);
 }
 
-// Transposes the 8x8 block of every 128-bit lane.
-template <class V>
-VELOUR_INLINE void Transpose(typename V::Reg* r) {
-  using Reg = typename V::Reg;
-  const Reg a0 = V::UnpackLo16(r[0], r[1]), a1 = V::UnpackHi16(r[0], r[1]);
-  const Reg a2 = V::UnpackLo16(r[2], r[3]), a3 = V::UnpackHi16(r[2], r[3]);
-  const Reg a4 = V::UnpackLo16(r[4], r[5]), a5 = V::UnpackHi16(r[4], r[5]);
-  const Reg a6 = V::UnpackLo16(r[6], r[7]), a7 = V::UnpackHi16(r[6], r[7]);
-  const Reg b0 = V::UnpackLo32(a0, a2), b1 = V::UnpackHi32(a0, a2);
-  const Reg b2 = V::UnpackLo32(a1, a3), b3 = V::UnpackHi32(a1, a3);
-  const Reg b4 = V::UnpackLo32(a4, a6), b5 = V::UnpackHi32(a4, a6);
-  const Reg b6 = V::UnpackLo32(a5, a7), b7 = V::UnpackHi32(a5, a7);
-  r[0] = V::UnpackLo64(b0, b4), r[1] = V::UnpackHi64(b0, b4);
-  r[2] = V::UnpackLo64(b1, b5), r[3] = V::UnpackHi64(b1, b5);
-  r[4] = V::UnpackLo64(b2, b6), r[5] = V::UnpackHi64(b2, b6);
-  r[6] = V::UnpackLo64(b3, b7), r[7] = V::UnpackHi64(b3, b7);
-}
-
 template <class V>
 VELOUR_INLINE void Shift3(typename V::Reg* r) {
 #pragma GCC unroll 8
-  for (int i = 0; i < 8; ++i) r[i] = V::ShiftRight3(r[i]);
+  for (int i = 0; i < 8; ++i) r[i] = V::ShiftRight(r[i], 3);
 }
 
 // Steps and their reciprocals, transposed (the forward transform leaves the block transposed):
@@ -91,9 +78,9 @@ VELOUR_INLINE void Shift3(typename V::Reg* r) {
 // gets a harmless step.
 template <class V>
 struct StepVectors {
-  int16_t q[64 * V::kBlocks];
-  uint16_t mul[64 * V::kBlocks];
-  uint16_t shift[64 * V::kBlocks];
+  int16_t q[64 * kBlocks<V>];
+  uint16_t mul[64 * kBlocks<V>];
+  uint16_t shift[64 * kBlocks<V>];
 };
 
 // False when a step lies outside the vector range.
@@ -103,8 +90,8 @@ bool LoadSteps(const int16_t* steps, StepVectors<V>* sv) {
     const int q = k == 0 ? 8 : steps[k];
     if (!IsVectorStep(q)) return false;
     const int i = k & 7, l = k >> 3;
-    for (int b = 0; b < V::kBlocks; ++b) {
-      const int at = (i * V::kBlocks + b) * 8 + l;
+    for (int b = 0; b < kBlocks<V>; ++b) {
+      const int at = (i * kBlocks<V> + b) * 8 + l;
       sv->q[at] = static_cast<int16_t>(q);
       sv->mul[at] = kStepReciprocals.entry[q].mul;
       sv->shift[at] = kStepReciprocals.entry[q].shift;
@@ -116,7 +103,7 @@ bool LoadSteps(const int16_t* steps, StepVectors<V>* sv) {
 // x in [-4096, 4095]: q * trunc(x / q) through the magnitude.
 template <class V>
 VELOUR_INLINE typename V::Reg RequantizeVector(typename V::Reg x, const StepVectors<V>& sv, int i) {
-  const int at = 8 * V::kBlocks * i;
+  const int at = 8 * kBlocks<V> * i;
   typename V::Reg t = V::MulHiU16(V::Abs(x), V::Load(reinterpret_cast<const int16_t*>(sv.mul) + at));
   t = V::MulHiU16(t, V::Load(reinterpret_cast<const int16_t*>(sv.shift) + at));
   t = V::MulLo16(t, V::Load(sv.q + at));
@@ -216,7 +203,7 @@ VELOUR_INLINE void FilterBlocksExact(const int16_t* src, ptrdiff_t pitch, const 
   for (int i = 0; i < 4; ++i) {
     Reg lo, hi;
     UnpackPair<V>(s[i], s[i + 4], lo, hi);
-    lo = V::ShiftRight3(lo), hi = V::ShiftRight3(hi);
+    lo = V::ShiftRight(lo, 3), hi = V::ShiftRight(hi, 3);
     const Reg dc = lo;
     lo = RequantizeVector<V>(lo, sv, 2 * i), hi = RequantizeVector<V>(hi, sv, 2 * i + 1);
     if (i == 0) lo = V::KeepDc(lo, dc);
@@ -239,8 +226,8 @@ VELOUR_INLINE void FilterBlocksExact(const int16_t* src, ptrdiff_t pitch, const 
   for (int i = 0; i < 4; ++i) {
     Reg lo, hi;
     UnpackPair<V>(s[i], s[i + 4], lo, hi);
-    sink(2 * i, V::ShiftRight3(lo));
-    sink(2 * i + 1, V::ShiftRight3(hi));
+    sink(2 * i, V::ShiftRight(lo, 3));
+    sink(2 * i + 1, V::ShiftRight(hi, 3));
   }
 }
 
@@ -252,15 +239,15 @@ VELOUR_INLINE void FilterBlocksSaturating(const int16_t* src, ptrdiff_t pitch, c
 #pragma GCC unroll 8
   for (int i = 0; i < 8; ++i) r[i] = LoadRow<V>(src, pitch, i);
   Columns<V, true>(r);
-  Transpose<V>(r);
+  simd::Transpose8x8<V>(r);
   Columns<V, true>(r);
   Shift3<V>(r);
   RequantizeBlocks<V>(r, sv);
-  Transpose<V>(r);
+  simd::Transpose8x8<V>(r);
   Columns<V, true>(r);
-  Transpose<V>(r);
+  simd::Transpose8x8<V>(r);
   Columns<V, true>(r);
-  Transpose<V>(r);
+  simd::Transpose8x8<V>(r);
   Shift3<V>(r);
 #pragma GCC unroll 8
   for (int i = 0; i < 8; ++i) sink(i, r[i]);
@@ -286,12 +273,12 @@ VELOUR_INLINE void AddRowOfBlocks(char* line, typename V::Reg r) {
   }
 }
 
-// Rows row_begin .. row_end - 1 of the filtered blocks in `out` (rows 8 * kBlocks samples apart),
+// Rows row_begin .. row_end - 1 of the filtered blocks in `out` (rows kLanes samples apart),
 // their first `columns` samples, added into the lines of sums at `sums`, `pitch` bytes apart.
 template <class V, bool kWide>
 VELOUR_INLINE void AddColumns(const int16_t* out, char* sums, ptrdiff_t pitch, int row_begin, int row_end,
                               int columns) {
-  constexpr int kWidth = 8 * V::kBlocks;
+  constexpr int kWidth = V::kLanes;
   for (int i = row_begin; i < row_end; ++i) {
     char* line = sums + i * pitch;
     if constexpr (kWide) {
@@ -309,7 +296,7 @@ template <class V, bool kWide>
 void FilterBlockRowT(const int16_t* luma, ptrdiff_t luma_pitch, char* sums, ptrdiff_t pitch, int count,
                      int row_begin, int row_end, const int16_t* steps) {
   using Reg = typename V::Reg;
-  constexpr int kWidth = 8 * V::kBlocks;
+  constexpr int kWidth = V::kLanes;
   constexpr size_t kSample = kWide ? sizeof(AccSample) : sizeof(int16_t);
   StepVectors<V> sv;
   if (!LoadSteps<V>(steps, &sv)) {
@@ -322,17 +309,17 @@ void FilterBlockRowT(const int16_t* luma, ptrdiff_t luma_pitch, char* sums, ptrd
     return;
   }
   int b = 0;
-  while (b + V::kBlocks <= count) {
+  while (b + kBlocks<V> <= count) {
     // Which of the next (up to 64) registers of blocks take the exact path. In 32-bit code that
     // test runs in a pass of its own: next to the transform, the compiler keeps the rows it loaded
     // for it, and spills them. With registers to spare it shares the transform's loads.
-    const int groups = std::min(64, (count - b) / V::kBlocks);
+    const int groups = std::min(64, (count - b) / kBlocks<V>);
     uint64_t exact = 0;
     if (kTestAhead) {
       for (int g = 0; g < groups; ++g)
-        exact |= uint64_t{RowsInExactRange<V>(luma + 8 * (b + g * V::kBlocks), luma_pitch)} << g;
+        exact |= uint64_t{RowsInExactRange<V>(luma + 8 * (b + g * kBlocks<V>), luma_pitch)} << g;
     }
-    for (int g = 0; g < groups; ++g, b += V::kBlocks) {
+    for (int g = 0; g < groups; ++g, b += kBlocks<V>) {
       char* at = sums + 8 * b * kSample;
       const bool within = kTestAhead ? (exact >> g & 1) != 0 : RowsInExactRange<V>(luma + 8 * b, luma_pitch);
       FilterBlocks<V>(luma + 8 * b, luma_pitch, within, sv, [&](int i, Reg row) {
@@ -357,7 +344,7 @@ void FilterBlockRowT(const int16_t* luma, ptrdiff_t luma_pitch, char* sums, ptrd
 // Whole registers of the row, then the scalar kernel for the rest.
 template <class V>
 void AddRowT(const int16_t* luma, int16_t* partial, int n) {
-  constexpr int kLanes = 8 * V::kBlocks;
+  constexpr int kLanes = V::kLanes;
   int x = 0;
   for (; x + kLanes <= n; x += kLanes)
     AddRowOfBlocks<V, false>(reinterpret_cast<char*>(partial + x), V::Load(luma + x));
@@ -366,7 +353,7 @@ void AddRowT(const int16_t* luma, int16_t* partial, int n) {
 
 template <class V>
 void AddRowWideT(const int16_t* luma, AccSample* acc, int n) {
-  constexpr int kLanes = 8 * V::kBlocks;
+  constexpr int kLanes = V::kLanes;
   int x = 0;
   for (; x + kLanes <= n; x += kLanes) AddRowToAcc<V>(acc + x, V::Load(luma + x));
   AddRowWide_C(luma + x, acc + x, n - x);
@@ -374,13 +361,38 @@ void AddRowWideT(const int16_t* luma, AccSample* acc, int n) {
 
 template <class V>
 void FoldRowT(int16_t* partial, AccSample* acc, int n) {
-  constexpr int kLanes = 8 * V::kBlocks;
+  constexpr int kLanes = V::kLanes;
   int x = 0;
   for (; x + kLanes <= n; x += kLanes) {
     AddRowToAcc<V>(acc + x, V::Load(partial + x));
     V::Store(partial + x, V::Zero());
   }
   FoldRow_C(partial + x, acc + x, n - x);
+}
+
+// y[3 x] for eight pixels from lanes 0..7 of q: the luma samples, every third, and nothing between.
+VELOUR_INLINE void StoreLuma8(int16_t* y, __m128i q) {
+  y[0] = static_cast<int16_t>(_mm_extract_epi16(q, 0));
+  y[3] = static_cast<int16_t>(_mm_extract_epi16(q, 1));
+  y[6] = static_cast<int16_t>(_mm_extract_epi16(q, 2));
+  y[9] = static_cast<int16_t>(_mm_extract_epi16(q, 3));
+  y[12] = static_cast<int16_t>(_mm_extract_epi16(q, 4));
+  y[15] = static_cast<int16_t>(_mm_extract_epi16(q, 5));
+  y[18] = static_cast<int16_t>(_mm_extract_epi16(q, 6));
+  y[21] = static_cast<int16_t>(_mm_extract_epi16(q, 7));
+}
+
+// AverageRow eight pixels a step: Quotients(weight).Of(acc) gives the low 16 bits of the quotients
+// of acc[0..7] in lanes 0..7. |acc * 16| <= 2^23 is exact in a float, and the correctly rounded
+// quotient of a float division never crosses an integer: a non-integer quotient lies at least
+// 1 / weight from one, more than half its ulp (<= quotient * 2^-24 <= 2^23 / weight * 2^-24). So
+// truncating it gives the integer quotient.
+template <class Quotients>
+void AverageRowT(const AccSample* acc, int16_t* y, int n, int32_t weight) {
+  const Quotients quotients(weight);
+  int x = 0;
+  for (; x + 8 <= n; x += 8) StoreLuma8(y + 3 * x, quotients.Of(acc + x));
+  AverageRow_C(acc + x, y + 3 * x, n - x, weight);
 }
 
 // The kernels every tier builds from its V alone.

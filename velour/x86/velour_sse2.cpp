@@ -8,79 +8,50 @@
 namespace velour {
 namespace {
 
-struct Sse2 {
-  using Reg = __m128i;
-  static constexpr int kBlocks = 1;
-  AUF_VECTOR_OPS(_mm, si128)
-  // No abs or sign instructions: (x ^ s) - s with s the sign mask.
-  static Reg Abs(Reg x) {
-    const Reg s = _mm_srai_epi16(x, 15);
-    return _mm_sub_epi16(_mm_xor_si128(x, s), s);
-  }
+struct Sse2 : simd::Sse2 {
+  // No sign instruction: (t ^ s) - s with s the sign mask of x (t is 0 where x is).
   static Reg CopySign(Reg t, Reg x) {
-    const Reg s = _mm_srai_epi16(x, 15);
-    return _mm_sub_epi16(_mm_xor_si128(t, s), s);
+    const Reg s = ShiftRight(x, 15);
+    return Sub(Xor(t, s), s);
   }
   static Reg KeepDc(Reg r, Reg original) { return _mm_insert_epi16(r, _mm_extract_epi16(original, 0), 0); }
-  static bool NoneInBoth(Reg a, Reg b) {
-    return _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(a, b), _mm_setzero_si128())) == 0xFFFF;
-  }
-  static Reg WidenLo(Reg r) { return _mm_srai_epi32(_mm_unpacklo_epi16(r, r), 16); }
-  static Reg WidenHi(Reg r) { return _mm_srai_epi32(_mm_unpackhi_epi16(r, r), 16); }
+  static bool NoneInBoth(Reg a, Reg b) { return _mm_movemask_epi8(Equal(And(a, b), Zero())) == 0xFFFF; }
 };
 
 // luma * weight in 32 bits: pmaddwd of (luma, 0) pairs with (weight, 0).
 void SeedRow(const int16_t* luma, AccSample* acc, int n, int32_t weight) {
-  const __m128i w = _mm_set1_epi32(weight);
-  const __m128i zero = _mm_setzero_si128();
+  using V = Sse2;
+  const V::Reg w = V::Set32(weight), zero = V::Zero();
   int x = 0;
   for (; x + 8 <= n; x += 8) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(luma + x));
-    __m128i* p = reinterpret_cast<__m128i*>(acc + x);
-    _mm_storeu_si128(p, _mm_madd_epi16(_mm_unpacklo_epi16(v, zero), w));
-    _mm_storeu_si128(p + 1, _mm_madd_epi16(_mm_unpackhi_epi16(v, zero), w));
+    const V::Reg v = V::Load(luma + x);
+    V::Store(acc + x, V::MulAdd(V::UnpackLo16(v, zero), w));
+    V::Store(acc + x + 4, V::MulAdd(V::UnpackHi16(v, zero), w));
   }
   SeedRow_C(luma + x, acc + x, n - x, weight);
 }
 
-// |acc * 16| <= 2^23 is exact in a float, and the correctly rounded quotient of a float division
-// never crosses an integer: a non-integer quotient lies at least 1 / weight from one, more than
-// half its ulp (<= quotient * 2^-24 <= 2^23 / weight * 2^-24). So truncating it gives the integer
-// quotient.
-void AverageRow(const AccSample* acc, int16_t* y, int n, int32_t weight) {
-  const __m128 w = _mm_set1_ps(static_cast<float>(weight));
-  int x = 0;
-  for (; x + 8 <= n; x += 8) {
-    const __m128i* p = reinterpret_cast<const __m128i*>(acc + x);
-    const __m128i lo = _mm_slli_epi32(_mm_loadu_si128(p), 4);
-    const __m128i hi = _mm_slli_epi32(_mm_loadu_si128(p + 1), 4);
-    __m128i qlo = _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(lo), w));
-    __m128i qhi = _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(hi), w));
-    qlo = _mm_srai_epi32(_mm_slli_epi32(qlo, 16), 16);  // low 16 bits, so the pack cannot saturate
-    qhi = _mm_srai_epi32(_mm_slli_epi32(qhi, 16), 16);
-    const __m128i q = _mm_packs_epi32(qlo, qhi);
-    int16_t* d = y + 3 * x;
-    d[0] = static_cast<int16_t>(_mm_extract_epi16(q, 0));
-    d[3] = static_cast<int16_t>(_mm_extract_epi16(q, 1));
-    d[6] = static_cast<int16_t>(_mm_extract_epi16(q, 2));
-    d[9] = static_cast<int16_t>(_mm_extract_epi16(q, 3));
-    d[12] = static_cast<int16_t>(_mm_extract_epi16(q, 4));
-    d[15] = static_cast<int16_t>(_mm_extract_epi16(q, 5));
-    d[18] = static_cast<int16_t>(_mm_extract_epi16(q, 6));
-    d[21] = static_cast<int16_t>(_mm_extract_epi16(q, 7));
+struct Quotients {
+  __m128 w;
+  explicit Quotients(int32_t weight) : w(_mm_set1_ps(static_cast<float>(weight))) {}
+  __m128i Of(const AccSample* acc) const {
+    using V = Sse2;
+    auto half = [&](const AccSample* a) {
+      const __m128i q = _mm_cvttps_epi32(_mm_div_ps(_mm_cvtepi32_ps(V::ShiftLeft32(V::Load(a), 4)), w));
+      return V::ShiftRight32(V::ShiftLeft32(q, 16), 16);  // low 16 bits, so the pack cannot saturate
+    };
+    return V::PackSigned(half(acc), half(acc + 4));
   }
-  AverageRow_C(acc + x, y + 3 * x, n - x, weight);
-}
+};
 
 }  // namespace
 
 void InitVelourDsp_SSE2(VelourDsp& dsp) {
   SetVectorKernels<Sse2>(dsp);
   dsp.SeedRow = SeedRow;
-  dsp.AverageRow = AverageRow;
+  dsp.AverageRow = AverageRowT<Quotients>;
 }
 
 }  // namespace velour
 
-#undef AUF_VECTOR_OPS
 #undef VELOUR_INLINE

@@ -1,22 +1,20 @@
 #pragma once
 // The planar conversions of every vector tier, written once over a vector-traits type V. A register
-// holds V::kPixels 16-bit samples of one plane, pixels 8k .. 8k+7 in 128-bit lane k, or the 32-bit
+// holds V::kLanes 16-bit samples of one plane, pixels 8k .. 8k+7 in 128-bit lane k, or the 32-bit
 // sums of their pairs; every step here works within the lanes.
 //
-// Included only by the ISA files, after their intrinsics header and the definition of their V.
-// Everything here has internal linkage: each ISA file keeps its own copy, compiled for its own
-// instruction set.
+// Included only by the ISA files. Everything here has internal linkage: each ISA file keeps its own
+// copy, compiled for its own instruction set.
 //
-// V provides: Reg; kPixels; Zero, Set16, Set32; And, AndNot, Or; Add16, Sub16, AddSat16, SubSatU16,
-// ShiftLeft16<n>, ShiftRightArith16<n>; Add32, ShiftLeft32<n>, ShiftRight32<n>, ShiftRightArith32<n>;
-// SumPairs (the 32-bit sums of neighbouring samples); UnpackLo32, UnpackHi32, Shuffle<imm> (two
-// words from each of two registers, as shufps, within lanes); StoreTriple / LoadTriple (three
-// registers to and from the 48 bytes of each lane's eight pixels, in memory order); Double (each
-// sample twice, in order over two registers); and, per depth, Samples (kPixels samples from sample i
-// of a row, 16-bit), StoreLevels (kPixels levels, clamped, from sample i) and StoreMeans (the
-// kPixels levels of two registers of 32-bit means, the zero added, clamped).
+// V: a tier's vector operations (core/x86/vector_ops.h) and Shuffle<imm> (two words from each of two
+// registers, as shufps, within lanes); StoreTriple / LoadTriple (three registers to and from the 48
+// bytes of each lane's eight pixels, in memory order); Double (each sample twice, in order over two
+// registers); and, per depth, Samples (kLanes samples from sample i of a row, 16-bit), StoreLevels
+// (kLanes levels, clamped, from sample i) and StoreMeans (the kLanes levels of two registers of
+// 32-bit means, the zero added, clamped).
 #include <cstdint>
 
+#include "core/x86/vector_ops.h"
 #include "tools/io/planar_rows.h"
 
 namespace io {
@@ -27,9 +25,9 @@ namespace {
 template <class V>
 inline void StorePixels(core::YcPixel* out, typename V::Reg y, typename V::Reg cb, typename V::Reg cr) {
   const typename V::Reg low = V::Set32(0xFFFF);
-  const typename V::Reg w0 = V::Or(V::And(y, low), V::template ShiftLeft32<16>(cb));
+  const typename V::Reg w0 = V::Or(V::And(y, low), V::ShiftLeft32(cb, 16));
   const typename V::Reg w1 = V::Or(V::And(cr, low), V::AndNot(low, y));
-  const typename V::Reg w2 = V::Or(V::template ShiftRight32<16>(cb), V::AndNot(low, cr));
+  const typename V::Reg w2 = V::Or(V::ShiftRightU32(cb, 16), V::AndNot(low, cr));
   const typename V::Reg a = V::UnpackLo32(w0, w1);                         // w0_0 w1_0 w0_1 w1_1
   const typename V::Reg b = V::UnpackLo32(w2, w0);                         // w2_0 w0_0 w2_1 w0_1
   const typename V::Reg c = V::UnpackLo32(w1, w2);                         // w1_0 w2_0 w1_1 w2_1
@@ -54,15 +52,21 @@ inline void LoadPixels(const core::YcPixel* in, typename V::Reg* y, typename V::
   const typename V::Reg w2 = V::template Shuffle<_MM_SHUFFLE(3, 0, 3, 1)>(q, o2);  // o0_2 o1_1 o2_0 o2_3
   const typename V::Reg low = V::Set32(0xFFFF);
   *y = V::Or(V::And(w0, low), V::AndNot(low, w1));
-  *cb = V::Or(V::template ShiftRight32<16>(w0), V::template ShiftLeft32<16>(w2));
+  *cb = V::Or(V::ShiftRightU32(w0, 16), V::ShiftLeft32(w2, 16));
   *cr = V::Or(V::And(w1, low), V::AndNot(low, w2));
+}
+
+// The 32-bit sums of neighbouring samples.
+template <class V>
+inline typename V::Reg SumPairs(typename V::Reg v) {
+  return V::MulAdd(v, V::Set1(1));
 }
 
 // Stored samples to host units: (v - zero) times the scale; 10-bit words clamped to 1023 first.
 template <class V, int kBits>
 inline typename V::Reg ToHost(typename V::Reg v, int zero) {
-  if constexpr (kBits == 10) v = V::Sub16(v, V::SubSatU16(v, V::Set16(1023)));
-  return V::template ShiftLeft16<planar::Depth<kBits>::kShift>(V::Sub16(v, V::Set16(zero)));
+  if constexpr (kBits == 10) v = V::Sub(v, V::SubSatU(v, V::Set1(1023)));
+  return V::ShiftLeft(V::Sub(v, V::Set1(zero)), planar::Depth<kBits>::kShift);
 }
 
 // Host samples to levels before clamping: (v + round) >> shift + zero, the sum saturating only
@@ -70,21 +74,21 @@ inline typename V::Reg ToHost(typename V::Reg v, int zero) {
 template <class V, int kBits>
 inline typename V::Reg Levels(typename V::Reg v, int zero) {
   constexpr int s = planar::Depth<kBits>::kShift;
-  return V::Add16(V::template ShiftRightArith16<s>(V::AddSat16(v, V::Set16(1 << (s - 1)))), V::Set16(zero));
+  return V::Add(V::ShiftRight(V::AddSat(v, V::Set1(1 << (s - 1))), s), V::Set1(zero));
 }
 
 // 32-bit sums of 2^kLog2N samples to their means, rounded, before the chroma zero is added.
 template <class V, int kBits, int kLog2N>
 inline typename V::Reg Means(typename V::Reg sums) {
   constexpr int s = planar::Depth<kBits>::kShift + kLog2N;
-  return V::template ShiftRightArith32<s>(V::Add32(sums, V::Set32(1 << (s - 1))));
+  return V::ShiftRight32(V::Add32(sums, V::Set32(1 << (s - 1))), s);
 }
 
-// Chroma of two pixels across: a step covers 2 kPixels pixels and kPixels samples of each plane.
+// Chroma of two pixels across: a step covers 2 kLanes pixels and kLanes samples of each plane.
 template <class V, int kBits, int kSx>
 inline void UnpackRowSimd(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, core::YcPixel* out, int w) {
   using Reg = typename V::Reg;
-  constexpr int kZero = planar::Depth<kBits>::kZero, n = V::kPixels;
+  constexpr int kZero = planar::Depth<kBits>::kZero, n = V::kLanes;
   int x = 0;
   if constexpr (kSx == 2) {
     for (; x + 2 * n <= w; x += 2 * n) {
@@ -107,7 +111,7 @@ inline void UnpackRowSimd(const uint8_t* y, const uint8_t* cb, const uint8_t* cr
   planar::UnpackRow<kBits, kSx>(y, cb, cr, out, x, w);
 }
 
-// The luma of kPixels pixels of a row, and for chroma of two pixels across the 32-bit sums of their
+// The luma of kLanes pixels of a row, and for chroma of two pixels across the 32-bit sums of their
 // pairs (with those of the row below for 2x2).
 template <class V, int kBits, int kSy>
 inline void PackLumaAndSums(const core::YcPixel* top, const core::YcPixel* bottom, uint8_t* y_top,
@@ -115,11 +119,11 @@ inline void PackLumaAndSums(const core::YcPixel* top, const core::YcPixel* botto
   typename V::Reg py, pb, pc;
   LoadPixels<V>(top + x, &py, &pb, &pc);
   V::template StoreLevels<kBits>(y_top, x, Levels<V, kBits>(py, 0));
-  *sb = V::SumPairs(pb), *sc = V::SumPairs(pc);
+  *sb = SumPairs<V>(pb), *sc = SumPairs<V>(pc);
   if constexpr (kSy == 2) {
     LoadPixels<V>(bottom + x, &py, &pb, &pc);
     V::template StoreLevels<kBits>(y_bottom, x, Levels<V, kBits>(py, 0));
-    *sb = V::Add32(*sb, V::SumPairs(pb)), *sc = V::Add32(*sc, V::SumPairs(pc));
+    *sb = V::Add32(*sb, SumPairs<V>(pb)), *sc = V::Add32(*sc, SumPairs<V>(pc));
   }
 }
 
@@ -127,7 +131,7 @@ template <class V, int kBits, int kSx, int kSy>
 inline void PackRowsSimd(const core::YcPixel* top, const core::YcPixel* bottom, uint8_t* y_top,
                          uint8_t* y_bottom, uint8_t* cb, uint8_t* cr, int w) {
   using Reg = typename V::Reg;
-  constexpr int kZero = planar::Depth<kBits>::kZero, n = V::kPixels;
+  constexpr int kZero = planar::Depth<kBits>::kZero, n = V::kLanes;
   int x = 0;
   if constexpr (kSx == 2) {
     constexpr int kLog2N = kSy == 2 ? 2 : 1;
@@ -156,38 +160,17 @@ inline void PackRowsSimd(const core::YcPixel* top, const core::YcPixel* bottom, 
 }  // namespace
 }  // namespace io
 
-// The tier's entry points, UnpackRow_TIER and PackRows_TIER of planar_x86.h, for every depth and
-// shape the table holds.
-#define PLANAR_SIMD_KERNELS(TIER, V)                                                                         \
-  namespace io {                                                                                             \
-  template <int kBits, int kSx>                                                                              \
-  void UnpackRow_##TIER(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, core::YcPixel* out, int w) { \
-    UnpackRowSimd<V, kBits, kSx>(y, cb, cr, out, w);                                                         \
-  }                                                                                                          \
-  template <int kBits, int kSx, int kSy>                                                                     \
-  void PackRows_##TIER(const core::YcPixel* top, const core::YcPixel* bottom, uint8_t* y_top,                \
-                       uint8_t* y_bottom, uint8_t* cb, uint8_t* cr, int w) {                                 \
-    PackRowsSimd<V, kBits, kSx, kSy>(top, bottom, y_top, y_bottom, cb, cr, w);                               \
-  }                                                                                                          \
-  template void UnpackRow_##TIER<8, 2>(const uint8_t*, const uint8_t*, const uint8_t*, core::YcPixel*, int); \
-  template void UnpackRow_##TIER<8, 1>(const uint8_t*, const uint8_t*, const uint8_t*, core::YcPixel*, int); \
-  template void UnpackRow_##TIER<8, 0>(const uint8_t*, const uint8_t*, const uint8_t*, core::YcPixel*, int); \
-  template void UnpackRow_##TIER<10, 2>(const uint8_t*, const uint8_t*, const uint8_t*, core::YcPixel*,      \
-                                        int);                                                                \
-  template void UnpackRow_##TIER<10, 1>(const uint8_t*, const uint8_t*, const uint8_t*, core::YcPixel*,      \
-                                        int);                                                                \
-  template void UnpackRow_##TIER<10, 0>(const uint8_t*, const uint8_t*, const uint8_t*, core::YcPixel*,      \
-                                        int);                                                                \
-  PLANAR_SIMD_PACK(TIER, 8)                                                                                  \
-  PLANAR_SIMD_PACK(TIER, 10)                                                                                 \
-  }
+namespace io {
+namespace {
 
-#define PLANAR_SIMD_PACK(TIER, BITS)                                                                        \
-  template void PackRows_##TIER<BITS, 2, 2>(const core::YcPixel*, const core::YcPixel*, uint8_t*, uint8_t*, \
-                                            uint8_t*, uint8_t*, int);                                       \
-  template void PackRows_##TIER<BITS, 2, 1>(const core::YcPixel*, const core::YcPixel*, uint8_t*, uint8_t*, \
-                                            uint8_t*, uint8_t*, int);                                       \
-  template void PackRows_##TIER<BITS, 1, 1>(const core::YcPixel*, const core::YcPixel*, uint8_t*, uint8_t*, \
-                                            uint8_t*, uint8_t*, int);                                       \
-  template void PackRows_##TIER<BITS, 0, 1>(const core::YcPixel*, const core::YcPixel*, uint8_t*, uint8_t*, \
-                                            uint8_t*, uint8_t*, int);
+// The kernels of V's tier, for SetPlanarKernels.
+template <class V>
+struct VectorTier {
+  template <int kBits, int kSx>
+  static constexpr UnpackRowFn kUnpack = UnpackRowSimd<V, kBits, kSx>;
+  template <int kBits, int kSx, int kSy>
+  static constexpr PackRowsFn kPack = PackRowsSimd<V, kBits, kSx, kSy>;
+};
+
+}  // namespace
+}  // namespace io

@@ -1,0 +1,211 @@
+// Every built-in filter at every tier this CPU runs, against its scalar reference on the calling
+// thread, bit for bit: frames of many shapes (1x1, single rows and columns, around the block grids
+// and the vector widths, bands of a few rows, wider than full HD, a crop of a photograph) split into
+// 1, 2, 3 or 8 partitions that other numbers of workers compute, in planes against inaccessible
+// pages; and 8-bit RGBA images, against the image converted with the scalar conversion, filtered by
+// the reference and converted back, alpha untouched.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/cpu.h"
+#include "core/track_values.h"
+#include "core/worker_pool.h"
+#include "tests/support/test_support.h"
+#include "tools/filters/builtin_filters.h"
+#ifdef AUF_PHOTO
+#include "tools/io/frame_io.h"
+#endif
+
+namespace {
+
+using core::YcPixel;
+using testsupport::Rng;
+
+constexpr int kCounts[] = {1, 2, 3, 8};
+
+// The tiers this CPU runs, the scalar one first.
+std::vector<core::CpuTier> Tiers() {
+  std::vector<core::CpuTier> tiers;
+  for (const core::CpuTier& t : core::kCpuTiers)
+    if (core::CpuHasTier(t)) tiers.push_back(t);
+  return tiers;
+}
+
+// Track values for case i: the defaults, every track at its maximum, at its minimum, random, or
+// random in the upper two thirds of its range (where every filter acts).
+std::vector<int32_t> Tracks(const core::FilterCore& c, int i, Rng& rng) {
+  std::vector<int32_t> v = core::DefaultTrackValues(c);
+  for (int32_t k = 0; k < c.track_count && i % 5 != 0; ++k) {
+    const core::Track& t = c.tracks[k];
+    v[k] = i % 5 == 1   ? t.max
+           : i % 5 == 2 ? t.min
+           : i % 5 == 3 ? rng.Uniform(t.min, t.max)
+                        : rng.Uniform(t.min + (t.max - t.min) / 3, t.max);
+  }
+  return v;
+}
+
+// Pictures: 4x4 blocks of a level in the host's range with a little noise, whose edges every filter
+// acts on; any luma of the range; any int16; 4x4 blocks near both ends of int16, where sums saturate
+// and stored results wrap; 8x8 blocks of which one in three takes any int16 (both of velour's paths
+// side by side).
+enum Content { kBlocky, kNoise, kFullRange, kNearLimits, kMixed, kContents };
+
+std::vector<YcPixel> Picture(int w, int h, Content content, Rng& rng) {
+  const uint32_t salt = static_cast<uint32_t>(rng.Next());
+  auto level = [&](int x, int y, int c, int size) {  // one per block and component
+    return ((x / size * 73856093u) ^ (y / size * 19349663u) ^ (c * 83492791u) ^ salt) * 2654435761u >> 12;
+  };
+  std::vector<YcPixel> pic(static_cast<size_t>(w) * h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      int32_t v[3];
+      for (int c = 0; c < 3; ++c) {
+        switch (content) {
+          case kBlocky:
+            v[c] = (c == 0 ? 600 + level(x, y, c, 4) % 2800 : level(x, y, c, 4) % 1200 - 600) +
+                   rng.Uniform(-20, 20);
+            break;
+          case kNoise: v[c] = c == 0 ? rng.Uniform(0, 4095) : rng.Uniform(-2048, 2047); break;
+          case kFullRange: v[c] = rng.Uniform(-32768, 32767); break;
+          case kNearLimits:
+            v[c] = std::clamp<int32_t>(((x / 4 + y / 4 + c) % 2 ? 32767 - 130 : -32768 + 130) +
+                                           static_cast<int32_t>(level(x, y, c, 4) % 240) - 120 +
+                                           rng.Uniform(-20, 20),
+                                       -32768, 32767);
+            break;
+          default: v[c] = level(x, y, 0, 8) % 3 == 0 ? rng.Uniform(-32768, 32767) : rng.Uniform(0, 4095);
+        }
+      }
+      pic[static_cast<size_t>(y) * w + x] = {static_cast<int16_t>(v[0]), static_cast<int16_t>(v[1]),
+                                             static_cast<int16_t>(v[2])};
+    }
+  return pic;
+}
+
+#ifdef AUF_PHOTO
+// w x h pixels of a photograph from (101, 77), off every block grid.
+std::vector<YcPixel> Photo(int w, int h) {
+  std::ifstream in(AUF_PHOTO, std::ios::binary);
+  io::ReaderOptions options;
+  options.cpu = 0;
+  host::Frame f;
+  const bool read = io::OpenReader(io::Format::kPng, in, AUF_PHOTO, options)->Read(f);
+  EXPECT_TRUE(read && f.w >= 101 + w && f.h >= 77 + h) << AUF_PHOTO;
+  std::vector<YcPixel> pic(static_cast<size_t>(w) * h);
+  for (int y = 0; y < h && read; ++y)
+    for (int x = 0; x < w; ++x) pic[static_cast<size_t>(y) * w + x] = f.at(101 + x, 77 + y);
+  return pic;
+}
+#endif
+
+struct Shape {
+  int w, h;
+};
+
+// "" when every tier, `partitions` computed by a few worker counts, gives the reference's result.
+std::string CheckTiers(const core::FilterCore& c, const std::vector<YcPixel>& pic, int w, int h, int stride,
+                       const std::vector<int32_t>& tracks, int32_t partitions, int i) {
+  std::vector<YcPixel> want(static_cast<size_t>(stride) * h);
+  for (int y = 0; y < h; ++y)
+    std::copy_n(&pic[static_cast<size_t>(y) * w], w, &want[static_cast<size_t>(y) * stride]);
+  c.reference(tracks.data(), {want.data(), w, h, stride}, partitions);
+  const std::vector<core::CpuTier> tiers = Tiers();
+  for (size_t j = 0; j < tiers.size(); ++j) {
+    testsupport::GuardedFrame f(w, h, stride, (i + j) % 2 == 0);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        f.edit.at(x, y) = pic[static_cast<size_t>(y) * w + x];
+        f.temp.at(x, y) = {static_cast<int16_t>(x * y), static_cast<int16_t>(x - y), 3};
+      }
+    const int workers = kCounts[(i + j + 1) % 4];
+    core::WorkerPool pool(workers, false);
+    c.filter(tiers[j].flags, tracks.data(), f.EditPlane(), f.TempPlane(), partitions, pool.workers());
+    std::string diff = f.edit.CheckCanaries() + f.temp.CheckCanaries();
+    if (diff.empty())
+      diff = testsupport::DiffPictures(testsupport::Picture(want.data(), w, h, stride),
+                                       testsupport::Picture(f.edit.data(), w, h, stride), w, h);
+    if (!diff.empty())
+      return std::string("tier ") + tiers[j].name + ", " + std::to_string(workers) + " workers: " + diff;
+  }
+  return "";
+}
+
+TEST(FilterTiers, FramesOfEveryShapeGiveTheReference) {
+  const uint32_t seed = testsupport::TestSeed();
+  Rng rng(seed);
+  std::vector<Shape> shapes = {{1, 1},   {1, 9},   {13, 1},   {3, 5},    {8, 8},
+                               {9, 9},   {16, 12}, {17, 17},  {31, 23},  {33, 40},
+                               {64, 19}, {70, 75}, {129, 33}, {25, 150}, {1921, 9}};
+  for (int k = 0; k < 4; ++k) shapes.push_back({rng.Uniform(1, 200), rng.Uniform(1, 100)});
+  for (const core::FilterCore* c : tools::BuiltinFilters()) {
+    for (size_t i = 0; i < shapes.size(); ++i) {
+      const auto [w, h] = shapes[i];
+      const int stride = w + (i % 3 == 0 ? 0 : rng.Uniform(1, 7));
+      const Content content = static_cast<Content>(i % kContents);
+      const std::vector<int32_t> tracks = Tracks(*c, static_cast<int>(i), rng);
+      const int32_t partitions = kCounts[i % 4];
+      ASSERT_EQ(CheckTiers(*c, Picture(w, h, content, rng), w, h, stride, tracks, partitions, i), "")
+          << c->name << ", " << w << "x" << h << " stride " << stride << ", picture kind " << content
+          << ", tracks " << testing::PrintToString(tracks) << ", " << partitions << " partitions, seed "
+          << seed;
+    }
+#ifdef AUF_PHOTO
+    const std::vector<int32_t> tracks = core::DefaultTrackValues(*c);
+    ASSERT_EQ(CheckTiers(*c, Photo(187, 133), 187, 133, 190, tracks, 3, 0), "")
+        << c->name << ", the photograph";
+#endif
+  }
+}
+
+TEST(FilterTiers, RgbaImagesGiveTheReferenceOfTheirConvertedPictures) {
+  const uint32_t seed = testsupport::TestSeed();
+  Rng rng(seed);
+  const int widths[] = {1, 9, 17, 255, 256, 257, 300};  // around the conversion's chunks of 256 pixels
+  const std::vector<core::CpuTier> tiers = Tiers();
+  for (const core::FilterCore* c : tools::BuiltinFilters()) {
+    if (!c->filter_rgba) continue;
+    int changed = 0;
+    const int images = 14;
+    for (int i = 0; i < images; ++i) {
+      // Short images, taller ones, and (in one partition) ones tall enough that a filter working
+      // through a ring of sample rows reuses its rows many times over.
+      const int w = widths[i % 7];
+      const int h = i % 3 == 0   ? rng.Uniform(1, 12)
+                    : i % 3 == 1 ? rng.Uniform(13, 140)
+                                 : rng.Uniform(128, 400);
+      const int32_t partitions = i % 3 == 2 ? 1 : kCounts[i % 4];
+      const std::vector<int32_t> tracks = Tracks(*c, i % 3 == 0 ? 0 : 4, rng);
+      const size_t n = static_cast<size_t>(w) * h;
+      // 4x4 blocks of levels across the byte range with noise, so that the filters change them;
+      // random alpha.
+      std::vector<uint8_t> rgba(4 * n);
+      for (size_t p = 0; p < n; ++p) {
+        const int level = 16 + 8 * static_cast<int>((p % w / 4 * 7 + p / w / 4 * 3) % 27);
+        for (int k = 0; k < 3; ++k)
+          rgba[4 * p + k] = static_cast<uint8_t>(level + 10 * k + rng.Uniform(-10, 10));
+        rgba[4 * p + 3] = static_cast<uint8_t>(rng.Next());
+      }
+      const std::vector<uint8_t> want = testsupport::ThroughSamples(
+          rgba, w, h, [&](const core::Plane& p) { c->reference(tracks.data(), p, partitions); });
+      changed += want != rgba;
+      for (size_t j = 0; j < tiers.size(); ++j) {
+        std::vector<uint8_t> got = rgba;
+        std::vector<YcPixel> temp(n);
+        const int workers = 1 + (i + j) % 3;
+        core::WorkerPool pool(workers, false);
+        c->filter_rgba(tiers[j].flags, tracks.data(), got.data(), w, h, {temp.data(), w, h, w}, partitions,
+                       pool.workers());
+        ASSERT_TRUE(got == want) << c->name << ", tier " << tiers[j].name << ", " << w << "x" << h << ", "
+                                 << partitions << " partitions, " << workers << " workers, seed " << seed;
+      }
+    }
+    EXPECT_GT(changed, images / 2) << c->name << ": the images should mostly change";
+  }
+}
+
+}  // namespace

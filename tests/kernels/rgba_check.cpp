@@ -1,0 +1,225 @@
+// The RGBA conversions: every one of the 2^24 colours to samples, to luma alone at every shift, and
+// back, in rows of every length up to 41; samples no colour gives (every combination of extreme
+// values, every luma without colour, random ones) back to RGBA; short rows at every offset against
+// inaccessible pages. At the scalar tier: each pixel as the pixel functions give it, every colour back
+// unchanged, and samples back to the bytes the exact inverse allows.
+#include <algorithm>
+#include <string>
+
+#include "core/rgba_dsp.h"
+#include "tests/kernels/kernel_check.h"
+
+namespace kcheck {
+namespace {
+
+using core::RgbaDsp;
+using core::YcPixel;
+
+// ---- The exact inverse, BT.601 with kr = 0.299 and kb = 0.114, in integers. With Y, Cb and Cr the
+// samples over 16: r = Y + 1.402 Cr, b = Y + 1.772 Cb and g = Y - (0.202008 Cb + 0.419198 Cr) / 0.587,
+// each n / kDen levels for the integer n below.
+constexpr int64_t kDen = 16 * 587000;
+
+int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+// The bytes a channel of exact value n / kDen may come out as: that value rounded half up, clamped
+// to 0..255; and where it lies within slack / 2^19 of a level of the point between two bytes, the
+// byte across that point too. The conversion keeps its coefficients to 14 fraction bits, each within
+// 2^-15 of the exact one, which moves a channel by at most the sum of |cb| or |cr| it multiplies
+// over 2^19 (their 16 units a level included).
+struct Allowed {
+  int lo, hi;
+};
+Allowed ExactChannel(int64_t n, int64_t slack) {
+  const int64_t t = 2 * n + kDen;           // 2 kDen (value + 1/2)
+  const int64_t k = FloorDiv(t, 2 * kDen);  // the value rounded half up
+  const int64_t above = t - 2 * kDen * k;   // 2 kDen x how far the value lies above k - 1/2
+  const int64_t lo = (above << 18) <= kDen * slack ? k - 1 : k;
+  const int64_t hi = ((2 * kDen - above) << 18) <= kDen * slack ? k + 1 : k;
+  return {static_cast<int>(std::clamp<int64_t>(lo, 0, 255)),
+          static_cast<int>(std::clamp<int64_t>(hi, 0, 255))};
+}
+
+// "" when the bytes r, g, b may come from p; else what they should be.
+std::string ExactInverseMismatch(const YcPixel& p, const uint8_t* rgb) {
+  const int64_t y = 587000 * int64_t{p.y}, cb = p.cb, cr = p.cr;
+  const Allowed want[3] = {ExactChannel(y + 822974 * cr, std::abs(cr)),
+                           ExactChannel(y - 202008 * cb - 419198 * cr, std::abs(cb) + std::abs(cr)),
+                           ExactChannel(y + 1040164 * cb, std::abs(cb))};
+  std::string why;
+  for (int c = 0; c < 3; ++c)
+    if (rgb[c] < want[c].lo || rgb[c] > want[c].hi)
+      why += std::string(" ") + "rgb"[c] + " " + std::to_string(rgb[c]) + ", not " +
+             std::to_string(want[c].lo) +
+             (want[c].hi != want[c].lo ? " or " + std::to_string(want[c].hi) : "");
+  return why.empty() ? "" : Show(p) + ":" + why;
+}
+
+// n pixels at `at` in rows whose lengths run through 1 .. 41 from `first`: fn(at, length).
+template <class Fn>
+void InRows(size_t n, size_t first, const Fn& fn) {
+  for (size_t at = 0, len = first; at < n; at += len, len = len % 41 + 1)
+    fn(at, static_cast<int32_t>(std::min(len, n - at)));
+}
+
+struct Slots {
+  bool to_yc, to_rgba, to_luma;
+};
+
+// Every colour, 65536 at a time (those of one red, alpha 255 - green): to samples, to luma with the
+// shifts 0, 4 and any other, and back.
+void CheckEveryColour(Checker& c, const RgbaDsp& ref, const RgbaDsp& tst, const Slots& s) {
+  const size_t n = 65536;
+  std::vector<uint8_t> rgba(4 * n), back[2];
+  std::vector<YcPixel> yc[2] = {std::vector<YcPixel>(n), std::vector<YcPixel>(n)};
+  std::vector<int16_t> luma[2] = {std::vector<int16_t>(n), std::vector<int16_t>(n)};
+  for (int r = 0; r < 256; ++r) {
+    for (size_t i = 0; i < n; ++i) {
+      uint8_t* p = &rgba[4 * i];
+      p[0] = static_cast<uint8_t>(r), p[1] = static_cast<uint8_t>(i >> 8), p[2] = static_cast<uint8_t>(i);
+      p[3] = static_cast<uint8_t>(255 - p[1]);
+    }
+    const std::string where = "the colours with red " + std::to_string(r);
+    const RgbaDsp* d[2] = {&ref, &tst};
+    std::string diff;
+    for (int k = 0; k < 2; ++k)
+      InRows(n, 1 + r % 19,
+             [&](size_t at, int32_t len) { d[k]->RgbaToYcRow(&rgba[4 * at], &yc[k][at], len); });
+    for (size_t i = 0; i < n && c.scalar() && diff.empty(); ++i) {
+      const YcPixel want = core::RgbToYc(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]);
+      if (std::memcmp(&yc[0][i], &want, sizeof want) != 0)
+        diff = "colour " + std::to_string(i) + " is not the pixel function's";
+    }
+    if (s.to_yc && !c.Expect("RgbaToYcRow", diff + DiffValues(yc[0].data(), yc[1].data(), n, 256), where))
+      return;
+
+    const int32_t shift = r % 3 == 0 ? 0 : r % 3 == 1 ? 4 : r % 16;
+    for (int k = 0; k < 2; ++k)
+      InRows(n, 1 + r % 23,
+             [&](size_t at, int32_t len) { d[k]->RgbaToLumaRow(&rgba[4 * at], &luma[k][at], len, shift); });
+    diff.clear();
+    for (size_t i = 0; i < n && c.scalar() && diff.empty(); ++i)
+      if (luma[0][i] != yc[0][i].y >> shift) diff = "the luma of colour " + std::to_string(i);
+    if (s.to_luma && !c.Expect("RgbaToLumaRow", diff + DiffValues(luma[0].data(), luma[1].data(), n, 256),
+                               where + ", shift " + std::to_string(shift)))
+      return;
+
+    for (int k = 0; k < 2; ++k) {
+      back[k].assign(4 * n, 0);
+      for (size_t i = 3; i < 4 * n; i += 4) back[k][i] = rgba[i];
+      InRows(n, 1 + r % 17,
+             [&](size_t at, int32_t len) { d[k]->YcToRgbaRow(&yc[0][at], &back[k][4 * at], len); });
+    }
+    diff = c.scalar() && back[0] != rgba ? "the colours do not come back" : "";
+    if (s.to_rgba &&
+        !c.Expect("YcToRgbaRow", diff + DiffValues(back[0].data(), back[1].data(), 4 * n, 1024), where))
+      return;
+  }
+}
+
+// Samples no colour gives, as a filter leaves them: every combination of extreme values, every luma
+// without colour (exact to the byte), luma with colour differences too small to move a channel across
+// a rounding point, random samples around the colours and anywhere; alpha bytes and the bytes past the
+// rows stay as they were.
+void CheckAnySamples(Checker& c, const RgbaDsp& ref, const RgbaDsp& tst) {
+  Rng& rng = c.rng();
+  const int16_t extremes[] = {-32768, -32767, -4096, -2049, -2048, -1, 0, 1, 7, 8, 2040, 2047, 4080, 32767};
+  std::vector<YcPixel> samples;
+  for (int16_t y : extremes)
+    for (int16_t cb : extremes)
+      for (int16_t cr : extremes) samples.push_back({y, cb, cr});
+  const auto any = [&](int lo, int hi) {
+    return static_cast<int16_t>(rng.Uniform(lo, hi));
+  };
+  for (int y = -32768; y <= 32767; ++y) samples.push_back({static_cast<int16_t>(y), 0, 0});
+  for (int i = 0; i < 1 << 16; ++i) {
+    samples.push_back({any(-64, 4144), any(-1, 1), any(-1, 1)});
+    samples.push_back({any(-64, 4144), any(-2100, 2100), any(-2100, 2100)});
+    samples.push_back({any(-32768, 32767), any(-32768, 32767), any(-32768, 32767)});
+  }
+  const size_t n = samples.size();
+  std::vector<uint8_t> before(4 * n + 16);
+  for (auto& b : before) b = static_cast<uint8_t>(rng.Next());
+  std::vector<uint8_t> want = before, got = before;
+  InRows(n, 1, [&](size_t at, int32_t len) { ref.YcToRgbaRow(&samples[at], &want[4 * at], len); });
+  InRows(n, 1, [&](size_t at, int32_t len) { tst.YcToRgbaRow(&samples[at], &got[4 * at], len); });
+  std::string diff;
+  for (size_t i = 0; i < n && c.scalar() && diff.empty(); ++i) {
+    uint8_t rgb[3];
+    core::YcToRgb(samples[i], rgb);
+    if (std::memcmp(rgb, &want[4 * i], 3) != 0)
+      diff = "sample " + std::to_string(i) + " is not the pixel function's";
+    else if (want[4 * i + 3] != before[4 * i + 3])
+      diff = "the alpha of sample " + std::to_string(i) + " changed";
+    else diff = ExactInverseMismatch(samples[i], &want[4 * i]);
+  }
+  if (c.scalar() && !std::equal(want.end() - 16, want.end(), before.end() - 16))
+    diff += "written past the rows";
+  c.Expect("YcToRgbaRow", diff + DiffValues(want.data(), got.data(), want.size(), 1024),
+           "samples no colour gives");
+}
+
+// Rows of every length up to 67 (every tail of 8 and 16 pixels) at every offset against inaccessible
+// pages: nothing past their n pixels is read or written.
+void CheckShortRows(Checker& c, const RgbaDsp& ref, const RgbaDsp& tst, const Slots& s) {
+  Rng& rng = c.rng();
+  // Against the page after the row, right after the page before it, or some bytes past that.
+  const int kRgbaAt[] = {-1, 0, 4, 8, 12, 20}, kSamplesAt[] = {-1, 0, 2, 6, 10, 14};
+  for (int n = 0; n <= 67; ++n)
+    for (int place = 0; place < 6; ++place) {
+      const int at = kSamplesAt[place], other = kSamplesAt[5 - place];
+      Twin<uint8_t> rgba(rng, 4 * size_t(n), kRgbaAt[place]), to_rgba(rng, 4 * size_t(n), kRgbaAt[5 - place]);
+      Twin<YcPixel> samples(rng, n, at), to_yc(rng, n, other);
+      Twin<int16_t> luma(rng, n, other);
+      const int32_t shift = rng.Uniform(0, 15);
+      const std::string where = std::to_string(n) + " pixels, placed " + std::to_string(place);
+      if (s.to_yc) {
+        ref.RgbaToYcRow(rgba.ref(), to_yc.ref(), n), tst.RgbaToYcRow(rgba.ref(), to_yc.tst(), n);
+        if (!c.Expect("RgbaToYcRow", to_yc.Diff(), where)) return;
+      }
+      if (s.to_luma) {
+        ref.RgbaToLumaRow(rgba.ref(), luma.ref(), n, shift),
+            tst.RgbaToLumaRow(rgba.ref(), luma.tst(), n, shift);
+        if (!c.Expect("RgbaToLumaRow", luma.Diff(), where + ", shift " + std::to_string(shift))) return;
+      }
+      if (s.to_rgba) {
+        ref.YcToRgbaRow(samples.ref(), to_rgba.ref(), n), tst.YcToRgbaRow(samples.ref(), to_rgba.tst(), n);
+        if (!c.Expect("YcToRgbaRow", to_rgba.Diff(4), where)) return;
+      }
+    }
+}
+
+}  // namespace
+
+void CheckRgba(Checker& c, core::CpuFlags flags) {
+  RgbaDsp ref, tst;
+  core::InitRgbaDsp(ref, 0);
+  core::InitRgbaDsp(tst, flags);
+  auto slot = [&](const char* name, auto r, auto t) {
+    return c.Slot(name, reinterpret_cast<const void*>(r), reinterpret_cast<const void*>(t));
+  };
+  const Slots s = {slot("RgbaToYcRow", ref.RgbaToYcRow, tst.RgbaToYcRow),
+                   slot("YcToRgbaRow", ref.YcToRgbaRow, tst.YcToRgbaRow),
+                   slot("RgbaToLumaRow", ref.RgbaToLumaRow, tst.RgbaToLumaRow)};
+  if (!s.to_yc && !s.to_rgba && !s.to_luma) return;
+  CheckEveryColour(c, ref, tst, s);
+  if (s.to_rgba) CheckAnySamples(c, ref, tst);
+  CheckShortRows(c, ref, tst, s);
+  std::vector<uint8_t> rgba(4 * 1920, 77);
+  std::vector<YcPixel> yc(1920, YcPixel{1000, -200, 300});
+  std::vector<int16_t> luma(1920);
+  if (s.to_yc)
+    c.Bench(
+        "RgbaToYcRow (1920 pixels)", 16, [&] { ref.RgbaToYcRow(rgba.data(), yc.data(), 1920); },
+        [&] { tst.RgbaToYcRow(rgba.data(), yc.data(), 1920); });
+  if (s.to_rgba)
+    c.Bench(
+        "YcToRgbaRow (1920 pixels)", 16, [&] { ref.YcToRgbaRow(yc.data(), rgba.data(), 1920); },
+        [&] { tst.YcToRgbaRow(yc.data(), rgba.data(), 1920); });
+  if (s.to_luma)
+    c.Bench(
+        "RgbaToLumaRow (1920 pixels)", 16, [&] { ref.RgbaToLumaRow(rgba.data(), luma.data(), 1920, 4); },
+        [&] { tst.RgbaToLumaRow(rgba.data(), luma.data(), 1920, 4); });
+}
+
+}  // namespace kcheck
