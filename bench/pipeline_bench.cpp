@@ -298,17 +298,19 @@ void BenchRow(const Options& o, const Clip& clip, const Row& row) {
   const double wall = tool.wall / o.frames * 1e3, cpu = tool.cpu / o.frames * 1e3;
   std::printf("%-30s %9.2f %9.1f %9.2f", row.label, wall, 1e3 / wall, cpu);
   Best alone{0, 0};
+  bool rate = false;  // whether the filter alone has a rate to compare
   if (row.filter) {
     alone = FilterAlone(o, *tools::FindBuiltinFilter(row.filter), row.tracks, clip.frames);
     // A filter that finds nothing to do (deblock at quant 0) takes microseconds: no rate to compare.
-    if (alone.wall * 1e3 < 0.05)
+    rate = alone.wall * 1e3 >= 0.05;
+    if (!rate)
       std::printf("   %6.2f %7s %6.2f  %s", alone.wall * 1e3, "-", alone.cpu * 1e3,
                   "  - (the filter has nothing to do)");
     else
       std::printf("   %6.2f %7.1f %6.2f  %.2f", alone.wall * 1e3, 1.0 / alone.wall, alone.cpu * 1e3,
                   alone.wall * 1e3 / wall);
   }
-  if (row.ratio > 0)
+  if (rate && row.ratio > 0)
     std::printf(" %s",
                 bench::Verdict({"", alone.wall * 1e3 / wall, row.ratio, Target::kAtLeast, ""}).c_str());
   if (row.tool_cpu_ms > 0)
