@@ -69,7 +69,9 @@ no-windows:
 demo: deps build
 	scripts/demo
 
+# kernel_check (a test program, built with the tests) times the kernels for scripts/bench.
 bench: deps build
+	$(CMAKE) --build build --target kernel_check
 	scripts/bench
 	scripts/bench-pipeline
 

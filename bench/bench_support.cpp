@@ -165,6 +165,24 @@ bool LoadFrame(const std::string& path, host::Frame*) { return NoPictures(path);
 bool SaveFrame(const std::string& path, const host::Frame&) { return NoPictures(path); }
 #endif
 
+bool Met(const Target& t) {
+  return t.direction == Target::kAtLeast ? t.measured >= t.limit : t.measured <= t.limit;
+}
+
+std::string Verdict(const Target& t) {
+  char b[96];
+  std::snprintf(b, sizeof b, "(target %s %g%s: %s)", t.direction == Target::kAtLeast ? ">=" : "<=", t.limit,
+                t.unit.c_str(), Met(t) ? "met" : "MISSED");
+  return b;
+}
+
+void PrintTargets(const std::vector<Target>& targets, int width) {
+  for (const Target& t : targets)
+    std::printf("  %-*s %7.2f%-2s %s\n", width, t.what.c_str(), t.measured, t.unit.c_str(),
+                Verdict(t).c_str());
+  std::fflush(stdout);
+}
+
 host::Frame Noise(int w, int h) {
   host::Frame f(w, h);
   uint64_t s = 0x9E3779B97F4A7C15ull;

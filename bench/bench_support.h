@@ -1,6 +1,7 @@
 #pragma once
-// What the benchmarks share: timing by best of many runs, alone or side by side, and their
-// pictures (1920x1080, and 3840x2160 where the cost of a larger picture is measured).
+// What the benchmarks share: timing by best of many runs, alone or side by side, their pictures
+// (1920x1080, and 3840x2160 where the cost of a larger picture is measured), and the targets their
+// figures are held to, with one way of saying whether each was met.
 #include <functional>
 #include <string>
 #include <vector>
@@ -34,6 +35,21 @@ struct Timed {
   std::function<void()> fn;
 };
 std::vector<Timing> MeasureTogether(int min_runs, double budget_ms, const std::vector<Timed>& what);
+
+// A figure a benchmark is held to: what was measured, its value, and a limit on one side of it.
+struct Target {
+  enum Direction { kAtMost, kAtLeast };
+  std::string what;
+  double measured;
+  double limit;
+  Direction direction;
+  std::string unit = "x";  // after the value and the limit: "x" for ratios, " ms", " MB", "" for none
+};
+bool Met(const Target& t);
+// "(target >= 1.3x: met)", "(target <= 3 ms: MISSED)": for a row that shows the value itself.
+std::string Verdict(const Target& t);
+// One line per target: what (in a column `width` wide), the value and the verdict.
+void PrintTargets(const std::vector<Target>& targets, int width);
 
 // A photograph (PNG, where this build reads PNG) scaled bilinearly to w x h; false with a message
 // on stderr when it cannot be read.

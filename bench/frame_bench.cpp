@@ -1,8 +1,8 @@
 // Whole-frame timings of both filters on 1920x1080 frames (a photograph scaled up, and noise): the
 // scalar reference, every tier at one thread, the tier in use at 1, 2 and all cores, the memory
 // floor (one copy of the edit plane, copies back to back), each group of rows measured side by
-// side; the same at 3840x2160 beside 1920x1080; and the process's peak memory. Ratios against the
-// targets below.
+// side; the same at 3840x2160 beside 1920x1080; and the process's peak memory. Ratios against each
+// filter's targets in kPlans. (Each kernel's own time: kernel_check --bench.)
 //
 //   frame_bench [--cpu=TIER|auto] [--photo=PATH] [--filter=velour|deblock] [--quick]
 #include <sys/resource.h>
@@ -10,10 +10,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bench/bench_support.h"
@@ -22,20 +22,19 @@
 #include "core/worker_pool.h"
 #include "host/frame.h"
 #include "tools/filters/builtin_filters.h"
-#include "velour/velour.h"
-#include "velour/velour_dsp.h"
 
 namespace {
 
 using bench::kH;
 using bench::kW;
 using bench::Measure;
+using bench::Target;
 using bench::Timing;
 
 struct Options {
   core::CpuFlags flags = 0;
   std::string cpu = "auto";
-  std::string photo;
+  std::string photo = std::string(AUF_SOURCE_DIR) + "/media/astronaut.png";
   std::string only;
   bool quick = false;
 };
@@ -44,6 +43,23 @@ struct Setting {
   const char* label;
   std::vector<std::pair<const char*, int32_t>> tracks;
 };
+
+// What each filter is timed at and held to; its first setting is also timed at 3840x2160.
+struct Plan {
+  const char* filter;
+  std::vector<Setting> settings;
+  double avx512_vs_avx2;  // at least: each AVX-512 tier at T=1 against AVX2 at T=1
+  double vs_reference;    // at least: the tier in use at T=1 against the scalar reference
+  double vs_floor;        // at most: the tier in use at T=1 against one copy of the plane (0: none)
+  double t2_vs_t1;        // at least: the tier in use at T=2 against T=1
+};
+const Plan kPlans[] = {
+    {"velour", {{"defaults", {}}, {"n_shift 64", {{"n_shift", 64}}}}, 1.3, 115, 0, 1.8},
+    {"deblock", {{"defaults", {}}, {"quant 40", {{"quant", 40}}}}, 1.2, 10, 3, 1.6},
+};
+// At 3840x2160, for every filter: time per pixel at most this share of 1920x1080's, and T=2 at
+// least this much faster than T=1.
+constexpr double kLargePerPixel = 1.1, kLargeT2VsT1 = 1.8;
 
 void PrintRow(const std::string& what, const Timing& t, const std::string& note = "") {
   std::printf("  %-32s %9.2f ms %8.1f fps  %9.2f ms %3d %5.2f  %s\n", what.c_str(), t.best, 1000.0 / t.best,
@@ -59,14 +75,6 @@ std::vector<core::CpuFlags> Tiers(core::CpuFlags allowed) {
   for (const core::CpuTier& t : core::kCpuTiers)
     if ((allowed & t.flags) == t.flags && core::CpuHasTier(t)) tiers.push_back(t.flags);
   return tiers;
-}
-
-std::string Ratio(double v, double target, bool at_least) {
-  char b[96];
-  const bool met = at_least ? v >= target : v <= target;
-  std::snprintf(b, sizeof b, "%7.2fx  (target %s %.1fx: %s)", v, at_least ? ">=" : "<=", target,
-                met ? "met" : "MISSED");
-  return b;
 }
 
 // Track values as a host would hand them: the defaults, with the setting's changes.
@@ -113,91 +121,106 @@ void PrintCoresNote(int cores) {
       "  (cores: CPU time the process got per wall-clock time; below T, other processes held the rest)\n");
 }
 
-// Every tier at one thread, then the tier in use at 1, 2 and all cores, each group side by side;
-// deblock's rows beside one copy of the edit plane.
-void BenchFilter(const Options& o, const core::FilterCore& f, const Setting& s, const char* picture,
-                 const host::Frame& src, int cores, bool is_velour) {
-  std::printf("\n%s %s, %s%*s best        fps     median runs cores\n", f.name, s.label, picture,
-              static_cast<int>(std::max<size_t>(0, 28 - std::strlen(s.label) - std::strlen(picture))), "");
-  const int runs = o.quick ? 1 : 5;
-  const double budget = o.quick ? 0 : 2500;
-  const std::vector<int32_t> tracks = TracksFor(f, s);
-  Bench b(f, tracks, src);
+// The best times (ms) of one filter, setting and picture that its targets take.
+struct Figures {
+  double reference = 0, floor = 0, avx2 = 0;
+  double in_use = 0;                                    // the tier in use at T=1
+  double t2_vs_t1 = 0;                                  // its T=1 over its T=2, side by side
+  std::vector<std::pair<core::CpuFlags, double>> wide;  // the AVX-512 tiers at T=1
+};
 
-  const Timing oracle_t = Measure(
-      o.quick ? 1 : 3, 0, [&] { b.Reset(); }, [&] { f.reference(tracks.data(), b.frame.EditPlane(), 1); });
-  PrintRow("reference (scalar oracle), T=1", oracle_t);
-  const double oracle = oracle_t.best;
-
+// The scalar reference, then every tier at one thread (the scalar tier, about as slow as the
+// reference, on its own with as few runs; the others side by side), then one copy of the plane.
+void TierRows(const Options& o, Bench& b, Figures& fig) {
+  const Timing oracle = Measure(
+      o.quick ? 1 : 3, 0, [&] { b.Reset(); },
+      [&] { b.f.reference(b.tracks.data(), b.frame.EditPlane(), 1); });
+  PrintRow("reference (scalar oracle), T=1", oracle);
+  fig.reference = oracle.best;
   core::WorkerPool one(1, false);
-  const std::vector<core::CpuFlags> tiers = Tiers(o.flags);
   auto tier_row = [&](core::CpuFlags t, const Timing& tm) {
     char note[64];
-    std::snprintf(note, sizeof note, "%.1fx the reference%s", oracle / tm.best,
+    std::snprintf(note, sizeof note, "%.1fx the reference%s", fig.reference / tm.best,
                   t == o.flags ? " (in use)" : "");
     PrintRow(std::string(core::CpuTierName(t)) + ", T=1", tm, note);
+    if (t == o.flags && t != 0) fig.in_use = tm.best;
+    if (t == (core::kCpuSse2 | core::kCpuAvx2)) fig.avx2 = tm.best;
+    if (t & core::kCpuAvx512) fig.wide.emplace_back(t, tm.best);
   };
-  // The scalar tier takes about as long as the reference: on its own, as few runs.
   std::vector<bench::Timed> group;
   std::vector<core::CpuFlags> grouped;
-  for (core::CpuFlags t : tiers) {
+  for (core::CpuFlags t : Tiers(o.flags)) {
     if (t == 0) tier_row(0, Measure(o.quick ? 1 : 3, 0, b.Run(0, one).setup, b.Run(0, one).fn));
     else group.push_back(b.Run(t, one)), grouped.push_back(t);
   }
-  const std::vector<Timing> t1 = bench::MeasureTogether(runs, budget, group);
-  const Timing floor_t = FloorOf(b, o.quick);
-  double best1 = 0, avx2 = 0;
-  for (size_t i = 0; i < grouped.size(); ++i) {
-    tier_row(grouped[i], t1[i]);
-    if (grouped[i] == o.flags) best1 = t1[i].best;
-    if (grouped[i] == (core::kCpuSse2 | core::kCpuAvx2)) avx2 = t1[i].best;
-  }
-  const double floor_ms = floor_t.best;
-  PrintRow("memory floor: one plane copy", floor_t, "(copies back to back)");
+  const std::vector<Timing> t1 = bench::MeasureTogether(o.quick ? 1 : 5, o.quick ? 0 : 2500, group);
+  const Timing floor = FloorOf(b, o.quick);
+  for (size_t i = 0; i < grouped.size(); ++i) tier_row(grouped[i], t1[i]);
+  PrintRow("memory floor: one plane copy", floor, "(copies back to back)");
+  fig.floor = floor.best;
+}
 
+// The tier in use at 1, 2 and (where there are more) all cores, side by side.
+void ThreadRows(const Options& o, Bench& b, int cores, Figures& fig) {
   std::vector<int> counts = {1, 2};
   if (cores > 2) counts.push_back(cores);
   std::vector<std::unique_ptr<core::WorkerPool>> pools;
-  group.clear();
+  std::vector<bench::Timed> group;
   for (int threads : counts) {
     pools.push_back(std::make_unique<core::WorkerPool>(threads, false));
     group.push_back(b.Run(o.flags, *pools.back()));
   }
-  const std::vector<Timing> tt = bench::MeasureTogether(runs, budget, group);
+  const std::vector<Timing> tt = bench::MeasureTogether(o.quick ? 1 : 5, o.quick ? 0 : 2500, group);
   for (size_t i = 0; i < counts.size(); ++i)
     PrintRow(std::string(core::CpuTierName(o.flags)) + ", T=" + std::to_string(counts[i]), tt[i]);
-  const double best2 = tt[1].best;
-  if (best1 == 0) best1 = tt[0].best;
+  // With the scalar tier in use (timed alone above), T=1 here stands for it against the reference.
+  if (fig.in_use == 0) fig.in_use = tt[0].best;
+  fig.t2_vs_t1 = tt[0].best / tt[1].best;
+}
+
+std::vector<Target> TargetsOf(const Plan& plan, const Figures& fig, core::CpuFlags in_use) {
+  std::vector<Target> targets;
+  if (fig.avx2 > 0)
+    for (const auto& [tier, best] : fig.wide)
+      targets.push_back(
+          {std::string(core::CpuTierName(tier)) + (tier == in_use ? " (in use)" : "") + " T=1 vs avx2 T=1",
+           fig.avx2 / best, plan.avx512_vs_avx2, Target::kAtLeast});
+  targets.push_back(
+      {"in use T=1 vs reference", fig.reference / fig.in_use, plan.vs_reference, Target::kAtLeast});
+  if (plan.vs_floor > 0)
+    targets.push_back({"in use T=1 vs floor", fig.in_use / fig.floor, plan.vs_floor, Target::kAtMost});
+  targets.push_back({"in use T=2 vs T=1", fig.t2_vs_t1, plan.t2_vs_t1, Target::kAtLeast});
+  return targets;
+}
+
+void BenchFilter(const Options& o, const Plan& plan, const Setting& s, const std::string& picture,
+                 const host::Frame& src, int cores) {
+  const core::FilterCore& f = *tools::FindBuiltinFilter(plan.filter);
+  std::printf("\n%s %s, %s%*s best        fps     median runs cores\n", f.name, s.label, picture.c_str(),
+              static_cast<int>(std::max<size_t>(0, 28 - std::strlen(s.label) - picture.size())), "");
+  const std::vector<int32_t> tracks = TracksFor(f, s);
+  Bench b(f, tracks, src);
+  Figures fig;
+  TierRows(o, b, fig);
+  ThreadRows(o, b, cores, fig);
   PrintCoresNote(cores);
-  // The tiers above AVX2, where the CPU has them: both choices of AVX-512 kernels against AVX2.
-  const double target_avx2 = is_velour ? 1.3 : 1.2;
-  for (size_t i = 0; i < grouped.size(); ++i)
-    if ((grouped[i] & core::kCpuAvx512) && avx2 > 0)
-      std::printf("  %-10s T=1 vs avx2 T=1  %s%s\n", core::CpuTierName(grouped[i]),
-                  Ratio(avx2 / t1[i].best, target_avx2, true).c_str(),
-                  grouped[i] == o.flags ? " (in use)" : "");
-  std::printf("  in use T=1 vs reference  %s\n", Ratio(oracle / best1, is_velour ? 115 : 10, true).c_str());
-  if (!is_velour) std::printf("  in use T=1 vs floor      %s\n", Ratio(best1 / floor_ms, 3, false).c_str());
-  std::printf("  in use T=2 vs T=1        %s\n",
-              Ratio(tt[0].best / best2, is_velour ? 1.8 : 1.6, true).c_str());
+  bench::PrintTargets(TargetsOf(plan, fig, o.flags), 32);
 }
 
 // How cost grows: the tier in use on the photograph at 1920x1080 and 3840x2160, one thread and two,
-// side by side, and one copy of each edit plane. Time per pixel at 3840x2160 within 10% of
-// 1920x1080's, and two threads 1.8 times as fast as one there.
-void BenchScaling(const Options& o, const core::FilterCore& f, const Setting& s, const host::Frame& hd,
-                  const host::Frame& uhd, int cores) {
+// side by side, and one copy of each edit plane.
+void BenchScaling(const Options& o, const Plan& plan, const host::Frame& hd, const host::Frame& uhd,
+                  int cores) {
+  const core::FilterCore& f = *tools::FindBuiltinFilter(plan.filter);
+  const Setting& s = plan.settings.front();
   std::printf("\n%s %s, photo at 1920x1080 and 3840x2160%*s best        fps     median runs cores\n", f.name,
               s.label, static_cast<int>(std::max<size_t>(0, 4 - std::strlen(s.label))), "");
   const std::vector<int32_t> tracks = TracksFor(f, s);
   Bench small(f, tracks, hd), large(f, tracks, uhd);
   core::WorkerPool one(1, false), two(2, false);
-  const std::vector<Timing> t = bench::MeasureTogether(o.quick ? 1 : 4, o.quick ? 0 : 4000,
-                                                       {
-                                                           small.Run(o.flags, one),
-                                                           large.Run(o.flags, one),
-                                                           large.Run(o.flags, two),
-                                                       });
+  const std::vector<Timing> t =
+      bench::MeasureTogether(o.quick ? 1 : 4, o.quick ? 0 : 4000,
+                             {small.Run(o.flags, one), large.Run(o.flags, one), large.Run(o.flags, two)});
   const Timing small_floor = FloorOf(small, o.quick), large_floor = FloorOf(large, o.quick);
   const std::string tier = core::CpuTierName(o.flags);
   PrintRow("1920x1080, " + tier + ", T=1", t[0]);
@@ -207,119 +230,36 @@ void BenchScaling(const Options& o, const core::FilterCore& f, const Setting& s,
   PrintRow("memory floor, 3840x2160", large_floor, "(copies back to back)");
   PrintCoresNote(cores);
   const double pixels = static_cast<double>(uhd.w) * uhd.h / (static_cast<double>(hd.w) * hd.h);
-  std::printf("  time per pixel, 3840x2160 vs 1920x1080 at T=1  %s\n",
-              Ratio(t[1].best / pixels / t[0].best, 1.1, false).c_str());
   std::printf("  (the memory floor per pixel: %.2fx; a plane of %.1f MB against %.1f MB)\n",
               large_floor.best / pixels / small_floor.best, uhd.edit.size() * 6 / 1e6,
               hd.edit.size() * 6 / 1e6);
-  std::printf("  3840x2160 T=2 vs T=1                           %s\n",
-              Ratio(t[1].best / t[2].best, 1.8, true).c_str());
+  bench::PrintTargets({{"time per pixel, 3840x2160 vs 1920x1080 at T=1", t[1].best / pixels / t[0].best,
+                        kLargePerPixel, Target::kAtMost},
+                       {"3840x2160 T=2 vs T=1", t[1].best / t[2].best, kLargeT2VsT1, Target::kAtLeast}},
+                      46);
 }
 
-// Per kernel and tier: ns per call on in-cache data, best of many samples, speed-up over _C.
-void BenchKernels(const Options& o) {
-  std::printf("\nvelour kernels (one 1920-pixel row; best of %d samples)\n", o.quick ? 1 : 30);
-  const int w = kW, blocks = (w - 8) / 8;
-  std::vector<int16_t> luma(9 * w), partial(9 * w), pixels(3 * w);
-  std::vector<int32_t> acc(9 * w);
-  uint32_t r = 1;
-  for (auto& v : luma) v = static_cast<int16_t>((r = r * 1103515245u + 12345u) >> 24);
-  for (auto& v : pixels) v = static_cast<int16_t>((r = r * 1103515245u + 12345u) >> 20);
-  int16_t steps[64];
-  velour::LoadStepTable(steps, 3);
-  velour::ScaleStepTable(steps, 1);
-  struct Kernel {
-    const char* name;
-    int calls;
-    std::function<void(const velour::VelourDsp&)> call;
-    std::function<const void*(const velour::VelourDsp&)> slot;
-  };
-  const std::vector<Kernel> kernels = {
-      {"FilterBlockRow (239 blocks)", 4,
-       [&](const velour::VelourDsp& d) {
-         d.FilterBlockRow(luma.data() + 3, 2 * w, partial.data() + 3, 2 * w, blocks, 0, 8, steps);
-       },
-       [](const velour::VelourDsp& d) {
-         return reinterpret_cast<const void*>(d.FilterBlockRow);
-       }},
-      {"LumaRow", 64, [&](const velour::VelourDsp& d) { d.LumaRow(pixels.data(), luma.data(), w); },
-       [](const velour::VelourDsp& d) {
-         return reinterpret_cast<const void*>(d.LumaRow);
-       }},
-      {"FilterBlockRowWide (239 blocks)", 4,
-       [&](const velour::VelourDsp& d) {
-         d.FilterBlockRowWide(luma.data() + 3, 2 * w, acc.data() + 3, 4 * w, blocks, 0, 8, steps);
-       },
-       [](const velour::VelourDsp& d) {
-         return reinterpret_cast<const void*>(d.FilterBlockRowWide);
-       }},
-      {"AddRow", 64, [&](const velour::VelourDsp& d) { d.AddRow(luma.data(), partial.data(), w); },
-       [](const velour::VelourDsp& d) {
-         return reinterpret_cast<const void*>(d.AddRow);
-       }},
-      {"FoldRow", 64, [&](const velour::VelourDsp& d) { d.FoldRow(partial.data(), acc.data(), w); },
-       [](const velour::VelourDsp& d) {
-         return reinterpret_cast<const void*>(d.FoldRow);
-       }},
-      {"AverageRow", 64, [&](const velour::VelourDsp& d) { d.AverageRow(acc.data(), pixels.data(), w, 9); },
-       [](const velour::VelourDsp& d) {
-         return reinterpret_cast<const void*>(d.AverageRow);
-       }},
-  };
-  velour::VelourDsp scalar;
-  velour::InitVelourDsp(scalar, 0);
-  for (const Kernel& k : kernels) {
-    double c_ns = 0;
-    for (core::CpuFlags t : Tiers(o.flags)) {
-      velour::VelourDsp d;
-      velour::InitVelourDsp(d, t);
-      if (t != 0 && k.slot(d) == k.slot(scalar)) {
-        std::printf("  %-31s %-6s (the scalar kernel)\n", k.name, core::CpuTierName(t));
-        continue;
-      }
-      const int calls = t == 0 ? 1 : k.calls;
-      const Timing tm = Measure(
-          o.quick ? 1 : 30, 0, [] {},
-          [&] {
-            for (int i = 0; i < calls; ++i) k.call(d);
-          });
-      const double ns = tm.best * 1e6 / calls;
-      if (t == 0) c_ns = ns;
-      std::printf("  %-31s %-6s %12.0f ns  %6.1fx\n", k.name, core::CpuTierName(t), ns, c_ns / ns);
-    }
-  }
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  Options o;
-  o.photo = std::string(AUF_SOURCE_DIR) + "/media/astronaut.png";
+bool ParseOptions(int argc, char** argv, Options& o) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a.rfind("--cpu=", 0) == 0) {
-      o.cpu = a.substr(6);
-    } else if (a.rfind("--photo=", 0) == 0) {
-      o.photo = a.substr(8);
-    } else if (a.rfind("--filter=", 0) == 0) {
-      o.only = a.substr(9);
-    } else if (a == "--quick") {
-      o.quick = true;
-    } else {
-      std::fprintf(stderr,
-                   "usage: frame_bench [--cpu=TIER|auto] [--photo=PATH] "
-                   "[--filter=velour|deblock] [--quick]\n");
-      return 2;
+    if (a.rfind("--cpu=", 0) == 0) o.cpu = a.substr(6);
+    else if (a.rfind("--photo=", 0) == 0) o.photo = a.substr(8);
+    else if (a.rfind("--filter=", 0) == 0) o.only = a.substr(9);
+    else if (a == "--quick") o.quick = true;
+    else {
+      std::fprintf(
+          stderr,
+          "usage: frame_bench [--cpu=TIER|auto] [--photo=PATH] [--filter=velour|deblock] [--quick]\n");
+      return false;
     }
   }
-  if (!core::CpuFlagsForTier(o.cpu, &o.flags)) {
-    std::fprintf(stderr, "frame_bench: unknown tier '%s'\n", o.cpu.c_str());
-    return 2;
-  }
-  const int cores = std::max(1u, std::thread::hardware_concurrency());
-  std::printf("frame_bench: %dx%d frames, tier in use: %s (detected %s), %d cores; ratios use the best run\n",
-              kW, kH, core::CpuTierName(o.flags), core::CpuTierName(core::DetectCpuFlags()), cores);
+  if (core::CpuFlagsForTier(o.cpu, &o.flags)) return true;
+  std::fprintf(stderr, "frame_bench: unknown tier '%s'\n", o.cpu.c_str());
+  return false;
+}
 
+// The photograph scaled up, where it can be read, then noise.
+std::vector<std::pair<std::string, host::Frame>> Pictures(const Options& o) {
   std::vector<std::pair<std::string, host::Frame>> pictures;
   host::Frame photo;
   if (bench::LoadPhoto(o.photo, &photo)) {
@@ -329,30 +269,34 @@ int main(int argc, char** argv) {
     std::printf("(no photograph: %s could not be read)\n", o.photo.c_str());
   }
   pictures.emplace_back("noise", bench::Noise());
+  return pictures;
+}
 
-  if (o.only.empty() || o.only == "velour") BenchKernels(o);
+}  // namespace
 
-  const std::vector<std::pair<std::string, std::vector<Setting>>> settings = {
-      {"velour", {{"defaults", {}}, {"n_shift 64", {{"n_shift", 64}}}}},
-      {"deblock", {{"defaults", {}}, {"quant 40", {{"quant", 40}}}}},
+int main(int argc, char** argv) {
+  Options o;
+  if (!ParseOptions(argc, argv, o)) return 2;
+  const int cores = std::max(1u, std::thread::hardware_concurrency());
+  std::printf("frame_bench: %dx%d frames, tier in use: %s (detected %s), %d cores; ratios use the best run\n",
+              kW, kH, core::CpuTierName(o.flags), core::CpuTierName(core::DetectCpuFlags()), cores);
+  const auto pictures = Pictures(o);
+  auto selected = [&](const Plan& p) {
+    return o.only.empty() || o.only == p.filter;
   };
-  // --quick (the smoke test): every code path once, on the first picture at the defaults.
-  for (auto& [label, pic] : pictures) {
-    if (o.quick && &pic != &pictures.front().second) break;
-    for (const auto& [name, list] : settings) {
-      if (!o.only.empty() && o.only != name) continue;
-      const core::FilterCore* f = tools::FindBuiltinFilter(name);
-      for (size_t i = 0; i < (o.quick ? 1 : list.size()); ++i)
-        BenchFilter(o, *f, list[i], label.c_str(), pic, cores, name == "velour");
-    }
+  // --quick (the smoke test): every code path once, on the first picture at the first setting.
+  for (const auto& [label, picture] : pictures) {
+    if (o.quick && &picture != &pictures.front().second) break;
+    for (const Plan& plan : kPlans)
+      for (size_t i = 0; selected(plan) && i < (o.quick ? 1 : plan.settings.size()); ++i)
+        BenchFilter(o, plan, plan.settings[i], label, picture, cores);
   }
   // The photograph (or noise) at 3840x2160 beside 1920x1080.
   host::Frame uhd;
   if (pictures.size() < 2 || !bench::LoadPhoto(o.photo, &uhd, bench::k4kW, bench::k4kH))
     uhd = bench::Noise(bench::k4kW, bench::k4kH);
-  for (const auto& [name, list] : settings)
-    if (o.only.empty() || o.only == name)
-      BenchScaling(o, *tools::FindBuiltinFilter(name), list[0], pictures.front().second, uhd, cores);
+  for (const Plan& plan : kPlans)
+    if (selected(plan)) BenchScaling(o, plan, pictures.front().second, uhd, cores);
 
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);

@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "core/cpu.h"
 #include "core/track_values.h"
 #include "core/worker_pool.h"
@@ -37,6 +38,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kW = 1920, kH = 1080, kThreads = 2, kPictures = 5;
+
+using bench::Target;
 
 struct Options {
   std::string aufhost = "build/aufhost";
@@ -236,61 +239,91 @@ void BenchConversions(const Options& o) {
   }
 }
 
-std::string Verdict(double v, double target, bool at_least) {
-  const bool met = at_least ? v >= target : v <= target;
-  char b[64];
-  std::snprintf(b, sizeof b, "(target %s %.2f: %s)", at_least ? ">=" : "<=", target, met ? "met" : "MISSED");
-  return b;
-}
+// What aufhost runs, row by row, and what each row is held to.
+struct Row {
+  const char* label;
+  const char* filter;  // a built-in filter, or nullptr: the plug-in that changes nothing
+  std::vector<std::pair<const char*, int32_t>> tracks;
+  double tool_cpu_ms;  // at most, where > 0: aufhost's CPU time per frame (the filter's share included)
+  double ratio;        // at least, where > 0: aufhost's frame rate over the filter's alone
+};
+const Row kRows[] = {
+    {"no filter (a plug-in as-is)", nullptr, {}, 3.0, 0},
+    {"deblock quant 0", "deblock", {{"quant", 0}}, 3.0, 0},
+    {"velour defaults", "velour", {}, 0, 0.5},
+};
+// Peak memory of aufhost over the long stream at most this much above the short one's.
+constexpr double kGrowthMb = 2.0;
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc > 2 && std::strncmp(argv[1], "--launch=", 9) == 0) return Launch(std::atoi(argv[1] + 9), argv + 2);
-  Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a.rfind("--aufhost=", 0) == 0) o.aufhost = a.substr(10);
-    else if (a.rfind("--frames=", 0) == 0) o.frames = std::max(1, std::atoi(a.c_str() + 9));
-    else if (a.rfind("--runs=", 0) == 0) o.runs = std::max(1, std::atoi(a.c_str() + 7));
-    else if (a == "--quick") o.quick = true;
-    else {
-      std::fprintf(stderr, "usage: pipeline_bench [--aufhost=PATH] [--frames=N] [--runs=N] [--quick]\n");
-      return 2;
-    }
-  }
-  if (o.quick) o.frames = std::min(o.frames, 8), o.long_frames = 24, o.runs = 1;
-  if (access(o.aufhost.c_str(), X_OK) != 0) {
-    std::fprintf(stderr, "pipeline_bench: no aufhost at %s (--aufhost=PATH)\n", o.aufhost.c_str());
-    return 2;
-  }
-  std::printf(
-      "pipeline_bench: %d frames of %dx%d 4:2:0 8-bit Y4M from a file through aufhost -q -j %d to "
-      "/dev/null, %u cores; best of %d runs\n",
-      o.frames, kW, kH, kThreads, std::max(1u, std::thread::hardware_concurrency()), o.runs);
-
+// The frames both aufhost and the filter alone take: kPictures blocky pictures, as Y4M frames and as
+// host frames, and a clip of o.frames of them in a file of its own folder.
+struct Clip {
   std::vector<std::string> pictures;
-  for (int i = 0; i < kPictures; ++i) pictures.push_back(Y4mFramePlanes(1000 + i));
   std::vector<host::Frame> frames;
-  for (const std::string& p : pictures) {
+  std::string dir, path;
+};
+
+bool MakeClip(const Options& o, Clip& clip) {
+  for (int i = 0; i < kPictures; ++i) clip.pictures.push_back(Y4mFramePlanes(1000 + i));
+  for (const std::string& p : clip.pictures) {
     std::istringstream in(kHeader + p);
     host::Frame f;
     io::OpenReader(io::Format::kY4m, in, "clip")->Read(f);
-    frames.push_back(std::move(f));
+    clip.frames.push_back(std::move(f));
   }
   char dir[] = "/tmp/pipeline_bench.XXXXXX";
-  if (mkdtemp(dir) == nullptr) return 1;
-  const std::string clip = std::string(dir) + "/clip.y4m";
-  {
-    FILE* f = std::fopen(clip.c_str(), "wb");
-    std::fwrite(kHeader.data(), 1, kHeader.size(), f);
-    for (int k = 0; k < o.frames; ++k)
-      std::fwrite(pictures[size_t(PictureOf(k))].data(), 1, pictures[0].size(), f);
-    std::fclose(f);
+  if (mkdtemp(dir) == nullptr) return false;
+  clip.dir = dir;
+  clip.path = clip.dir + "/clip.y4m";
+  FILE* f = std::fopen(clip.path.c_str(), "wb");
+  if (f == nullptr) return false;
+  std::fwrite(kHeader.data(), 1, kHeader.size(), f);
+  for (int k = 0; k < o.frames; ++k)
+    std::fwrite(clip.pictures[size_t(PictureOf(k))].data(), 1, clip.pictures[0].size(), f);
+  return std::fclose(f) == 0;
+}
+
+std::vector<std::string> AufhostArgs(const Row& row) {
+  std::vector<std::string> args = {"-q", "-j", std::to_string(kThreads)};
+  for (auto& [name, value] : row.tracks)
+    args.insert(args.end(), {"-t", std::string(name) + "=" + std::to_string(value)});
+  args.insert(args.end(), {row.filter ? row.filter : IDENTITY_PLUGIN, "-", "-"});
+  return args;
+}
+
+// One row: aufhost's wall time, rate and CPU time per frame; beside them, for a filter, the filter
+// alone on the same frames and the ratio of rates; then the row's targets.
+void BenchRow(const Options& o, const Clip& clip, const Row& row) {
+  const Best tool = BestOf(o.runs, [&] { return RunAufhost(o, AufhostArgs(row), clip.path); });
+  const double wall = tool.wall / o.frames * 1e3, cpu = tool.cpu / o.frames * 1e3;
+  std::printf("%-30s %9.2f %9.1f %9.2f", row.label, wall, 1e3 / wall, cpu);
+  Best alone{0, 0};
+  bool rate = false;  // whether the filter alone has a rate to compare
+  if (row.filter) {
+    alone = FilterAlone(o, *tools::FindBuiltinFilter(row.filter), row.tracks, clip.frames);
+    // A filter that finds nothing to do (deblock at quant 0) takes microseconds: no rate to compare.
+    rate = alone.wall * 1e3 >= 0.05;
+    if (!rate)
+      std::printf("   %6.2f %7s %6.2f  %s", alone.wall * 1e3, "-", alone.cpu * 1e3,
+                  "  - (the filter has nothing to do)");
+    else
+      std::printf("   %6.2f %7.1f %6.2f  %.2f", alone.wall * 1e3, 1.0 / alone.wall, alone.cpu * 1e3,
+                  alone.wall * 1e3 / wall);
   }
+  if (rate && row.ratio > 0)
+    std::printf(" %s",
+                bench::Verdict({"", alone.wall * 1e3 / wall, row.ratio, Target::kAtLeast, ""}).c_str());
+  if (row.tool_cpu_ms > 0)
+    std::printf("   the tool's %sCPU time %s", row.filter ? "" : "own ",
+                bench::Verdict({"", cpu, row.tool_cpu_ms, Target::kAtMost, " ms"}).c_str());
+  std::printf("\n");
+  // Where the tool's CPU time is held to a target and a filter runs, the filter's part of it apart.
+  if (row.filter && row.tool_cpu_ms > 0)
+    std::printf("  %-28s %29.2f   (its CPU time less the filter's alone)\n", "  the tool's share",
+                cpu - alone.cpu * 1e3);
+}
 
-  BenchConversions(o);
-
+void BenchRows(const Options& o, const Clip& clip) {
   std::printf(
       "\naufhost per frame: wall time, frames per second, CPU time (user + system, from wait4); beside it\n"
       "the filter alone in this process on the same frames with the same %d workers, and the ratio of "
@@ -298,53 +331,14 @@ int main(int argc, char** argv) {
       kThreads);
   std::printf("%-30s %9s %9s %9s   %6s %7s %6s  %s\n", "", "wall ms", "fps", "CPU ms", "wall", "fps", "CPU",
               "ratio");
-  auto args_of = [&](const std::string& plugin, const std::vector<std::pair<const char*, int32_t>>& tracks) {
-    std::vector<std::string> args = {"-q", "-j", std::to_string(kThreads)};
-    for (auto& [name, value] : tracks)
-      args.insert(args.end(), {"-t", std::string(name) + "=" + std::to_string(value)});
-    args.insert(args.end(), {plugin, "-", "-"});
-    return args;
-  };
-  auto row = [&](const char* label, const Best& tool) {
-    const double wall = tool.wall / o.frames * 1e3, cpu = tool.cpu / o.frames * 1e3;
-    std::printf("%-30s %9.2f %9.1f %9.2f", label, wall, 1e3 / wall, cpu);
-    return std::pair{wall, cpu};
-  };
+  for (const Row& row : kRows) BenchRow(o, clip, row);
+}
 
-  // The tool alone: a plug-in that changes nothing.
-  const Best identity = BestOf(o.runs, [&] { return RunAufhost(o, args_of(IDENTITY_PLUGIN, {}), clip); });
-  const double own = row("no filter (a plug-in as-is)", identity).second;
-  std::printf("   the tool's own CPU time %s\n", Verdict(own, 3.0, false).c_str());
-
-  const struct {
-    const char* label;
-    const char* filter;
-    std::vector<std::pair<const char*, int32_t>> tracks;
-  } settings[] = {{"deblock quant 0", "deblock", {{"quant", 0}}}, {"velour defaults", "velour", {}}};
-  for (const auto& s : settings) {
-    const Best tool = BestOf(o.runs, [&] { return RunAufhost(o, args_of(s.filter, s.tracks), clip); });
-    const Best alone = FilterAlone(o, *tools::FindBuiltinFilter(s.filter), s.tracks, frames);
-    const auto [wall, cpu] = row(s.label, tool);
-    const double ratio = alone.wall * 1e3 / wall;
-    // A filter that finds nothing to do (deblock at quant 0) takes microseconds: no rate to compare.
-    if (alone.wall * 1e3 < 0.05)
-      std::printf("   %6.2f %7s %6.2f  %s", alone.wall * 1e3, "-", alone.cpu * 1e3,
-                  "  - (the filter has nothing to do)");
-    else
-      std::printf("   %6.2f %7.1f %6.2f  %.2f", alone.wall * 1e3, 1.0 / alone.wall, alone.cpu * 1e3, ratio);
-    if (std::string(s.filter) == "velour") std::printf(" %s", Verdict(ratio, 0.5, true).c_str());
-    if (std::string(s.filter) == "deblock")
-      std::printf("   tool's CPU time %s", Verdict(cpu, 3.0, false).c_str());
-    std::printf("\n");
-    if (std::string(s.filter) == "deblock")
-      std::printf("  %-28s %29.2f   (its CPU time less the filter's alone)\n", "  the tool's share",
-                  cpu - alone.cpu * 1e3);
-  }
-
-  // Peak memory over a short and a long stream, fed through a pipe.
+// Peak memory over a short and a long stream of deblock, fed through a pipe: flat.
+void BenchPeakMemory(const Options& o, const Clip& clip) {
   const std::vector<std::string> args = {"-q", "-j", std::to_string(kThreads), "-t", "quant=0", "deblock",
                                          "-",  "-"};
-  long rss[2] = {0, 0};
+  double mb[2] = {0, 0};
   const int counts[2] = {o.frames, o.long_frames};
   for (int i = 0; i < 2; ++i) {
     const Run r = RunAufhost(o, args, "", [&](int fd) {
@@ -356,18 +350,52 @@ int main(int argc, char** argv) {
         }
       };
       put(kHeader);
-      for (int k = 0; k < counts[i]; ++k) put(pictures[size_t(PictureOf(k))]);
+      for (int k = 0; k < counts[i]; ++k) put(clip.pictures[size_t(PictureOf(k))]);
     });
-    rss[i] = r.max_rss_kb;
+    mb[i] = r.max_rss_kb / 1024.0;
   }
-  const double frame_mb = double(kW) * kH * sizeof(core::YcPixel) / 1e6;
   std::printf(
       "\npeak memory (ru_maxrss of aufhost, deblock through a pipe): %d frames %.1f MB, %d frames %.1f MB "
-      "(one frame of host pixels: %.1f MB) %s\n",
-      counts[0], rss[0] / 1024.0, counts[1], rss[1] / 1024.0, frame_mb,
-      rss[1] <= rss[0] + 2048 ? "(flat: met)" : "(grows: MISSED)");
+      "(one frame of host pixels: %.1f MB)\n",
+      counts[0], mb[0], counts[1], mb[1], double(kW) * kH * sizeof(core::YcPixel) / 1e6);
+  bench::PrintTargets(
+      {{"growth from the short stream to the long", mb[1] - mb[0], kGrowthMb, Target::kAtMost, " MB"}}, 40);
+}
 
-  unlink(clip.c_str());
-  rmdir(dir);
+bool ParseOptions(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a.rfind("--aufhost=", 0) == 0) o.aufhost = a.substr(10);
+    else if (a.rfind("--frames=", 0) == 0) o.frames = std::max(1, std::atoi(a.c_str() + 9));
+    else if (a.rfind("--runs=", 0) == 0) o.runs = std::max(1, std::atoi(a.c_str() + 7));
+    else if (a == "--quick") o.quick = true;
+    else {
+      std::fprintf(stderr, "usage: pipeline_bench [--aufhost=PATH] [--frames=N] [--runs=N] [--quick]\n");
+      return false;
+    }
+  }
+  if (o.quick) o.frames = std::min(o.frames, 8), o.long_frames = 24, o.runs = 1;
+  if (access(o.aufhost.c_str(), X_OK) == 0) return true;
+  std::fprintf(stderr, "pipeline_bench: no aufhost at %s (--aufhost=PATH)\n", o.aufhost.c_str());
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 2 && std::strncmp(argv[1], "--launch=", 9) == 0) return Launch(std::atoi(argv[1] + 9), argv + 2);
+  Options o;
+  if (!ParseOptions(argc, argv, o)) return 2;
+  std::printf(
+      "pipeline_bench: %d frames of %dx%d 4:2:0 8-bit Y4M from a file through aufhost -q -j %d to "
+      "/dev/null, %u cores; best of %d runs\n",
+      o.frames, kW, kH, kThreads, std::max(1u, std::thread::hardware_concurrency()), o.runs);
+  Clip clip;
+  if (!MakeClip(o, clip)) return 1;
+  BenchConversions(o);
+  BenchRows(o, clip);
+  BenchPeakMemory(o, clip);
+  unlink(clip.path.c_str());
+  rmdir(clip.dir.c_str());
   return 0;
 }

@@ -6,13 +6,9 @@
 // scripts/test-windows runs it under Wine.
 //
 //   auf2_host [--max-pixels=N] PLUGIN.auf2...
-//   auf2_host --bench [--quick] [--classic=LIBRARY]... PLUGIN.auf2...
 //
-// --max-pixels leaves out the checks on larger pictures (the sanitizer builds). --bench times
-// 1920x1080 and 3840x2160 frames through each plug-in beside its core alone at the same settings
-// and beside the classic plug-in file of the same filter (--classic, loaded through the older
-// editor's stand-in) at the same thread count, and the conversion to and from the filters' samples
-// (make bench).
+// --max-pixels leaves out the checks on larger pictures (the sanitizer builds). Their timings:
+// bench/auf2_bench.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -23,7 +19,6 @@
 #include <functional>
 #include <limits>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -40,10 +35,9 @@
 #include "core/cpu.h"
 #include "core/rgba_dsp.h"
 #include "core/track_values.h"
-#include "core/worker_pool.h"
+#include "core/workers.h"
 #include "host/frame.h"
 #include "standin/auf2_host.h"
-#include "standin/auf_host.h"
 #include "standin/library.h"
 #include "tests/support/test_support.h"
 #include "tools/filters/builtin_filters.h"
@@ -498,245 +492,17 @@ void CheckLifetime(Plugin& p) {
 #endif
 }
 
-// ---- Timings (make bench).
-
-using Clock = std::chrono::steady_clock;
-
-struct Timing {
-  double best, median;
-  int runs;
-};
-
-struct Timed {
-  std::function<void()> setup;  // untimed, before each call
-  std::function<void()> fn;
-};
-
-// Times each of `what` in turn, round after round, so that other processes on the machine disturb
-// them alike: at least min_runs rounds, more while the total stays within budget_ms, at most 40.
-// Others only ever add time, so the best run is the figure to compare.
-std::vector<Timing> MeasureTogether(int min_runs, double budget_ms, const std::vector<Timed>& what) {
-  std::vector<std::vector<double>> t(what.size());
-  double total = 0;
-  for (int round = 0; round < min_runs || (total < budget_ms && round < 40); ++round)
-    for (size_t i = 0; i < what.size(); ++i) {
-      what[i].setup();
-      const auto a = Clock::now();
-      what[i].fn();
-      t[i].push_back(std::chrono::duration<double, std::milli>(Clock::now() - a).count());
-      total += t[i].back();
-    }
-  std::vector<Timing> out;
-  for (std::vector<double>& v : t) {
-    std::sort(v.begin(), v.end());
-    out.push_back({v.front(), v[v.size() / 2], static_cast<int>(v.size())});
-  }
-  return out;
-}
-
-Timing Measure(int min_runs, double budget_ms, const std::function<void()>& setup,
-               const std::function<void()>& fn) {
-  return MeasureTogether(min_runs, budget_ms, {{setup, fn}})[0];
-}
-
-void Row(const std::string& what, const Timing& t, const std::string& note = "") {
-  std::printf("  %-44s %8.2f ms  %8.2f ms %3d  %s\n", what.c_str(), t.best, t.median, t.runs, note.c_str());
-  std::fflush(stdout);
-}
-
-// Values for the items and the core's tracks: the defaults, or the heavy setting of `filter`.
-struct BenchSetting {
-  const char* label;
-  std::vector<std::pair<int, int32_t>> changes;  // track index, value
-};
-const std::map<std::string, std::vector<BenchSetting>> kBenchSettings = {
-    {"velour", {{"defaults", {}}, {"quant 2, n_shift 64, matrix 4", {{0, 2}, {1, 64}, {2, 4}}}}},
-    {"deblock", {{"defaults", {}}, {"quant 40", {{0, 40}}}}},
-};
-
-// The classic plug-in file of the same filter, loaded through the older editor's stand-in.
-struct Classic {
-  std::unique_ptr<standin::PluginLibrary> library;
-  std::string file;
-};
-
-// One filter, setting and picture: the .auf2 whole call (the editor's two copies of the image
-// included), the classic plug-in's frame at the same thread count, the core alone, and the two
-// copies alone, side by side; the .auf2 call within 1.3 times the classic frame.
-double BenchCall(Plugin& p, const Classic* classic, const BenchSetting& s, const Picture& picture, int w,
-                 int h, int cores, bool quick) {
-  std::vector<int32_t> tracks = core::DefaultTrackValues(*p.core);
-  for (auto [i, v] : s.changes) tracks[i] = v;
-  WriteSettings(p, std::vector<double>(tracks.begin(), tracks.end()));
-  std::printf("\n%s %s, %dx%d%*s best      median runs\n", p.name.c_str(), s.label, w, h,
-              static_cast<int>(std::max<size_t>(0, 38 - p.name.size() - std::strlen(s.label))), "");
-  HostImage image;
-  image.w = w;
-  image.h = h;
-  image.pixels = picture;
-  CallProc(p, image, w, h);  // steady state: the plug-in's buffers exist
-  const size_t n = static_cast<size_t>(w) * h;
-  host::Frame source(w, h), frame(w, h), classic_frame(w, h);
-  for (size_t i = 0; i < n; ++i) source.edit[i] = core::RgbToYc(picture[i].r, picture[i].g, picture[i].b);
-  core::WorkerPool pool(cores, false);
-  std::unique_ptr<standin::FilterHost> classic_host;
-  if (classic != nullptr) {
-    classic_host = std::make_unique<standin::FilterHost>(classic->library->table(), &pool);
-    for (size_t i = 0; i < tracks.size(); ++i)
-      classic_host->SetTrackUnchecked(static_cast<int>(i), tracks[i]);
-  }
-  Picture copy(n);
-  const core::CpuFlags flags = core::DetectCpuFlags();
-  std::vector<Timed> what = {{[&] { std::copy(picture.begin(), picture.end(), image.pixels.begin()); },
-                              [&] {
-                                CallProc(p, image, w, h);
-                              }},
-                             {[&] { frame.edit = source.edit; },
-                              [&] {
-                                p.core->filter(flags, tracks.data(), frame.EditPlane(), frame.TempPlane(), 1,
-                                               pool.workers());
-                              }},
-                             // The editor's two copies: the image into the plug-in's buffer and back.
-                             {[] {},
-                              [&] {
-                                std::memcpy(copy.data(), image.pixels.data(), n * sizeof(PixelRgba));
-                                std::memcpy(image.pixels.data(), copy.data(), n * sizeof(PixelRgba));
-                              }}};
-  if (classic_host) {
-    what.push_back({[&] { classic_frame.edit = source.edit; },
-                    [&] {
-                      classic_host->Process(classic_frame);
-                    }});
-  }
-  const std::vector<Timing> t = MeasureTogether(quick ? 1 : 6, quick ? 0 : 3000, what);
-  const std::string threads = "T=" + std::to_string(cores);
-  Row(p.name + ".auf2, the whole call", t[0]);
-  Row("core alone, " + threads, t[1]);
-  Row("the editor's two copies of the image alone", t[2]);
-  // The result through the plug-in is the core's.
-  Picture want = picture;
-  for (size_t i = 0; i < n; ++i) core::YcToRgb(frame.edit[i], &want[i].r);
-  std::copy(picture.begin(), picture.end(), image.pixels.begin());
-  CallProc(p, image, w, h);
-  if (const std::string r = Compare(want, image.pixels, w); !r.empty())
-    Fail(p.name + ".auf2 in the timing run: " + r);
-  if (classic_host) {
-    Row(classic->file + ", the classic plug-in's frame, " + threads, t[3]);
-    const double ratio = t[0].best / t[3].best;
-    std::printf("  .auf2 vs classic frame, %s %8.2fx  (target <= 1.30x: %s)\n", threads.c_str(), ratio,
-                ratio <= 1.3 ? "met" : "MISSED");
-    if (ratio > 1.3)
-      std::printf(
-          "  (of the whole call: %.2f ms the editor's copies, %.2f ms the plug-in's own work, against "
-          "%.2f ms for the classic frame and %.2f ms for the core alone; the rest of the plug-in's "
-          "work is converting %.1f M pixels each way)\n",
-          t[2].best, t[0].best - t[2].best, t[3].best, t[1].best, n / 1e6);
-  }
-  std::printf("  .auf2 vs core %8.2fx; the %.2f ms more are the conversions and the editor's two copies\n",
-              t[0].best / t[1].best, t[0].best - t[1].best);
-  return t[0].best / static_cast<double>(n);
-}
-
-void Bench(std::vector<Plugin>& plugins, const std::vector<std::string>& classic_paths, bool quick) {
-  constexpr int kW = 1920, kH = 1080;
-  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  const core::CpuFlags flags = core::DetectCpuFlags();
-  std::printf(
-      "auf2_host --bench: 1920x1080 and 3840x2160 frames, tier %s, %d cores; best and median of the runs\n",
-      core::CpuTierName(flags), cores);
-  std::map<std::string, Classic> classics;
-  for (const std::string& path : classic_paths) {
-    Classic c{std::make_unique<standin::PluginLibrary>(path), path.substr(path.find_last_of("/\\") + 1)};
-    const std::string title = c.library->table()->name;
-    for (const Plugin& p : plugins)
-      if (title == p.core->title) {
-        classics[p.name] = std::move(c);
-        break;
-      }
-  }
-  const Picture hd = MakePicture(kW, kH, Alpha::kOpaque, 2024);
-  const Picture uhd = MakePicture(2 * kW, 2 * kH, Alpha::kOpaque, 2025);
-  for (Plugin& p : plugins) {
-    const auto it = classics.find(p.name);
-    const Classic* classic = it == classics.end() ? nullptr : &it->second;
-    if (classic == nullptr)
-      std::printf("\n(%s: no classic plug-in file given to compare with)\n", p.name.c_str());
-    const std::vector<BenchSetting>& settings = kBenchSettings.at(p.name);
-    double per_pixel = 0;
-    for (const BenchSetting& s : settings) {
-      const double v = BenchCall(p, classic, s, hd, kW, kH, cores, quick);
-      if (&s == &settings.front()) per_pixel = v;
-    }
-    const double uhd_per_pixel = BenchCall(p, classic, settings.front(), uhd, 2 * kW, 2 * kH, cores, quick);
-    const double ratio = uhd_per_pixel / per_pixel;
-    std::printf("  %s.auf2 time per pixel, 3840x2160 vs 1920x1080 %8.2fx  (target <= 1.10x: %s)\n",
-                p.name.c_str(), ratio, ratio <= 1.1 ? "met" : "MISSED");
-  }
-  WriteSettings(plugins.front(), Defaults(plugins.front()));
-
-  const int32_t n = kW * kH;
-  std::printf(
-      "\nconversion of a %dx%d frame (%.1f MB of RGBA, %.1f MB of samples)      best      median runs\n", kW,
-      kH, n * 4 / 1e6, n * 6 / 1e6);
-  const Picture& picture = hd;
-  const int runs = quick ? 1 : 10;
-  const double budget = quick ? 0 : 2000;
-  core::WorkerPool pool(cores, false);
-  std::vector<uint8_t> rgba(reinterpret_cast<const uint8_t*>(picture.data()),
-                            reinterpret_cast<const uint8_t*>(picture.data()) + 4 * size_t{n});
-  std::vector<uint8_t> copy(rgba.size());
-  std::vector<core::YcPixel> yc(n);
-  Row("memory floor: one copy of the RGBA frame",
-      Measure(
-          runs * 3, budget / 4, [] {}, [&] { std::memcpy(copy.data(), rgba.data(), rgba.size()); }));
-  double scalar[2] = {0, 0};
-  for (const core::CpuTier& tier : core::kCpuTiers) {
-    if ((flags & tier.flags) != tier.flags) continue;
-    core::RgbaDsp dsp;
-    core::InitRgbaDsp(dsp, tier.flags);
-    const Timing to = Measure(
-        runs, budget / 4, [] {}, [&] { dsp.RgbaToYcRow(rgba.data(), yc.data(), n); });
-    const Timing back = Measure(
-        runs, budget / 4, [] {}, [&] { dsp.YcToRgbaRow(yc.data(), rgba.data(), n); });
-    if (tier.flags == 0) scalar[0] = to.best, scalar[1] = back.best;
-    char note[2][48];
-    std::snprintf(note[0], sizeof note[0], "%.1fx the scalar kernel", scalar[0] / to.best);
-    std::snprintf(note[1], sizeof note[1], "%.1fx the scalar kernel", scalar[1] / back.best);
-    Row(std::string("RGBA to samples, ") + tier.name + ", T=1", to, note[0]);
-    Row(std::string("samples to RGBA, ") + tier.name + ", T=1", back, note[1]);
-  }
-  const core::RgbaDsp& dsp = core::DetectedRgbaDsp();
-  const core::Workers workers = pool.workers();
-  Row("both ways as the plug-ins run them, T=" + std::to_string(cores),
-      Measure(
-          runs, budget / 4, [] {},
-          [&] {
-            core::RgbaToYcOnWorkers(dsp, workers, rgba.data(), yc.data(), n);
-            core::YcToRgbaOnWorkers(dsp, workers, yc.data(), rgba.data(), n);
-          }));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   int64_t max_pixels = std::numeric_limits<int64_t>::max();
-  bool bench = false, quick = false;
   std::vector<Plugin> plugins;
-  std::vector<std::string> classic;
   for (int i = 1; i < argc; ++i) {
     const std::string_view a = argv[i];
     if (a.rfind("--max-pixels=", 0) == 0) {
       max_pixels = std::atoll(argv[i] + 13);
-    } else if (a == "--bench") {
-      bench = true;
-    } else if (a == "--quick") {
-      quick = true;
-    } else if (a.rfind("--classic=", 0) == 0) {
-      classic.emplace_back(a.substr(10));
     } else if (a.empty() || a[0] == '-') {
-      std::fprintf(stderr,
-                   "usage: auf2_host [--max-pixels=N] PLUGIN.auf2...\n"
-                   "       auf2_host --bench [--quick] [--classic=LIBRARY]... PLUGIN.auf2...\n");
+      std::fprintf(stderr, "usage: auf2_host [--max-pixels=N] PLUGIN.auf2...\n");
       return 2;
     } else {
       Plugin& p = plugins.emplace_back();
@@ -752,16 +518,6 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "auf2_host: %s\n", e.c_str());
       return 1;
     }
-  if (bench) {
-    try {
-      Bench(plugins, classic, quick);
-    } catch (const standin::HostError& e) {
-      std::fprintf(stderr, "auf2_host: %s\n", e.what());
-      return 1;
-    }
-    for (Plugin& p : plugins) p.uninitialize();
-    return g_failures == 0 ? 0 : 1;
-  }
   // Above this many pixels the expected results come from the core's kernels, not the reference.
   const int64_t reference_max = 100000;
   for (Plugin& p : plugins) {
