@@ -19,6 +19,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -304,109 +305,142 @@ int WriteGolden(const std::string& path) {
   return out ? 0 : 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct Options {
   bool serial = false;
   std::vector<int> threads = {1, 3, 8};
   long max_pixels = 1920L * 1080, reference_max_pixels = 0;
-  std::string golden_path;
+  std::string golden_path, write_golden;
   std::vector<std::string> libs;
+};
+
+Options ParseOptions(int argc, char** argv) {
+  Options o;
   for (int i = 1; i < argc; ++i) {
     std::string_view a = argv[i];
     if (a == "--serial") {
-      serial = true;
+      o.serial = true;
     } else if (a.rfind("--threads=", 0) == 0) {
-      threads.clear();
+      o.threads.clear();
       for (const char* p = argv[i] + 10; *p;) {
-        threads.push_back(std::atoi(p));
+        o.threads.push_back(std::atoi(p));
         while (*p && *p != ',') ++p;
         if (*p == ',') ++p;
       }
     } else if (a.rfind("--max-pixels=", 0) == 0) {
-      max_pixels = std::atol(argv[i] + 13);
+      o.max_pixels = std::atol(argv[i] + 13);
     } else if (a.rfind("--reference-max-pixels=", 0) == 0) {
-      reference_max_pixels = std::atol(argv[i] + 23);
+      o.reference_max_pixels = std::atol(argv[i] + 23);
     } else if (a.rfind("--golden=", 0) == 0) {
-      golden_path = std::string(a.substr(9));
+      o.golden_path = std::string(a.substr(9));
     } else if (a.rfind("--write-golden=", 0) == 0) {
-      return WriteGolden(std::string(a.substr(15)));
+      o.write_golden = std::string(a.substr(15));
     } else {
-      libs.emplace_back(a);
+      o.libs.emplace_back(a);
     }
   }
-  const auto filters = tools::BuiltinFilters();
-  if (libs.size() != filters.size()) {
-    std::fprintf(stderr,
-                 "usage: plugin_hashes [--serial] [--threads=1,3,8] [--max-pixels=N] [--golden=FILE]\n"
-                 "                     [--reference-max-pixels=N] LIBRARY... (one per built-in filter:");
-    for (const core::FilterCore* f : filters) std::fprintf(stderr, " %s", f->name);
-    std::fprintf(stderr, ")\n       plugin_hashes --write-golden=FILE\n");
-    return 2;
+  return o;
+}
+
+int Usage(std::span<const core::FilterCore* const> filters) {
+  std::fprintf(stderr,
+               "usage: plugin_hashes [--serial] [--threads=1,3,8] [--max-pixels=N] [--golden=FILE]\n"
+               "                     [--reference-max-pixels=N] LIBRARY... (one per built-in filter:");
+  for (const core::FilterCore* f : filters) std::fprintf(stderr, " %s", f->name);
+  std::fprintf(stderr, ")\n       plugin_hashes --write-golden=FILE\n");
+  return 2;
+}
+
+using Libraries = std::map<std::string, std::unique_ptr<standin::PluginLibrary>>;
+
+// Each library loaded, its entry point and record checked against its filter's core.
+Libraries LoadLibraries(const std::vector<std::string>& paths,
+                        std::span<const core::FilterCore* const> filters) {
+  Libraries libraries;
+  for (size_t i = 0; i < filters.size(); ++i) {
+    auto lib = std::make_unique<standin::PluginLibrary>(paths[i]);
+    if (lib->entry()() != lib->table())
+      Fail(std::string(filters[i]->name) + ": GetFilterTable returned another address");
+    CheckRecord(lib->table(), *filters[i]);
+    libraries[filters[i]->name] = std::move(lib);
   }
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  try {
-    const std::map<std::string, uint64_t> golden =
-        golden_path.empty() ? std::map<std::string, uint64_t>{} : ReadGolden(golden_path);
-    std::map<std::string, std::unique_ptr<standin::PluginLibrary>> libraries;
-    for (size_t i = 0; i < filters.size(); ++i) {
-      auto lib = std::make_unique<standin::PluginLibrary>(libs[i]);
-      if (lib->entry()() != lib->table())
-        Fail(std::string(filters[i]->name) + ": GetFilterTable returned another address");
-      CheckRecord(lib->table(), *filters[i]);
-      libraries[filters[i]->name] = std::move(lib);
-    }
+  return libraries;
+}
 
-    const std::vector<Case> cases = Cases(threads, max_pixels);
-    std::vector<uint64_t> hashes;
-    for (const Case& c : cases) {
-      core::WorkerPool pool(c.partitions, serial);
-      standin::FilterHost host(libraries.at(c.core->name)->table(), &pool);
-      for (size_t i = 0; i < c.tracks.size(); ++i) host.SetTrackUnchecked(static_cast<int>(i), c.tracks[i]);
-      int rc = 0;
-      const uint64_t h = HashOf(c, "plug-in", [&](host::Frame& f) { rc = host.Process(f); });
-      if (rc != 1) Fail(c.Label() + ": processing function returned " + std::to_string(rc));
-      hashes.push_back(h);
-      std::printf("%s %016" PRIx64 "\n", c.Label().c_str(), h);
-      if (!golden.empty()) {
-        const auto it = golden.find(c.Label());
-        if (it == golden.end()) Fail(c.Label() + ": no golden hash");
-        else if (it->second != h) Fail(c.Label() + ": differs from the golden hash");
-      }
+// The plug-ins' hash of every case, printed and held to the golden file where one is given.
+std::vector<uint64_t> HashPlugins(const std::vector<Case>& cases, const Libraries& libraries,
+                                  const Options& o) {
+  const std::map<std::string, uint64_t> golden =
+      o.golden_path.empty() ? std::map<std::string, uint64_t>{} : ReadGolden(o.golden_path);
+  std::vector<uint64_t> hashes;
+  for (const Case& c : cases) {
+    core::WorkerPool pool(c.partitions, o.serial);
+    standin::FilterHost host(libraries.at(c.core->name)->table(), &pool);
+    for (size_t i = 0; i < c.tracks.size(); ++i) host.SetTrackUnchecked(static_cast<int>(i), c.tracks[i]);
+    int rc = 0;
+    const uint64_t h = HashOf(c, "plug-in", [&](host::Frame& f) { rc = host.Process(f); });
+    if (rc != 1) Fail(c.Label() + ": processing function returned " + std::to_string(rc));
+    hashes.push_back(h);
+    std::printf("%s %016" PRIx64 "\n", c.Label().c_str(), h);
+    if (!golden.empty()) {
+      const auto it = golden.find(c.Label());
+      if (it == golden.end()) Fail(c.Label() + ": no golden hash");
+      else if (it->second != h) Fail(c.Label() + ": differs from the golden hash");
     }
+  }
+  return hashes;
+}
 
-    // The cores linked into this program, each tier forced, must give the plug-ins' hashes, also
-    // when fewer or more workers than partitions compute them. The scalar tier, as slow as the
-    // reference, takes the pictures up to 250000 pixels.
-    for (const core::CpuTier& tier : core::kCpuTiers) {
-      if (!core::CpuHasTier(tier)) {
-        std::fprintf(stderr, "tier %s: not available on this CPU, skipped\n", tier.name);
-        continue;
-      }
-      const int failures_before = failures;
-      for (size_t i = 0; i < cases.size(); ++i) {
-        const Case& c = cases[i];
-        if (tier.flags == 0 && static_cast<long>(c.shape.w) * c.shape.h > 250000) continue;
-        const int workers = serial ? 1 : c.partitions == 1 ? 2 : c.partitions - 1;
-        core::WorkerPool pool(workers, serial);
-        const uint64_t h = HashOf(c, tier.name, [&](host::Frame& f) {
-          c.core->filter(tier.flags, c.tracks.data(), f.EditPlane(), f.TempPlane(), c.partitions,
-                         pool.workers());
-        });
-        if (h != hashes[i]) Fail(c.Label() + ": core at tier " + tier.name + " differs from the plug-in");
-      }
-      if (failures == failures_before) std::fprintf(stderr, "tier %s: cores match the plug-ins\n", tier.name);
+// The cores linked into this program, each tier forced, must give the plug-ins' hashes, also when
+// fewer or more workers than partitions compute them. The scalar tier, as slow as the reference,
+// takes the pictures up to 250000 pixels.
+void CheckTiers(const std::vector<Case>& cases, const std::vector<uint64_t>& hashes, bool serial) {
+  for (const core::CpuTier& tier : core::kCpuTiers) {
+    if (!core::CpuHasTier(tier)) {
+      std::fprintf(stderr, "tier %s: not available on this CPU, skipped\n", tier.name);
+      continue;
     }
-
-    // And the scalar reference, where it is quick enough.
+    const int failures_before = failures;
     for (size_t i = 0; i < cases.size(); ++i) {
       const Case& c = cases[i];
-      if (static_cast<long>(c.shape.w) * c.shape.h > reference_max_pixels) continue;
-      const uint64_t h = HashOf(c, "reference", [&](host::Frame& f) {
-        c.core->reference(c.tracks.data(), f.EditPlane(), c.partitions);
+      if (tier.flags == 0 && static_cast<long>(c.shape.w) * c.shape.h > 250000) continue;
+      const int workers = serial ? 1 : c.partitions == 1 ? 2 : c.partitions - 1;
+      core::WorkerPool pool(workers, serial);
+      const uint64_t h = HashOf(c, tier.name, [&](host::Frame& f) {
+        c.core->filter(tier.flags, c.tracks.data(), f.EditPlane(), f.TempPlane(), c.partitions,
+                       pool.workers());
       });
-      if (h != hashes[i]) Fail(c.Label() + ": the reference differs from the plug-in");
+      if (h != hashes[i]) Fail(c.Label() + ": core at tier " + tier.name + " differs from the plug-in");
     }
+    if (failures == failures_before) std::fprintf(stderr, "tier %s: cores match the plug-ins\n", tier.name);
+  }
+}
+
+// And the scalar reference, where it is quick enough.
+void CheckReference(const std::vector<Case>& cases, const std::vector<uint64_t>& hashes, long max_pixels) {
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    if (static_cast<long>(c.shape.w) * c.shape.h > max_pixels) continue;
+    const uint64_t h = HashOf(c, "reference", [&](host::Frame& f) {
+      c.core->reference(c.tracks.data(), f.EditPlane(), c.partitions);
+    });
+    if (h != hashes[i]) Fail(c.Label() + ": the reference differs from the plug-in");
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options o = ParseOptions(argc, argv);
+  if (!o.write_golden.empty()) return WriteGolden(o.write_golden);
+  const auto filters = tools::BuiltinFilters();
+  if (o.libs.size() != filters.size()) return Usage(filters);
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  try {
+    const Libraries libraries = LoadLibraries(o.libs, filters);
+    const std::vector<Case> cases = Cases(o.threads, o.max_pixels);
+    const std::vector<uint64_t> hashes = HashPlugins(cases, libraries, o);
+    CheckTiers(cases, hashes, o.serial);
+    CheckReference(cases, hashes, o.reference_max_pixels);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "FAIL: %s\n", e.what());
     return 1;
