@@ -33,24 +33,6 @@ TEST(DeblockThresholds, HandWorkedExamples) {
   }
 }
 
-// The rows of the tables that the filter's description states outright, including every row past
-// the customary 0..51.
-TEST(DeblockThresholds, TablesHoldTheStatedRows) {
-  struct Row {
-    int index, alpha, beta, tc0;
-  };
-  const Row rows[] = {{16, 4, 2, 0},     {20, 7, 3, 0},     {21, 8, 3, 1},     {25, 13, 4, 1},
-                      {51, 255, 18, 17}, {52, 255, 19, 19}, {53, 255, 20, 21}, {54, 255, 21, 23},
-                      {55, 255, 22, 25}, {56, 255, 23, 27}, {57, 255, 24, 29}, {58, 255, 25, 31},
-                      {59, 255, 26, 33}, {60, 255, 27, 35}};
-  for (const Row& r : rows) {
-    EXPECT_EQ(deblock::AlphaTable[r.index], r.alpha) << r.index;
-    EXPECT_EQ(deblock::BetaTable[r.index], r.beta) << r.index;
-    EXPECT_EQ(deblock::Tc0Table[r.index], r.tc0) << r.index;
-  }
-  for (int i = 0; i <= 20; ++i) EXPECT_EQ(deblock::Tc0Table[i], 0) << i;
-}
-
 TEST(DeblockThresholds, QuantUpToFifteenGivesZeros) {
   for (int q = 0; q <= 15; ++q) {
     const Thresholds t = ComputeThresholds(q, 0, 0);

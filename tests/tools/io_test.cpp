@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <sstream>
+#include <utility>
 
 #include "tests/support/test_support.h"
 #include "tests/tools/aufhost_run.h"
@@ -77,24 +78,31 @@ std::string ReadError(Format format, const std::string& data, io::ReaderOptions 
   return "";
 }
 
-TEST(SampleScale, EightBitLevelsAndRoundingBack) {
-  EXPECT_EQ(io::LumaToHost(255, 16), 4080);
-  EXPECT_EQ(io::ChromaToHost(0, 16, 128), -2048);
-  EXPECT_EQ(io::ChromaToHost(255, 16, 128), 2032);
-  EXPECT_EQ(io::LumaToHost(1023, 4), 4092);
-  EXPECT_EQ(io::ChromaToHost(0, 4, 512), -2048);
-  // Half a level rounds up, below it rounds down, on both sides of zero.
-  EXPECT_EQ(io::LumaFromHost(8, 16, 255), 1);
-  EXPECT_EQ(io::LumaFromHost(7, 16, 255), 0);
-  EXPECT_EQ(io::ChromaFromHost(-8, 16, 128, 255), 128);
-  EXPECT_EQ(io::ChromaFromHost(-9, 16, 128, 255), 127);
-  EXPECT_EQ(io::LumaFromHost(2, 4, 1023), 1);
-  // Filters do not clamp; writers do.
-  EXPECT_EQ(io::LumaFromHost(-500, 16, 255), 0);
-  EXPECT_EQ(io::LumaFromHost(32767, 16, 255), 255);
-  EXPECT_EQ(io::ChromaFromHost(32767, 16, 128, 255), 255);
-  EXPECT_EQ(io::ChromaFromHost(-32768, 4, 512, 1023), 0);
-  EXPECT_EQ(io::LumaFromHost(32767, 4, 1023), 1023);
+// Every stored level survives the trip to host samples and back; every host sample, as a filter may
+// leave it, goes to the nearest level (half a level up), and beyond the ends to the end level.
+TEST(SampleScale, LevelsComeBackAndSamplesGoToTheNearestLevel) {
+  struct Depth {
+    int scale, zero, max_level;
+  };
+  for (const Depth d : {Depth{16, 128, 255}, Depth{4, 512, 1023}}) {
+    for (int v = 0; v <= d.max_level; ++v) {
+      EXPECT_EQ(io::LumaFromHost(io::LumaToHost(v, d.scale), d.scale, d.max_level), v);
+      EXPECT_EQ(io::ChromaFromHost(io::ChromaToHost(v, d.scale, d.zero), d.scale, d.zero, d.max_level), v);
+    }
+    for (int h = -32768; h <= 32767; ++h) {
+      const int16_t s = static_cast<int16_t>(h);
+      const int luma = io::LumaFromHost(s, d.scale, d.max_level);
+      const int chroma = io::ChromaFromHost(s, d.scale, d.zero, d.max_level);
+      for (const auto& [level, at] : {std::pair{luma, io::LumaToHost(luma, d.scale)},
+                                      std::pair{chroma, io::ChromaToHost(chroma, d.scale, d.zero)}}) {
+        // The level's span of samples: [at - scale/2, at + scale/2), open at the ends of the range.
+        const bool above_low = level == 0 || 2 * (h - at) >= -d.scale;
+        const bool below_high = level == d.max_level || 2 * (h - at) < d.scale;
+        ASSERT_TRUE(above_low && below_high)
+            << "sample " << h << " went to level " << level << " of " << d.max_level;
+      }
+    }
+  }
 }
 
 TEST(SampleScale, Bt601FullRange) {
