@@ -18,6 +18,7 @@
 
 #include "auf_version.h"
 #include "core/cpu.h"
+#include "core/track_values.h"
 #include "core/worker_pool.h"
 #include "host/frame.h"
 #include "tools/filters/builtin_filters.h"
@@ -51,33 +52,16 @@ const FormatEntry* FindFormat(GstVideoFormat format) {
 
 constexpr int kMaxThreads = 256;  // as aufhost's -j
 
-// A property of a filter: one track, with its range and default; a list has a label for each value
-// from min to max, a bar none.
-struct TrackSpec {
-  std::string name;
-  int32_t min, max, def;
-  std::vector<std::string> labels;
-};
-
-// Every reading of a filter's track metadata is here: the properties, their defaults and the values
-// handed to the core follow this list.
-std::vector<TrackSpec> TrackSpecsOf(const core::FilterCore& core) {
-  std::vector<TrackSpec> specs;
-  for (const core::Track& t : std::span(core.tracks, core.track_count)) {
-    TrackSpec s{t.name, t.min, t.max, t.def, {}};
-    if (t.kind == core::TrackKind::kList) s.labels.assign(t.labels, t.labels + (t.max - t.min + 1));
-    specs.push_back(std::move(s));
-  }
-  return specs;
+// The filter's tracks, one property each, in the core's order.
+std::span<const core::Track> TracksOf(const core::FilterCore& core) {
+  return {core.tracks, static_cast<size_t>(core.track_count)};
 }
 
 // What one element keeps. The settings are written by any thread and read once a frame under their
 // lock; the rest belongs to the streaming thread, which holds the stream lock while it uses it.
 struct State {
-  State(const core::FilterCore& f, const std::vector<TrackSpec>& specs) : core(f) {
-    for (const TrackSpec& spec : specs) tracks.push_back(spec.def);
-    frame_tracks = tracks;
-  }
+  explicit State(const core::FilterCore& f)
+      : core(f), tracks(core::DefaultTrackValues(f)), frame_tracks(tracks) {}
 
   bool ChangesNothing() const {
     return core.changes_nothing != nullptr && core.changes_nothing(tracks.data());
@@ -108,7 +92,6 @@ struct FilterElementClass {
   GstVideoFilterClass parent;
   GstVideoFilterClass* parent_class;
   const core::FilterCore* core;
-  const std::vector<TrackSpec>* specs;  // the class's, as long as the program
 };
 
 FilterElementClass* ClassOf(gpointer object) {
@@ -117,9 +100,9 @@ FilterElementClass* ClassOf(gpointer object) {
 State& StateOf(gpointer object) { return *reinterpret_cast<FilterElement*>(object)->state; }
 
 // Properties 1 .. n are the n tracks in the core's order, then threads.
-guint ThreadsProperty(const FilterElementClass* klass) { return guint(klass->specs->size() + 1); }
+guint ThreadsProperty(const FilterElementClass* klass) { return guint(klass->core->track_count + 1); }
 bool IsTrackProperty(const FilterElementClass* klass, guint id) {
-  return id >= 1 && id <= klass->specs->size();
+  return id >= 1 && id <= guint(klass->core->track_count);
 }
 
 // "Gst" and each word capitalised: ("velour", "matrix") -> "GstVelourMatrix".
@@ -146,25 +129,23 @@ std::string Nick(const std::string& label) {
 
 // An enumeration for a list track, registered once per type name; its values live as long as the
 // program, as the type system requires.
-GType ListType(const core::FilterCore& core, const TrackSpec& spec) {
-  const std::string type_name = TypeName({core.name, spec.name});
+GType ListType(const core::FilterCore& core, const core::Track& t) {
+  const std::string type_name = TypeName({core.name, t.name});
   if (const GType known = g_type_from_name(type_name.c_str())) return known;
-  auto* values = new GEnumValue[spec.labels.size() + 1]();
-  for (size_t i = 0; i < spec.labels.size(); ++i)
-    values[i] = {spec.min + int(i), g_intern_string(spec.labels[i].c_str()),
-                 g_intern_string(Nick(spec.labels[i]).c_str())};
+  const int count = t.max - t.min + 1;
+  auto* values = new GEnumValue[count + 1]();
+  for (int i = 0; i < count; ++i)
+    values[i] = {t.min + i, g_intern_string(t.labels[i]), g_intern_string(Nick(t.labels[i]).c_str())};
   return g_enum_register_static(g_intern_string(type_name.c_str()), values);
 }
 
-GParamSpec* TrackProperty(const core::FilterCore& core, const TrackSpec& spec) {
+GParamSpec* TrackProperty(const core::FilterCore& core, const core::Track& t) {
   const auto flags =
       GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_NICK | G_PARAM_STATIC_BLURB | GST_PARAM_MUTABLE_PLAYING);
-  const char* blurb = g_intern_string(("track bar '" + spec.name + "' of " + core.title).c_str());
-  if (!spec.labels.empty())
-    return g_param_spec_enum(spec.name.c_str(), g_intern_string(spec.name.c_str()), blurb,
-                             ListType(core, spec), spec.def, flags);
-  return g_param_spec_int(spec.name.c_str(), g_intern_string(spec.name.c_str()), blurb, spec.min, spec.max,
-                          spec.def, flags);
+  const char* blurb = g_intern_string((std::string("track bar '") + t.name + "' of " + core.title).c_str());
+  if (t.kind == core::TrackKind::kList)
+    return g_param_spec_enum(t.name, t.name, blurb, ListType(core, t), t.def, flags);
+  return g_param_spec_int(t.name, t.name, blurb, t.min, t.max, t.def, flags);
 }
 
 // Frames pass untouched while the settings change nothing; called with the settings locked.
@@ -288,9 +269,9 @@ void ClassInit(gpointer g_class, gpointer data) {
   object_class->set_property = SetProperty;
   object_class->get_property = GetProperty;
   object_class->finalize = Finalize;
-  klass->specs = new std::vector<TrackSpec>(TrackSpecsOf(core));
-  for (size_t i = 0; i < klass->specs->size(); ++i)
-    g_object_class_install_property(object_class, guint(i + 1), TrackProperty(core, (*klass->specs)[i]));
+  const std::span<const core::Track> tracks = TracksOf(core);
+  for (size_t i = 0; i < tracks.size(); ++i)
+    g_object_class_install_property(object_class, guint(i + 1), TrackProperty(core, tracks[i]));
   g_object_class_install_property(
       object_class, ThreadsProperty(klass),
       g_param_spec_int("threads", "threads",
@@ -322,7 +303,7 @@ void ClassInit(gpointer g_class, gpointer data) {
 void InstanceInit(GTypeInstance* instance, gpointer g_class) {
   auto* element = reinterpret_cast<FilterElement*>(instance);
   const auto* klass = static_cast<FilterElementClass*>(g_class);
-  element->state = new State(*klass->core, *klass->specs);
+  element->state = new State(*klass->core);
   gst_base_transform_set_in_place(GST_BASE_TRANSFORM(instance), TRUE);
   std::lock_guard lock(element->state->mutex);
   UpdatePassthrough(instance, *element->state);
