@@ -74,33 +74,6 @@ std::string Load(Plugin& p) {
   return p.core ? "" : p.path + ": no built-in filter named \"" + p.name + "\"";
 }
 
-// Blocky colour, like decoded low-quality video: 8x8 blocks of a colour with a slope and noise, opaque.
-Picture MakePicture(int w, int h, uint64_t seed) {
-  uint64_t s = seed * 0x9E3779B97F4A7C15ull + 1;
-  auto next = [&s] {
-    uint64_t z = (s += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  };
-  auto byte = [](int v) {
-    return static_cast<uint8_t>(std::clamp(v, 0, 255));
-  };
-  Picture pic(static_cast<size_t>(w) * h);
-  for (int by = 0; by < h; by += 8)
-    for (int bx = 0; bx < w; bx += 8) {
-      int c[3];
-      for (int& v : c) v = static_cast<int>(next() % 256);
-      const int slope = static_cast<int>(next() % 9) - 4;
-      for (int y = by; y < std::min(by + 8, h); ++y)
-        for (int x = bx; x < std::min(bx + 8, w); ++x) {
-          const int n = static_cast<int>(next() % 13) - 6 + slope * (x - bx + y - by);
-          pic[static_cast<size_t>(y) * w + x] = {byte(c[0] + n), byte(c[1] - n), byte(c[2] + n / 2), 255};
-        }
-    }
-  return pic;
-}
-
 void Row(const std::string& what, const Timing& t, const std::string& note = "") {
   std::printf("  %-44s %8.2f ms  %8.2f ms %3d  %s\n", what.c_str(), t.best, t.median, t.runs, note.c_str());
   std::fflush(stdout);
@@ -216,7 +189,7 @@ double BenchCall(Plugin& p, const Classic* classic, const Setting& s, const Pict
 
 // Every setting at 1920x1080, the first at 3840x2160 too; false where a result was not the core's.
 bool BenchPlugin(Plugin& p, const Classic* classic, int cores, bool quick) {
-  const Picture hd = MakePicture(kW, kH, 2024), uhd = MakePicture(2 * kW, 2 * kH, 2025);
+  const Picture hd = standin::BlockyPicture(kW, kH, 2024), uhd = standin::BlockyPicture(2 * kW, 2 * kH, 2025);
   if (classic == nullptr)
     std::printf("\n(%s: no classic plug-in file given to compare with)\n", p.name.c_str());
   const std::vector<Setting>& settings = kSettings.at(p.name);
@@ -241,7 +214,7 @@ void BenchConversions(int cores, bool quick) {
   std::printf(
       "\nconversion of a %dx%d frame (%.1f MB of RGBA, %.1f MB of samples)      best      median runs\n", kW,
       kH, n * 4 / 1e6, n * 6 / 1e6);
-  const Picture picture = MakePicture(kW, kH, 2024);
+  const Picture picture = standin::BlockyPicture(kW, kH, 2024);
   const int runs = quick ? 1 : 10;
   const double budget = quick ? 0 : 500;
   std::vector<uint8_t> rgba(reinterpret_cast<const uint8_t*>(picture.data()),

@@ -1,5 +1,6 @@
 #include "standin/auf2_host.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -96,6 +97,33 @@ void WriteSettings(const auf2::FilterPluginTable& table, const std::vector<doubl
     if (IsSelectItem(item)) static_cast<auf2::SelectItem*>(item)->value = static_cast<int32_t>(values[i]);
     else static_cast<auf2::TrackItem*>(item)->value = values[i];
   }
+}
+
+std::vector<auf2::PixelRgba> BlockyPicture(int w, int h, uint64_t seed, const AlphaOfPixel& alpha) {
+  uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
+  const RandomSource random = [&state] {
+    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  };
+  auto byte = [](int v) {
+    return static_cast<uint8_t>(std::clamp(v, 0, 255));
+  };
+  std::vector<auf2::PixelRgba> pic(static_cast<size_t>(w) * h);
+  for (int by = 0; by < h; by += 8)
+    for (int bx = 0; bx < w; bx += 8) {
+      int c[3];
+      for (int& v : c) v = static_cast<int>(random() % 256);
+      const int slope = static_cast<int>(random() % 9) - 4;
+      for (int y = by; y < std::min(by + 8, h); ++y)
+        for (int x = bx; x < std::min(bx + 8, w); ++x) {
+          const int n = static_cast<int>(random() % 13) - 6 + slope * (x - bx + y - by);
+          const uint8_t a = alpha ? alpha(x, y, random) : 255;
+          pic[static_cast<size_t>(y) * w + x] = {byte(c[0] + n), byte(c[1] - n), byte(c[2] + n / 2), a};
+        }
+    }
+  return pic;
 }
 
 }  // namespace standin

@@ -42,4 +42,11 @@ bool IsSelectItem(const void* item);
 // an integer, a track's as the real number it is.
 void WriteSettings(const auf2::FilterPluginTable& table, const std::vector<double>& values);
 
+// A picture like decoded low-quality video, the same for the same seed: 8x8 blocks of a colour with a
+// slope and noise. alpha(x, y, random) gives each pixel's alpha and may draw from the picture's own
+// random source; without it the picture is opaque.
+using RandomSource = std::function<uint64_t()>;
+using AlphaOfPixel = std::function<uint8_t(int x, int y, const RandomSource& random)>;
+std::vector<auf2::PixelRgba> BlockyPicture(int w, int h, uint64_t seed, const AlphaOfPixel& alpha = nullptr);
+
 }  // namespace standin

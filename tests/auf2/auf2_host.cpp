@@ -105,28 +105,16 @@ const char* AlphaName(Alpha a) {
   }
 }
 
-uint8_t Byte(int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
-
-// Blocky colour, like decoded low-quality video: 8x8 blocks of a colour with a slope and noise.
+// Blocky colour with the given alpha.
 Picture MakePicture(int w, int h, Alpha alpha, uint64_t seed) {
-  Picture pic(static_cast<size_t>(w) * h);
-  Rng rng(seed);
-  for (int by = 0; by < h; by += 8)
-    for (int bx = 0; bx < w; bx += 8) {
-      const int r = static_cast<int>(rng.Next() % 256), g = static_cast<int>(rng.Next() % 256),
-                b = static_cast<int>(rng.Next() % 256);
-      const int slope = static_cast<int>(rng.Next() % 9) - 4;
-      for (int y = by; y < std::min(by + 8, h); ++y)
-        for (int x = bx; x < std::min(bx + 8, w); ++x) {
-          const int n = static_cast<int>(rng.Next() % 13) - 6 + slope * (x - bx + y - by);
-          uint8_t a = 255;
-          if (alpha == Alpha::kClear) a = 0;
-          if (alpha == Alpha::kRandom) a = static_cast<uint8_t>(rng.Next());
-          if (alpha == Alpha::kGradient) a = static_cast<uint8_t>(x + 3 * y);
-          pic[static_cast<size_t>(y) * w + x] = {Byte(r + n), Byte(g - n), Byte(b + n / 2), a};
-        }
+  return standin::BlockyPicture(w, h, seed, [alpha](int x, int y, const standin::RandomSource& random) {
+    switch (alpha) {
+      case Alpha::kClear: return uint8_t{0};
+      case Alpha::kRandom: return static_cast<uint8_t>(random());
+      case Alpha::kGradient: return static_cast<uint8_t>(x + 3 * y);
+      default: return uint8_t{255};
     }
-  return pic;
+  });
 }
 
 // The core applied to the converted picture, converted back, alpha kept: the scalar reference up to
