@@ -109,7 +109,7 @@ struct Call {
     image.w = w;
     image.h = h;
     image.pixels = picture;
-    standin::CallVideo(*p.table, image, w, h);  // steady state: the plug-in's buffers exist
+    standin::CallVideo(p, image, w, h);  // steady state: the plug-in's buffers exist
     for (size_t i = 0; i < picture.size(); ++i)
       source.edit[i] = core::RgbToYc(picture[i].r, picture[i].g, picture[i].b);
     if (classic == nullptr) return;
@@ -125,7 +125,7 @@ struct Call {
     std::vector<bench::Timed> what = {
         {[&] { std::copy(picture.begin(), picture.end(), image.pixels.begin()); },
          [&] {
-           standin::CallVideo(*p.table, image, w, h);
+           standin::CallVideo(p, image, w, h);
          }},
         {[&] { frame.edit = source.edit; },
          [&] {
@@ -150,7 +150,7 @@ struct Call {
     Picture want = picture;
     for (size_t i = 0; i < want.size(); ++i) core::YcToRgb(frame.edit[i], &want[i].r);
     std::copy(picture.begin(), picture.end(), image.pixels.begin());
-    standin::CallVideo(*p.table, image, w, h);
+    standin::CallVideo(p, image, w, h);
     return std::memcmp(want.data(), image.pixels.data(), want.size() * sizeof(PixelRgba)) == 0;
   }
 };
