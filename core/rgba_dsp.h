@@ -56,8 +56,10 @@ inline int32_t Pa64Level(int32_t v) { return v - (v + 128) / 257; }
 
 // A 16-bit colour to samples: the 8-bit coefficient rows on the levels of Pa64Level, rounded half
 // up. A colour of whole 8-bit levels (257 v) gives exactly the samples of the 8-bit colour; every
-// sample lies within 0.54 of a unit of the exact BT.601 value (half a unit of rounding, and 1/32
-// of a unit from the levels). |sum| < 2^31.
+// sample lies within 0.6 of a unit of the exact BT.601 value (half a unit of rounding, the rest from
+// the levels and the coefficients). Back through YcToPa64, each word comes within 24 of where it was
+// (grey within 9), and the samples through their words, where no word is clamped, come back
+// exactly. |sum| < 2^31.
 inline YcPixel Pa64ToYc(int32_t r, int32_t g, int32_t b) {
   r = Pa64Level(r), g = Pa64Level(g), b = Pa64Level(b);
   const auto convert = [&](const int32_t* k) {
