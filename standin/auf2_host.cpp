@@ -71,23 +71,38 @@ std::string WrongResourceCall(const HostImage& image, const wchar_t* resource, i
   return "";
 }
 
+// Counts a call of one of the later image functions and checks how it was called: false where it
+// fails (what was wrong in image.error) or is refused, as the editor's calls fail.
+bool Serve(HostImage& image, const char* function, int& count, bool refuse, const wchar_t* resource,
+           int32_t w, int32_t h, int32_t pitch, int32_t format) {
+  ++count;
+  if (const std::string e = WrongResourceCall(image, resource, w, h, pitch, format); !e.empty()) {
+    image.error = std::string(function) + ": " + e;
+    return false;
+  }
+  return !refuse;
+}
+
+// h rows of `bytes` each, `from_pitch` bytes apart, to rows `to_pitch` bytes apart.
+void CopyRows(void* to, size_t to_pitch, const void* from, size_t from_pitch, size_t bytes, int32_t h) {
+  for (int32_t y = 0; y < h; ++y)
+    std::memcpy(static_cast<uint8_t*>(to) + y * to_pitch, static_cast<const uint8_t*>(from) + y * from_pitch,
+                bytes);
+}
+
 bool GetImageResourceData(const wchar_t* resource, void* buffer, int32_t w, int32_t h, int32_t pitch,
                           int32_t format) {
   HostImage& image = ImageOfThisCall("get_image_resource_data");
-  ++image.gets16;
-  if (const std::string e = WrongResourceCall(image, resource, w, h, pitch, format); !e.empty()) {
-    image.error = "get_image_resource_data: " + e;
+  if (!Serve(image, "get_image_resource_data", image.gets16, image.refuse_get16, resource, w, h, pitch,
+             format))
     return false;
-  }
-  if (image.refuse_get16) return false;
   if (image.pixels16.size() != static_cast<size_t>(w) * h) {
     image.error = "get_image_resource_data: the stand-in holds no 16-bit image";
     return false;
   }
   image.buffer16 = buffer;
-  for (int32_t y = 0; y < h; ++y)
-    std::memcpy(static_cast<uint8_t*>(buffer) + static_cast<size_t>(y) * pitch,
-                image.pixels16.data() + static_cast<size_t>(y) * w, w * sizeof(PixelPa64));
+  const size_t row = w * sizeof(PixelPa64);
+  CopyRows(buffer, static_cast<size_t>(pitch), image.pixels16.data(), row, row, h);
   if (image.during) image.during();
   return true;
 }
@@ -95,16 +110,12 @@ bool GetImageResourceData(const wchar_t* resource, void* buffer, int32_t w, int3
 bool SetImageResourceData(const wchar_t* resource, const void* buffer, int32_t w, int32_t h, int32_t pitch,
                           int32_t format) {
   HostImage& image = ImageOfThisCall("set_image_resource_data");
-  ++image.sets16;
-  if (const std::string e = WrongResourceCall(image, resource, w, h, pitch, format); !e.empty()) {
-    image.error = "set_image_resource_data: " + e;
+  if (!Serve(image, "set_image_resource_data", image.sets16, image.refuse_set16, resource, w, h, pitch,
+             format))
     return false;
-  }
-  if (image.refuse_set16) return false;
   image.pixels16.resize(static_cast<size_t>(w) * h);
-  for (int32_t y = 0; y < h; ++y)
-    std::memcpy(image.pixels16.data() + static_cast<size_t>(y) * w,
-                static_cast<const uint8_t*>(buffer) + static_cast<size_t>(y) * pitch, w * sizeof(PixelPa64));
+  const size_t row = w * sizeof(PixelPa64);
+  CopyRows(image.pixels16.data(), row, buffer, static_cast<size_t>(pitch), row, h);
   return true;
 }
 
@@ -221,58 +232,67 @@ void WriteSettings(const auf2::FilterPluginTable& table, const std::vector<doubl
   }
 }
 
-std::vector<auf2::PixelRgba> BlockyPicture(int w, int h, uint64_t seed, const AlphaOfPixel& alpha) {
-  uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
+namespace {
+
+// For each 8x8 block of a w x h picture in turn: block() draws what the block needs, then
+// pixel(x, y, x - left, y - top) for each of its pixels; both may draw from the picture's random
+// source, a split-mix sequence from the seed.
+template <class Block, class Pixel>
+void ForEachBlock(int w, int h, uint64_t state, const Block& block, const Pixel& pixel) {
   const RandomSource random = [&state] {
     uint64_t z = (state += 0x9E3779B97F4A7C15ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
   };
+  for (int by = 0; by < h; by += 8)
+    for (int bx = 0; bx < w; bx += 8) {
+      block(random);
+      for (int y = by; y < std::min(by + 8, h); ++y)
+        for (int x = bx; x < std::min(bx + 8, w); ++x) pixel(x, y, x - bx + y - by, random);
+    }
+}
+
+}  // namespace
+
+std::vector<auf2::PixelRgba> BlockyPicture(int w, int h, uint64_t seed, const AlphaOfPixel& alpha) {
   auto byte = [](int v) {
     return static_cast<uint8_t>(std::clamp(v, 0, 255));
   };
   std::vector<auf2::PixelRgba> pic(static_cast<size_t>(w) * h);
-  for (int by = 0; by < h; by += 8)
-    for (int bx = 0; bx < w; bx += 8) {
-      int c[3];
-      for (int& v : c) v = static_cast<int>(random() % 256);
-      const int slope = static_cast<int>(random() % 9) - 4;
-      for (int y = by; y < std::min(by + 8, h); ++y)
-        for (int x = bx; x < std::min(bx + 8, w); ++x) {
-          const int n = static_cast<int>(random() % 13) - 6 + slope * (x - bx + y - by);
-          const uint8_t a = alpha ? alpha(x, y, random) : 255;
-          pic[static_cast<size_t>(y) * w + x] = {byte(c[0] + n), byte(c[1] - n), byte(c[2] + n / 2), a};
-        }
-    }
+  int c[3], slope;
+  ForEachBlock(
+      w, h, seed * 0x9E3779B97F4A7C15ull + 1,
+      [&](const RandomSource& random) {
+        for (int& v : c) v = static_cast<int>(random() % 256);
+        slope = static_cast<int>(random() % 9) - 4;
+      },
+      [&](int x, int y, int along, const RandomSource& random) {
+        const int n = static_cast<int>(random() % 13) - 6 + slope * along;
+        const uint8_t a = alpha ? alpha(x, y, random) : 255;
+        pic[static_cast<size_t>(y) * w + x] = {byte(c[0] + n), byte(c[1] - n), byte(c[2] + n / 2), a};
+      });
   return pic;
 }
 
 std::vector<auf2::PixelPa64> BlockyPicture16(int w, int h, uint64_t seed, const Alpha16OfPixel& alpha) {
-  uint64_t state = seed * 0x9E3779B97F4A7C15ull + 7;
-  const RandomSource random = [&state] {
-    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  };
   std::vector<auf2::PixelPa64> pic(static_cast<size_t>(w) * h);
-  for (int by = 0; by < h; by += 8)
-    for (int bx = 0; bx < w; bx += 8) {
-      int c[3];
-      for (int& v : c) v = static_cast<int>(random() % 65536);
-      // Up to four 8-bit levels a pixel, in steps of a sixteenth of one.
-      const int slope = (static_cast<int>(random() % 129) - 64) * 16;
-      for (int y = by; y < std::min(by + 8, h); ++y)
-        for (int x = bx; x < std::min(bx + 8, w); ++x) {
-          const int n = static_cast<int>(random() % 3085) - 1542 + slope * (x - bx + y - by);
-          const uint16_t a = alpha ? alpha(x, y, random) : 65535;
-          auto word = [a](int v) {
-            return static_cast<uint16_t>((int64_t{std::clamp(v, 0, 65535)} * a + 32767) / 65535);
-          };
-          pic[static_cast<size_t>(y) * w + x] = {word(c[0] + n), word(c[1] - n), word(c[2] + n / 2), a};
-        }
-    }
+  int c[3], slope;
+  ForEachBlock(
+      w, h, seed * 0x9E3779B97F4A7C15ull + 7,
+      [&](const RandomSource& random) {
+        for (int& v : c) v = static_cast<int>(random() % 65536);
+        // Up to four 8-bit levels a pixel, in steps of a sixteenth of one.
+        slope = (static_cast<int>(random() % 129) - 64) * 16;
+      },
+      [&](int x, int y, int along, const RandomSource& random) {
+        const int n = static_cast<int>(random() % 3085) - 1542 + slope * along;
+        const uint16_t a = alpha ? alpha(x, y, random) : 65535;
+        auto word = [a](int v) {
+          return static_cast<uint16_t>((int64_t{std::clamp(v, 0, 65535)} * a + 32767) / 65535);
+        };
+        pic[static_cast<size_t>(y) * w + x] = {word(c[0] + n), word(c[1] - n), word(c[2] + n / 2), a};
+      });
   return pic;
 }
 

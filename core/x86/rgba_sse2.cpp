@@ -37,6 +37,20 @@ void Store8(char* out, Reg p01, Reg p23, Reg p45, Reg p67) {
   V::Store(out + 32, V::Or(_mm_srli_si128(c45, 8), _mm_slli_si128(c67, 4)));
 }
 
+// The samples of n pixels of 4 values each at `in`, eight an iteration, four of them at a time from
+// convert4(pixels, &lo, &hi) as two registers of [y cb cr 0] pairs; the pixels done.
+template <class T, class Convert4>
+int32_t SamplesBy8(const T* in, YcPixel* yc, int32_t n, const Convert4& convert4) {
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    Reg p01, p23, p45, p67;
+    convert4(in + 4 * i, &p01, &p23);
+    convert4(in + 4 * i + 16, &p45, &p67);
+    Store8(reinterpret_cast<char*>(yc + i), p01, p23, p45, p67);
+  }
+  return i;
+}
+
 void RgbaToYcRow(const uint8_t* rgba, YcPixel* yc, int32_t n) {
   // A pixel's words are (r, b) and (g, a); alpha gets coefficient 0.
   const Reg round = V::Set32(1 << (kRgbToYcShift - 1));
@@ -52,13 +66,7 @@ void RgbaToYcRow(const uint8_t* rgba, YcPixel* yc, int32_t n) {
     };
     Interleave4(sum(y_rb, y_g), sum(cb_rb, cb_g), sum(cr_rb, cr_g), lo, hi);
   };
-  int32_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    Reg p01, p23, p45, p67;
-    convert4(rgba + 4 * i, &p01, &p23);
-    convert4(rgba + 4 * i + 16, &p45, &p67);
-    Store8(reinterpret_cast<char*>(yc + i), p01, p23, p45, p67);
-  }
+  const int32_t i = SamplesBy8(rgba, yc, n, convert4);
   RgbaToYcRow_C(rgba + 4 * i, yc + i, n - i);
 }
 
@@ -72,13 +80,7 @@ void Pa64ToYcRow(const uint16_t* pa64, YcPixel* yc, int32_t n) {
                    _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1))), &y, &cb, &cr);
     Interleave4(y, cb, cr, lo, hi);
   };
-  int32_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    Reg p01, p23, p45, p67;
-    convert4(pa64 + 4 * i, &p01, &p23);
-    convert4(pa64 + 4 * i + 16, &p45, &p67);
-    Store8(reinterpret_cast<char*>(yc + i), p01, p23, p45, p67);
-  }
+  const int32_t i = SamplesBy8(pa64, yc, n, convert4);
   Pa64ToYcRow_C(pa64 + 4 * i, yc + i, n - i);
 }
 
@@ -125,6 +127,20 @@ __attribute__((always_inline)) inline void LoadPairs8(const YcPixel* yc, Reg* e)
   e[3] = Expand(_mm_srli_si128(c, 4));
 }
 
+// n samples back into pixels of 4 values each at `out`, eight an iteration, four of them at a time by
+// convert4(pair of pixels 0 and 1, pair of 2 and 3, pixels); the pixels done.
+template <class T, class Convert4>
+int32_t PixelsBy8(const YcPixel* yc, T* out, int32_t n, const Convert4& convert4) {
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    Reg e[4];
+    LoadPairs8(yc + i, e);
+    convert4(e[0], e[1], out + 4 * i);
+    convert4(e[2], e[3], out + 4 * i + 16);
+  }
+  return i;
+}
+
 void YcToRgbaRow(const YcPixel* yc, uint8_t* rgba, int32_t n) {
   const Reg round = V::Set32(1 << (kYcToRgbShift - 1));
   const Reg alpha = V::Set32(static_cast<int32_t>(0xFF000000u));
@@ -140,13 +156,7 @@ void YcToRgbaRow(const YcPixel* yc, uint8_t* rgba, int32_t n) {
     const Reg bytes = V::PackBytes(V::UnpackLo16(words, gz), V::UnpackHi16(words, gz));
     V::Store(p, V::Or(V::And(V::Load(p), alpha), bytes));
   };
-  int32_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    Reg e[4];
-    LoadPairs8(yc + i, e);
-    convert4(e[0], e[1], rgba + 4 * i);
-    convert4(e[2], e[3], rgba + 4 * i + 16);
-  }
+  const int32_t i = PixelsBy8(yc, rgba, n, convert4);
   YcToRgbaRow_C(yc + i, rgba + 4 * i, n - i);
 }
 
@@ -165,13 +175,7 @@ void YcToPa64Row(const YcPixel* yc, uint16_t* pa64, int32_t n) {
     store(p, V::UnpackLo16(rb, gpairs));
     store(p + 8, V::UnpackHi16(rb, gpairs));
   };
-  int32_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    Reg e[4];
-    LoadPairs8(yc + i, e);
-    convert4(e[0], e[1], pa64 + 4 * i);
-    convert4(e[2], e[3], pa64 + 4 * i + 16);
-  }
+  const int32_t i = PixelsBy8(yc, pa64, n, convert4);
   YcToPa64Row_C(yc + i, pa64 + 4 * i, n - i);
 }
 
