@@ -90,7 +90,7 @@ bool DeepImages() { return g_host_version.load(std::memory_order_relaxed) >= kHo
 // Where the buffers of one call lie in its block: the planes of samples (6 bytes a pixel each), then
 // the image at a 64-byte boundary. A filter that takes the 8-bit image as it is needs only its
 // scratch plane; the others, and every filter on a 16-bit image, a plane of samples and their
-// scratch plane where they take one. The 16-bit layout holds the 8-bit one.
+// scratch plane where they take one.
 struct BlockLayout {
   int planes;
   size_t image_offset;
@@ -211,8 +211,8 @@ bool ProcessVideo(const Auf2Filter& filter, FilterProcVideo* video) {
   if (w <= 0 || h <= 0) return true;
   // The row kernels count pixels in 32 bits, and the 16-bit image's pitch is bytes in 32 bits.
   const int64_t n = int64_t{w} * h;
-  if (n > INT32_MAX || w > INT32_MAX / int32_t{sizeof(PixelPa64)}) return false;
   const bool deep = DeepImages();
+  if (n > INT32_MAX || (deep && w > INT32_MAX / int32_t{sizeof(PixelPa64)})) return false;
   // A frame that the settings leave as it is is neither taken nor handed back.
   if (deep && filter.core->changes_nothing != nullptr && filter.core->changes_nothing(tracks)) return true;
   const size_t bytes = LayoutOf(filter, static_cast<size_t>(n), deep).bytes;
