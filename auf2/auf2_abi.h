@@ -15,6 +15,13 @@ struct PixelRgba {
 };
 static_assert(sizeof(PixelRgba) == 4);
 
+// One pixel of the editor's 16-bit images (format kImageFormatPa64): 65535 is 1.0, the colours
+// premultiplied by alpha.
+struct PixelPa64 {
+  uint16_t r, g, b, a;
+};
+static_assert(sizeof(PixelPa64) == 8);
+
 struct SceneInfo {
   int32_t width, height, rate, scale, sample_rate;
 };
@@ -40,6 +47,28 @@ struct FilterProcVideo {
   void (*get_image_data)(PixelRgba* buffer);
   // Replaces the object's image with the buffer's.
   void (*set_image_data)(const PixelRgba* buffer, int32_t width, int32_t height);
+};
+
+// The editors from kHostVersionResourceData on (they say so through InitializePlugin) continue the
+// video record past the four fields with calls that hand out and take back the object's image in
+// other formats. On an older editor the record ends before them: a plug-in views the record this
+// way only once the editor has told it its version.
+inline constexpr uint32_t kHostVersionResourceData = 2004800;
+// The pixel formats those calls take: r, g, b, a at 16 bits each.
+inline constexpr int32_t kImageFormatPa64 = 11;
+// The resource name of the current object's image.
+inline constexpr const wchar_t* kObjectResource = L"object";
+
+struct FilterProcVideoResources {
+  FilterProcVideo head;
+  void* unused[27];  // calls a filter working on the CPU has no use for
+  // Copies the resource's image into buffer in the given format, rows pitch bytes apart; only when
+  // width and height are the image's. False when it cannot.
+  bool (*get_image_resource_data)(const wchar_t* resource, void* buffer, int32_t width, int32_t height,
+                                  int32_t pitch, int32_t format);
+  // Replaces the resource's image with the buffer's. False when it cannot.
+  bool (*set_image_resource_data)(const wchar_t* resource, const void* buffer, int32_t width, int32_t height,
+                                  int32_t pitch, int32_t format);
 };
 
 // Setting items. The editor writes each item's current value into the plug-in's own item before
@@ -81,10 +110,16 @@ struct FilterPluginTable {
 
 typedef FilterPluginTable* (*GetFilterPluginTableFn)();
 typedef void (*UninitializePluginFn)();
+// The editor's version, as major x 1,000,000 + minor x 10,000 + beta x 100; called once after
+// loading by the editors that know it. True: initialised.
+typedef bool (*InitializePluginFn)(uint32_t host_version);
 
 #if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
 static_assert(offsetof(FilterProcVideo, get_image_data) == 16);
 static_assert(offsetof(FilterProcVideo, set_image_data) == 24);
+static_assert(sizeof(FilterProcVideo) == 32);
+static_assert(offsetof(FilterProcVideoResources, get_image_resource_data) == 248);
+static_assert(offsetof(FilterProcVideoResources, set_image_resource_data) == 256);
 static_assert(offsetof(ObjectInfo, width) == 32);
 static_assert(offsetof(ObjectInfo, height) == 36);
 static_assert(sizeof(TrackItem) == 48);

@@ -1,5 +1,6 @@
 #include "auf2/auf2_filter.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
@@ -42,6 +43,8 @@ std::mutex g_run;
 FrameBuffers g_slots[kSlots];
 WorkerPool* g_pool;
 bool g_pool_failed;
+// What InitializePlugin was told; 0 for an editor that never calls it.
+std::atomic<uint32_t> g_host_version;
 
 #if defined(_WIN32)
 // While its threads exist the plug-in holds a reference to its own module, so that an editor that
@@ -80,16 +83,27 @@ WorkerPool* SharedPool() {
   return g_pool;
 }
 
-// Planes of samples a filter needs beside the image: a filter that takes the image as it is needs
-// only its scratch plane; the others a plane of samples, and their scratch plane where they take one.
-int PlanesOf(const Auf2Filter& filter) {
-  if (filter.core->filter_rgba != nullptr) return 1;
-  return filter.core->needs_temp ? 2 : 1;
-}
+// Whether the editor hands out 16-bit images: only then is the video record longer than its four
+// fields.
+bool DeepImages() { return g_host_version.load(std::memory_order_relaxed) >= kHostVersionResourceData; }
 
-// Bytes of the block for n pixels: the planes (6 bytes a pixel each), then the RGBA image at a
-// 64-byte boundary.
-size_t RgbaOffset(size_t n, int planes) { return (6 * n * planes + 63) / 64 * 64; }
+// Where the buffers of one call lie in its block: the planes of samples (6 bytes a pixel each), then
+// the image at a 64-byte boundary. A filter that takes the 8-bit image as it is needs only its
+// scratch plane; the others, and every filter on a 16-bit image, a plane of samples and their
+// scratch plane where they take one.
+struct BlockLayout {
+  int planes;
+  size_t image_offset;
+  size_t bytes;
+};
+BlockLayout LayoutOf(const Auf2Filter& filter, size_t n, bool deep) {
+  const int planes = filter.core->needs_temp ? 2 : 1;
+  BlockLayout b;
+  b.planes = !deep && filter.core->filter_rgba != nullptr ? 1 : planes;
+  b.image_offset = (6 * n * b.planes + 63) / 64 * 64;
+  b.bytes = b.image_offset + (deep ? sizeof(PixelPa64) : sizeof(PixelRgba)) * n;
+  return b;
+}
 
 // A free slot whose block holds `bytes`: the first that does, else the largest, grown (its block
 // null when memory cannot be had). Null when every slot is in use.
@@ -125,25 +139,53 @@ int64_t RoundReal(double v) {
   return std::llround(v);
 }
 
-// The filter's work on a picture of n = w x h pixels in buffers that hold it. A filter that takes the
-// image as it is converts each row as it works; the others get the picture converted before and after.
-void FilterImage(const Auf2Filter& filter, const int32_t* tracks, FilterProcVideo* video, int32_t w,
+// The core on the plane of samples at the start of `block`, with its scratch plane after it where it
+// takes one.
+void FilterPlanes(const Auf2Filter& filter, const int32_t* tracks, int32_t w, int32_t h, void* block,
+                  const Workers& workers) {
+  const size_t n = static_cast<size_t>(w) * h;
+  YcPixel* planes = static_cast<YcPixel*>(block);
+  const Plane edit_plane{planes, w, h, w};
+  const Plane temp_plane = filter.core->needs_temp ? Plane{planes + n, w, h, w} : Plane{nullptr, 0, 0, 0};
+  filter.core->filter(DetectCpuFlags(), tracks, edit_plane, temp_plane, 1, workers);
+}
+
+// The filter's work on the 8-bit image of n = w x h pixels in buffers that hold it. A filter that
+// takes the image as it is converts each row as it works; the others get the picture converted before
+// and after.
+bool FilterImage(const Auf2Filter& filter, const int32_t* tracks, FilterProcVideo* video, int32_t w,
                  int32_t h, void* block, const Workers& workers) {
   const size_t n = static_cast<size_t>(w) * h;
   YcPixel* planes = static_cast<YcPixel*>(block);
-  uint8_t* rgba = static_cast<uint8_t*>(block) + RgbaOffset(n, PlanesOf(filter));
+  uint8_t* rgba = static_cast<uint8_t*>(block) + LayoutOf(filter, n, false).image_offset;
   video->get_image_data(reinterpret_cast<PixelRgba*>(rgba));
   if (filter.core->filter_rgba != nullptr) {
     filter.core->filter_rgba(DetectCpuFlags(), tracks, rgba, w, h, Plane{planes, w, h, w}, 1, workers);
   } else {
     const core::RgbaDsp& dsp = core::DetectedRgbaDsp();
     core::RgbaToYcOnWorkers(dsp, workers, rgba, planes, static_cast<int32_t>(n));
-    const Plane edit_plane{planes, w, h, w};
-    const Plane temp_plane = filter.core->needs_temp ? Plane{planes + n, w, h, w} : Plane{nullptr, 0, 0, 0};
-    filter.core->filter(DetectCpuFlags(), tracks, edit_plane, temp_plane, 1, workers);
+    FilterPlanes(filter, tracks, w, h, block, workers);
     core::YcToRgbaOnWorkers(dsp, workers, planes, rgba, static_cast<int32_t>(n));
   }
   video->set_image_data(reinterpret_cast<const PixelRgba*>(rgba), w, h);
+  return true;
+}
+
+// The same on the 16-bit image, through the editor's later calls: false, and the image left as it
+// was, where the editor cannot hand it out (its size is not the object's) or take it back.
+bool FilterImage16(const Auf2Filter& filter, const int32_t* tracks, FilterProcVideoResources* video,
+                   int32_t w, int32_t h, void* block, const Workers& workers) {
+  const size_t n = static_cast<size_t>(w) * h;
+  YcPixel* planes = static_cast<YcPixel*>(block);
+  uint16_t* image =
+      reinterpret_cast<uint16_t*>(static_cast<uint8_t*>(block) + LayoutOf(filter, n, true).image_offset);
+  const int32_t pitch = w * static_cast<int32_t>(sizeof(PixelPa64));
+  if (!video->get_image_resource_data(kObjectResource, image, w, h, pitch, kImageFormatPa64)) return false;
+  const core::RgbaDsp& dsp = core::DetectedRgbaDsp();
+  core::Pa64ToYcOnWorkers(dsp, workers, image, planes, static_cast<int32_t>(n));
+  FilterPlanes(filter, tracks, w, h, block, workers);
+  core::YcToPa64OnWorkers(dsp, workers, planes, image, static_cast<int32_t>(n));
+  return video->set_image_resource_data(kObjectResource, image, w, h, pitch, kImageFormatPa64);
 }
 
 }  // namespace
@@ -167,10 +209,13 @@ bool ProcessVideo(const Auf2Filter& filter, FilterProcVideo* video) {
   ReadTracks(filter, tracks);
   const int32_t w = video->object->width, h = video->object->height;
   if (w <= 0 || h <= 0) return true;
-  // The row kernels count pixels in 32 bits.
+  // The row kernels count pixels in 32 bits, and the 16-bit image's pitch is bytes in 32 bits.
   const int64_t n = int64_t{w} * h;
-  if (n > INT32_MAX) return false;
-  const size_t bytes = RgbaOffset(static_cast<size_t>(n), PlanesOf(filter)) + 4 * static_cast<size_t>(n);
+  const bool deep = DeepImages();
+  if (n > INT32_MAX || (deep && w > INT32_MAX / int32_t{sizeof(PixelPa64)})) return false;
+  // A frame that the settings leave as it is is neither taken nor handed back.
+  if (deep && filter.core->changes_nothing != nullptr && filter.core->changes_nothing(tracks)) return true;
+  const size_t bytes = LayoutOf(filter, static_cast<size_t>(n), deep).bytes;
   try {
     FrameBuffers own{nullptr, 0, true};
     FrameBuffers* slot = TakeSlot(bytes);
@@ -184,8 +229,10 @@ bool ProcessVideo(const Auf2Filter& filter, FilterProcVideo* video) {
       std::unique_lock run(g_run, std::try_to_lock);
       WorkerPool* pool = run.owns_lock() ? SharedPool() : nullptr;
       // A second call while the pool is busy runs on its own thread.
-      FilterImage(filter, tracks, video, w, h, slot->block,
-                  pool != nullptr ? pool->workers() : core::SerialWorkers());
+      const Workers workers = pool != nullptr ? pool->workers() : core::SerialWorkers();
+      ok = deep ? FilterImage16(filter, tracks, reinterpret_cast<FilterProcVideoResources*>(video), w, h,
+                                slot->block, workers)
+                : FilterImage(filter, tracks, video, w, h, slot->block, workers);
     }
     if (slot == &own) std::free(own.block);
     else ReturnSlot(slot);
@@ -193,6 +240,11 @@ bool ProcessVideo(const Auf2Filter& filter, FilterProcVideo* video) {
   } catch (...) {
     return false;
   }
+}
+
+bool InitializeAuf2(uint32_t host_version) {
+  g_host_version.store(host_version, std::memory_order_relaxed);
+  return true;
 }
 
 void ShutdownAuf2() {

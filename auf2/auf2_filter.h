@@ -26,11 +26,18 @@ void ReadTracks(const Auf2Filter& filter, int32_t* tracks);
 
 // One call of the editor's video procedure: takes the object's image, converts it to the filters'
 // samples (core/rgba_dsp.h), runs the core with a partition count of 1 on the plug-in's worker
-// threads, converts back leaving every alpha byte as it was, and hands the image back. Settings are
-// read once, first. Images of no pixels: true, untouched. When memory cannot be had: false, and the
-// image is left as it was. Safe to call from several threads at once; in steady state a frame of a
-// size seen before allocates nothing.
+// threads, converts back leaving every alpha value as it was, and hands the image back. Settings are
+// read once, first. An editor of version kHostVersionResourceData or later (InitializeAuf2) hands
+// out and takes back 16-bit images, and only those, through the calls past the record's four fields;
+// there, a frame that the settings leave as it is (the core's changes_nothing) is not taken at all,
+// and an image the editor cannot hand out or take back gives false. Other editors: the 8-bit calls
+// only, and nothing of the record past them is read. Images of no pixels: true, untouched. When
+// memory cannot be had: false, and the image is left as it was. Safe to call from several threads
+// at once; in steady state a frame of a size seen before allocates nothing.
 bool ProcessVideo(const Auf2Filter& filter, FilterProcVideo* video);
+
+// Remembers the editor's version (InitializePlugin); true.
+bool InitializeAuf2(uint32_t host_version);
 
 // Stops the worker threads and frees the buffers kept between frames (UninitializePlugin). A later
 // call of ProcessVideo starts again.
@@ -151,9 +158,10 @@ struct Auf2Plugin {
 
 // The plug-in of `core` with the information text `information` (name, version, authors), and its
 // exported entry points.
-#define AUF2_PLUGIN(core, information)                                                         \
-  namespace {                                                                                  \
-  constinit auf2::FilterPluginTable g_auf2_table = auf2::Auf2Plugin<core>::Table(information); \
-  }                                                                                            \
-  AUF_EXPORT auf2::FilterPluginTable* GetFilterPluginTable() { return &g_auf2_table; }         \
+#define AUF2_PLUGIN(core, information)                                                                   \
+  namespace {                                                                                            \
+  constinit auf2::FilterPluginTable g_auf2_table = auf2::Auf2Plugin<core>::Table(information);           \
+  }                                                                                                      \
+  AUF_EXPORT auf2::FilterPluginTable* GetFilterPluginTable() { return &g_auf2_table; }                   \
+  AUF_EXPORT bool InitializePlugin(uint32_t host_version) { return auf2::InitializeAuf2(host_version); } \
   AUF_EXPORT void UninitializePlugin() { auf2::ShutdownAuf2(); }

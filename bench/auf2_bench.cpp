@@ -1,13 +1,16 @@
 // The .auf2 plug-ins as the 64-bit successor editor runs them, in its stand-in (standin/auf2_host.h):
 // 1920x1080 and 3840x2160 frames through each plug-in's whole call, beside its core alone at the same
 // settings and beside the classic plug-in file of the same filter (--classic, loaded through the
-// older editor's stand-in) at the same thread count; then the conversion to and from the filters'
-// samples per tier. Built natively and for 64-bit Windows, where scripts/bench runs it under Wine.
+// older editor's stand-in) at the same thread count; the whole call on 8-bit images (an editor
+// before 2004800) beside 16-bit ones (from 2004800) at 1920x1080; then the conversions to and from
+// the filters' samples per tier, at both depths. Built natively and for 64-bit Windows, where
+// scripts/bench runs it under Wine.
 //
 //   auf2_bench [--quick] [--classic=LIBRARY]... PLUGIN.auf2...
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -46,8 +49,9 @@ const std::map<std::string, std::vector<Setting>> kSettings = {
     {"deblock", {{"defaults", {}}, {"quant 40", {{0, 40}}}}},
 };
 // The whole call at most this many times the classic plug-in's frame; at 3840x2160, time per pixel
-// at most this many times 1920x1080's.
-constexpr double kVsClassic = 1.3, kLargePerPixel = 1.1;
+// at most this many times 1920x1080's; on 16-bit images (twice the bytes) at most this many times
+// on 8-bit ones.
+constexpr double kVsClassic = 1.3, kLargePerPixel = 1.1, kDeepVsByte = 1.3;
 
 struct Plugin : standin::Auf2Library {
   const core::FilterCore* core = nullptr;
@@ -109,7 +113,7 @@ struct Call {
     image.w = w;
     image.h = h;
     image.pixels = picture;
-    standin::CallVideo(*p.table, image, w, h);  // steady state: the plug-in's buffers exist
+    standin::CallVideo(p, image, w, h);  // steady state: the plug-in's buffers exist
     for (size_t i = 0; i < picture.size(); ++i)
       source.edit[i] = core::RgbToYc(picture[i].r, picture[i].g, picture[i].b);
     if (classic == nullptr) return;
@@ -125,7 +129,7 @@ struct Call {
     std::vector<bench::Timed> what = {
         {[&] { std::copy(picture.begin(), picture.end(), image.pixels.begin()); },
          [&] {
-           standin::CallVideo(*p.table, image, w, h);
+           standin::CallVideo(p, image, w, h);
          }},
         {[&] { frame.edit = source.edit; },
          [&] {
@@ -150,7 +154,7 @@ struct Call {
     Picture want = picture;
     for (size_t i = 0; i < want.size(); ++i) core::YcToRgb(frame.edit[i], &want[i].r);
     std::copy(picture.begin(), picture.end(), image.pixels.begin());
-    standin::CallVideo(*p.table, image, w, h);
+    standin::CallVideo(p, image, w, h);
     return std::memcmp(want.data(), image.pixels.data(), want.size() * sizeof(PixelRgba)) == 0;
   }
 };
@@ -207,8 +211,69 @@ bool BenchPlugin(Plugin& p, const Classic* classic, int cores, bool quick) {
   return true;
 }
 
+// The whole call at 1920x1080 on 8-bit images, as an editor before 2004800 hands them out, beside
+// 16-bit ones at every setting, each frame back to its first picture before each call; false where
+// the 16-bit picture that came back is not the core's result.
+bool BenchDepths(Plugin& p, bool quick) {
+  if (p.initialize == nullptr) {
+    std::printf("\n(%s: no InitializePlugin, so no 16-bit images to compare)\n", p.name.c_str());
+    return true;
+  }
+  Plugin byte = p, deep = p;
+  byte.host_version = standin::kHostWithoutDeepImages;
+  deep.host_version = standin::kHostWithDeepImages;
+  const Picture picture = standin::BlockyPicture(kW, kH, 2024);
+  const std::vector<auf2::PixelPa64> picture16 = standin::BlockyPicture16(kW, kH, 2024);
+  for (const Setting& s : kSettings.at(p.name)) {
+    std::vector<int32_t> tracks = core::DefaultTrackValues(*p.core);
+    for (auto [i, v] : s.changes) tracks[i] = v;
+    standin::WriteSettings(*p.table, std::vector<double>(tracks.begin(), tracks.end()));
+    standin::HostImage image8, image16;
+    image8.w = image16.w = kW;
+    image8.h = image16.h = kH;
+    image8.pixels = picture;
+    image16.pixels16 = picture16;
+    const std::vector<Timing> t =
+        bench::MeasureTogether(quick ? 1 : 6, quick ? 0 : 3000,
+                               {{[&] {
+                                   byte.initialize(byte.host_version);
+                                   std::copy(picture.begin(), picture.end(), image8.pixels.begin());
+                                 },
+                                 [&] {
+                                   standin::CallVideo(byte, image8, kW, kH);
+                                 }},
+                                {[&] {
+                                   deep.initialize(deep.host_version);
+                                   std::copy(picture16.begin(), picture16.end(), image16.pixels16.begin());
+                                 },
+                                 [&] {
+                                   standin::CallVideo(deep, image16, kW, kH);
+                                 }}});
+    std::printf("\n%s %s, %dx%d, the whole call by depth%*s best      median runs\n", p.name.c_str(), s.label,
+                kW, kH, static_cast<int>(std::max<size_t>(0, 24 - p.name.size() - std::strlen(s.label))), "");
+    Row("8-bit images (editor " + std::to_string(byte.host_version) + ")", t[0]);
+    Row("16-bit images (editor " + std::to_string(deep.host_version) + ")", t[1]);
+    bench::PrintTargets({{"16-bit vs 8-bit images", t[1].best / t[0].best, kDeepVsByte, Target::kAtMost}},
+                        30);
+    // The picture of the last run against the core's result.
+    host::Frame f(kW, kH);
+    for (size_t i = 0; i < picture16.size(); ++i)
+      f.edit[i] = core::Pa64ToYc(picture16[i].r, picture16[i].g, picture16[i].b);
+    p.core->filter(core::DetectCpuFlags(), tracks.data(), f.EditPlane(), f.TempPlane(), 1,
+                   core::SerialWorkers());
+    std::vector<auf2::PixelPa64> want = picture16;
+    for (size_t i = 0; i < want.size(); ++i) core::YcToPa64(f.edit[i], &want[i].r);
+    if (std::memcmp(want.data(), image16.pixels16.data(), want.size() * sizeof want[0]) != 0) {
+      std::printf("auf2_bench: FAIL: %s.auf2's 16-bit picture in the timing run is not its core's\n",
+                  p.name.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
 // The conversions of a 1920x1080 frame to the filters' samples and back: one copy of the RGBA frame,
-// each tier on one thread, and both ways on the workers as the plug-ins run them.
+// each tier on one thread at both depths, and both ways on the workers as the plug-ins run them.
 void BenchConversions(int cores, bool quick) {
   const int32_t n = kW * kH;
   std::printf(
@@ -221,25 +286,41 @@ void BenchConversions(int cores, bool quick) {
                             reinterpret_cast<const uint8_t*>(picture.data()) + 4 * size_t{n});
   std::vector<uint8_t> copy(rgba.size());
   std::vector<core::YcPixel> yc(n);
+  const std::vector<auf2::PixelPa64> picture16 = standin::BlockyPicture16(kW, kH, 2024);
+  std::vector<uint16_t> pa64(&picture16[0].r, &picture16[0].r + 4 * size_t{n});
   Row("memory floor: one copy of the RGBA frame",
       Measure(
           runs * 3, budget, [] {}, [&] { std::memcpy(copy.data(), rgba.data(), rgba.size()); }));
   const core::CpuFlags flags = core::DetectCpuFlags();
-  double scalar[2] = {0, 0};
+  double scalar[4] = {0, 0, 0, 0};
   for (const core::CpuTier& tier : core::kCpuTiers) {
     if ((flags & tier.flags) != tier.flags) continue;
     core::RgbaDsp dsp;
     core::InitRgbaDsp(dsp, tier.flags);
-    const Timing to = Measure(
-        runs, budget, [] {}, [&] { dsp.RgbaToYcRow(rgba.data(), yc.data(), n); });
-    const Timing back = Measure(
-        runs, budget, [] {}, [&] { dsp.YcToRgbaRow(yc.data(), rgba.data(), n); });
-    if (tier.flags == 0) scalar[0] = to.best, scalar[1] = back.best;
-    char note[2][48];
-    std::snprintf(note[0], sizeof note[0], "%.1fx the scalar kernel", scalar[0] / to.best);
-    std::snprintf(note[1], sizeof note[1], "%.1fx the scalar kernel", scalar[1] / back.best);
-    Row(std::string("RGBA to samples, ") + tier.name + ", T=1", to, note[0]);
-    Row(std::string("samples to RGBA, ") + tier.name + ", T=1", back, note[1]);
+    const std::pair<std::string, std::function<void()>> ways[4] = {
+        {"RGBA to samples",
+         [&] {
+           dsp.RgbaToYcRow(rgba.data(), yc.data(), n);
+         }},
+        {"samples to RGBA",
+         [&] {
+           dsp.YcToRgbaRow(yc.data(), rgba.data(), n);
+         }},
+        {"16-bit RGBA to samples",
+         [&] {
+           dsp.Pa64ToYcRow(pa64.data(), yc.data(), n);
+         }},
+        {"samples to 16-bit RGBA", [&] {
+           dsp.YcToPa64Row(yc.data(), pa64.data(), n);
+         }}};
+    for (int k = 0; k < 4; ++k) {
+      const Timing t = Measure(
+          runs, budget, [] {}, ways[k].second);
+      if (tier.flags == 0) scalar[k] = t.best;
+      char note[48];
+      std::snprintf(note, sizeof note, "%.1fx the scalar kernel", scalar[k] / t.best);
+      Row(ways[k].first + ", " + tier.name + ", T=1", t, note);
+    }
   }
   core::WorkerPool pool(cores, false);
   const core::Workers workers = pool.workers();
@@ -249,6 +330,13 @@ void BenchConversions(int cores, bool quick) {
           [&] {
             core::RgbaToYcOnWorkers(core::DetectedRgbaDsp(), workers, rgba.data(), yc.data(), n);
             core::YcToRgbaOnWorkers(core::DetectedRgbaDsp(), workers, yc.data(), rgba.data(), n);
+          }));
+  Row("both ways at 16 bits as the plug-ins run them, T=" + std::to_string(cores),
+      Measure(
+          runs, budget, [] {},
+          [&] {
+            core::Pa64ToYcOnWorkers(core::DetectedRgbaDsp(), workers, pa64.data(), yc.data(), n);
+            core::YcToPa64OnWorkers(core::DetectedRgbaDsp(), workers, yc.data(), pa64.data(), n);
           }));
 }
 
@@ -301,6 +389,7 @@ int main(int argc, char** argv) {
       const auto it = classics.find(p.name);
       ok = BenchPlugin(p, it == classics.end() ? nullptr : &it->second, cores, o.quick) && ok;
     }
+    for (Plugin& p : o.plugins) ok = BenchDepths(p, o.quick) && ok;
   } catch (const standin::HostError& e) {
     std::fprintf(stderr, "auf2_bench: %s\n", e.what());
     return 1;

@@ -22,7 +22,7 @@ function(auf_add_plugin name core)
 endfunction()
 
 # auf_add_auf2(NAME CORE_TARGET SOURCES... DESCRIPTION TEXT): the 64-bit successor editor's plug-in
-# NAME.auf2 (target NAME_auf2), exporting GetFilterPluginTable and UninitializePlugin only. That editor
+# NAME.auf2 (target NAME_auf2), exporting GetFilterPluginTable, InitializePlugin and UninitializePlugin only. That editor
 # runs on 64-bit Windows alone: there it is a DLL with the runtime linked in statically and a version
 # resource; native builds make it for the tests; 32-bit Windows builds leave it out.
 function(auf_add_auf2 name core)

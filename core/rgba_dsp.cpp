@@ -9,12 +9,13 @@ namespace {
 
 constexpr int32_t kSerialPixels = 16384;
 
+enum class Direction { kRgbaToYc, kYcToRgba, kPa64ToYc, kYcToPa64 };
+
 struct ConvertRun {
   const RgbaDsp* dsp;
-  const uint8_t* from_rgba;
-  uint8_t* to_rgba;
-  const YcPixel* from_yc;
-  YcPixel* to_yc;
+  Direction direction;
+  const void* from;
+  void* to;
   int32_t n;
 };
 
@@ -23,8 +24,25 @@ void ConvertShare(int32_t index, int32_t count, void* data) {
   const ConvertRun* run = static_cast<const ConvertRun*>(data);
   const int64_t begin = int64_t{run->n} * index / count, end = int64_t{run->n} * (index + 1) / count;
   const int32_t n = static_cast<int32_t>(end - begin);
-  if (run->to_yc != nullptr) run->dsp->RgbaToYcRow(run->from_rgba + 4 * begin, run->to_yc + begin, n);
-  else run->dsp->YcToRgbaRow(run->from_yc + begin, run->to_rgba + 4 * begin, n);
+  const RgbaDsp& dsp = *run->dsp;
+  switch (run->direction) {
+    case Direction::kRgbaToYc:
+      dsp.RgbaToYcRow(static_cast<const uint8_t*>(run->from) + 4 * begin,
+                      static_cast<YcPixel*>(run->to) + begin, n);
+      break;
+    case Direction::kYcToRgba:
+      dsp.YcToRgbaRow(static_cast<const YcPixel*>(run->from) + begin,
+                      static_cast<uint8_t*>(run->to) + 4 * begin, n);
+      break;
+    case Direction::kPa64ToYc:
+      dsp.Pa64ToYcRow(static_cast<const uint16_t*>(run->from) + 4 * begin,
+                      static_cast<YcPixel*>(run->to) + begin, n);
+      break;
+    case Direction::kYcToPa64:
+      dsp.YcToPa64Row(static_cast<const YcPixel*>(run->from) + begin,
+                      static_cast<uint16_t*>(run->to) + 4 * begin, n);
+      break;
+  }
 }
 
 void Convert(const Workers& workers, ConvertRun run) {
@@ -39,6 +57,8 @@ void InitRgbaDsp(RgbaDsp& dsp, CpuFlags flags) {
   dsp.RgbaToYcRow = RgbaToYcRow_C;
   dsp.YcToRgbaRow = YcToRgbaRow_C;
   dsp.RgbaToLumaRow = RgbaToLumaRow_C;
+  dsp.Pa64ToYcRow = Pa64ToYcRow_C;
+  dsp.YcToPa64Row = YcToPa64Row_C;
 #if defined(AUF_X86_SIMD)
   if (!(flags & kCpuSse2)) return;
   InitRgbaDsp_SSE2(dsp);
@@ -53,12 +73,22 @@ void InitRgbaDsp(RgbaDsp& dsp, CpuFlags flags) {
 
 void RgbaToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const uint8_t* rgba, YcPixel* yc,
                        int32_t n) {
-  Convert(workers, {&dsp, rgba, nullptr, nullptr, yc, n});
+  Convert(workers, {&dsp, Direction::kRgbaToYc, rgba, yc, n});
 }
 
 void YcToRgbaOnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel* yc, uint8_t* rgba,
                        int32_t n) {
-  Convert(workers, {&dsp, nullptr, rgba, yc, nullptr, n});
+  Convert(workers, {&dsp, Direction::kYcToRgba, yc, rgba, n});
+}
+
+void Pa64ToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const uint16_t* pa64, YcPixel* yc,
+                       int32_t n) {
+  Convert(workers, {&dsp, Direction::kPa64ToYc, pa64, yc, n});
+}
+
+void YcToPa64OnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel* yc, uint16_t* pa64,
+                       int32_t n) {
+  Convert(workers, {&dsp, Direction::kYcToPa64, yc, pa64, n});
 }
 
 const RgbaDsp& DetectedRgbaDsp() {

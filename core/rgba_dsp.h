@@ -1,8 +1,10 @@
 #pragma once
 // 8-bit RGB(A) pictures to the samples the filters work on and back: BT.601 full range in exact
 // integer arithmetic. The pair is lossless: every one of the 2^24 colours comes back unchanged, and
-// grey (r = g = b = v) is y = 16 v with no colour difference. The scalar pixel functions below
-// define every output bit; the row kernels of every tier give the same bits.
+// grey (r = g = b = v) is y = 16 v with no colour difference. 16-bit pictures (r, g, b, a words,
+// 65535 standing for 1.0) convert with the same coefficients at the samples' full precision. The
+// scalar pixel functions below define every output bit; the row kernels of every tier give the same
+// bits.
 #include <cstdint>
 
 #include "core/cpu.h"
@@ -47,6 +49,38 @@ inline void YcToRgb(const YcPixel& p, uint8_t* rgb) {
   rgb[2] = ClampToByte(RoundShift(y + kCbToB * p.cb, kYcToRgbShift));
 }
 
+// 16-bit levels: v stands for 256 v / 257 of an 8-bit level with 8 fraction bits (so 257 v lands on
+// the 8-bit level v, 65535 on 255), rounded half up: v - floor((v + 128) / 257).
+inline constexpr int32_t kPa64LevelBits = 8;
+inline int32_t Pa64Level(int32_t v) { return v - (v + 128) / 257; }
+
+// A 16-bit colour to samples: the 8-bit coefficient rows on the levels of Pa64Level, rounded half
+// up. A colour of whole 8-bit levels (257 v) gives exactly the samples of the 8-bit colour; every
+// sample lies within 0.6 of a unit of the exact BT.601 value (half a unit of rounding, the rest from
+// the levels and the coefficients). Back through YcToPa64, each word comes within 24 of where it was
+// (grey within 9), and the samples through their words, where no word is clamped, come back
+// exactly. |sum| < 2^31.
+inline YcPixel Pa64ToYc(int32_t r, int32_t g, int32_t b) {
+  r = Pa64Level(r), g = Pa64Level(g), b = Pa64Level(b);
+  const auto convert = [&](const int32_t* k) {
+    return static_cast<int16_t>(RoundShift(k[0] * r + k[1] * g + k[2] * b, kRgbToYcShift + kPa64LevelBits));
+  };
+  return {convert(kRgbToY), convert(kRgbToCb), convert(kRgbToCr)};
+}
+
+// Any samples to 16-bit levels: the sums of YcToRgb (units of 2^-14 of a sample) times 257 / 16 per
+// sample unit, rounded half up, each clamped to 0..65535.
+inline uint16_t SumToWord(int32_t sum) {
+  const int64_t v = (int64_t{257} * sum + (int64_t{1} << (kYcToRgbShift - 1))) >> kYcToRgbShift;
+  return static_cast<uint16_t>(v < 0 ? 0 : v > 65535 ? 65535 : v);
+}
+inline void YcToPa64(const YcPixel& p, uint16_t* rgb) {
+  const int32_t y = kYcToRgbY * p.y;
+  rgb[0] = SumToWord(y + kCrToR * p.cr);
+  rgb[1] = SumToWord(y + kCbToG * p.cb + kCrToG * p.cr);
+  rgb[2] = SumToWord(y + kCbToB * p.cb);
+}
+
 // A row of n pixels of 4 bytes r, g, b, a to n samples; alpha is not read.
 using RgbaToYcRowFn = void (*)(const uint8_t* rgba, YcPixel* yc, int32_t n);
 // n samples back into the r, g, b bytes of n pixels of 4 bytes; the alpha bytes keep their values.
@@ -55,10 +89,18 @@ using YcToRgbaRowFn = void (*)(const YcPixel* yc, uint8_t* rgba, int32_t n);
 // The luma alone: luma[x] = RgbToYc(pixel x).y >> shift (arithmetic), shift in 0..15.
 using RgbaToLumaRowFn = void (*)(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t shift);
 
+// A row of n pixels of 4 words r, g, b, a to n samples (Pa64ToYc); alpha is not read.
+using Pa64ToYcRowFn = void (*)(const uint16_t* pa64, YcPixel* yc, int32_t n);
+// n samples back into the r, g, b words of n pixels of 4 words (YcToPa64); the alpha words keep their
+// values.
+using YcToPa64RowFn = void (*)(const YcPixel* yc, uint16_t* pa64, int32_t n);
+
 struct RgbaDsp {
   RgbaToYcRowFn RgbaToYcRow;
   YcToRgbaRowFn YcToRgbaRow;
   RgbaToLumaRowFn RgbaToLumaRow;
+  Pa64ToYcRowFn Pa64ToYcRow;
+  YcToPa64RowFn YcToPa64Row;
 };
 
 void InitRgbaDsp(RgbaDsp& dsp, CpuFlags flags);
@@ -71,9 +113,15 @@ void RgbaToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const uint8_t
                        int32_t n);
 void YcToRgbaOnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel* yc, uint8_t* rgba,
                        int32_t n);
+void Pa64ToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const uint16_t* pa64, YcPixel* yc,
+                       int32_t n);
+void YcToPa64OnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel* yc, uint16_t* pa64,
+                       int32_t n);
 
 void RgbaToYcRow_C(const uint8_t* rgba, YcPixel* yc, int32_t n);
 void YcToRgbaRow_C(const YcPixel* yc, uint8_t* rgba, int32_t n);
 void RgbaToLumaRow_C(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t shift);
+void Pa64ToYcRow_C(const uint16_t* pa64, YcPixel* yc, int32_t n);
+void YcToPa64Row_C(const YcPixel* yc, uint16_t* pa64, int32_t n);
 
 }  // namespace core

@@ -16,4 +16,12 @@ void RgbaToLumaRow_C(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t shif
     luma[i] = static_cast<int16_t>(RgbToYc(rgba[0], rgba[1], rgba[2]).y >> shift);
 }
 
+void Pa64ToYcRow_C(const uint16_t* pa64, YcPixel* yc, int32_t n) {
+  for (int32_t i = 0; i < n; ++i, pa64 += 4) yc[i] = Pa64ToYc(pa64[0], pa64[1], pa64[2]);
+}
+
+void YcToPa64Row_C(const YcPixel* yc, uint16_t* pa64, int32_t n) {
+  for (int32_t i = 0; i < n; ++i, pa64 += 4) YcToPa64(yc[i], pa64);
+}
+
 }  // namespace core

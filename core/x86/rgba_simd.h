@@ -1,7 +1,8 @@
 #pragma once
 // What the vector tiers of the RGBA conversion share, over a tier's vector operations V
 // (core/x86/vector_ops.h): the sums of coefficient pairs of rgba_dsp.h in 32-bit lanes through
-// MulAdd. Included only by the ISA files; everything here has internal linkage.
+// MulAdd, and the arithmetic of the 16-bit pictures' conversions, the layouts left to each tier. Included
+// only by the ISA files; everything here has internal linkage.
 #include <cstdint>
 
 #include "core/rgba_dsp.h"
@@ -37,6 +38,51 @@ inline typename V::Reg Dot(typename V::Reg rb, typename V::Reg ga, typename V::R
 template <class V>
 inline typename V::Reg RoundShift(typename V::Reg sum, typename V::Reg round, int shift) {
   return V::ShiftRight32(V::Add32(sum, round), shift);
+}
+
+// ---- 16-bit pictures (Pa64ToYc, YcToPa64).
+
+// Pa64Level of every 16-bit lane: v - floor((v + 128) / 257), with floor(v / 257) as
+// (v x 65281) >> 24 (exact for every 16-bit v) and the remainder deciding the rounding.
+template <class V>
+inline typename V::Reg Pa64Levels(typename V::Reg v) {
+  using Reg = typename V::Reg;
+  Reg q = V::ShiftRightU(V::MulHiU16(v, V::Set1(static_cast<int16_t>(65281))), 8);
+  const Reg rest = V::Sub(v, V::MulLo16(q, V::Set1(257)));
+  q = V::Add(q, V::ShiftRightU(V::Add(rest, V::Set1(127)), 8));
+  return V::Sub(v, q);
+}
+
+// The samples of pixels whose words (r, g) are the 32-bit lanes of rg and (b, a) those of ba, a pixel
+// a lane: levels less 32768 in signed words (so that MulAdd may take them), the alpha word 16 with the
+// coefficient 2^14 as the rounding term, and luma given back the 2^30 that its row of coefficients
+// (summing to 2^15) took with the 32768s. Shifted, in 32-bit lanes.
+template <class V>
+inline void Pa64Samples(typename V::Reg rg, typename V::Reg ba, typename V::Reg* y, typename V::Reg* cb,
+                        typename V::Reg* cr) {
+  using Reg = typename V::Reg;
+  constexpr int kShift = kRgbToYcShift + kPa64LevelBits;
+  const Reg bias = V::Set1(static_cast<int16_t>(0x8000));
+  rg = V::Xor(Pa64Levels<V>(rg), bias);
+  ba = V::Or(V::And(V::Xor(Pa64Levels<V>(ba), bias), V::Set32(0xFFFF)), V::Set32(16 << 16));
+  auto sum = [&](const int32_t* k) {
+    return V::Add32(V::MulAdd(rg, Pair<V>(k[0], k[1])), V::MulAdd(ba, Pair<V>(k[2], 1 << 14)));
+  };
+  *y = V::ShiftRight32(V::Add32(sum(kRgbToY), V::Set32(1 << 30)), kShift);
+  *cb = V::ShiftRight32(sum(kRgbToCb), kShift);
+  *cr = V::ShiftRight32(sum(kRgbToCr), kShift);
+}
+
+// The 16-bit words of the sums of YcToPa64 (32-bit lanes) less 32768: floor((257 sum + 2^17) / 2^18)
+// as (sum >> 10) + ((sum + 256 (sum & 1023) + 2^17) >> 18), which stays within 32 bits for any
+// samples. PackSigned then clamps them, and a flip of the top bit of each word gives 0..65535.
+template <class V>
+inline typename V::Reg Pa64WordsLess32768(typename V::Reg sum) {
+  using Reg = typename V::Reg;
+  const Reg low = V::ShiftLeft32(V::And(sum, V::Set32(1023)), 8);
+  const Reg rounded =
+      V::ShiftRight32(V::Add32(V::Add32(sum, low), V::Set32(1 << (kYcToRgbShift - 1))), kYcToRgbShift);
+  return V::Add32(V::Add32(V::ShiftRight32(sum, 10), rounded), V::Set32(-32768));
 }
 
 }  // namespace

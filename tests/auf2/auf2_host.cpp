@@ -2,8 +2,11 @@
 // exports, filter table and setting items against their cores' tracks, and every picture that comes
 // back from the video procedure, which must equal, bit for bit, the filter core applied to the same
 // converted picture: for several sizes, track sets and alpha patterns, from two threads at once, and
-// while the editor changes the settings during a call. Built natively and for 64-bit Windows, where
-// scripts/test-windows runs it under Wine.
+// while the editor changes the settings during a call. The editors are played one after another in
+// one process: one that never calls InitializePlugin and the last one without 16-bit images (8-bit
+// calls only, the record ending before an inaccessible page), then the first with them (16-bit
+// calls only), each told its version as a fresh load would be. Built natively and for 64-bit
+// Windows, where scripts/test-windows runs it under Wine.
 //
 //   auf2_host [--max-pixels=N] PLUGIN.auf2...
 //
@@ -44,8 +47,10 @@
 
 namespace {
 
+using auf2::PixelPa64;
 using auf2::PixelRgba;
 using Picture = std::vector<PixelRgba>;
+using Picture16 = std::vector<PixelPa64>;
 using testsupport::Rng;
 
 int g_failures = 0;
@@ -90,7 +95,22 @@ std::string Load(Plugin& p) {
 }
 
 bool CallProc(const Plugin& p, HostImage& image, int32_t object_w, int32_t object_h) {
-  return standin::CallVideo(*p.table, image, object_w, object_h);
+  return standin::CallVideo(p, image, object_w, object_h);
+}
+
+// Whether the plug-in was told of an editor that hands out 16-bit images.
+bool Deep(const Plugin& p) { return p.host_version >= standin::kHostWithDeepImages; }
+
+// The editor the plug-in plays with from now on, as if loaded afresh by it.
+void BecomeHost(Plugin& p, uint32_t version) {
+  p.host_version = version;
+  if (!p.initialize(version))
+    Fail(p.name + ": InitializePlugin(" + std::to_string(version) + ") returned false");
+}
+
+std::string HostName(uint32_t version) {
+  return version == 0 ? "an editor that never calls InitializePlugin"
+                      : "editor version " + std::to_string(version);
 }
 
 // ---- Pictures, settings and the expected results.
@@ -117,31 +137,61 @@ Picture MakePicture(int w, int h, Alpha alpha, uint64_t seed) {
   });
 }
 
+// The same at 16 bits: alpha words spread over their whole range, colours premultiplied.
+Picture16 MakePicture16(int w, int h, Alpha alpha, uint64_t seed) {
+  return standin::BlockyPicture16(w, h, seed, [alpha](int x, int y, const standin::RandomSource& random) {
+    switch (alpha) {
+      case Alpha::kClear: return uint16_t{0};
+      case Alpha::kRandom: return static_cast<uint16_t>(random());
+      case Alpha::kGradient: return static_cast<uint16_t>(97 * x + 331 * y);
+      default: return uint16_t{65535};
+    }
+  });
+}
+
+// An image of w x h at the depth of the plug-in's editor.
+HostImage ImageFor(const Plugin& p, int w, int h, Alpha alpha, uint64_t seed) {
+  HostImage image;
+  image.w = w;
+  image.h = h;
+  if (Deep(p)) image.pixels16 = MakePicture16(w, h, alpha, seed);
+  else image.pixels = MakePicture(w, h, alpha, seed);
+  return image;
+}
+
+// A pixel's samples, and the pixel with its colour replaced by the samples' (its alpha kept).
+core::YcPixel SamplesOf(const PixelRgba& p) { return core::RgbToYc(p.r, p.g, p.b); }
+core::YcPixel SamplesOf(const PixelPa64& p) { return core::Pa64ToYc(p.r, p.g, p.b); }
+void SetColour(const core::YcPixel& s, PixelRgba& p) { core::YcToRgb(s, &p.r); }
+void SetColour(const core::YcPixel& s, PixelPa64& p) { core::YcToPa64(s, &p.r); }
+
 // The core applied to the converted picture, converted back, alpha kept: the scalar reference up to
 // reference_max pixels, above that the core's kernels on one worker.
-Picture Expected(const core::FilterCore& core, const Picture& in, int w, int h,
-                 const std::vector<int32_t>& tracks, int64_t reference_max) {
+template <class Pixel>
+std::vector<Pixel> Expected(const core::FilterCore& core, const std::vector<Pixel>& in, int w, int h,
+                            const std::vector<int32_t>& tracks, int64_t reference_max) {
   host::Frame f(w, h);
-  for (size_t i = 0; i < in.size(); ++i) f.edit[i] = core::RgbToYc(in[i].r, in[i].g, in[i].b);
+  for (size_t i = 0; i < in.size(); ++i) f.edit[i] = SamplesOf(in[i]);
   if (int64_t{w} * h <= reference_max) core.reference(tracks.data(), f.EditPlane(), 1);
   else
     core.filter(core::DetectCpuFlags(), tracks.data(), f.EditPlane(), f.TempPlane(), 1,
                 core::SerialWorkers());
-  Picture out = in;
-  for (size_t i = 0; i < in.size(); ++i) core::YcToRgb(f.edit[i], &out[i].r);
+  std::vector<Pixel> out = in;
+  for (size_t i = 0; i < in.size(); ++i) SetColour(f.edit[i], out[i]);
   return out;
 }
 
 // "" when equal, else where they first differ and how many pixels do.
-std::string Compare(const Picture& want, const Picture& got, int w) {
+template <class Pixel>
+std::string Compare(const std::vector<Pixel>& want, const std::vector<Pixel>& got, int w) {
   size_t first = want.size(), count = 0;
   for (size_t i = 0; i < want.size(); ++i)
-    if (std::memcmp(&want[i], &got[i], sizeof(PixelRgba)) != 0) {
+    if (std::memcmp(&want[i], &got[i], sizeof(Pixel)) != 0) {
       first = std::min(first, i);
       ++count;
     }
   if (count == 0) return "";
-  auto show = [](const PixelRgba& p) {
+  auto show = [](const Pixel& p) {
     return "(" + std::to_string(p.r) + ", " + std::to_string(p.g) + ", " + std::to_string(p.b) + ", " +
            std::to_string(p.a) + ")";
   };
@@ -169,7 +219,9 @@ const std::map<std::string, std::vector<Setting>> kSettings = {
      {{"defaults", {25, 0, 0}, {25, 0, 0}},
       {"maxima", {60, 60, 60}, {60, 60, 60}},
       {"fractions round to nearest, halves up", {40.5, 31.49, 0.5}, {41, 31, 1}},
-      {"out of range and not a number", {kNaN, kInf, -1e300}, {25, 60, 0}}}},
+      {"out of range and not a number", {kNaN, kInf, -1e300}, {25, 60, 0}},
+      {"quant 0: nothing to filter", {0, 0, 0}, {0, 0, 0}},
+      {"quant 0 with offsets that filter", {0, 30, 30}, {0, 30, 30}}}},
 };
 
 bool IsSelect(const void* item) { return standin::IsSelectItem(item); }
@@ -186,22 +238,47 @@ std::vector<double> Defaults(const Plugin& p) {
 
 std::string SizeName(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
 
-// One call on a fresh picture with the settings `s` that the items hold; "" when the result is the
-// core's, the call returned true and the image was taken and handed back once each.
+// The calls of the image functions made during `image`'s call, "" when they are those of an editor
+// of the plug-in's kind: the 8-bit pair or the 16-bit pair once each, or none at all (`untouched`).
+std::string WrongCalls(const Plugin& p, const HostImage& image, bool untouched) {
+  const int want = untouched ? 0 : 1;
+  const bool deep = Deep(p);
+  if (image.gets == (deep ? 0 : want) && image.sets == image.gets && image.gets16 == (deep ? want : 0) &&
+      image.sets16 == image.gets16)
+    return "";
+  return "the image functions called " + std::to_string(image.gets) + ", " + std::to_string(image.sets) +
+         ", " + std::to_string(image.gets16) + " and " + std::to_string(image.sets16) +
+         " times (8-bit get and set, 16-bit get and set)";
+}
+
+// One call on a fresh picture with the settings `s` that the items hold, at the depth of the
+// plug-in's editor; "" when the result is the core's, the call returned true and the image was
+// taken and handed back once each (on an editor with 16-bit images, not at all where the settings
+// change nothing).
 std::string RunAndCompare(const Plugin& p, int w, int h, Alpha alpha, const Setting& s, int64_t reference_max,
                           uint64_t seed, const std::function<void()>& during = {}) {
   HostImage image;
   image.w = w;
   image.h = h;
-  image.pixels = MakePicture(w, h, alpha, seed);
   image.during = during;
-  const Picture want = Expected(*p.core, image.pixels, w, h, s.tracks, reference_max);
-  if (!CallProc(p, image, w, h)) return "the procedure returned false";
-  if (image.gets != 1 || image.sets != 1)
-    return "get_image_data called " + std::to_string(image.gets) + " times and set_image_data " +
-           std::to_string(image.sets) + " times, not once each";
+  std::string diff;
+  const bool untouched =
+      Deep(p) && p.core->changes_nothing != nullptr && p.core->changes_nothing(s.tracks.data());
+  if (Deep(p)) {
+    image.pixels16 = MakePicture16(w, h, alpha, seed);
+    const Picture16 want =
+        untouched ? image.pixels16 : Expected(*p.core, image.pixels16, w, h, s.tracks, reference_max);
+    if (!CallProc(p, image, w, h)) return "the procedure returned false";
+    diff = Compare(want, image.pixels16, w);
+  } else {
+    image.pixels = MakePicture(w, h, alpha, seed);
+    const Picture want = Expected(*p.core, image.pixels, w, h, s.tracks, reference_max);
+    if (!CallProc(p, image, w, h)) return "the procedure returned false";
+    diff = Compare(want, image.pixels, w);
+  }
+  if (const std::string calls = WrongCalls(p, image, untouched); !calls.empty()) return calls;
   if (!image.error.empty()) return image.error;
-  return Compare(want, image.pixels, w);
+  return diff;
 }
 
 // ---- The checks.
@@ -212,6 +289,7 @@ void CheckTable(const Plugin& p) {
   const core::FilterCore& core = *p.core;
   std::printf("%s (%s): %s\n", p.name.c_str(), p.path.c_str(), Narrow(t.information).c_str());
   if (p.uninitialize == nullptr) Fail("UninitializePlugin is not exported");
+  if (p.initialize == nullptr) Fail("InitializePlugin is not exported");
   if (t.flag != (auf2::kFilterFlagVideo | auf2::kFilterFlagFilterObject))
     Fail("flag " + std::to_string(t.flag) + ", not video (1) + filter object (8)");
   if (t.label != nullptr) Fail("label is not null (the default menu category)");
@@ -308,18 +386,19 @@ void CheckEmptyAndHuge(const Plugin& p) {
   for (const Size& s : empty) {
     HostImage image;
     if (!CallProc(p, image, s.w, s.h)) Fail(SizeName(s.w, s.h) + ": returned false");
-    if (image.gets + image.sets != 0) Fail(SizeName(s.w, s.h) + ": took or handed back an image");
+    if (!WrongCalls(p, image, true).empty()) Fail(SizeName(s.w, s.h) + ": took or handed back an image");
   }
   Ok(before, "objects of 0 or fewer pixels: true, image untouched");
   // 65536 x 65536: more pixels than the plug-in counts; its image is never taken.
   HostImage image;
   image.w = image.h = 65536;
   if (CallProc(p, image, 65536, 65536)) Fail("65536x65536: returned true");
-  if (image.gets + image.sets != 0) Fail("65536x65536: took or handed back an image");
+  if (!WrongCalls(p, image, true).empty()) Fail("65536x65536: took or handed back an image");
   // 46340 x 46340 needs more memory than this machine has, where the stand-in's own allocation of
   // as much fails too.
-  // Each plug-in takes the image and one plane of samples (velour converts its rows as it works).
-  const size_t n = size_t{46340} * 46340, need = n * 10;
+  // On 8-bit images each plug-in takes the image and one plane of samples (velour converts its rows
+  // as it works); on 16-bit ones the image and a plane, and velour its scratch plane too.
+  const size_t n = size_t{46340} * 46340, need = n * (!Deep(p) ? 10 : p.core->needs_temp ? 20 : 14);
   if (void* probe = std::malloc(need); probe != nullptr) {
     std::free(probe);
     Ok(before, "65536x65536: false, image untouched (" + std::to_string(need >> 30) +
@@ -329,7 +408,7 @@ void CheckEmptyAndHuge(const Plugin& p) {
   HostImage big;
   big.w = big.h = 46340;
   if (CallProc(p, big, 46340, 46340)) Fail("46340x46340: returned true without the memory for it");
-  if (big.gets + big.sets != 0) Fail("46340x46340: took or handed back an image");
+  if (!WrongCalls(p, big, true).empty()) Fail("46340x46340: took or handed back an image");
   Ok(before, "65536x65536 and 46340x46340 (" + std::to_string(need >> 30) +
                  " GiB not to be had): false, image untouched");
 }
@@ -371,14 +450,11 @@ void CheckBufferReuse(const Plugin& p, int64_t max_pixels) {
   const int before = g_failures;
   const int w = int64_t{1920} * 1080 <= max_pixels ? 1920 : 320, h = w == 1920 ? 1080 : 180;
   WriteSettings(p, Defaults(p));
-  std::vector<const PixelRgba*> buffers;
+  std::vector<const void*> buffers;
   for (int i = 0; i < 3; ++i) {
-    HostImage image;
-    image.w = w;
-    image.h = h;
-    image.pixels = MakePicture(w, h, Alpha::kOpaque, 5 + i);
+    HostImage image = ImageFor(p, w, h, Alpha::kOpaque, 5 + i);
     if (!CallProc(p, image, w, h)) Fail("returned false");
-    buffers.push_back(image.buffer);
+    buffers.push_back(Deep(p) ? image.buffer16 : image.buffer);
   }
   if (buffers[1] != buffers[0] || buffers[2] != buffers[0])
     Fail("three " + SizeName(w, h) + " frames in a row were taken into different buffers");
@@ -426,6 +502,71 @@ void CheckTwoThreads(const Plugin& p, int64_t max_pixels, int64_t reference_max)
      std::to_string(rounds.size()) + " pairs of calls from two threads at once, both results the core's");
 }
 
+// On an editor with 16-bit images: the picture that comes back carries the core's samples exactly
+// (where no channel is clamped: converted again, it gives them), on pictures a filter changes and on
+// pictures it leaves as they are (4 x 4: no edge, no block to smooth); alpha as it was.
+void CheckDeepPrecision(const Plugin& p) {
+  const int before = g_failures;
+  const Size sizes[] = {{96, 64}, {4, 4}, {4, 40}};
+  const std::vector<int32_t> tracks = core::DefaultTrackValues(*p.core);
+  WriteSettings(p, Defaults(p));
+  int changed = 0, pixels = 0;
+  for (const Size& size : sizes)
+    for (Alpha a : {Alpha::kOpaque, Alpha::kRandom}) {
+      HostImage image = ImageFor(p, size.w, size.h, a, 40 + size.w);
+      const Picture16 in = image.pixels16;
+      host::Frame f(size.w, size.h);
+      for (size_t i = 0; i < in.size(); ++i) f.edit[i] = SamplesOf(in[i]);
+      const std::vector<core::YcPixel> original = f.edit;
+      p.core->reference(tracks.data(), f.EditPlane(), 1);
+      const std::string what = SizeName(size.w, size.h) + ", " + AlphaName(a);
+      if (!CallProc(p, image, size.w, size.h) || !image.error.empty()) {
+        Fail(what + ": the call failed " + image.error);
+        continue;
+      }
+      for (size_t i = 0; i < in.size(); ++i) {
+        const PixelPa64& o = image.pixels16[i];
+        const core::YcPixel got = SamplesOf(o), want = f.edit[i];
+        const bool clamped = std::min({o.r, o.g, o.b}) == 0 || std::max({o.r, o.g, o.b}) == 65535;
+        if (o.a != in[i].a) Fail(what + ": alpha changed at pixel " + std::to_string(i));
+        if (!clamped && std::memcmp(&got, &want, sizeof got) != 0) {
+          Fail(what + ": pixel " + std::to_string(i) + " converts to (" + std::to_string(got.y) + ", " +
+               std::to_string(got.cb) + ", " + std::to_string(got.cr) + "), the core gave (" +
+               std::to_string(want.y) + ", " + std::to_string(want.cb) + ", " + std::to_string(want.cr) +
+               ")");
+          break;
+        }
+        changed += std::memcmp(&want, &original[i], sizeof want) != 0;
+        ++pixels;
+      }
+    }
+  // Blocky pictures at the defaults: both filters change much of them.
+  if (changed < pixels / 8)
+    Fail("only " + std::to_string(changed) + " of " + std::to_string(pixels) + " pixels filtered");
+  Ok(before, "16-bit pictures come back with the core's samples exactly and alpha as it was (" +
+                 std::to_string(changed) + " of " + std::to_string(pixels) + " pixels filtered)");
+}
+
+// An editor that cannot hand out the 16-bit image, or take it back: false, and no 8-bit call
+// instead (the image's size may not be the object's, which the 8-bit calls cannot tell).
+void CheckDeepRefused(const Plugin& p) {
+  const int before = g_failures;
+  WriteSettings(p, Defaults(p));
+  for (const bool on_get : {true, false}) {
+    HostImage image = ImageFor(p, 64, 48, Alpha::kRandom, 8);
+    const Picture16 in = image.pixels16;
+    (on_get ? image.refuse_get16 : image.refuse_set16) = true;
+    const std::string what = on_get ? "refused to hand out the image" : "refused to take it back";
+    if (CallProc(p, image, 64, 48)) Fail(what + ": returned true");
+    if (image.gets + image.sets != 0) Fail(what + ": called the 8-bit functions");
+    if (image.gets16 != 1 || image.sets16 != (on_get ? 0 : 1))
+      Fail(what + ": get and set called " + std::to_string(image.gets16) + " and " +
+           std::to_string(image.sets16) + " times");
+    if (!Compare(in, image.pixels16, 64).empty()) Fail(what + ": the image changed");
+  }
+  Ok(before, "an image the editor cannot hand out or take back: false, no 8-bit call, image as it was");
+}
+
 #if defined(_WIN32)
 bool Mapped(const void* address) {
   HMODULE m;
@@ -441,10 +582,7 @@ void CheckLifetime(Plugin& p) {
 #if defined(_WIN32)
   const int before = g_failures;
   const void* table = p.table;
-  HostImage image;
-  image.w = 64;
-  image.h = 64;
-  image.pixels = MakePicture(64, 64, Alpha::kOpaque, 3);
+  HostImage image = ImageFor(p, 64, 64, Alpha::kOpaque, 3);
   WriteSettings(p, Defaults(p));
   p.uninitialize();
   // A call after UninitializePlugin starts again.
@@ -508,26 +646,36 @@ int main(int argc, char** argv) {
     }
   // Above this many pixels the expected results come from the core's kernels, not the reference.
   const int64_t reference_max = 100000;
+  std::vector<Plugin*> usable;
   for (Plugin& p : plugins) {
     CheckTable(p);
-    if (p.uninitialize == nullptr || p.table->func_proc_video == nullptr || p.table->items == nullptr)
-      continue;
-    CheckFrames(p, max_pixels, reference_max);
-    CheckEmptyAndHuge(p);
-    if (int64_t{4096} * 4096 <= max_pixels) CheckEveryColour(p);
-    CheckSettingsReadOnce(p, reference_max);
-    CheckBufferReuse(p, max_pixels);
-    CheckTwoThreads(p, max_pixels, reference_max);
-    CheckLifetime(p);
+    if (p.uninitialize != nullptr && p.initialize != nullptr && p.table->func_proc_video != nullptr &&
+        p.table->items != nullptr)
+      usable.push_back(&p);
   }
+  for (const uint32_t version : {uint32_t{0}, standin::kHostWithoutDeepImages, standin::kHostWithDeepImages})
+    for (Plugin* q : usable) {
+      Plugin& p = *q;
+      if (version != 0) BecomeHost(p, version);
+      std::printf("%s with %s:\n", p.name.c_str(), HostName(version).c_str());
+      CheckFrames(p, max_pixels, reference_max);
+      if (version == 0) continue;
+      CheckEmptyAndHuge(p);
+      if (!Deep(p) && int64_t{4096} * 4096 <= max_pixels) CheckEveryColour(p);
+      CheckSettingsReadOnce(p, reference_max);
+      CheckBufferReuse(p, max_pixels);
+      CheckTwoThreads(p, max_pixels, reference_max);
+      if (Deep(p)) {
+        CheckDeepPrecision(p);
+        CheckDeepRefused(p);
+        CheckLifetime(p);
+      }
+    }
   // An editor that ends without UninitializePlugin or FreeLibrary: the process must still end, with
   // the plug-ins' worker threads waiting in them.
   for (Plugin& p : plugins) {
     if (const std::string e = Load(p); !e.empty()) Fail("loading for the end: " + e);
-    HostImage image;
-    image.w = 640;
-    image.h = 360;
-    image.pixels = MakePicture(640, 360, Alpha::kOpaque, 77);
+    HostImage image = ImageFor(p, 640, 360, Alpha::kOpaque, 77);
     WriteSettings(p, Defaults(p));
     if (!CallProc(p, image, 640, 360)) Fail(p.name + ": the last call returned false");
   }

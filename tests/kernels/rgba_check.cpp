@@ -1,8 +1,12 @@
 // The RGBA conversions: every one of the 2^24 colours to samples, to luma alone at every shift, and
-// back, in rows of every length up to 41; samples no colour gives (every combination of extreme
-// values, every luma without colour, random ones) back to RGBA; short rows at every offset against
-// inaccessible pages. At the scalar tier: each pixel as the pixel functions give it, every colour back
-// unchanged, and samples back to the bytes the exact inverse allows.
+// back, in rows of every length up to 41, at 8 bits and as 16-bit words of whole levels; samples no
+// colour gives (every combination of extreme values, every luma without colour, random ones) back to
+// RGBA at both depths; 16-bit words anywhere (every grey, every combination of extreme words, random
+// ones) to samples; short rows at every offset against inaccessible pages. At the scalar tier: each
+// pixel as the pixel functions give it, every colour back unchanged, samples back to the bytes the
+// exact inverse allows at both depths; 16-bit words to samples within 0.6 of exact BT.601 (whole levels to
+// the 8-bit colour's samples exactly) and back within 24 of the words (grey within 9); and samples through
+// 16-bit words, where none is clamped, back to themselves.
 #include <algorithm>
 #include <string>
 
@@ -20,38 +24,41 @@ using core::YcPixel;
 // each n / kDen levels for the integer n below.
 constexpr int64_t kDen = 16 * 587000;
 
-int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
-
-// The bytes a channel of exact value n / kDen may come out as: that value rounded half up, clamped
-// to 0..255; and where it lies within slack / 2^19 of a level of the point between two bytes, the
-// byte across that point too. The conversion keeps its coefficients to 14 fraction bits, each within
-// 2^-15 of the exact one, which moves a channel by at most the sum of |cb| or |cr| it multiplies
-// over 2^19 (their 16 units a level included).
+// The values a channel of exact value n / kDen levels may come out as, in steps of 1 / scale of a
+// level (1: bytes; 257: 16-bit words), clamped to 0..255 x scale: that value rounded to the nearest
+// step, give or take slack / 2^19 of a level. The conversion keeps its coefficients to 14 fraction
+// bits, each within 2^-15 of the exact one, which moves a channel by at most the sum of |cb| or |cr|
+// it multiplies over 2^19 levels (their 16 units a level included).
 struct Allowed {
   int lo, hi;
 };
-Allowed ExactChannel(int64_t n, int64_t slack) {
-  const int64_t t = 2 * n + kDen;           // 2 kDen (value + 1/2)
-  const int64_t k = FloorDiv(t, 2 * kDen);  // the value rounded half up
-  const int64_t above = t - 2 * kDen * k;   // 2 kDen x how far the value lies above k - 1/2
-  const int64_t lo = (above << 18) <= kDen * slack ? k - 1 : k;
-  const int64_t hi = ((2 * kDen - above) << 18) <= kDen * slack ? k + 1 : k;
-  return {static_cast<int>(std::clamp<int64_t>(lo, 0, 255)),
-          static_cast<int>(std::clamp<int64_t>(hi, 0, 255))};
+Allowed ExactChannel(int64_t n, int64_t slack, int64_t scale) {
+  using Wide = __int128;
+  // In units of 1 / (2 kDen 2^19) of a step: the value, and the slack with half a step.
+  const Wide den = Wide{2 * kDen} << 19;
+  const Wide value = (Wide{scale} * n) << 20, reach = 2 * Wide{scale} * slack * kDen + (Wide{kDen} << 19);
+  auto floor_div = [&](Wide a) {
+    return static_cast<int64_t>(a >= 0 ? a / den : -((-a + den - 1) / den));
+  };
+  const int64_t lo = -floor_div(reach - value), hi = floor_div(value + reach);
+  return {static_cast<int>(std::clamp<int64_t>(lo, 0, 255 * scale)),
+          static_cast<int>(std::clamp<int64_t>(hi, 0, 255 * scale))};
 }
 
-// "" when the bytes r, g, b may come from p; else what they should be.
-std::string ExactInverseMismatch(const YcPixel& p, const uint8_t* rgb) {
+// "" when the bytes (or 16-bit words) r, g, b may come from p; else what they should be.
+template <class T>
+std::string ExactInverseMismatch(const YcPixel& p, const T* rgb) {
+  const int64_t scale = sizeof(T) == 1 ? 1 : 257;
   const int64_t y = 587000 * int64_t{p.y}, cb = p.cb, cr = p.cr;
-  const Allowed want[3] = {ExactChannel(y + 822974 * cr, std::abs(cr)),
-                           ExactChannel(y - 202008 * cb - 419198 * cr, std::abs(cb) + std::abs(cr)),
-                           ExactChannel(y + 1040164 * cb, std::abs(cb))};
+  const Allowed want[3] = {ExactChannel(y + 822974 * cr, std::abs(cr), scale),
+                           ExactChannel(y - 202008 * cb - 419198 * cr, std::abs(cb) + std::abs(cr), scale),
+                           ExactChannel(y + 1040164 * cb, std::abs(cb), scale)};
   std::string why;
   for (int c = 0; c < 3; ++c)
     if (rgb[c] < want[c].lo || rgb[c] > want[c].hi)
       why += std::string(" ") + "rgb"[c] + " " + std::to_string(rgb[c]) + ", not " +
              std::to_string(want[c].lo) +
-             (want[c].hi != want[c].lo ? " or " + std::to_string(want[c].hi) : "");
+             (want[c].hi != want[c].lo ? " to " + std::to_string(want[c].hi) : "");
   return why.empty() ? "" : Show(p) + ":" + why;
 }
 
@@ -63,8 +70,19 @@ void InRows(size_t n, size_t first, const Fn& fn) {
 }
 
 struct Slots {
-  bool to_yc, to_rgba, to_luma;
+  bool to_yc, to_rgba, to_luma, to_yc16, to_pa64;
 };
+
+// "" when the samples come back from their 16-bit words (none of which is clamped), or when a word is
+// clamped; else what came back.
+std::string SamplesThroughWords(const YcPixel& p, const uint16_t* words) {
+  if (std::min({words[0], words[1], words[2]}) == 0 || std::max({words[0], words[1], words[2]}) == 65535)
+    return "";
+  const YcPixel back = core::Pa64ToYc(words[0], words[1], words[2]);
+  return std::memcmp(&back, &p, sizeof p) == 0
+             ? ""
+             : Show(p) + " comes back from its 16-bit words as " + Show(back);
+}
 
 // Every colour, 65536 at a time (those of one red, alpha 255 - green): to samples, to luma with the
 // shifts 0, 4 and any other, and back.
@@ -73,6 +91,8 @@ void CheckEveryColour(Checker& c, const RgbaDsp& ref, const RgbaDsp& tst, const 
   std::vector<uint8_t> rgba(4 * n), back[2];
   std::vector<YcPixel> yc[2] = {std::vector<YcPixel>(n), std::vector<YcPixel>(n)};
   std::vector<int16_t> luma[2] = {std::vector<int16_t>(n), std::vector<int16_t>(n)};
+  std::vector<uint16_t> words(4 * n), back16[2];
+  std::vector<YcPixel> yc16[2] = {std::vector<YcPixel>(n), std::vector<YcPixel>(n)};
   for (int r = 0; r < 256; ++r) {
     for (size_t i = 0; i < n; ++i) {
       uint8_t* p = &rgba[4 * i];
@@ -114,6 +134,35 @@ void CheckEveryColour(Checker& c, const RgbaDsp& ref, const RgbaDsp& tst, const 
     if (s.to_rgba &&
         !c.Expect("YcToRgbaRow", diff + DiffValues(back[0].data(), back[1].data(), 4 * n, 1024), where))
       return;
+
+    // The same colours as 16-bit words of whole levels: the 8-bit colours' samples, and back.
+    for (size_t i = 0; i < 4 * n; ++i) words[i] = static_cast<uint16_t>(257 * rgba[i]);
+    for (int k = 0; k < 2; ++k)
+      InRows(n, 1 + r % 13,
+             [&](size_t at, int32_t len) { d[k]->Pa64ToYcRow(&words[4 * at], &yc16[k][at], len); });
+    diff = c.scalar() && std::memcmp(yc16[0].data(), yc[0].data(), n * sizeof(YcPixel)) != 0
+               ? "whole 16-bit levels do not give the 8-bit colour's samples"
+               : "";
+    if (s.to_yc16 &&
+        !c.Expect("Pa64ToYcRow", diff + DiffValues(yc16[0].data(), yc16[1].data(), n, 256), where))
+      return;
+    for (int k = 0; k < 2; ++k) {
+      back16[k].assign(4 * n, 0);
+      for (size_t i = 3; i < 4 * n; i += 4) back16[k][i] = words[i];
+      InRows(n, 1 + r % 11,
+             [&](size_t at, int32_t len) { d[k]->YcToPa64Row(&yc[0][at], &back16[k][4 * at], len); });
+    }
+    diff.clear();
+    for (size_t i = 0; i < n && c.scalar() && diff.empty(); ++i) {
+      uint16_t want[3];
+      core::YcToPa64(yc[0][i], want);
+      if (std::memcmp(want, &back16[0][4 * i], sizeof want) != 0 || back16[0][4 * i + 3] != words[4 * i + 3])
+        diff = "colour " + std::to_string(i) + " is not the pixel function's, or its alpha changed";
+      else diff = SamplesThroughWords(yc[0][i], want);
+    }
+    if (s.to_pa64 &&
+        !c.Expect("YcToPa64Row", diff + DiffValues(back16[0].data(), back16[1].data(), 4 * n, 1024), where))
+      return;
   }
 }
 
@@ -121,7 +170,7 @@ void CheckEveryColour(Checker& c, const RgbaDsp& ref, const RgbaDsp& tst, const 
 // without colour (exact to the byte), luma with colour differences too small to move a channel across
 // a rounding point, random samples around the colours and anywhere; alpha bytes and the bytes past the
 // rows stay as they were.
-void CheckAnySamples(Checker& c, const RgbaDsp& ref, const RgbaDsp& tst) {
+void CheckAnySamples(Checker& c, const RgbaDsp& ref, const RgbaDsp& tst, const Slots& s) {
   Rng& rng = c.rng();
   const int16_t extremes[] = {-32768, -32767, -4096, -2049, -2048, -1, 0, 1, 7, 8, 2040, 2047, 4080, 32767};
   std::vector<YcPixel> samples;
@@ -155,8 +204,77 @@ void CheckAnySamples(Checker& c, const RgbaDsp& ref, const RgbaDsp& tst) {
   }
   if (c.scalar() && !std::equal(want.end() - 16, want.end(), before.end() - 16))
     diff += "written past the rows";
-  c.Expect("YcToRgbaRow", diff + DiffValues(want.data(), got.data(), want.size(), 1024),
-           "samples no colour gives");
+  if (s.to_rgba && !c.Expect("YcToRgbaRow", diff + DiffValues(want.data(), got.data(), want.size(), 1024),
+                             "samples no colour gives"))
+    return;
+
+  std::vector<uint16_t> before16(4 * n + 8);
+  for (auto& w : before16) w = static_cast<uint16_t>(rng.Next());
+  std::vector<uint16_t> want16 = before16, got16 = before16;
+  InRows(n, 3, [&](size_t at, int32_t len) { ref.YcToPa64Row(&samples[at], &want16[4 * at], len); });
+  InRows(n, 3, [&](size_t at, int32_t len) { tst.YcToPa64Row(&samples[at], &got16[4 * at], len); });
+  diff.clear();
+  for (size_t i = 0; i < n && c.scalar() && diff.empty(); ++i) {
+    uint16_t rgb[3];
+    core::YcToPa64(samples[i], rgb);
+    if (std::memcmp(rgb, &want16[4 * i], sizeof rgb) != 0)
+      diff = "sample " + std::to_string(i) + " is not the pixel function's";
+    else if (want16[4 * i + 3] != before16[4 * i + 3])
+      diff = "the alpha of sample " + std::to_string(i) + " changed";
+    else if (diff = ExactInverseMismatch(samples[i], rgb); diff.empty())
+      diff = SamplesThroughWords(samples[i], rgb);
+  }
+  if (c.scalar() && !std::equal(want16.end() - 8, want16.end(), before16.end() - 8))
+    diff += "written past the rows";
+  if (s.to_pa64)
+    c.Expect("YcToPa64Row", diff + DiffValues(want16.data(), got16.data(), want16.size(), 1024),
+             "samples no colour gives");
+}
+
+// How far a sample lies from exact BT.601 (kr = 0.299, kb = 0.114) of 16-bit words, in units of a
+// sample, 16 / 257 of a word.
+double FromExact(const uint16_t* w, const YcPixel& p) {
+  const double r = w[0] * 16.0 / 257, g = w[1] * 16.0 / 257, b = w[2] * 16.0 / 257;
+  const double y = 0.299 * r + 0.587 * g + 0.114 * b;
+  return std::max({std::abs(p.y - y), std::abs(p.cb - (b - y) / 1.772), std::abs(p.cr - (r - y) / 1.402)});
+}
+
+// 16-bit words no 8-bit colour gives: every grey, every combination of extreme words, random ones
+// (each alpha word random, as the conversion must not read it).
+void CheckAnyWords(Checker& c, const RgbaDsp& ref, const RgbaDsp& tst) {
+  Rng& rng = c.rng();
+  const uint16_t extremes[] = {0, 1, 127, 128, 129, 256, 257, 258, 32767, 32768, 65407, 65408, 65534, 65535};
+  std::vector<uint16_t> words;
+  auto add = [&](uint32_t r, uint32_t g, uint32_t b) {
+    words.insert(words.end(), {uint16_t(r), uint16_t(g), uint16_t(b), uint16_t(rng.Next())});
+  };
+  for (uint32_t v = 0; v < 65536; ++v) add(v, v, v);
+  for (uint16_t r : extremes)
+    for (uint16_t g : extremes)
+      for (uint16_t b : extremes) add(r, g, b);
+  for (int i = 0; i < 1 << 18; ++i) add(uint16_t(rng.Next()), uint16_t(rng.Next()), uint16_t(rng.Next()));
+  const size_t n = words.size() / 4;
+  std::vector<YcPixel> want(n), got(n);
+  InRows(n, 5, [&](size_t at, int32_t len) { ref.Pa64ToYcRow(&words[4 * at], &want[at], len); });
+  InRows(n, 5, [&](size_t at, int32_t len) { tst.Pa64ToYcRow(&words[4 * at], &got[at], len); });
+  std::string diff;
+  for (size_t i = 0; i < n && c.scalar() && diff.empty(); ++i) {
+    const uint16_t* w = &words[4 * i];
+    const YcPixel pixel = core::Pa64ToYc(w[0], w[1], w[2]);
+    uint16_t back[3];
+    core::YcToPa64(pixel, back);
+    const bool grey = w[0] == w[1] && w[1] == w[2];
+    int off = 0;
+    for (int k = 0; k < 3; ++k) off = std::max(off, std::abs(back[k] - w[k]));
+    const std::string where =
+        "words (" + std::to_string(w[0]) + ", " + std::to_string(w[1]) + ", " + std::to_string(w[2]) + ")";
+    if (std::memcmp(&pixel, &want[i], sizeof pixel) != 0) diff = where + ": not the pixel function's";
+    else if (FromExact(w, pixel) > 0.6)
+      diff = where + ": " + Show(pixel) + " is not within 0.6 of exact BT.601";
+    else if (grey && (pixel.cb != 0 || pixel.cr != 0)) diff = where + ": grey with colour " + Show(pixel);
+    else if (off > (grey ? 9 : 24)) diff = where + ": back " + std::to_string(off) + " off";
+  }
+  c.Expect("Pa64ToYcRow", diff + DiffValues(want.data(), got.data(), n, 256), "16-bit words anywhere");
 }
 
 // Rows of every length up to 67 (every tail of 8 and 16 pixels) at every offset against inaccessible
@@ -165,6 +283,7 @@ void CheckShortRows(Checker& c, const RgbaDsp& ref, const RgbaDsp& tst, const Sl
   Rng& rng = c.rng();
   // Against the page after the row, right after the page before it, or some bytes past that.
   const int kRgbaAt[] = {-1, 0, 4, 8, 12, 20}, kSamplesAt[] = {-1, 0, 2, 6, 10, 14};
+  const int kPa64At[] = {-1, 0, 8, 16, 24, 40};
   for (int n = 0; n <= 67; ++n)
     for (int place = 0; place < 6; ++place) {
       const int at = kSamplesAt[place], other = kSamplesAt[5 - place];
@@ -186,6 +305,17 @@ void CheckShortRows(Checker& c, const RgbaDsp& ref, const RgbaDsp& tst, const Sl
         ref.YcToRgbaRow(samples.ref(), to_rgba.ref(), n), tst.YcToRgbaRow(samples.ref(), to_rgba.tst(), n);
         if (!c.Expect("YcToRgbaRow", to_rgba.Diff(4), where)) return;
       }
+      Twin<uint16_t> pa64(rng, 4 * size_t(n), kPa64At[place]),
+          to_pa64(rng, 4 * size_t(n), kPa64At[5 - place]);
+      if (s.to_yc16) {
+        to_yc.Reset();
+        ref.Pa64ToYcRow(pa64.ref(), to_yc.ref(), n), tst.Pa64ToYcRow(pa64.ref(), to_yc.tst(), n);
+        if (!c.Expect("Pa64ToYcRow", to_yc.Diff(), where)) return;
+      }
+      if (s.to_pa64) {
+        ref.YcToPa64Row(samples.ref(), to_pa64.ref(), n), tst.YcToPa64Row(samples.ref(), to_pa64.tst(), n);
+        if (!c.Expect("YcToPa64Row", to_pa64.Diff(4), where)) return;
+      }
     }
 }
 
@@ -200,10 +330,13 @@ void CheckRgba(Checker& c, core::CpuFlags flags) {
   };
   const Slots s = {slot("RgbaToYcRow", ref.RgbaToYcRow, tst.RgbaToYcRow),
                    slot("YcToRgbaRow", ref.YcToRgbaRow, tst.YcToRgbaRow),
-                   slot("RgbaToLumaRow", ref.RgbaToLumaRow, tst.RgbaToLumaRow)};
-  if (!s.to_yc && !s.to_rgba && !s.to_luma) return;
+                   slot("RgbaToLumaRow", ref.RgbaToLumaRow, tst.RgbaToLumaRow),
+                   slot("Pa64ToYcRow", ref.Pa64ToYcRow, tst.Pa64ToYcRow),
+                   slot("YcToPa64Row", ref.YcToPa64Row, tst.YcToPa64Row)};
+  if (!s.to_yc && !s.to_rgba && !s.to_luma && !s.to_yc16 && !s.to_pa64) return;
   CheckEveryColour(c, ref, tst, s);
-  if (s.to_rgba) CheckAnySamples(c, ref, tst);
+  if (s.to_rgba || s.to_pa64) CheckAnySamples(c, ref, tst, s);
+  if (s.to_yc16) CheckAnyWords(c, ref, tst);
   CheckShortRows(c, ref, tst, s);
   std::vector<uint8_t> rgba(4 * 1920, 77);
   std::vector<YcPixel> yc(1920, YcPixel{1000, -200, 300});
@@ -220,6 +353,15 @@ void CheckRgba(Checker& c, core::CpuFlags flags) {
     c.Bench(
         "RgbaToLumaRow (1920 pixels)", 16, [&] { ref.RgbaToLumaRow(rgba.data(), luma.data(), 1920, 4); },
         [&] { tst.RgbaToLumaRow(rgba.data(), luma.data(), 1920, 4); });
+  std::vector<uint16_t> pa64(4 * 1920, 30000);
+  if (s.to_yc16)
+    c.Bench(
+        "Pa64ToYcRow (1920 pixels)", 16, [&] { ref.Pa64ToYcRow(pa64.data(), yc.data(), 1920); },
+        [&] { tst.Pa64ToYcRow(pa64.data(), yc.data(), 1920); });
+  if (s.to_pa64)
+    c.Bench(
+        "YcToPa64Row (1920 pixels)", 16, [&] { ref.YcToPa64Row(yc.data(), pa64.data(), 1920); },
+        [&] { tst.YcToPa64Row(yc.data(), pa64.data(), 1920); });
 }
 
 }  // namespace kcheck
