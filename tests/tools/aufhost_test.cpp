@@ -455,10 +455,23 @@ TEST(Aufhost, PicturesKeepTheirAlphaAndDepth) {
   EXPECT_EQ(jpeg.err, "aufhost: warning: " + dir / "out.jpg" + ": the alpha channel of " + dir / "rgba.png" +
                           " is not kept (jpeg has none)\n");
   EXPECT_EQ(RunAufhost({"-q", "velour", dir / "rgba.png", dir / "out.y4m"}).err, "");
-  // So is a depth the output cannot store.
-  EXPECT_EQ(RunAufhost({"velour", dir / "grey16.png", dir / "out8.y4m"}).err,
-            "aufhost: warning: " + dir / "out8.y4m" + ": the 16-bit samples of " + dir / "grey16.png" +
+  // So is a depth the output cannot store: 16-bit colour in Y4M. 16-bit grey it stores, as 16 times
+  // the host's luma.
+  std::vector<int> rgb16;
+  for (int i = 0; i < 3 * 8 * 8; ++i) rgb16.push_back(rng.Uniform(0, 65535));
+  WriteFile(dir / "rgb16.png", MakePng(8, 8, 16, 2, rgb16));
+  EXPECT_EQ(RunAufhost({"velour", dir / "rgb16.png", dir / "out8.y4m"}).err,
+            "aufhost: warning: " + dir / "out8.y4m" + ": the 16-bit samples of " + dir / "rgb16.png" +
                 " are written at 8 bits (y4m)\n");
+  const Result grey = RunAufhost({"-t", "quant=0", "deblock", dir / "grey16.png", "-"});
+  EXPECT_EQ(grey.err, "");
+  EXPECT_EQ(grey.out.substr(0, grey.out.find('\n')), "YUV4MPEG2 W24 H16 F25:1 Cmono16");
+  const size_t first = grey.out.find("FRAME\n") + 6;
+  ASSERT_EQ(grey.out.size(), first + 2 * 24 * 16);
+  for (size_t i = 0; i < 24 * 16; ++i)
+    ASSERT_EQ(uint8_t(grey.out[first + 2 * i]) | uint8_t(grey.out[first + 2 * i + 1]) << 8,
+              16 * ((32 * grey16[i] + 257) / 514))  // 16 v / 257 rounded, times 16
+        << i;
 }
 
 // Y4M streams keep every frame's tags; interlaced input is filtered with one warning; a malformed tag
