@@ -309,29 +309,4 @@ TEST(PlanarLayout, PlaneSizesOfEachLayout) {
   EXPECT_THROW(io::PlanarLayoutOf(5, 3, Chroma::k422, 8, true), std::invalid_argument);
 }
 
-// Pairs with Cr first read as the same pairs with Cb first, and are written Cr first.
-TEST_F(PlanarTest, PairsTakeEitherOrder) {
-  testsupport::Rng rng(testsupport::TestSeed());
-  for (int depth : {8, 10}) {
-    const PlanarLayout l = io::PlanarLayoutOf(37, 9, Chroma::k420, depth, true);
-    std::vector<uint8_t> cb_first = Planes(l, 5, rng), cr_first = cb_first;
-    const size_t b = size_t(l.bytes);
-    for (size_t i = l.LumaBytes(); i < cr_first.size(); i += 2 * b)
-      std::swap_ranges(&cr_first[i], &cr_first[i + b], &cr_first[i + b]);
-    io::PlanarRows swapped = io::PackedRows(l, cr_first.data());
-    std::swap(swapped.first[1], swapped.first[2]);
-    host::Frame a(l.w, l.h), c(l.w, l.h);
-    io::PlanesToFrame(dsp_, l, cb_first.data(), a);
-    io::PlanesToFrame(dsp_, l, swapped, c);
-    ASSERT_EQ(std::memcmp(a.edit.data(), c.edit.data(), a.edit.size() * sizeof(core::YcPixel)), 0) << depth;
-    for (auto& p : a.edit) p = {int16_t(rng.Uniform(-100, 5000)), int16_t(rng.Uniform(-3000, 3000)), p.cr};
-    io::FrameToPlanes(dsp_, l, a, cb_first.data());
-    std::vector<uint8_t> expected = cb_first;
-    for (size_t i = l.LumaBytes(); i < expected.size(); i += 2 * b)
-      std::swap_ranges(&expected[i], &expected[i + b], &expected[i + b]);
-    io::FrameToPlanes(dsp_, l, a, swapped);
-    EXPECT_TRUE(cr_first == expected) << depth;
-  }
-}
-
 }  // namespace
