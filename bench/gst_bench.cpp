@@ -215,18 +215,22 @@ GstBufferPool* NewPool(GstCaps* caps, size_t frame_bytes) {
   return pool;
 }
 
-// source ! capsfilter ! the filter's element ! fakesink; null where they do not link.
+// source ! capsfilter ! the filter's element ! fakesink, or without a filter_name the feed alone,
+// source ! capsfilter ! fakesink; null where they do not link.
 GstElement* NewPipeline(GstCaps* caps, const char* filter_name) {
   GstElement* pipeline = gst_pipeline_new(nullptr);
   GstElement* source = gst_element_factory_make("benchsource", nullptr);
   GstElement* filter = gst_element_factory_make("capsfilter", nullptr);
-  GstElement* element = gst_element_factory_make(filter_name, nullptr);
+  GstElement* element = filter_name ? gst_element_factory_make(filter_name, nullptr) : nullptr;
   GstElement* sink = gst_element_factory_make("fakesink", nullptr);
   g_object_set(filter, "caps", caps, nullptr);
-  g_object_set(element, "threads", kThreads, nullptr);
+  if (element) g_object_set(element, "threads", kThreads, nullptr);
   g_object_set(sink, "sync", FALSE, nullptr);
-  gst_bin_add_many(GST_BIN(pipeline), source, filter, element, sink, nullptr);
-  if (gst_element_link_many(source, filter, element, sink, nullptr)) return pipeline;
+  gst_bin_add_many(GST_BIN(pipeline), source, filter, sink, nullptr);
+  if (element) gst_bin_add(GST_BIN(pipeline), element);
+  if (element ? gst_element_link_many(source, filter, element, sink, nullptr)
+              : gst_element_link_many(source, filter, sink, nullptr))
+    return pipeline;
   gst_object_unref(pipeline);
   return nullptr;
 }
@@ -307,8 +311,10 @@ class Runner {
   ~Runner() {
     for (auto& [key, pipeline] : pipelines_) gst_object_unref(pipeline);
   }
+  // The filter's element over the source's frames; with a null filter, the feed alone.
   Time Element(const char* filter, const Source& s) {
-    GstElement*& pipeline = pipelines_[std::string(filter) + " " + std::to_string(uintptr_t(&s))];
+    GstElement*& pipeline =
+        pipelines_[std::string(filter ? filter : "feed") + " " + std::to_string(uintptr_t(&s))];
     g_feed = {&s.pictures, o_.frames, 0, s.pool};
     if (pipeline == nullptr) {
       // A new element's first frame allocates its frame and starts its workers: one run untimed.
@@ -373,16 +379,17 @@ void PrintRate(const char* filter, const char* tool, const char* format, const R
 }
 
 // Each layout row through each filter: the element, and aufhost where it reads both layouts, each
-// beside itself on the layout the row is held to. aufhost's rate is that of its stream once started:
-// the frames of the long clip beyond the short one over the time they add.
+// beside itself on the layout the row is held to. The element's rate is its own: the feed's time
+// alone (copying each frame into a buffer, a decoder's work) is taken off. aufhost's rate is that of
+// its stream once started: the frames of the long clip beyond the short one over the time they add.
 void BenchLayouts(const Options& o, Runner& run, const std::map<std::string, Source>& sources) {
   const int extra = o.frames - ShortFrames(o);
   std::printf(
       "\nlayouts beside the layout each is held to, each filter with its defaults: frames per second (the "
       "best run)\nand CPU ms per frame (the least), and the ratio of the rates by each. The targets hold the "
-      "ratio by\nCPU time, which other processes on the machine disturb far less than the clock. aufhost: "
-      "its "
-      "stream\nonce started, the %d frames of a clip of %d beyond one of %d.\n",
+      "ratio by\nCPU time, which other processes on the machine disturb far less than the clock. The "
+      "element: its own\ntime, the feed's alone taken off. aufhost: its stream once started, the %d frames "
+      "of a clip of %d\nbeyond one of %d.\n",
       extra, o.frames, ShortFrames(o));
   std::printf("%-8s %-8s %-10s %8s %7s   %6s %6s\n", "", "", "", "fps", "CPU ms", "ratio", "by CPU");
   for (const char* filter : {"velour", "deblock"})
@@ -391,19 +398,24 @@ void BenchLayouts(const Options& o, Runner& run, const std::map<std::string, Sou
       const char* formats[2] = {row.beside.format, row.layout.format};
       const bool tool = row.layout.y4m != nullptr && row.beside.y4m != nullptr && extra > 0;
       std::vector<std::function<Time()>> runs;
-      for (const Source* s : both) runs.push_back([&run, filter, s] { return run.Element(filter, *s); });
+      for (const Source* s : both) {
+        runs.push_back([&run, filter, s] { return run.Element(filter, *s); });
+        runs.push_back([&run, s] { return run.Element(nullptr, *s); });
+      }
       if (tool)
         for (const Source* s : both) {
           runs.push_back([&run, filter, s] { return run.Aufhost(filter, s->clip); });
           runs.push_back([&run, filter, s] { return run.Aufhost(filter, s->short_clip); });
         }
       const std::vector<Time> best = BestOfTurns(o, runs);
+      // Each rate from the runs at i and j: the frames over the time the first adds to the second.
+      auto rate = [&](size_t i, size_t j, int frames) {
+        return Rate{frames / (best[i].wall - best[j].wall), (best[i].cpu - best[j].cpu) / frames * 1e3};
+      };
       Rate element[2], aufhost[2];
       for (int k = 0; k < 2; ++k) {
-        element[k] = {o.frames / best[k].wall, best[k].cpu / o.frames * 1e3};
-        if (tool)
-          aufhost[k] = {extra / (best[2 + 2 * k].wall - best[3 + 2 * k].wall),
-                        (best[2 + 2 * k].cpu - best[3 + 2 * k].cpu) / extra * 1e3};
+        element[k] = rate(2 * k, 2 * k + 1, o.frames);
+        if (tool) aufhost[k] = rate(4 + 2 * k, 5 + 2 * k, extra);
       }
       for (int k = 0; k < 2; ++k)
         PrintRate(k == 0 ? filter : "", k == 0 ? "element" : "", formats[k], element[k],
