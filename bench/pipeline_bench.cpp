@@ -207,19 +207,23 @@ void BenchConversions(const Options& o) {
     const char* name;
     io::Chroma chroma;
     int depth;
-  } layouts[] = {{"4:2:0 8-bit", io::Chroma::k420, 8},
-                 {"4:2:2 8-bit", io::Chroma::k422, 8},
-                 {"4:4:4 8-bit", io::Chroma::k444, 8},
-                 {"mono 8-bit", io::Chroma::kMono, 8},
-                 {"4:2:0 10-bit", io::Chroma::k420, 10}};
+    bool pairs;
+  } layouts[] = {
+      {"4:2:0 8-bit", io::Chroma::k420, 8, false},        {"4:2:2 8-bit", io::Chroma::k422, 8, false},
+      {"4:4:4 8-bit", io::Chroma::k444, 8, false},        {"mono 8-bit", io::Chroma::kMono, 8, false},
+      {"4:2:0 pairs 8-bit", io::Chroma::k420, 8, true},   {"4:2:0 10-bit", io::Chroma::k420, 10, false},
+      {"4:2:2 10-bit", io::Chroma::k422, 10, false},      {"4:4:4 10-bit", io::Chroma::k444, 10, false},
+      {"4:2:0 pairs 10-bit", io::Chroma::k420, 10, true}, {"4:2:0 12-bit", io::Chroma::k420, 12, false},
+      {"4:2:2 12-bit", io::Chroma::k422, 12, false},      {"4:4:4 12-bit", io::Chroma::k444, 12, false},
+      {"mono 16-bit", io::Chroma::kMono, 16, false}};
   host::Frame frame(kW, kH);
   for (const auto& l : layouts) {
-    const io::PlanarLayout layout = io::PlanarLayoutOf(kW, kH, l.chroma, l.depth);
+    const io::PlanarLayout layout = io::PlanarLayoutOf(kW, kH, l.chroma, l.depth, l.pairs);
     std::vector<uint8_t> planes(layout.FrameBytes());
     uint32_t r = 1;
     for (auto& b : planes) b = uint8_t((r = r * 1103515245u + 12345u) >> 24);
-    if (l.depth == 10)
-      for (size_t i = 1; i < planes.size(); i += 2) planes[i] &= 3;
+    if ((l.depth == 10 || l.depth == 12) && !l.pairs)  // levels in range
+      for (size_t i = 1; i < planes.size(); i += 2) planes[i] &= l.depth == 10 ? 3 : 15;
     std::printf("  %-22s", l.name);
     for (core::CpuFlags t : tiers) {
       const io::PlanarDsp& dsp = io::PlanarDspFor(t);

@@ -31,17 +31,31 @@ GST_DEBUG_CATEGORY_STATIC(filter_debug);
 namespace gsthost {
 namespace {
 
-// The layouts taken, each as the Y4M layout aufhost converts the same way. Component 1 is Cb
-// whatever the order of the planes (YV12 stores Cr first).
+// The layouts taken, each as the Y4M layout aufhost converts the same way, or with `pairs` (Cb and Cr
+// interleaved in one plane) as the 4:2:0 planes they interleave. Component 1 is Cb whatever the order
+// of the planes or of a pair (YV12 stores Cr first, NV21 each pair's Cr first).
 struct FormatEntry {
   GstVideoFormat format;
   io::Chroma chroma;
   int bit_depth;
+  bool pairs = false;
 };
 constexpr FormatEntry kFormats[] = {
-    {GST_VIDEO_FORMAT_I420, io::Chroma::k420, 8},   {GST_VIDEO_FORMAT_YV12, io::Chroma::k420, 8},
-    {GST_VIDEO_FORMAT_Y42B, io::Chroma::k422, 8},   {GST_VIDEO_FORMAT_Y444, io::Chroma::k444, 8},
-    {GST_VIDEO_FORMAT_GRAY8, io::Chroma::kMono, 8}, {GST_VIDEO_FORMAT_I420_10LE, io::Chroma::k420, 10},
+    {GST_VIDEO_FORMAT_I420, io::Chroma::k420, 8},
+    {GST_VIDEO_FORMAT_YV12, io::Chroma::k420, 8},
+    {GST_VIDEO_FORMAT_Y42B, io::Chroma::k422, 8},
+    {GST_VIDEO_FORMAT_Y444, io::Chroma::k444, 8},
+    {GST_VIDEO_FORMAT_GRAY8, io::Chroma::kMono, 8},
+    {GST_VIDEO_FORMAT_I420_10LE, io::Chroma::k420, 10},
+    {GST_VIDEO_FORMAT_NV12, io::Chroma::k420, 8, true},
+    {GST_VIDEO_FORMAT_NV21, io::Chroma::k420, 8, true},
+    {GST_VIDEO_FORMAT_P010_10LE, io::Chroma::k420, 10, true},
+    {GST_VIDEO_FORMAT_I422_10LE, io::Chroma::k422, 10},
+    {GST_VIDEO_FORMAT_Y444_10LE, io::Chroma::k444, 10},
+    {GST_VIDEO_FORMAT_I420_12LE, io::Chroma::k420, 12},
+    {GST_VIDEO_FORMAT_I422_12LE, io::Chroma::k422, 12},
+    {GST_VIDEO_FORMAT_Y444_12LE, io::Chroma::k444, 12},
+    {GST_VIDEO_FORMAT_GRAY16_LE, io::Chroma::kMono, 16},
 };
 
 const FormatEntry* FindFormat(GstVideoFormat format) {
@@ -199,7 +213,7 @@ gboolean SetInfo(GstVideoFilter* filter, GstCaps* caps, GstVideoInfo* in, GstCap
     GST_WARNING_OBJECT(filter, "%dx%d is larger than the filters take", w, h);
     return FALSE;
   }
-  s.layout = io::PlanarLayoutOf(w, h, format->chroma, format->bit_depth);
+  s.layout = io::PlanarLayoutOf(w, h, format->chroma, format->bit_depth, format->pairs);
   s.planar = &io::PlanarDspFor(s.cpu);
   if (s.frame.w != w || s.frame.h != h) {
     try {
@@ -213,11 +227,19 @@ gboolean SetInfo(GstVideoFilter* filter, GstCaps* caps, GstVideoInfo* in, GstCap
   return TRUE;
 }
 
-io::PlanarRows RowsOf(const GstVideoFrame* frame) {
+io::PlanarRows RowsOf(const GstVideoFrame* frame, const io::PlanarLayout& layout) {
   io::PlanarRows rows{};
   for (guint c = 0; c < GST_VIDEO_FRAME_N_COMPONENTS(frame); ++c) {
     rows.first[c] = static_cast<uint8_t*>(GST_VIDEO_FRAME_COMP_DATA(frame, c));
     rows.stride[c] = GST_VIDEO_FRAME_COMP_STRIDE(frame, c);
+  }
+  // The second sample of a pair follows the first by a whole sample. GStreamer puts it a byte after
+  // the first at every depth (in P010, into the first's high byte), so only their order is taken.
+  if (layout.pairs) {
+    const bool cr_first = rows.first[2] < rows.first[1];
+    uint8_t* pair = std::min(rows.first[1], rows.first[2]);
+    rows.first[cr_first ? 2 : 1] = pair;
+    rows.first[cr_first ? 1 : 2] = pair + layout.bytes;
   }
   return rows;
 }
@@ -242,7 +264,7 @@ GstFlowReturn TransformFrameIp(GstVideoFilter* filter, GstVideoFrame* frame) {
     }
   }
   const core::Workers workers = s.pool->workers();
-  const io::PlanarRows rows = RowsOf(frame);
+  const io::PlanarRows rows = RowsOf(frame, s.layout);
   io::PlanesToFrame(*s.planar, s.layout, rows, s.frame, workers);
   s.core.filter(s.cpu, s.frame_tracks.data(), s.frame.EditPlane(), s.frame.TempPlane(), 1, workers);
   io::FrameToPlanes(*s.planar, s.layout, s.frame, rows, workers);

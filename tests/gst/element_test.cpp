@@ -55,14 +55,21 @@ class GstEnvironment : public ::testing::Environment {
 };
 [[maybe_unused]] const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new GstEnvironment);
 
-// The layouts the elements take, with the Y4M colour tag of the same layout for aufhost.
+// The layouts the elements take, with the Y4M colour tag of the same layout for aufhost: for Cb and Cr
+// in pairs (which Y4M has not), the layout of the planes they interleave, whose samples are the pairs'
+// levels (P010's high ten bits).
 struct Layout {
   GstVideoFormat format;
   const char* y4m_colour;
 };
-constexpr Layout kLayouts[] = {{GST_VIDEO_FORMAT_I420, "420jpeg"}, {GST_VIDEO_FORMAT_YV12, "420jpeg"},
-                               {GST_VIDEO_FORMAT_Y42B, "422"},     {GST_VIDEO_FORMAT_Y444, "444"},
-                               {GST_VIDEO_FORMAT_GRAY8, "mono"},   {GST_VIDEO_FORMAT_I420_10LE, "420p10"}};
+constexpr Layout kLayouts[] = {{GST_VIDEO_FORMAT_I420, "420jpeg"},     {GST_VIDEO_FORMAT_YV12, "420jpeg"},
+                               {GST_VIDEO_FORMAT_Y42B, "422"},         {GST_VIDEO_FORMAT_Y444, "444"},
+                               {GST_VIDEO_FORMAT_GRAY8, "mono"},       {GST_VIDEO_FORMAT_I420_10LE, "420p10"},
+                               {GST_VIDEO_FORMAT_NV12, "420jpeg"},     {GST_VIDEO_FORMAT_NV21, "420jpeg"},
+                               {GST_VIDEO_FORMAT_P010_10LE, "420p10"}, {GST_VIDEO_FORMAT_I422_10LE, "422p10"},
+                               {GST_VIDEO_FORMAT_Y444_10LE, "444p10"}, {GST_VIDEO_FORMAT_I420_12LE, "420p12"},
+                               {GST_VIDEO_FORMAT_I422_12LE, "422p12"}, {GST_VIDEO_FORMAT_Y444_12LE, "444p12"},
+                               {GST_VIDEO_FORMAT_GRAY16_LE, "mono16"}};
 
 const char* Y4mColourOf(GstVideoFormat format) {
   for (const Layout& l : kLayouts)
@@ -89,20 +96,47 @@ GstVideoInfo InfoOf(GstVideoFormat format, int w, int h, bool padded) {
 }
 
 // What the pictures look like: tiles of flat levels around the middle grey, `span` levels apart at
-// most, plus up to `noise` levels; 10-bit words now and then above 1023, which both hosts clamp.
+// most, plus up to `noise` levels (on the 8-bit scale; deeper samples have noise in their further
+// bits too); 10- and 12-bit words now and then above their largest level, which both hosts clamp,
+// and P010's low six bits, which both leave, at random.
 struct Content {
   int tile = 8, span = 12, noise = 2;
 };
 
-// Visits every sample of the picture in a mapped frame: f(component, row pointer, samples, bytes each).
+// Where each sample of a component lies and what it holds.
+struct Component {
+  int bytes;    // of a sample: 1, or 2 for words
+  int pstride;  // bytes from a sample to the next of the component
+  int depth;    // bits of a level
+  int shift;    // of the level within its word
+};
+
+Component ComponentOf(const GstVideoFrame& frame, guint c) {
+  const int depth = GST_VIDEO_FORMAT_INFO_DEPTH(frame.info.finfo, c);
+  return {depth > 8 ? 2 : 1, GST_VIDEO_FRAME_COMP_PSTRIDE(&frame, c), depth,
+          int(GST_VIDEO_FORMAT_INFO_SHIFT(frame.info.finfo, c))};
+}
+
+// Where component c's first sample lies in its plane's rows. Of components in pairs the second lies a
+// sample after the first: GStreamer gives it a byte after at every depth (into P010's first word).
+int OffsetOf(const GstVideoFrame& frame, guint c) {
+  const Component k = ComponentOf(frame, c);
+  const int offset = GST_VIDEO_FORMAT_INFO_POFFSET(frame.info.finfo, c);
+  return k.pstride > k.bytes && offset > 0 ? k.bytes : offset;
+}
+
+// Visits every row of the picture in a mapped frame: f(component, row, first sample, samples, what
+// they are).
 template <class Fn>
 void ForEachPictureRow(const GstVideoFrame& frame, const Fn& f) {
-  for (guint c = 0; c < GST_VIDEO_FRAME_N_COMPONENTS(&frame); ++c)
+  for (guint c = 0; c < GST_VIDEO_FRAME_N_COMPONENTS(&frame); ++c) {
+    const guint plane = GST_VIDEO_FORMAT_INFO_PLANE(frame.info.finfo, c);
     for (int y = 0; y < GST_VIDEO_FRAME_COMP_HEIGHT(&frame, c); ++y)
       f(c, y,
-        static_cast<uint8_t*>(GST_VIDEO_FRAME_COMP_DATA(&frame, c)) +
-            y * GST_VIDEO_FRAME_COMP_STRIDE(&frame, c),
-        GST_VIDEO_FRAME_COMP_WIDTH(&frame, c), GST_VIDEO_FRAME_COMP_PSTRIDE(&frame, c));
+        static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, plane)) +
+            y * GST_VIDEO_FRAME_PLANE_STRIDE(&frame, plane) + OffsetOf(frame, c),
+        GST_VIDEO_FRAME_COMP_WIDTH(&frame, c), ComponentOf(frame, c));
+  }
 }
 
 GstBuffer* MakeBuffer(const GstVideoInfo& info, bool meta, uint32_t seed, const Content& content = {}) {
@@ -123,31 +157,36 @@ GstBuffer* MakeBuffer(const GstVideoInfo& info, bool meta, uint32_t seed, const 
   GstVideoFrame frame;
   EXPECT_TRUE(gst_video_frame_map(&frame, const_cast<GstVideoInfo*>(&info), buffer, GST_MAP_WRITE));
   std::vector<int> tiles;
-  ForEachPictureRow(frame, [&](guint, int y, uint8_t* row, int samples, int bytes) {
+  ForEachPictureRow(frame, [&](guint, int y, uint8_t* row, int samples, const Component& c) {
     if (y % content.tile == 0) {
       tiles.resize(size_t(samples / content.tile + 1));
       for (int& t : tiles) t = 128 + rng.Uniform(-content.span / 2, content.span / 2);
     }
     for (int x = 0; x < samples; ++x) {
       const int level = tiles[size_t(x / content.tile)] + rng.Uniform(0, content.noise);
-      if (bytes == 1) {
-        row[x] = uint8_t(level);
-      } else {
-        const int word = rng.Uniform(0, 63) == 0 ? rng.Uniform(1024, 65535) : 4 * level + rng.Uniform(0, 3);
-        row[2 * x] = uint8_t(word);
-        row[2 * x + 1] = uint8_t(word >> 8);
+      uint8_t* at = row + x * c.pstride;
+      if (c.bytes == 1) {
+        *at = uint8_t(level);
+        continue;
       }
+      const int deeper = c.depth - 8, max = (1 << c.depth) - 1;
+      int word = (level << deeper) + rng.Uniform(0, (1 << deeper) - 1);
+      if (c.shift > 0) word = word << c.shift | rng.Uniform(0, (1 << c.shift) - 1);
+      else if (c.depth < 16 && rng.Uniform(0, 63) == 0) word = rng.Uniform(max + 1, 65535);
+      at[0] = uint8_t(word);
+      at[1] = uint8_t(word >> 8);
     }
   });
   gst_video_frame_unmap(&frame);
   return buffer;
 }
 
-// A frame's picture, plane after plane and row after row as Y4M stores it, and the rest of its buffer:
-// every byte with the picture's bytes zeroed.
+// A frame's picture, component after component and row after row as Y4M stores its planes (words with
+// their levels still shifted), and the rest of its buffer: every byte with the picture's bytes zeroed.
 struct Split {
   std::string planes;
   std::string around;
+  int shift = 0;  // of every level within its word
 };
 
 Split SplitOf(const GstVideoInfo& info, GstBuffer* buffer) {
@@ -157,14 +196,29 @@ Split SplitOf(const GstVideoInfo& info, GstBuffer* buffer) {
   s.around.assign(reinterpret_cast<const char*>(map.data), map.size);
   GstVideoFrame frame;
   EXPECT_TRUE(gst_video_frame_map(&frame, const_cast<GstVideoInfo*>(&info), buffer, GST_MAP_READ));
-  ForEachPictureRow(frame, [&](guint, int, uint8_t* row, int samples, int bytes) {
-    s.planes.append(reinterpret_cast<const char*>(row), size_t(samples * bytes));
-    s.around.replace(size_t(row - map.data), size_t(samples * bytes), size_t(samples * bytes), '\0');
+  ForEachPictureRow(frame, [&](guint, int, uint8_t* row, int samples, const Component& c) {
+    s.shift = c.shift;
+    for (int x = 0; x < samples; ++x) {
+      const size_t at = size_t(row + x * c.pstride - map.data);
+      s.planes.append(reinterpret_cast<const char*>(map.data + at), size_t(c.bytes));
+      s.around.replace(at, size_t(c.bytes), size_t(c.bytes), '\0');
+    }
   });
   gst_video_frame_unmap(&frame);
   gst_buffer_unmap(buffer, &map);
   EXPECT_EQ(s.around.size(), map.size);  // every row inside the buffer
   return s;
+}
+
+// Every little-endian word of `samples` shifted down by `shift` bits (up for a negative one): a
+// picture's levels as Y4M stores them, and back.
+std::string ShiftWords(std::string samples, int shift) {
+  for (size_t i = 0; shift != 0 && i + 1 < samples.size(); i += 2) {
+    const int word = uint8_t(samples[i]) | uint8_t(samples[i + 1]) << 8;
+    const int v = shift > 0 ? word >> shift : word << -shift;
+    samples[i] = char(v & 0xFF), samples[i + 1] = char(v >> 8 & 0xFF);
+  }
+  return samples;
 }
 
 std::string Y4mHeader(const GstVideoInfo& info) {
@@ -244,7 +298,9 @@ void ExpectAufhostBytes(const Case& c, std::initializer_list<int> threads = {1, 
     GstBuffer* out = gst_harness_push_and_pull(h.get(), in);
     ASSERT_NE(out, nullptr);
     const Split after = SplitOf(info, out);
-    EXPECT_EQ(FirstDifference(AufhostPlanes(c.filter, info, before.planes, c.tracks), after.planes), "");
+    const std::string aufhost =
+        AufhostPlanes(c.filter, info, ShiftWords(before.planes, before.shift), c.tracks);
+    EXPECT_EQ(FirstDifference(ShiftWords(aufhost, -before.shift), after.planes), "");
     EXPECT_EQ(FirstDifference(before.around, after.around), "") << " (around the picture)";
     gst_buffer_unref(out);
   }
@@ -281,6 +337,9 @@ std::vector<Case> Cases() {
   cases.push_back({"velour", GST_VIDEO_FORMAT_Y42B, 64, 33, flat_velour, true});
   cases.push_back({"deblock", GST_VIDEO_FORMAT_I420_10LE, 1921, 1081, top_deblock});
   cases.push_back({"deblock", GST_VIDEO_FORMAT_GRAY8, 40, 24, top_deblock});
+  cases.push_back({"deblock", GST_VIDEO_FORMAT_NV12, 1921, 1081, strong_deblock});
+  cases.push_back({"velour", GST_VIDEO_FORMAT_P010_10LE, 643, 361, strong_velour, true});
+  cases.push_back({"deblock", GST_VIDEO_FORMAT_GRAY16_LE, 40, 24, top_deblock});
   return cases;
 }
 
@@ -379,7 +438,8 @@ TEST(GstElement, TakesItsPlanarLayoutsAndRefusesTheRest) {
       return ok;
     };
     for (const Layout& l : kLayouts) EXPECT_TRUE(accepts(gst_video_format_to_string(l.format)));
-    for (const char* format : {"RGB", "NV12", "YUY2", "I422_10LE", "Y444_10LE", "GRAY16_LE", "I420_12LE"})
+    for (const char* format :
+         {"RGB", "YUY2", "NV16", "NV24", "I420_10BE", "Y444_16LE", "GRAY16_BE", "GRAY10_LE32"})
       EXPECT_FALSE(accepts(format)) << format;
     gst_object_unref(sink);
 
@@ -480,7 +540,7 @@ Result RunGstTool(const TempDir& dir, const std::string& tool, const std::vector
 }
 
 // filesrc with a block size of one frame ! capsfilter ! the element ! filesink, against aufhost on the
-// same frames as Y4M.
+// same frames as Y4M (as the planes they interleave, for Cb and Cr in pairs), in every layout.
 TEST(GstPipeline, FileToFileThroughCoreElementsGivesAufhostsBytes) {
   const struct {
     const char* filter;
@@ -490,7 +550,16 @@ TEST(GstPipeline, FileToFileThroughCoreElementsGivesAufhostsBytes) {
   } pipelines[] = {{"velour", GST_VIDEO_FORMAT_I420, 33, 17, {{"quant", 3}, {"n_shift", 16}, {"matrix", 1}}},
                    {"deblock", GST_VIDEO_FORMAT_I420_10LE, 31, 21, {{"quant", 40}, {"aOffset", 6}}},
                    {"deblock", GST_VIDEO_FORMAT_Y42B, 45, 12, {}},
-                   {"velour", GST_VIDEO_FORMAT_GRAY8, 23, 18, {{"zero_weight", 2}}}};
+                   {"velour", GST_VIDEO_FORMAT_GRAY8, 23, 18, {{"zero_weight", 2}}},
+                   {"velour", GST_VIDEO_FORMAT_NV12, 35, 19, {{"quant", 3}, {"n_shift", 16}}},
+                   {"deblock", GST_VIDEO_FORMAT_NV21, 33, 17, {{"quant", 40}, {"aOffset", 6}}},
+                   {"deblock", GST_VIDEO_FORMAT_P010_10LE, 37, 21, {{"quant", 45}, {"bOffset", 8}}},
+                   {"velour", GST_VIDEO_FORMAT_I422_10LE, 29, 18, {{"matrix", 4}}},
+                   {"deblock", GST_VIDEO_FORMAT_Y444_10LE, 21, 13, {{"quant", 40}}},
+                   {"deblock", GST_VIDEO_FORMAT_I420_12LE, 31, 23, {{"quant", 50}}},
+                   {"velour", GST_VIDEO_FORMAT_I422_12LE, 26, 17, {{"quant", 2}}},
+                   {"velour", GST_VIDEO_FORMAT_Y444_12LE, 19, 11, {{"zero_weight", 1}}},
+                   {"deblock", GST_VIDEO_FORMAT_GRAY16_LE, 24, 20, {{"quant", 51}}}};
   constexpr int kFrames = 3;
   for (const auto& p : pipelines) {
     SCOPED_TRACE(CaseName({p.filter, p.format, p.w, p.h, p.tracks}));
@@ -504,7 +573,7 @@ TEST(GstPipeline, FileToFileThroughCoreElementsGivesAufhostsBytes) {
       raw.resize(raw.size() + frame_bytes);
       gst_buffer_extract(b, 0, raw.data() + i * frame_bytes, frame_bytes);
       in.push_back(SplitOf(info, b));
-      y4m += "FRAME\n" + in.back().planes;
+      y4m += "FRAME\n" + ShiftWords(in.back().planes, in.back().shift);
       gst_buffer_unref(b);
     }
     WriteFile(dir / "in.raw", raw);
@@ -536,7 +605,8 @@ TEST(GstPipeline, FileToFileThroughCoreElementsGivesAufhostsBytes) {
     for (int i = 0; i < kFrames; ++i) {
       GstBuffer* b = gst_buffer_new_memdup(out.data() + i * frame_bytes, frame_bytes);
       const Split got = SplitOf(info, b);
-      EXPECT_EQ(FirstDifference(expected[size_t(i)], got.planes), "") << "frame " << i;
+      EXPECT_EQ(FirstDifference(ShiftWords(expected[size_t(i)], -got.shift), got.planes), "")
+          << "frame " << i;
       EXPECT_EQ(FirstDifference(in[size_t(i)].around, got.around), "")
           << "frame " << i << " around the picture";
       gst_buffer_unref(b);
@@ -544,7 +614,8 @@ TEST(GstPipeline, FileToFileThroughCoreElementsGivesAufhostsBytes) {
   }
 }
 
-// The plug-in library lists its elements and their properties, in GLib's spelling (n-shift).
+// The plug-in library lists its elements, every layout they take, and their properties, in GLib's
+// spelling (n-shift).
 TEST(GstPipeline, InspectListsTheElementsWithTheirProperties) {
   TempDir dir;
   for (const core::FilterCore* core : tools::BuiltinFilters()) {
@@ -556,6 +627,14 @@ TEST(GstPipeline, InspectListsTheElementsWithTheirProperties) {
       EXPECT_NE(r.out.find("\n  " + name + " "), std::string::npos) << core->name << " " << name;
     }
     EXPECT_NE(r.out.find("\n  threads "), std::string::npos) << core->name;
+    // In the caps' list of formats: each name whole, followed by a comma or the end of the list.
+    for (const Layout& l : kLayouts) {
+      const std::string name = std::string("(string)") + gst_video_format_to_string(l.format);
+      const size_t at = r.out.find(name);
+      EXPECT_TRUE(at != std::string::npos &&
+                  (r.out[at + name.size()] == ',' || r.out[at + name.size()] == ' '))
+          << core->name << " " << name;
+    }
   }
 }
 

@@ -156,21 +156,51 @@ inline void WriteFile(const std::string& path, const std::string& data) {
   std::ofstream(path, std::ios::binary) << data;
 }
 
-// A blocky test picture: 8x8 tiles of flat levels plus noise, so the filter has work to do.
+// A Y4M colour tag's layout: pixels across and down per chroma sample, whether it has chroma, and
+// its sample depth ("420jpeg", "444", "mono", "422p10", "420p12", "mono16", ...).
+struct Y4mTag {
+  int sx, sy;
+  bool mono;
+  int depth;
+};
+inline Y4mTag Y4mTagOf(const std::string& tag) {
+  auto starts = [&](const char* s) {
+    return tag.rfind(s, 0) == 0;
+  };
+  auto ends = [&](const std::string& s) {
+    return tag.size() >= s.size() && tag.compare(tag.size() - s.size(), s.size(), s) == 0;
+  };
+  return {starts("444") ? 1 : 2, starts("420") ? 2 : 1, starts("mono"),
+          ends("p10")   ? 10
+          : ends("p12") ? 12
+          : ends("16")  ? 16
+                        : 8};
+}
+
+// A blocky test picture: 8x8 tiles of flat levels plus noise, so the filter has work to do. Deeper
+// samples hold such 8-bit levels in their high bits and noise in the rest.
 inline std::string Y4mFrame(int w, int h, const char* chroma, uint32_t seed) {
   testsupport::Rng rng(seed);
-  const bool c420 = std::string(chroma) == "420jpeg";
-  const bool mono = std::string(chroma) == "mono";
-  const size_t luma = size_t(w) * h, croma = mono ? 0 : c420 ? size_t((w + 1) / 2) * ((h + 1) / 2) : luma;
+  const Y4mTag tag = Y4mTagOf(chroma);
+  const size_t luma = size_t(w) * h,
+               croma = tag.mono ? 0 : size_t((w + tag.sx - 1) / tag.sx) * size_t((h + tag.sy - 1) / tag.sy);
   std::string f = "FRAME\n";
-  f.reserve(6 + luma + 2 * croma);
+  f.reserve(6 + (luma + 2 * croma) * (tag.depth > 8 ? 2 : 1));
+  auto put = [&](int level) {
+    if (tag.depth == 8) {
+      f += char(level);
+      return;
+    }
+    const int word = level << (tag.depth - 8) | int(rng.Next() & ((1u << (tag.depth - 8)) - 1));
+    f += {char(word & 0xFF), char(word >> 8)};
+  };
   std::vector<int> tile(size_t((w + 7) / 8));
   for (int y = 0; y < h; ++y) {
     if (y % 8 == 0)
       for (int& t : tile) t = rng.Uniform(30, 220);
-    for (int x = 0; x < w; ++x) f += char(tile[x / 8] + int(rng.Next() & 15) - 8);
+    for (int x = 0; x < w; ++x) put(tile[x / 8] + int(rng.Next() & 15) - 8);
   }
-  for (size_t i = 0; i < 2 * croma; ++i) f += char(rng.Uniform(60, 190));
+  for (size_t i = 0; i < 2 * croma; ++i) put(rng.Uniform(60, 190));
   return f;
 }
 

@@ -39,7 +39,8 @@ TEST(Aufhost, HelpAndList) {
 
 TEST(Aufhost, Y4mThroughAPipeMatchesYc48Files) {
   TempDir dir;
-  for (const char* chroma : {"420jpeg", "444", "mono"}) {
+  for (const char* chroma :
+       {"420jpeg", "444", "mono", "422p10", "444p10", "420p12", "422p12", "444p12", "mono16"}) {
     SCOPED_TRACE(chroma);
     const std::string clip = Y4mClip(37, 21, chroma, 3, 7);
     const Result piped = RunAufhost({"-j2", "-t", "quant=3", "velour", "-", "-"}, Feed(clip));
@@ -67,6 +68,35 @@ TEST(Aufhost, Y4mThroughAPipeMatchesYc48Files) {
                 "")
           << "frame " << i;
     }
+  }
+}
+
+// What comes back of each deeper Y4M layout through a filter that changes nothing: 10- and 12-bit
+// levels exactly, words above the largest level as the largest; 16-bit levels to the nearest
+// multiple of 16, halves up, and the top eight to 65535.
+TEST(Aufhost, DeeperLayoutsComeBackAsTheReadmeSays) {
+  testsupport::Rng rng(testsupport::TestSeed());
+  for (const char* tag : {"420p10", "422p10", "444p10", "420p12", "422p12", "444p12", "mono16"}) {
+    SCOPED_TRACE(tag);
+    const Y4mTag t = Y4mTagOf(tag);
+    const int w = 19, h = 7, max = (1 << t.depth) - 1;
+    const size_t samples =
+        size_t(w) * h + (t.mono ? 0 : 2 * size_t((w + t.sx - 1) / t.sx) * ((h + t.sy - 1) / t.sy));
+    const std::string header = std::string("YUV4MPEG2 W19 H7 F25:1 C") + tag + "\n";
+    std::string in = header + "FRAME\n", want = in;
+    for (size_t i = 0; i < samples; ++i) {
+      const int word = i < 4 ? 65535 - int(i) : rng.Uniform(0, 65535),
+                back = t.depth == 16 ? std::min((word + 8) >> 4 << 4, max) : std::min(word, max);
+      in += {char(word & 0xFF), char(word >> 8)};
+      want += {char(back & 0xFF), char(back >> 8)};
+    }
+    const Result r = RunAufhost({"-t", "quant=0", "deblock", "-", "-"}, Feed(in));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    ASSERT_EQ(r.out.size(), want.size());
+    const auto [a, b] = std::mismatch(want.begin(), want.end(), r.out.begin());
+    EXPECT_TRUE(a == want.end()) << "byte " << (a - want.begin()) << " is " << int(uint8_t(*b)) << ", not "
+                                 << int(uint8_t(*a));
   }
 }
 
@@ -425,10 +455,23 @@ TEST(Aufhost, PicturesKeepTheirAlphaAndDepth) {
   EXPECT_EQ(jpeg.err, "aufhost: warning: " + dir / "out.jpg" + ": the alpha channel of " + dir / "rgba.png" +
                           " is not kept (jpeg has none)\n");
   EXPECT_EQ(RunAufhost({"-q", "velour", dir / "rgba.png", dir / "out.y4m"}).err, "");
-  // So is a depth the output cannot store.
-  EXPECT_EQ(RunAufhost({"velour", dir / "grey16.png", dir / "out8.y4m"}).err,
-            "aufhost: warning: " + dir / "out8.y4m" + ": the 16-bit samples of " + dir / "grey16.png" +
+  // So is a depth the output cannot store: 16-bit colour in Y4M. 16-bit grey it stores, as 16 times
+  // the host's luma.
+  std::vector<int> rgb16;
+  for (int i = 0; i < 3 * 8 * 8; ++i) rgb16.push_back(rng.Uniform(0, 65535));
+  WriteFile(dir / "rgb16.png", MakePng(8, 8, 16, 2, rgb16));
+  EXPECT_EQ(RunAufhost({"velour", dir / "rgb16.png", dir / "out8.y4m"}).err,
+            "aufhost: warning: " + dir / "out8.y4m" + ": the 16-bit samples of " + dir / "rgb16.png" +
                 " are written at 8 bits (y4m)\n");
+  const Result grey = RunAufhost({"-t", "quant=0", "deblock", dir / "grey16.png", "-"});
+  EXPECT_EQ(grey.err, "");
+  EXPECT_EQ(grey.out.substr(0, grey.out.find('\n')), "YUV4MPEG2 W24 H16 F25:1 Cmono16");
+  const size_t first = grey.out.find("FRAME\n") + 6;
+  ASSERT_EQ(grey.out.size(), first + 2 * 24 * 16);
+  for (size_t i = 0; i < 24 * 16; ++i)
+    ASSERT_EQ(uint8_t(grey.out[first + 2 * i]) | uint8_t(grey.out[first + 2 * i + 1]) << 8,
+              16 * ((32 * grey16[i] + 257) / 514))  // 16 v / 257 rounded, times 16
+        << i;
 }
 
 // Y4M streams keep every frame's tags; interlaced input is filtered with one warning; a malformed tag

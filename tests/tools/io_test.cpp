@@ -25,9 +25,11 @@ host::Frame RandomFrame(int w, int h, testsupport::Rng& rng, int lo = -32768, in
 }
 
 // A frame whose samples a format of this layout and depth stores exactly: levels times the host
-// scale, chroma equal over each subsampled block.
+// scale, chroma equal over each subsampled block. 16-bit levels (mono) hold every luma sample of the
+// host from black to white and a little beyond, 0 .. 4096.
 host::Frame RepresentableFrame(int w, int h, Chroma chroma, int depth, testsupport::Rng& rng) {
-  const int scale = io::HostScale(depth), max = io::MaxLevel(depth), zero = io::ChromaZero(depth);
+  const int scale = depth > 12 ? 1 : io::HostScale(depth), max = depth > 12 ? 4096 : io::MaxLevel(depth);
+  const int zero = io::ChromaZero(depth);
   const int sx = chroma == Chroma::k444 ? 1 : 2, sy = chroma == Chroma::k420 ? 2 : 1;
   host::Frame f(w, h);
   for (int y = 0; y < h; ++y)
@@ -84,7 +86,7 @@ TEST(SampleScale, LevelsComeBackAndSamplesGoToTheNearestLevel) {
   struct Depth {
     int scale, zero, max_level;
   };
-  for (const Depth d : {Depth{16, 128, 255}, Depth{4, 512, 1023}}) {
+  for (const Depth d : {Depth{16, 128, 255}, Depth{4, 512, 1023}, Depth{1, 2048, 4095}}) {
     for (int v = 0; v <= d.max_level; ++v) {
       EXPECT_EQ(io::LumaFromHost(io::LumaToHost(v, d.scale), d.scale, d.max_level), v);
       EXPECT_EQ(io::ChromaFromHost(io::ChromaToHost(v, d.scale, d.zero), d.scale, d.zero, d.max_level), v);
@@ -152,9 +154,11 @@ struct Layout {
 
 TEST(Y4m, EveryLayoutRoundTripsAndKeepsItsHeader) {
   testsupport::Rng rng(testsupport::TestSeed());
-  const Layout layouts[] = {{Chroma::k420, 8, "420jpeg"}, {Chroma::k420, 8, "420mpeg2"},
-                            {Chroma::k422, 8, "422"},     {Chroma::k444, 8, "444"},
-                            {Chroma::kMono, 8, "mono"},   {Chroma::k420, 10, "420p10"}};
+  const Layout layouts[] = {
+      {Chroma::k420, 8, "420jpeg"}, {Chroma::k420, 8, "420mpeg2"}, {Chroma::k422, 8, "422"},
+      {Chroma::k444, 8, "444"},     {Chroma::kMono, 8, "mono"},    {Chroma::k420, 10, "420p10"},
+      {Chroma::k422, 10, "422p10"}, {Chroma::k444, 10, "444p10"},  {Chroma::k420, 12, "420p12"},
+      {Chroma::k422, 12, "422p12"}, {Chroma::k444, 12, "444p12"},  {Chroma::kMono, 16, "mono16"}};
   for (const Layout& l : layouts)
     for (auto [w, h] : {std::pair{1, 1}, {7, 5}, {16, 2}, {33, 17}}) {
       SCOPED_TRACE(std::string(l.tag) + " " + std::to_string(w) + "x" + std::to_string(h));
@@ -216,6 +220,39 @@ TEST(Y4m, TenBitWordsAreLittleEndianAndClampedOnRead) {
   EXPECT_EQ(frames[0].at(1, 1).y, 4092);
   EXPECT_EQ(frames[0].at(1, 1).cb, -2048);
   EXPECT_EQ(frames[0].at(1, 1).cr, 0);
+}
+
+// 12-bit words above 4095 read as 4095; 16-bit levels are rounded half up to the host's sixteenths,
+// and come back as sixteen times those, 65535 at most.
+TEST(Y4m, TwelveAndSixteenBitWordsAreClampedAndRounded) {
+  auto words = [](std::initializer_list<int> values) {
+    std::string s;
+    for (int v : values) s += {char(v & 0xFF), char(v >> 8)};
+    return s;
+  };
+  const std::vector<host::Frame> twelve =
+      ReadFrames(Format::kY4m,
+                 "YUV4MPEG2 W3 H1 C444p12\nFRAME\n" + words({4095, 4096, 1, 0xFFFF, 2048, 0, 2048, 4095, 7}));
+  ASSERT_EQ(twelve.size(), 1u);
+  const core::YcPixel want12[] = {{4095, 2047, 0}, {4095, 0, 2047}, {1, -2048, -2041}};
+  for (int x = 0; x < 3; ++x) {
+    EXPECT_EQ(twelve[0].at(x, 0).y, want12[x].y) << x;
+    EXPECT_EQ(twelve[0].at(x, 0).cb, want12[x].cb) << x;
+    EXPECT_EQ(twelve[0].at(x, 0).cr, want12[x].cr) << x;
+  }
+
+  const std::string mono16 = "YUV4MPEG2 W7 H1 F25:1 Cmono16\n";
+  io::VideoInfo info;
+  const std::vector<host::Frame> sixteen =
+      ReadFrames(Format::kY4m, mono16 + "FRAME\n" + words({7, 8, 24, 65527, 65528, 65535, 4096}), &info);
+  ASSERT_EQ(sixteen.size(), 1u);
+  const int want16[] = {0, 1, 2, 4095, 4096, 4096, 256};
+  for (int x = 0; x < 7; ++x) EXPECT_EQ(sixteen[0].at(x, 0).y, want16[x]) << x;
+  host::Frame back(7, 1);
+  const int16_t host[] = {-1, 0, 1, 4095, 4096, 4097, 32767};
+  for (int x = 0; x < 7; ++x) back.at(x, 0).y = host[x];
+  EXPECT_EQ(WriteFrames(Format::kY4m, info, {back}),
+            mono16 + "FRAME\n" + words({0, 0, 16, 65520, 65535, 65535, 65535}));
 }
 
 TEST(Y4m, MalformedStreamsNameWhatIsWrong) {

@@ -1,7 +1,8 @@
 #pragma once
 // Readers and writers of video and pictures in the host's pixel format, behind one small interface.
-// Y4M (8-bit 4:2:0, 4:2:2, 4:4:4, mono; 10-bit 4:2:0), PNG (8 and 16 bits, with or without alpha),
-// JPEG, and raw yc48 (the host's own pixels: little-endian int16 Y, Cb, Cr, frames back to back).
+// Y4M (8-bit 4:2:0, 4:2:2, 4:4:4, mono; 10- and 12-bit 4:2:0, 4:2:2, 4:4:4; 16-bit mono), PNG (8 and 16 bits,
+// with or without alpha), JPEG, and raw yc48 (the host's own pixels: little-endian int16 Y, Cb, Cr, frames
+// back to back).
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
@@ -33,7 +34,7 @@ struct VideoInfo {
   int w = 0;
   int h = 0;
   Chroma chroma = Chroma::k444;
-  int bit_depth = 8;       // 8; 10 for Y4M, 16 for PNG
+  int bit_depth = 8;       // 8; 10, 12 or 16 for Y4M, 16 for PNG
   bool alpha = false;      // pictures whose frames carry an alpha plane (FrameExtras::alpha)
   std::string y4m_colour;  // the C tag as read ("420jpeg", "420mpeg2", ...); empty: derived from chroma
   std::vector<std::string> y4m_fields;  // every other header token (F, A, I, X...), in order

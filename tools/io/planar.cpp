@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <stdexcept>
 
 #include "tools/io/planar_rows.h"
 
@@ -12,28 +13,28 @@
 namespace io {
 namespace {
 
-template <int kBits, int kSx>
+template <int kBits, int kSx, bool kPairs>
 void UnpackRow_C(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, core::YcPixel* out, int w) {
-  planar::UnpackRow<kBits, kSx>(y, cb, cr, out, 0, w);
+  planar::UnpackRow<kBits, kSx, kPairs>(y, cb, cr, out, 0, w);
 }
 
-template <int kBits, int kSx, int kSy>
+template <int kBits, int kSx, int kSy, bool kPairs>
 void PackRows_C(const core::YcPixel* top, const core::YcPixel* bottom, uint8_t* y_top, uint8_t* y_bottom,
                 uint8_t* cb, uint8_t* cr, int w) {
-  planar::PackRows<kBits, kSx, kSy>(top, bottom, y_top, y_bottom, cb, cr, 0, w);
+  planar::PackRows<kBits, kSx, kSy, kPairs>(top, bottom, y_top, y_bottom, cb, cr, 0, w);
 }
 
 // The scalar kernels, for SetPlanarKernels.
 struct ScalarTier {
-  template <int kBits, int kSx>
-  static constexpr UnpackRowFn kUnpack = UnpackRow_C<kBits, kSx>;
-  template <int kBits, int kSx, int kSy>
-  static constexpr PackRowsFn kPack = PackRows_C<kBits, kSx, kSy>;
+  template <int kBits, int kSx, bool kPairs>
+  static constexpr UnpackRowFn kUnpack = UnpackRow_C<kBits, kSx, kPairs>;
+  template <int kBits, int kSx, int kSy, bool kPairs>
+  static constexpr PackRowsFn kPack = PackRows_C<kBits, kSx, kSy, kPairs>;
 };
 
-PlanarShape ShapeOf(Chroma chroma) {
-  switch (chroma) {
-    case Chroma::k420: return kChroma2x2;
+PlanarShape ShapeOf(const PlanarLayout& l) {
+  switch (l.chroma) {
+    case Chroma::k420: return l.pairs ? kPairs2x2 : kChroma2x2;
     case Chroma::k422: return kChroma2x1;
     case Chroma::k444: return kChroma1x1;
     case Chroma::kMono: break;
@@ -41,15 +42,23 @@ PlanarShape ShapeOf(Chroma chroma) {
   return kNoChroma;
 }
 
+// The shape of a 2x2 layout's odd last row, whose chroma samples cover one row.
+PlanarShape OneRowOf(PlanarShape shape) { return shape == kPairs2x2 ? kPairs2x1 : kChroma2x1; }
+
 }  // namespace
 
-PlanarLayout PlanarLayoutOf(int w, int h, Chroma chroma, int bit_depth) {
+PlanarLayout PlanarLayoutOf(int w, int h, Chroma chroma, int bit_depth, bool pairs) {
+  const bool colour = chroma != Chroma::kMono;
+  if ((bit_depth != 8 && bit_depth != 10 && bit_depth != 12 && bit_depth != 16) ||
+      (bit_depth == 16 && colour) || (pairs && (chroma != Chroma::k420 || bit_depth > 10)))
+    throw std::invalid_argument("no planar conversion of this layout");
   PlanarLayout l;
   l.w = w;
   l.h = h;
   l.chroma = chroma;
-  l.ten_bit = bit_depth > 8;
-  l.bytes = l.ten_bit ? 2 : 1;
+  l.depth = bit_depth == 8 ? kDepth8 : bit_depth == 10 ? kDepth10 : bit_depth == 12 ? kDepth12 : kDepth16;
+  l.bytes = bit_depth > 8 ? 2 : 1;
+  l.pairs = pairs;
   switch (chroma) {
     case Chroma::k420:
       l.cw = (w + 1) / 2;
@@ -69,6 +78,7 @@ PlanarLayout PlanarLayoutOf(int w, int h, Chroma chroma, int bit_depth) {
 }
 
 void InitPlanarDsp(PlanarDsp& dsp, core::CpuFlags flags) {
+  dsp = PlanarDsp{};
   SetPlanarKernels<ScalarTier>(dsp);
 #if defined(AUF_X86_SIMD)
   if (!(flags & core::kCpuSse2)) return;
@@ -124,14 +134,15 @@ uint8_t* RowOf(const PlanarRows& planes, int plane, int y) {
 PlanarRows PackedRows(const PlanarLayout& l, uint8_t* planes) {
   const ptrdiff_t luma_row = ptrdiff_t(l.w) * l.bytes, chroma_row = ptrdiff_t(l.cw) * l.bytes;
   uint8_t* cb = planes + l.LumaBytes();
+  if (l.pairs) return {{planes, cb, cb + l.bytes}, {luma_row, 2 * chroma_row, 2 * chroma_row}};
   return {{planes, cb, cb + l.ChromaBytes()}, {luma_row, chroma_row, chroma_row}};
 }
 
 void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& l, const PlanarRows& planes, host::Frame& frame,
                    const core::Workers& workers) {
-  const PlanarShape shape = ShapeOf(l.chroma);
-  const UnpackRowFn unpack = dsp.unpack[l.ten_bit][shape];
-  const int down = shape == kChroma2x2 ? 1 : 0;  // chroma row of a luma row: y >> down
+  const PlanarShape shape = ShapeOf(l);
+  const UnpackRowFn unpack = dsp.unpack[l.depth][shape];
+  const int down = shape == kChroma2x2 || shape == kPairs2x2 ? 1 : 0;  // chroma row of a luma row: y >> down
   auto row = [&](int plane, int y) {
     return RowOf(planes, plane, y);
   };
@@ -146,29 +157,26 @@ void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& l, const PlanarRows
 
 void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const host::Frame& frame,
                    const PlanarRows& planes, const core::Workers& workers) {
-  const PlanarShape shape = ShapeOf(l.chroma);
+  const PlanarShape shape = ShapeOf(l);
   auto row = [&](int y) {
     return frame.edit.data() + size_t(y) * frame.stride;
   };
   auto out = [&](int plane, int y) {
     return RowOf(planes, plane, y);
   };
-  if (shape == kChroma2x2) {
+  if (shape == kChroma2x2 || shape == kPairs2x2) {
     // Two rows a chroma row; an odd last row has its chroma row to itself: samples of two pixels
     // across, as in 4:2:2.
+    const PackRowsFn two = dsp.pack[l.depth][shape], one = dsp.pack[l.depth][OneRowOf(shape)];
     ForRowBands(workers, l.h, 2, [&](int begin, int end) {
       for (int y = begin; y < end; y += 2) {
-        if (y + 1 < l.h)
-          dsp.pack[l.ten_bit][kChroma2x2](row(y), row(y + 1), out(0, y), out(0, y + 1), out(1, y / 2),
-                                          out(2, y / 2), l.w);
-        else
-          dsp.pack[l.ten_bit][kChroma2x1](row(y), nullptr, out(0, y), nullptr, out(1, y / 2), out(2, y / 2),
-                                          l.w);
+        if (y + 1 < l.h) two(row(y), row(y + 1), out(0, y), out(0, y + 1), out(1, y / 2), out(2, y / 2), l.w);
+        else one(row(y), nullptr, out(0, y), nullptr, out(1, y / 2), out(2, y / 2), l.w);
       }
     });
     return;
   }
-  const PackRowsFn pack = dsp.pack[l.ten_bit][shape];
+  const PackRowsFn pack = dsp.pack[l.depth][shape];
   const bool colour = shape != kNoChroma;
   ForRowBands(workers, l.h, 1, [&](int begin, int end) {
     for (int y = begin; y < end; ++y)

@@ -9,113 +9,167 @@
 
 namespace io::planar {
 
-// Per depth: host units per level as a shift, the chroma level of zero, the largest level.
+// Per depth: host units per level as a shift (negative: levels per host unit), the chroma level of
+// zero, the largest level.
 template <int kBits>
 struct Depth {
-  static constexpr int kShift = kBits == 8 ? 4 : 2;
+  static constexpr int kShift = 12 - kBits;
   static constexpr int kZero = 1 << (kBits - 1);
   static constexpr int kMax = (1 << kBits) - 1;
 };
 
-template <int kBits>
+// The level of sample i of a row: a byte, or a little-endian word, clamped to the largest level, or
+// with kHigh the level in its high bits.
+template <int kBits, bool kHigh = false>
 inline int LoadSample(const uint8_t* row, int i) {
-  if constexpr (kBits == 8) return row[i];
-  else return std::min(row[2 * i] | row[2 * i + 1] << 8, 1023);
+  if constexpr (kBits == 8) {
+    return row[i];
+  } else {
+    const int word = row[2 * i] | row[2 * i + 1] << 8;
+    if constexpr (kHigh) return word >> (16 - kBits);
+    else return std::min(word, Depth<kBits>::kMax);
+  }
 }
 
-template <int kBits>
+template <int kBits, bool kHigh = false>
 inline void StoreSample(uint8_t* row, int i, int v) {
   if constexpr (kBits == 8) {
     row[i] = static_cast<uint8_t>(v);
   } else {
+    if constexpr (kHigh) v <<= 16 - kBits;
     row[2 * i] = static_cast<uint8_t>(v);
     row[2 * i + 1] = static_cast<uint8_t>(v >> 8);
   }
 }
 
+// A level in host units, rounded half up where the host holds fewer (16 bits).
+template <int kBits>
+inline int LevelToHost(int level) {
+  constexpr int s = Depth<kBits>::kShift;
+  if constexpr (s >= 0) return level * (1 << s);
+  else return (level + (1 << (-s - 1))) >> -s;
+}
+
+template <int kBits>
+inline int16_t LumaToHost(int level) {
+  return static_cast<int16_t>(LevelToHost<kBits>(level));
+}
+template <int kBits>
+inline int16_t ChromaToHost(int level) {
+  return static_cast<int16_t>(LevelToHost<kBits>(level) - LevelToHost<kBits>(Depth<kBits>::kZero));
+}
+
+// The mean of 2^kLog2N host samples summed in `sum`, rounded half up, as a stored level: `zero` is
+// added, and the level clamped.
+template <int kBits, int kLog2N>
+inline int LevelOfMean(int sum, int zero) {
+  constexpr int s = Depth<kBits>::kShift + kLog2N;
+  int v = sum;
+  if constexpr (s > 0) v = (sum + (1 << (s - 1))) >> s;
+  else if constexpr (s < 0) v = sum * (1 << -s);
+  return std::clamp(v + zero, 0, Depth<kBits>::kMax);
+}
+
 template <int kBits>
 inline int LumaLevel(int v) {
-  constexpr int s = Depth<kBits>::kShift;
-  return std::clamp((v + (1 << (s - 1))) >> s, 0, Depth<kBits>::kMax);
+  return LevelOfMean<kBits, 0>(v, 0);
 }
 
-// The mean of 2^kLog2N host samples summed in `sum`, as a stored chroma level.
 template <int kBits, int kLog2N>
 inline int ChromaLevel(int sum) {
-  constexpr int s = Depth<kBits>::kShift + kLog2N;
-  return std::clamp(((sum + (1 << (s - 1))) >> s) + Depth<kBits>::kZero, 0, Depth<kBits>::kMax);
+  return LevelOfMean<kBits, kLog2N>(sum, Depth<kBits>::kZero);
 }
 
-// Pixels x0 .. w-1 of a row. kSx: pixels across per chroma sample (2 or 1), 0 for no chroma.
-template <int kBits, int kSx>
+// Where chroma sample k of a row lies, in samples: in a plane of its own k, in pairs 2 k. Words in
+// pairs hold their levels in their high bits, luma too.
+template <bool kPairs>
+inline constexpr int kChromaStep = kPairs ? 2 : 1;
+
+// Pixels x0 .. w-1 of a row. kSx: pixels across per chroma sample (2 or 1), 0 for no chroma; with
+// kPairs (kSx 2), cb and cr point into one row of pairs.
+template <int kBits, int kSx, bool kPairs = false>
 inline void UnpackRow(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, core::YcPixel* out, int x0,
                       int w) {
-  using D = Depth<kBits>;
+  constexpr bool kHigh = kPairs && kBits > 8;
   for (int x = x0; x < w; ++x) {
-    out[x].y = static_cast<int16_t>(LoadSample<kBits>(y, x) * (1 << D::kShift));
+    out[x].y = LumaToHost<kBits>(LoadSample<kBits, kHigh>(y, x));
     if constexpr (kSx == 0) {
       out[x].cb = out[x].cr = 0;
     } else {
-      out[x].cb = static_cast<int16_t>((LoadSample<kBits>(cb, x / kSx) - D::kZero) * (1 << D::kShift));
-      out[x].cr = static_cast<int16_t>((LoadSample<kBits>(cr, x / kSx) - D::kZero) * (1 << D::kShift));
+      const int at = kChromaStep<kPairs> * (x / kSx);
+      out[x].cb = ChromaToHost<kBits>(LoadSample<kBits, kHigh>(cb, at));
+      out[x].cr = ChromaToHost<kBits>(LoadSample<kBits, kHigh>(cr, at));
     }
   }
 }
 
 // Pixels x0 .. w-1 of the rows under one chroma row; x0 even. kSy: rows per chroma sample (2: top
 // and bottom). With kSx == 2 and w odd, the last chroma sample covers the last column alone.
-template <int kBits, int kSx, int kSy>
+template <int kBits, int kSx, int kSy, bool kPairs = false>
 inline void PackRows(const core::YcPixel* top, const core::YcPixel* bottom, uint8_t* y_top, uint8_t* y_bottom,
                      uint8_t* cb, uint8_t* cr, int x0, int w) {
+  constexpr bool kHigh = kPairs && kBits > 8;
   for (int x = x0; x < w; ++x) {
-    StoreSample<kBits>(y_top, x, LumaLevel<kBits>(top[x].y));
-    if constexpr (kSy == 2) StoreSample<kBits>(y_bottom, x, LumaLevel<kBits>(bottom[x].y));
+    StoreSample<kBits, kHigh>(y_top, x, LumaLevel<kBits>(top[x].y));
+    if constexpr (kSy == 2) StoreSample<kBits, kHigh>(y_bottom, x, LumaLevel<kBits>(bottom[x].y));
   }
   if constexpr (kSx == 0) return;
   constexpr int kLog2Rows = kSy == 2 ? 1 : 0;
   auto column = [&](int x, int16_t core::YcPixel::*c) {
     return top[x].*c + (kSy == 2 ? bottom[x].*c : 0);
   };
+  auto store = [&](int x, int cb_level, int cr_level) {
+    StoreSample<kBits, kHigh>(cb, kChromaStep<kPairs> * (x / kSx), cb_level);
+    StoreSample<kBits, kHigh>(cr, kChromaStep<kPairs> * (x / kSx), cr_level);
+  };
   int x = x0;
   for (; x + kSx <= w; x += kSx) {
     if constexpr (kSx == 2) {
-      StoreSample<kBits>(cb, x / 2,
-                         ChromaLevel<kBits, kLog2Rows + 1>(column(x, &core::YcPixel::cb) +
-                                                           column(x + 1, &core::YcPixel::cb)));
-      StoreSample<kBits>(cr, x / 2,
-                         ChromaLevel<kBits, kLog2Rows + 1>(column(x, &core::YcPixel::cr) +
-                                                           column(x + 1, &core::YcPixel::cr)));
+      store(x,
+            ChromaLevel<kBits, kLog2Rows + 1>(column(x, &core::YcPixel::cb) +
+                                              column(x + 1, &core::YcPixel::cb)),
+            ChromaLevel<kBits, kLog2Rows + 1>(column(x, &core::YcPixel::cr) +
+                                              column(x + 1, &core::YcPixel::cr)));
     } else {
-      StoreSample<kBits>(cb, x, ChromaLevel<kBits, kLog2Rows>(column(x, &core::YcPixel::cb)));
-      StoreSample<kBits>(cr, x, ChromaLevel<kBits, kLog2Rows>(column(x, &core::YcPixel::cr)));
+      store(x, ChromaLevel<kBits, kLog2Rows>(column(x, &core::YcPixel::cb)),
+            ChromaLevel<kBits, kLog2Rows>(column(x, &core::YcPixel::cr)));
     }
   }
-  if (x < w) {
-    StoreSample<kBits>(cb, x / kSx, ChromaLevel<kBits, kLog2Rows>(column(x, &core::YcPixel::cb)));
-    StoreSample<kBits>(cr, x / kSx, ChromaLevel<kBits, kLog2Rows>(column(x, &core::YcPixel::cr)));
-  }
+  if (x < w)
+    store(x, ChromaLevel<kBits, kLog2Rows>(column(x, &core::YcPixel::cb)),
+          ChromaLevel<kBits, kLog2Rows>(column(x, &core::YcPixel::cr)));
 }
 
 }  // namespace io::planar
 
 namespace io {
 
-// Every slot of `dsp` from the kernels of one tier: Tier::kUnpack<kBits, kSx> and
-// Tier::kPack<kBits, kSx, kSy>.
+// Every slot of `dsp` that a layout has, from the kernels of one tier: Tier::kUnpack<kBits, kSx,
+// kPairs> and Tier::kPack<kBits, kSx, kSy, kPairs>.
 template <class Tier>
 void SetPlanarKernels(PlanarDsp& dsp) {
-  auto set = [&]<int kBits>() {
-    const int d = kBits == 10 ? 1 : 0;
-    dsp.unpack[d][kChroma2x2] = dsp.unpack[d][kChroma2x1] = Tier::template kUnpack<kBits, 2>;
-    dsp.unpack[d][kChroma1x1] = Tier::template kUnpack<kBits, 1>;
-    dsp.unpack[d][kNoChroma] = Tier::template kUnpack<kBits, 0>;
-    dsp.pack[d][kChroma2x2] = Tier::template kPack<kBits, 2, 2>;
-    dsp.pack[d][kChroma2x1] = Tier::template kPack<kBits, 2, 1>;
-    dsp.pack[d][kChroma1x1] = Tier::template kPack<kBits, 1, 1>;
-    dsp.pack[d][kNoChroma] = Tier::template kPack<kBits, 0, 1>;
+  auto planes = [&]<int kBits>(PlanarDepth d) {
+    dsp.unpack[d][kChroma2x2] = dsp.unpack[d][kChroma2x1] = Tier::template kUnpack<kBits, 2, false>;
+    dsp.unpack[d][kChroma1x1] = Tier::template kUnpack<kBits, 1, false>;
+    dsp.pack[d][kChroma2x2] = Tier::template kPack<kBits, 2, 2, false>;
+    dsp.pack[d][kChroma2x1] = Tier::template kPack<kBits, 2, 1, false>;
+    dsp.pack[d][kChroma1x1] = Tier::template kPack<kBits, 1, 1, false>;
   };
-  set.template operator()<8>();
-  set.template operator()<10>();
+  auto mono = [&]<int kBits>(PlanarDepth d) {
+    dsp.unpack[d][kNoChroma] = Tier::template kUnpack<kBits, 0, false>;
+    dsp.pack[d][kNoChroma] = Tier::template kPack<kBits, 0, 1, false>;
+  };
+  auto pairs = [&]<int kBits>(PlanarDepth d) {
+    dsp.unpack[d][kPairs2x2] = dsp.unpack[d][kPairs2x1] = Tier::template kUnpack<kBits, 2, true>;
+    dsp.pack[d][kPairs2x2] = Tier::template kPack<kBits, 2, 2, true>;
+    dsp.pack[d][kPairs2x1] = Tier::template kPack<kBits, 2, 1, true>;
+  };
+  planes.template operator()<8>(kDepth8), mono.template operator()<8>(kDepth8);
+  pairs.template operator()<8>(kDepth8);
+  planes.template operator()<10>(kDepth10), mono.template operator()<10>(kDepth10);
+  pairs.template operator()<10>(kDepth10);
+  planes.template operator()<12>(kDepth12), mono.template operator()<12>(kDepth12);
+  mono.template operator()<16>(kDepth16);
 }
 
 }  // namespace io

@@ -1,7 +1,7 @@
 #pragma once
 // Sample scaling between stored values and host units, and BT.601 full-range colour conversion.
-// 8-bit: luma v is 16 v in the host, chroma c is 16 (c - 128); 10-bit values scale by 4 instead;
-// 16-bit picture levels by 16 / 257.
+// 8-bit: luma v is 16 v in the host, chroma c is 16 (c - 128); 10- and 12-bit values scale by 4 and
+// by 1 instead; 16-bit picture levels by 16 / 257.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -10,8 +10,8 @@
 
 namespace io {
 
-// Host units per stored level: 16 for 8-bit, 4 for 10-bit.
-constexpr int HostScale(int bit_depth) { return bit_depth == 10 ? 4 : 16; }
+// Host units per stored level: 16 for 8-bit, 4 for 10-bit, 1 for 12-bit.
+constexpr int HostScale(int bit_depth) { return 1 << (12 - bit_depth); }
 constexpr int MaxLevel(int bit_depth) { return (1 << bit_depth) - 1; }
 constexpr int ChromaZero(int bit_depth) { return 1 << (bit_depth - 1); }
 

@@ -1,5 +1,5 @@
 // YUV4MPEG2: a text header line, then per frame a "FRAME" line and the planes Y, Cb, Cr
-// (8-bit samples, or 16-bit little-endian words for 10-bit); planar.h converts the planes.
+// (8-bit samples, or 16-bit little-endian words for 10, 12 and 16 bits); planar.h converts the planes.
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -17,11 +17,21 @@ struct ColourTag {
   Chroma chroma;
   int bit_depth;
 };
+// The deeper ones as the writers of such streams name them.
 constexpr ColourTag kColourTags[] = {
     {"420jpeg", Chroma::k420, 8}, {"420mpeg2", Chroma::k420, 8}, {"420paldv", Chroma::k420, 8},
     {"420", Chroma::k420, 8},     {"422", Chroma::k422, 8},      {"444", Chroma::k444, 8},
-    {"mono", Chroma::kMono, 8},   {"420p10", Chroma::k420, 10},
+    {"mono", Chroma::kMono, 8},   {"420p10", Chroma::k420, 10},  {"422p10", Chroma::k422, 10},
+    {"444p10", Chroma::k444, 10}, {"420p12", Chroma::k420, 12},  {"422p12", Chroma::k422, 12},
+    {"444p12", Chroma::k444, 12}, {"mono16", Chroma::kMono, 16},
 };
+
+// "420jpeg, 420mpeg2, ...": every tag read.
+std::string ColourTagList() {
+  std::string list;
+  for (const ColourTag& t : kColourTags) list += std::string(list.empty() ? "" : ", ") + t.tag;
+  return list;
+}
 
 std::string Printable(std::string_view s) {
   std::string out;
@@ -157,7 +167,7 @@ class Y4mReader : public FrameReader {
       if (colour == t.tag) found = &t;
     if (found == nullptr)
       throw IoError(where_ + ": header: unsupported colour space 'C" + Printable(colour) +
-                    "' (supported: 420jpeg, 420mpeg2, 420paldv, 420, 422, 444, mono, 420p10)");
+                    "' (supported: " + ColourTagList() + ")");
     info_.chroma = found->chroma;
     info_.bit_depth = found->bit_depth;
     // A writer adds the frame rate and the colour space when they are missing: what it writes for this

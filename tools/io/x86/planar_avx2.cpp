@@ -35,26 +35,19 @@ struct Avx2 : core::simd::Avx2 {
     if constexpr (kBits == 8) return _mm256_cvtepu8_epi16(Xmm::Load(row + i));
     else return Load(row + 2 * i);
   }
+  template <int kBits>
+  static void StoreSamples(uint8_t* row, int i, Reg v) {
+    if constexpr (kBits == 8)
+      Xmm::Store(row + i, Xmm::PackBytes(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1)));
+    else Store(row + 2 * i, v);
+  }
   static void Double(Reg v, Reg* lo, Reg* hi) {
     const Reg a = UnpackLo16(v, v), b = UnpackHi16(v, v);  // lanes: 0-3 8-11, 4-7 12-15
     *lo = _mm256_permute2x128_si256(a, b, 0x20), *hi = _mm256_permute2x128_si256(a, b, 0x31);
   }
-  static __m128i Clamp10(__m128i v) { return Xmm::Min(Xmm::Max(v, Xmm::Zero()), Xmm::Set1(1023)); }
-  template <int kBits>
-  static void StoreLevels(uint8_t* row, int i, Reg v) {
-    const __m128i lo = _mm256_castsi256_si128(v), hi = _mm256_extracti128_si256(v, 1);
-    if constexpr (kBits == 8) {
-      Xmm::Store(row + i, Xmm::PackBytes(lo, hi));
-    } else {
-      Xmm::Store(row + 2 * i, Clamp10(lo));
-      Xmm::Store(row + 2 * i + 16, Clamp10(hi));
-    }
-  }
-  template <int kBits>
-  static void StoreMeans(uint8_t* row, int i, Reg means0, Reg means1) {
-    // packs works within the lanes: put the four quarters back in order.
-    const Reg packed = _mm256_permute4x64_epi64(PackSigned(means0, means1), _MM_SHUFFLE(3, 1, 2, 0));
-    StoreLevels<kBits>(row, i, Add(packed, Set1(planar::Depth<kBits>::kZero)));
+  // packs works within the lanes: the four quarters put back in order.
+  static Reg PackInOrder(Reg a, Reg b) {
+    return _mm256_permute4x64_epi64(PackSigned(a, b), _MM_SHUFFLE(3, 1, 2, 0));
   }
 };
 

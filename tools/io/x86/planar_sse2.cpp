@@ -28,18 +28,13 @@ struct Sse2 : core::simd::Sse2 {
       return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + i)), Zero());
     else return Load(row + 2 * i);
   }
-  static void Double(Reg v, Reg* lo, Reg* hi) { *lo = UnpackLo16(v, v), *hi = UnpackHi16(v, v); }
-  // 10-bit levels clamped to 0 .. 1023; 8-bit ones are clamped as they are packed into bytes.
-  static Reg Clamp10(Reg v) { return Min(Max(v, Zero()), Set1(1023)); }
   template <int kBits>
-  static void StoreLevels(uint8_t* row, int i, Reg v) {
+  static void StoreSamples(uint8_t* row, int i, Reg v) {
     if constexpr (kBits == 8) _mm_storel_epi64(reinterpret_cast<__m128i*>(row + i), PackBytes(v, v));
-    else Store(row + 2 * i, Clamp10(v));
+    else Store(row + 2 * i, v);
   }
-  template <int kBits>
-  static void StoreMeans(uint8_t* row, int i, Reg means0, Reg means1) {
-    StoreLevels<kBits>(row, i, Add(PackSigned(means0, means1), Set1(planar::Depth<kBits>::kZero)));
-  }
+  static void Double(Reg v, Reg* lo, Reg* hi) { *lo = UnpackLo16(v, v), *hi = UnpackHi16(v, v); }
+  static Reg PackInOrder(Reg a, Reg b) { return PackSigned(a, b); }
 };
 
 }  // namespace
