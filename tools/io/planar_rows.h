@@ -1,13 +1,19 @@
 #pragma once
 // The scalar row conversions of planar.h, written once: the whole rows of the scalar tier, and the
 // last pixels of a row that a vector kernel leaves over; and how a tier's kernels fill the table.
-#include <algorithm>
+//
+// Included by the ISA files too, so everything here has internal linkage (and calls nothing of the
+// standard library that could be shared): each file keeps its own copy, compiled for its own
+// instruction set, and the scalar tier never runs a vector tier's copy.
 #include <cstdint>
 
 #include "core/pixel.h"
 #include "tools/io/planar.h"
 
 namespace io::planar {
+namespace {
+
+inline int Clamp(int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; }
 
 // Per depth: host units per level as a shift, the chroma level of zero, the largest level.
 template <int kBits>
@@ -20,7 +26,7 @@ struct Depth {
 template <int kBits>
 inline int LoadSample(const uint8_t* row, int i) {
   if constexpr (kBits == 8) return row[i];
-  else return std::min(row[2 * i] | row[2 * i + 1] << 8, 1023);
+  else return Clamp(row[2 * i] | row[2 * i + 1] << 8, 0, 1023);
 }
 
 template <int kBits>
@@ -36,14 +42,14 @@ inline void StoreSample(uint8_t* row, int i, int v) {
 template <int kBits>
 inline int LumaLevel(int v) {
   constexpr int s = Depth<kBits>::kShift;
-  return std::clamp((v + (1 << (s - 1))) >> s, 0, Depth<kBits>::kMax);
+  return Clamp((v + (1 << (s - 1))) >> s, 0, Depth<kBits>::kMax);
 }
 
 // The mean of 2^kLog2N host samples summed in `sum`, as a stored chroma level.
 template <int kBits, int kLog2N>
 inline int ChromaLevel(int sum) {
   constexpr int s = Depth<kBits>::kShift + kLog2N;
-  return std::clamp(((sum + (1 << (s - 1))) >> s) + Depth<kBits>::kZero, 0, Depth<kBits>::kMax);
+  return Clamp(((sum + (1 << (s - 1))) >> s) + Depth<kBits>::kZero, 0, Depth<kBits>::kMax);
 }
 
 // Pixels x0 .. w-1 of a row. kSx: pixels across per chroma sample (2 or 1), 0 for no chroma.
@@ -96,9 +102,11 @@ inline void PackRows(const core::YcPixel* top, const core::YcPixel* bottom, uint
   }
 }
 
+}  // namespace
 }  // namespace io::planar
 
 namespace io {
+namespace {
 
 // Every slot of `dsp` from the kernels of one tier: Tier::kUnpack<kBits, kSx> and
 // Tier::kPack<kBits, kSx, kSy>.
@@ -118,4 +126,5 @@ void SetPlanarKernels(PlanarDsp& dsp) {
   set.template operator()<10>();
 }
 
+}  // namespace
 }  // namespace io
