@@ -136,7 +136,7 @@ void FilterImage(const Auf2Filter& filter, const int32_t* tracks, FilterProcVide
   if (filter.core->filter_rgba != nullptr) {
     filter.core->filter_rgba(DetectCpuFlags(), tracks, rgba, w, h, Plane{planes, w, h, w}, 1, workers);
   } else {
-    const core::RgbaDsp& dsp = core::DetectedRgbaDsp();
+    const core::RgbaDsp& dsp = core::RgbaDspFor(DetectCpuFlags());
     core::RgbaToYcOnWorkers(dsp, workers, rgba, planes, static_cast<int32_t>(n));
     const Plane edit_plane{planes, w, h, w};
     const Plane temp_plane = filter.core->needs_temp ? Plane{planes + n, w, h, w} : Plane{nullptr, 0, 0, 0};

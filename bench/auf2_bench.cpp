@@ -228,8 +228,7 @@ void BenchConversions(int cores, bool quick) {
   double scalar[2] = {0, 0};
   for (const core::CpuTier& tier : core::kCpuTiers) {
     if ((flags & tier.flags) != tier.flags) continue;
-    core::RgbaDsp dsp;
-    core::InitRgbaDsp(dsp, tier.flags);
+    const core::RgbaDsp& dsp = core::RgbaDspFor(tier.flags);
     const Timing to = Measure(
         runs, budget, [] {}, [&] { dsp.RgbaToYcRow(rgba.data(), yc.data(), n); });
     const Timing back = Measure(
@@ -247,8 +246,8 @@ void BenchConversions(int cores, bool quick) {
       Measure(
           runs, budget, [] {},
           [&] {
-            core::RgbaToYcOnWorkers(core::DetectedRgbaDsp(), workers, rgba.data(), yc.data(), n);
-            core::YcToRgbaOnWorkers(core::DetectedRgbaDsp(), workers, yc.data(), rgba.data(), n);
+            core::RgbaToYcOnWorkers(core::RgbaDspFor(flags), workers, rgba.data(), yc.data(), n);
+            core::YcToRgbaOnWorkers(core::RgbaDspFor(flags), workers, yc.data(), rgba.data(), n);
           }));
 }
 

@@ -32,8 +32,6 @@ void Convert(const Workers& workers, ConvertRun run) {
   else RunWorkers(workers, &ConvertShare, &run);
 }
 
-}  // namespace
-
 // Scalar first; each tier replaces what it improves.
 void InitRgbaDsp(RgbaDsp& dsp, CpuFlags flags) {
   dsp.RgbaToYcRow = RgbaToYcRow_C;
@@ -51,6 +49,10 @@ void InitRgbaDsp(RgbaDsp& dsp, CpuFlags flags) {
 #endif
 }
 
+}  // namespace
+
+const RgbaDsp& RgbaDspFor(CpuFlags flags) { return TierTable<RgbaDsp, InitRgbaDsp>(flags); }
+
 void RgbaToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const uint8_t* rgba, YcPixel* yc,
                        int32_t n) {
   Convert(workers, {&dsp, rgba, nullptr, nullptr, yc, n});
@@ -59,15 +61,6 @@ void RgbaToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const uint8_t
 void YcToRgbaOnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel* yc, uint8_t* rgba,
                        int32_t n) {
   Convert(workers, {&dsp, nullptr, rgba, yc, nullptr, n});
-}
-
-const RgbaDsp& DetectedRgbaDsp() {
-  static const RgbaDsp dsp = [] {
-    RgbaDsp d;
-    InitRgbaDsp(d, DetectCpuFlags());
-    return d;
-  }();
-  return dsp;
 }
 
 }  // namespace core

@@ -110,9 +110,8 @@ static void FilterTileByRows(core::YcPixel* const* groups, ptrdiff_t stride, int
   }
 }
 
-void InitDeblockDsp(DeblockDsp& dsp, core::CpuFlags flags);
-// The table for this CPU, built on first use.
-const DeblockDsp& DetectedDeblockDsp();
+// The table of the best tier in `flags` that this CPU runs (core::TierTable).
+const DeblockDsp& DeblockDspFor(core::CpuFlags flags);
 
 // Scalar kernels (the oracle), and the two single-edge kernels they are made of. pix = pixel
 // (x, y), stride in pixels. FilterHorizontalEdge_C: the edge between rows y-1 and y on columns

@@ -71,9 +71,8 @@ struct VelourDsp {
   AverageRowFn AverageRow;
 };
 
-void InitVelourDsp(VelourDsp& dsp, core::CpuFlags flags);
-// The table for this CPU, built on first use.
-const VelourDsp& DetectedVelourDsp();
+// The table of the best tier in `flags` that this CPU runs (core::TierTable).
+const VelourDsp& VelourDspFor(core::CpuFlags flags);
 
 // Vector requantisation divides a magnitude a in [0, 4096] (every |coefficient| a forward transform
 // gives) by a step q in [kMinVectorStep, 255] as floor(floor(a * mul / 2^16) * shift / 2^16), with

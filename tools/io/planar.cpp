@@ -1,7 +1,6 @@
 #include "tools/io/planar.h"
 
 #include <algorithm>
-#include <iterator>
 
 #include "tools/io/planar_rows.h"
 
@@ -41,6 +40,19 @@ PlanarShape ShapeOf(Chroma chroma) {
   return kNoChroma;
 }
 
+// Scalar kernels first, then each tier in `flags` replaces what it does faster.
+void InitPlanarDsp(PlanarDsp& dsp, core::CpuFlags flags) {
+  SetPlanarKernels<ScalarTier>(dsp);
+#if defined(AUF_X86_SIMD)
+  if (!(flags & core::kCpuSse2)) return;
+  InitPlanarDsp_SSE2(dsp);
+  if (!(flags & core::kCpuAvx2)) return;
+  InitPlanarDsp_AVX2(dsp);
+#else
+  (void)flags;
+#endif
+}
+
 }  // namespace
 
 PlanarLayout PlanarLayoutOf(int w, int h, Chroma chroma, int bit_depth) {
@@ -68,31 +80,8 @@ PlanarLayout PlanarLayoutOf(int w, int h, Chroma chroma, int bit_depth) {
   return l;
 }
 
-void InitPlanarDsp(PlanarDsp& dsp, core::CpuFlags flags) {
-  SetPlanarKernels<ScalarTier>(dsp);
-#if defined(AUF_X86_SIMD)
-  if (!(flags & core::kCpuSse2)) return;
-  InitPlanarDsp_SSE2(dsp);
-  if (!(flags & core::kCpuAvx2)) return;
-  InitPlanarDsp_AVX2(dsp);
-#else
-  (void)flags;
-#endif
-}
-
 const PlanarDsp& PlanarDspFor(core::CpuFlags flags) {
-  // One table per tier of the CPU tier list, built on first use.
-  static const auto tables = [] {
-    struct Tables {
-      PlanarDsp dsp[std::size(core::kCpuTiers)];
-    } t;
-    for (size_t i = 0; i < std::size(core::kCpuTiers); ++i) InitPlanarDsp(t.dsp[i], core::kCpuTiers[i].flags);
-    return t;
-  }();
-  size_t best = 0;
-  for (size_t i = 0; i < std::size(core::kCpuTiers); ++i)
-    if ((flags & core::kCpuTiers[i].flags) == core::kCpuTiers[i].flags) best = i;
-  return tables.dsp[best];
+  return core::TierTable<PlanarDsp, InitPlanarDsp>(flags);
 }
 
 namespace {
