@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 GEN := -G Ninja
 
-.PHONY: all build deps test test-format test-native test-nosimd test-asan test-tsan test-windows test-fuzz demo bench fuzz windows no-windows dist clean
+.PHONY: all build deps test test-format test-native test-nosimd test-asan test-tsan test-windows test-cpus test-fuzz demo bench fuzz windows no-windows dist clean
 
 # `make` cross-builds the Windows plug-ins too where the MinGW-w64 cross compilers are installed
 # (`make deps` installs them).
@@ -31,7 +31,7 @@ build-tsan/.configured:
 	@touch $@
 
 test: deps
-	$(MAKE) test-format test-native test-nosimd test-asan test-tsan test-windows test-fuzz
+	$(MAKE) test-format test-native test-nosimd test-asan test-tsan test-windows test-cpus test-fuzz
 
 test-format:
 	scripts/check-format
@@ -58,6 +58,11 @@ test-windows:
 
 windows:
 	@scripts/test-windows --build-only
+
+# The CPU ladder: the native and Windows files on emulated older CPUs (qemu-user), against the
+# native run (after test-windows, which builds the Windows files).
+test-cpus: build
+	scripts/test-cpus
 
 # The release archives and their SHA256SUMS in dist/, built afresh in build-dist/.
 dist: deps

@@ -162,7 +162,7 @@ bool FilterImage(const Auf2Filter& filter, const int32_t* tracks, FilterProcVide
   if (filter.core->filter_rgba != nullptr) {
     filter.core->filter_rgba(DetectCpuFlags(), tracks, rgba, w, h, Plane{planes, w, h, w}, 1, workers);
   } else {
-    const core::RgbaDsp& dsp = core::DetectedRgbaDsp();
+    const core::RgbaDsp& dsp = core::RgbaDspFor(DetectCpuFlags());
     core::RgbaToYcOnWorkers(dsp, workers, rgba, planes, static_cast<int32_t>(n));
     FilterPlanes(filter, tracks, w, h, block, workers);
     core::YcToRgbaOnWorkers(dsp, workers, planes, rgba, static_cast<int32_t>(n));
@@ -181,7 +181,7 @@ bool FilterImage16(const Auf2Filter& filter, const int32_t* tracks, FilterProcVi
       reinterpret_cast<uint16_t*>(static_cast<uint8_t*>(block) + LayoutOf(filter, n, true).image_offset);
   const int32_t pitch = w * static_cast<int32_t>(sizeof(PixelPa64));
   if (!video->get_image_resource_data(kObjectResource, image, w, h, pitch, kImageFormatPa64)) return false;
-  const core::RgbaDsp& dsp = core::DetectedRgbaDsp();
+  const core::RgbaDsp& dsp = core::RgbaDspFor(DetectCpuFlags());
   core::Pa64ToYcOnWorkers(dsp, workers, image, planes, static_cast<int32_t>(n));
   FilterPlanes(filter, tracks, w, h, block, workers);
   core::YcToPa64OnWorkers(dsp, workers, planes, image, static_cast<int32_t>(n));

@@ -295,8 +295,7 @@ void BenchConversions(int cores, bool quick) {
   double scalar[4] = {0, 0, 0, 0};
   for (const core::CpuTier& tier : core::kCpuTiers) {
     if ((flags & tier.flags) != tier.flags) continue;
-    core::RgbaDsp dsp;
-    core::InitRgbaDsp(dsp, tier.flags);
+    const core::RgbaDsp& dsp = core::RgbaDspFor(tier.flags);
     const std::pair<std::string, std::function<void()>> ways[4] = {
         {"RGBA to samples",
          [&] {
@@ -328,15 +327,15 @@ void BenchConversions(int cores, bool quick) {
       Measure(
           runs, budget, [] {},
           [&] {
-            core::RgbaToYcOnWorkers(core::DetectedRgbaDsp(), workers, rgba.data(), yc.data(), n);
-            core::YcToRgbaOnWorkers(core::DetectedRgbaDsp(), workers, yc.data(), rgba.data(), n);
+            core::RgbaToYcOnWorkers(core::RgbaDspFor(flags), workers, rgba.data(), yc.data(), n);
+            core::YcToRgbaOnWorkers(core::RgbaDspFor(flags), workers, yc.data(), rgba.data(), n);
           }));
   Row("both ways at 16 bits as the plug-ins run them, T=" + std::to_string(cores),
       Measure(
           runs, budget, [] {},
           [&] {
-            core::Pa64ToYcOnWorkers(core::DetectedRgbaDsp(), workers, pa64.data(), yc.data(), n);
-            core::YcToPa64OnWorkers(core::DetectedRgbaDsp(), workers, yc.data(), pa64.data(), n);
+            core::Pa64ToYcOnWorkers(core::RgbaDspFor(flags), workers, pa64.data(), yc.data(), n);
+            core::YcToPa64OnWorkers(core::RgbaDspFor(flags), workers, yc.data(), pa64.data(), n);
           }));
 }
 

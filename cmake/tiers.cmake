@@ -10,7 +10,8 @@ set(AUF_TIER_FLAGS_avx512 -mavx2 -mavx512f -mavx512bw -mavx512vl -Wno-maybe-unin
 
 # auf_add_kernels(CORE PREFIX [DIR]): one object library per tier that has a kernel file
 # DIR/x86/PREFIX_TIER.cpp (DIR: this folder by default), linked into CORE, which is then built with
-# AUF_X86_SIMD defined.
+# AUF_X86_SIMD defined. The global property AUF_TIER_OBJECT_LIBRARIES lists the object libraries, for
+# the check that they share no code with the rest of the program (scripts/check-tier-objects).
 function(auf_add_kernels core prefix)
   if(NOT ENABLE_SIMD OR NOT CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64|i[3-6]86|x86)$")
     return()
@@ -25,6 +26,7 @@ function(auf_add_kernels core prefix)
       add_library(${prefix}_${tier} OBJECT ${source})
       target_compile_options(${prefix}_${tier} PRIVATE ${AUF_TIER_FLAGS_${tier}})
       target_sources(${core} PRIVATE $<TARGET_OBJECTS:${prefix}_${tier}>)
+      set_property(GLOBAL APPEND PROPERTY AUF_TIER_OBJECT_LIBRARIES ${prefix}_${tier})
     endif()
   endforeach()
   target_compile_definitions(${core} PRIVATE AUF_X86_SIMD=1)

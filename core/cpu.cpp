@@ -56,6 +56,14 @@ bool CpuFlagsForTier(std::string_view tier, CpuFlags* flags) {
   return false;
 }
 
+size_t BestRunnableTier(CpuFlags flags) {
+  flags &= RunnableCpuFlags();
+  size_t best = 0;
+  for (size_t i = 0; i < sizeof kCpuTiers / sizeof kCpuTiers[0]; ++i)
+    if ((flags & kCpuTiers[i].flags) == kCpuTiers[i].flags) best = i;
+  return best;
+}
+
 const char* CpuTierName(CpuFlags flags) {
   const char* name = kCpuTiers[0].name;
   for (const CpuTier& t : kCpuTiers)

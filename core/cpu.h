@@ -1,6 +1,7 @@
 #pragma once
 // CPU feature tiers for kernel dispatch: one table that --cpu, the tests, the benchmark and the
 // end-to-end runs all iterate.
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -44,5 +45,28 @@ inline bool CpuHasTier(const CpuTier& tier) { return (RunnableCpuFlags() & tier.
 bool CpuFlagsForTier(std::string_view tier, CpuFlags* flags);
 // The name of the best tier whose flags are all in `flags`.
 const char* CpuTierName(CpuFlags flags);
+// The index in kCpuTiers of the best tier whose flags are all in `flags` and that this CPU runs:
+// flags beyond what the CPU runs are dropped, so that they can never select another CPU's kernels.
+size_t BestRunnableTier(CpuFlags flags);
+
+// Each kernel family's one way to its table (VelourDspFor, DeblockDspFor, RgbaDspFor, PlanarDspFor):
+// the table of BestRunnableTier(flags). On the first call, fill(table, tier flags) builds the table
+// of each tier this CPU runs, and of no other: a tier's table builder is compiled for its tier, so
+// even building a table the CPU cannot run could stop the program. Thread-safe; nothing happens
+// before the first call.
+template <class Dsp, void (*kFill)(Dsp&, CpuFlags)>
+const Dsp& TierTable(CpuFlags flags) {
+  constexpr size_t kTiers = sizeof kCpuTiers / sizeof kCpuTiers[0];
+  struct Tables {
+    Dsp tier[kTiers];
+  };
+  static const Tables tables = [] {
+    Tables t{};
+    for (size_t i = 0; i < kTiers; ++i)
+      if (CpuHasTier(kCpuTiers[i])) kFill(t.tier[i], kCpuTiers[i].flags);
+    return t;
+  }();
+  return tables.tier[BestRunnableTier(flags)];
+}
 
 }  // namespace core

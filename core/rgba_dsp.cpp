@@ -50,8 +50,6 @@ void Convert(const Workers& workers, ConvertRun run) {
   else RunWorkers(workers, &ConvertShare, &run);
 }
 
-}  // namespace
-
 // Scalar first; each tier replaces what it improves.
 void InitRgbaDsp(RgbaDsp& dsp, CpuFlags flags) {
   dsp.RgbaToYcRow = RgbaToYcRow_C;
@@ -71,6 +69,10 @@ void InitRgbaDsp(RgbaDsp& dsp, CpuFlags flags) {
 #endif
 }
 
+}  // namespace
+
+const RgbaDsp& RgbaDspFor(CpuFlags flags) { return TierTable<RgbaDsp, InitRgbaDsp>(flags); }
+
 void RgbaToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const uint8_t* rgba, YcPixel* yc,
                        int32_t n) {
   Convert(workers, {&dsp, Direction::kRgbaToYc, rgba, yc, n});
@@ -89,15 +91,6 @@ void Pa64ToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const uint16_
 void YcToPa64OnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel* yc, uint16_t* pa64,
                        int32_t n) {
   Convert(workers, {&dsp, Direction::kYcToPa64, yc, pa64, n});
-}
-
-const RgbaDsp& DetectedRgbaDsp() {
-  static const RgbaDsp dsp = [] {
-    RgbaDsp d;
-    InitRgbaDsp(d, DetectCpuFlags());
-    return d;
-  }();
-  return dsp;
 }
 
 }  // namespace core

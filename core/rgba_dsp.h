@@ -103,9 +103,8 @@ struct RgbaDsp {
   YcToPa64RowFn YcToPa64Row;
 };
 
-void InitRgbaDsp(RgbaDsp& dsp, CpuFlags flags);
-// The table for this CPU, built on first use.
-const RgbaDsp& DetectedRgbaDsp();
+// The table of the best tier in `flags` that this CPU runs (TierTable).
+const RgbaDsp& RgbaDspFor(CpuFlags flags);
 
 // The rows of n pixels split among the workers; pictures below 16384 pixels convert on the calling
 // thread, where waking workers would cost more than the work.

@@ -5,6 +5,7 @@
 #endif
 
 namespace deblock {
+namespace {
 
 // Scalar first; each tier replaces what it improves.
 void InitDeblockDsp(DeblockDsp& dsp, core::CpuFlags flags) {
@@ -24,13 +25,10 @@ void InitDeblockDsp(DeblockDsp& dsp, core::CpuFlags flags) {
 #endif
 }
 
-const DeblockDsp& DetectedDeblockDsp() {
-  static const DeblockDsp dsp = [] {
-    DeblockDsp d;
-    InitDeblockDsp(d, core::DetectCpuFlags());
-    return d;
-  }();
-  return dsp;
+}  // namespace
+
+const DeblockDsp& DeblockDspFor(core::CpuFlags flags) {
+  return core::TierTable<DeblockDsp, InitDeblockDsp>(flags);
 }
 
 }  // namespace deblock

@@ -76,10 +76,11 @@ struct DeblockDsp {
 // A run of one grid row (row = pixel (0, y), above = pixel (0, y - 3)): the grid points x0, x0 + 4,
 // ... below x1 and w (x0 >= 4, both multiples of 4); the horizontal edges over their columns inside
 // the w columns (where `horizontal`), then the vertical edges of the points x <= w - 3 on rows y ..
-// y + rows - 1.
-inline void FilterGridRun(HorizontalEdgesFn h, VerticalEdgesFn v, core::YcPixel* row, core::YcPixel* above,
-                          ptrdiff_t stride, int w, int rows, bool horizontal, int x0, int x1, int32_t alpha,
-                          int32_t beta, int32_t tc0) {
+// y + rows - 1. (The ISA files use the functions of this header too: each has internal linkage, so
+// that every file keeps its own copy, compiled for its own instruction set.)
+static inline void FilterGridRun(HorizontalEdgesFn h, VerticalEdgesFn v, core::YcPixel* row,
+                                 core::YcPixel* above, ptrdiff_t stride, int w, int rows, bool horizontal,
+                                 int x0, int x1, int32_t alpha, int32_t beta, int32_t tc0) {
   if (x0 >= x1 || x0 >= w) return;
   if (horizontal) h(row + x0, above + x0, stride, (x1 < w ? x1 : w) - x0, alpha, beta, tc0);
   const int last = x1 - 4 < w - 3 ? x1 - 4 : w - 3;
@@ -87,20 +88,20 @@ inline void FilterGridRun(HorizontalEdgesFn h, VerticalEdgesFn v, core::YcPixel*
 }
 
 // Pixel (0, y + 4 j - 3) of a tile (TileFn): the first row above grid row j's horizontal edges.
-inline core::YcPixel* TileAbove(core::YcPixel* const* groups, ptrdiff_t stride, int j) {
+static inline core::YcPixel* TileAbove(core::YcPixel* const* groups, ptrdiff_t stride, int j) {
   return j == 0 ? groups[0] : groups[j] + stride;
 }
 
 // The run of grid row j of a tile (TileFn).
-inline void TileRun(int j, int x_begin, int x_end, int* x0, int* x1) {
+static inline void TileRun(int j, int x_begin, int x_end, int* x0, int* x1) {
   *x0 = x_begin - j * kTileShift < 4 ? 4 : x_begin - j * kTileShift;
   *x1 = x_end - j * kTileShift;
 }
 
 // A tile as it is defined, grid row after grid row, with a tier's run kernels.
 template <HorizontalEdgesFn kH, VerticalEdgesFn kV>
-void FilterTileByRows(core::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
-                      int32_t alpha, int32_t beta, int32_t tc0) {
+static void FilterTileByRows(core::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
+                             int32_t alpha, int32_t beta, int32_t tc0) {
   for (int j = 0; j < kTileRows; ++j) {
     int x0, x1;
     TileRun(j, x_begin, x_end, &x0, &x1);
@@ -109,9 +110,8 @@ void FilterTileByRows(core::YcPixel* const* groups, ptrdiff_t stride, int w, int
   }
 }
 
-void InitDeblockDsp(DeblockDsp& dsp, core::CpuFlags flags);
-// The table for this CPU, built on first use.
-const DeblockDsp& DetectedDeblockDsp();
+// The table of the best tier in `flags` that this CPU runs (core::TierTable).
+const DeblockDsp& DeblockDspFor(core::CpuFlags flags);
 
 // Scalar kernels (the oracle), and the two single-edge kernels they are made of. pix = pixel
 // (x, y), stride in pixels. FilterHorizontalEdge_C: the edge between rows y-1 and y on columns

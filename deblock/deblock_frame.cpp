@@ -352,18 +352,13 @@ void FilterFrameRgba(const DeblockDsp& dsp, const core::RgbaDsp& rgba_dsp, const
 
 void FilterWithTracks(core::CpuFlags flags, const int32_t* tracks, const Plane& edit, const Plane&,
                       int32_t partitions, const core::Workers& workers) {
-  DeblockDsp dsp;
-  InitDeblockDsp(dsp, flags);
-  FilterFrame(dsp, ParamsFromTracks(tracks), edit, partitions, workers);
+  FilterFrame(DeblockDspFor(flags), ParamsFromTracks(tracks), edit, partitions, workers);
 }
 
 void FilterRgbaWithTracks(core::CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h,
                           const Plane& temp, int32_t partitions, const core::Workers& workers) {
-  DeblockDsp dsp;
-  InitDeblockDsp(dsp, flags);
-  core::RgbaDsp rgba_dsp;
-  core::InitRgbaDsp(rgba_dsp, flags);
-  FilterFrameRgba(dsp, rgba_dsp, ParamsFromTracks(tracks), rgba, w, h, temp, partitions, workers);
+  FilterFrameRgba(DeblockDspFor(flags), core::RgbaDspFor(flags), ParamsFromTracks(tracks), rgba, w, h, temp,
+                  partitions, workers);
 }
 
 }  // namespace deblock

@@ -215,6 +215,7 @@ gboolean SetInfo(GstVideoFilter* filter, GstCaps* caps, GstVideoInfo* in, GstCap
   }
   s.layout = io::PlanarLayoutOf(w, h, format->chroma, format->bit_depth, format->pairs);
   s.planar = &io::PlanarDspFor(s.cpu);
+  GST_INFO_OBJECT(filter, "%dx%d frames, kernels of tier %s", w, h, core::CpuTierName(s.cpu));
   if (s.frame.w != w || s.frame.h != h) {
     try {
       s.frame = host::Frame();

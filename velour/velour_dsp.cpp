@@ -5,6 +5,7 @@
 #endif
 
 namespace velour {
+namespace {
 
 // Scalar first; each tier replaces what it improves.
 void InitVelourDsp(VelourDsp& dsp, core::CpuFlags flags) {
@@ -29,13 +30,10 @@ void InitVelourDsp(VelourDsp& dsp, core::CpuFlags flags) {
 #endif
 }
 
-const VelourDsp& DetectedVelourDsp() {
-  static const VelourDsp dsp = [] {
-    VelourDsp d;
-    InitVelourDsp(d, core::DetectCpuFlags());
-    return d;
-  }();
-  return dsp;
+}  // namespace
+
+const VelourDsp& VelourDspFor(core::CpuFlags flags) {
+  return core::TierTable<VelourDsp, InitVelourDsp>(flags);
 }
 
 }  // namespace velour

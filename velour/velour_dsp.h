@@ -18,14 +18,15 @@ namespace velour {
 typedef int32_t AccSample __attribute__((aligned(2)));
 
 // Lines of luma and of sums are a pitch apart, a distance in bytes (the temp plane's rows are 6
-// bytes a pixel long).
-inline const int16_t* LumaLineAt(const int16_t* line, ptrdiff_t bytes) {
+// bytes a pixel long). The ISA files use the functions of this header too: each has internal
+// linkage, so that every file keeps its own copy, compiled for its own instruction set.
+static inline const int16_t* LumaLineAt(const int16_t* line, ptrdiff_t bytes) {
   return reinterpret_cast<const int16_t*>(reinterpret_cast<const char*>(line) + bytes);
 }
-inline int16_t* PartialLineAt(int16_t* line, ptrdiff_t bytes) {
+static inline int16_t* PartialLineAt(int16_t* line, ptrdiff_t bytes) {
   return reinterpret_cast<int16_t*>(reinterpret_cast<char*>(line) + bytes);
 }
-inline AccSample* AccLineAt(AccSample* line, ptrdiff_t bytes) {
+static inline AccSample* AccLineAt(AccSample* line, ptrdiff_t bytes) {
   return reinterpret_cast<AccSample*>(reinterpret_cast<char*>(line) + bytes);
 }
 
@@ -70,9 +71,8 @@ struct VelourDsp {
   AverageRowFn AverageRow;
 };
 
-void InitVelourDsp(VelourDsp& dsp, core::CpuFlags flags);
-// The table for this CPU, built on first use.
-const VelourDsp& DetectedVelourDsp();
+// The table of the best tier in `flags` that this CPU runs (core::TierTable).
+const VelourDsp& VelourDspFor(core::CpuFlags flags);
 
 // Vector requantisation divides a magnitude a in [0, 4096] (every |coefficient| a forward transform
 // gives) by a step q in [kMinVectorStep, 255] as floor(floor(a * mul / 2^16) * shift / 2^16), with
@@ -85,17 +85,17 @@ struct StepReciprocal {
   uint16_t mul;
   uint16_t shift;
 };
-constexpr StepReciprocal MakeStepReciprocal(int q) {
+static constexpr StepReciprocal MakeStepReciprocal(int q) {
   int r = 0;
   while ((2 << r) < q) ++r;  // 2^r < q <= 2^(r + 1)
   const uint32_t n = uint32_t{1} << (16 + r);
   return {static_cast<uint16_t>((n + q - 1) / q), static_cast<uint16_t>(1u << (16 - r))};
 }
-inline constexpr bool IsVectorStep(int q) { return q >= kMinVectorStep && q <= kMaxVectorStep; }
+static constexpr bool IsVectorStep(int q) { return q >= kMinVectorStep && q <= kMaxVectorStep; }
 struct StepReciprocalTable {
   StepReciprocal entry[kMaxVectorStep + 1];
 };
-constexpr StepReciprocalTable MakeStepReciprocalTable() {
+static constexpr StepReciprocalTable MakeStepReciprocalTable() {
   StepReciprocalTable t{};
   for (int q = kMinVectorStep; q <= kMaxVectorStep; ++q) t.entry[q] = MakeStepReciprocal(q);
   return t;

@@ -15,8 +15,6 @@
 // stay in registers as the next step's p2 and p1.
 #include <immintrin.h>
 
-#include <algorithm>
-
 #include "deblock/x86/deblock_simd.h"
 #include "deblock/x86/deblock_vertical.h"
 
@@ -136,8 +134,9 @@ void FilterTileT(core::YcPixel* const* groups, ptrdiff_t stride, int w, int x_be
   int lo = 0, hi = w / 4 * 4;
   for (int j = 0; j < kTileRows; ++j) {
     TileRun(j, x_begin, x_end, &x0[j], &x1[j]);
-    lo = std::max(lo, x0[j] + j * kTileShift);
-    hi = std::min(hi, std::min(x1[j], w / 4 * 4) + j * kTileShift);
+    const int begun = x0[j] + j * kTileShift, full = (x1[j] < w / 4 * 4 ? x1[j] : w / 4 * 4) + j * kTileShift;
+    if (begun > lo) lo = begun;
+    if (full < hi) hi = full;
   }
   const int pairs = hi > lo ? (hi - lo) / 8 : 0;
   if (pairs == 0) return FilterTileByRows<kH, kV>(groups, stride, w, x_begin, x_end, alpha, beta, tc0);

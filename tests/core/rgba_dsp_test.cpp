@@ -103,7 +103,7 @@ TEST(RgbaConversion, SamplesOutsideTheColoursClamp) {
 // thread does it alone.
 TEST(RgbaConversion, WorkersConvertLikeOneRow) {
   core::WorkerPool pool(3, false);
-  const core::RgbaDsp& dsp = core::DetectedRgbaDsp();
+  const core::RgbaDsp& dsp = core::RgbaDspFor(core::DetectCpuFlags());
   for (int n : {0, 1, 100, 16383, 16384, 100003}) {
     std::vector<uint8_t> rgba(4 * static_cast<size_t>(n));
     Rng rng(n);

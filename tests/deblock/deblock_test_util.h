@@ -76,9 +76,8 @@ inline std::string CheckTemp(core::YcPixel* plane, int w, int h, int stride) {
 inline std::string RunCore(core::CpuFlags flags, testsupport::GuardedFrame& f, const int32_t* tracks,
                            int partitions, int workers, bool serial) {
   core::WorkerPool pool(workers, serial);
-  deblock::DeblockDsp dsp;
-  deblock::InitDeblockDsp(dsp, flags);
-  deblock::FilterFrame(dsp, deblock::ParamsFromTracks(tracks), f.EditPlane(), partitions, pool.workers());
+  deblock::FilterFrame(deblock::DeblockDspFor(flags), deblock::ParamsFromTracks(tracks), f.EditPlane(),
+                       partitions, pool.workers());
   if (auto c = f.edit.CheckCanaries(); !c.empty()) return "edit plane: " + c;
   return "";
 }

@@ -195,7 +195,8 @@ TEST(DeblockDriver, ZeroThresholdsLeaveTheFrameWithoutStartingAWorker) {
        {deblock::DeblockParams{0, 0, 0}, deblock::DeblockParams{15, 0, 0}, deblock::DeblockParams{10, 30, 0},
         deblock::DeblockParams{10, 0, 30}}) {
     Plane f = src;
-    deblock::FilterFrame(deblock::DetectedDeblockDsp(), p, {f.px.data(), f.w, f.h, f.stride}, 1, never);
+    deblock::FilterFrame(deblock::DeblockDspFor(core::DetectCpuFlags()), p, {f.px.data(), f.w, f.h, f.stride},
+                         1, never);
     EXPECT_EQ(testsupport::DiffPictures(src.Picture(), f.Picture(), f.w, f.h), "");
     Plane r = src;
     deblock::ReferenceFilterFrame(p, {r.px.data(), r.w, r.h, r.stride}, 1);
@@ -204,8 +205,8 @@ TEST(DeblockDriver, ZeroThresholdsLeaveTheFrameWithoutStartingAWorker) {
   // One index above 15 in both: the workers run and lines change.
   Plane f = src;
   core::WorkerPool pool(2, false);
-  deblock::FilterFrame(deblock::DetectedDeblockDsp(), {36, 4, 4}, {f.px.data(), f.w, f.h, f.stride}, 1,
-                       pool.workers());
+  deblock::FilterFrame(deblock::DeblockDspFor(core::DetectCpuFlags()), {36, 4, 4},
+                       {f.px.data(), f.w, f.h, f.stride}, 1, pool.workers());
   EXPECT_NE(testsupport::DiffPictures(src.Picture(), f.Picture(), f.w, f.h), "");
 }
 

@@ -394,6 +394,8 @@ std::vector<uint64_t> HashPlugins(const std::vector<Case>& cases, const Librarie
 // fewer or more workers than partitions compute them. The scalar tier, as slow as the reference,
 // takes the pictures up to 250000 pixels.
 void CheckTiers(const std::vector<Case>& cases, const std::vector<uint64_t>& hashes, bool serial) {
+  // What the plug-ins, like this program, detect and run by default.
+  std::fprintf(stderr, "tier auto: %s\n", core::CpuTierName(core::DetectCpuFlags()));
   for (const core::CpuTier& tier : core::kCpuTiers) {
     if (!core::CpuHasTier(tier)) {
       std::fprintf(stderr, "tier %s: not available on this CPU, skipped\n", tier.name);

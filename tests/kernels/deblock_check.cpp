@@ -320,9 +320,9 @@ void CheckWorkedLines(Checker& c, const DeblockDsp& ref) {
 }  // namespace
 
 void CheckDeblock(Checker& c, core::CpuFlags flags) {
-  DeblockDsp ref, tst;
-  deblock::InitDeblockDsp(ref, 0);
-  deblock::InitDeblockDsp(tst, flags);
+  const DeblockDsp& ref = deblock::DeblockDspFor(0);
+  const DeblockDsp& tst = deblock::DeblockDspFor(flags);
+  if (c.scalar()) c.Expect("DeblockDspFor", CheckTableChoice(deblock::DeblockDspFor), "the choice of tables");
   CheckWorkedLines(c, ref);
   CheckHorizontal(c, ref, tst);
   CheckVertical(c, ref, tst);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,41 @@ std::string Twin<T>::Diff(size_t row) const {
     if (std::string c = g->CheckCanaries(); !c.empty()) return (g == &ref_ ? "scalar slot: " : "tier: ") + c;
   return DiffValues(reinterpret_cast<const T*>(ref_.data()), reinterpret_cast<const T*>(tst_.data()), n_,
                     row);
+}
+
+// How a family's accessor (VelourDspFor, ...) chooses a table, "" or what is wrong: the flags of each
+// tier give that tier's table, bits of no tier change nothing, and flags short of a tier's give the
+// tier below, all within what this CPU runs: above that, the CPU's best tier, never a table built
+// for another CPU. Each tier the CPU runs has a table of its own.
+template <class Dsp>
+std::string CheckTableChoice(const Dsp& (*dsp_for)(core::CpuFlags)) {
+  using core::kCpuAvx2, core::kCpuAvx512, core::kCpuAvx512Ymm, core::kCpuSse2;
+  constexpr core::CpuFlags kNoTier = 1u << 31;
+  const struct {
+    core::CpuFlags given;
+    int tier;  // in kCpuTiers: c, sse2, avx2, avx512, avx512ymm
+  } cases[] = {{0, 0},
+               {kNoTier, 0},
+               {kCpuAvx2 | kCpuAvx512, 0},
+               {kCpuSse2 | kCpuAvx512 | kNoTier, 1},
+               {kCpuSse2 | kCpuAvx2, 2},
+               {kCpuSse2 | kCpuAvx2 | kCpuAvx512 | kNoTier, 3},
+               {kCpuSse2 | kCpuAvx2 | kCpuAvx512 | kCpuAvx512Ymm | kNoTier, 4}};
+  int best = 0;  // the CPU's best tier: the tiers it runs are the first ones of the list
+  while (best + 1 < static_cast<int>(std::size(core::kCpuTiers)) &&
+         core::CpuHasTier(core::kCpuTiers[best + 1]))
+    ++best;
+  for (const auto& c : cases) {
+    const core::CpuTier& want = core::kCpuTiers[c.tier < best ? c.tier : best];
+    if (&dsp_for(c.given) != &dsp_for(want.flags))
+      return "flags 0x" + std::to_string(c.given) + " do not give the table of tier " + want.name;
+  }
+  for (int i = 0; i <= best; ++i)
+    for (int j = 0; j < i; ++j)
+      if (&dsp_for(core::kCpuTiers[i].flags) == &dsp_for(core::kCpuTiers[j].flags))
+        return std::string("tiers ") + core::kCpuTiers[j].name + " and " + core::kCpuTiers[i].name +
+               " share a table";
+  return "";
 }
 
 // Each family's check: the tables of the scalar tier and of `flags`, compared slot by slot.

@@ -182,9 +182,9 @@ void CheckPack(Checker& c, const io::PlanarDsp& ref, const io::PlanarDsp& tst, i
 }  // namespace
 
 void CheckPlanar(Checker& c, core::CpuFlags flags) {
-  io::PlanarDsp ref, tst;
-  io::InitPlanarDsp(ref, 0);
-  io::InitPlanarDsp(tst, flags);
+  const io::PlanarDsp& ref = io::PlanarDspFor(0);
+  const io::PlanarDsp& tst = io::PlanarDspFor(flags);
+  if (c.scalar()) c.Expect("PlanarDspFor", CheckTableChoice(io::PlanarDspFor), "the choice of tables");
   for (int depth = 0; depth < io::kPlanarDepths; ++depth)
     for (int shape = 0; shape < io::kPlanarShapes; ++shape) {
       // A layout the table has, it has in both directions at every tier; the rest stay empty.

@@ -322,9 +322,9 @@ void CheckShortRows(Checker& c, const RgbaDsp& ref, const RgbaDsp& tst, const Sl
 }  // namespace
 
 void CheckRgba(Checker& c, core::CpuFlags flags) {
-  RgbaDsp ref, tst;
-  core::InitRgbaDsp(ref, 0);
-  core::InitRgbaDsp(tst, flags);
+  const RgbaDsp& ref = core::RgbaDspFor(0);
+  const RgbaDsp& tst = core::RgbaDspFor(flags);
+  if (c.scalar()) c.Expect("RgbaDspFor", CheckTableChoice(core::RgbaDspFor), "the choice of tables");
   auto slot = [&](const char* name, auto r, auto t) {
     return c.Slot(name, reinterpret_cast<const void*>(r), reinterpret_cast<const void*>(t));
   };

@@ -298,9 +298,9 @@ void CheckStepReciprocals(Checker& c) {
 }  // namespace
 
 void CheckVelour(Checker& c, core::CpuFlags flags) {
-  VelourDsp ref, tst;
-  velour::InitVelourDsp(ref, 0);
-  velour::InitVelourDsp(tst, flags);
+  const VelourDsp& ref = velour::VelourDspFor(0);
+  const VelourDsp& tst = velour::VelourDspFor(flags);
+  if (c.scalar()) c.Expect("VelourDspFor", CheckTableChoice(velour::VelourDspFor), "the choice of tables");
   CheckStepReciprocals(c);
   CheckBlockRows(c, ref, tst);
   CheckRows(c, ref, tst);

@@ -185,8 +185,7 @@ std::string Label(const PlanarLayout& l, int kind) {
 
 class PlanarTest : public ::testing::Test {
  protected:
-  void SetUp() override { io::InitPlanarDsp(dsp_, 0); }
-  io::PlanarDsp dsp_;
+  const io::PlanarDsp& dsp_ = io::PlanarDspFor(0);
 };
 
 // Every size, layout and kind of input; stops at the first fatal failure.
@@ -239,26 +238,6 @@ TEST_F(PlanarTest, HostPixelsToPlanesMatchTheReference) {
         << " is " << int(*diff.second) << ", not " << int(*diff.first) << " (luma plane " << l.LumaBytes()
         << " bytes, each chroma plane " << l.ChromaBytes() << "), seed " << seed;
   });
-}
-
-// PlanarDspFor hands out the table of the best tier whose flags are all set: flags of no tier
-// change nothing, and a tier short of one of its flags gives way to the one below.
-TEST(PlanarTables, TheBestTierTheFlagsHold) {
-  using core::kCpuAvx2, core::kCpuAvx512, core::kCpuSse2;
-  const struct {
-    core::CpuFlags given, tier;
-  } cases[] = {{0, 0},
-               {1u << 31, 0},
-               {kCpuAvx2 | kCpuAvx512, 0},
-               {kCpuSse2 | kCpuAvx512 | 1u << 31, kCpuSse2},
-               {kCpuSse2 | kCpuAvx2, kCpuSse2 | kCpuAvx2},
-               {kCpuSse2 | kCpuAvx2 | kCpuAvx512 | 1u << 31, kCpuSse2 | kCpuAvx2 | kCpuAvx512}};
-  for (const auto& c : cases) {
-    io::PlanarDsp want;
-    io::InitPlanarDsp(want, c.tier);
-    EXPECT_EQ(std::memcmp(&io::PlanarDspFor(c.given), &want, sizeof want), 0)
-        << "flags 0x" << std::hex << c.given;
-  }
 }
 
 // Bands of rows on several workers give what one worker gives; 4:2:0 bands keep row pairs together.

@@ -46,8 +46,8 @@ std::string RunCase(const Case& c, uint64_t seed, bool full_range) {
 
   WorkerPool pool(c.workers, c.serial);
   const velour::VelourParams params = velour::ParamsFromTracks(c.tracks);
-  velour::FilterFrame(velour::DetectedVelourDsp(), params, core.EditPlane(), core.TempPlane(), c.partitions,
-                      pool.workers());
+  velour::FilterFrame(velour::VelourDspFor(core::DetectCpuFlags()), params, core.EditPlane(),
+                      core.TempPlane(), c.partitions, pool.workers());
   velour::ReferenceFilterFrame(params, ref.EditPlane(), c.partitions);
 
   const auto got = testsupport::Picture(core.edit.data(), c.w, c.h, c.stride);
@@ -118,8 +118,8 @@ std::vector<int16_t> Luma(const host::Frame& src, int partitions, const int32_t 
                           int workers = 2) {
   host::Frame f = src;
   WorkerPool pool(workers, false);
-  velour::FilterFrame(velour::DetectedVelourDsp(), velour::ParamsFromTracks(tracks), f.EditPlane(),
-                      f.TempPlane(), partitions, pool.workers());
+  velour::FilterFrame(velour::VelourDspFor(core::DetectCpuFlags()), velour::ParamsFromTracks(tracks),
+                      f.EditPlane(), f.TempPlane(), partitions, pool.workers());
   std::vector<int16_t> y;
   for (int r = 0; r < f.h; ++r)
     for (int x = 0; x < f.w; ++x) y.push_back(f.at(x, r).y);

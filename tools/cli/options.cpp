@@ -34,10 +34,11 @@ int32_t ParseInt(std::string_view text, const std::string& what, int64_t lo, int
   return static_cast<int32_t>(v);
 }
 
-// "c, sse2, avx2, avx512" from the tier table.
-std::string TierNames() {
+// "c, sse2, avx2, avx512" from the tier table: every tier, or those this CPU runs.
+std::string TierNames(bool runnable_only = false) {
   std::string names;
-  for (const core::CpuTier& t : core::kCpuTiers) names += (names.empty() ? "" : ", ") + std::string(t.name);
+  for (const core::CpuTier& t : core::kCpuTiers)
+    if (!runnable_only || core::CpuHasTier(t)) names += (names.empty() ? "" : ", ") + std::string(t.name);
   return names;
 }
 
@@ -144,6 +145,11 @@ void ParseCpu(const std::string& v, Options& o) {
   core::CpuFlags flags;
   if (!core::CpuFlagsForTier(o.cpu, &flags))
     throw UsageError("--cpu: unknown tier '" + o.cpu + "' (" + TierNames() + ", auto)");
+  // A tier beyond this CPU would run as the best one it has: say so instead.
+  for (const core::CpuTier& t : core::kCpuTiers)
+    if (o.cpu == t.name && !core::CpuHasTier(t))
+      throw UsageError("--cpu: this CPU does not run tier '" + o.cpu + "' (it runs " + TierNames(true) +
+                       ", auto)");
 }
 
 // PLUGIN INPUT OUTPUT, or PLUGIN alone for --list.

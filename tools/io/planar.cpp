@@ -1,7 +1,6 @@
 #include "tools/io/planar.h"
 
 #include <algorithm>
-#include <iterator>
 #include <stdexcept>
 
 #include "tools/io/planar_rows.h"
@@ -45,6 +44,20 @@ PlanarShape ShapeOf(const PlanarLayout& l) {
 // The shape of a 2x2 layout's odd last row, whose chroma samples cover one row.
 PlanarShape OneRowOf(PlanarShape shape) { return shape == kPairs2x2 ? kPairs2x1 : kChroma2x1; }
 
+// Scalar kernels first, then each tier in `flags` replaces what it does faster.
+void InitPlanarDsp(PlanarDsp& dsp, core::CpuFlags flags) {
+  dsp = PlanarDsp{};
+  SetPlanarKernels<ScalarTier>(dsp);
+#if defined(AUF_X86_SIMD)
+  if (!(flags & core::kCpuSse2)) return;
+  InitPlanarDsp_SSE2(dsp);
+  if (!(flags & core::kCpuAvx2)) return;
+  InitPlanarDsp_AVX2(dsp);
+#else
+  (void)flags;
+#endif
+}
+
 }  // namespace
 
 PlanarLayout PlanarLayoutOf(int w, int h, Chroma chroma, int bit_depth, bool pairs) {
@@ -77,32 +90,8 @@ PlanarLayout PlanarLayoutOf(int w, int h, Chroma chroma, int bit_depth, bool pai
   return l;
 }
 
-void InitPlanarDsp(PlanarDsp& dsp, core::CpuFlags flags) {
-  dsp = PlanarDsp{};
-  SetPlanarKernels<ScalarTier>(dsp);
-#if defined(AUF_X86_SIMD)
-  if (!(flags & core::kCpuSse2)) return;
-  InitPlanarDsp_SSE2(dsp);
-  if (!(flags & core::kCpuAvx2)) return;
-  InitPlanarDsp_AVX2(dsp);
-#else
-  (void)flags;
-#endif
-}
-
 const PlanarDsp& PlanarDspFor(core::CpuFlags flags) {
-  // One table per tier of the CPU tier list, built on first use.
-  static const auto tables = [] {
-    struct Tables {
-      PlanarDsp dsp[std::size(core::kCpuTiers)];
-    } t;
-    for (size_t i = 0; i < std::size(core::kCpuTiers); ++i) InitPlanarDsp(t.dsp[i], core::kCpuTiers[i].flags);
-    return t;
-  }();
-  size_t best = 0;
-  for (size_t i = 0; i < std::size(core::kCpuTiers); ++i)
-    if ((flags & core::kCpuTiers[i].flags) == core::kCpuTiers[i].flags) best = i;
-  return tables.dsp[best];
+  return core::TierTable<PlanarDsp, InitPlanarDsp>(flags);
 }
 
 namespace {

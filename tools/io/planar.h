@@ -61,9 +61,7 @@ struct PlanarDsp {
   PackRowsFn pack[kPlanarDepths][kPlanarShapes];
 };
 
-// Scalar kernels first, then each tier in `flags` replaces what it does faster.
-void InitPlanarDsp(PlanarDsp& dsp, core::CpuFlags flags);
-// The table for `flags`, built on first use and shared.
+// The table of the best tier in `flags` that this CPU runs (core::TierTable).
 const PlanarDsp& PlanarDspFor(core::CpuFlags flags);
 
 // Where the planes of one frame lie: the first row of Y, Cb and Cr (Cb and Cr unused for mono; for

@@ -1,13 +1,19 @@
 #pragma once
 // The scalar row conversions of planar.h, written once: the whole rows of the scalar tier, and the
 // last pixels of a row that a vector kernel leaves over; and how a tier's kernels fill the table.
-#include <algorithm>
+//
+// Included by the ISA files too, so everything here has internal linkage (and calls nothing of the
+// standard library that could be shared): each file keeps its own copy, compiled for its own
+// instruction set, and the scalar tier never runs a vector tier's copy.
 #include <cstdint>
 
 #include "core/pixel.h"
 #include "tools/io/planar.h"
 
 namespace io::planar {
+namespace {
+
+inline int Clamp(int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; }
 
 // Per depth: host units per level as a shift (negative: levels per host unit), the chroma level of
 // zero, the largest level.
@@ -27,7 +33,7 @@ inline int LoadSample(const uint8_t* row, int i) {
   } else {
     const int word = row[2 * i] | row[2 * i + 1] << 8;
     if constexpr (kHigh) return word >> (16 - kBits);
-    else return std::min(word, Depth<kBits>::kMax);
+    else return Clamp(word, 0, Depth<kBits>::kMax);
   }
 }
 
@@ -67,7 +73,7 @@ inline int LevelOfMean(int sum, int zero) {
   int v = sum;
   if constexpr (s > 0) v = (sum + (1 << (s - 1))) >> s;
   else if constexpr (s < 0) v = sum * (1 << -s);
-  return std::clamp(v + zero, 0, Depth<kBits>::kMax);
+  return Clamp(v + zero, 0, Depth<kBits>::kMax);
 }
 
 template <int kBits>
@@ -140,9 +146,11 @@ inline void PackRows(const core::YcPixel* top, const core::YcPixel* bottom, uint
           ChromaLevel<kBits, kLog2Rows>(column(x, &core::YcPixel::cr)));
 }
 
+}  // namespace
 }  // namespace io::planar
 
 namespace io {
+namespace {
 
 // Every slot of `dsp` that a layout has, from the kernels of one tier: Tier::kUnpack<kBits, kSx,
 // kPairs> and Tier::kPack<kBits, kSx, kSy, kPairs>.
@@ -172,4 +180,5 @@ void SetPlanarKernels(PlanarDsp& dsp) {
   mono.template operator()<16>(kDepth16);
 }
 
+}  // namespace
 }  // namespace io

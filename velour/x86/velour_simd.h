@@ -5,13 +5,13 @@
 //
 // Included only by the ISA files. Everything here has internal linkage: each ISA file keeps its own
 // copy, compiled for its own instruction set, and the linker can never hand one tier's code to
-// another. Each ISA file defines its V and its InitVelourDsp_<TIER>, which calls
+// another (nor a tier's copy of a standard function such as std::min to any other file: none is
+// called). Each ISA file defines its V and its InitVelourDsp_<TIER>, which calls
 // SetVectorKernels<V> and adds the kernels of its own.
 //
 // V: a tier's vector operations (core/x86/vector_ops.h) and CopySign(t, x) (t with the sign of x,
 // 0 where x is 0), KeepDc(r, original) (lane 0 of each block from original), NoneInBoth(a, b) (no
 // bit set in both).
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -313,7 +313,7 @@ void FilterBlockRowT(const int16_t* luma, ptrdiff_t luma_pitch, char* sums, ptrd
     // Which of the next (up to 64) registers of blocks take the exact path. In 32-bit code that
     // test runs in a pass of its own: next to the transform, the compiler keeps the rows it loaded
     // for it, and spills them. With registers to spare it shares the transform's loads.
-    const int groups = std::min(64, (count - b) / kBlocks<V>);
+    const int left = (count - b) / kBlocks<V>, groups = left < 64 ? left : 64;
     uint64_t exact = 0;
     if (kTestAhead) {
       for (int g = 0; g < groups; ++g)

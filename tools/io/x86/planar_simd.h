@@ -14,7 +14,6 @@
 // order of the registers); and, per depth, Samples (kLanes samples from sample i of a row, bytes
 // widened to 16 bits) and StoreSamples (kLanes samples to sample i on; to bytes with unsigned
 // saturation).
-#include <algorithm>
 #include <cstdint>
 
 #include "core/x86/vector_ops.h"
@@ -155,7 +154,7 @@ inline void UnpackPairsSimd(const uint8_t* y, const uint8_t* cb, const uint8_t* 
   using Reg = typename V::Reg;
   constexpr bool kHigh = kBits > 8;
   constexpr int kZero = planar::Depth<kBits>::kZero, n = V::kLanes;
-  const uint8_t* pairs = std::min(cb, cr);
+  const uint8_t* pairs = cr < cb ? cr : cb;
   const bool swapped = cr < cb;
   const Reg low = V::Set32(0xFFFF);
   int x = 0;
@@ -227,7 +226,7 @@ inline void PackPairsSimd(const core::YcPixel* top, const core::YcPixel* bottom,
   using Reg = typename V::Reg;
   constexpr bool kHigh = kBits > 8;
   constexpr int kZero = planar::Depth<kBits>::kZero, n = V::kLanes, kLog2N = kSy == 2 ? 2 : 1;
-  uint8_t* pairs = std::min(cb, cr);
+  uint8_t* pairs = cr < cb ? cr : cb;
   const bool swapped = cr < cb;
   int x = 0;
   for (; x + n <= w; x += n) {
