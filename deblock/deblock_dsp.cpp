@@ -11,6 +11,7 @@ void InitDeblockDsp(DeblockDsp& dsp, core::CpuFlags flags) {
   dsp.FilterHorizontalEdges = FilterHorizontalEdges_C;
   dsp.FilterVerticalEdges = FilterVerticalEdges_C;
   dsp.FilterTile = FilterTile_C;
+  dsp.tile = kQuadTile;
 #if defined(AUF_X86_SIMD)
   if (!(flags & core::kCpuSse2)) return;
   InitDeblockDsp_SSE2(dsp);
