@@ -67,10 +67,10 @@ void PrintRow(const std::string& what, const Timing& t, const std::string& note 
   std::fflush(stdout);
 }
 
-// The tiers of the table this CPU can run within `allowed` (both choices of AVX-512 kernels where
+// The tiers of the table this CPU can run within `allowed` (every choice of AVX-512 kernels where
 // `allowed` has AVX-512), scalar first.
 std::vector<core::CpuFlags> Tiers(core::CpuFlags allowed) {
-  if (allowed & core::kCpuAvx512) allowed |= core::kCpuAvx512Ymm;
+  if (allowed & core::kCpuAvx512) allowed |= core::kCpuAvx512Ymm | core::kCpuAvx512Split;
   std::vector<core::CpuFlags> tiers;
   for (const core::CpuTier& t : core::kCpuTiers)
     if ((allowed & t.flags) == t.flags && core::CpuHasTier(t)) tiers.push_back(t.flags);

@@ -19,6 +19,7 @@ void InitDeblockDsp(DeblockDsp& dsp, core::CpuFlags flags) {
   InitDeblockDsp_AVX2(dsp);
   if (!(flags & core::kCpuAvx512)) return;
   if (flags & core::kCpuAvx512Ymm) InitDeblockDsp_AVX512Ymm(dsp);
+  else if (flags & core::kCpuAvx512Split) InitDeblockDsp_AVX512Split(dsp);
   else InitDeblockDsp_AVX512(dsp);
 #else
   (void)flags;

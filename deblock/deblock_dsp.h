@@ -34,7 +34,8 @@
 //   row-by-row part of row j + 1 before the common start ends S pixels left of what row j does
 //   together with the others, and the part of row j after the common end starts S pixels right of
 //   what row j + 1 did together: again 8 pixels or more apart, so those swaps change nothing either.
-// The tiles of 16 lanes take four grid rows, S = 12, in steps of two grid points (C = 8).
+// The tiles of 16 lanes take four grid rows, S = 12, in steps of two grid points (C = 8); those of
+// 512-bit registers pairs of grid rows, S = 36, in steps of eight grid points (C = 32).
 #include <cstddef>
 #include <cstdint>
 

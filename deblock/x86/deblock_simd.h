@@ -29,6 +29,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "core/x86/vector_ops.h"
 #include "deblock/deblock_dsp.h"
@@ -49,8 +50,11 @@ template <class V>
 struct Limits {
   // The tests against alpha and beta: t - 1 and the bound 2t - 2 of d + t - 1 in registers of
   // all-ones lanes; t itself (the bound of Abs(d)) with mask registers, where the bias is unused.
-  // Then tc0, -tc0, and tc0 + 1 (with mask registers only).
-  typename V::Reg alpha_bias, alpha_span, beta_bias, beta_span, tc0, neg_tc0, tc1;
+  // Then tc0 and -tc0.
+  typename V::Reg alpha_bias, alpha_span, beta_bias, beta_span, tc0, neg_tc0;
+  // With mask registers only: tc0 + 1, and the constants 1 and 4 of the arithmetic, read from here
+  // like the thresholds rather than kept in registers.
+  typename V::Reg tc1, one, four;
 };
 
 template <class V>
@@ -67,10 +71,10 @@ DEBLOCK_INLINE Limits<V> MakeLimits(int32_t alpha, int32_t beta, int32_t tc0) {
     return V::Set1(static_cast<int16_t>(v));
   };
   if constexpr (kMaskRegisters<V>)
-    return {V::Zero(), set(alpha), V::Zero(), set(beta), set(tc0), set(-tc0), set(tc0 + 1)};
+    return {V::Zero(), set(alpha), V::Zero(), set(beta), set(tc0), set(-tc0), set(tc0 + 1), set(1), set(4)};
   else
-    return {set(alpha - 1), set(2 * alpha - 2), set(beta - 1), set(2 * beta - 2),
-            set(tc0),       set(-tc0),          V::Zero()};
+    return {set(alpha - 1), set(2 * alpha - 2), set(beta - 1), set(2 * beta - 2), set(tc0),
+            set(-tc0),      V::Zero(),          V::Zero(),     V::Zero()};
 }
 
 // (a + b + 1) >> 1 of int16 lanes, exact.
@@ -86,11 +90,13 @@ DEBLOCK_INLINE typename V::Reg OuterStep(typename V::Reg p2, typename V::Reg p1,
 }
 
 // One edge line per lane: p2 .. q2 in, p1 .. q1 filtered in place. The changes of p0 and q0 are
-// bounded by tc, and those of p1 and q1 by tc0, each 0 in the lanes that keep their value.
-template <class V>
+// bounded by tc, and those of p1 and q1 by tc0, each 0 in the lanes that keep their value. With mask
+// registers, `again` (where given) gives p2 (k = -3) and q2 (k = 2) a second time for the changes of
+// p1 and q1, loaded again rather than kept in a register since the tests.
+template <class V, class Again = std::nullptr_t>
 DEBLOCK_INLINE void FilterLanes(typename V::Reg p2, typename V::Reg& p1, typename V::Reg& p0,
                                 typename V::Reg& q0, typename V::Reg& q1, typename V::Reg q2,
-                                const Limits<V>& t) {
+                                const Limits<V>& t, Again again = nullptr) {
   using Reg = typename V::Reg;
   const Reg zero = V::Zero();
   const Reg d0 = V::SubSat(q0, p0);
@@ -104,12 +110,13 @@ DEBLOCK_INLINE void FilterLanes(typename V::Reg p2, typename V::Reg& p1, typenam
                              V::SubSat(q1, q0), t.beta_span);
     const auto up = within(pass, V::SubSat(p2, p0), t.beta_span);  // and the line passes
     const auto uq = within(pass, V::SubSat(q2, q0), t.beta_span);
-    const Reg x = V::ShiftRight(V::Add(V::Add(V::ShiftLeft(d0, 2), V::Sub(p1, q1)), V::Set1(4)), 3);
-    const Reg tc = V::AddWhere(V::Blend(up, t.tc0, t.tc1), uq, V::Set1(1));
+    const Reg x = V::ShiftRight(V::Add(V::Add(V::ShiftLeft(d0, 2), V::Sub(p1, q1)), t.four), 3);
+    const Reg tc = V::AddWhere(V::Blend(up, t.tc0, t.tc1), uq, t.one);
     const Reg d = V::MinOrZero(pass, V::Max(x, V::Sub(zero, tc)), tc);
     p0 = V::Add(p0, d);
     q0 = V::Sub(q0, d);
     const Reg m = CeilAverage<V>(p0, q0);
+    if constexpr (!std::is_null_pointer_v<Again>) p2 = again(-3), q2 = again(2);
     p1 = V::Add(p1, V::MinOrZero(up, V::Max(OuterStep<V>(p2, p1, m), t.neg_tc0), t.tc0));
     q1 = V::Add(q1, V::MinOrZero(uq, V::Max(OuterStep<V>(q2, q1, m), t.neg_tc0), t.tc0));
   } else {
