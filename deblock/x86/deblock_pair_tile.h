@@ -202,19 +202,32 @@ DEBLOCK_INLINE void PairRun(int16_t* q, int16_t* a, ptrdiff_t rs, int n, const L
   if (i < n) PairRunPart<false>(q + i, a + i, rs, (1u << (n - i)) - 1, t);
 }
 
-// The vertical edges of one pair, kN at a time, from the edge at pixel x (`at` its sample offset)
-// on: p2 and p1 in, the next edge's out.
-template <int kN>
-DEBLOCK_INLINE void PairEdges(const PairRows& pr, ptrdiff_t at, __m512i& p2, __m512i& p1,
+// The vertical edges of the pairs [kFirst, kLast), kN at a time, from the edge at pixel x (`at` its
+// sample offset) on: p2[i] and p1[i] in, the next edge's out. The pairs go side by side, edge by
+// edge: each edge waits for the one before it in its pair, and meanwhile the other pair's goes on.
+template <int kN, int kFirst, int kLast>
+DEBLOCK_INLINE void PairEdges(const PairRows* pr, ptrdiff_t at, __m512i* p2, __m512i* p1,
                               const Limits<PairV>& t) {
-  __m512i c[4 * kN + 2];  // pixels x-2 .. x + 4 kN - 1
-  c[0] = p1;
-  LoadColumns<kN>(pr, at - 3, c + 1);
-  FilterLanes<PairV>(p2, c[0], c[1], c[2], c[3], c[4], t);
-  if (kN == 2) FilterLanes<PairV>(c[3], c[4], c[5], c[6], c[7], c[8], t);
-  StoreColumns<kN>(pr, at - 6, c);
-  p2 = c[4 * kN - 1];
-  p1 = c[4 * kN];
+  __m512i c[kLast][4 * kN + 2];  // pixels x-2 .. x + 4 kN - 1 of each pair
+#pragma GCC unroll 2
+  for (int i = kFirst; i < kLast; ++i) {
+    c[i][0] = p1[i];
+    LoadColumns<kN>(pr[i], at - 3, c[i] + 1);
+  }
+#pragma GCC unroll 2
+  for (int i = kFirst; i < kLast; ++i)
+    FilterLanes<PairV>(p2[i], c[i][0], c[i][1], c[i][2], c[i][3], c[i][4], t);
+  if (kN == 2) {
+#pragma GCC unroll 2
+    for (int i = kFirst; i < kLast; ++i)
+      FilterLanes<PairV>(c[i][3], c[i][4], c[i][5], c[i][6], c[i][7], c[i][8], t);
+  }
+#pragma GCC unroll 2
+  for (int i = kFirst; i < kLast; ++i) {
+    StoreColumns<kN>(pr[i], at - 6, c[i]);
+    p2[i] = c[i][4 * kN - 1];
+    p1[i] = c[i][4 * kN];
+  }
 }
 
 // Grid points u .. u + 4 (points - 1) of the pairs [kFirst, kLast) of the tile (in row 0's columns;
@@ -232,15 +245,14 @@ __attribute__((noinline)) void PairSteps(core::YcPixel* const* groups, ptrdiff_t
     above[k] = &TileAbove(groups, stride, k)[u - k * kShift].y;
   }
   const ptrdiff_t rs = 3 * stride;
-  auto pair = [&](int i) -> PairRows {
-    return {{top[2 * i], top[2 * i + 1]}, rs};
-  };
+  PairRows pr[kTilePairs];
   // p2 and p1 of each pair's first edge: pixels u-3 and u-2.
   __m512i p2[kTilePairs], p1[kTilePairs];
 #pragma GCC unroll 2
   for (int i = kFirst; i < kLast; ++i) {
+    pr[i] = {{top[2 * i], top[2 * i + 1]}, rs};
     __m512i c[4];
-    LoadColumns<1>(pair(i), -9, c);
+    LoadColumns<1>(pr[i], -9, c);
     p2[i] = c[0], p1[i] = c[1];
   }
   for (int done = 0; done < points; done += kPairStep / 4) {
@@ -250,11 +262,8 @@ __attribute__((noinline)) void PairSteps(core::YcPixel* const* groups, ptrdiff_t
     for (int k = 2 * kFirst; k < 2 * kLast; ++k) PairRun(top[k] + at, above[k] + at, rs, 12 * n, t);
     int e = 0;
     for (; e + kEdgesAtATime <= n; e += kEdgesAtATime)
-#pragma GCC unroll 2
-      for (int i = kFirst; i < kLast; ++i) PairEdges<kEdgesAtATime>(pair(i), at + 12 * e, p2[i], p1[i], t);
-    for (; e < n; ++e)
-#pragma GCC unroll 2
-      for (int i = kFirst; i < kLast; ++i) PairEdges<1>(pair(i), at + 12 * e, p2[i], p1[i], t);
+      PairEdges<kEdgesAtATime, kFirst, kLast>(pr, at + 12 * e, p2, p1, t);
+    for (; e < n; ++e) PairEdges<1, kFirst, kLast>(pr, at + 12 * e, p2, p1, t);
   }
 }
 
