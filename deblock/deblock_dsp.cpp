@@ -26,6 +26,18 @@ void InitDeblockDsp(DeblockDsp& dsp, core::CpuFlags flags) {
 #endif
 }
 
+bool InitDeblockDspNarrow(DeblockDsp& dsp, core::CpuFlags flags) {
+#if defined(AUF_X86_SIMD)
+  if (!(flags & core::kCpuAvx512)) return false;
+  InitDeblockDsp(dsp, flags);
+  InitDeblockDsp_AVX512Narrow(dsp);
+  return true;
+#else
+  (void)dsp, (void)flags;
+  return false;
+#endif
+}
+
 const DeblockDsp& DetectedDeblockDsp() {
   static const DeblockDsp dsp = [] {
     DeblockDsp d;

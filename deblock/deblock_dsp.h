@@ -128,6 +128,10 @@ void FilterTileByRows(core::YcPixel* const* groups, ptrdiff_t stride, int w, int
 void InitDeblockDsp(DeblockDsp& dsp, core::CpuFlags flags);
 // The table for this CPU, built on first use.
 const DeblockDsp& DetectedDeblockDsp();
+// The AVX-512 table with the tiles that 32-bit code builds (one pair of grid rows, in the eight
+// vector registers it has), for checking them in any build; false where flags or the build have no
+// AVX-512 kernels.
+bool InitDeblockDspNarrow(DeblockDsp& dsp, core::CpuFlags flags);
 
 // Scalar kernels (the oracle), and the two single-edge kernels they are made of. pix = pixel
 // (x, y), stride in pixels. FilterHorizontalEdge_C: the edge between rows y-1 and y on columns

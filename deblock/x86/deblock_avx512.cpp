@@ -18,10 +18,11 @@
 namespace deblock {
 namespace {
 
+template <int kPairs = kTilePairs>
 void SetPairTile(DeblockDsp& dsp) {
   dsp.FilterTile =
-      FilterPairTileT<FilterHorizontalEdgesT<simd::Avx512>, FilterVerticalEdgesT<simd::Avx512Ymm>>;
-  dsp.tile = kPairTile;
+      FilterPairTileT<kPairs, FilterHorizontalEdgesT<simd::Avx512>, FilterVerticalEdgesT<simd::Avx512Ymm>>;
+  dsp.tile = PairTile<kPairs>::kShape;
 }
 
 }  // namespace
@@ -32,6 +33,11 @@ void InitDeblockDsp_AVX512(DeblockDsp& dsp) {
 }
 
 void InitDeblockDsp_AVX512Ymm(DeblockDsp& dsp) { SetVectorKernels<simd::Avx512Ymm, simd::Avx512Ymm>(dsp); }
+
+void InitDeblockDsp_AVX512Narrow(DeblockDsp& dsp) {
+  SetVectorKernels<simd::Avx512, simd::Avx512Ymm>(dsp);
+  SetPairTile<1>(dsp);
+}
 
 void InitDeblockDsp_AVX512Split(DeblockDsp& dsp) {
   SetVectorKernels<simd::Avx512, simd::Avx512Ymm>(dsp);

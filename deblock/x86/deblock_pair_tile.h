@@ -37,17 +37,23 @@ namespace {
 
 using PairV = simd::Avx512;
 
-// Pairs of grid rows in a tile, and its shape (deblock_dsp.h).
+// A tile of kPairs pairs of grid rows (one in the eight vector registers of 32-bit code, two with 32
+// registers), and its shape (deblock_dsp.h): kPairs pairs go side by side, each kEdges vertical
+// edges at a time (a window of 4 kEdges + 2 columns); with one pair, the horizontal edges load rows
+// p2 and q2 again rather than keep them (PairRunPart).
+template <int kPairs>
+struct PairTile {
+  static constexpr TileShape kShape = {2 * kPairs, 68};
+  static constexpr int kEdges = kPairs == 1 ? 1 : 2;
+  static constexpr bool kReload = kPairs == 1;
+};
 #if defined(__i386__)
 constexpr int kTilePairs = 1;
 #else
 constexpr int kTilePairs = 2;
 #endif
-constexpr TileShape kPairTile = {2 * kTilePairs, 68};
-// Pixels of a step of each grid row; vertical edges at a time (registers for a window of 4 * n + 2
-// columns of a pair).
+// Pixels of a step of each grid row.
 constexpr int kPairStep = 32;
-constexpr int kEdgesAtATime = kTilePairs == 1 ? 1 : 2;
 
 // The rows of one pair of grid rows at one place of each (the second shifted by the tile's shift), as
 // sample pointers: pixel row r (0 .. 7) at Row(r).
@@ -169,7 +175,7 @@ DEBLOCK_INLINE void StoreColumns(const PairRows& pr, ptrdiff_t at, const __m512i
 // and q2 are loaded a second time for the changes of p1 and q1, through a pointer the compiler
 // cannot see is the same (and the loads keep a mask, all ones for a whole register, which the
 // compiler reloads where it would spill plain ones).
-template <bool kWhole>
+template <bool kWhole, bool kReload>
 DEBLOCK_INLINE void PairRunPart(int16_t* q, int16_t* a, ptrdiff_t rs, __mmask32 m, const Limits<PairV>& t) {
   auto row = [&](int k) {
     return EdgeRow(q, a, rs, k);
@@ -182,7 +188,7 @@ DEBLOCK_INLINE void PairRunPart(int16_t* q, int16_t* a, ptrdiff_t rs, __mmask32 
     else _mm512_mask_storeu_epi16(row(k), m, v);
   };
   __m512i p1 = load(row(-2)), p0 = load(row(-1)), q0 = load(row(0)), q1 = load(row(1));
-  if constexpr (kTilePairs == 1) {
+  if constexpr (kReload) {
     auto again = [&](int k) {
       int16_t* p = row(k);
       asm("" : "+r"(p));
@@ -196,10 +202,11 @@ DEBLOCK_INLINE void PairRunPart(int16_t* q, int16_t* a, ptrdiff_t rs, __mmask32 
 }
 
 // `n` samples (n >= 0) of the horizontal edge above row q.
+template <bool kReload>
 DEBLOCK_INLINE void PairRun(int16_t* q, int16_t* a, ptrdiff_t rs, int n, const Limits<PairV>& t) {
   int i = 0;
-  for (; i + PairV::kLanes <= n; i += PairV::kLanes) PairRunPart<true>(q + i, a + i, rs, ~0u, t);
-  if (i < n) PairRunPart<false>(q + i, a + i, rs, (1u << (n - i)) - 1, t);
+  for (; i + PairV::kLanes <= n; i += PairV::kLanes) PairRunPart<true, kReload>(q + i, a + i, rs, ~0u, t);
+  if (i < n) PairRunPart<false, kReload>(q + i, a + i, rs, (1u << (n - i)) - 1, t);
 }
 
 // The vertical edges of the pairs [kFirst, kLast), kN at a time, from the edge at pixel x (`at` its
@@ -234,20 +241,21 @@ DEBLOCK_INLINE void PairEdges(const PairRows* pr, ptrdiff_t at, __m512i* p2, __m
 // grid row j's at u - j * shift): every point full (x + 3 < w), each row's first at 4 or more. Kept
 // out of line: its thresholds come through the pointer of a reference, not from the stack frame of
 // its loop.
-template <int kFirst, int kLast>
+template <int kPairs, int kFirst, int kLast>
 __attribute__((noinline)) void PairSteps(core::YcPixel* const* groups, ptrdiff_t stride, int u, int points,
                                          const Limits<PairV>& t) {
-  constexpr int kShift = kPairTile.shift;
-  int16_t* top[kPairTile.rows];    // pixel row 0 of each grid row, at its place in the step
-  int16_t* above[kPairTile.rows];  // the row 3 above it
+  using Tile = PairTile<kPairs>;
+  constexpr int kShift = Tile::kShape.shift;
+  int16_t* top[Tile::kShape.rows];    // pixel row 0 of each grid row, at its place in the step
+  int16_t* above[Tile::kShape.rows];  // the row 3 above it
   for (int k = 2 * kFirst; k < 2 * kLast; ++k) {
     top[k] = &groups[k + 1][u - k * kShift].y;
     above[k] = &TileAbove(groups, stride, k)[u - k * kShift].y;
   }
   const ptrdiff_t rs = 3 * stride;
-  PairRows pr[kTilePairs];
+  PairRows pr[kPairs];
   // p2 and p1 of each pair's first edge: pixels u-3 and u-2.
-  __m512i p2[kTilePairs], p1[kTilePairs];
+  __m512i p2[kPairs], p1[kPairs];
 #pragma GCC unroll 2
   for (int i = kFirst; i < kLast; ++i) {
     pr[i] = {{top[2 * i], top[2 * i + 1]}, rs};
@@ -259,15 +267,16 @@ __attribute__((noinline)) void PairSteps(core::YcPixel* const* groups, ptrdiff_t
     const int n = points - done < kPairStep / 4 ? points - done : kPairStep / 4;
     const ptrdiff_t at = 12 * done;
 #pragma GCC unroll 4
-    for (int k = 2 * kFirst; k < 2 * kLast; ++k) PairRun(top[k] + at, above[k] + at, rs, 12 * n, t);
+    for (int k = 2 * kFirst; k < 2 * kLast; ++k)
+      PairRun<Tile::kReload>(top[k] + at, above[k] + at, rs, 12 * n, t);
     int e = 0;
-    for (; e + kEdgesAtATime <= n; e += kEdgesAtATime)
-      PairEdges<kEdgesAtATime, kFirst, kLast>(pr, at + 12 * e, p2, p1, t);
+    for (; e + Tile::kEdges <= n; e += Tile::kEdges)
+      PairEdges<Tile::kEdges, kFirst, kLast>(pr, at + 12 * e, p2, p1, t);
     for (; e < n; ++e) PairEdges<1, kFirst, kLast>(pr, at + 12 * e, p2, p1, t);
   }
 }
 
-// TileFn of kPairTile. In row 0's columns, grid row j's run begins at b_j and its full points end at
+// TileFn of PairTile<kPairs>. In row 0's columns, grid row j's run begins at b_j and its full points end at
 // e_j, both growing with j (b_j = max(x_begin, 4 + j S), e_j = min(x_end, w / 4 * 4 + j S)); the rows
 // have [b_R-1, e_0) in common, and there all pairs go in steps together. Where a run starts inside
 // the picture, before that: for each pair in turn, its first row alone up to where its second
@@ -277,10 +286,10 @@ __attribute__((noinline)) void PairSteps(core::YcPixel* const* groups, ptrdiff_t
 // every part, what a later row does lies S or more pixels behind what the rows above it have done
 // by then, and S or more ahead of what they do later (deblock_dsp.h): the order is the defined one
 // wherever samples are shared.
-template <HorizontalEdgesFn kH, VerticalEdgesFn kV>
+template <int kPairs, HorizontalEdgesFn kH, VerticalEdgesFn kV>
 void FilterPairTileT(core::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
                      int32_t alpha, int32_t beta, int32_t tc0) {
-  constexpr TileShape kShape = kPairTile;
+  constexpr TileShape kShape = PairTile<kPairs>::kShape;
   constexpr int kS = kShape.shift;
   static_assert(kShape.rows <= kMaxTileRows && kShape.shift >= kPairStep + 4);
   if (!VectorThresholds(alpha, beta, tc0) || NothingPasses(alpha, beta))
@@ -303,16 +312,16 @@ void FilterPairTileT(core::YcPixel* const* groups, ptrdiff_t stride, int w, int 
   // Pair i alone in steps, from x0 to x1.
   auto steps = [&](int i, int x0, int x1) {
     if (x1 <= x0) return;
-    if (i == 0) PairSteps<0, 1>(groups, stride, x0, (x1 - x0) / 4, t);
-    else PairSteps<kTilePairs - 1, kTilePairs>(groups, stride, x0, (x1 - x0) / 4, t);
+    if (i == 0) PairSteps<kPairs, 0, 1>(groups, stride, x0, (x1 - x0) / 4, t);
+    else PairSteps<kPairs, kPairs - 1, kPairs>(groups, stride, x0, (x1 - x0) / 4, t);
   };
   const int run_end = x_end;  // of row 0; row j's is x_end - j S, the same in row 0's columns
-  for (int i = 0; i < kTilePairs; ++i) {
+  for (int i = 0; i < kPairs; ++i) {
     alone(2 * i, b[2 * i], b[2 * i + 1]);
     steps(i, b[2 * i + 1], lo);
   }
-  PairSteps<0, kTilePairs>(groups, stride, lo, (hi - lo) / 4, t);
-  for (int i = 0; i < kTilePairs; ++i) {
+  PairSteps<kPairs, 0, kPairs>(groups, stride, lo, (hi - lo) / 4, t);
+  for (int i = 0; i < kPairs; ++i) {
     steps(i, hi, e[2 * i]);
     alone(2 * i, e[2 * i], run_end);
     alone(2 * i + 1, e[2 * i], run_end);

@@ -215,13 +215,13 @@ void CheckVertical(Checker& c, const DeblockDsp& ref, const DeblockDsp& tst) {
 // inside it, or never: the rows' common part in whole and partial steps and the parts each row does
 // alone, at widths around the full grid points and the steps. The tile's groups of rows (the three
 // above it, then four for each grid row) lie in as many slots of four rows, in turn from any slot on.
-void CheckTile(Checker& c, const DeblockDsp& ref, const DeblockDsp& tst) {
-  if (!c.Slot("FilterTile", reinterpret_cast<const void*>(ref.FilterTile),
+void CheckTile(Checker& c, const DeblockDsp& ref, const DeblockDsp& tst, const char* slot = "FilterTile") {
+  if (!c.Slot(slot, reinterpret_cast<const void*>(ref.FilterTile),
               reinterpret_cast<const void*>(tst.FilterTile)))
     return;
   const deblock::TileShape shape = tst.tile;
   if (shape.rows < 1 || shape.rows > deblock::kMaxTileRows || shape.shift < 4 || shape.shift % 4 != 0) {
-    c.Expect("FilterTile", "no tile shape: " + std::to_string(shape.rows) + " rows", "the table");
+    c.Expect(slot, "no tile shape: " + std::to_string(shape.rows) + " rows", "the table");
     return;
   }
   const int slots = shape.rows + 1;
@@ -249,7 +249,7 @@ void CheckTile(Checker& c, const DeblockDsp& ref, const DeblockDsp& tst) {
     groups(p.tst(), stride, turn, gt);
     reference(gr, stride, w, x_begin, x_end, l);
     tst.FilterTile(gt, stride, w, x_begin, x_end, l.alpha, l.beta, l.tc0);
-    if (!c.Expect("FilterTile", p.Diff(stride),
+    if (!c.Expect(slot, p.Diff(stride),
                   std::to_string(w) + " wide, turned by " + std::to_string(turn) + ", run " +
                       std::to_string(x_begin) + ".." + std::to_string(x_end) + ", kind " +
                       std::to_string(kind) + ", " + ShowLimits(l)))
@@ -266,7 +266,7 @@ void CheckTile(Checker& c, const DeblockDsp& ref, const DeblockDsp& tst) {
     }
   };
   c.Bench(
-      "FilterTile (1920 x 16 pixels)", 4,
+      std::string(slot) + " (1920 x 16 pixels)", 4,
       [&] { tiles([&](YcPixel* const* g) { reference(g, 1920, 1920, 4, 1920, l); }); },
       [&] {
         tiles([&](YcPixel* const* g) { tst.FilterTile(g, 1920, 1920, 4, 1920, l.alpha, l.beta, l.tc0); });
@@ -346,6 +346,11 @@ void CheckDeblock(Checker& c, core::CpuFlags flags) {
   CheckHorizontal(c, ref, tst);
   CheckVertical(c, ref, tst);
   CheckTile(c, ref, tst);
+  // At the AVX-512 tier, the tiles of its 32-bit build too, which this build can run.
+  DeblockDsp narrow;
+  if (flags == (core::kCpuSse2 | core::kCpuAvx2 | core::kCpuAvx512) &&
+      deblock::InitDeblockDspNarrow(narrow, flags) && narrow.FilterTile != tst.FilterTile)
+    CheckTile(c, ref, narrow, "FilterTile of 32-bit code");
 }
 
 }  // namespace kcheck
