@@ -13,10 +13,7 @@
 // (pixels x-1 .. x+2, 24 bytes of each row); after it pixels x-2 .. x+1 are final and go back. Two
 // edges at a time load pixels x-1 .. x+6 and store x-2 .. x+5 (48 bytes of each row).
 //
-// Each grid row lags 68 pixels behind the one above, though 36 would do (S >= C + 4): the horizontal
-// edges of a grid row read what the vertical edges of the row above wrote 4 pixels to the left, and
-// 68 puts that a whole step back, whose stores have long left the core (a load waits for any store
-// it overlaps that it cannot take its bytes from, and the stores here are narrower than the loads).
+// Each grid row lags 36 pixels behind the one above, the least that steps of 32 allow (S >= C + 4).
 //
 // Rows to columns: two rows' pixels, loaded with a mask, are spread into one register per four
 // pixels, the first row's in slots 0 .. 3 and the second row's in slots 4 .. 7 (one permute of both);
@@ -43,7 +40,7 @@ using PairV = simd::Avx512;
 // p2 and q2 again rather than keep them (PairRunPart).
 template <int kPairs>
 struct PairTile {
-  static constexpr TileShape kShape = {2 * kPairs, 68};
+  static constexpr TileShape kShape = {2 * kPairs, 36};
   static constexpr int kEdges = kPairs == 1 ? 1 : 2;
   static constexpr bool kReload = kPairs == 1;
 };
