@@ -4,8 +4,9 @@
 // eight pixel rows, each pixel in a slot of four lanes (its three samples and a spare), so that the
 // vertical edges of all eight rows at a grid point are one edge line per lane. An edge needs six such
 // columns, p2 .. q2, and the arithmetic two registers more (deblock_simd.h): the eight vector
-// registers of 32-bit code hold one pair, an edge at a time, with nothing spilled to the stack. With
-// the 32 registers of 64-bit code a tile takes two pairs, and each pair two edges at a time.
+// registers of 32-bit code hold one pair, an edge at a time, with next to nothing spilled to the
+// stack (a twentieth of the loop's instructions, around the horizontal edges). With the 32
+// registers of 64-bit code a tile takes two pairs, and each pair two edges at a time.
 //
 // A step covers 32 pixels of each grid row (eight grid points): the horizontal edges of every grid
 // row, three full registers of samples each, then the vertical edges of the pairs left to right. An
