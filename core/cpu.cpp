@@ -26,7 +26,13 @@ CpuFlags Probe() {
   flags |= kCpuAvx2;
   // AVX-512 F (bit 16), BW (30), VL (31); XCR0: opmask, upper halves of ZMM0-15, and ZMM16-31.
   const unsigned avx512 = (1u << 16) | (1u << 30) | (1u << 31);
-  if ((b & avx512) == avx512 && (xcr0_lo & 0xE0) == 0xE0) flags |= kCpuAvx512;
+  if ((b & avx512) != avx512 || (xcr0_lo & 0xE0) != 0xE0) return flags;
+  flags |= kCpuAvx512;
+  // The family: the base family (bits 8..11 of leaf 1), plus the extended one (bits 20..27) where
+  // the base is 0xF. Family 0x19 with AVX-512 is Zen 4, whose 512-bit operations run in two halves.
+  __get_cpuid(1, &a, &b, &c, &d);
+  const unsigned base = (a >> 8) & 0xF;
+  if (base + (base == 0xF ? (a >> 20) & 0xFF : 0) == 0x19) flags |= kCpuAvx512Split;
 #endif
   return flags;
 }
@@ -40,7 +46,7 @@ CpuFlags DetectCpuFlags() {
 
 CpuFlags RunnableCpuFlags() {
   const CpuFlags flags = DetectCpuFlags();
-  return flags & kCpuAvx512 ? flags | kCpuAvx512Ymm : flags;
+  return flags & kCpuAvx512 ? flags | kCpuAvx512Ymm | kCpuAvx512Split : flags;
 }
 
 bool CpuFlagsForTier(std::string_view tier, CpuFlags* flags) {

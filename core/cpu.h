@@ -20,6 +20,12 @@ inline constexpr CpuFlags kCpuAvx512 = 1u << 2;
 // So the detection never sets it: every AVX-512 CPU gets the 512-bit kernels, and the 256-bit ones
 // are a tier of their own for measuring and testing (--cpu=avx512ymm).
 inline constexpr CpuFlags kCpuAvx512Ymm = 1u << 3;
+// Not a feature but a kind of CPU: one that executes each 512-bit operation as two 256-bit halves
+// (AMD family 0x19, Zen 4), detected. There deblock keeps its tiles of 16 lanes on 256-bit registers:
+// its tiles of 512-bit registers take about as many operations for twice the lanes, which only pays
+// where a 512-bit operation costs no more than a 256-bit one. The other families run their 512-bit
+// kernels alike on both kinds. Any CPU with AVX-512 runs the choice (--cpu=avx512split).
+inline constexpr CpuFlags kCpuAvx512Split = 1u << 4;
 
 // A tier is a cluster of flags and includes every lower tier's flags.
 struct CpuTier {
@@ -32,11 +38,12 @@ inline constexpr CpuTier kCpuTiers[] = {
     {"avx2", kCpuSse2 | kCpuAvx2},
     {"avx512", kCpuSse2 | kCpuAvx2 | kCpuAvx512},
     {"avx512ymm", kCpuSse2 | kCpuAvx2 | kCpuAvx512 | kCpuAvx512Ymm},
+    {"avx512split", kCpuSse2 | kCpuAvx2 | kCpuAvx512 | kCpuAvx512Split},
 };
 
 // What this CPU (and OS) offers, detected once.
 CpuFlags DetectCpuFlags();
-// The flags whose kernels this CPU can run: the detected ones, and both choices of AVX-512 kernels
+// The flags whose kernels this CPU can run: the detected ones, and every choice of AVX-512 kernels
 // where it has AVX-512.
 CpuFlags RunnableCpuFlags();
 inline bool CpuHasTier(const CpuTier& tier) { return (RunnableCpuFlags() & tier.flags) == tier.flags; }

@@ -12,6 +12,7 @@ void InitDeblockDsp(DeblockDsp& dsp, core::CpuFlags flags) {
   dsp.FilterHorizontalEdges = FilterHorizontalEdges_C;
   dsp.FilterVerticalEdges = FilterVerticalEdges_C;
   dsp.FilterTile = FilterTile_C;
+  dsp.tile = kQuadTile;
 #if defined(AUF_X86_SIMD)
   if (!(flags & core::kCpuSse2)) return;
   InitDeblockDsp_SSE2(dsp);
@@ -19,6 +20,7 @@ void InitDeblockDsp(DeblockDsp& dsp, core::CpuFlags flags) {
   InitDeblockDsp_AVX2(dsp);
   if (!(flags & core::kCpuAvx512)) return;
   if (flags & core::kCpuAvx512Ymm) InitDeblockDsp_AVX512Ymm(dsp);
+  else if (flags & core::kCpuAvx512Split) InitDeblockDsp_AVX512Split(dsp);
   else InitDeblockDsp_AVX512(dsp);
 #else
   (void)flags;
@@ -29,6 +31,19 @@ void InitDeblockDsp(DeblockDsp& dsp, core::CpuFlags flags) {
 
 const DeblockDsp& DeblockDspFor(core::CpuFlags flags) {
   return core::TierTable<DeblockDsp, InitDeblockDsp>(flags);
+}
+
+bool InitDeblockDspNarrow(DeblockDsp& dsp, core::CpuFlags flags) {
+#if defined(AUF_X86_SIMD)
+  flags &= core::RunnableCpuFlags();  // never a tier this CPU lacks
+  if (!(flags & core::kCpuAvx512)) return false;
+  InitDeblockDsp(dsp, flags);
+  InitDeblockDsp_AVX512Narrow(dsp);
+  return true;
+#else
+  (void)dsp, (void)flags;
+  return false;
+#endif
 }
 
 }  // namespace deblock

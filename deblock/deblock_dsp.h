@@ -14,26 +14,28 @@
 //   left to right; lines in different pixel rows share nothing, so the rows are independent.
 // - The three components of a position share no sample: their order is free.
 //
-// Tiles: four grid rows at once. Grid row j of a tile (rows y + 4j) lags kTileShift pixels (3 grid
-// columns) behind grid row j - 1, and its defined order is grid row 0's run, then grid row 1's, and
-// so on. The vector kernels instead walk all four rows together, two grid points of each per step:
-// at step i, grid row j does H then V at u + 8i - j kTileShift and 4 more (u the first point of
-// row 0), the H edges of all four rows first, then the V edges of all sixteen pixel rows, lane by
-// lane. Why that is the same result:
+// Tiles: a few grid rows at once, in the shape of the table's tile kernel (TileShape): R grid rows,
+// grid row j of a tile (rows y + 4j) lagging S pixels behind grid row j - 1. Its defined order is
+// grid row 0's run, then grid row 1's, and so on. The vector kernels instead walk the rows together
+// in steps of C pixels, S >= C + 4: at step i, grid row j does its points in [u + iC - jS, u + (i+1)C
+// - jS) (u the first point of row 0), the H edges of all rows first, then the V edges of all the
+// tile's pixel rows, lane by lane. Why that is the same result:
 // - Every operation at a grid point x touches only columns x-3 .. x+3 (both footprints above), so
-//   two operations share a sample only if their points are at most 4 apart. A later grid row that
-//   lags by 12 pixels does, within a step, points 12 - 4 = 8 or more to the left of those of the
-//   row above: nothing of one step's work in different rows shares a sample, in any order.
+//   two operations share a sample only if their points are at most 4 apart. Within a step, a later
+//   grid row's points lie S - (C - 4) >= 8 or more to the left of those of any row above: nothing of
+//   one step's work in different rows shares a sample, in any order.
 // - Across steps, row j's point x at step i and row j' < j's point x' at a later step i' > i lie
-//   x' - x >= 8 (i' - i) + 12 (j - j') - 4 >= 16 apart: no sample shared, so that swap against the
-//   defined order (all of row j' before row j) changes nothing. Pairs that do share samples (row
-//   j' at an earlier step, or the same row) keep their defined order.
+//   x' - x >= C (i' - i) + S (j - j') - (C - 4) >= S + 4 apart: no sample shared, so that swap
+//   against the defined order (all of row j' before row j) changes nothing. Pairs that do share
+//   samples (row j' at an earlier step, or the same row) keep their defined order.
 // - Where a tile's run starts or ends inside the picture, the rows have unequal runs; the kernels
-//   walk the part every row has together and do the rest row by row: before it, rows 0 .. 3 in turn
-//   up to the common start; after it, rows 0 .. 3 in turn from the common end. The row-by-row part
-//   of row j + 1 before the common start ends 12 pixels left of what row j does together with
-//   the others, and the part of row j after the common end starts 12 pixels right of what row j + 1
-//   did together: again 8 pixels or more apart, so those swaps change nothing either.
+//   walk the part every row has together and do the rest row by row: before it, rows 0 .. R-1 in
+//   turn up to the common start; after it, rows 0 .. R-1 in turn from the common end. The
+//   row-by-row part of row j + 1 before the common start ends S pixels left of what row j does
+//   together with the others, and the part of row j after the common end starts S pixels right of
+//   what row j + 1 did together: again 8 pixels or more apart, so those swaps change nothing either.
+// The tiles of 16 lanes take four grid rows, S = 12, in steps of two grid points (C = 8); those of
+// 512-bit registers pairs of grid rows, S = 36, in steps of eight grid points (C = 32).
 #include <cstddef>
 #include <cstdint>
 
@@ -52,18 +54,24 @@ using HorizontalEdgesFn = void (*)(core::YcPixel* pix, core::YcPixel* above, ptr
 using VerticalEdgesFn = void (*)(core::YcPixel* pix, ptrdiff_t stride, int edges, int rows, int32_t alpha,
                                  int32_t beta, int32_t tc0);
 
-// Tiles: kTileRows grid rows, 4 pixel rows apart, grid row j lagging j * kTileShift pixels.
-inline constexpr int kTileRows = 4;
-inline constexpr int kTileShift = 12;
-// The pixels the last grid row of a tile lags behind the first.
-inline constexpr int kTileLag = (kTileRows - 1) * kTileShift;
+// The shape of a table's tiles: `rows` grid rows (1 .. kMaxTileRows), 4 pixel rows apart, grid row
+// j lagging j * shift pixels behind the first.
+struct TileShape {
+  int rows;
+  int shift;
+  // The pixels the last grid row lags behind the first.
+  constexpr int lag() const { return (rows - 1) * shift; }
+};
+inline constexpr int kMaxTileRows = 4;
+// The tiles of the scalar table and of the tiers of 16 lanes.
+inline constexpr TileShape kQuadTile = {4, 12};
 
-// The tile of grid rows y, y + 4, y + 8, y + 12: grid row j runs over the grid points
-// max(4, x_begin - j * kTileShift) <= x < x_end - j * kTileShift, x < w (FilterGridRun), grid row
-// after grid row. groups[0] is pixel (0, y - 3), the first of three rows `stride` pixels apart, and
-// groups[g] pixel (0, y + 4 (g - 1)), g = 1 .. kTileRows, the first of four (the groups need not lie
-// next to each other in memory). x_begin and x_end are multiples of 4; rows y - 3 .. y + 15 lie in
-// the picture.
+// The tile of grid rows y, y + 4, ..., y + 4 (R - 1) in the table's shape (R rows, shift S): grid row
+// j runs over the grid points max(4, x_begin - j S) <= x < x_end - j S, x < w (FilterGridRun), grid
+// row after grid row. groups[0] is pixel (0, y - 3), the first of three rows `stride` pixels apart,
+// and groups[g] pixel (0, y + 4 (g - 1)), g = 1 .. R, the first of four (the groups need not lie next
+// to each other in memory). x_begin and x_end are multiples of 4; rows y - 3 .. y + 4R - 1 lie in the
+// picture.
 using TileFn = void (*)(core::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
                         int32_t alpha, int32_t beta, int32_t tc0);
 
@@ -71,6 +79,7 @@ struct DeblockDsp {
   HorizontalEdgesFn FilterHorizontalEdges;
   VerticalEdgesFn FilterVerticalEdges;
   TileFn FilterTile;
+  TileShape tile;  // of FilterTile
 };
 
 // A run of one grid row (row = pixel (0, y), above = pixel (0, y - 3)): the grid points x0, x0 + 4,
@@ -92,26 +101,37 @@ static inline core::YcPixel* TileAbove(core::YcPixel* const* groups, ptrdiff_t s
   return j == 0 ? groups[0] : groups[j] + stride;
 }
 
-// The run of grid row j of a tile (TileFn).
-static inline void TileRun(int j, int x_begin, int x_end, int* x0, int* x1) {
-  *x0 = x_begin - j * kTileShift < 4 ? 4 : x_begin - j * kTileShift;
-  *x1 = x_end - j * kTileShift;
+// The run of grid row j of a tile (TileFn) with rows lagging `shift` pixels.
+static inline void TileRun(int shift, int j, int x_begin, int x_end, int* x0, int* x1) {
+  *x0 = x_begin - j * shift < 4 ? 4 : x_begin - j * shift;
+  *x1 = x_end - j * shift;
 }
 
-// A tile as it is defined, grid row after grid row, with a tier's run kernels.
-template <HorizontalEdgesFn kH, VerticalEdgesFn kV>
-static void FilterTileByRows(core::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
-                             int32_t alpha, int32_t beta, int32_t tc0) {
-  for (int j = 0; j < kTileRows; ++j) {
+// A tile of `shape` as it is defined, grid row after grid row, with a tier's run kernels.
+static inline void FilterTileRows(HorizontalEdgesFn h, VerticalEdgesFn v, TileShape shape,
+                           core::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
+                           int32_t alpha, int32_t beta, int32_t tc0) {
+  for (int j = 0; j < shape.rows; ++j) {
     int x0, x1;
-    TileRun(j, x_begin, x_end, &x0, &x1);
-    FilterGridRun(kH, kV, groups[j + 1], TileAbove(groups, stride, j), stride, w, 4, true, x0, x1, alpha,
-                  beta, tc0);
+    TileRun(shape.shift, j, x_begin, x_end, &x0, &x1);
+    FilterGridRun(h, v, groups[j + 1], TileAbove(groups, stride, j), stride, w, 4, true, x0, x1, alpha, beta,
+                  tc0);
   }
+}
+
+// The same as a TileFn.
+template <TileShape kShape, HorizontalEdgesFn kH, VerticalEdgesFn kV>
+static void FilterTileByRows(core::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
+                      int32_t alpha, int32_t beta, int32_t tc0) {
+  FilterTileRows(kH, kV, kShape, groups, stride, w, x_begin, x_end, alpha, beta, tc0);
 }
 
 // The table of the best tier in `flags` that this CPU runs (core::TierTable).
 const DeblockDsp& DeblockDspFor(core::CpuFlags flags);
+// The AVX-512 table with the tiles that 32-bit code builds (one pair of grid rows, in the eight
+// vector registers it has), for checking them in any build; false where flags or the build have no
+// AVX-512 kernels.
+bool InitDeblockDspNarrow(DeblockDsp& dsp, core::CpuFlags flags);
 
 // Scalar kernels (the oracle), and the two single-edge kernels they are made of. pix = pixel
 // (x, y), stride in pixels. FilterHorizontalEdge_C: the edge between rows y-1 and y on columns
@@ -125,5 +145,8 @@ void FilterVerticalEdges_C(core::YcPixel* pix, ptrdiff_t stride, int edges, int 
                            int32_t beta, int32_t tc0);
 void FilterTile_C(core::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
                   int32_t alpha, int32_t beta, int32_t tc0);
+// A tile of any shape by the scalar run kernels: what a vector tile of that shape must give.
+void FilterTileShaped_C(TileShape shape, core::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin,
+                        int x_end, int32_t alpha, int32_t beta, int32_t tc0);
 
 }  // namespace deblock

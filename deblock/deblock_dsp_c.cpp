@@ -66,8 +66,13 @@ void FilterVerticalEdges_C(YcPixel* pix, ptrdiff_t stride, int edges, int rows, 
 
 void FilterTile_C(YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end, int32_t alpha,
                   int32_t beta, int32_t tc0) {
-  FilterTileByRows<FilterHorizontalEdges_C, FilterVerticalEdges_C>(groups, stride, w, x_begin, x_end, alpha,
-                                                                   beta, tc0);
+  FilterTileShaped_C(kQuadTile, groups, stride, w, x_begin, x_end, alpha, beta, tc0);
+}
+
+void FilterTileShaped_C(TileShape shape, YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin,
+                        int x_end, int32_t alpha, int32_t beta, int32_t tc0) {
+  FilterTileRows(FilterHorizontalEdges_C, FilterVerticalEdges_C, shape, groups, stride, w, x_begin, x_end,
+                 alpha, beta, tc0);
 }
 
 void FilterHorizontalEdge_C(YcPixel* pix, ptrdiff_t stride, int32_t alpha, int32_t beta, int32_t tc0) {

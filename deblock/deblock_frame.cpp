@@ -9,9 +9,10 @@
 // filtered its last row, and one worker per band would run one after another. The parallelism is
 // along the row instead.
 //
-// The work comes in units: a tile of four grid rows 4 apart (deblock_dsp.h: grid row j of it lags
-// j * kTileShift pixels behind the first, so its last lags kTileLag), wherever four rows of a band
-// allow one with all the rows it touches inside the picture, or else a single grid row (lag 0).
+// The work comes in units: a tile of the kernel table's shape, R grid rows 4 apart (deblock_dsp.h:
+// grid row j of it lags j * S pixels behind the first, so its last lags (R - 1) S), wherever R rows
+// of a band allow one with all the rows it touches inside the picture, or else a single grid row (lag
+// 0).
 // Each unit is cut into segments of grid columns, s = 0 .. S-1, the same columns [X_s, X_(s+1)) for
 // every unit: the segment of a single row filters its grid points in [X_s, X_(s+1)), horizontal edges
 // then vertical ones (a reordering of the row proven exact in deblock_dsp.h), and the segment of a
@@ -21,9 +22,9 @@
 // Why that order gives the defined result. An operation at grid point x touches only columns x-3 ..
 // x+3, so two operations can share a sample only when their points are at most 4 apart.
 // - Within a unit: a tile runs its segments in turn, so row j's points of segment s+1 (from
-//   X_(s+1) - j * kTileShift on) run after row j+1's points of segment s (below X_(s+1) - (j+1) *
-//   kTileShift), while the defined order has all of row j first. Those are 16 or more apart, so
-//   they share no sample and the swaps change nothing.
+//   X_(s+1) - j S on) run after row j+1's points of segment s (below X_(s+1) - (j+1) S), while the
+//   defined order has all of row j first. Those are S + 4 >= 16 or more apart, so they share no
+//   sample and the swaps change nothing.
 // - Between units: segment (k, s) starts only after unit k-1 has finished its first need(s)
 //   segments: as many as it takes for its last row to have done every point up to X_(s+1) (4 past the
 //   last point of unit k's first row in segment s), or all of them for the last segment. What unit
@@ -147,20 +148,20 @@ inline void WaitForRetired(const FrameJob& job, int64_t unit) {
   WaitUntil([&] { return job.retired.load(std::memory_order_acquire) >= unit; });
 }
 
-// A unit of work: the grid row at y, or the tile of grid rows y .. y + 12; whether the unit before
-// it is a tile; the row after its last one (y + 4 or y + 16).
+// A unit of work: the grid row at y, or the tile of grid rows y .. y + 4 (R - 1); whether the unit
+// before it is a tile; the row after its last one (y + 4 or y + 4 R).
 struct Unit {
   int y;
   bool tile;
   bool after_tile;
-  int end() const { return y + (tile ? 4 * kTileRows : 4); }
+  int end(int tile_rows) const { return y + 4 * (tile ? tile_rows : 1); }
 };
 
 // Maps the ascending unit indexes one worker takes to units, walking the bands: each band's grid
-// rows make as many tiles as fit from its first row on, then single rows.
+// rows make as many tiles of `rows` grid rows as fit from its first row on, then single rows.
 class Units {
  public:
-  Units(int h, int bands) : h_(h), bands_(bands) { Enter(0); }
+  Units(int h, int bands, int rows) : h_(h), bands_(bands), rows_(rows) { Enter(0); }
 
   // Unit k; false when k is past the last. k must not decrease.
   bool At(int64_t k, Unit* u) {
@@ -172,8 +173,8 @@ class Units {
     }
     const int64_t i = k - base_;
     const bool after_tile = i == 0 ? last_is_tile_ : i - 1 < tiles_;
-    if (i < tiles_) *u = {static_cast<int>(first_ + 4 * kTileRows * i), true, after_tile};
-    else *u = {static_cast<int>(first_ + 4 * (kTileRows * tiles_ + i - tiles_)), false, after_tile};
+    if (i < tiles_) *u = {static_cast<int>(first_ + 4 * rows_ * i), true, after_tile};
+    else *u = {static_cast<int>(first_ + 4 * (rows_ * tiles_ + i - tiles_)), false, after_tile};
     return true;
   }
 
@@ -181,7 +182,7 @@ class Units {
   int64_t UnitOfRow(int y) const {
     if (y < first_) return -1;
     const int64_t g = (y - first_) / 4;
-    return g < kTileRows * tiles_ ? g / kTileRows : tiles_ + (g - kTileRows * tiles_);
+    return g < rows_ * tiles_ ? g / rows_ : tiles_ + (g - rows_ * tiles_);
   }
 
  private:
@@ -192,13 +193,14 @@ class Units {
     if (start == 0) start = 4;
     first_ = start;
     const int64_t rows = start < end ? (end - 1 - start) / 4 + 1 : 0;
-    // A tile at y touches rows y-3 .. y+15.
-    const int64_t fit = start >= 3 && start + 4 * kTileRows <= h_ ? (h_ - 4 * kTileRows - start) / 16 + 1 : 0;
-    tiles_ = std::min(rows / kTileRows, fit);
-    singles_ = rows - kTileRows * tiles_;
+    // A tile at y touches rows y-3 .. y + 4 R - 1.
+    const int64_t fit =
+        start >= 3 && start + 4 * rows_ <= h_ ? (h_ - 4 * rows_ - start) / (4 * rows_) + 1 : 0;
+    tiles_ = std::min(rows / rows_, fit);
+    singles_ = rows - rows_ * tiles_;
   }
 
-  int h_, bands_;
+  int h_, bands_, rows_;
   int band_ = 0;
   int64_t base_ = 0, first_ = 0, tiles_ = 0, singles_ = 0;
   bool last_is_tile_ = false;  // the last unit of the bands before this one
@@ -231,8 +233,8 @@ inline void FilterSegment(const FrameJob& job, int cols, int segments, int s, co
   const int x0 = 4 * (s * cols + 1);
   const int x1 = s + 1 < segments ? 4 * ((s + 1) * cols + 1) : kFar;
   if (u.tile) {
-    YcPixel* groups[kTileRows + 1] = {AboveRow(job, u.y)};
-    for (int g = 0; g < kTileRows; ++g) groups[g + 1] = RowAt(job, u.y + 4 * g);
+    YcPixel* groups[kMaxTileRows + 1] = {AboveRow(job, u.y)};
+    for (int g = 0; g < dsp.tile.rows; ++g) groups[g + 1] = RowAt(job, u.y + 4 * g);
     return dsp.FilterTile(groups, stride, w, x0, x1, t.alpha, t.beta, t.tc0);
   }
   // Horizontal edges where rows y-3 .. y+2 are inside; vertical ones on the rows below h.
@@ -257,14 +259,15 @@ void DeblockWorker(int32_t, int32_t count, void* data) {
   int32_t cols, segments;
   SegmentsFor(grid_cols, count, &cols, &segments);
   if (segments == 0 || h <= 0) return;
-  Units units(h, job->partitions);
+  const TileShape tile = job->dsp->tile;
+  Units units(h, job->partitions, tile.rows);
   const bool rgba = job->rgba_dsp != nullptr;
   for (;;) {
     const int64_t k = job->next_unit.fetch_add(1, std::memory_order_relaxed);
     Unit u, next;
     if (!units.At(k, &u)) return;
     const bool last = !Units(units).At(k + 1, &next);
-    const int lag = u.after_tile ? kTileLag : 0;  // of unit k-1's last row
+    const int lag = u.after_tile ? tile.lag() : 0;  // of unit k-1's last row
     ProgressSlot& mine = job->slots[k % kRing];
     const ProgressSlot& above = job->slots[(k + kRing - 1) % kRing];  // unit k-1
     // Unit k-kRing+1 retired: the slot's last owner and its reader are finished with it.
@@ -272,9 +275,9 @@ void DeblockWorker(int32_t, int32_t count, void* data) {
     if (rgba) {
       // The last group of this unit takes the slot of the group G before it: free once the unit
       // holding the group after that has retired.
-      const int64_t holder = units.UnitOfRow(u.end() - 4 * job->ring_groups);
+      const int64_t holder = units.UnitOfRow(u.end(tile.rows) - 4 * job->ring_groups);
       if (holder >= 0) WaitForRetired(*job, holder + 1);
-      ConvertRows(*job, k == 0 ? 1 : u.y, u.end(), true);
+      ConvertRows(*job, k == 0 ? 1 : u.y, u.end(tile.rows), true);
     }
     int32_t seen = 0;
     for (int s = 0; s < segments; ++s) {
@@ -284,7 +287,7 @@ void DeblockWorker(int32_t, int32_t count, void* data) {
       mine.value.store(Pack(k, s + 1), std::memory_order_release);
     }
     // The next unit's horizontal edges still write the last two rows.
-    if (rgba) ConvertRows(*job, u.y - 2, last ? u.end() : u.end() - 2, false);
+    if (rgba) ConvertRows(*job, u.y - 2, last ? u.end(tile.rows) : u.end(tile.rows) - 2, false);
     WaitForRetired(*job, k);
     job->retired.store(k + 1, std::memory_order_release);
   }

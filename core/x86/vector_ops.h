@@ -21,7 +21,8 @@
 // lanes, in order, sign-extended to 32 bits.
 //
 // Lane masks: Sse2 and Avx2 hold them in registers of all-ones lanes (Equal). Avx512 and Avx512Ymm
-// have mask registers of type Mask: Below (unsigned a < b), Negative, Test (a & b not 0), MaskAnd;
+// have mask registers of type Mask: Below (unsigned a < b), BelowWhere (the same where a mask is set,
+// unset elsewhere), Negative, Test (a & b not 0), MaskAnd;
 // AddWhere(v, m, w) is v + w where m is set, NegateWhere(v, m) is -v there, MinOrZero(m, a, b) the
 // minimum there and 0 elsewhere, Blend(m, a, b) b there and a elsewhere.
 #include <immintrin.h>
@@ -71,6 +72,7 @@
 #define AUF_VECTOR_MASK_OPS(P, SI, MASK)                                                                   \
   using Mask = MASK;                                                                                       \
   AUF_VECTOR_OP Mask Below(Reg a, Reg b) { return P##_cmplt_epu16_mask(a, b); }                            \
+  AUF_VECTOR_OP Mask BelowWhere(Mask m, Reg a, Reg b) { return P##_mask_cmplt_epu16_mask(m, a, b); }       \
   AUF_VECTOR_OP Mask Negative(Reg a) { return P##_movepi16_mask(a); }                                      \
   AUF_VECTOR_OP Mask Test(Reg a, Reg b) { return P##_test_epi16_mask(a, b); }                              \
   AUF_VECTOR_OP Mask MaskAnd(Mask a, Mask b) { return static_cast<Mask>(a & b); }                          \

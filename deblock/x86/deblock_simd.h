@@ -6,8 +6,10 @@
 // reach 4080, 432 and 560; the kernels hand any other call to the scalar ones):
 // - |a - b| < t for t >= 1: the saturating difference d of two int16 lies within t of 0 exactly when
 //   the true one does, and then d + t - 1 lies in 0 .. 2t - 2; anywhere else it lies, read as
-//   unsigned 16 bits, above 2t - 2 (up to 32766 + t, or wrapped below 0 into 32768 and up). (With
-//   alpha or beta 0 no line passes, and the kernels return at once.)
+//   unsigned 16 bits, above 2t - 2 (up to 32766 + t, or wrapped below 0 into 32768 and up). With mask
+//   registers the test is Abs(d) < t read unsigned instead: Abs is |d| for every d but -32768, whose
+//   Abs reads as 32768, and a saturated d lies beyond t either way. (With alpha or beta 0 no line
+//   passes, and the kernels return at once.)
 // - For lines that pass the three tests, |q0 - p0| < alpha (so the saturating q0 - p0 is exact)
 //   and |p1 - q1| < alpha + 2 * beta, so |(q0 - p0) * 4 + (p1 - q1) + 4| <= 7 * 4095 + 4 < 2^15:
 //   formed modulo 2^16 it is the exact value, and the arithmetic shift is exact too. For the other
@@ -27,6 +29,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "core/x86/vector_ops.h"
 #include "deblock/deblock_dsp.h"
@@ -45,9 +48,13 @@ inline bool VectorThresholds(int32_t alpha, int32_t beta, int32_t tc0) {
 
 template <class V>
 struct Limits {
-  // t - 1 and the bound of d + t - 1 (2t - 2, or 2t - 1 for a strict test in mask registers) of
-  // the tests against alpha and beta; tc0 and -tc0.
+  // The tests against alpha and beta: t - 1 and the bound 2t - 2 of d + t - 1 in registers of
+  // all-ones lanes; t itself (the bound of Abs(d)) with mask registers, where the bias is unused.
+  // Then tc0 and -tc0.
   typename V::Reg alpha_bias, alpha_span, beta_bias, beta_span, tc0, neg_tc0;
+  // With mask registers only: tc0 + 1, and the constants 1 and 4 of the arithmetic, read from here
+  // like the thresholds rather than kept in registers.
+  typename V::Reg tc1, one, four;
 };
 
 template <class V>
@@ -60,12 +67,14 @@ inline bool NothingPasses(int32_t alpha, int32_t beta) { return alpha <= 0 || be
 
 template <class V>
 DEBLOCK_INLINE Limits<V> MakeLimits(int32_t alpha, int32_t beta, int32_t tc0) {
-  const int32_t strict = kMaskRegisters<V> ? 1 : 0;
   auto set = [](int32_t v) {
     return V::Set1(static_cast<int16_t>(v));
   };
-  return {set(alpha - 1), set(2 * alpha - 2 + strict), set(beta - 1), set(2 * beta - 2 + strict), set(tc0),
-          set(-tc0)};
+  if constexpr (kMaskRegisters<V>)
+    return {V::Zero(), set(alpha), V::Zero(), set(beta), set(tc0), set(-tc0), set(tc0 + 1), set(1), set(4)};
+  else
+    return {set(alpha - 1), set(2 * alpha - 2), set(beta - 1), set(2 * beta - 2), set(tc0),
+            set(-tc0),      V::Zero(),          V::Zero(),     V::Zero()};
 }
 
 // (a + b + 1) >> 1 of int16 lanes, exact.
@@ -81,34 +90,41 @@ DEBLOCK_INLINE typename V::Reg OuterStep(typename V::Reg p2, typename V::Reg p1,
 }
 
 // One edge line per lane: p2 .. q2 in, p1 .. q1 filtered in place. The changes of p0 and q0 are
-// bounded by tc, and those of p1 and q1 by tc0, each 0 in the lanes that keep their value.
-template <class V>
+// bounded by tc, and those of p1 and q1 by tc0, each 0 in the lanes that keep their value. With mask
+// registers, `again` (where given) gives p2 (k = -3) and q2 (k = 2) a second time for the changes of
+// p1 and q1, loaded again rather than kept in a register since the tests.
+template <class V, class Again = std::nullptr_t>
 DEBLOCK_INLINE void FilterLanes(typename V::Reg p2, typename V::Reg& p1, typename V::Reg& p0,
                                 typename V::Reg& q0, typename V::Reg& q1, typename V::Reg q2,
-                                const Limits<V>& t) {
+                                const Limits<V>& t, Again again = nullptr) {
   using Reg = typename V::Reg;
   const Reg zero = V::Zero();
   const Reg d0 = V::SubSat(q0, p0);
-  // The tests' differences, each plus its threshold less 1.
-  const Reg ca = V::Add(d0, t.alpha_bias);
-  const Reg c1 = V::Add(V::SubSat(p1, p0), t.beta_bias), c2 = V::Add(V::SubSat(q1, q0), t.beta_bias);
-  const Reg cp = V::Add(V::SubSat(p2, p0), t.beta_bias), cq = V::Add(V::SubSat(q2, q0), t.beta_bias);
-  const Reg x = V::ShiftRight(V::Add(V::Add(V::ShiftLeft(d0, 2), V::Sub(p1, q1)), V::Set1(4)), 3);
   if constexpr (kMaskRegisters<V>) {
-    const auto pass = V::MaskAnd(V::Below(ca, t.alpha_span),
-                                 V::MaskAnd(V::Below(c1, t.beta_span), V::Below(c2, t.beta_span)));
-    const auto up = V::Below(cp, t.beta_span), uq = V::Below(cq, t.beta_span);
-    const Reg one = V::Set1(1);
-    const Reg tc = V::AddWhere(V::AddWhere(t.tc0, up, one), uq, one);
+    // Each test only where those before it passed, each difference used as soon as it is formed:
+    // in the eight registers of 32-bit code, p2 .. q2 and two more are all this needs at once.
+    auto within = [](auto where, Reg d, Reg limit) {
+      return V::BelowWhere(where, V::Abs(d), limit);
+    };
+    const auto pass = within(within(V::Below(V::Abs(d0), t.alpha_span), V::SubSat(p1, p0), t.beta_span),
+                             V::SubSat(q1, q0), t.beta_span);
+    const auto up = within(pass, V::SubSat(p2, p0), t.beta_span);  // and the line passes
+    const auto uq = within(pass, V::SubSat(q2, q0), t.beta_span);
+    const Reg x = V::ShiftRight(V::Add(V::Add(V::ShiftLeft(d0, 2), V::Sub(p1, q1)), t.four), 3);
+    const Reg tc = V::AddWhere(V::Blend(up, t.tc0, t.tc1), uq, t.one);
     const Reg d = V::MinOrZero(pass, V::Max(x, V::Sub(zero, tc)), tc);
     p0 = V::Add(p0, d);
     q0 = V::Sub(q0, d);
     const Reg m = CeilAverage<V>(p0, q0);
-    const Reg dp = V::Min(V::Max(OuterStep<V>(p2, p1, m), t.neg_tc0), t.tc0);
-    p1 = V::AddWhere(p1, V::MaskAnd(pass, up), dp);
-    const Reg dq = V::Min(V::Max(OuterStep<V>(q2, q1, m), t.neg_tc0), t.tc0);
-    q1 = V::AddWhere(q1, V::MaskAnd(pass, uq), dq);
+    if constexpr (!std::is_null_pointer_v<Again>) p2 = again(-3), q2 = again(2);
+    p1 = V::Add(p1, V::MinOrZero(up, V::Max(OuterStep<V>(p2, p1, m), t.neg_tc0), t.tc0));
+    q1 = V::Add(q1, V::MinOrZero(uq, V::Max(OuterStep<V>(q2, q1, m), t.neg_tc0), t.tc0));
   } else {
+    // The tests' differences, each plus its threshold less 1.
+    const Reg ca = V::Add(d0, t.alpha_bias);
+    const Reg c1 = V::Add(V::SubSat(p1, p0), t.beta_bias), c2 = V::Add(V::SubSat(q1, q0), t.beta_bias);
+    const Reg cp = V::Add(V::SubSat(p2, p0), t.beta_bias), cq = V::Add(V::SubSat(q2, q0), t.beta_bias);
+    const Reg x = V::ShiftRight(V::Add(V::Add(V::ShiftLeft(d0, 2), V::Sub(p1, q1)), V::Set1(4)), 3);
     // All-ones lanes: where the line passes, and where ap and aq are below beta.
     const Reg far =
         V::Or(V::SubSatU(ca, t.alpha_span), V::Or(V::SubSatU(c1, t.beta_span), V::SubSatU(c2, t.beta_span)));

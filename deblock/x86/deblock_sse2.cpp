@@ -114,7 +114,8 @@ void FilterVerticalEdges(YcPixel* pix, ptrdiff_t stride, int edges, int rows, in
 void InitDeblockDsp_SSE2(DeblockDsp& dsp) {
   dsp.FilterHorizontalEdges = FilterHorizontalEdgesT<V>;
   dsp.FilterVerticalEdges = FilterVerticalEdges;
-  dsp.FilterTile = FilterTileByRows<FilterHorizontalEdgesT<V>, FilterVerticalEdges>;
+  dsp.FilterTile = FilterTileByRows<kQuadTile, FilterHorizontalEdgesT<V>, FilterVerticalEdges>;
+  dsp.tile = kQuadTile;
 }
 
 }  // namespace deblock

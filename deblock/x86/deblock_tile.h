@@ -26,9 +26,10 @@ namespace {
 // at EdgeQ(k, 0) and EdgeA(k, 0) (FilterRun). Lane i of a register holds pixel row i (i < 8) in its
 // low half, pixel row 8 + i in its high half.
 struct TileRows {
-  int16_t* groups[kTileRows + 1];  // the same pixel of rows y - 3, y, y + 4, ... (not shifted)
+  static constexpr int kRows = kQuadTile.rows;
+  int16_t* groups[kRows + 1];  // the same pixel of rows y - 3, y, y + 4, ... (not shifted)
   ptrdiff_t rs;
-  static constexpr int kShift = 3 * kTileShift;  // samples
+  static constexpr int kShift = 3 * kQuadTile.shift;  // samples
   int16_t* Row(int r, ptrdiff_t at) const {
     return groups[(r >> 2) + 1] + (r & 3) * rs + at - kShift * (r >> 2);
   }
@@ -82,8 +83,8 @@ DEBLOCK_INLINE void HorizontalPair(int16_t* q, int16_t* a, int16_t* q2, int16_t*
 // sample 3 of its window): their first 16 samples, then the last 8 of two grid rows in one register.
 template <class V>
 DEBLOCK_INLINE void StepHorizontal(const TileRows& tr, ptrdiff_t at, const Limits<V>& t) {
-  for (int k = 0; k < kTileRows; ++k) FilterRun<V>(tr.EdgeQ(k, at + 3), tr.EdgeA(k, at + 3), tr.rs, t);
-  for (int k = 0; k < kTileRows; k += 2)
+  for (int k = 0; k < TileRows::kRows; ++k) FilterRun<V>(tr.EdgeQ(k, at + 3), tr.EdgeA(k, at + 3), tr.rs, t);
+  for (int k = 0; k < TileRows::kRows; k += 2)
     HorizontalPair<V>(tr.EdgeQ(k, at + 19), tr.EdgeA(k, at + 19), tr.EdgeQ(k + 1, at + 19),
                       tr.EdgeA(k + 1, at + 19), tr.rs, t);
 }
@@ -93,7 +94,7 @@ DEBLOCK_INLINE void StepHorizontal(const TileRows& tr, ptrdiff_t at, const Limit
 template <class V>
 void TileSteps(core::YcPixel* const* groups, ptrdiff_t stride, int u, int pairs, const Limits<V>& t) {
   TileRows tr;
-  for (int g = 0; g <= kTileRows; ++g) tr.groups[g] = &groups[g][u - 1].y;
+  for (int g = 0; g <= TileRows::kRows; ++g) tr.groups[g] = &groups[g][u - 1].y;
   tr.rs = 3 * stride;
   // p2 and p1 of the first points: pixels u-3 and u-2.
   __m256i p2[3], p1[3];
@@ -126,28 +127,30 @@ void TileSteps(core::YcPixel* const* groups, ptrdiff_t stride, int u, int pairs,
 template <class V, HorizontalEdgesFn kH, VerticalEdgesFn kV>
 void FilterTileT(core::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end, int32_t alpha,
                  int32_t beta, int32_t tc0) {
+  constexpr int kRows = kQuadTile.rows, kShift = kQuadTile.shift;
   if (!VectorThresholds(alpha, beta, tc0) || NothingPasses(alpha, beta))
-    return FilterTileByRows<kH, kV>(groups, stride, w, x_begin, x_end, alpha, beta, tc0);
+    return FilterTileByRows<kQuadTile, kH, kV>(groups, stride, w, x_begin, x_end, alpha, beta, tc0);
   // In row 0's columns: where every row has begun, and where the first row's full points end
   // (a point x is full when x + 3 < w).
-  int x0[kTileRows], x1[kTileRows];
+  int x0[kRows], x1[kRows];
   int lo = 0, hi = w / 4 * 4;
-  for (int j = 0; j < kTileRows; ++j) {
-    TileRun(j, x_begin, x_end, &x0[j], &x1[j]);
-    const int begun = x0[j] + j * kTileShift, full = (x1[j] < w / 4 * 4 ? x1[j] : w / 4 * 4) + j * kTileShift;
+  for (int j = 0; j < kRows; ++j) {
+    TileRun(kShift, j, x_begin, x_end, &x0[j], &x1[j]);
+    const int begun = x0[j] + j * kShift, full = (x1[j] < w / 4 * 4 ? x1[j] : w / 4 * 4) + j * kShift;
     if (begun > lo) lo = begun;
     if (full < hi) hi = full;
   }
   const int pairs = hi > lo ? (hi - lo) / 8 : 0;
-  if (pairs == 0) return FilterTileByRows<kH, kV>(groups, stride, w, x_begin, x_end, alpha, beta, tc0);
-  for (int j = 0; j < kTileRows; ++j)
+  if (pairs == 0)
+    return FilterTileByRows<kQuadTile, kH, kV>(groups, stride, w, x_begin, x_end, alpha, beta, tc0);
+  for (int j = 0; j < kRows; ++j)
     FilterGridRun(kH, kV, groups[j + 1], TileAbove(groups, stride, j), stride, w, 4, true, x0[j],
-                  lo - j * kTileShift, alpha, beta, tc0);
+                  lo - j * kShift, alpha, beta, tc0);
   TileSteps<V>(groups, stride, lo, pairs, MakeLimits<V>(alpha, beta, tc0));
   const int end = lo + 8 * pairs;
-  for (int j = 0; j < kTileRows; ++j)
-    FilterGridRun(kH, kV, groups[j + 1], TileAbove(groups, stride, j), stride, w, 4, true,
-                  end - j * kTileShift, x1[j], alpha, beta, tc0);
+  for (int j = 0; j < kRows; ++j)
+    FilterGridRun(kH, kV, groups[j + 1], TileAbove(groups, stride, j), stride, w, 4, true, end - j * kShift,
+                  x1[j], alpha, beta, tc0);
 }
 
 // The kernels of the tiers of 256-bit registers: the horizontal runs in registers of Wide, the
@@ -157,6 +160,7 @@ void SetVectorKernels(DeblockDsp& dsp) {
   dsp.FilterHorizontalEdges = FilterHorizontalEdgesT<Wide>;
   dsp.FilterVerticalEdges = FilterVerticalEdgesT<V>;
   dsp.FilterTile = FilterTileT<V, FilterHorizontalEdgesT<Wide>, FilterVerticalEdgesT<V>>;
+  dsp.tile = kQuadTile;
 }
 
 }  // namespace

@@ -210,23 +210,33 @@ void CheckVertical(Checker& c, const DeblockDsp& ref, const DeblockDsp& tst) {
       [&] { tst.FilterVerticalEdges(plane.data() + 4, 1920, 479, 4, l.alpha, l.beta, l.tc0); });
 }
 
-// Four grid rows at once, over runs that start at the picture's left edge, inside it, or past its
-// right edge, end before it, inside it, or never: the rows' common part and the parts each row does
-// alone, at widths around the full grid points and the 8-pixel steps. The tile's five groups of rows
-// (the three above it, then four of four) lie in five slots of four rows, in turn from any slot on.
-void CheckTile(Checker& c, const DeblockDsp& ref, const DeblockDsp& tst) {
-  if (!c.Slot("FilterTile", reinterpret_cast<const void*>(ref.FilterTile),
+// A tile of the tier's shape (two or four grid rows), against the scalar run kernels in that shape,
+// over runs that start at the picture's left edge, inside it, or past its right edge, end before it,
+// inside it, or never: the rows' common part in whole and partial steps and the parts each row does
+// alone, at widths around the full grid points and the steps. The tile's groups of rows (the three
+// above it, then four for each grid row) lie in as many slots of four rows, in turn from any slot on.
+void CheckTile(Checker& c, const DeblockDsp& ref, const DeblockDsp& tst, const char* slot = "FilterTile") {
+  if (!c.Slot(slot, reinterpret_cast<const void*>(ref.FilterTile),
               reinterpret_cast<const void*>(tst.FilterTile)))
     return;
-  Rng& rng = c.rng();
-  auto groups = [](YcPixel* plane, int stride, int turn, YcPixel** g) {
-    for (int i = 0; i < 5; ++i) g[i] = plane + (4 * ((i + turn) % 5) + (i == 0 ? 1 : 0)) * stride;
+  const deblock::TileShape shape = tst.tile;
+  if (shape.rows < 1 || shape.rows > deblock::kMaxTileRows || shape.shift < 4 || shape.shift % 4 != 0) {
+    c.Expect(slot, "no tile shape: " + std::to_string(shape.rows) + " rows", "the table");
+    return;
+  }
+  const int slots = shape.rows + 1;
+  auto groups = [&](YcPixel* plane, int stride, int turn, YcPixel** g) {
+    for (int i = 0; i < slots; ++i) g[i] = plane + (4 * ((i + turn) % slots) + (i == 0 ? 1 : 0)) * stride;
   };
+  auto reference = [&](YcPixel* const* g, int stride, int w, int x_begin, int x_end, const Limits& l) {
+    deblock::FilterTileShaped_C(shape, g, stride, w, x_begin, x_end, l.alpha, l.beta, l.tc0);
+  };
+  Rng& rng = c.rng();
   for (int iter = 0; iter < 600; ++iter) {
     const int w = iter % 4 == 0   ? rng.Uniform(1, 48)
                   : iter % 4 == 3 ? rng.Uniform(600, 700)
                                   : rng.Uniform(48, 160);
-    const int h = 20, turn = iter % 2 == 0 ? 0 : rng.Uniform(1, 4);
+    const int h = 4 * slots, turn = iter % 2 == 0 ? 0 : rng.Uniform(1, slots - 1);
     const int stride = w + (iter % 3 == 0 ? 0 : rng.Uniform(1, 5));
     const int x_begin = iter % 3 == 0 ? 4 : 4 * rng.Uniform(1, (w + 60) / 4);
     const int x_end = iter % 5 == 0 ? 1 << 20 : x_begin + 4 * rng.Uniform(0, 70);
@@ -234,24 +244,33 @@ void CheckTile(Checker& c, const DeblockDsp& ref, const DeblockDsp& tst) {
     const int kind = KindOf(iter, rng);
     Twin<YcPixel> p(rng, static_cast<size_t>(stride) * h, iter % 2 ? 0 : -1);
     Fill(p, w, h, stride, kind, l, rng);
-    YcPixel *gr[5], *gt[5];
+    YcPixel *gr[deblock::kMaxTileRows + 1], *gt[deblock::kMaxTileRows + 1];
     groups(p.ref(), stride, turn, gr);
     groups(p.tst(), stride, turn, gt);
-    ref.FilterTile(gr, stride, w, x_begin, x_end, l.alpha, l.beta, l.tc0);
+    reference(gr, stride, w, x_begin, x_end, l);
     tst.FilterTile(gt, stride, w, x_begin, x_end, l.alpha, l.beta, l.tc0);
-    if (!c.Expect("FilterTile", p.Diff(stride),
+    if (!c.Expect(slot, p.Diff(stride),
                   std::to_string(w) + " wide, turned by " + std::to_string(turn) + ", run " +
                       std::to_string(x_begin) + ".." + std::to_string(x_end) + ", kind " +
                       std::to_string(kind) + ", " + ShowLimits(l)))
       return;
   }
-  std::vector<YcPixel> plane = GridPicture(20);
-  YcPixel* g[5];
-  groups(plane.data(), 1920, 0, g);
+  // Sixteen rows of tiles below three: one tile of four grid rows, or two of two.
+  std::vector<YcPixel> plane = GridPicture(19);
   const Limits& l = kBenchLimits;
+  auto tiles = [&](const std::function<void(YcPixel* const*)>& tile) {
+    for (int y = 3; y + 4 * shape.rows <= 19; y += 4 * shape.rows) {
+      YcPixel* g[deblock::kMaxTileRows + 1] = {plane.data() + (y - 3) * 1920};
+      for (int k = 0; k < shape.rows; ++k) g[k + 1] = plane.data() + (y + 4 * k) * 1920;
+      tile(g);
+    }
+  };
   c.Bench(
-      "FilterTile (1920 pixels)", 4, [&] { ref.FilterTile(g, 1920, 1920, 4, 1920, l.alpha, l.beta, l.tc0); },
-      [&] { tst.FilterTile(g, 1920, 1920, 4, 1920, l.alpha, l.beta, l.tc0); });
+      std::string(slot) + " (1920 x 16 pixels)", 4,
+      [&] { tiles([&](YcPixel* const* g) { reference(g, 1920, 1920, 4, 1920, l); }); },
+      [&] {
+        tiles([&](YcPixel* const* g) { tst.FilterTile(g, 1920, 1920, 4, 1920, l.alpha, l.beta, l.tc0); });
+      });
 }
 
 // Lines worked by hand: p2 p1 p0 q0 q1 q2 before, at alpha, beta, tc0, and after.
@@ -327,6 +346,11 @@ void CheckDeblock(Checker& c, core::CpuFlags flags) {
   CheckHorizontal(c, ref, tst);
   CheckVertical(c, ref, tst);
   CheckTile(c, ref, tst);
+  // At the AVX-512 tier, the tiles of its 32-bit build too, which this build can run.
+  DeblockDsp narrow;
+  if (flags == (core::kCpuSse2 | core::kCpuAvx2 | core::kCpuAvx512) &&
+      deblock::InitDeblockDspNarrow(narrow, flags) && narrow.FilterTile != tst.FilterTile)
+    CheckTile(c, ref, narrow, "FilterTile of 32-bit code");
 }
 
 }  // namespace kcheck
