@@ -109,8 +109,8 @@ static inline void TileRun(int shift, int j, int x_begin, int x_end, int* x0, in
 
 // A tile of `shape` as it is defined, grid row after grid row, with a tier's run kernels.
 static inline void FilterTileRows(HorizontalEdgesFn h, VerticalEdgesFn v, TileShape shape,
-                           core::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
-                           int32_t alpha, int32_t beta, int32_t tc0) {
+                                  core::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin,
+                                  int x_end, int32_t alpha, int32_t beta, int32_t tc0) {
   for (int j = 0; j < shape.rows; ++j) {
     int x0, x1;
     TileRun(shape.shift, j, x_begin, x_end, &x0, &x1);
@@ -122,7 +122,7 @@ static inline void FilterTileRows(HorizontalEdgesFn h, VerticalEdgesFn v, TileSh
 // The same as a TileFn.
 template <TileShape kShape, HorizontalEdgesFn kH, VerticalEdgesFn kV>
 static void FilterTileByRows(core::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
-                      int32_t alpha, int32_t beta, int32_t tc0) {
+                             int32_t alpha, int32_t beta, int32_t tc0) {
   FilterTileRows(kH, kV, kShape, groups, stride, w, x_begin, x_end, alpha, beta, tc0);
 }
 

@@ -26,7 +26,6 @@
 // (6 bytes on) never overlap it.
 #include <immintrin.h>
 
-
 #include "deblock/x86/deblock_simd.h"
 
 namespace deblock {
