@@ -316,6 +316,31 @@ TEST(OutputPlan, InPlaceWhereTheFileCannotBeReplaced) {
   EXPECT_EQ(TempDir::FilesIn(f.dir / "tiny"), std::vector<std::string>{});
 }
 
+// A rename refused at the end by what the plan could not see (here a mount made over OUTPUT while the
+// run waits for input) has the finished result copied into what OUTPUT names, and the temporary
+// file removed.
+TEST(OutputPlan, ARenameRefusedAtTheEndCopiesTheResultIn) {
+  Fixture f;
+  if (!OwnMounts()) GTEST_SKIP() << "no mounts of the test's own here";
+  WriteFile(f.dir / "out.y4m", f.earlier);
+  WriteFile(f.dir / "source.y4m", "over it");
+  bool mounted = false;
+  const Result r = RunAufhost({"velour", "-", f.dir / "out.y4m"}, [&](int fd) {
+    WriteFd(fd, f.clip);  // every frame, then the input stays open until the mount is made
+    int left = 1;
+    for (int i = 0; i < 500 && left > 0 && ioctl(fd, FIONREAD, &left) == 0;) usleep(10000), ++i;
+    mounted =
+        mount((f.dir / "source.y4m").c_str(), (f.dir / "out.y4m").c_str(), nullptr, MS_BIND, nullptr) == 0;
+  });
+  if (!mounted) GTEST_SKIP() << "cannot mount over a file here";
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(ReadFile(f.dir / "out.y4m") == f.filtered);  // what the mount shows
+  umount2((f.dir / "out.y4m").c_str(), MNT_DETACH);
+  EXPECT_TRUE(ReadFile(f.dir / "source.y4m") == f.filtered);
+  EXPECT_TRUE(ReadFile(f.dir / "out.y4m") == f.earlier);
+  EXPECT_EQ(f.dir.Files(), (std::vector<std::string>{"in.y4m", "out.y4m", "short.y4m", "source.y4m"}));
+}
+
 // Two runs committing into one in-place file at once take turns under a lock on it: each result goes
 // in whole, and the last to commit wins, as with a rename. While another holds the lock, the file is
 // not touched.
