@@ -141,11 +141,11 @@ std::string TemporaryName(const std::string& base, size_t name_max) {
   return "." + kept + "." + RandomSuffix();
 }
 
+// A folder that temporary files are made in, and the calls that name files in it.
 #if defined(_WIN32)
 
-// A folder, as the start of every path in it.
 struct Place {
-  std::string prefix;
+  std::string prefix;  // the folder as the start of every path in it
 };
 
 std::string FolderPrefix(const std::string& path) {
@@ -153,55 +153,66 @@ std::string FolderPrefix(const std::string& path) {
   return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
 
-// Creates a new empty file under a temporary name made from `base` in the folder, registered for
-// removal first; -1 with errno set on failure.
-int CreateNamedTemporary(const Place& place, const std::string& base, std::string* path, int* slot) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string candidate = place.prefix + TemporaryName(base, 255);
-    const std::wstring wide = Wide(candidate);
-    *slot = RegisterTemporary(-1, wide);
-    const int fd = _wopen(wide.c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd >= 0) {
-      *path = candidate;
-      return fd;
-    }
-    const int error = errno;
-    ForgetTemporary(*slot);
-    errno = error;
-    if (error != EEXIST) return -1;
-  }
-  errno = EEXIST;
-  return -1;
+size_t NameMax(const Place&) { return 255; }
+int RegisterIn(const Place& place, const std::string& name) {
+  return RegisterTemporary(-1, Wide(place.prefix + name));
+}
+int CreateExclusive(const Place& place, const std::string& name) {
+  return _wopen(Wide(place.prefix + name).c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY,
+                _S_IREAD | _S_IWRITE);
 }
 
 #else
 
 struct Place {
-  int fd;  // an open folder
+  int fd;  // the folder, open
 };
 
-size_t NameMax(int folder) {
-  const long max = fpathconf(folder, _PC_NAME_MAX);
+size_t NameMax(const Place& place) {
+  const long max = fpathconf(place.fd, _PC_NAME_MAX);
   return max > 8 ? size_t(max) : 255;
 }
+int RegisterIn(const Place& place, const std::string& name) { return RegisterTemporary(place.fd, name); }
+int CreateExclusive(const Place& place, const std::string& name) {
+  return openat(place.fd, name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+}
 
-int CreateNamedTemporary(const Place& place, const std::string& base, std::string* name, int* slot) {
+#endif
+
+// Makes something under a new temporary name from `base` in the folder: `make(name)` is true when
+// it made it, else false with errno set. The name is registered for removal before it is made, so
+// that a signal never finds it made but unknown; `*slot` keeps the registration. False with errno
+// set when nothing could be made.
+template <class Make>
+bool MakeUnderTemporaryName(const Place& place, const std::string& base, std::string* name, int* slot,
+                            const Make& make) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string candidate = TemporaryName(base, NameMax(place.fd));
-    *slot = RegisterTemporary(place.fd, candidate);
-    const int fd = openat(place.fd, candidate.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0) {
+    const std::string candidate = TemporaryName(base, NameMax(place));
+    *slot = RegisterIn(place, candidate);
+    if (make(candidate)) {
       *name = candidate;
-      return fd;
+      return true;
     }
     const int error = errno;
     ForgetTemporary(*slot);
     errno = error;
-    if (error != EEXIST) return -1;
+    if (error != EEXIST) return false;
   }
   errno = EEXIST;
-  return -1;
+  return false;
 }
+
+// A new empty file under a temporary name, open for reading and writing; -1 with errno set.
+int CreateNamedTemporary(const Place& place, const std::string& base, std::string* name, int* slot) {
+  int fd = -1;
+  MakeUnderTemporaryName(place, base, name, slot, [&](const std::string& candidate) {
+    fd = CreateExclusive(place, candidate);
+    return fd >= 0;
+  });
+  return fd;
+}
+
+#if !defined(_WIN32)
 
 std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
@@ -587,9 +598,11 @@ void OutputTarget::OpenThrough() {
 
 void OutputTarget::OpenTemporary() {
 #if defined(_WIN32)
-  const std::string folder = FolderPrefix(plan_.path);
-  int fd = CreateNamedTemporary({folder}, plan_.path.substr(folder.size()), &temp_, &slot_);
+  const Place place{FolderPrefix(plan_.path)};
+  std::string name;
+  const int fd = CreateNamedTemporary(place, plan_.path.substr(place.prefix.size()), &name, &slot_);
   if (fd < 0) Fail(plan_.name, "cannot create", errno);
+  temp_ = place.prefix + name;
   file_ = UniqueFd(fd);
 #else
   const Place place{plan_.folder.get()};
@@ -680,7 +693,7 @@ void OutputTarget::Commit() {
       if (CloseFd(file_.Release()) != 0) Fail(plan_.name, "write failed", errno);
       committed_ = true;
       return;
-    case OutputBranch::kInPlace: CommitInPlace(); return;
+    case OutputBranch::kInPlace: CommitInPlace(*result_); return;
     default: break;
   }
 #if defined(_WIN32)
@@ -703,17 +716,10 @@ void OutputTarget::Commit() {
       if (errno != EEXIST) Fail(plan_.name, "cannot create", errno);
     }
     // Replacing: a name for it beside the output, then renamed over it.
-    for (int attempt = 0;; ++attempt) {
-      const std::string candidate = TemporaryName(plan_.base, NameMax(folder));
-      slot_ = RegisterTemporary(folder, candidate);
-      if (linkat(AT_FDCWD, self.c_str(), folder, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-        temp_ = candidate;
-        break;
-      }
-      const int error = errno;
-      ForgetTemporary(slot_);
-      if (error != EEXIST || attempt == 100) Fail(plan_.name, "cannot create", error);
-    }
+    if (!MakeUnderTemporaryName({folder}, plan_.base, &temp_, &slot_, [&](const std::string& candidate) {
+          return linkat(AT_FDCWD, self.c_str(), folder, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0;
+        }))
+      Fail(plan_.name, "cannot create", errno);
   }
   if (close(file_.Release()) != 0) Fail(plan_.name, "write failed", errno);
   if (renameat(folder, temp_.c_str(), folder, plan_.base.c_str()) != 0) {
@@ -722,16 +728,14 @@ void OutputTarget::Commit() {
     if (plan_.branch != OutputBranch::kReplace ||
         (error != EPERM && error != EACCES && error != EBUSY && error != EXDEV))
       Fail(plan_.name, "cannot replace", error);
-    auto result = std::make_unique<InPlaceResult>(plan_);
+    InPlaceResult result(plan_);
     UniqueFd built(openat(folder, temp_.c_str(), O_RDONLY | O_CLOEXEC));
     out_ = UniqueFd(openat(folder, plan_.base.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
     struct stat st;
     if (built.get() < 0 || out_.get() < 0 || fstat(built.get(), &st) != 0)
       Fail(plan_.name, "cannot replace", error);
-    result->UseFile(std::move(built), "", st.st_size);
-    result_ = result.get();
-    sink_ = std::move(result);
-    CommitInPlace();
+    result.UseFile(std::move(built), "", st.st_size);
+    CommitInPlace(result);
     RemoveTemporary();
     return;
   }
@@ -741,7 +745,7 @@ void OutputTarget::Commit() {
   committed_ = true;
 }
 
-void OutputTarget::CommitInPlace() {
+void OutputTarget::CommitInPlace([[maybe_unused]] const InPlaceResult& result) {
 #if !defined(_WIN32)
   const int out = out_.get();
   // Another run committing into the same file waits here: each result goes in whole, and the last
@@ -753,7 +757,7 @@ void OutputTarget::CommitInPlace() {
     }
   {
     HoldSignals hold;
-    if (const int error = result_->CopyInto(out); error != 0) Fail(plan_.name, "write failed", error);
+    if (const int error = result.CopyInto(out); error != 0) Fail(plan_.name, "write failed", error);
   }
   if (close(out_.Release()) != 0) Fail(plan_.name, "write failed", errno);
   committed_ = true;

@@ -96,7 +96,7 @@ class OutputTarget {
   void OpenThrough();
   void OpenTemporary();
   void OpenInPlace(int64_t expected_bytes);
-  void CommitInPlace();
+  void CommitInPlace(const InPlaceResult& result);
   void RemoveTemporary();
 
   OutputPlan plan_;
