@@ -141,6 +141,16 @@ class Attribute {
   bool set_ = false;
 };
 
+// In the child: the file alone writable, /tmp read-only and the file a writable mount of itself, so
+// that no temporary file can be made beside it.
+bool OnlyTheFileWritable(const std::string& file) {
+  return unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+         mount("/tmp", "/tmp", nullptr, MS_BIND | MS_REC, nullptr) == 0 &&
+         mount("none", "/tmp", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0 &&
+         mount(file.c_str(), file.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+         mount("none", file.c_str(), nullptr, MS_REMOUNT | MS_BIND, nullptr) == 0;
+}
+
 // kDescriptor: /dev/stdout, /dev/fd/N and /proc/self/fd/N are the descriptor the caller handed over,
 // written as it is, so `>>` appends; and a descriptor on the input is the input, however spelled.
 TEST(OutputPlan, DescriptorIsWrittenAsItIs) {
@@ -236,14 +246,6 @@ TEST(OutputPlan, InPlaceWhereTheFileCannotBeReplaced) {
     mkdir((f.dir / folder).c_str(), 0755);
   chmod((f.dir / "sticky").c_str(), 01777);
   const std::string source = f.dir / "mount/source.y4m", mounted = f.dir / "mount/target.y4m";
-  // The file alone writable: /tmp read-only, the file a writable mount of itself.
-  const auto only_the_file = [](const std::string& file) {
-    return unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-           mount("/tmp", "/tmp", nullptr, MS_BIND | MS_REC, nullptr) == 0 &&
-           mount("none", "/tmp", nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0 &&
-           mount(file.c_str(), file.c_str(), nullptr, MS_BIND, nullptr) == 0 &&
-           mount("none", file.c_str(), nullptr, MS_REMOUNT | MS_BIND, nullptr) == 0;
-  };
   // Another process's descriptor, opened for appending as a shell's `exec 7>>` opens it.
   WriteFile(f.dir / "proc/x.y4m", "");
   const int appended = open((f.dir / "proc/x.y4m").c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
@@ -272,11 +274,11 @@ TEST(OutputPlan, InPlaceWhereTheFileCannotBeReplaced) {
        }},
       {"no temporary file anywhere", f.dir / "held/x.y4m", f.dir / "held/x.y4m",
        [&] {
-         if (!only_the_file(f.dir / "held/x.y4m") || unsetenv("TMPDIR") != 0) _exit(kSetupFailed);
+         if (!OnlyTheFileWritable(f.dir / "held/x.y4m") || unsetenv("TMPDIR") != 0) _exit(kSetupFailed);
        }},
       {"a temporary folder that fills", f.dir / "full/x.y4m", f.dir / "full/x.y4m",
        [&] {
-         if (!only_the_file(f.dir / "full/x.y4m") || setenv("TMPDIR", (f.dir / "tiny").c_str(), 1) != 0)
+         if (!OnlyTheFileWritable(f.dir / "full/x.y4m") || setenv("TMPDIR", (f.dir / "tiny").c_str(), 1) != 0)
            _exit(kSetupFailed);
        },
        tiny.mounted()},
@@ -384,31 +386,31 @@ TEST(OutputPlan, CommitsIntoOneFileTakeTurns) {
 }
 
 // The one checker of a refusal: status 1 and the message, the file as it was and nothing beside it.
-// `up_front`: before the first frame, which shows as a refusal while the input (a pipe that has sent
-// one frame) is still open.
-void ExpectRefused(const Fixture& f, const std::string& output, const std::string& file,
-                   const std::string& message, bool up_front, const ChildSetup& setup = {}) {
+// From INPUT "-", a pipe that has sent one frame and stays open: the refusal must come before the
+// first frame, while the input is still open.
+void ExpectRefused(const Fixture& f, const std::string& input, const std::string& output,
+                   const std::string& file, const std::string& message, const ChildSetup& setup = {}) {
   const std::string before = ReadFile(file);
   const std::vector<std::string> files = TempDir::FilesIn(file.substr(0, file.rfind('/')));
   bool ended_first = false;
   const std::string one = f.clip.substr(0, f.clip.find("FRAME", f.clip.find("FRAME") + 1));
-  const Result r = up_front ? RunAufhost(
-                                  {"velour", "-", output},
-                                  [&](int fd) {
-                                    // A refusal may come before the frame is taken: no SIGPIPE for that.
-                                    sigset_t pipe_signal;
-                                    sigemptyset(&pipe_signal);
-                                    sigaddset(&pipe_signal, SIGPIPE);
-                                    pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
-                                    WriteFd(fd, one);
-                                    pollfd gone = {fd, 0, 0};  // the reader closed: POLLERR
-                                    ended_first = poll(&gone, 1, 20000) == 1;
-                                  },
-                                  {}, {}, setup)
-                            : RunAufhost({"velour", f.dir / "in.y4m", output}, {}, {}, {}, setup);
+  const Result r = RunAufhost(
+      {"velour", input, output},
+      [&](int fd) {
+        if (input != "-") return;
+        // A refusal may come before the frame is taken: no SIGPIPE for that.
+        sigset_t pipe_signal;
+        sigemptyset(&pipe_signal);
+        sigaddset(&pipe_signal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+        WriteFd(fd, one);
+        pollfd gone = {fd, 0, 0};  // the reader closed: POLLERR
+        ended_first = poll(&gone, 1, 20000) == 1;
+      },
+      {}, {}, setup);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "aufhost: " + output + ": " + message + "\n");
-  if (up_front) {
+  if (input == "-") {
     EXPECT_TRUE(ended_first) << "refused only once the input ended";
   }
   EXPECT_TRUE(ReadFile(file) == before);
@@ -420,6 +422,7 @@ void ExpectRefused(const Fixture& f, const std::string& output, const std::strin
 // the file is written over: room is reserved first.
 TEST(OutputPlan, RefusalsLeaveTheFileAsItWas) {
   Fixture f(1024, 576);
+  mkdir((f.dir / "held").c_str(), 0755);
   for (const auto& [name, flag] :
        {std::pair{"append.y4m", FS_APPEND_FL}, std::pair{"immutable.y4m", FS_IMMUTABLE_FL}}) {
     WriteFile(f.dir / name, f.earlier);
@@ -429,21 +432,38 @@ TEST(OutputPlan, RefusalsLeaveTheFileAsItWas) {
       continue;
     }
     ExpectRefused(
-        f, f.dir / name, f.dir / name,
-        flag == FS_APPEND_FL ? "cannot write (it is append-only)" : "cannot write (Operation not permitted)",
-        true);
+        f, "-", f.dir / name, f.dir / name,
+        flag == FS_APPEND_FL ? "cannot write (it is append-only)" : "cannot write (Operation not permitted)");
   }
   WriteFile(f.dir / "read.y4m", f.earlier);
-  ExpectRefused(f, "/dev/fd/3", f.dir / "read.y4m", "cannot write (Bad file descriptor)", true,
+  ExpectRefused(f, "-", "/dev/fd/3", f.dir / "read.y4m", "cannot write (Bad file descriptor)",
                 OpenAs(f.dir / "read.y4m", 3, O_RDONLY));
+
+  // A result larger than memory may hold where only memory can hold it: refused before any work,
+  // with its size as the output format stores it (here what the input, of the same layout, takes).
+  // The input's frames are counted from its size: a file with holes of 431 4:2:0 1080p frames, 1.25
+  // GiB, taking no room.
+  const std::string header = "YUV4MPEG2 W1920 H1080 F25:1 C420jpeg\n";
+  const int64_t huge = int64_t(header.size()) + 431 * (6 + 1920 * 1080 * 3 / 2);
+  WriteFile(f.dir / "huge.y4m", header);
+  ASSERT_EQ(truncate((f.dir / "huge.y4m").c_str(), huge), 0);
+  WriteFile(f.dir / "held/x.y4m", f.earlier);
+  ExpectRefused(f, f.dir / "huge.y4m", f.dir / "held/x.y4m", f.dir / "held/x.y4m",
+                "cannot be written: it can only be written in place (it is a mount point), no temporary file "
+                "can be made, and the result (about " +
+                    std::to_string(huge >> 20) + " MiB) is more than the 1024 MiB held in memory",
+                [&] {
+                  if (!OnlyTheFileWritable(f.dir / "held/x.y4m") || unsetenv("TMPDIR") != 0)
+                    _exit(kSetupFailed);
+                });
 
   // Room for the file and the result built beside it, not for the file grown to the result's size.
   const SmallDisk disk(f.dir / "disk", 2560 * 1024);
   if (!disk.mounted()) return Skipped("a small file system");
   WriteFile(f.dir / "disk/x.y4m", f.earlier.substr(0, 512 * 1024));
   ASSERT_EQ(link((f.dir / "disk/x.y4m").c_str(), (f.dir / "disk/other.y4m").c_str()), 0);
-  ExpectRefused(f, f.dir / "disk/x.y4m", f.dir / "disk/x.y4m", "write failed (No space left on device)",
-                false);
+  ExpectRefused(f, f.dir / "in.y4m", f.dir / "disk/x.y4m", f.dir / "disk/x.y4m",
+                "write failed (No space left on device)");
 }
 
 // Two files, each the first on a fresh file system of its own, have the same inode number: not the
