@@ -19,8 +19,9 @@
 //                kMaxHeldBytes, where it also goes when the temporary folder fills) and copied into
 //                the file at the end, room reserved first, under an exclusive lock on the file.
 // A symbolic link is followed: its target is what is written, the link is kept. An append-only or
-// immutable file is refused up front. Where a file system takes no unnamed files, the result is
-// built under a temporary name beside the output, registered for removal before it is created.
+// immutable file is refused up front. Where a file system takes no unnamed files (and on Windows),
+// the result is built under a temporary name beside the output, registered for removal before it is
+// created.
 #include <cstdint>
 #include <memory>
 #include <string>
