@@ -296,7 +296,8 @@ void FilterInput(const RunContext& run, Input& in, cli::RunFilter& filter, Outpu
   const std::string out_name = o.output == "-" ? "stdout" : o.output;
   try {
     std::optional<io::FramePacket> first;
-    if (IsPicture(formats.out)) first = OnlyFrame(in, formats.in, out_name);
+    // (A build without pictures refuses them as it opens the writer.)
+    if (IsPicture(formats.out) && io::PicturesSupported()) first = OnlyFrame(in, formats.in, out_name);
     Outputs out = OpenOutputs(run, std::move(plans), info, formats.out);
     WarnOfLosses(run, info, formats.out, in.name, out_name);
     const int64_t frames = FilterFrames(run, in, filter, out, std::move(first));
