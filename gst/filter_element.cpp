@@ -105,6 +105,7 @@ struct FilterElement {
 struct FilterElementClass {
   GstVideoFilterClass parent;
   GstVideoFilterClass* parent_class;
+  GstFlowReturn (*parent_transform_ip)(GstBaseTransform*, GstBuffer*);
   const core::FilterCore* core;
 };
 
@@ -209,22 +210,17 @@ gboolean SetInfo(GstVideoFilter* filter, GstCaps* caps, GstVideoInfo* in, GstCap
     return FALSE;
   }
   // The largest picture aufhost reads.
-  if (int64_t{w} * h > io::ReaderOptions{}.max_pixels) {
-    GST_WARNING_OBJECT(filter, "%dx%d is larger than the filters take", w, h);
+  const int64_t limit = io::ReaderOptions{}.max_pixels;
+  if (int64_t{w} * h > limit) {
+    GST_ELEMENT_ERROR(filter, CORE, NEGOTIATION,
+                      ("%dx%d frames are larger than the filters take: at most %" G_GINT64_FORMAT " pixels",
+                       w, h, static_cast<gint64>(limit)),
+                      (nullptr));
     return FALSE;
   }
   s.layout = io::PlanarLayoutOf(w, h, format->chroma, format->bit_depth, format->pairs);
   s.planar = &io::PlanarDspFor(s.cpu);
   GST_INFO_OBJECT(filter, "%dx%d frames, kernels of tier %s", w, h, core::CpuTierName(s.cpu));
-  if (s.frame.w != w || s.frame.h != h) {
-    try {
-      s.frame = host::Frame();
-      s.frame = host::Frame(w, h);
-    } catch (const std::bad_alloc&) {
-      GST_WARNING_OBJECT(filter, "no memory for a %dx%d frame", w, h);
-      return FALSE;
-    }
-  }
   return TRUE;
 }
 
@@ -264,12 +260,60 @@ GstFlowReturn TransformFrameIp(GstVideoFilter* filter, GstVideoFrame* frame) {
       return GST_FLOW_ERROR;
     }
   }
+  // The host's pixels, taken when the first frame of a size arrives.
+  if (s.frame.w != s.layout.w || s.frame.h != s.layout.h) {
+    try {
+      s.frame = host::Frame();
+      s.frame = host::Frame(s.layout.w, s.layout.h);
+    } catch (const std::bad_alloc&) {
+      GST_ELEMENT_ERROR(filter, RESOURCE, FAILED,
+                        ("not enough memory for %dx%d frames", s.layout.w, s.layout.h), (nullptr));
+      return GST_FLOW_ERROR;
+    }
+  }
   const core::Workers workers = s.pool->workers();
   const io::PlanarRows rows = RowsOf(frame, s.layout);
   io::PlanesToFrame(*s.planar, s.layout, rows, s.frame, workers);
   s.core.filter(s.cpu, s.frame_tracks.data(), s.frame.EditPlane(), s.frame.TempPlane(), 1, workers);
   io::FrameToPlanes(*s.planar, s.layout, s.frame, rows, workers);
   return GST_FLOW_OK;
+}
+
+// Each buffer must hold one frame: a buffer without a video meta exactly the frame's bytes, one with
+// a meta the planes it describes. Anything else stops the stream with an error naming the sizes,
+// whether or not the settings change anything: no frame goes on unfiltered as if filtered.
+GstFlowReturn TransformIp(GstBaseTransform* trans, GstBuffer* buffer) {
+  GstVideoFilter* filter = GST_VIDEO_FILTER(trans);
+  if (!filter->negotiated) return ClassOf(trans)->parent_transform_ip(trans, buffer);
+  const GstVideoInfo* info = &filter->in_info;
+  const gsize size = gst_buffer_get_size(buffer), frame_bytes = GST_VIDEO_INFO_SIZE(info);
+  const bool meta = gst_buffer_get_video_meta(buffer) != nullptr;
+  if (!meta && size != frame_bytes) {
+    GST_ELEMENT_ERROR(
+        trans, STREAM, FORMAT,
+        ("a buffer of %" G_GSIZE_FORMAT " bytes, where one %dx%d %s frame takes %" G_GSIZE_FORMAT " bytes",
+         size, GST_VIDEO_INFO_WIDTH(info), GST_VIDEO_INFO_HEIGHT(info), GST_VIDEO_INFO_NAME(info),
+         frame_bytes),
+        ("each buffer must hold exactly one frame"));
+    return GST_FLOW_ERROR;
+  }
+  // Passed through, the buffer is only looked at.
+  const bool passthrough = gst_base_transform_is_passthrough(trans);
+  GstVideoFrame frame;
+  if (!gst_video_frame_map(
+          &frame, const_cast<GstVideoInfo*>(info), buffer,
+          passthrough ? GST_MAP_READ
+                      : GstMapFlags(int(GST_MAP_READWRITE) | int(GST_VIDEO_FRAME_MAP_FLAG_NO_REF)))) {
+    GST_ELEMENT_ERROR(trans, STREAM, FORMAT,
+                      ("a buffer of %" G_GSIZE_FORMAT " bytes that does not hold the %dx%d %s frame %s", size,
+                       GST_VIDEO_INFO_WIDTH(info), GST_VIDEO_INFO_HEIGHT(info), GST_VIDEO_INFO_NAME(info),
+                       meta ? "its video meta describes" : "of the caps"),
+                      (nullptr));
+    return GST_FLOW_ERROR;
+  }
+  const GstFlowReturn result = passthrough ? GST_FLOW_OK : TransformFrameIp(filter, &frame);
+  gst_video_frame_unmap(&frame);
+  return result;
 }
 
 GstCaps* TemplateCaps() {
@@ -317,9 +361,14 @@ void ClassInit(gpointer g_class, gpointer data) {
     gst_caps_unref(caps);
   }
 
-  GST_BASE_TRANSFORM_CLASS(g_class)->transform_ip_on_passthrough = FALSE;
+  // Passed through or not, every buffer's size is checked.
+  GstBaseTransformClass* transform_class = GST_BASE_TRANSFORM_CLASS(g_class);
+  klass->parent_transform_ip = transform_class->transform_ip;
+  transform_class->transform_ip = TransformIp;
+  transform_class->transform_ip_on_passthrough = TRUE;
   GstVideoFilterClass* video_class = GST_VIDEO_FILTER_CLASS(g_class);
   video_class->set_info = SetInfo;
+  // TransformIp calls it; set, it also keeps the base class from turning the check off in passthrough.
   video_class->transform_frame_ip = TransformFrameIp;
 }
 

@@ -1,4 +1,4 @@
-// Every built-in filter core against what its record promises a host: tracks a host can rely on,
+// Every built-in filter core against what its record promises a host: names given once,
 // values outside their ranges taken as the nearer end, partition counts below 1 taken as 1, and the
 // scratch plane left alone by a core that says it takes none.
 #include <gtest/gtest.h>
@@ -58,16 +58,16 @@ host::Frame Reference(const core::FilterCore& c, const host::Frame& in, const st
   return f;
 }
 
-TEST(FilterCores, DeclareTracksAHostCanRelyOn) {
+// Hosts find filters and tracks by name (each track's own soundness is proven where its list is
+// declared, at compile time).
+TEST(FilterCores, NameFiltersAndTracksOnce) {
   std::set<std::string> names;
   for (const core::FilterCore* c : tools::BuiltinFilters()) {
     EXPECT_TRUE(names.insert(c->name).second) << "two filters named " << c->name;
     std::set<std::string> tracks;
-    for (int32_t i = 0; i < c->track_count; ++i) {
-      EXPECT_TRUE(core::TrackIsSound(c->tracks[i])) << c->name << " track " << i;
+    for (int32_t i = 0; i < c->track_count; ++i)
       EXPECT_TRUE(tracks.insert(c->tracks[i].name).second)
           << c->name << ": two tracks named " << c->tracks[i].name;
-    }
   }
 }
 

@@ -52,6 +52,15 @@ void FilterRows(Plane& p, int first, int last, const deblock::Thresholds& t) {
     for (int x = 4; x < p.w; x += 4) FilterGridPoint(p, x, y, t);
 }
 
+// The frame in `partitions` row bands, band i from row i * h / partitions, each with its own grid
+// from its first row (the first band's from row 4), one band after another.
+void FilterBands(Plane& p, int partitions, const deblock::Thresholds& t) {
+  for (int i = 0; i < partitions; ++i) {
+    const int start = i * p.h / partitions, end = (i + 1) * p.h / partitions;
+    FilterRows(p, i == 0 ? 4 : start, end - 1, t);
+  }
+}
+
 // The core with T partitions on a guarded copy of `src`; fails the test on a damaged canary.
 std::vector<YcPixel> Core(const Plane& src, int partitions, int workers, const int32_t* tracks = kTracks,
                           bool guard_after = true, bool serial = false) {
@@ -180,7 +189,9 @@ TEST(DeblockDriver, WidthsThatAreNotMultiplesOfFour) {
       Plane want = src;
       FilterRows(want, 4, h - 1, kT);
       ExpectFrame(src, 1, want.Picture(), "w " + std::to_string(w) + " h " + std::to_string(h));
-      ExpectFrame(src, 2, Reference(src, 2), "w " + std::to_string(w) + " h " + std::to_string(h) + " T=2");
+      Plane bands = src;
+      FilterBands(bands, 2, kT);
+      ExpectFrame(src, 2, bands.Picture(), "w " + std::to_string(w) + " h " + std::to_string(h) + " T=2");
     }
   }
 }

@@ -273,6 +273,27 @@ class Harness {
   GstHarness* h_;
 };
 
+// Errors the element posts, one at a time.
+class Bus {
+ public:
+  explicit Bus(const Harness& h) : bus_(gst_bus_new()) { gst_element_set_bus(h.get()->element, bus_); }
+  ~Bus() { gst_object_unref(bus_); }
+  // The next error's message, or "" for none.
+  std::string Error() {
+    GstMessage* m = gst_bus_pop_filtered(bus_, GST_MESSAGE_ERROR);
+    if (m == nullptr) return "";
+    GError* error = nullptr;
+    gst_message_parse_error(m, &error, nullptr);
+    const std::string text = error->message;
+    g_error_free(error);
+    gst_message_unref(m);
+    return text;
+  }
+
+ private:
+  GstBus* bus_;
+};
+
 struct Case {
   const char* filter;
   GstVideoFormat format;
@@ -444,10 +465,12 @@ TEST(GstElement, TakesItsPlanarLayoutsAndRefusesTheRest) {
     gst_object_unref(sink);
 
     // Caps that fit the template but not the filter fail at negotiation: pictures larger than aufhost
-    // reads. (The first, taken, shows that the test can tell.)
+    // reads, with an error that names the limit. The largest it reads is taken: a buffer that does
+    // not fit it is then refused for its size.
     for (const auto& [size, taken] :
-         {std::pair{"16, height=8", true}, std::pair{"8193, height=8193", false}}) {
+         {std::pair{"8192, height=8192", true}, std::pair{"8193, height=8192", false}}) {
       Harness h(filter);
+      Bus bus(h);
       const std::string caps = std::string("video/x-raw, format=I420, framerate=25/1, width=") + size;
       GstSegment segment;
       gst_segment_init(&segment, GST_FORMAT_TIME);
@@ -455,8 +478,11 @@ TEST(GstElement, TakesItsPlanarLayoutsAndRefusesTheRest) {
       gst_pad_push_event(h.get()->srcpad, gst_event_new_caps(gst_caps_from_string(caps.c_str())));
       gst_pad_push_event(h.get()->srcpad, gst_event_new_segment(&segment));
       EXPECT_EQ(gst_harness_push(h.get(), gst_buffer_new_allocate(nullptr, 192, nullptr)),
-                taken ? GST_FLOW_OK : GST_FLOW_NOT_NEGOTIATED)
+                taken ? GST_FLOW_ERROR : GST_FLOW_NOT_NEGOTIATED)
           << caps;
+      EXPECT_EQ(bus.Error(),
+                taken ? "a buffer of 192 bytes, where one 8192x8192 I420 frame takes 100663296 bytes"
+                      : "8193x8192 frames are larger than the filters take: at most 67108864 pixels");
     }
   }
 }
@@ -525,7 +551,8 @@ TEST(GstElement, AllocatesNothingPerFrameOnceRunning) {
 
 // gst-launch-1.0 and gst-inspect-1.0 with the plug-in library of this build and a registry of their
 // own; under a sanitizer, its run-time loaded first (the library needs it; the tools do not have it).
-Result RunGstTool(const TempDir& dir, const std::string& tool, const std::vector<std::string>& args) {
+Result RunGstTool(const TempDir& dir, const std::string& tool, const std::vector<std::string>& args,
+                  int status = 0) {
   std::vector<std::string> env = {"-u", "GST_PLUGIN_SYSTEM_PATH_1_0",
                                   "GST_PLUGIN_PATH_1_0=" AUF_BUILD_DIR "/gst",
                                   "GST_REGISTRY_1_0=" + dir / "registry.bin", "GST_REGISTRY_FORK=no"};
@@ -535,8 +562,74 @@ Result RunGstTool(const TempDir& dir, const std::string& tool, const std::vector
   env.push_back(tool);
   env.insert(env.end(), args.begin(), args.end());
   const Result r = RunProgram("/usr/bin/env", env);
-  EXPECT_EQ(r.status, 0) << tool << " (status 127: not installed): " << r.err << r.out;
+  EXPECT_EQ(r.status, status) << tool << " (status 127: not installed): " << r.err << r.out;
   return r;
+}
+
+// A buffer that is not one frame stops the stream with an error naming the sizes, filtered or passed
+// through alike: never a frame out unfiltered as if filtered. In gst-launch-1.0, a stream whose last
+// frame is cut short ends with a failing status.
+TEST(GstElement, BuffersOfAnyOtherSizeStopTheStream) {
+  const GstVideoInfo info = InfoOf(GST_VIDEO_FORMAT_I420, 16, 8, false),
+                     padded = InfoOf(GST_VIDEO_FORMAT_I420, 16, 8, true);
+  const gsize frame = GST_VIDEO_INFO_SIZE(&info);
+  for (const auto& [filter, tracks] :
+       {std::pair{"velour", Tracks{}}, std::pair{"deblock", Tracks{{"quant", 10}}}}) {
+    for (const gsize size : {gsize{1}, frame - 1, 2 * frame}) {
+      SCOPED_TRACE(std::string(filter) + ", " + std::to_string(size) + " bytes");
+      Harness h(filter, info);
+      h.Set(tracks);
+      Bus bus(h);
+      EXPECT_EQ(gst_harness_push(h.get(), gst_buffer_new_allocate(nullptr, size, nullptr)), GST_FLOW_ERROR);
+      EXPECT_EQ(bus.Error(), "a buffer of " + std::to_string(size) +
+                                 " bytes, where one 16x8 I420 frame takes " + std::to_string(frame) +
+                                 " bytes");
+      EXPECT_EQ(gst_harness_buffers_received(h.get()), 0u);
+    }
+    // A buffer whose video meta places the planes beyond its end.
+    Harness h(filter, padded);
+    h.Set(tracks);
+    Bus bus(h);
+    GstBuffer* cut = MakeBuffer(padded, true, 5);
+    gst_buffer_resize(cut, 0, gssize(gst_buffer_get_size(cut) / 2));
+    EXPECT_EQ(gst_harness_push(h.get(), cut), GST_FLOW_ERROR) << filter;
+    EXPECT_NE(bus.Error().find("that does not hold the 16x8 I420 frame its video meta describes"),
+              std::string::npos);
+  }
+
+  TempDir dir;
+  std::string raw;
+  for (uint32_t i = 0; i < 3; ++i) {
+    GstBuffer* b = MakeBuffer(info, false, i);
+    raw.resize(raw.size() + frame);
+    gst_buffer_extract(b, 0, raw.data() + i * frame, frame);
+    gst_buffer_unref(b);
+  }
+  WriteFile(dir / "cut.raw", raw.substr(0, raw.size() - frame / 2));
+  const Result r =
+      RunGstTool(dir, "gst-launch-1.0",
+                 {"-q", "filesrc", "location=" + dir / "cut.raw", "blocksize=" + std::to_string(frame), "!",
+                  "video/x-raw,format=I420,width=16,height=8,framerate=25/1", "!", "velour", "!", "fakesink"},
+                 1);
+  EXPECT_NE((r.err + r.out).find("a buffer of 96 bytes, where one 16x8 I420 frame takes 192 bytes"),
+            std::string::npos)
+      << r.err << r.out;
+}
+
+// The element runs as many workers as `threads` says (0: one per core): its threads are counted,
+// against the count with one worker (a run-time may keep a thread of its own once threads start).
+TEST(GstElement, RunsTheWorkersItIsGiven) {
+  const GstVideoInfo info = InfoOf(GST_VIDEO_FORMAT_I420, 64, 48, false);
+  Harness h("velour", info);
+  const auto threads_with = [&](int threads) {
+    g_object_set(h.element(), "threads", threads, nullptr);
+    gst_buffer_unref(gst_harness_push_and_pull(h.get(), MakeBuffer(info, false, 1)));
+    return TempDir::FilesIn("/proc/self/task").size();
+  };
+  threads_with(3);
+  const size_t one = threads_with(1);
+  EXPECT_EQ(threads_with(3), one + 2);
+  EXPECT_EQ(threads_with(0), one + std::max(1u, std::thread::hardware_concurrency()) - 1);
 }
 
 // filesrc with a block size of one frame ! capsfilter ! the element ! filesink, against aufhost on the

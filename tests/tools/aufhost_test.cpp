@@ -1,5 +1,7 @@
 // aufhost run as a separate process, through pipes and files, against the same filter in-process.
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -257,8 +259,10 @@ TEST(Aufhost, ErrorsLeaveNoOutput) {
       {{"--frobnicate", "velour", dir / "good.y4m", dir / "out.y4m"}, "unknown option '--frobnicate'", 2},
       {{"velour", dir / "good.y4m"}, "missing OUTPUT", 2},
       {{"velour", dir / "good.y4m", dir / "out.avi"}, "cannot tell the format of output", 2},
-      {{"velour", dir / "good.y4m", dir / "out.png"}, "out.png: a picture holds one frame", 1},
-      // Pictures hold exactly one frame: none is refused at the end, a count known up front at once.
+      // Pictures hold exactly one frame: the input is looked at before any frame is filtered.
+      {{"velour", dir / "good.y4m", dir / "out.png"},
+       "out.png: a picture holds one frame, and " + dir / "good.y4m has more than one (write Y4M or yc48)",
+       1},
       {{"deblock", dir / "empty.y4m", dir / "keep.png"},
        "keep.png: a picture cannot hold zero frames (" + dir / "empty.y4m has none)",
        1},
@@ -472,6 +476,147 @@ TEST(Aufhost, PicturesKeepTheirAlphaAndDepth) {
     ASSERT_EQ(uint8_t(grey.out[first + 2 * i]) | uint8_t(grey.out[first + 2 * i + 1]) << 8,
               16 * ((32 * grey16[i] + 257) / 514))  // 16 v / 257 rounded, times 16
         << i;
+}
+
+// The chroma sampling of the first JPEG component pair: luma's (h << 4 | v), then chroma's; 0 for a
+// grey picture.
+std::pair<int, int> JpegSampling(const std::string& jpeg) {
+  const size_t frame = jpeg.find("\xff\xc0", 2);
+  if (frame == std::string::npos || jpeg.size() < frame + 15) return {-1, -1};
+  if (jpeg[frame + 9] == 1) return {0, 0};
+  return {uint8_t(jpeg[frame + 11]), uint8_t(jpeg[frame + 14])};
+}
+
+// A JPEG keeps the chroma sampling of what it is made from, or the one asked for; RGB pictures are
+// 4:4:4. Written without --quality, it is written at the documented 95.
+TEST(Aufhost, JpegKeepsTheChromaSampling) {
+  TempDir dir;
+  for (const char* chroma : {"444", "420jpeg", "mono"})
+    WriteFile(dir / (std::string(chroma) + ".y4m"), Y4mClip(48, 32, chroma, 1, 31));
+  const std::string planes = Y4mFrame(48, 32, "444", 31).substr(6);  // 4:2:2 takes the first two thirds
+  WriteFile(dir / "422.y4m", "YUV4MPEG2 W48 H32 F25:1 C422\nFRAME\n" + planes.substr(0, 48 * 32 * 2));
+  io::VideoInfo info;
+  info.w = 48;
+  info.h = 32;
+  WriteFile(dir / "rgb.png",
+            EncodeFrames(io::Format::kPng, info, ReadAllFrames(io::Format::kY4m, ReadFile(dir / "444.y4m"))));
+  const auto jpeg = [&](const std::string& in, std::vector<std::string> options = {}) {
+    options.insert(options.end(), {"velour", dir / in, dir / "out.jpg"});
+    const Result r = RunAufhost(options);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    return ReadFile(dir / "out.jpg");
+  };
+  const struct {
+    std::string in;
+    std::vector<std::string> options;
+    std::pair<int, int> sampling;
+  } cases[] = {
+      {"444.y4m", {}, {0x11, 0x11}},
+      {"422.y4m", {}, {0x21, 0x11}},
+      {"420jpeg.y4m", {}, {0x22, 0x11}},
+      {"mono.y4m", {}, {0, 0}},
+      {"rgb.png", {}, {0x11, 0x11}},
+      {"444.y4m", {"--sampling", "420"}, {0x22, 0x11}},
+      {"420jpeg.y4m", {"--sampling=422"}, {0x21, 0x11}},
+  };
+  for (const auto& c : cases) {
+    std::string options;
+    for (const std::string& o : c.options) options += " " + o;
+    SCOPED_TRACE(c.in + options);
+    EXPECT_EQ(JpegSampling(jpeg(c.in, c.options)), c.sampling);
+  }
+  // A JPEG read as 4:4:4 frames is written back at the sampling it was coded at.
+  WriteFile(dir / "422.jpg", jpeg("422.y4m"));
+  EXPECT_EQ(JpegSampling(jpeg("422.jpg")), std::make_pair(0x21, 0x11));
+  // And 4:4:4 keeps every chroma sample: through an identity (deblock changing nothing) at quality
+  // 100 each comes back within a few levels.
+  const Result same =
+      RunAufhost({"--quality", "100", "-t", "quant=0", "deblock", dir / "444.y4m", dir / "444.jpg"});
+  ASSERT_EQ(same.status, 0) << same.err;
+  const host::Frame before = ReadAllFrames(io::Format::kY4m, ReadFile(dir / "444.y4m")).at(0);
+  const host::Frame after = ReadAllFrames(io::Format::kJpeg, ReadFile(dir / "444.jpg")).at(0);
+  int worst = 0;
+  for (size_t i = 0; i < before.edit.size(); ++i)
+    worst = std::max({worst, std::abs(before.edit[i].cb - after.edit[i].cb),
+                      std::abs(before.edit[i].cr - after.edit[i].cr)});
+  EXPECT_LE(worst, 4 * 16) << "in the host's steps of 16 a level";
+
+  EXPECT_TRUE(jpeg("444.y4m") == jpeg("444.y4m", {"--quality", "95"}));
+  EXPECT_FALSE(jpeg("444.y4m") == jpeg("444.y4m", {"--quality", "94"}));
+}
+
+// Out of memory or threads, the message names the file and what was needed; and frames take memory
+// only once the first one arrives. (The memory limit cannot be set for a sanitizer's run-time.)
+TEST(Aufhost, OutOfMemoryOrThreadsNamesWhatWasNeeded) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's run-time cannot run under a memory limit";
+#endif
+  TempDir dir;
+  chmod((dir / "").c_str(), 0755);  // for a run as another user
+  const std::string header = "YUV4MPEG2 W8192 H8192 F25:1 Cmono\n";
+  WriteFile(dir / "big.y4m", header + "FRAME\n" + std::string(8192 * 8192, '\x80'));
+  WriteFile(dir / "header.y4m", header);
+  {
+    std::string rows;
+    for (int y = 0; y < 8192; ++y) rows += '\0' + std::string(8192, '\x80');
+    uLongf size = compressBound(uLong(rows.size()));
+    std::string z(size, '\0');
+    compress(reinterpret_cast<Bytef*>(z.data()), &size, reinterpret_cast<const Bytef*>(rows.data()),
+             uLong(rows.size()));
+    z.resize(size);
+    std::string ihdr = {0, 0, 0x20, 0, 0, 0, 0x20, 0, 8, 0, 0, 0, 0};  // 8192x8192, grey, 8 bits
+    WriteFile(dir / "big.png",
+              "\x89PNG\r\n\x1a\n" + PngChunk("IHDR", ihdr) + PngChunk("IDAT", z) + PngChunk("IEND", ""));
+  }
+  WriteFile(dir / "small.y4m", Y4mClip(16, 16, "420jpeg", 1, 4));
+  const auto memory = [](const ChildSetup& more = {}) -> ChildSetup {
+    return [more] {
+      const rlimit limit = {rlim_t{512} << 20, rlim_t{512} << 20};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(kSetupFailed);
+      if (more) more();
+    };
+  };
+  const struct {
+    std::vector<std::string> args;
+    ChildSetup setup;
+    int status;
+    std::string err;
+  } cases[] = {
+      {{"-j1", "velour", dir / "big.y4m", dir / "out.y4m"},
+       memory(),
+       1,
+       dir / "big.y4m: not enough memory for 8192x8192 frames"},
+      {{"-j1", "velour", dir / "big.png", dir / "out.png"},
+       memory(),
+       1,
+       dir / "big.png: not enough memory for 8192x8192 frames"},
+      {{"-j1", "velour", dir / "header.y4m", dir / "out.y4m"}, memory(), 0, dir / "header.y4m: no frames"},
+      // A user of its own with room for one process and one thread more.
+      {{"-j", "256", "velour", dir / "small.y4m", "-"},
+       [] {
+         const rlimit two = {2, 2};
+         if (setrlimit(RLIMIT_NPROC, &two) != 0) _exit(kSetupFailed);
+         if (setgroups(0, nullptr) != 0 || setgid(54321) != 0 || setuid(54321) != 0) _exit(kSetupFailed);
+       },
+       1,
+       "cannot start 256 worker threads (Resource temporarily unavailable; -j sets fewer, --serial starts "
+       "none)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.err);
+    const Result r = RunAufhost(c.args, {}, {}, {}, c.setup);
+    if (r.status == kSetupFailed || r.status == 127) {
+      std::printf("[  SKIPPED ] %s: this machine does not allow it\n", c.err.c_str());
+      continue;
+    }
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.err, "aufhost: " + c.err + "\n");
+    std::vector<std::string> files = {"big.png", "big.y4m", "header.y4m", "small.y4m"};
+    if (c.status == 0) files.insert(files.begin() + 3, "out.y4m");
+    EXPECT_EQ(dir.Files(), files);
+    unlink((dir / "out.y4m").c_str());
+  }
 }
 
 // Y4M streams keep every frame's tags; interlaced input is filtered with one warning; a malformed tag

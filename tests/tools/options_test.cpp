@@ -19,9 +19,9 @@ std::string UsageErrorOf(const std::vector<std::string>& args) {
 }
 
 TEST(Options, SpellingsOfEachOption) {
-  const Options o =
-      ParseOptions({"-t", "quant=4", "--track=n_shift=16", "-tmatrix=-2", "-j3", "--serial", "--size", "16x8",
-                    "--format=yc48:y4m", "--compare", "c.png", "--cpu=sse2", "-q", "velour", "in.yc48", "-"});
+  const Options o = ParseOptions({"-t", "quant=4", "--track=n_shift=16", "-tmatrix=-2", "-j3", "--serial",
+                                  "--size", "16x8", "--format=yc48:y4m", "--compare", "c.png", "--cpu=sse2",
+                                  "--sampling=422", "-q", "velour", "in.yc48", "-"});
   EXPECT_EQ(o.plugin, "velour");
   EXPECT_EQ(o.input, "in.yc48");
   EXPECT_EQ(o.output, "-");
@@ -38,6 +38,7 @@ TEST(Options, SpellingsOfEachOption) {
   EXPECT_EQ(o.output_format, io::Format::kY4m);
   EXPECT_EQ(o.compare, "c.png");
   EXPECT_EQ(o.cpu, "sse2");
+  EXPECT_EQ(o.jpeg_sampling, io::Chroma::k422);
 }
 
 TEST(Options, DefaultsAndPositionals) {
@@ -56,6 +57,11 @@ TEST(Options, DefaultsAndPositionals) {
   // --version, like --help, needs no PLUGIN, INPUT or OUTPUT.
   EXPECT_TRUE(ParseOptions({"--version"}).version);
   EXPECT_FALSE(ParseOptions({"velour", "a", "b"}).version);
+  // Only -x and --name are options, on Windows too: names starting with / are files.
+  const Options slashes = ParseOptions({"velour", "/data/in.y4m", "//server/share/o.y4m"});
+  EXPECT_EQ(slashes.input, "/data/in.y4m");
+  EXPECT_EQ(slashes.output, "//server/share/o.y4m");
+  EXPECT_EQ(UsageErrorOf({"/t", "quant=2", "velour", "a", "b"}), "unexpected argument 'a'");
 }
 
 TEST(Options, MistakesNameTheArgument) {
@@ -75,6 +81,10 @@ TEST(Options, MistakesNameTheArgument) {
       {{"-t", "quant=+-3", "velour", "a", "b"}, "'+-3' is not a whole number"},
       {{"-t", "quant=", "velour", "a", "b"}, "'' is not a whole number"},
       {{"-j", "0", "velour", "a", "b"}, "-j: 0 is outside 1..256"},
+      {{"--host-threads", "0", "velour", "a", "b"}, "--host-threads: 0 is outside 1..256"},
+      {{"--host-threads=257", "velour", "a", "b"}, "--host-threads: 257 is outside 1..256"},
+      {{"--sampling", "411", "velour", "a", "b"},
+       "--sampling: unknown chroma sampling '411' (444, 422, 420)"},
       {{"--threads"}, "--threads needs a value"},
       {{"--serial=1", "velour", "a", "b"}, "--serial takes no value"},
       {{"--version=2"}, "--version takes no value"},

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #if defined(_WIN32)
@@ -77,12 +78,15 @@ struct Formats {
   io::Format out;
 };
 
-// From --format, else the name's extension; a device, FIFO or descriptor without one carries Y4M, as
-// stdin and stdout do.
+// From --format, else the name's extension; a device, FIFO or descriptor (any under /proc) without one
+// carries Y4M, as stdin and stdout do.
 io::Format FormatOf(const std::optional<io::Format>& forced, const std::string& path, const char* role) {
   if (forced) return *forced;
   const std::optional<io::Format> f = io::FormatFromPath(path);
-  if (!f && cli::ResolveTarget(path).direct) return io::Format::kY4m;
+  if (!f) {
+    const cli::Target target = cli::ResolveTarget(path);
+    if (target.direct || target.through_proc) return io::Format::kY4m;
+  }
   if (!f)
     throw cli::UsageError(std::string("cannot tell the format of ") + role + " '" + path +
                           "' from its name (use --format y4m|png|jpeg|yc48)");
@@ -130,7 +134,11 @@ Input OpenInput(const RunContext& run, io::Format format) {
   options.h = o.height;
   options.cpu = run.cpu;
   options.workers = run.pool.workers();  // frames are converted where they are filtered
-  in.reader = io::OpenReader(format, *in.source, in.name, options);
+  try {
+    in.reader = io::OpenReader(format, *in.source, in.name, options);
+  } catch (const std::bad_alloc&) {
+    throw io::IoError(in.name + ": not enough memory to read it");
+  }
   const io::VideoInfo& info = in.reader->info();
   if (o.width > 0 && (o.width != info.w || o.height != info.h))
     throw io::IoError(in.name + ": frame size " + std::to_string(info.w) + "x" + std::to_string(info.h) +
@@ -140,15 +148,22 @@ Input OpenInput(const RunContext& run, io::Format format) {
 
 bool IsPicture(io::Format f) { return f == io::Format::kPng || f == io::Format::kJpeg; }
 
-// A picture holds exactly one frame. Where the count is known before any work (yc48 from its size)
-// it is checked now; a stream of Y4M fails at its second frame, or at its end if it had none.
-void CheckPictureFrames(const Input& in, io::Format in_format, io::Format out_format,
-                        const std::string& out) {
+// A picture holds exactly one frame: the input's frames are counted before any is filtered, from the
+// size of yc48 and by reading on to a second frame otherwise. Returns the one frame, as stored.
+io::FramePacket OnlyFrame(const Input& in, io::Format in_format, const std::string& out) {
   const int64_t count = in.reader->info().frame_count;
-  if (!IsPicture(out_format) || in_format != io::Format::kYc48 || count == 1) return;
-  if (count == 0) throw io::IoError(out + ": a picture cannot hold zero frames (" + in.name + " has none)");
-  throw io::IoError(out + ": a picture holds one frame, and " + in.name + " has " + std::to_string(count) +
-                    " (write Y4M or yc48)");
+  const bool counted = in_format == io::Format::kYc48 && count >= 0;
+  io::FramePacket first;
+  if ((counted && count == 0) || !in.reader->Fetch(first))
+    throw io::IoError(out + ": a picture cannot hold zero frames (" + in.name + " has none)");
+  if (counted && count > 1)
+    throw io::IoError(out + ": a picture holds one frame, and " + in.name + " has " + std::to_string(count) +
+                      " (write Y4M or yc48)");
+  io::FramePacket second;
+  if (!counted && in.reader->Fetch(second))
+    throw io::IoError(out + ": a picture holds one frame, and " + in.name +
+                      " has more than one (write Y4M or yc48)");
+  return first;
 }
 
 struct Outputs {
@@ -162,23 +177,24 @@ struct Outputs {
 Outputs OpenOutputs(const RunContext& run, OutputPlans plans, const io::VideoInfo& info, io::Format format) {
   const cli::Options& o = run.o;
   Outputs out;
-  const int64_t frame_bytes = int64_t{info.w} * info.h * 6;  // yc48's: no format stores more
-  out.target = std::make_unique<cli::OutputTarget>(
-      std::move(plans.main), info.frame_count < 0 ? -1 : info.frame_count * frame_bytes);
+  out.target = std::make_unique<cli::OutputTarget>(std::move(plans.main), io::StoredBytes(format, info));
   io::WriterOptions options;
   options.jpeg_quality = o.jpeg_quality;
+  options.jpeg_sampling = o.jpeg_sampling;
   options.cpu = run.cpu;
   options.workers = run.pool.workers();
   const std::string name = o.output == "-" ? "stdout" : o.output;
   out.writer = io::OpenWriter(format, out.target->sink(), info, name, options);
   if (!plans.compare) return out;
-  out.compare_target = std::make_unique<cli::OutputTarget>(std::move(*plans.compare), 2 * frame_bytes);
   io::VideoInfo both = info;
   both.w = 2 * info.w;
+  const io::Format compare_format = *io::FormatFromPath(o.compare);
+  out.compare_target =
+      std::make_unique<cli::OutputTarget>(std::move(*plans.compare), io::StoredBytes(compare_format, both));
   io::WriterOptions compare_options;  // written on the writer's thread
   compare_options.jpeg_quality = o.jpeg_quality;
-  out.compare = io::OpenWriter(*io::FormatFromPath(o.compare), out.compare_target->sink(), both, o.compare,
-                               compare_options);
+  compare_options.jpeg_sampling = o.jpeg_sampling;
+  out.compare = io::OpenWriter(compare_format, out.compare_target->sink(), both, o.compare, compare_options);
   return out;
 }
 
@@ -206,16 +222,21 @@ host::Frame SideBySide(const host::Frame& before, const host::Frame& after) {
 
 // Every frame read, filtered and written. Reading and writing run beside the filter, on threads of
 // their own unless the run may start none; the frame in hand is converted, filtered and converted
-// back here, on the pool's workers. Returns how many frames were written.
-int64_t FilterFrames(const RunContext& run, Input& in, cli::RunFilter& filter, Outputs& out) {
+// back here, on the pool's workers. `first`, where it was read already, comes first. Frames take
+// memory once the first arrives. Returns how many frames were written.
+int64_t FilterFrames(const RunContext& run, Input& in, cli::RunFilter& filter, Outputs& out,
+                     std::optional<io::FramePacket> first) {
   const io::VideoInfo& info = in.reader->info();
   Progress progress(!run.o.quiet && (run.o.progress || cli::StderrIsTerminal()));
-  host::Frame frame(info.w, info.h), before, both;
+  host::Frame frame, before, both;
   io::FrameExtras extras;
   bool warned_interlaced = false;
   cli::Stages stages;
   stages.read = [&](io::FramePacket& packet) {
-    return in.reader->Fetch(packet);
+    if (!first) return in.reader->Fetch(packet);
+    packet = std::move(*first);
+    first.reset();
+    return true;
   };
   stages.process = [&](io::FramePacket& packet, io::FramePacket& result, int64_t index) {
     in.reader->Decode(packet, frame, extras);
@@ -249,19 +270,48 @@ int64_t FilterFrames(const RunContext& run, Input& in, cli::RunFilter& filter, O
   return frames;
 }
 
-// The outputs made final: a picture must have had its frame.
-void CommitOutputs(Outputs& out, int64_t frames, io::Format format, const std::string& in,
-                   const std::string& name) {
+// The outputs made final.
+void CommitOutputs(Outputs& out, int64_t frames) {
   out.writer->Finish();
-  if (frames == 0 && IsPicture(format))
-    throw io::IoError(name + ": a picture cannot hold zero frames (" + in + " has none)");
   out.target->Commit();
   if (out.compare && frames > 0) out.compare_target->Commit();
 }
 
-int Run(const cli::Options& o) {
+// The worker threads, or what stopped them starting.
+std::unique_ptr<core::WorkerPool> StartWorkers(const cli::Options& o) {
   const int threads = o.threads > 0 ? o.threads : std::max(1u, std::thread::hardware_concurrency());
-  core::WorkerPool pool(threads, o.serial);
+  try {
+    return std::make_unique<core::WorkerPool>(threads, o.serial);
+  } catch (const std::system_error& e) {
+    throw io::IoError("cannot start " + std::to_string(threads) + " worker threads (" + e.code().message() +
+                      "; -j sets fewer, --serial starts none)");
+  }
+}
+
+// From the input's frames on: reading, filtering and writing them, with what ran out of memory named.
+void FilterInput(const RunContext& run, Input& in, cli::RunFilter& filter, OutputPlans plans,
+                 const Formats& formats) {
+  const cli::Options& o = run.o;
+  const io::VideoInfo& info = in.reader->info();
+  const std::string out_name = o.output == "-" ? "stdout" : o.output;
+  try {
+    std::optional<io::FramePacket> first;
+    // (A build without pictures refuses them as it opens the writer.)
+    if (IsPicture(formats.out) && io::PicturesSupported()) first = OnlyFrame(in, formats.in, out_name);
+    Outputs out = OpenOutputs(run, std::move(plans), info, formats.out);
+    WarnOfLosses(run, info, formats.out, in.name, out_name);
+    const int64_t frames = FilterFrames(run, in, filter, out, std::move(first));
+    CommitOutputs(out, frames);
+    if (frames == 0 && !o.quiet) cli::PrintLine("aufhost: " + in.name + ": no frames");
+  } catch (const std::bad_alloc&) {
+    throw io::IoError(in.name + ": not enough memory for " + std::to_string(info.w) + "x" +
+                      std::to_string(info.h) + " frames");
+  }
+}
+
+int Run(const cli::Options& o) {
+  const std::unique_ptr<core::WorkerPool> workers = StartWorkers(o);
+  core::WorkerPool& pool = *workers;
   const std::unique_ptr<cli::RunFilter> filter = cli::OpenFilter(o, &pool);
   if (o.list) {
     cli::PrintTracks(*filter);
@@ -272,13 +322,7 @@ int Run(const cli::Options& o) {
   RunContext run{o, pool, 0};
   core::CpuFlagsForTier(o.cpu, &run.cpu);
   Input in = OpenInput(run, formats.in);
-  const std::string out_name = o.output == "-" ? "stdout" : o.output;
-  CheckPictureFrames(in, formats.in, formats.out, out_name);
-  Outputs out = OpenOutputs(run, std::move(plans), in.reader->info(), formats.out);
-  WarnOfLosses(run, in.reader->info(), formats.out, in.name, out_name);
-  const int64_t frames = FilterFrames(run, in, *filter, out);
-  CommitOutputs(out, frames, formats.out, in.name, out_name);
-  if (frames == 0 && !o.quiet) cli::PrintLine("aufhost: " + in.name + ": no frames");
+  FilterInput(run, in, *filter, std::move(plans), formats);
   return 0;
 }
 

@@ -14,8 +14,10 @@
 #include "standin/library.h"
 #else
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #endif
 
@@ -42,6 +44,15 @@ std::unique_ptr<DescriptorSource> StandardInput() {
 }  // namespace
 
 bool StandardDescriptorWasClosed(int fd) { return fd >= 0 && fd < 3 && g_closed_at_start[fd]; }
+
+void UniqueFd::Reset() {
+#if defined(_WIN32)
+  if (fd_ >= 0) _close(fd_);
+#else
+  if (fd_ >= 0) close(fd_);
+#endif
+  fd_ = -1;
+}
 
 #if defined(_WIN32)
 
@@ -284,6 +295,7 @@ Target ResolveTarget(const std::string& path) {
     return t;
   }
   t.kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? FileKind::kDirectory : FileKind::kRegular;
+  t.id = IdOfPath(t.path);
   return t;
 }
 
@@ -319,18 +331,29 @@ namespace {
 
 bool StartsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
 
-// The descriptor of this process that /proc/PID/fd/N (or /proc/PID/task/TID/fd/N) names, else -1.
-int OwnDescriptor(const std::string& folder, const std::string& base) {
+// Whether `folder` (open) is this process's own folder of descriptors: /proc/PID/fd or
+// /proc/PID/task/TID/fd, however it was reached (/dev/fd, /proc/self/fd, /proc/thread-self/fd).
+bool IsOwnDescriptorFolder(int folder) {
+  char link[64];
+  std::string proc_path = "/proc/self/fd/" + std::to_string(folder);
+  const ssize_t n = readlink(proc_path.c_str(), link, sizeof link - 1);
+  if (n <= 0) return false;
+  const std::string path(link, size_t(n));
   const std::string own = "/proc/" + std::to_string(getpid());
-  const bool ours = folder == own + "/fd" || (StartsWith(folder, own + "/task/") && folder.size() > 3 &&
-                                              folder.compare(folder.size() - 3, 3, "/fd") == 0);
-  if (!ours || base.empty() || base.size() > 9 || base.find_first_not_of("0123456789") != std::string::npos)
+  return path == own + "/fd" || (StartsWith(path, own + "/task/") && path.size() > 3 &&
+                                 path.compare(path.size() - 3, 3, "/fd") == 0);
+}
+
+// The descriptor of this process that `base` in the folder names, else -1.
+int OwnDescriptor(int folder, const std::string& base) {
+  if (base.empty() || base.size() > 9 || base.find_first_not_of("0123456789") != std::string::npos ||
+      !IsOwnDescriptorFolder(folder))
     return -1;
   return std::atoi(base.c_str());
 }
 
 FileKind KindOf(const struct stat& st) {
-  return S_ISREG(st.st_mode)   ? FileKind::kRegular
+  return S_ISREG(st.st_mode) ? FileKind::kRegular
          : S_ISDIR(st.st_mode) ? FileKind::kDirectory
                                : FileKind::kStream;
 }
@@ -344,48 +367,71 @@ FileId IdOf(const struct stat& st) {
   return id;
 }
 
+// Splits a name into its folder and its last part; a name that ends in a folder ("out/", "..") is
+// that folder and ".".
+std::pair<std::string, std::string> SplitName(const std::string& name) {
+  const size_t slash = name.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+  std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+  if (base.empty() || base == "." || base == "..") return {name.empty() ? "." : name, "."};
+  return {dir, base};
+}
+
 }  // namespace
 
+// Every step works from an open folder, never from an absolute path: a relative name resolves in a
+// folder whose absolute path is longer than PATH_MAX, and a link's target from the link's folder.
 Target ResolveTarget(const std::string& path) {
   Target t;
   std::string name = path;
+  UniqueFd from;  // the folder a relative name starts in; none: the current folder
   for (int hop = 0; hop < 40; ++hop) {
-    const size_t slash = name.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
-    const std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
-    char* real = realpath(dir.c_str(), nullptr);
-    if (real == nullptr) {
+    auto [dir, base] = SplitName(name);
+    UniqueFd folder(
+        openat(from.get() >= 0 ? from.get() : AT_FDCWD, dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0) {
       t.error = ErrorText(errno);
       return t;
     }
-    const std::string folder = real;
-    std::free(real);
-    t.path = folder == "/" ? "/" + base : folder + "/" + base;
     struct stat st;
-    // /dev/stdout, /dev/fd/N and the like lead into /proc: the descriptor behind them is written to.
-    if (folder == "/proc" || StartsWith(folder, "/proc/")) {
-      t.direct = true;
-      t.descriptor = OwnDescriptor(folder, base);
-      t.kind = stat(t.path.c_str(), &st) != 0 ? FileKind::kMissing : KindOf(st);
+    // /dev/stdout, /dev/fd/N and the like lead into /proc, whose entries are followed as they stand.
+    struct statfs fs;
+    if (fstatfs(folder.get(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC) {
+      t.descriptor = OwnDescriptor(folder.get(), base);
+      t.kind = fstatat(folder.get(), base.c_str(), &st, 0) != 0 ? FileKind::kMissing : KindOf(st);
+      if (t.kind != FileKind::kMissing) t.id = IdOf(st);
+      t.through_proc = true;
+      t.direct = t.descriptor >= 0 || t.kind != FileKind::kRegular;
+      t.folder = std::move(folder);
+      t.base = base;
       return t;
     }
-    if (lstat(t.path.c_str(), &st) != 0) {
-      if (errno != ENOENT) t.error = ErrorText(errno);
-      return t;  // missing: it will be created
+    if (fstatat(folder.get(), base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT) {
+        t.error = ErrorText(errno);
+        return t;
+      }
+      t.folder = std::move(folder);  // missing: it will be created
+      t.base = base;
+      return t;
     }
     if (S_ISLNK(st.st_mode)) {
       std::string link(4096, '\0');
-      const ssize_t n = readlink(t.path.c_str(), link.data(), link.size());
-      if (n < 0 || size_t(n) >= link.size()) {
-        t.error = n < 0 ? ErrorText(errno) : "link target too long";
+      const ssize_t n = readlinkat(folder.get(), base.c_str(), link.data(), link.size());
+      if (n <= 0 || size_t(n) >= link.size()) {
+        t.error = n < 0 ? ErrorText(errno) : n == 0 ? ErrorText(ENOENT) : "link target too long";
         return t;
       }
       link.resize(size_t(n));
-      name = link[0] == '/' ? link : folder + "/" + link;
+      name = link;
+      from = std::move(folder);
       continue;
     }
     t.kind = KindOf(st);
+    t.id = IdOf(st);
     t.direct = t.kind == FileKind::kStream;
+    t.folder = std::move(folder);
+    t.base = base;
     return t;
   }
   t.error = ErrorText(ELOOP);

@@ -17,28 +17,62 @@ enum class FileKind {
   kStream,  // a device, FIFO, socket and the like
 };
 
-// Where writing a name lands.
-struct Target {
-  std::string path;  // the file itself: links followed, its folder made absolute
-  FileKind kind = FileKind::kMissing;
-  // Written straight through rather than replaced: a device, a FIFO, a descriptor such as /dev/stdout,
-  // or a Windows device name such as NUL.
-  bool direct = false;
-  // /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N: the descriptor N of this process, which the
-  // name stands for; -1 for every other name.
-  int descriptor = -1;
-  std::string error;  // why the name leads nowhere (a folder is missing, ...); then the rest is unset
+// An open descriptor, closed with the object; -1: none.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() { Reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      fd_ = other.Release();
+    }
+    return *this;
+  }
+  int get() const { return fd_; }
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  void Reset();
+
+ private:
+  int fd_ = -1;
 };
 
-Target ResolveTarget(const std::string& path);
-
-// What a name or a descriptor refers to, for telling whether two of them mean one file.
+// What a file (or the name of one still to be made) is, for telling whether two of them are one.
 struct FileId {
   bool exists = false;
   bool regular = false;
   uint64_t device = 0;
   uint64_t inode = 0;
 };
+
+// Where writing a name lands.
+struct Target {
+  std::string path;  // Windows: the file itself, links followed, as a full path
+  // Elsewhere the file is reached through the folder that holds it, open, and its name there, so that
+  // no absolute path is needed (a folder's may be longer than the system takes): links followed.
+  UniqueFd folder;
+  std::string base;
+  FileKind kind = FileKind::kMissing;
+  FileId id;  // of the file, where there is one
+  // Written straight through rather than replaced: a device, a FIFO, a socket, a terminal, a
+  // descriptor such as /dev/stdout, or a Windows device name such as NUL.
+  bool direct = false;
+  // /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N: the descriptor N of this process, which the
+  // name stands for; -1 for every other name.
+  int descriptor = -1;
+  // Reached through /proc (a descriptor of another process, /proc/PID/fd/N): a regular file there is
+  // written in place, as nothing can be renamed over it there.
+  bool through_proc = false;
+  std::string error;  // why the name leads nowhere (a folder is missing, ...); then the rest is unset
+};
+
+Target ResolveTarget(const std::string& path);
 
 FileId IdOfPath(const std::string& path);  // links followed; /dev/fd/N is what descriptor N refers to
 FileId IdOfDescriptor(int fd);

@@ -56,6 +56,8 @@ class Parser {
   Parser() {
     app_.set_help_flag();  // --help is an option like the others
     app_.allow_extras();   // unknown options are reported below, in our words
+    // Options are spelt -x and --name only: on Windows too, a name starting with / is a file's.
+    app_.allow_windows_style_options(false);
     app_.add_option("arguments", positional_);
   }
 
@@ -140,6 +142,20 @@ void ParseCompare(const std::string& v, Options& o) {
     throw UsageError("--compare writes a picture: '" + o.compare + "' is not a .png or .jpg name");
 }
 
+// --sampling 444|422|420.
+void ParseSampling(const std::string& v, Options& o) {
+  const struct {
+    const char* name;
+    io::Chroma chroma;
+  } kSamplings[] = {{"444", io::Chroma::k444}, {"422", io::Chroma::k422}, {"420", io::Chroma::k420}};
+  for (const auto& s : kSamplings)
+    if (v == s.name) {
+      o.jpeg_sampling = s.chroma;
+      return;
+    }
+  throw UsageError("--sampling: unknown chroma sampling '" + v + "' (444, 422, 420)");
+}
+
 void ParseCpu(const std::string& v, Options& o) {
   o.cpu = v;
   core::CpuFlags flags;
@@ -184,6 +200,7 @@ Options ParseOptions(const std::vector<std::string>& args) {
   p.Value("--cpu", [&](const std::string&, const std::string& v) { ParseCpu(v, o); });
   p.Value("--quality",
           [&](const std::string& name, const std::string& v) { o.jpeg_quality = ParseInt(v, name, 1, 100); });
+  p.Value("--sampling", [&](const std::string&, const std::string& v) { ParseSampling(v, o); });
   p.Flag("--serial", &o.serial);
   p.Flag("--list", &o.list);
   p.Flag("-h,--help", &o.help);
@@ -201,7 +218,10 @@ std::string UsageText() {
   const bool pictures = io::PicturesSupported();
   const std::string compare =
       "      --compare FILE  also write the first frame before and after, side by side (.png or .jpg)\n";
-  const std::string quality = "      --quality Q     JPEG output quality 1..100 (default 95)\n";
+  const std::string quality =
+      "      --quality Q     JPEG output quality 1..100 (default 95)\n"
+      "      --sampling S    444 | 422 | 420: chroma sampling of JPEG output (default: the\n"
+      "                      input's; pictures other than JPEG 444)\n";
   std::string tiers;
   for (const core::CpuTier& t : core::kCpuTiers) tiers += std::string(t.name) + " | ";
   return std::string("Usage: aufhost [options] PLUGIN INPUT OUTPUT\nRuns a video filter plug-in over video") +

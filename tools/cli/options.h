@@ -44,6 +44,7 @@ struct Options {
   std::string compare;
   std::string cpu = "auto";
   int jpeg_quality = 95;
+  std::optional<io::Chroma> jpeg_sampling;  // empty: the input's
 };
 
 // Parses the arguments after the program name; throws UsageError naming the offending argument.

@@ -5,6 +5,7 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -28,6 +29,10 @@ class Pipeline {
     try {
       reader = std::thread([this] { ReadAll(); });
       writer = std::thread([this] { WriteAll(); });
+    } catch (const std::system_error& e) {
+      Fail(-1, std::current_exception());
+      if (reader.joinable()) reader.join();
+      throw io::IoError("cannot start the reader and writer threads (" + e.code().message() + ")");
     } catch (...) {
       Fail(-1, std::current_exception());
       if (reader.joinable()) reader.join();

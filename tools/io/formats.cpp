@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "tools/io/io_internal.h"
+#include "tools/io/planar.h"
 
 namespace io {
 
@@ -46,9 +47,8 @@ std::unique_ptr<FrameReader> OpenPictureReader(Format format, std::istream& in, 
 }
 
 std::unique_ptr<FrameWriter> OpenPictureWriter(Format format, std::ostream& out, const VideoInfo& info,
-                                               const std::string& where, int jpeg_quality) {
-  return format == Format::kPng ? OpenPngWriter(out, info, where)
-                                : OpenJpegWriter(out, info, where, jpeg_quality);
+                                               const std::string& where, const WriterOptions& options) {
+  return format == Format::kPng ? OpenPngWriter(out, info, where) : OpenJpegWriter(out, info, where, options);
 }
 
 }  // namespace
@@ -84,8 +84,7 @@ std::unique_ptr<FrameWriter> OpenWriter(Format format, ByteSink& out, const Vide
     case Format::kPng:
     case Format::kJpeg: {
       auto stream = std::make_shared<SinkStream>(out);
-      std::unique_ptr<FrameWriter> writer =
-          OpenPictureWriter(format, stream->stream, info, where, options.jpeg_quality);
+      std::unique_ptr<FrameWriter> writer = OpenPictureWriter(format, stream->stream, info, where, options);
       writer->Keep(std::move(stream));
       return writer;
     }
@@ -95,10 +94,10 @@ std::unique_ptr<FrameWriter> OpenWriter(Format format, ByteSink& out, const Vide
 
 std::unique_ptr<FrameWriter> OpenWriter(Format format, std::ostream& out, const VideoInfo& info,
                                         const std::string& where, int jpeg_quality) {
-  if (IsPicture(format)) return OpenPictureWriter(format, out, info, where, jpeg_quality);
-  auto sink = std::make_shared<StreamSink>(out);
   WriterOptions options;
   options.jpeg_quality = jpeg_quality;
+  if (IsPicture(format)) return OpenPictureWriter(format, out, info, where, options);
+  auto sink = std::make_shared<StreamSink>(out);
   std::unique_ptr<FrameWriter> writer = OpenWriter(format, *sink, info, where, options);
   writer->Keep(std::move(sink));
   return writer;
@@ -130,6 +129,23 @@ int WrittenBitDepth(Format format, const VideoInfo& info) {
     case Format::kYc48: return 0;
   }
   return 0;
+}
+
+int64_t StoredBytes(Format format, const VideoInfo& info) {
+  const int64_t pixels = int64_t{info.w} * info.h;
+  switch (format) {
+    case Format::kY4m: {
+      if (info.frame_count < 0) return -1;
+      const size_t frame = PlanarLayoutOf(info.w, info.h, info.chroma, Y4mBitDepth(info)).FrameBytes();
+      return 4096 + info.frame_count * (6 + static_cast<int64_t>(frame));
+    }
+    case Format::kYc48: return info.frame_count < 0 ? -1 : info.frame_count * pixels * 6;
+    // One picture at most as large as its samples unpacked, plus a little.
+    case Format::kPng:
+      return 4096 + pixels * ((info.chroma == Chroma::kMono ? 1 : 3) + (info.alpha ? 1 : 0)) * 2;
+    case Format::kJpeg: return 4096 + pixels * 3;
+  }
+  return -1;
 }
 
 const char* FormatName(Format format) {

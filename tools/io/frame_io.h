@@ -39,6 +39,9 @@ struct VideoInfo {
   std::string y4m_colour;  // the C tag as read ("420jpeg", "420mpeg2", ...); empty: derived from chroma
   std::vector<std::string> y4m_fields;  // every other header token (F, A, I, X...), in order
   int64_t frame_count = -1;             // -1 when not known
+  // The chroma resolution the pictures were coded at, where frames carry more than that (a JPEG
+  // coded 4:2:0 is read as 4:4:4 frames); empty: `chroma`. Writers that subsample keep it.
+  std::optional<Chroma> coded_chroma;
 };
 
 struct ReaderOptions {
@@ -51,7 +54,8 @@ struct ReaderOptions {
 };
 
 struct WriterOptions {
-  int jpeg_quality = 95;  // 1..100
+  int jpeg_quality = 95;                // 1..100
+  std::optional<Chroma> jpeg_sampling;  // empty: the input's (VideoInfo::coded_chroma, else chroma)
   core::CpuFlags cpu = core::DetectCpuFlags();
   core::Workers workers = core::SerialWorkers();  // where Encode() (Write() too) converts
 };
@@ -137,6 +141,9 @@ std::unique_ptr<FrameWriter> OpenWriter(Format format, std::ostream& out, const 
 // The sample depth a writer of `format` stores a stream like `info` at; 0 for yc48, which stores the
 // host's own samples.
 int WrittenBitDepth(Format format, const VideoInfo& info);
+// About what a writer of `format` stores for a stream like `info` (no Y4M frame tags), or at most
+// that for pictures; -1 when the number of frames is not known.
+int64_t StoredBytes(Format format, const VideoInfo& info);
 // Whether this build reads and writes PNG and JPEG.
 bool PicturesSupported();
 

@@ -29,7 +29,7 @@ std::unique_ptr<FrameWriter> OpenPngWriter(std::ostream& out, const VideoInfo& i
 std::unique_ptr<FrameReader> OpenJpegReader(std::istream& in, const std::string& where,
                                             const ReaderOptions& options);
 std::unique_ptr<FrameWriter> OpenJpegWriter(std::ostream& out, const VideoInfo& info,
-                                            const std::string& where, int quality);
+                                            const std::string& where, const WriterOptions& options);
 
 // The Y4M writer's sample depth for a stream like `info`.
 int Y4mBitDepth(const VideoInfo& info);

@@ -9,6 +9,9 @@
 #include <istream>
 #include <ostream>
 
+#include <algorithm>
+
+#include <jerror.h>
 #include <jpeglib.h>
 #include <png.h>
 
@@ -27,6 +30,7 @@ struct Picture {
   int depth = 8;
   bool ycbcr = false;
   bool alpha = false;
+  Chroma coded = Chroma::k444;  // a JPEG's chroma sampling
   std::vector<uint8_t> pixels;
 
   int Sample(size_t i) const { return depth == 16 ? pixels[2 * i] << 8 | pixels[2 * i + 1] : pixels[i]; }
@@ -69,6 +73,7 @@ class PictureReader : public FrameReader {
     info_.chroma = picture_.components - (picture_.alpha ? 1 : 0) == 1 ? Chroma::kMono : Chroma::k444;
     info_.bit_depth = picture_.depth;
     info_.alpha = picture_.alpha;
+    if (info_.chroma != Chroma::kMono && picture_.coded != Chroma::k444) info_.coded_chroma = picture_.coded;
     info_.frame_count = 1;
   }
   bool Read(host::Frame& frame, FrameExtras& extras) override {
@@ -189,7 +194,13 @@ bool DecodePngInto(const uint8_t* data, size_t size, int64_t max_pixels, Picture
   pic->components = png_get_channels(png, info);
   pic->alpha = (png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA) != 0;
   const size_t row = png_get_rowbytes(png, info);
-  pic->pixels.resize(row * h);
+  try {
+    pic->pixels.resize(row * h);
+  } catch (const std::bad_alloc&) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    std::snprintf(message, n, "not enough memory for a %ux%u picture", w, h);
+    return false;
+  }
   for (int pass = 0; pass < passes; ++pass)
     for (png_uint_32 y = 0; y < h; ++y) png_read_row(png, pic->pixels.data() + row * y, nullptr);
   png_read_end(png, nullptr);
@@ -294,16 +305,31 @@ void JpegEmitMessage(j_common_ptr cinfo, int level) {
   if (level < 0) JpegErrorExit(cinfo);
 }
 
-// Returns false with `message` filled on failure.
-bool DecodeJpegInto(const uint8_t* data, size_t size, int64_t max_pixels, Picture* pic, char* message) {
+// The chroma sampling a JPEG's components were coded at, as the nearest layout that keeps it whole:
+// 4:2:0 where chroma has half the rows and columns of luma (or fewer), 4:2:2 where half the columns.
+Chroma CodedChroma(const jpeg_decompress_struct& cinfo) {
+  if (cinfo.num_components != 3 || cinfo.jpeg_color_space != JCS_YCbCr) return Chroma::k444;
+  const jpeg_component_info* c = cinfo.comp_info;
+  const int across = c[0].h_samp_factor / std::max(c[1].h_samp_factor, c[2].h_samp_factor);
+  const int down = c[0].v_samp_factor / std::max(c[1].v_samp_factor, c[2].v_samp_factor);
+  return across >= 2 && down >= 2 ? Chroma::k420 : across >= 2 ? Chroma::k422 : Chroma::k444;
+}
+
+// Returns false with `message` filled on failure; `no_memory` tells that memory ran out.
+bool DecodeJpegInto(const uint8_t* data, size_t size, int64_t max_pixels, Picture* pic, char* message,
+                    bool* no_memory) {
   jpeg_decompress_struct cinfo;
   JpegErrors errors;
   cinfo.err = jpeg_std_error(&errors.manager);
   errors.manager.error_exit = JpegErrorExit;
   errors.manager.emit_message = JpegEmitMessage;
   if (setjmp(errors.jump)) {
+    *no_memory = errors.manager.msg_code == JERR_OUT_OF_MEMORY;
+    if (*no_memory)
+      std::snprintf(message, JMSG_LENGTH_MAX, "not enough memory for a %ux%u picture", cinfo.image_width,
+                    cinfo.image_height);
+    else std::snprintf(message, JMSG_LENGTH_MAX, "%s", errors.message);
     jpeg_destroy_decompress(&cinfo);
-    std::snprintf(message, JMSG_LENGTH_MAX, "%s", errors.message);
     return false;
   }
   jpeg_create_decompress(&cinfo);
@@ -334,7 +360,15 @@ bool DecodeJpegInto(const uint8_t* data, size_t size, int64_t max_pixels, Pictur
   pic->h = static_cast<int>(cinfo.output_height);
   pic->components = cinfo.output_components;
   pic->ycbcr = cinfo.out_color_space == JCS_YCbCr;
-  pic->pixels.resize(size_t(pic->w) * pic->h * pic->components);
+  pic->coded = CodedChroma(cinfo);
+  try {
+    pic->pixels.resize(size_t(pic->w) * pic->h * pic->components);
+  } catch (const std::bad_alloc&) {
+    *no_memory = true;
+    std::snprintf(message, JMSG_LENGTH_MAX, "not enough memory for a %dx%d picture", pic->w, pic->h);
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
   while (cinfo.output_scanline < cinfo.output_height) {
     JSAMPROW row = pic->pixels.data() + size_t(cinfo.output_scanline) * pic->w * pic->components;
     jpeg_read_scanlines(&cinfo, &row, 1);
@@ -344,9 +378,10 @@ bool DecodeJpegInto(const uint8_t* data, size_t size, int64_t max_pixels, Pictur
   return true;
 }
 
-// `pixels` Y'CbCr (3 components) or grey (1). On success *out is malloc'd by libjpeg.
-bool EncodeJpegInto(const uint8_t* pixels, int w, int h, int components, int quality, unsigned char** out,
-                    unsigned long* out_size, char* message) {
+// `pixels` Y'CbCr (3 components, their chroma coded at `sampling`) or grey (1). On success *out is
+// malloc'd by libjpeg.
+bool EncodeJpegInto(const uint8_t* pixels, int w, int h, int components, Chroma sampling, int quality,
+                    unsigned char** out, unsigned long* out_size, char* message) {
   jpeg_compress_struct cinfo;
   JpegErrors errors;
   cinfo.err = jpeg_std_error(&errors.manager);
@@ -364,6 +399,11 @@ bool EncodeJpegInto(const uint8_t* pixels, int w, int h, int components, int qua
   cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_YCbCr;
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, quality, TRUE);
+  if (components == 3) {
+    cinfo.comp_info[0].h_samp_factor = sampling == Chroma::k444 ? 1 : 2;
+    cinfo.comp_info[0].v_samp_factor = sampling == Chroma::k420 ? 2 : 1;
+    for (int c : {1, 2}) cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
+  }
   jpeg_start_compress(&cinfo, TRUE);
   while (cinfo.next_scanline < cinfo.image_height) {
     JSAMPROW row = const_cast<uint8_t*>(pixels) + size_t(cinfo.next_scanline) * w * components;
@@ -374,10 +414,13 @@ bool EncodeJpegInto(const uint8_t* pixels, int w, int h, int components, int qua
   return true;
 }
 
+// The input's chroma sampling is kept (a JPEG's as it was coded), unless another is asked for.
 class JpegWriter : public PictureWriter {
  public:
-  JpegWriter(std::ostream& out, const VideoInfo& info, const std::string& where, int quality)
-      : PictureWriter(out, info, where), quality_(quality) {}
+  JpegWriter(std::ostream& out, const VideoInfo& info, const std::string& where, const WriterOptions& options)
+      : PictureWriter(out, info, where),
+        quality_(options.jpeg_quality),
+        sampling_(options.jpeg_sampling.value_or(info.coded_chroma.value_or(info.chroma))) {}
 
  protected:
   void EncodePicture(const host::Frame& frame, const FrameExtras&) override {
@@ -396,8 +439,8 @@ class JpegWriter : public PictureWriter {
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
     char message[JMSG_LENGTH_MAX] = {};
-    const bool ok =
-        EncodeJpegInto(pixels.data(), frame.w, frame.h, components, quality_, &jpeg, &size, message);
+    const bool ok = EncodeJpegInto(pixels.data(), frame.w, frame.h, components, sampling_, quality_, &jpeg,
+                                   &size, message);
     if (!ok) {
       std::free(jpeg);
       throw IoError(where_ + ": JPEG encoding failed (" + message + ")");
@@ -413,6 +456,7 @@ class JpegWriter : public PictureWriter {
 
  private:
   int quality_;
+  Chroma sampling_;
 };
 
 }  // namespace
@@ -436,8 +480,10 @@ std::unique_ptr<FrameReader> OpenJpegReader(std::istream& in, const std::string&
   if (data.empty()) throw IoError(where + ": empty file, expected a JPEG picture");
   Picture pic;
   char message[JMSG_LENGTH_MAX] = {};
-  if (!DecodeJpegInto(data.data(), data.size(), options.max_pixels, &pic, message))
-    throw IoError(where + ": not a readable JPEG (" + message + ")");
+  bool no_memory = false;
+  if (!DecodeJpegInto(data.data(), data.size(), options.max_pixels, &pic, message, &no_memory))
+    throw IoError(where + (no_memory ? ": " + std::string(message)
+                                     : ": not a readable JPEG (" + std::string(message) + ")"));
   return std::make_unique<PictureReader>(std::move(pic));
 }
 
@@ -447,9 +493,10 @@ std::unique_ptr<FrameWriter> OpenPngWriter(std::ostream& out, const VideoInfo& i
 }
 
 std::unique_ptr<FrameWriter> OpenJpegWriter(std::ostream& out, const VideoInfo& info,
-                                            const std::string& where, int quality) {
-  if (quality < 1 || quality > 100) throw IoError(where + ": JPEG quality must be 1..100");
-  return std::make_unique<JpegWriter>(out, info, where, quality);
+                                            const std::string& where, const WriterOptions& options) {
+  if (options.jpeg_quality < 1 || options.jpeg_quality > 100)
+    throw IoError(where + ": JPEG quality must be 1..100");
+  return std::make_unique<JpegWriter>(out, info, where, options);
 }
 
 }  // namespace io

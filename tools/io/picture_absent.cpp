@@ -25,7 +25,8 @@ std::unique_ptr<FrameWriter> OpenPngWriter(std::ostream&, const VideoInfo&, cons
   Absent("PNG", where);
 }
 
-std::unique_ptr<FrameWriter> OpenJpegWriter(std::ostream&, const VideoInfo&, const std::string& where, int) {
+std::unique_ptr<FrameWriter> OpenJpegWriter(std::ostream&, const VideoInfo&, const std::string& where,
+                                            const WriterOptions&) {
   Absent("JPEG", where);
 }
 
