@@ -57,6 +57,7 @@ void InitRgbaDsp(RgbaDsp& dsp, CpuFlags flags) {
   dsp.RgbaToLumaRow = RgbaToLumaRow_C;
   dsp.Pa64ToYcRow = Pa64ToYcRow_C;
   dsp.YcToPa64Row = YcToPa64Row_C;
+  dsp.Pa64ToLumaRow = Pa64ToLumaRow_C;
 #if defined(AUF_X86_SIMD)
   if (!(flags & kCpuSse2)) return;
   InitRgbaDsp_SSE2(dsp);

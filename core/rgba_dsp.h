@@ -91,6 +91,8 @@ using RgbaToLumaRowFn = void (*)(const uint8_t* rgba, int16_t* luma, int32_t n, 
 
 // A row of n pixels of 4 words r, g, b, a to n samples (Pa64ToYc); alpha is not read.
 using Pa64ToYcRowFn = void (*)(const uint16_t* pa64, YcPixel* yc, int32_t n);
+// The luma alone: luma[x] = Pa64ToYc(pixel x).y >> shift (arithmetic), shift in 0..15.
+using Pa64ToLumaRowFn = void (*)(const uint16_t* pa64, int16_t* luma, int32_t n, int32_t shift);
 // n samples back into the r, g, b words of n pixels of 4 words (YcToPa64); the alpha words keep their
 // values.
 using YcToPa64RowFn = void (*)(const YcPixel* yc, uint16_t* pa64, int32_t n);
@@ -101,6 +103,7 @@ struct RgbaDsp {
   RgbaToLumaRowFn RgbaToLumaRow;
   Pa64ToYcRowFn Pa64ToYcRow;
   YcToPa64RowFn YcToPa64Row;
+  Pa64ToLumaRowFn Pa64ToLumaRow;
 };
 
 // The table of the best tier in `flags` that this CPU runs (TierTable).
@@ -122,5 +125,6 @@ void YcToRgbaRow_C(const YcPixel* yc, uint8_t* rgba, int32_t n);
 void RgbaToLumaRow_C(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t shift);
 void Pa64ToYcRow_C(const uint16_t* pa64, YcPixel* yc, int32_t n);
 void YcToPa64Row_C(const YcPixel* yc, uint16_t* pa64, int32_t n);
+void Pa64ToLumaRow_C(const uint16_t* pa64, int16_t* luma, int32_t n, int32_t shift);
 
 }  // namespace core

@@ -24,4 +24,9 @@ void YcToPa64Row_C(const YcPixel* yc, uint16_t* pa64, int32_t n) {
   for (int32_t i = 0; i < n; ++i, pa64 += 4) YcToPa64(yc[i], pa64);
 }
 
+void Pa64ToLumaRow_C(const uint16_t* pa64, int16_t* luma, int32_t n, int32_t shift) {
+  for (int32_t i = 0; i < n; ++i, pa64 += 4)
+    luma[i] = static_cast<int16_t>(Pa64ToYc(pa64[0], pa64[1], pa64[2]).y >> shift);
+}
+
 }  // namespace core

@@ -74,21 +74,24 @@ void RgbaToYcRow(const uint8_t* rgba, YcPixel* yc, int32_t n) {
   RgbaToYcRow_C(rgba + 4 * i, yc + i, n - i);
 }
 
-void Pa64ToYcRow(const uint16_t* pa64, YcPixel* yc, int32_t n) {
-  const SampleStore store;
-  // The 32-bit lanes of two registers of four pixels each, in pixel order: the words (r, g) of the
-  // eight pixels (even lanes), or (b, a) (odd lanes).
-  auto gather = [](__m256 a, __m256 b, int odd) {
-    const __m256 lanes = odd ? _mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1))
-                             : _mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
+// Eight 16-bit pixels, the 64 bytes at p: the words (r, g) of each gathered into a 32-bit lane of rg,
+// and (b, a) into one of ba, in pixel order.
+void GatherPa64(const uint16_t* p, __m256i* rg, __m256i* ba) {
+  const __m256 a = _mm256_castsi256_ps(V::Load(p)), b = _mm256_castsi256_ps(V::Load(p + 16));
+  auto ordered = [](__m256 lanes) {
     return _mm256_permute4x64_epi64(_mm256_castps_si256(lanes), _MM_SHUFFLE(3, 1, 2, 0));
   };
+  *rg = ordered(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+  *ba = ordered(_mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+}
+
+void Pa64ToYcRow(const uint16_t* pa64, YcPixel* yc, int32_t n) {
+  const SampleStore store;
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) {
-    const __m256 a = _mm256_castsi256_ps(V::Load(pa64 + 4 * i)),
-                 b = _mm256_castsi256_ps(V::Load(pa64 + 4 * i + 16));
-    __m256i y, cb, cr;
-    Pa64Samples<V>(gather(a, b, 0), gather(a, b, 1), &y, &cb, &cr);
+    __m256i rg, ba, y, cb, cr;
+    GatherPa64(pa64 + 4 * i, &rg, &ba);
+    Pa64Samples<V>(rg, ba, &y, &cb, &cr);
     store.Store(yc + i, y, cb, cr);
   }
   Pa64ToYcRow_C(pa64 + 4 * i, yc + i, n - i);
@@ -109,6 +112,23 @@ void RgbaToLumaRow(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t shift)
     V::Store(luma + i, _mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0)));
   }
   RgbaToLumaRow_C(rgba + 4 * i, luma + i, n - i, shift);
+}
+
+void Pa64ToLumaRow(const uint16_t* pa64, int16_t* luma, int32_t n, int32_t shift) {
+  const __m128i count = _mm_cvtsi32_si128(kRgbToYcShift + kPa64LevelBits + shift);
+  // Eight pixels' luma in 32-bit lanes, shifted; y < 2^12, so the pack cannot saturate.
+  auto luma8 = [&](const uint16_t* p) {
+    __m256i rg, ba;
+    GatherPa64(p, &rg, &ba);
+    Pa64Operands<V>(&rg, &ba);
+    return _mm256_sra_epi32(Pa64LumaSum<V>(rg, ba), count);
+  };
+  int32_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    const __m256i packed = V::PackSigned(luma8(pa64 + 4 * i), luma8(pa64 + 4 * i + 32));
+    V::Store(luma + i, _mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0)));
+  }
+  Pa64ToLumaRow_C(pa64 + 4 * i, luma + i, n - i, shift);
 }
 
 // The sums of YcToRgb of eight pixels, unshifted, in two registers of four pixels each: pixels
@@ -193,6 +213,7 @@ void InitRgbaDsp_AVX2(RgbaDsp& dsp) {
   dsp.RgbaToLumaRow = RgbaToLumaRow;
   dsp.Pa64ToYcRow = Pa64ToYcRow;
   dsp.YcToPa64Row = YcToPa64Row;
+  dsp.Pa64ToLumaRow = Pa64ToLumaRow;
 }
 
 }  // namespace core

@@ -92,15 +92,25 @@ void RgbaToYcRow(const uint8_t* rgba, YcPixel* yc, int32_t n) {
   RgbaToYcRow_C(rgba + 4 * i, yc + i, n - i);
 }
 
+// Sixteen 16-bit pixels, the 128 bytes at p: the words (r, g) of each gathered into a 32-bit lane of
+// rg, and (b, a) into one of ba, in pixel order.
+struct Pa64Gather {
+  __m512i even = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+  __m512i odd = V::Add32(even, V::Set32(1));
+  void Gather(const uint16_t* p, __m512i* rg, __m512i* ba) const {
+    const __m512i a = V::Load(p), b = V::Load(p + 32);
+    *rg = _mm512_permutex2var_epi32(a, even, b);
+    *ba = _mm512_permutex2var_epi32(a, odd, b);
+  }
+};
+
 void Pa64ToYcRow(const uint16_t* pa64, YcPixel* yc, int32_t n) {
-  // Lanes of two registers of eight pixels each, in pixel order: words (r, g), or (b, a).
-  const __m512i even = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
-  const __m512i odd = V::Add32(even, V::Set32(1));
+  const Pa64Gather gather;
   int32_t i = 0;
   for (; i + 16 <= n; i += 16) {
-    const __m512i a = V::Load(pa64 + 4 * i), b = V::Load(pa64 + 4 * i + 32);
-    __m512i y, cb, cr;
-    Pa64Samples<V>(_mm512_permutex2var_epi32(a, even, b), _mm512_permutex2var_epi32(a, odd, b), &y, &cb, &cr);
+    __m512i rg, ba, y, cb, cr;
+    gather.Gather(pa64 + 4 * i, &rg, &ba);
+    Pa64Samples<V>(rg, ba, &y, &cb, &cr);
     StoreSamples(&yc[i].y, y, cb, cr);
   }
   Pa64ToYcRow_C(pa64 + 4 * i, yc + i, n - i);
@@ -114,6 +124,20 @@ void RgbaToLumaRow(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t shift)
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma + i), _mm512_cvtepi32_epi16(y));
   }
   RgbaToLumaRow_C(rgba + 4 * i, luma + i, n - i, shift);
+}
+
+void Pa64ToLumaRow(const uint16_t* pa64, int16_t* luma, int32_t n, int32_t shift) {
+  const Pa64Gather gather;
+  const __m128i count = _mm_cvtsi32_si128(kRgbToYcShift + kPa64LevelBits + shift);
+  int32_t i = 0;
+  for (; i + 16 <= n; i += 16) {
+    __m512i rg, ba;
+    gather.Gather(pa64 + 4 * i, &rg, &ba);
+    Pa64Operands<V>(&rg, &ba);
+    const __m512i y = _mm512_sra_epi32(Pa64LumaSum<V>(rg, ba), count);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma + i), _mm512_cvtepi32_epi16(y));
+  }
+  Pa64ToLumaRow_C(pa64 + 4 * i, luma + i, n - i, shift);
 }
 
 // The sums of YcToRgb of sixteen pixels, unshifted, in 32-bit lanes in pixel order.
@@ -182,6 +206,7 @@ void InitRgbaDsp_AVX512(RgbaDsp& dsp) {
   dsp.RgbaToLumaRow = RgbaToLumaRow;
   dsp.Pa64ToYcRow = Pa64ToYcRow;
   dsp.YcToPa64Row = YcToPa64Row;
+  dsp.Pa64ToLumaRow = Pa64ToLumaRow;
 }
 
 }  // namespace core

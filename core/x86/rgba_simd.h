@@ -53,24 +53,37 @@ inline typename V::Reg Pa64Levels(typename V::Reg v) {
   return V::Sub(v, q);
 }
 
-// The samples of pixels whose words (r, g) are the 32-bit lanes of rg and (b, a) those of ba, a pixel
-// a lane: levels less 32768 in signed words (so that MulAdd may take them), the alpha word 16 with the
-// coefficient 2^14 as the rounding term, and luma given back the 2^30 that its row of coefficients
-// (summing to 2^15) took with the 32768s. Shifted, in 32-bit lanes.
+// The operands of MulAdd for pixels whose words (r, g) are the 32-bit lanes of rg and (b, a) those
+// of ba, a pixel a lane: levels less 32768 in signed words (so that MulAdd may take them), and the
+// alpha word 16, so that the coefficient 2^14 beside b is the rounding term.
+template <class V>
+inline void Pa64Operands(typename V::Reg* rg, typename V::Reg* ba) {
+  const typename V::Reg bias = V::Set1(static_cast<int16_t>(0x8000));
+  *rg = V::Xor(Pa64Levels<V>(*rg), bias);
+  *ba = V::Or(V::And(V::Xor(Pa64Levels<V>(*ba), bias), V::Set32(0xFFFF)), V::Set32(16 << 16));
+}
+
+// A coefficient row's rounded sum on the operands of Pa64Operands, unshifted, in 32-bit lanes. A row
+// that sums to 0 loses nothing to the 32768s; luma's (summing to 2^15) is given back the 2^30 they
+// took.
+template <class V>
+inline typename V::Reg Pa64Sum(typename V::Reg rg, typename V::Reg ba, const int32_t* k) {
+  return V::Add32(V::MulAdd(rg, Pair<V>(k[0], k[1])), V::MulAdd(ba, Pair<V>(k[2], 1 << 14)));
+}
+template <class V>
+inline typename V::Reg Pa64LumaSum(typename V::Reg rg, typename V::Reg ba) {
+  return V::Add32(Pa64Sum<V>(rg, ba, kRgbToY), V::Set32(1 << 30));
+}
+
+// The samples of pixels whose words are rg and ba as for Pa64Operands, shifted, in 32-bit lanes.
 template <class V>
 inline void Pa64Samples(typename V::Reg rg, typename V::Reg ba, typename V::Reg* y, typename V::Reg* cb,
                         typename V::Reg* cr) {
-  using Reg = typename V::Reg;
   constexpr int kShift = kRgbToYcShift + kPa64LevelBits;
-  const Reg bias = V::Set1(static_cast<int16_t>(0x8000));
-  rg = V::Xor(Pa64Levels<V>(rg), bias);
-  ba = V::Or(V::And(V::Xor(Pa64Levels<V>(ba), bias), V::Set32(0xFFFF)), V::Set32(16 << 16));
-  auto sum = [&](const int32_t* k) {
-    return V::Add32(V::MulAdd(rg, Pair<V>(k[0], k[1])), V::MulAdd(ba, Pair<V>(k[2], 1 << 14)));
-  };
-  *y = V::ShiftRight32(V::Add32(sum(kRgbToY), V::Set32(1 << 30)), kShift);
-  *cb = V::ShiftRight32(sum(kRgbToCb), kShift);
-  *cr = V::ShiftRight32(sum(kRgbToCr), kShift);
+  Pa64Operands<V>(&rg, &ba);
+  *y = V::ShiftRight32(Pa64LumaSum<V>(rg, ba), kShift);
+  *cb = V::ShiftRight32(Pa64Sum<V>(rg, ba, kRgbToCb), kShift);
+  *cr = V::ShiftRight32(Pa64Sum<V>(rg, ba, kRgbToCr), kShift);
 }
 
 // The 16-bit words of the sums of YcToPa64 (32-bit lanes) less 32768: floor((257 sum + 2^17) / 2^18)

@@ -70,14 +70,20 @@ void RgbaToYcRow(const uint8_t* rgba, YcPixel* yc, int32_t n) {
   RgbaToYcRow_C(rgba + 4 * i, yc + i, n - i);
 }
 
+// Four 16-bit pixels, the 32 bytes at p: the words (r, g) and (b, a) of each gathered into a 32-bit
+// lane each.
+void GatherPa64(const uint16_t* p, Reg* rg, Reg* ba) {
+  const __m128 a = _mm_castsi128_ps(V::Load(p)), b = _mm_castsi128_ps(V::Load(p + 8));
+  *rg = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+  *ba = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+}
+
 void Pa64ToYcRow(const uint16_t* pa64, YcPixel* yc, int32_t n) {
-  // Four pixels, the 32 bytes at p, to [y cb cr 0] each, as two registers of two pixels: the words
-  // (r, g) and (b, a) of each pixel gathered into a 32-bit lane each.
+  // Four pixels to [y cb cr 0] each, as two registers of two pixels.
   auto convert4 = [&](const uint16_t* p, Reg* lo, Reg* hi) {
-    const __m128 a = _mm_castsi128_ps(V::Load(p)), b = _mm_castsi128_ps(V::Load(p + 8));
-    Reg y, cb, cr;
-    Pa64Samples<V>(_mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0))),
-                   _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1))), &y, &cb, &cr);
+    Reg rg, ba, y, cb, cr;
+    GatherPa64(p, &rg, &ba);
+    Pa64Samples<V>(rg, ba, &y, &cb, &cr);
     Interleave4(y, cb, cr, lo, hi);
   };
   const int32_t i = SamplesBy8(pa64, yc, n, convert4);
@@ -97,6 +103,20 @@ void RgbaToLumaRow(const uint8_t* rgba, int16_t* luma, int32_t n, int32_t shift)
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) V::Store(luma + i, V::PackSigned(luma4(rgba + 4 * i), luma4(rgba + 4 * i + 16)));
   RgbaToLumaRow_C(rgba + 4 * i, luma + i, n - i, shift);
+}
+
+void Pa64ToLumaRow(const uint16_t* pa64, int16_t* luma, int32_t n, int32_t shift) {
+  const __m128i count = _mm_cvtsi32_si128(kRgbToYcShift + kPa64LevelBits + shift);
+  // Four pixels' luma in 32-bit lanes, shifted; y < 2^12, so the pack cannot saturate.
+  auto luma4 = [&](const uint16_t* p) {
+    Reg rg, ba;
+    GatherPa64(p, &rg, &ba);
+    Pa64Operands<V>(&rg, &ba);
+    return _mm_sra_epi32(Pa64LumaSum<V>(rg, ba), count);
+  };
+  int32_t i = 0;
+  for (; i + 8 <= n; i += 8) V::Store(luma + i, V::PackSigned(luma4(pa64 + 4 * i), luma4(pa64 + 4 * i + 16)));
+  Pa64ToLumaRow_C(pa64 + 4 * i, luma + i, n - i, shift);
 }
 
 // The sums of YcToRgb of four pixels from two expanded pairs: [r b r b] of pixels 0, 1 and 2, 3,
@@ -187,6 +207,7 @@ void InitRgbaDsp_SSE2(RgbaDsp& dsp) {
   dsp.RgbaToLumaRow = RgbaToLumaRow;
   dsp.Pa64ToYcRow = Pa64ToYcRow;
   dsp.YcToPa64Row = YcToPa64Row;
+  dsp.Pa64ToLumaRow = Pa64ToLumaRow;
 }
 
 }  // namespace core

@@ -2,8 +2,8 @@
 // back, in rows of every length up to 41, at 8 bits and as 16-bit words of whole levels; samples no
 // colour gives (every combination of extreme values, every luma without colour, random ones) back to
 // RGBA at both depths; 16-bit words anywhere (every grey, every combination of extreme words, random
-// ones) to samples; short rows at every offset against inaccessible pages. At the scalar tier: each
-// pixel as the pixel functions give it, every colour back unchanged, samples back to the bytes the
+// ones) to samples and to luma alone; short rows at every offset against inaccessible pages. At the scalar
+// tier: each pixel as the pixel functions give it, every colour back unchanged, samples back to the bytes the
 // exact inverse allows at both depths; 16-bit words to samples within 0.6 of exact BT.601 (whole levels to
 // the 8-bit colour's samples exactly) and back within 24 of the words (grey within 9); and samples through
 // 16-bit words, where none is clamped, back to themselves.
@@ -70,7 +70,7 @@ void InRows(size_t n, size_t first, const Fn& fn) {
 }
 
 struct Slots {
-  bool to_yc, to_rgba, to_luma, to_yc16, to_pa64;
+  bool to_yc, to_rgba, to_luma, to_yc16, to_pa64, to_luma16;
 };
 
 // "" when the samples come back from their 16-bit words (none of which is clamped), or when a word is
@@ -93,6 +93,7 @@ void CheckEveryColour(Checker& c, const RgbaDsp& ref, const RgbaDsp& tst, const 
   std::vector<int16_t> luma[2] = {std::vector<int16_t>(n), std::vector<int16_t>(n)};
   std::vector<uint16_t> words(4 * n), back16[2];
   std::vector<YcPixel> yc16[2] = {std::vector<YcPixel>(n), std::vector<YcPixel>(n)};
+  std::vector<int16_t> luma16[2] = {std::vector<int16_t>(n), std::vector<int16_t>(n)};
   for (int r = 0; r < 256; ++r) {
     for (size_t i = 0; i < n; ++i) {
       uint8_t* p = &rgba[4 * i];
@@ -145,6 +146,16 @@ void CheckEveryColour(Checker& c, const RgbaDsp& ref, const RgbaDsp& tst, const 
                : "";
     if (s.to_yc16 &&
         !c.Expect("Pa64ToYcRow", diff + DiffValues(yc16[0].data(), yc16[1].data(), n, 256), where))
+      return;
+    for (int k = 0; k < 2; ++k)
+      InRows(n, 1 + r % 29, [&](size_t at, int32_t len) {
+        d[k]->Pa64ToLumaRow(&words[4 * at], &luma16[k][at], len, shift);
+      });
+    diff =
+        c.scalar() && luma16[0] != luma[0] ? "whole 16-bit levels do not give the 8-bit colour's luma" : "";
+    if (s.to_luma16 &&
+        !c.Expect("Pa64ToLumaRow", diff + DiffValues(luma16[0].data(), luma16[1].data(), n, 256),
+                  where + ", shift " + std::to_string(shift)))
       return;
     for (int k = 0; k < 2; ++k) {
       back16[k].assign(4 * n, 0);
@@ -240,8 +251,9 @@ double FromExact(const uint16_t* w, const YcPixel& p) {
 }
 
 // 16-bit words no 8-bit colour gives: every grey, every combination of extreme words, random ones
-// (each alpha word random, as the conversion must not read it).
-void CheckAnyWords(Checker& c, const RgbaDsp& ref, const RgbaDsp& tst) {
+// (each alpha word random, as the conversion must not read it); to samples, and to luma alone at a
+// shift that changes from row to row.
+void CheckAnyWords(Checker& c, const RgbaDsp& ref, const RgbaDsp& tst, const Slots& s) {
   Rng& rng = c.rng();
   const uint16_t extremes[] = {0, 1, 127, 128, 129, 256, 257, 258, 32767, 32768, 65407, 65408, 65534, 65535};
   std::vector<uint16_t> words;
@@ -274,7 +286,26 @@ void CheckAnyWords(Checker& c, const RgbaDsp& ref, const RgbaDsp& tst) {
     else if (grey && (pixel.cb != 0 || pixel.cr != 0)) diff = where + ": grey with colour " + Show(pixel);
     else if (off > (grey ? 9 : 24)) diff = where + ": back " + std::to_string(off) + " off";
   }
-  c.Expect("Pa64ToYcRow", diff + DiffValues(want.data(), got.data(), n, 256), "16-bit words anywhere");
+  if (s.to_yc16 &&
+      !c.Expect("Pa64ToYcRow", diff + DiffValues(want.data(), got.data(), n, 256), "16-bit words anywhere"))
+    return;
+
+  std::vector<int16_t> luma[2] = {std::vector<int16_t>(n), std::vector<int16_t>(n)};
+  std::vector<int32_t> shifts(n);
+  const RgbaDsp* d[2] = {&ref, &tst};
+  for (int k = 0; k < 2; ++k)
+    InRows(n, 7, [&](size_t at, int32_t len) {
+      const int32_t shift = static_cast<int32_t>(at % 16);
+      std::fill_n(&shifts[at], len, shift);
+      d[k]->Pa64ToLumaRow(&words[4 * at], &luma[k][at], len, shift);
+    });
+  diff.clear();
+  for (size_t i = 0; i < n && c.scalar() && diff.empty(); ++i)
+    if (luma[0][i] != want[i].y >> shifts[i])
+      diff = "the luma of words " + std::to_string(i) + " at shift " + std::to_string(shifts[i]);
+  if (s.to_luma16)
+    c.Expect("Pa64ToLumaRow", diff + DiffValues(luma[0].data(), luma[1].data(), n, 256),
+             "16-bit words anywhere");
 }
 
 // Rows of every length up to 67 (every tail of 8 and 16 pixels) at every offset against inaccessible
@@ -316,6 +347,12 @@ void CheckShortRows(Checker& c, const RgbaDsp& ref, const RgbaDsp& tst, const Sl
         ref.YcToPa64Row(samples.ref(), to_pa64.ref(), n), tst.YcToPa64Row(samples.ref(), to_pa64.tst(), n);
         if (!c.Expect("YcToPa64Row", to_pa64.Diff(4), where)) return;
       }
+      if (s.to_luma16) {
+        luma.Reset();
+        ref.Pa64ToLumaRow(pa64.ref(), luma.ref(), n, shift),
+            tst.Pa64ToLumaRow(pa64.ref(), luma.tst(), n, shift);
+        if (!c.Expect("Pa64ToLumaRow", luma.Diff(), where + ", shift " + std::to_string(shift))) return;
+      }
     }
 }
 
@@ -332,11 +369,12 @@ void CheckRgba(Checker& c, core::CpuFlags flags) {
                    slot("YcToRgbaRow", ref.YcToRgbaRow, tst.YcToRgbaRow),
                    slot("RgbaToLumaRow", ref.RgbaToLumaRow, tst.RgbaToLumaRow),
                    slot("Pa64ToYcRow", ref.Pa64ToYcRow, tst.Pa64ToYcRow),
-                   slot("YcToPa64Row", ref.YcToPa64Row, tst.YcToPa64Row)};
-  if (!s.to_yc && !s.to_rgba && !s.to_luma && !s.to_yc16 && !s.to_pa64) return;
+                   slot("YcToPa64Row", ref.YcToPa64Row, tst.YcToPa64Row),
+                   slot("Pa64ToLumaRow", ref.Pa64ToLumaRow, tst.Pa64ToLumaRow)};
+  if (!s.to_yc && !s.to_rgba && !s.to_luma && !s.to_yc16 && !s.to_pa64 && !s.to_luma16) return;
   CheckEveryColour(c, ref, tst, s);
   if (s.to_rgba || s.to_pa64) CheckAnySamples(c, ref, tst, s);
-  if (s.to_yc16) CheckAnyWords(c, ref, tst);
+  if (s.to_yc16 || s.to_luma16) CheckAnyWords(c, ref, tst, s);
   CheckShortRows(c, ref, tst, s);
   std::vector<uint8_t> rgba(4 * 1920, 77);
   std::vector<YcPixel> yc(1920, YcPixel{1000, -200, 300});
@@ -362,6 +400,10 @@ void CheckRgba(Checker& c, core::CpuFlags flags) {
     c.Bench(
         "YcToPa64Row (1920 pixels)", 16, [&] { ref.YcToPa64Row(yc.data(), pa64.data(), 1920); },
         [&] { tst.YcToPa64Row(yc.data(), pa64.data(), 1920); });
+  if (s.to_luma16)
+    c.Bench(
+        "Pa64ToLumaRow (1920 pixels)", 16, [&] { ref.Pa64ToLumaRow(pa64.data(), luma.data(), 1920, 4); },
+        [&] { tst.Pa64ToLumaRow(pa64.data(), luma.data(), 1920, 4); });
 }
 
 }  // namespace kcheck
