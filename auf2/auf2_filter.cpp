@@ -88,9 +88,8 @@ WorkerPool* SharedPool() {
 bool DeepImages() { return g_host_version.load(std::memory_order_relaxed) >= kHostVersionResourceData; }
 
 // Where the buffers of one call lie in its block: the planes of samples (6 bytes a pixel each), then
-// the image at a 64-byte boundary. A filter that takes the 8-bit image as it is needs only its
-// scratch plane; the others, and every filter on a 16-bit image, a plane of samples and their
-// scratch plane where they take one.
+// the image at a 64-byte boundary. A filter that takes the image as it is needs only its scratch
+// plane; the others a plane of samples and their scratch plane where they take one.
 struct BlockLayout {
   int planes;
   size_t image_offset;
@@ -99,7 +98,7 @@ struct BlockLayout {
 BlockLayout LayoutOf(const Auf2Filter& filter, size_t n, bool deep) {
   const int planes = filter.core->needs_temp ? 2 : 1;
   BlockLayout b;
-  b.planes = !deep && filter.core->filter_rgba != nullptr ? 1 : planes;
+  b.planes = filter.core->filter_rgba != nullptr ? 1 : planes;
   b.image_offset = (6 * n * b.planes + 63) / 64 * 64;
   b.bytes = b.image_offset + (deep ? sizeof(PixelPa64) : sizeof(PixelRgba)) * n;
   return b;
@@ -150,24 +149,36 @@ void FilterPlanes(const Auf2Filter& filter, const int32_t* tracks, int32_t w, in
   filter.core->filter(DetectCpuFlags(), tracks, edit_plane, temp_plane, 1, workers);
 }
 
-// The filter's work on the 8-bit image of n = w x h pixels in buffers that hold it. A filter that
-// takes the image as it is converts each row as it works; the others get the picture converted before
-// and after.
+// The filter's work on the image in `block` (LayoutOf), at either depth. A filter that takes the
+// image as it is converts each row as it works; the others get the picture converted before and
+// after.
+void FilterImageInBlock(const Auf2Filter& filter, const int32_t* tracks, const core::RgbaImage& image,
+                        void* block, const Workers& workers) {
+  YcPixel* planes = static_cast<YcPixel*>(block);
+  const int32_t w = image.w, h = image.h;
+  if (filter.core->filter_rgba != nullptr) {
+    filter.core->filter_rgba(DetectCpuFlags(), tracks, image, Plane{planes, w, h, w}, 1, workers);
+    return;
+  }
+  const core::RgbaDsp& dsp = core::RgbaDspFor(DetectCpuFlags());
+  core::RgbaImageToYcOnWorkers(dsp, workers, image, planes);
+  FilterPlanes(filter, tracks, w, h, block, workers);
+  core::YcToRgbaImageOnWorkers(dsp, workers, planes, image);
+}
+
+// The image of w x h pixels at its place in `block`.
+core::RgbaImage ImageInBlock(const Auf2Filter& filter, int32_t w, int32_t h, void* block, bool deep) {
+  const size_t n = static_cast<size_t>(w) * h;
+  return {static_cast<uint8_t*>(block) + LayoutOf(filter, n, deep).image_offset, w, h, deep};
+}
+
+// The filter's work on the 8-bit image, through the editor's first calls.
 bool FilterImage(const Auf2Filter& filter, const int32_t* tracks, FilterProcVideo* video, int32_t w,
                  int32_t h, void* block, const Workers& workers) {
-  const size_t n = static_cast<size_t>(w) * h;
-  YcPixel* planes = static_cast<YcPixel*>(block);
-  uint8_t* rgba = static_cast<uint8_t*>(block) + LayoutOf(filter, n, false).image_offset;
-  video->get_image_data(reinterpret_cast<PixelRgba*>(rgba));
-  if (filter.core->filter_rgba != nullptr) {
-    filter.core->filter_rgba(DetectCpuFlags(), tracks, rgba, w, h, Plane{planes, w, h, w}, 1, workers);
-  } else {
-    const core::RgbaDsp& dsp = core::RgbaDspFor(DetectCpuFlags());
-    core::RgbaToYcOnWorkers(dsp, workers, rgba, planes, static_cast<int32_t>(n));
-    FilterPlanes(filter, tracks, w, h, block, workers);
-    core::YcToRgbaOnWorkers(dsp, workers, planes, rgba, static_cast<int32_t>(n));
-  }
-  video->set_image_data(reinterpret_cast<const PixelRgba*>(rgba), w, h);
+  const core::RgbaImage image = ImageInBlock(filter, w, h, block, false);
+  video->get_image_data(static_cast<PixelRgba*>(image.pixels));
+  FilterImageInBlock(filter, tracks, image, block, workers);
+  video->set_image_data(static_cast<const PixelRgba*>(image.pixels), w, h);
   return true;
 }
 
@@ -175,17 +186,12 @@ bool FilterImage(const Auf2Filter& filter, const int32_t* tracks, FilterProcVide
 // was, where the editor cannot hand it out (its size is not the object's) or take it back.
 bool FilterImage16(const Auf2Filter& filter, const int32_t* tracks, FilterProcVideoResources* video,
                    int32_t w, int32_t h, void* block, const Workers& workers) {
-  const size_t n = static_cast<size_t>(w) * h;
-  YcPixel* planes = static_cast<YcPixel*>(block);
-  uint16_t* image =
-      reinterpret_cast<uint16_t*>(static_cast<uint8_t*>(block) + LayoutOf(filter, n, true).image_offset);
+  const core::RgbaImage image = ImageInBlock(filter, w, h, block, true);
   const int32_t pitch = w * static_cast<int32_t>(sizeof(PixelPa64));
-  if (!video->get_image_resource_data(kObjectResource, image, w, h, pitch, kImageFormatPa64)) return false;
-  const core::RgbaDsp& dsp = core::RgbaDspFor(DetectCpuFlags());
-  core::Pa64ToYcOnWorkers(dsp, workers, image, planes, static_cast<int32_t>(n));
-  FilterPlanes(filter, tracks, w, h, block, workers);
-  core::YcToPa64OnWorkers(dsp, workers, planes, image, static_cast<int32_t>(n));
-  return video->set_image_resource_data(kObjectResource, image, w, h, pitch, kImageFormatPa64);
+  if (!video->get_image_resource_data(kObjectResource, image.pixels, w, h, pitch, kImageFormatPa64))
+    return false;
+  FilterImageInBlock(filter, tracks, image, block, workers);
+  return video->set_image_resource_data(kObjectResource, image.pixels, w, h, pitch, kImageFormatPa64);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "core/cpu.h"
 #include "core/pixel.h"
+#include "core/rgba_dsp.h"
 #include "core/tracks.h"
 #include "core/workers.h"
 
@@ -23,12 +24,13 @@ struct FilterCore {
                  int32_t partitions, const Workers& workers);
   // The same result from the plain scalar reference, on the calling thread.
   void (*reference)(const int32_t* tracks, const Plane& edit, int32_t partitions);
-  // Null, or the same filter on an 8-bit RGBA image of w x h pixels, rows 4 w bytes apart: the
-  // result of converting it to samples (core/rgba_dsp.h), filtering, and converting back, alpha
-  // untouched, computed without a plane of samples; `temp` is scratch of w x h samples. (A filter
-  // that changes only luma can convert each row as it takes and leaves it.)
-  void (*filter_rgba)(CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h,
-                      const Plane& temp, int32_t partitions, const Workers& workers);
+  // Null, or the same filter on an RGBA image of either depth (core/rgba_dsp.h): the result of
+  // converting it to samples, filtering, and converting back, alpha untouched, computed without a
+  // plane of samples; `temp` is scratch of w x h samples. Where `changes_nothing` holds, the image
+  // may be left as it is instead. (A filter that changes only luma can convert each row as it takes
+  // and leaves it.)
+  void (*filter_rgba)(CpuFlags flags, const int32_t* tracks, const RgbaImage& image, const Plane& temp,
+                      int32_t partitions, const Workers& workers);
   // Null, or true when these track values leave every sample of any picture as it is, so that a
   // host may pass frames on untouched.
   bool (*changes_nothing)(const int32_t* tracks);

@@ -94,4 +94,15 @@ void YcToPa64OnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel
   Convert(workers, {&dsp, Direction::kYcToPa64, yc, pa64, n});
 }
 
+void RgbaImageToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const RgbaImage& image, YcPixel* yc) {
+  const int32_t n = image.w * image.h;
+  Convert(workers, {&dsp, image.deep ? Direction::kPa64ToYc : Direction::kRgbaToYc, image.pixels, yc, n});
+}
+
+void YcToRgbaImageOnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel* yc,
+                            const RgbaImage& image) {
+  const int32_t n = image.w * image.h;
+  Convert(workers, {&dsp, image.deep ? Direction::kYcToPa64 : Direction::kYcToRgba, yc, image.pixels, n});
+}
+
 }  // namespace core

@@ -109,6 +109,41 @@ struct RgbaDsp {
 // The table of the best tier in `flags` that this CPU runs (TierTable).
 const RgbaDsp& RgbaDspFor(CpuFlags flags);
 
+// An image of w x h pixels, row after row without gaps: each pixel 4 bytes r, g, b, a, or, when
+// `deep`, 4 16-bit words r, g, b, a (PA64). Its samples are RgbToYc, or Pa64ToYc, of each pixel.
+struct RgbaImage {
+  void* pixels;
+  int32_t w, h;
+  bool deep;
+};
+
+// Pixel x of row y.
+inline void* RgbaImagePixel(const RgbaImage& image, int32_t x, int32_t y) {
+  return static_cast<char*>(image.pixels) + (int64_t{image.w} * y + x) * (image.deep ? 8 : 4);
+}
+
+// n pixels of row y from column x to samples, with the image's conversion.
+inline void RgbaImageToYcRow(const RgbaDsp& dsp, const RgbaImage& image, int32_t x, int32_t y, YcPixel* yc,
+                             int32_t n) {
+  const void* p = RgbaImagePixel(image, x, y);
+  if (image.deep) dsp.Pa64ToYcRow(static_cast<const uint16_t*>(p), yc, n);
+  else dsp.RgbaToYcRow(static_cast<const uint8_t*>(p), yc, n);
+}
+// n samples back into the pixels of row y from column x, alpha untouched.
+inline void YcToRgbaImageRow(const RgbaDsp& dsp, const YcPixel* yc, const RgbaImage& image, int32_t x,
+                             int32_t y, int32_t n) {
+  void* p = RgbaImagePixel(image, x, y);
+  if (image.deep) dsp.YcToPa64Row(yc, static_cast<uint16_t*>(p), n);
+  else dsp.YcToRgbaRow(yc, static_cast<uint8_t*>(p), n);
+}
+// The luma of row y alone, each shifted right by `shift`.
+inline void RgbaImageToLumaRow(const RgbaDsp& dsp, const RgbaImage& image, int32_t y, int16_t* luma,
+                               int32_t shift) {
+  const void* p = RgbaImagePixel(image, 0, y);
+  if (image.deep) dsp.Pa64ToLumaRow(static_cast<const uint16_t*>(p), luma, image.w, shift);
+  else dsp.RgbaToLumaRow(static_cast<const uint8_t*>(p), luma, image.w, shift);
+}
+
 // The rows of n pixels split among the workers; pictures below 16384 pixels convert on the calling
 // thread, where waking workers would cost more than the work.
 void RgbaToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const uint8_t* rgba, YcPixel* yc,
@@ -119,6 +154,10 @@ void Pa64ToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const uint16_
                        int32_t n);
 void YcToPa64OnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel* yc, uint16_t* pa64,
                        int32_t n);
+// The whole image, at its depth, to w x h samples in a row, and back.
+void RgbaImageToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const RgbaImage& image, YcPixel* yc);
+void YcToRgbaImageOnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel* yc,
+                            const RgbaImage& image);
 
 void RgbaToYcRow_C(const uint8_t* rgba, YcPixel* yc, int32_t n);
 void YcToRgbaRow_C(const YcPixel* yc, uint8_t* rgba, int32_t n);

@@ -49,13 +49,14 @@ inline bool ChangesNothing(const Thresholds& t) { return t.alpha == 0 || t.beta 
 void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const core::Plane& edit,
                  int32_t partitions, const core::Workers& workers);
 
-// The same on an 8-bit RGBA image of w x h pixels, rows 4 w bytes apart: the result equals converting
-// the image to samples (host::RgbaToYc), filtering them, and converting back (core::YcToRgb), every
-// alpha byte as it was. With one partition the rows pass through a ring of sample rows at the top of
-// `temp` (scratch of w x h samples) as the filter reaches them, so the picture crosses memory once
-// each way.
+// The same on an RGBA image of 8 or 16 bits a channel: the result equals converting the image to
+// samples (core::RgbToYc or core::Pa64ToYc), filtering them, and converting back (core::YcToRgb or
+// core::YcToPa64), every alpha value as it was. With one partition the rows pass through a ring of
+// sample rows at the top of `temp` (scratch of w x h samples) as the filter reaches them, so the
+// picture crosses memory once each way. Settings that change nothing (ChangesNothing) leave the
+// image as it is, unread, at either depth.
 void FilterFrameRgba(const DeblockDsp& dsp, const core::RgbaDsp& rgba_dsp, const DeblockParams& params,
-                     uint8_t* rgba, int32_t w, int32_t h, const core::Plane& temp, int32_t partitions,
+                     const core::RgbaImage& image, const core::Plane& temp, int32_t partitions,
                      const core::Workers& workers);
 
 // The same result computed literally on the calling thread: the bands one after another, each grid
@@ -65,7 +66,7 @@ void ReferenceFilterFrame(const DeblockParams& params, const core::Plane& edit, 
 // The filter as its core record gives it to hosts and tools.
 void FilterWithTracks(core::CpuFlags flags, const int32_t* tracks, const core::Plane& edit,
                       const core::Plane& temp, int32_t partitions, const core::Workers& workers);
-void FilterRgbaWithTracks(core::CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h,
+void FilterRgbaWithTracks(core::CpuFlags flags, const int32_t* tracks, const core::RgbaImage& image,
                           const core::Plane& temp, int32_t partitions, const core::Workers& workers);
 void ReferenceWithTracks(const int32_t* tracks, const core::Plane& edit, int32_t partitions);
 inline bool ChangesNothingWithTracks(const int32_t* tracks) {

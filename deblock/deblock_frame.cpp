@@ -50,17 +50,18 @@
 // unit k-kRing+1 has retired: then unit k-kRing (the slot's last owner) and unit k-kRing+1 (which
 // waited on its progress) no longer use it. At most kRing-1 units are in flight.
 //
-// An RGBA picture (the editor's image) is filtered without a plane of samples: its rows pass
-// through a ring of groups of four sample rows in the scratch plane, group g (rows 4g .. 4g+3) in
+// An RGBA picture (the editor's image, 8 or 16 bits a channel) is filtered without a plane of samples: its
+// rows pass through a ring of groups of four sample rows in the scratch plane, group g (rows 4g .. 4g+3) in
 // slot g % G. With one partition the grid rows are multiples of 4, so a unit's rows are whole
 // groups, and the group of the three rows above its first; the kernels take the rows above a
 // horizontal edge apart from the rest for that. Unit k converts its own groups in before its first
 // segment, and after its last the rows no later unit touches: rows y-2 .. of its first grid row y,
 // up to 2 rows before the next unit's first (that unit's horizontal edges still write those two).
+// The first unit also takes rows 0 and 1 in and back, which no unit changes: a 16-bit pixel need
+// not come back from its samples as it was, and the result is that of converting every pixel.
 // Group g's slot held group g - G before: every unit that touches it (the one that covers it and
 // the one whose first group follows it) has retired once the unit covering group g - G + 1 has; unit
-// k waits for that before converting in. The conversions are exact and a pixel that is converted
-// and back without a change comes back as it was, so rows no unit touches are never converted.
+// k waits for that before converting in.
 #include <algorithm>
 #include <atomic>
 #include <thread>
@@ -89,8 +90,8 @@ struct ProgressSlot {
 struct FrameJob {
   const DeblockDsp* dsp;
   Plane edit;                     // the picture's samples; for an RGBA picture w and h, and the ring's rows
-  const core::RgbaDsp* rgba_dsp;  // an RGBA picture: rows of 4 * w bytes from `rgba`
-  uint8_t* rgba;
+  const core::RgbaDsp* rgba_dsp;  // an RGBA picture: the image `rgba`
+  core::RgbaImage rgba;
   int32_t ring_groups;  // G
   Thresholds thresholds;
   int32_t partitions;  // >= 1
@@ -246,9 +247,8 @@ inline void FilterSegment(const FrameJob& job, int cols, int segments, int s, co
 void ConvertRows(const FrameJob& job, int y0, int y1, bool to_samples) {
   const int w = job.edit.w;
   for (int y = std::max(y0, 0); y < std::min(y1, job.edit.h); ++y) {
-    uint8_t* rgba = job.rgba + static_cast<ptrdiff_t>(4) * w * y;
-    if (to_samples) job.rgba_dsp->RgbaToYcRow(rgba, RowAt(job, y), w);
-    else job.rgba_dsp->YcToRgbaRow(RowAt(job, y), rgba, w);
+    if (to_samples) core::RgbaImageToYcRow(*job.rgba_dsp, job.rgba, 0, y, RowAt(job, y), w);
+    else core::YcToRgbaImageRow(*job.rgba_dsp, RowAt(job, y), job.rgba, 0, y, w);
   }
 }
 
@@ -277,7 +277,7 @@ void DeblockWorker(int32_t, int32_t count, void* data) {
       // holding the group after that has retired.
       const int64_t holder = units.UnitOfRow(u.end(tile.rows) - 4 * job->ring_groups);
       if (holder >= 0) WaitForRetired(*job, holder + 1);
-      ConvertRows(*job, k == 0 ? 1 : u.y, u.end(tile.rows), true);
+      ConvertRows(*job, k == 0 ? 0 : u.y, u.end(tile.rows), true);
     }
     int32_t seen = 0;
     for (int s = 0; s < segments; ++s) {
@@ -287,7 +287,7 @@ void DeblockWorker(int32_t, int32_t count, void* data) {
       mine.value.store(Pack(k, s + 1), std::memory_order_release);
     }
     // The next unit's horizontal edges still write the last two rows.
-    if (rgba) ConvertRows(*job, u.y - 2, last ? u.end(tile.rows) : u.end(tile.rows) - 2, false);
+    if (rgba) ConvertRows(*job, k == 0 ? 0 : u.y - 2, last ? u.end(tile.rows) : u.end(tile.rows) - 2, false);
     WaitForRetired(*job, k);
     job->retired.store(k + 1, std::memory_order_release);
   }
@@ -320,7 +320,7 @@ void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const Plane
   job.dsp = &dsp;
   job.edit = edit;
   job.rgba_dsp = nullptr;
-  job.rgba = nullptr;
+  job.rgba = {};
   job.ring_groups = 0;
   job.thresholds = ThresholdsFor(params);
   job.partitions = std::max(partitions, 1);
@@ -329,24 +329,24 @@ void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const Plane
 }
 
 void FilterFrameRgba(const DeblockDsp& dsp, const core::RgbaDsp& rgba_dsp, const DeblockParams& params,
-                     uint8_t* rgba, int32_t w, int32_t h, const Plane& temp, int32_t partitions,
+                     const core::RgbaImage& image, const Plane& temp, int32_t partitions,
                      const core::Workers& workers) {
+  const int32_t w = image.w, h = image.h;
   if (ChangesNothing(ThresholdsFor(params)) || w <= 0 || h <= 0) return;
   const int groups = RingGroups(workers);
-  if (partitions > 1 || h < 8 * groups) {
-    // Grid rows off the multiples of 4, or a picture that hardly fills the ring: the whole picture
-    // in the scratch plane.
-    const int32_t n = w * h;
-    core::RgbaToYcOnWorkers(rgba_dsp, workers, rgba, temp.pixels, n);
+  if (partitions > 1 || h < 8 * groups || w <= 4) {
+    // Grid rows off the multiples of 4, a picture that hardly fills the ring, or one without grid
+    // columns, which no unit would convert: the whole picture in the scratch plane.
+    core::RgbaImageToYcOnWorkers(rgba_dsp, workers, image, temp.pixels);
     FilterFrame(dsp, params, {temp.pixels, w, h, w}, partitions, workers);
-    core::YcToRgbaOnWorkers(rgba_dsp, workers, temp.pixels, rgba, n);
+    core::YcToRgbaImageOnWorkers(rgba_dsp, workers, temp.pixels, image);
     return;
   }
   FrameJob job;
   job.dsp = &dsp;
   job.edit = {temp.pixels, w, h, temp.stride};
   job.rgba_dsp = &rgba_dsp;
-  job.rgba = rgba;
+  job.rgba = image;
   job.ring_groups = groups;
   job.thresholds = ThresholdsFor(params);
   job.partitions = 1;
@@ -358,9 +358,9 @@ void FilterWithTracks(core::CpuFlags flags, const int32_t* tracks, const Plane& 
   FilterFrame(DeblockDspFor(flags), ParamsFromTracks(tracks), edit, partitions, workers);
 }
 
-void FilterRgbaWithTracks(core::CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h,
+void FilterRgbaWithTracks(core::CpuFlags flags, const int32_t* tracks, const core::RgbaImage& image,
                           const Plane& temp, int32_t partitions, const core::Workers& workers) {
-  FilterFrameRgba(DeblockDspFor(flags), core::RgbaDspFor(flags), ParamsFromTracks(tracks), rgba, w, h, temp,
+  FilterFrameRgba(DeblockDspFor(flags), core::RgbaDspFor(flags), ParamsFromTracks(tracks), image, temp,
                   partitions, workers);
 }
 

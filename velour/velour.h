@@ -33,12 +33,12 @@ VelourParams ParamsFromTracks(const int32_t* tracks);
 void FilterFrame(const VelourDsp& dsp, const VelourParams& params, const core::Plane& edit,
                  const core::Plane& temp, int32_t partitions, const core::Workers& workers);
 
-// The same on an 8-bit RGBA image of w x h pixels, rows 4 w bytes apart: the result equals converting
-// the image to samples (core::RgbToYc), filtering them, and converting back (core::YcToRgb), with
-// every alpha byte as it was; but each row is converted as the filter takes and leaves it, so no
-// plane of samples is needed. `temp` is scratch of w x h samples.
+// The same on an RGBA image of 8 or 16 bits a channel: the result equals converting the image to
+// samples (core::RgbToYc or core::Pa64ToYc), filtering them, and converting back (core::YcToRgb or
+// core::YcToPa64), with every alpha value as it was; but each row is converted as the filter takes
+// and leaves it, so no plane of samples is needed. `temp` is scratch of w x h samples.
 void FilterFrameRgba(const VelourDsp& dsp, const core::RgbaDsp& rgba_dsp, const VelourParams& params,
-                     uint8_t* rgba, int32_t w, int32_t h, const core::Plane& temp, int32_t partitions,
+                     const core::RgbaImage& image, const core::Plane& temp, int32_t partitions,
                      const core::Workers& workers);
 
 // The same result computed literally on the calling thread, one pass after another over the whole
@@ -65,7 +65,7 @@ void ReferenceAddBorderLuma(const int16_t* luma, int32_t* acc, int w, int h, int
 // The filter as its core record gives it to hosts and tools.
 void FilterWithTracks(core::CpuFlags flags, const int32_t* tracks, const core::Plane& edit,
                       const core::Plane& temp, int32_t partitions, const core::Workers& workers);
-void FilterRgbaWithTracks(core::CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h,
+void FilterRgbaWithTracks(core::CpuFlags flags, const int32_t* tracks, const core::RgbaImage& image,
                           const core::Plane& temp, int32_t partitions, const core::Workers& workers);
 void ReferenceWithTracks(const int32_t* tracks, const core::Plane& edit, int32_t partitions);
 inline constexpr core::FilterCore kVelourCore = {.name = "velour",

@@ -14,10 +14,11 @@
 // so once a strip is done its rows have all their contributions and go straight to the output,
 // while the rows the passes touch stay in the cache.
 //
-// The picture is a plane of samples, or an 8-bit RGBA image: then each row is converted
-// to samples as its luma is taken and back as its result is stored, with the same conversion of
-// each pixel as a whole picture's, so the result is that of converting, filtering and converting
-// back, without a plane of samples and without passes of their own over the picture.
+// The picture is a plane of samples, or an RGBA image of 8 or 16 bits a channel: then each row is
+// converted to luma alone as its luma is taken, and to samples and back as its result is stored, with
+// the same conversion of each pixel as a whole picture's, so the result is that of converting,
+// filtering and converting back, without a plane of samples and without passes of their own over
+// the picture.
 //
 // A worker also reads up to 7 rows of luma on either side of its band. Those rows are converted
 // in a first round (every worker converts the 7 rows at each end of its band, into temp row y for
@@ -44,8 +45,8 @@ constexpr int kRgbaChunk = 256;  // pixels of an RGBA row converted at a time, o
 struct FrameJob {
   const VelourDsp* dsp;
   Plane edit;                     // w and h of the picture; its samples unless the picture is RGBA
-  const core::RgbaDsp* rgba_dsp;  // the picture is RGBA: rows of 4 * w bytes from `rgba`
-  uint8_t* rgba;
+  const core::RgbaDsp* rgba_dsp;  // the picture is the RGBA image `rgba`
+  core::RgbaImage rgba;
   Plane temp;
   int16_t steps[64];
   int32_t passes;
@@ -85,7 +86,7 @@ inline int16_t* EditY(const Plane& edit, int y) { return &core::PlaneRow(edit, y
 void LoadLuma(const FrameJob* job, int y, int16_t* luma) {
   const int w = job->edit.w;
   if (job->rgba_dsp == nullptr) return job->dsp->LumaRow(EditY(job->edit, y), luma, w);
-  job->rgba_dsp->RgbaToLumaRow(job->rgba + static_cast<ptrdiff_t>(4) * w * y, luma, w, 4);
+  core::RgbaImageToLumaRow(*job->rgba_dsp, job->rgba, y, luma, 4);
 }
 
 // Row y's result from its sums: luma = sum x 16 / weight; an RGBA row converts its colour to samples,
@@ -93,13 +94,12 @@ void LoadLuma(const FrameJob* job, int y, int16_t* luma) {
 void StoreLuma(const FrameJob* job, int y, const AccSample* acc) {
   const int w = job->edit.w;
   if (job->rgba_dsp == nullptr) return job->dsp->AverageRow(acc, EditY(job->edit, y), w, job->weight);
-  uint8_t* row = job->rgba + static_cast<ptrdiff_t>(4) * w * y;
   YcPixel samples[kRgbaChunk];
   for (int x = 0; x < w; x += kRgbaChunk) {
     const int n = std::min(kRgbaChunk, w - x);
-    job->rgba_dsp->RgbaToYcRow(row + 4 * x, samples, n);
+    core::RgbaImageToYcRow(*job->rgba_dsp, job->rgba, x, y, samples, n);
     job->dsp->AverageRow(acc + x, &samples[0].y, n, job->weight);
-    job->rgba_dsp->YcToRgbaRow(samples, row + 4 * x, n);
+    core::YcToRgbaImageRow(*job->rgba_dsp, samples, job->rgba, x, y, n);
   }
 }
 
@@ -292,19 +292,19 @@ void FilterFrame(const VelourDsp& dsp, const VelourParams& params, const Plane& 
   job.dsp = &dsp;
   job.edit = edit;
   job.rgba_dsp = nullptr;
-  job.rgba = nullptr;
+  job.rgba = {};
   job.temp = temp;
   Run(job, params, partitions, workers);
 }
 
 void FilterFrameRgba(const VelourDsp& dsp, const core::RgbaDsp& rgba_dsp, const VelourParams& params,
-                     uint8_t* rgba, int32_t w, int32_t h, const Plane& temp, int32_t partitions,
+                     const core::RgbaImage& image, const Plane& temp, int32_t partitions,
                      const core::Workers& workers) {
   FrameJob job;
   job.dsp = &dsp;
-  job.edit = {nullptr, w, h, w};
+  job.edit = {nullptr, image.w, image.h, image.w};
   job.rgba_dsp = &rgba_dsp;
-  job.rgba = rgba;
+  job.rgba = image;
   job.temp = temp;
   Run(job, params, partitions, workers);
 }
@@ -314,9 +314,9 @@ void FilterWithTracks(core::CpuFlags flags, const int32_t* tracks, const Plane& 
   FilterFrame(VelourDspFor(flags), ParamsFromTracks(tracks), edit, temp, partitions, workers);
 }
 
-void FilterRgbaWithTracks(core::CpuFlags flags, const int32_t* tracks, uint8_t* rgba, int32_t w, int32_t h,
+void FilterRgbaWithTracks(core::CpuFlags flags, const int32_t* tracks, const core::RgbaImage& image,
                           const Plane& temp, int32_t partitions, const core::Workers& workers) {
-  FilterFrameRgba(VelourDspFor(flags), core::RgbaDspFor(flags), ParamsFromTracks(tracks), rgba, w, h, temp,
+  FilterFrameRgba(VelourDspFor(flags), core::RgbaDspFor(flags), ParamsFromTracks(tracks), image, temp,
                   partitions, workers);
 }
 

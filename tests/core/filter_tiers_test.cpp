@@ -2,8 +2,8 @@
 // thread, bit for bit: frames of many shapes (1x1, single rows and columns, around the block grids
 // and the vector widths, bands of a few rows, wider than full HD, a crop of a photograph) split into
 // 1, 2, 3 or 8 partitions that other numbers of workers compute, in planes against inaccessible
-// pages; and 8-bit RGBA images, against the image converted with the scalar conversion, filtered by
-// the reference and converted back, alpha untouched.
+// pages; and RGBA images of 8 and 16 bits a channel, against the image converted with the scalar
+// conversion, filtered by the reference and converted back, alpha untouched.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -162,50 +162,69 @@ TEST(FilterTiers, FramesOfEveryShapeGiveTheReference) {
   }
 }
 
-TEST(FilterTiers, RgbaImagesGiveTheReferenceOfTheirConvertedPictures) {
+// Images of 8-bit (T = uint8_t) or 16-bit (uint16_t) pixels through every tier of every filter that
+// takes them as they are, against the reference on the scalar conversion of the image.
+template <class T>
+void CheckRgbaImages(const char* depth) {
   const uint32_t seed = testsupport::TestSeed();
   Rng rng(seed);
+  const bool deep = sizeof(T) == 2;
+  const int scale = deep ? 257 : 1;                     // a level in the pixels' units
   const int widths[] = {1, 9, 17, 255, 256, 257, 300};  // around the conversion's chunks of 256 pixels
   const std::vector<core::CpuTier> tiers = Tiers();
   for (const core::FilterCore* c : tools::BuiltinFilters()) {
     if (!c->filter_rgba) continue;
     int changed = 0;
-    const int images = 14;
+    const int images = 16;
     for (int i = 0; i < images; ++i) {
       // Short images, taller ones, and (in one partition) ones tall enough that a filter working
-      // through a ring of sample rows reuses its rows many times over.
-      const int w = widths[i % 7];
-      const int h = i % 3 == 0   ? rng.Uniform(1, 12)
+      // through a ring of sample rows reuses its rows many times over; last, tall ones 4 pixels wide
+      // (no grid column) and at every track's minimum.
+      const bool last = i + 2 >= images;
+      const int w = i + 2 == images ? 4 : widths[i % 7];
+      const int h = last         ? rng.Uniform(200, 400)
+                    : i % 3 == 0 ? rng.Uniform(1, 12)
                     : i % 3 == 1 ? rng.Uniform(13, 140)
                                  : rng.Uniform(128, 400);
-      const int32_t partitions = i % 3 == 2 ? 1 : kCounts[i % 4];
-      const std::vector<int32_t> tracks = Tracks(*c, i % 3 == 0 ? 0 : 4, rng);
+      const int32_t partitions = last || i % 3 == 2 ? 1 : kCounts[i % 4];
+      const std::vector<int32_t> tracks = Tracks(*c, i + 1 == images ? 2 : i % 3 == 0 ? 0 : 4, rng);
       const size_t n = static_cast<size_t>(w) * h;
-      // 4x4 blocks of levels across the byte range with noise, so that the filters change them;
-      // random alpha.
-      std::vector<uint8_t> rgba(4 * n);
+      // 4x4 blocks of levels across the range with noise (at 16 bits, of a fraction of a level too),
+      // so that the filters change them; random alpha.
+      std::vector<T> image(4 * n);
       for (size_t p = 0; p < n; ++p) {
         const int level = 16 + 8 * static_cast<int>((p % w / 4 * 7 + p / w / 4 * 3) % 27);
         for (int k = 0; k < 3; ++k)
-          rgba[4 * p + k] = static_cast<uint8_t>(level + 10 * k + rng.Uniform(-10, 10));
-        rgba[4 * p + 3] = static_cast<uint8_t>(rng.Next());
+          image[4 * p + k] = static_cast<T>(scale * (level + 10 * k) + rng.Uniform(-10 * scale, 10 * scale));
+        image[4 * p + 3] = static_cast<T>(rng.Next());
       }
-      const std::vector<uint8_t> want = testsupport::ThroughSamples(
-          rgba, w, h, [&](const core::Plane& p) { c->reference(tracks.data(), p, partitions); });
-      changed += want != rgba;
+      // Where the settings change nothing, the image may be left as it is: it must be.
+      const bool untouched = c->changes_nothing != nullptr && c->changes_nothing(tracks.data());
+      const std::vector<T> want =
+          untouched ? image : testsupport::ThroughSamples(image, w, h, [&](const core::Plane& p) {
+            c->reference(tracks.data(), p, partitions);
+          });
+      changed += want != image;
       for (size_t j = 0; j < tiers.size(); ++j) {
-        std::vector<uint8_t> got = rgba;
+        std::vector<T> got = image;
         std::vector<YcPixel> temp(n);
         const int workers = 1 + (i + j) % 3;
         core::WorkerPool pool(workers, false);
-        c->filter_rgba(tiers[j].flags, tracks.data(), got.data(), w, h, {temp.data(), w, h, w}, partitions,
-                       pool.workers());
-        ASSERT_TRUE(got == want) << c->name << ", tier " << tiers[j].name << ", " << w << "x" << h << ", "
-                                 << partitions << " partitions, " << workers << " workers, seed " << seed;
+        c->filter_rgba(tiers[j].flags, tracks.data(), {got.data(), w, h, deep}, {temp.data(), w, h, w},
+                       partitions, pool.workers());
+        ASSERT_TRUE(got == want) << c->name << ", " << depth << ", tier " << tiers[j].name << ", " << w << "x"
+                                 << h << ", " << partitions << " partitions, " << workers << " workers, seed "
+                                 << seed;
       }
     }
-    EXPECT_GT(changed, images / 2) << c->name << ": the images should mostly change";
+    EXPECT_GT(changed, images / 2) << c->name << ", " << depth << ": the images should mostly change";
   }
+}
+
+TEST(FilterTiers, RgbaImagesGiveTheReferenceOfTheirConvertedPictures) { CheckRgbaImages<uint8_t>("8 bits"); }
+
+TEST(FilterTiers, Pa64ImagesGiveTheReferenceOfTheirConvertedPictures) {
+  CheckRgbaImages<uint16_t>("16 bits");
 }
 
 }  // namespace

@@ -160,4 +160,15 @@ std::vector<uint8_t> ThroughSamples(const std::vector<uint8_t>& rgba, int w, int
   return out;
 }
 
+std::vector<uint16_t> ThroughSamples(const std::vector<uint16_t>& pa64, int w, int h,
+                                     const std::function<void(const core::Plane&)>& filter) {
+  const size_t n = static_cast<size_t>(w) * h;
+  std::vector<core::YcPixel> samples(n);
+  core::Pa64ToYcRow_C(pa64.data(), samples.data(), static_cast<int32_t>(n));
+  filter({samples.data(), w, h, w});
+  std::vector<uint16_t> out = pa64;
+  core::YcToPa64Row_C(samples.data(), out.data(), static_cast<int32_t>(n));
+  return out;
+}
+
 }  // namespace testsupport

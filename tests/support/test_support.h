@@ -114,6 +114,9 @@ std::vector<core::YcPixel> Picture(const core::YcPixel* plane, int w, int h, int
 // conversion, `filter` applied to that plane, and converted back, every alpha byte as it was.
 std::vector<uint8_t> ThroughSamples(const std::vector<uint8_t>& rgba, int w, int h,
                                     const std::function<void(const core::Plane&)>& filter);
+// The same for 16-bit RGBA pixels (PA64): the scalar Pa64ToYc and YcToPa64, alpha words kept.
+std::vector<uint16_t> ThroughSamples(const std::vector<uint16_t>& pa64, int w, int h,
+                                     const std::function<void(const core::Plane&)>& filter);
 
 // "" when equal; else the first mismatch and a small map of where the pictures differ.
 std::string DiffPictures(const std::vector<core::YcPixel>& expected, const std::vector<core::YcPixel>& actual,
