@@ -42,15 +42,13 @@ inline typename V::Reg RoundShift(typename V::Reg sum, typename V::Reg round, in
 
 // ---- 16-bit pictures (Pa64ToYc, YcToPa64).
 
-// Pa64Level of every 16-bit lane: v - floor((v + 128) / 257), with floor(v / 257) as
-// (v x 65281) >> 24 (exact for every 16-bit v) and the remainder deciding the rounding.
+// Pa64Level of every 16-bit lane: v - floor((v + 128) / 257), with floor(x / 257) as
+// (x x 65281) >> 24 (exact for every 16-bit x) and v + 128 saturated at 65535, which changes no
+// quotient: from v = 65407 on, every one is 255, as 65535 / 257 is.
 template <class V>
 inline typename V::Reg Pa64Levels(typename V::Reg v) {
-  using Reg = typename V::Reg;
-  Reg q = V::ShiftRightU(V::MulHiU16(v, V::Set1(static_cast<int16_t>(65281))), 8);
-  const Reg rest = V::Sub(v, V::MulLo16(q, V::Set1(257)));
-  q = V::Add(q, V::ShiftRightU(V::Add(rest, V::Set1(127)), 8));
-  return V::Sub(v, q);
+  const typename V::Reg x = V::AddSatU(v, V::Set1(128));
+  return V::Sub(v, V::ShiftRightU(V::MulHiU16(x, V::Set1(static_cast<int16_t>(65281))), 8));
 }
 
 // The operands of MulAdd for pixels whose words (r, g) are the 32-bit lanes of rg and (b, a) those

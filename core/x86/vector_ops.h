@@ -11,7 +11,8 @@
 // tier's code to another.
 //
 // Loads and stores are unaligned and take any address. Operations without a width work on 16-bit
-// lanes, those ending in 32 on 32-bit ones. AddSat and SubSat saturate signed, SubSatU unsigned;
+// lanes, those ending in 32 on 32-bit ones. AddSat and SubSat saturate signed, AddSatU and SubSatU
+// unsigned;
 // ShiftRight is arithmetic, ShiftRightU logical (shift counts are constants where inlined);
 // AverageU is the unsigned rounding average; MulHiU16 keeps the high half of the unsigned product,
 // MulLo16 the low half; MulAdd adds the 32-bit products of each pair of neighbouring lanes;
@@ -35,7 +36,8 @@
 // clang-format off
 #define AUF_VECTOR_LANE_OPS(X, P)                                                                       \
   X(P, Add, add_epi16) X(P, Add32, add_epi32) X(P, Sub, sub_epi16) X(P, AddSat, adds_epi16)             \
-  X(P, SubSat, subs_epi16) X(P, SubSatU, subs_epu16) X(P, Max, max_epi16) X(P, Min, min_epi16)          \
+  X(P, SubSat, subs_epi16) X(P, SubSatU, subs_epu16) X(P, AddSatU, adds_epu16) X(P, Max, max_epi16)    \
+  X(P, Min, min_epi16)                                                                                  \
   X(P, AverageU, avg_epu16) X(P, MulHiU16, mulhi_epu16) X(P, MulLo16, mullo_epi16)                     \
   X(P, MulAdd, madd_epi16) X(P, PackSigned, packs_epi32) X(P, PackBytes, packus_epi16)                 \
   X(P, UnpackLo16, unpacklo_epi16) X(P, UnpackHi16, unpackhi_epi16) X(P, UnpackLo32, unpacklo_epi32)   \
