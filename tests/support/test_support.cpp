@@ -149,26 +149,33 @@ std::string DiffPictures(const std::vector<core::YcPixel>& e, const std::vector<
   return out;
 }
 
-std::vector<uint8_t> ThroughSamples(const std::vector<uint8_t>& rgba, int w, int h,
-                                    const std::function<void(const core::Plane&)>& filter) {
+namespace {
+
+// The image through the scalar row conversions `to_samples` and `back`, with `filter` between.
+template <class T>
+std::vector<T> Through(const std::vector<T>& image, int w, int h,
+                       const std::function<void(const core::Plane&)>& filter,
+                       void (*to_samples)(const T*, core::YcPixel*, int32_t),
+                       void (*back)(const core::YcPixel*, T*, int32_t)) {
   const size_t n = static_cast<size_t>(w) * h;
   std::vector<core::YcPixel> samples(n);
-  core::RgbaToYcRow_C(rgba.data(), samples.data(), static_cast<int32_t>(n));
+  to_samples(image.data(), samples.data(), static_cast<int32_t>(n));
   filter({samples.data(), w, h, w});
-  std::vector<uint8_t> out = rgba;
-  core::YcToRgbaRow_C(samples.data(), out.data(), static_cast<int32_t>(n));
+  std::vector<T> out = image;
+  back(samples.data(), out.data(), static_cast<int32_t>(n));
   return out;
+}
+
+}  // namespace
+
+std::vector<uint8_t> ThroughSamples(const std::vector<uint8_t>& rgba, int w, int h,
+                                    const std::function<void(const core::Plane&)>& filter) {
+  return Through(rgba, w, h, filter, core::RgbaToYcRow_C, core::YcToRgbaRow_C);
 }
 
 std::vector<uint16_t> ThroughSamples(const std::vector<uint16_t>& pa64, int w, int h,
                                      const std::function<void(const core::Plane&)>& filter) {
-  const size_t n = static_cast<size_t>(w) * h;
-  std::vector<core::YcPixel> samples(n);
-  core::Pa64ToYcRow_C(pa64.data(), samples.data(), static_cast<int32_t>(n));
-  filter({samples.data(), w, h, w});
-  std::vector<uint16_t> out = pa64;
-  core::YcToPa64Row_C(samples.data(), out.data(), static_cast<int32_t>(n));
-  return out;
+  return Through(pa64, w, h, filter, core::Pa64ToYcRow_C, core::YcToPa64Row_C);
 }
 
 }  // namespace testsupport
