@@ -197,8 +197,8 @@ void BenchConversions(const Options& o) {
   std::printf("  %-22s", "layout");
   std::vector<core::CpuFlags> tiers;
   for (const core::CpuTier& t : core::kCpuTiers)
-    if (core::CpuHasTier(t) && (tiers.empty() || io::PlanarDspFor(t.flags).pack[0][0] !=
-                                                     io::PlanarDspFor(tiers.back()).pack[0][0])) {
+    if (core::CpuHasTier(t) && (tiers.empty() || io::PlanarDspFor(t.flags).PackRows[0][0] !=
+                                                     io::PlanarDspFor(tiers.back()).PackRows[0][0])) {
       tiers.push_back(t.flags);
       std::printf("  %6s in %5s out", t.name, "");
     }

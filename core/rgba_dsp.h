@@ -95,12 +95,19 @@ using Pa64ToYcRowFn = void (*)(const uint16_t* pa64, YcPixel* yc, int32_t n);
 // values.
 using YcToPa64RowFn = void (*)(const YcPixel* yc, uint16_t* pa64, int32_t n);
 
+// The table's slots, X(type, name), declared once: they make the table's members, its scalar
+// kernels (name_C) and the kernel checker's list of what it must compare.
+// clang-format off
+#define RGBA_DSP_SLOTS(X)           \
+  X(RgbaToYcRowFn, RgbaToYcRow)     \
+  X(YcToRgbaRowFn, YcToRgbaRow)     \
+  X(RgbaToLumaRowFn, RgbaToLumaRow) \
+  X(Pa64ToYcRowFn, Pa64ToYcRow)     \
+  X(YcToPa64RowFn, YcToPa64Row)
+// clang-format on
+
 struct RgbaDsp {
-  RgbaToYcRowFn RgbaToYcRow;
-  YcToRgbaRowFn YcToRgbaRow;
-  RgbaToLumaRowFn RgbaToLumaRow;
-  Pa64ToYcRowFn Pa64ToYcRow;
-  YcToPa64RowFn YcToPa64Row;
+  RGBA_DSP_SLOTS(AUF_DSP_SLOT)
 };
 
 // The table of the best tier in `flags` that this CPU runs (TierTable).

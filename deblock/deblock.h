@@ -50,7 +50,7 @@ void FilterFrame(const DeblockDsp& dsp, const DeblockParams& params, const core:
                  int32_t partitions, const core::Workers& workers);
 
 // The same on an 8-bit RGBA image of w x h pixels, rows 4 w bytes apart: the result equals converting
-// the image to samples (host::RgbaToYc), filtering them, and converting back (core::YcToRgb), every
+// the image to samples (core::RgbToYc), filtering them, and converting back (core::YcToRgb), every
 // alpha byte as it was. With one partition the rows pass through a ring of sample rows at the top of
 // `temp` (scratch of w x h samples) as the filter reaches them, so the picture crosses memory once
 // each way.

@@ -19,19 +19,12 @@ namespace {
 
 using testsupport::Rng;
 
-// 4x4 blocks of a level with a little noise: edges every filter acts on. 62 rows, so that bands
-// for three partitions (rows 0, 20, 41) start off the grid of one.
+// A blocky picture, whose edges every filter acts on. 62 rows, so that bands for three partitions
+// (rows 0, 20, 41) start off the grid of one.
 host::Frame Blocky(uint64_t seed) {
   host::Frame f(45, 62);
   Rng rng(seed);
-  for (int by = 0; by < f.h; by += 4)
-    for (int bx = 0; bx < f.w; bx += 4) {
-      const int32_t level = rng.Uniform(600, 3400);
-      for (int y = by; y < std::min(by + 4, f.h); ++y)
-        for (int x = bx; x < std::min(bx + 4, f.w); ++x)
-          f.at(x, y) = {static_cast<int16_t>(level + rng.Uniform(-20, 20)),
-                        static_cast<int16_t>(level / 3 - 600), static_cast<int16_t>(rng.Uniform(-200, 200))};
-    }
+  testsupport::FillPicture(f.EditPlane(), rng);
   for (core::YcPixel& p : f.temp) p = {1, 2, 3};
   return f;
 }

@@ -55,10 +55,14 @@ using UnpackRowFn = void (*)(const uint8_t* y, const uint8_t* cb, const uint8_t*
 using PackRowsFn = void (*)(const core::YcPixel* top, const core::YcPixel* bottom, uint8_t* y_top,
                             uint8_t* y_bottom, uint8_t* cb, uint8_t* cr, int w);
 
-// The slots no layout has (16-bit chroma, 12- and 16-bit pairs) are null.
+// The table's slots, X(type, name), declared once: they make the table's members, each indexed by
+// [PlanarDepth][PlanarShape], and the kernel checker's list of what it must compare. The entries no
+// layout has (16-bit chroma, 12- and 16-bit pairs) are null.
+#define PLANAR_DSP_SLOTS(X) X(UnpackRowFn, UnpackRow) X(PackRowsFn, PackRows)
+#define PLANAR_DSP_SLOT(type, name) type name[kPlanarDepths][kPlanarShapes];
+
 struct PlanarDsp {
-  UnpackRowFn unpack[kPlanarDepths][kPlanarShapes];
-  PackRowsFn pack[kPlanarDepths][kPlanarShapes];
+  PLANAR_DSP_SLOTS(PLANAR_DSP_SLOT)
 };
 
 // The table of the best tier in `flags` that this CPU runs (core::TierTable).

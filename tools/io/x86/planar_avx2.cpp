@@ -53,6 +53,6 @@ struct Avx2 : core::simd::Avx2 {
 
 }  // namespace
 
-void InitPlanarDsp_AVX2(PlanarDsp& dsp) { SetPlanarKernels<VectorTier<Avx2>>(dsp); }
+void InitPlanarDsp_Avx2(PlanarDsp& dsp) { SetPlanarKernels<VectorTier<Avx2>>(dsp); }
 
 }  // namespace io

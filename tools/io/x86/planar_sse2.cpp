@@ -39,6 +39,6 @@ struct Sse2 : core::simd::Sse2 {
 
 }  // namespace
 
-void InitPlanarDsp_SSE2(PlanarDsp& dsp) { SetPlanarKernels<VectorTier<Sse2>>(dsp); }
+void InitPlanarDsp_Sse2(PlanarDsp& dsp) { SetPlanarKernels<VectorTier<Sse2>>(dsp); }
 
 }  // namespace io

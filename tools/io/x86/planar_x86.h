@@ -4,7 +4,7 @@
 
 namespace io {
 
-void InitPlanarDsp_SSE2(PlanarDsp& dsp);
-void InitPlanarDsp_AVX2(PlanarDsp& dsp);
+void InitPlanarDsp_Sse2(PlanarDsp& dsp);
+void InitPlanarDsp_Avx2(PlanarDsp& dsp);
 
 }  // namespace io
