@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/picture.h"
 #include "core/tracks.h"
 #include "core/worker_pool.h"
 #include "host/frame.h"
@@ -62,6 +63,8 @@ class FilterHost {
   // Runs the processing function on the frame's planes; returns what it returned.
   int Process(host::FrameInfo* frame);
   int Process(host::Frame& frame);
+  // The same on a picture, with the editor's temp plane kept by the host between frames.
+  int Process(core::Picture& picture);
 
   core::WorkerPool* pool() const { return pool_; }
 
@@ -72,6 +75,7 @@ class FilterHost {
   std::vector<core::Track> tracks_;
   std::string name_;
   core::WorkerPool* pool_;
+  std::vector<core::YcPixel> temp_;
 };
 
 }  // namespace standin

@@ -63,7 +63,7 @@ std::vector<YcPixel> Photo(int w, int h) {
   std::ifstream in(AUF_PHOTO, std::ios::binary);
   io::ReaderOptions options;
   options.cpu = 0;
-  host::Frame f;
+  core::Picture f;
   const bool read = io::OpenReader(io::Format::kPng, in, AUF_PHOTO, options)->Read(f);
   EXPECT_TRUE(read && f.w >= 101 + w && f.h >= 77 + h) << AUF_PHOTO;
   std::vector<YcPixel> pic(static_cast<size_t>(w) * h);

@@ -240,7 +240,7 @@ std::vector<std::string> FramesOfY4m(const std::string& y4m, size_t planes) {
 std::string AufhostPlanes(const std::string& filter, const GstVideoInfo& info, const std::string& planes,
                           const Tracks& tracks) {
   const std::string y4m = Y4mHeader(info) + "FRAME\n" + planes;
-  std::vector<host::Frame> frames = ReadAllFrames(io::Format::kY4m, y4m);
+  std::vector<core::Picture> frames = ReadAllFrames(io::Format::kY4m, y4m);
   FilterInProcess(filter, frames.at(0), tracks);
   return FramesOfY4m(EncodeFrames(io::Format::kY4m, aufhost_test::InfoOf(y4m), frames), planes.size()).at(0);
 }
@@ -505,13 +505,13 @@ TEST(GstElement, DeblockPassesFramesThroughExactlyWhenItChangesNothing) {
     // The core's word against its reference, on steps of a level or two that the smallest thresholds
     // filter.
     const int32_t values[] = {r.quant, r.a_offset, r.b_offset};
-    host::Frame frame(48, 32);
+    core::Picture frame(48, 32);
     for (int y = 0; y < frame.h; ++y)
       for (int x = 0; x < frame.w; ++x) frame.at(x, y).y = int16_t(16 * (128 + (x / 4 + y / 4) % 3) + x % 7);
-    const host::Frame before = frame;
-    core.reference(values, frame.EditPlane(), 1);
-    EXPECT_EQ(core.changes_nothing(values), std::memcmp(frame.edit.data(), before.edit.data(),
-                                                        frame.edit.size() * sizeof(core::YcPixel)) == 0);
+    const core::Picture before = frame;
+    core.reference(values, frame.plane(), 1);
+    EXPECT_EQ(core.changes_nothing(values), std::memcmp(frame.pixels.data(), before.pixels.data(),
+                                                        frame.pixels.size() * sizeof(core::YcPixel)) == 0);
 
     // A buffer held elsewhere too: filtered, a copy comes out and the buffer stays as it is; passed
     // through, the very buffer.

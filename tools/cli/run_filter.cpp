@@ -29,12 +29,13 @@ class BuiltinFilter : public RunFilter {
         flags_(flags),
         partitions_(partitions),
         pool_(pool) {}
-  void Process(host::Frame& frame) override {
-    core_.filter(flags_, values_.data(), frame.EditPlane(), frame.TempPlane(), partitions_, pool_->workers());
+  void Process(core::Picture& picture) override {
+    core::FilterPicture(core_, flags_, values_.data(), picture, scratch_, partitions_, pool_->workers());
   }
 
  private:
   const core::FilterCore& core_;
+  std::vector<core::YcPixel> scratch_;
   core::CpuFlags flags_;
   int partitions_;
   core::WorkerPool* pool_;
@@ -48,9 +49,9 @@ class LibraryFilter : public RunFilter {
       : RunFilter(library->table()->name, standin::TracksOf(library->table())),
         library_(std::move(library)),
         host_(library_->table(), pool) {}
-  void Process(host::Frame& frame) override {
+  void Process(core::Picture& picture) override {
     for (size_t i = 0; i < values_.size(); ++i) host_.SetTrackUnchecked(static_cast<int>(i), values_[i]);
-    host_.Process(frame);
+    host_.Process(picture);
   }
 
  private:

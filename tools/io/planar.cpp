@@ -127,8 +127,8 @@ PlanarRows PackedRows(const PlanarLayout& l, uint8_t* planes) {
   return {{planes, cb, cb + l.ChromaBytes()}, {luma_row, chroma_row, chroma_row}};
 }
 
-void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& l, const PlanarRows& planes, host::Frame& frame,
-                   const core::Workers& workers) {
+void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& l, const PlanarRows& planes,
+                   core::Picture& frame, const core::Workers& workers) {
   const PlanarShape shape = ShapeOf(l);
   const UnpackRowFn unpack = dsp.UnpackRow[l.depth][shape];
   const int down = shape == kChroma2x2 || shape == kPairs2x2 ? 1 : 0;  // chroma row of a luma row: y >> down
@@ -139,16 +139,16 @@ void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& l, const PlanarRows
     for (int y = begin; y < end; ++y) {
       const bool colour = shape != kNoChroma;
       unpack(row(0, y), colour ? row(1, y >> down) : nullptr, colour ? row(2, y >> down) : nullptr,
-             frame.edit.data() + size_t(y) * frame.stride, l.w);
+             frame.pixels.data() + size_t(y) * frame.stride, l.w);
     }
   });
 }
 
-void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const host::Frame& frame,
+void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const core::Picture& frame,
                    const PlanarRows& planes, const core::Workers& workers) {
   const PlanarShape shape = ShapeOf(l);
   auto row = [&](int y) {
-    return frame.edit.data() + size_t(y) * frame.stride;
+    return frame.pixels.data() + size_t(y) * frame.stride;
   };
   auto out = [&](int plane, int y) {
     return RowOf(planes, plane, y);
@@ -175,12 +175,12 @@ void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const host::Fram
 }
 
 // The const planes are only read.
-void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& l, const uint8_t* planes, host::Frame& frame,
+void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& l, const uint8_t* planes, core::Picture& frame,
                    const core::Workers& workers) {
   PlanesToFrame(dsp, l, PackedRows(l, const_cast<uint8_t*>(planes)), frame, workers);
 }
 
-void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const host::Frame& frame, uint8_t* planes,
+void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const core::Picture& frame, uint8_t* planes,
                    const core::Workers& workers) {
   FrameToPlanes(dsp, l, frame, PackedRows(l, planes), workers);
 }

@@ -14,8 +14,8 @@
 #include <cstdint>
 
 #include "core/cpu.h"
+#include "core/picture.h"
 #include "core/workers.h"
-#include "host/frame.h"
 #include "tools/io/frame_io.h"
 
 namespace io {
@@ -81,13 +81,13 @@ PlanarRows PackedRows(const PlanarLayout& layout, uint8_t* planes);
 // Whole frames, in bands of rows shared among the workers. The frame has the layout's size; any
 // stride. Only the samples of the picture are read or written, not the bytes between rows.
 void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& layout, const PlanarRows& planes,
-                   host::Frame& frame, const core::Workers& workers = core::SerialWorkers());
-void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& layout, const host::Frame& frame,
+                   core::Picture& frame, const core::Workers& workers = core::SerialWorkers());
+void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& layout, const core::Picture& frame,
                    const PlanarRows& planes, const core::Workers& workers = core::SerialWorkers());
 // The same with the planes back to back.
 void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& layout, const uint8_t* planes,
-                   host::Frame& frame, const core::Workers& workers = core::SerialWorkers());
-void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& layout, const host::Frame& frame,
+                   core::Picture& frame, const core::Workers& workers = core::SerialWorkers());
+void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& layout, const core::Picture& frame,
                    uint8_t* planes, const core::Workers& workers = core::SerialWorkers());
 
 }  // namespace io
