@@ -21,7 +21,7 @@
 #include "core/picture.h"
 #include "core/track_values.h"
 #include "core/worker_pool.h"
-#include "tools/filters/builtin_filters.h"
+#include "hostkit/builtin_filters.h"
 
 namespace {
 
@@ -201,7 +201,7 @@ std::vector<Target> TargetsOf(const Plan& plan, const Figures& fig, core::CpuFla
 
 void BenchFilter(const Options& o, const Plan& plan, const Setting& s, const std::string& picture,
                  const core::Picture& src, int cores) {
-  const core::FilterCore& f = *tools::FindBuiltinFilter(plan.filter);
+  const core::FilterCore& f = *hostkit::FindBuiltinFilter(plan.filter);
   std::printf("\n%s %s, %s%*s best        fps     median runs cores\n", f.name, s.label, picture.c_str(),
               static_cast<int>(std::max<size_t>(0, 28 - std::strlen(s.label) - picture.size())), "");
   const std::vector<int32_t> tracks = TracksFor(f, s);
@@ -217,7 +217,7 @@ void BenchFilter(const Options& o, const Plan& plan, const Setting& s, const std
 // side by side, and one copy of each edit plane.
 void BenchScaling(const Options& o, const Plan& plan, const core::Picture& hd, const core::Picture& uhd,
                   int cores) {
-  const core::FilterCore& f = *tools::FindBuiltinFilter(plan.filter);
+  const core::FilterCore& f = *hostkit::FindBuiltinFilter(plan.filter);
   const Setting& s = plan.settings.front();
   std::printf("\n%s %s, photo at 1920x1080 and 3840x2160%*s best        fps     median runs cores\n", f.name,
               s.label, static_cast<int>(std::max<size_t>(0, 4 - std::strlen(s.label))), "");

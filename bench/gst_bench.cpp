@@ -28,7 +28,7 @@
 
 #include "bench/bench_support.h"
 #include "core/cpu.h"
-#include "tools/io/planar.h"
+#include "hostkit/planar.h"
 
 namespace {
 

@@ -29,9 +29,9 @@
 #include "core/picture.h"
 #include "core/track_values.h"
 #include "core/worker_pool.h"
-#include "tools/filters/builtin_filters.h"
+#include "hostkit/builtin_filters.h"
+#include "hostkit/planar.h"
 #include "tools/io/frame_io.h"
-#include "tools/io/planar.h"
 
 namespace {
 
@@ -304,7 +304,7 @@ void BenchRow(const Options& o, const Clip& clip, const Row& row) {
   Best alone{0, 0};
   bool rate = false;  // whether the filter alone has a rate to compare
   if (row.filter) {
-    alone = FilterAlone(o, *tools::FindBuiltinFilter(row.filter), row.tracks, clip.frames);
+    alone = FilterAlone(o, *hostkit::FindBuiltinFilter(row.filter), row.tracks, clip.frames);
     // A filter that finds nothing to do (deblock at quant 0) takes microseconds: no rate to compare.
     rate = alone.wall * 1e3 >= 0.05;
     if (!rate)

@@ -21,9 +21,8 @@
 #include "core/picture.h"
 #include "core/track_values.h"
 #include "core/worker_pool.h"
-#include "tools/filters/builtin_filters.h"
-#include "tools/io/frame_io.h"
-#include "tools/io/planar.h"
+#include "hostkit/builtin_filters.h"
+#include "hostkit/planar.h"
 
 GST_DEBUG_CATEGORY_STATIC(filter_debug);
 #define GST_CAT_DEFAULT filter_debug
@@ -210,8 +209,7 @@ gboolean SetInfo(GstVideoFilter* filter, GstCaps* caps, GstVideoInfo* in, GstCap
     GST_WARNING_OBJECT(filter, "cannot filter %" GST_PTR_FORMAT, caps);
     return FALSE;
   }
-  // The largest picture aufhost reads.
-  const int64_t limit = io::ReaderOptions{}.max_pixels;
+  const int64_t limit = io::kMaxPixels;
   if (int64_t{w} * h > limit) {
     GST_ELEMENT_ERROR(filter, CORE, NEGOTIATION,
                       ("%dx%d frames are larger than the filters take: at most %" G_GINT64_FORMAT " pixels",
@@ -402,7 +400,7 @@ bool RegisterElements(GstPlugin* plugin, std::span<const core::FilterCore* const
 }
 
 gboolean RegisterBuiltinElements(GstPlugin* plugin) {
-  return RegisterElements(plugin, tools::BuiltinFilters());
+  return RegisterElements(plugin, hostkit::BuiltinFilters());
 }
 
 bool RegisterPluginStatically() {

@@ -12,8 +12,8 @@
 #include "core/picture.h"
 #include "core/track_values.h"
 #include "core/worker_pool.h"
+#include "hostkit/builtin_filters.h"
 #include "tests/support/test_support.h"
-#include "tools/filters/builtin_filters.h"
 
 namespace {
 
@@ -56,7 +56,7 @@ core::Picture Reference(const core::FilterCore& c, const core::Picture& in,
 // declared, at compile time).
 TEST(FilterCores, NameFiltersAndTracksOnce) {
   std::set<std::string> names;
-  for (const core::FilterCore* c : tools::BuiltinFilters()) {
+  for (const core::FilterCore* c : hostkit::BuiltinFilters()) {
     EXPECT_TRUE(names.insert(c->name).second) << "two filters named " << c->name;
     std::set<std::string> tracks;
     for (int32_t i = 0; i < c->track_count; ++i)
@@ -66,7 +66,7 @@ TEST(FilterCores, NameFiltersAndTracksOnce) {
 }
 
 TEST(FilterCores, TakeValuesOutsideTheRangesAsTheNearerEnd) {
-  for (const core::FilterCore* c : tools::BuiltinFilters()) {
+  for (const core::FilterCore* c : hostkit::BuiltinFilters()) {
     SCOPED_TRACE(c->name);
     const core::Picture in = Blocky(7);
     // Each track below its range and above it, the others at their defaults.
@@ -84,7 +84,7 @@ TEST(FilterCores, TakeValuesOutsideTheRangesAsTheNearerEnd) {
 }
 
 TEST(FilterCores, TakePartitionCountsBelowOneAsOne) {
-  for (const core::FilterCore* c : tools::BuiltinFilters()) {
+  for (const core::FilterCore* c : hostkit::BuiltinFilters()) {
     SCOPED_TRACE(c->name);
     const core::Picture in = Blocky(11);
     const std::vector<int32_t> tracks = core::DefaultTrackValues(*c);

@@ -14,8 +14,8 @@
 #include "core/cpu.h"
 #include "core/track_values.h"
 #include "core/worker_pool.h"
+#include "hostkit/builtin_filters.h"
 #include "tests/support/test_support.h"
-#include "tools/filters/builtin_filters.h"
 #ifdef AUF_PHOTO
 #include "tools/io/frame_io.h"
 #endif
@@ -112,7 +112,7 @@ TEST(FilterTiers, FramesOfEveryShapeGiveTheReference) {
                                {9, 9},   {16, 12}, {17, 17},  {31, 23},  {33, 40},
                                {64, 19}, {70, 75}, {129, 33}, {25, 150}, {1921, 9}};
   for (int k = 0; k < 4; ++k) shapes.push_back({rng.Uniform(1, 200), rng.Uniform(1, 100)});
-  for (const core::FilterCore* c : tools::BuiltinFilters()) {
+  for (const core::FilterCore* c : hostkit::BuiltinFilters()) {
     for (size_t i = 0; i < shapes.size(); ++i) {
       const auto [w, h] = shapes[i];
       const int stride = w + (i % 3 == 0 ? 0 : rng.Uniform(1, 7));
@@ -137,7 +137,7 @@ TEST(FilterTiers, RgbaImagesGiveTheReferenceOfTheirConvertedPictures) {
   Rng rng(seed);
   const int widths[] = {1, 9, 17, 255, 256, 257, 300};  // around the conversion's chunks of 256 pixels
   const std::vector<core::CpuTier> tiers = Tiers();
-  for (const core::FilterCore* c : tools::BuiltinFilters()) {
+  for (const core::FilterCore* c : hostkit::BuiltinFilters()) {
     if (!c->filter_rgba) continue;
     int changed = 0;
     const int images = 14;

@@ -396,7 +396,7 @@ int IntProperty(GObject* object, const char* name) {
 TEST(GstElement, PropertiesAreTheTrackBars) {
   const char* const matrix_nicks[] = {"jpeg-luma", "mpeg-2-intra", "diagonal-ramp", "gentle-ramp", "flat"};
   const char* const matrix_names[] = {"JPEG luma", "MPEG-2 intra", "diagonal ramp", "gentle ramp", "flat"};
-  for (const core::FilterCore* core : tools::BuiltinFilters()) {
+  for (const core::FilterCore* core : hostkit::BuiltinFilters()) {
     GstElement* e = gst_element_factory_make(core->name, nullptr);
     ASSERT_NE(e, nullptr);
     GObject* o = G_OBJECT(e);
@@ -496,7 +496,7 @@ TEST(GstElement, DeblockPassesFramesThroughExactlyWhenItChangesNothing) {
   } rows[] = {{15, 0, 0, true},  {16, 0, 0, false},  {10, 0, 20, true},   {10, 20, 0, true},
               {0, 15, 60, true}, {0, 16, 16, false}, {60, 60, 60, false}, {0, 0, 0, true}};
   const Content gentle = {4, 2, 0};  // steps of a level or two at the 4x4 grid
-  const core::FilterCore& core = *tools::FindBuiltinFilter("deblock");
+  const core::FilterCore& core = *hostkit::FindBuiltinFilter("deblock");
   const GstVideoInfo info = InfoOf(GST_VIDEO_FORMAT_I420, 33, 17, false);
   Harness toggled("deblock", info);  // one element through every row: its passthrough follows
   for (const auto& r : rows) {
@@ -527,7 +527,7 @@ TEST(GstElement, DeblockPassesFramesThroughExactlyWhenItChangesNothing) {
 
     ExpectAufhostBytes({"deblock", GST_VIDEO_FORMAT_I420, 33, 17, tracks, false, gentle}, {2});
   }
-  EXPECT_EQ(tools::FindBuiltinFilter("velour")->changes_nothing, nullptr);  // velour always has work
+  EXPECT_EQ(hostkit::FindBuiltinFilter("velour")->changes_nothing, nullptr);  // velour always has work
 }
 
 TEST(GstElement, AllocatesNothingPerFrameOnceRunning) {
@@ -711,7 +711,7 @@ TEST(GstPipeline, FileToFileThroughCoreElementsGivesAufhostsBytes) {
 // spelling (n-shift).
 TEST(GstPipeline, InspectListsTheElementsWithTheirProperties) {
   TempDir dir;
-  for (const core::FilterCore* core : tools::BuiltinFilters()) {
+  for (const core::FilterCore* core : hostkit::BuiltinFilters()) {
     const Result r = RunGstTool(dir, "gst-inspect-1.0", {core->name});
     EXPECT_NE(r.out.find(std::string("Long-name                ") + core->title), std::string::npos);
     for (int i = 0; i < core->track_count; ++i) {

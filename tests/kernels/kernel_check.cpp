@@ -14,7 +14,7 @@
 
 #include "core/rgba_dsp.h"
 #include "deblock/deblock_dsp.h"
-#include "tools/io/planar.h"
+#include "hostkit/planar.h"
 #include "velour/velour_dsp.h"
 
 namespace kcheck {

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "hostkit/planar.h"
 #include "tests/kernels/kernel_check.h"
-#include "tools/io/planar.h"
 
 namespace kcheck {
 namespace {

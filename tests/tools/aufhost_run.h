@@ -19,8 +19,8 @@
 #include "core/picture.h"
 #include "core/track_values.h"
 #include "core/worker_pool.h"
+#include "hostkit/builtin_filters.h"
 #include "tests/support/test_support.h"
-#include "tools/filters/builtin_filters.h"
 #include "tools/io/frame_io.h"
 
 namespace aufhost_test {
@@ -237,7 +237,7 @@ inline std::string EncodeFrames(io::Format format, const io::VideoInfo& info,
 // result with one partition, here on two workers.
 inline void FilterInProcess(const std::string& name, core::Picture& f,
                             const std::vector<std::pair<std::string, int32_t>>& tracks = {}) {
-  const core::FilterCore* core = tools::FindBuiltinFilter(name);
+  const core::FilterCore* core = hostkit::FindBuiltinFilter(name);
   std::vector<int32_t> values = core::DefaultTrackValues(*core);
   for (const auto& [track, value] : tracks) core::SetTrackByName(*core, values, track, value);
   core::WorkerPool pool(2, false);

@@ -8,8 +8,8 @@
 #include <stdexcept>
 
 #include "core/worker_pool.h"
+#include "hostkit/planar.h"
 #include "tests/support/test_support.h"
-#include "tools/io/planar.h"
 
 namespace {
 

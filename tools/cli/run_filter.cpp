@@ -12,9 +12,9 @@
 
 #include "core/cpu.h"
 #include "core/track_values.h"
+#include "hostkit/builtin_filters.h"
 #include "standin/auf_host.h"
 #include "tools/cli/files.h"
-#include "tools/filters/builtin_filters.h"
 
 namespace cli {
 namespace {
@@ -97,7 +97,7 @@ void CheckWordSize(const std::string&) {}
 
 std::string BuiltinNames() {
   std::string names;
-  for (const core::FilterCore* f : tools::BuiltinFilters())
+  for (const core::FilterCore* f : hostkit::BuiltinFilters())
     names += (names.empty() ? "" : ", ") + std::string(f->name);
   return names;
 }
@@ -144,7 +144,7 @@ void RunFilter::SetTrack(const TrackSetting& t) {
 
 std::unique_ptr<RunFilter> OpenFilter(const Options& o, core::WorkerPool* pool) {
   std::unique_ptr<RunFilter> filter;
-  if (const core::FilterCore* core = tools::FindBuiltinFilter(o.plugin)) {
+  if (const core::FilterCore* core = hostkit::FindBuiltinFilter(o.plugin)) {
     core::CpuFlags flags = 0;
     core::CpuFlagsForTier(o.cpu, &flags);
     filter = std::make_unique<BuiltinFilter>(*core, flags, o.host_threads > 0 ? o.host_threads : 1, pool);

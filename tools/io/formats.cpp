@@ -5,8 +5,8 @@
 #include <istream>
 #include <ostream>
 
+#include "hostkit/planar.h"
 #include "tools/io/io_internal.h"
-#include "tools/io/planar.h"
 
 namespace io {
 

@@ -15,6 +15,7 @@
 #include "core/cpu.h"
 #include "core/picture.h"
 #include "core/workers.h"
+#include "hostkit/planar.h"
 
 namespace io {
 
@@ -27,7 +28,6 @@ class IoError : public std::runtime_error {
 };
 
 enum class Format { kY4m, kPng, kJpeg, kYc48 };
-enum class Chroma { k420, k422, k444, kMono };
 
 // The stream's shape and what a writer of the same format carries through.
 struct VideoInfo {
@@ -47,7 +47,7 @@ struct VideoInfo {
 struct ReaderOptions {
   int w = 0;  // raw input only
   int h = 0;
-  int64_t max_pixels = int64_t{1} << 26;        // larger pictures are refused before anything is allocated
+  int64_t max_pixels = kMaxPixels;              // larger pictures are refused before anything is allocated
   core::CpuFlags cpu = core::DetectCpuFlags();  // the vector tiers the conversions may use
   // Where Decode() (Read() too) converts: the workers must be free whenever it is called.
   core::Workers workers = core::SerialWorkers();

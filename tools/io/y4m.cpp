@@ -4,8 +4,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "hostkit/planar.h"
 #include "tools/io/io_internal.h"
-#include "tools/io/planar.h"
 
 namespace io {
 namespace {

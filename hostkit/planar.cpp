@@ -1,12 +1,12 @@
-#include "tools/io/planar.h"
+#include "hostkit/planar.h"
 
 #include <algorithm>
 #include <stdexcept>
 
-#include "tools/io/planar_rows.h"
+#include "hostkit/planar_rows.h"
 
 #if defined(AUF_X86_SIMD)
-#include "tools/io/x86/planar_x86.h"
+#include "hostkit/x86/planar_x86.h"
 #endif
 
 namespace io {

@@ -16,9 +16,15 @@
 #include "core/cpu.h"
 #include "core/picture.h"
 #include "core/workers.h"
-#include "tools/io/frame_io.h"
 
 namespace io {
+
+// How the chroma of a frame is sampled: 4:2:0, 4:2:2, 4:4:4, or none.
+enum class Chroma { k420, k422, k444, kMono };
+
+// The largest picture the hosts take, in pixels: aufhost's readers refuse larger ones before they
+// allocate anything, and the GStreamer elements refuse their caps.
+inline constexpr int64_t kMaxPixels = int64_t{1} << 26;
 
 // The sample depths, the first index of the kernel table: bytes, or words of 10, 12 or 16 bits.
 enum PlanarDepth { kDepth8, kDepth10, kDepth12, kDepth16, kPlanarDepths };

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "core/pixel.h"
-#include "tools/io/planar.h"
+#include "hostkit/planar.h"
 
 namespace io::planar {
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 // The vector tiers of the planar conversions: each sets the kernels of the table that it improves.
-#include "tools/io/planar.h"
+#include "hostkit/planar.h"
 
 namespace io {
 

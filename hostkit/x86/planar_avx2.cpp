@@ -1,8 +1,8 @@
 // AVX2 kernels of the planar conversions: sixteen pixels a register, pixels 0-7 in the low lane.
 #include <immintrin.h>
 
-#include "tools/io/x86/planar_simd.h"
-#include "tools/io/x86/planar_x86.h"
+#include "hostkit/x86/planar_simd.h"
+#include "hostkit/x86/planar_x86.h"
 
 namespace io {
 namespace {
