@@ -25,9 +25,9 @@
 #include "core/track_values.h"
 #include "core/worker_pool.h"
 #include "host/frame.h"
+#include "hostkit/builtin_filters.h"
 #include "standin/auf2_host.h"
 #include "standin/auf_host.h"
-#include "tools/filters/builtin_filters.h"
 
 namespace {
 
@@ -74,7 +74,7 @@ struct Options {
 std::string Load(Plugin& p) {
   if (const std::string e = standin::LoadAuf2(p); !e.empty()) return e;
   for (const wchar_t* c = p.table->name; *c != 0; ++c) p.name += *c < 128 ? static_cast<char>(*c) : '?';
-  p.core = tools::FindBuiltinFilter(p.name);
+  p.core = hostkit::FindBuiltinFilter(p.name);
   return p.core ? "" : p.path + ": no built-in filter named \"" + p.name + "\"";
 }
 

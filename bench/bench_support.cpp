@@ -55,8 +55,8 @@ double CpuMs() {
 
 #if defined(BENCH_HAVE_IO)
 // Bilinear scale of the source's planes to w x h.
-host::Frame ScaleUp(const host::Frame& src, int w, int h) {
-  host::Frame dst(w, h);
+core::Picture ScaleUp(const core::Picture& src, int w, int h) {
+  core::Picture dst(w, h);
   for (int y = 0; y < h; ++y) {
     const double fy = std::max(0.0, (y + 0.5) * src.h / h - 0.5);
     const int y0 = std::min(static_cast<int>(fy), src.h - 1), y1 = std::min(y0 + 1, src.h - 1);
@@ -80,7 +80,7 @@ host::Frame ScaleUp(const host::Frame& src, int w, int h) {
 }
 
 bool ReadFirstFrame(io::Format format, const std::string& path, const io::ReaderOptions& options,
-                    host::Frame* out) {
+                    core::Picture* out) {
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     std::fprintf(stderr, "bench: cannot open %s\n", path.c_str());
@@ -126,21 +126,21 @@ Timing Measure(int min_runs, double budget_ms, const std::function<void()>& setu
 }
 
 #if defined(BENCH_HAVE_IO)
-bool LoadPhoto(const std::string& path, host::Frame* out, int w, int h) {
-  host::Frame src;
+bool LoadPhoto(const std::string& path, core::Picture* out, int w, int h) {
+  core::Picture src;
   if (!ReadFirstFrame(io::Format::kPng, path, {}, &src)) return false;
   *out = ScaleUp(src, w, h);
   return true;
 }
 
-bool LoadFrame(const std::string& path, host::Frame* out) {
+bool LoadFrame(const std::string& path, core::Picture* out) {
   io::ReaderOptions options;
   options.w = kW;
   options.h = kH;
   return ReadFirstFrame(io::Format::kYc48, path, options, out);
 }
 
-bool SaveFrame(const std::string& path, const host::Frame& frame) {
+bool SaveFrame(const std::string& path, const core::Picture& frame) {
   std::ofstream out(path, std::ios::binary);
   try {
     io::VideoInfo info;
@@ -160,9 +160,9 @@ static bool NoPictures(const std::string& path) {
   std::fprintf(stderr, "bench: %s: this build reads and writes no pictures\n", path.c_str());
   return false;
 }
-bool LoadPhoto(const std::string& path, host::Frame*, int, int) { return NoPictures(path); }
-bool LoadFrame(const std::string& path, host::Frame*) { return NoPictures(path); }
-bool SaveFrame(const std::string& path, const host::Frame&) { return NoPictures(path); }
+bool LoadPhoto(const std::string& path, core::Picture*, int, int) { return NoPictures(path); }
+bool LoadFrame(const std::string& path, core::Picture*) { return NoPictures(path); }
+bool SaveFrame(const std::string& path, const core::Picture&) { return NoPictures(path); }
 #endif
 
 bool Met(const Target& t) {
@@ -183,10 +183,10 @@ void PrintTargets(const std::vector<Target>& targets, int width) {
   std::fflush(stdout);
 }
 
-host::Frame Noise(int w, int h) {
-  host::Frame f(w, h);
+core::Picture Noise(int w, int h) {
+  core::Picture f(w, h);
   uint64_t s = 0x9E3779B97F4A7C15ull;
-  for (auto& p : f.edit) {
+  for (auto& p : f.pixels) {
     s ^= s << 13, s ^= s >> 7, s ^= s << 17;
     p.y = static_cast<int16_t>(s % 4096);
     p.cb = static_cast<int16_t>(static_cast<int>((s >> 16) % 4096) - 2048);

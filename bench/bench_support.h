@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/frame.h"
+#include "core/picture.h"
 
 namespace bench {
 
@@ -53,11 +53,11 @@ void PrintTargets(const std::vector<Target>& targets, int width);
 
 // A photograph (PNG, where this build reads PNG) scaled bilinearly to w x h; false with a message
 // on stderr when it cannot be read.
-bool LoadPhoto(const std::string& path, host::Frame* out, int w = kW, int h = kH);
+bool LoadPhoto(const std::string& path, core::Picture* out, int w = kW, int h = kH);
 // A kW x kH frame of yc48 samples as written by SaveFrame; false with a message on stderr.
-bool LoadFrame(const std::string& path, host::Frame* out);
-bool SaveFrame(const std::string& path, const host::Frame& frame);
+bool LoadFrame(const std::string& path, core::Picture* out);
+bool SaveFrame(const std::string& path, const core::Picture& frame);
 // w x h of uniform noise: 12-bit luma, chroma in [-2048, 2047].
-host::Frame Noise(int w = kW, int h = kH);
+core::Picture Noise(int w = kW, int h = kH);
 
 }  // namespace bench

@@ -18,10 +18,10 @@
 
 #include "bench/bench_support.h"
 #include "core/cpu.h"
+#include "core/picture.h"
 #include "core/track_values.h"
 #include "core/worker_pool.h"
-#include "host/frame.h"
-#include "tools/filters/builtin_filters.h"
+#include "hostkit/builtin_filters.h"
 
 namespace {
 
@@ -92,15 +92,16 @@ std::vector<int32_t> TracksFor(const core::FilterCore& f, const Setting& s) {
 struct Bench {
   const core::FilterCore& f;
   const std::vector<int32_t>& tracks;
-  const host::Frame& src;
-  host::Frame frame;
-  Bench(const core::FilterCore& f_, const std::vector<int32_t>& tracks_, const host::Frame& src_)
+  const core::Picture& src;
+  core::Picture frame;
+  std::vector<core::YcPixel> scratch;
+  Bench(const core::FilterCore& f_, const std::vector<int32_t>& tracks_, const core::Picture& src_)
       : f(f_), tracks(tracks_), src(src_), frame(src_) {}
-  void Reset() { std::copy(src.edit.begin(), src.edit.end(), frame.edit.begin()); }
+  void Reset() { std::copy(src.pixels.begin(), src.pixels.end(), frame.pixels.begin()); }
   bench::Timed Run(core::CpuFlags flags, core::WorkerPool& pool) {
     return {[this] { Reset(); },
             [this, flags, &pool] {
-              f.filter(flags, tracks.data(), frame.EditPlane(), frame.TempPlane(), 1, pool.workers());
+              core::FilterPicture(f, flags, tracks.data(), frame, scratch, 1, pool.workers());
             }};
   }
 };
@@ -113,7 +114,7 @@ Timing FloorOf(Bench& b, bool quick) {
   return Measure(
       quick ? 1 : 25, 0, [] {},
       [&b] {
-        std::memcpy(b.frame.edit.data(), b.src.edit.data(), b.src.edit.size() * sizeof(core::YcPixel));
+        std::memcpy(b.frame.pixels.data(), b.src.pixels.data(), b.src.pixels.size() * sizeof(core::YcPixel));
       });
 }
 
@@ -136,8 +137,7 @@ struct Figures {
 // reference, on its own with as few runs; the others side by side), then one copy of the plane.
 void TierRows(const Options& o, Bench& b, Figures& fig) {
   const Timing oracle = Measure(
-      o.quick ? 1 : 3, 0, [&] { b.Reset(); },
-      [&] { b.f.reference(b.tracks.data(), b.frame.EditPlane(), 1); });
+      o.quick ? 1 : 3, 0, [&] { b.Reset(); }, [&] { b.f.reference(b.tracks.data(), b.frame.plane(), 1); });
   PrintRow("reference (scalar oracle), T=1", oracle);
   fig.reference = oracle.best;
   core::WorkerPool one(1, false);
@@ -200,8 +200,8 @@ std::vector<Target> TargetsOf(const Plan& plan, const Figures& fig, core::CpuFla
 }
 
 void BenchFilter(const Options& o, const Plan& plan, const Setting& s, const std::string& picture,
-                 const host::Frame& src, int cores) {
-  const core::FilterCore& f = *tools::FindBuiltinFilter(plan.filter);
+                 const core::Picture& src, int cores) {
+  const core::FilterCore& f = *hostkit::FindBuiltinFilter(plan.filter);
   std::printf("\n%s %s, %s%*s best        fps     median runs cores\n", f.name, s.label, picture.c_str(),
               static_cast<int>(std::max<size_t>(0, 28 - std::strlen(s.label) - picture.size())), "");
   const std::vector<int32_t> tracks = TracksFor(f, s);
@@ -215,9 +215,9 @@ void BenchFilter(const Options& o, const Plan& plan, const Setting& s, const std
 
 // How cost grows: the tier in use on the photograph at 1920x1080 and 3840x2160, one thread and two,
 // side by side, and one copy of each edit plane.
-void BenchScaling(const Options& o, const Plan& plan, const host::Frame& hd, const host::Frame& uhd,
+void BenchScaling(const Options& o, const Plan& plan, const core::Picture& hd, const core::Picture& uhd,
                   int cores) {
-  const core::FilterCore& f = *tools::FindBuiltinFilter(plan.filter);
+  const core::FilterCore& f = *hostkit::FindBuiltinFilter(plan.filter);
   const Setting& s = plan.settings.front();
   std::printf("\n%s %s, photo at 1920x1080 and 3840x2160%*s best        fps     median runs cores\n", f.name,
               s.label, static_cast<int>(std::max<size_t>(0, 4 - std::strlen(s.label))), "");
@@ -237,8 +237,8 @@ void BenchScaling(const Options& o, const Plan& plan, const host::Frame& hd, con
   PrintCoresNote(cores);
   const double pixels = static_cast<double>(uhd.w) * uhd.h / (static_cast<double>(hd.w) * hd.h);
   std::printf("  (the memory floor per pixel: %.2fx; a plane of %.1f MB against %.1f MB)\n",
-              large_floor.best / pixels / small_floor.best, uhd.edit.size() * 6 / 1e6,
-              hd.edit.size() * 6 / 1e6);
+              large_floor.best / pixels / small_floor.best, uhd.pixels.size() * 6 / 1e6,
+              hd.pixels.size() * 6 / 1e6);
   bench::PrintTargets({{"time per pixel, 3840x2160 vs 1920x1080 at T=1", t[1].best / pixels / t[0].best,
                         kLargePerPixel, Target::kAtMost},
                        {"3840x2160 T=2 vs T=1", t[1].best / t[2].best, kLargeT2VsT1, Target::kAtLeast}},
@@ -265,9 +265,9 @@ bool ParseOptions(int argc, char** argv, Options& o) {
 }
 
 // The photograph scaled up, where it can be read, then noise.
-std::vector<std::pair<std::string, host::Frame>> Pictures(const Options& o) {
-  std::vector<std::pair<std::string, host::Frame>> pictures;
-  host::Frame photo;
+std::vector<std::pair<std::string, core::Picture>> Pictures(const Options& o) {
+  std::vector<std::pair<std::string, core::Picture>> pictures;
+  core::Picture photo;
   if (bench::LoadPhoto(o.photo, &photo)) {
     const std::string base = o.photo.substr(o.photo.find_last_of('/') + 1);
     pictures.emplace_back("photo (" + base + " scaled up)", std::move(photo));
@@ -298,7 +298,7 @@ int main(int argc, char** argv) {
         BenchFilter(o, plan, plan.settings[i], label, picture, cores);
   }
   // The photograph (or noise) at 3840x2160 beside 1920x1080.
-  host::Frame uhd;
+  core::Picture uhd;
   if (pictures.size() < 2 || !bench::LoadPhoto(o.photo, &uhd, bench::k4kW, bench::k4kH))
     uhd = bench::Noise(bench::k4kW, bench::k4kH);
   for (const Plan& plan : kPlans)

@@ -28,7 +28,7 @@
 
 #include "bench/bench_support.h"
 #include "core/cpu.h"
-#include "tools/io/planar.h"
+#include "hostkit/planar.h"
 
 namespace {
 
@@ -72,8 +72,8 @@ struct Options {
 };
 
 // The photographs at 1920x1080.
-std::vector<host::Frame> Photos() {
-  std::vector<host::Frame> photos;
+std::vector<core::Picture> Photos() {
+  std::vector<core::Picture> photos;
   for (const char* photo : {"media/astronaut.png", "media/coffee.png", "media/chelsea.png"}) {
     photos.emplace_back();
     if (!bench::LoadPhoto(photo, &photos.back())) std::exit(1);
@@ -83,10 +83,10 @@ std::vector<host::Frame> Photos() {
 
 // The frames both take: the photographs as the planes of `layout` (GStreamer's layout at this size is
 // Y4M's: rows and planes back to back).
-std::vector<std::vector<uint8_t>> Pictures(const std::vector<host::Frame>& photos, const Layout& l) {
+std::vector<std::vector<uint8_t>> Pictures(const std::vector<core::Picture>& photos, const Layout& l) {
   const io::PlanarLayout layout = io::PlanarLayoutOf(bench::kW, bench::kH, l.chroma, l.depth, l.pairs);
   std::vector<std::vector<uint8_t>> pictures;
-  for (const host::Frame& photo : photos) {
+  for (const core::Picture& photo : photos) {
     pictures.emplace_back(layout.FrameBytes());
     io::FrameToPlanes(io::PlanarDspFor(core::DetectCpuFlags()), layout, photo, pictures.back().data());
   }
@@ -277,7 +277,7 @@ struct Source {
 
 int ShortFrames(const Options& o) { return std::max(1, o.frames / 4); }
 
-Source MakeSource(const Options& o, const std::string& dir, const std::vector<host::Frame>& photos,
+Source MakeSource(const Options& o, const std::string& dir, const std::vector<core::Picture>& photos,
                   const Layout& l) {
   Source s;
   s.pictures = Pictures(photos, l);
@@ -433,7 +433,7 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, o) || !InitGst(o)) return 2;
   char dir[] = "/tmp/gst_bench.XXXXXX";
   if (mkdtemp(dir) == nullptr) return 1;
-  const std::vector<host::Frame> photos = Photos();
+  const std::vector<core::Picture> photos = Photos();
   std::map<std::string, Source> sources;
   for (const Layout& l : {kI420, kNv12, kY42b, kI422p10}) sources[l.format] = MakeSource(o, dir, photos, l);
   std::printf(

@@ -26,12 +26,12 @@
 
 #include "bench/bench_support.h"
 #include "core/cpu.h"
+#include "core/picture.h"
 #include "core/track_values.h"
 #include "core/worker_pool.h"
-#include "host/frame.h"
-#include "tools/filters/builtin_filters.h"
+#include "hostkit/builtin_filters.h"
+#include "hostkit/planar.h"
 #include "tools/io/frame_io.h"
-#include "tools/io/planar.h"
 
 namespace {
 
@@ -167,21 +167,21 @@ Best BestOf(int runs, const std::function<Run()>& run) {
 // The filter alone, as aufhost runs it: the result of one partition on the pool of kThreads.
 Best FilterAlone(const Options& o, const core::FilterCore& core,
                  const std::vector<std::pair<const char*, int32_t>>& set,
-                 const std::vector<host::Frame>& pictures) {
+                 const std::vector<core::Picture>& pictures) {
   std::vector<int32_t> tracks = core::DefaultTrackValues(core);
   for (auto& [name, value] : set) core::SetTrackByName(core, tracks, name, value);
   core::WorkerPool pool(kThreads, false);
-  host::Frame frame(kW, kH);
+  core::Picture frame(kW, kH);
+  std::vector<core::YcPixel> scratch;
   Best b;
   const int rounds = o.quick ? 1 : std::max(3, o.runs);
   for (int r = 0; r < rounds; ++r) {
     double wall = 0, cpu = 0;
-    for (const host::Frame& p : pictures) {
-      std::copy(p.edit.begin(), p.edit.end(), frame.edit.begin());
+    for (const core::Picture& p : pictures) {
+      std::copy(p.pixels.begin(), p.pixels.end(), frame.pixels.begin());
       const double c0 = CpuSeconds();
       const auto t0 = Clock::now();
-      core.filter(core::DetectCpuFlags(), tracks.data(), frame.EditPlane(), frame.TempPlane(), 1,
-                  pool.workers());
+      core::FilterPicture(core, core::DetectCpuFlags(), tracks.data(), frame, scratch, 1, pool.workers());
       wall += std::chrono::duration<double>(Clock::now() - t0).count();
       cpu += CpuSeconds() - c0;
     }
@@ -197,8 +197,8 @@ void BenchConversions(const Options& o) {
   std::printf("  %-22s", "layout");
   std::vector<core::CpuFlags> tiers;
   for (const core::CpuTier& t : core::kCpuTiers)
-    if (core::CpuHasTier(t) && (tiers.empty() || io::PlanarDspFor(t.flags).pack[0][0] !=
-                                                     io::PlanarDspFor(tiers.back()).pack[0][0])) {
+    if (core::CpuHasTier(t) && (tiers.empty() || io::PlanarDspFor(t.flags).PackRows[0][0] !=
+                                                     io::PlanarDspFor(tiers.back()).PackRows[0][0])) {
       tiers.push_back(t.flags);
       std::printf("  %6s in %5s out", t.name, "");
     }
@@ -216,7 +216,7 @@ void BenchConversions(const Options& o) {
       {"4:2:0 pairs 10-bit", io::Chroma::k420, 10, true}, {"4:2:0 12-bit", io::Chroma::k420, 12, false},
       {"4:2:2 12-bit", io::Chroma::k422, 12, false},      {"4:4:4 12-bit", io::Chroma::k444, 12, false},
       {"mono 16-bit", io::Chroma::kMono, 16, false}};
-  host::Frame frame(kW, kH);
+  core::Picture frame(kW, kH);
   for (const auto& l : layouts) {
     const io::PlanarLayout layout = io::PlanarLayoutOf(kW, kH, l.chroma, l.depth, l.pairs);
     std::vector<uint8_t> planes(layout.FrameBytes());
@@ -263,7 +263,7 @@ constexpr double kGrowthMb = 2.0;
 // host frames, and a clip of o.frames of them in a file of its own folder.
 struct Clip {
   std::vector<std::string> pictures;
-  std::vector<host::Frame> frames;
+  std::vector<core::Picture> frames;
   std::string dir, path;
 };
 
@@ -271,7 +271,7 @@ bool MakeClip(const Options& o, Clip& clip) {
   for (int i = 0; i < kPictures; ++i) clip.pictures.push_back(Y4mFramePlanes(1000 + i));
   for (const std::string& p : clip.pictures) {
     std::istringstream in(kHeader + p);
-    host::Frame f;
+    core::Picture f;
     io::OpenReader(io::Format::kY4m, in, "clip")->Read(f);
     clip.frames.push_back(std::move(f));
   }
@@ -304,7 +304,7 @@ void BenchRow(const Options& o, const Clip& clip, const Row& row) {
   Best alone{0, 0};
   bool rate = false;  // whether the filter alone has a rate to compare
   if (row.filter) {
-    alone = FilterAlone(o, *tools::FindBuiltinFilter(row.filter), row.tracks, clip.frames);
+    alone = FilterAlone(o, *hostkit::FindBuiltinFilter(row.filter), row.tracks, clip.frames);
     // A filter that finds nothing to do (deblock at quant 0) takes microseconds: no rate to compare.
     rate = alone.wall * 1e3 >= 0.05;
     if (!rate)

@@ -23,8 +23,8 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "core/picture.h"
 #include "core/worker_pool.h"
-#include "host/frame.h"
 #include "standin/auf_host.h"
 
 namespace {
@@ -101,7 +101,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
   return true;
 }
 
-bool LoadSource(const Options& o, host::Frame& source) {
+bool LoadSource(const Options& o, core::Picture& source) {
   if (!o.frame.empty()) return bench::LoadFrame(o.frame, &source);
   if (!o.photo.empty()) return bench::LoadPhoto(o.photo, &source);
   source = bench::Noise();
@@ -115,7 +115,8 @@ void PrintLine(const std::string& file, const char* filter, const char* setting,
 }
 
 // Every setting of the library's filter at every thread count, on `frame` restored from `source`.
-void BenchLibrary(const Options& o, const std::string& path, const host::Frame& source, host::Frame& frame) {
+void BenchLibrary(const Options& o, const std::string& path, const core::Picture& source,
+                  core::Picture& frame) {
   const standin::PluginLibrary library(path);
   bool known = false;
   for (const Setting& s : kSettings) {
@@ -127,7 +128,7 @@ void BenchLibrary(const Options& o, const std::string& path, const host::Frame& 
       for (const auto& [name, value] : s.tracks) filter.SetTrack(name, value);
       PrintLine(FileName(path), s.filter, s.label, t,
                 bench::Measure(
-                    o.quick ? 1 : 5, o.quick ? 0 : 1500, [&] { frame.edit = source.edit; },
+                    o.quick ? 1 : 5, o.quick ? 0 : 1500, [&] { frame.pixels = source.pixels; },
                     [&] { filter.Process(frame); }));
     }
   }
@@ -228,21 +229,21 @@ int main(int argc, char** argv) {
   Options o;
   if (!ParseOptions(argc, argv, o)) return Usage();
   if (!o.table.empty()) return PrintTable(o.table) ? 0 : 1;
-  host::Frame source;
+  core::Picture source;
   if (!LoadSource(o, source)) return 1;
   if (!o.save.empty() && !bench::SaveFrame(o.save, source)) return 1;
   if (o.libraries.empty()) return o.save.empty() ? Usage() : 0;
 
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  host::Frame frame = source;
+  core::Picture frame = source;
   // The memory floor in this process: one copy of the edit plane, between the two planes the
   // filters' runs use.
   PrintLine("-", "memory floor", "one copy of the edit plane", 1,
             bench::Measure(
                 o.quick ? 1 : 25, 0, [] {},
                 [&] {
-                  std::memcpy(frame.edit.data(), source.edit.data(),
-                              source.edit.size() * sizeof(core::YcPixel));
+                  std::memcpy(frame.pixels.data(), source.pixels.data(),
+                              source.pixels.size() * sizeof(core::YcPixel));
                 }));
   try {
     for (const std::string& path : o.libraries) BenchLibrary(o, path, source, frame);

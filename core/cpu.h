@@ -56,6 +56,11 @@ const char* CpuTierName(CpuFlags flags);
 // flags beyond what the CPU runs are dropped, so that they can never select another CPU's kernels.
 size_t BestRunnableTier(CpuFlags flags);
 
+// A family declares its table's slots once, as a list X(type, name) (VELOUR_DSP_SLOTS, ...); these
+// turn the list into the table's members and into the scalar table (the kernels name_C).
+#define AUF_DSP_SLOT(type, name) type name;
+#define AUF_DSP_SCALAR_SLOT(type, name) dsp.name = name##_C;
+
 // Each kernel family's one way to its table (VelourDspFor, DeblockDspFor, RgbaDspFor, PlanarDspFor):
 // the table of BestRunnableTier(flags). On the first call, fill(table, tier flags) builds the table
 // of each tier this CPU runs, and of no other: a tier's table builder is compiled for its tier, so

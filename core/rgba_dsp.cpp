@@ -60,11 +60,11 @@ void InitRgbaDsp(RgbaDsp& dsp, CpuFlags flags) {
   dsp.Pa64ToLumaRow = Pa64ToLumaRow_C;
 #if defined(AUF_X86_SIMD)
   if (!(flags & kCpuSse2)) return;
-  InitRgbaDsp_SSE2(dsp);
+  InitRgbaDsp_Sse2(dsp);
   if (!(flags & kCpuAvx2)) return;
-  InitRgbaDsp_AVX2(dsp);
+  InitRgbaDsp_Avx2(dsp);
   if (!(flags & kCpuAvx512)) return;
-  InitRgbaDsp_AVX512(dsp);
+  InitRgbaDsp_Avx512(dsp);
 #else
   (void)flags;
 #endif

@@ -97,13 +97,20 @@ using Pa64ToLumaRowFn = void (*)(const uint16_t* pa64, int16_t* luma, int32_t n,
 // values.
 using YcToPa64RowFn = void (*)(const YcPixel* yc, uint16_t* pa64, int32_t n);
 
+// The table's slots, X(type, name), declared once: they make the table's members, its scalar
+// kernels (name_C) and the kernel checker's list of what it must compare.
+// clang-format off
+#define RGBA_DSP_SLOTS(X)           \
+  X(RgbaToYcRowFn, RgbaToYcRow)     \
+  X(YcToRgbaRowFn, YcToRgbaRow)     \
+  X(RgbaToLumaRowFn, RgbaToLumaRow) \
+  X(Pa64ToYcRowFn, Pa64ToYcRow)     \
+  X(YcToPa64RowFn, YcToPa64Row)     \
+  X(Pa64ToLumaRowFn, Pa64ToLumaRow)
+// clang-format on
+
 struct RgbaDsp {
-  RgbaToYcRowFn RgbaToYcRow;
-  YcToRgbaRowFn YcToRgbaRow;
-  RgbaToLumaRowFn RgbaToLumaRow;
-  Pa64ToYcRowFn Pa64ToYcRow;
-  YcToPa64RowFn YcToPa64Row;
-  Pa64ToLumaRowFn Pa64ToLumaRow;
+  RGBA_DSP_SLOTS(AUF_DSP_SLOT)
 };
 
 // The table of the best tier in `flags` that this CPU runs (TierTable).

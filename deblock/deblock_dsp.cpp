@@ -9,19 +9,17 @@ namespace {
 
 // Scalar first; each tier replaces what it improves.
 void InitDeblockDsp(DeblockDsp& dsp, core::CpuFlags flags) {
-  dsp.FilterHorizontalEdges = FilterHorizontalEdges_C;
-  dsp.FilterVerticalEdges = FilterVerticalEdges_C;
-  dsp.FilterTile = FilterTile_C;
+  DEBLOCK_DSP_SLOTS(AUF_DSP_SCALAR_SLOT)
   dsp.tile = kQuadTile;
 #if defined(AUF_X86_SIMD)
   if (!(flags & core::kCpuSse2)) return;
-  InitDeblockDsp_SSE2(dsp);
+  InitDeblockDsp_Sse2(dsp);
   if (!(flags & core::kCpuAvx2)) return;
-  InitDeblockDsp_AVX2(dsp);
+  InitDeblockDsp_Avx2(dsp);
   if (!(flags & core::kCpuAvx512)) return;
-  if (flags & core::kCpuAvx512Ymm) InitDeblockDsp_AVX512Ymm(dsp);
-  else if (flags & core::kCpuAvx512Split) InitDeblockDsp_AVX512Split(dsp);
-  else InitDeblockDsp_AVX512(dsp);
+  if (flags & core::kCpuAvx512Ymm) InitDeblockDsp_Avx512Ymm(dsp);
+  else if (flags & core::kCpuAvx512Split) InitDeblockDsp_Avx512Split(dsp);
+  else InitDeblockDsp_Avx512(dsp);
 #else
   (void)flags;
 #endif
@@ -38,7 +36,7 @@ bool InitDeblockDspNarrow(DeblockDsp& dsp, core::CpuFlags flags) {
   flags &= core::RunnableCpuFlags();  // never a tier this CPU lacks
   if (!(flags & core::kCpuAvx512)) return false;
   InitDeblockDsp(dsp, flags);
-  InitDeblockDsp_AVX512Narrow(dsp);
+  InitDeblockDsp_Avx512Narrow(dsp);
   return true;
 #else
   (void)dsp, (void)flags;

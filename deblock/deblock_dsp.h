@@ -75,10 +75,17 @@ inline constexpr TileShape kQuadTile = {4, 12};
 using TileFn = void (*)(core::YcPixel* const* groups, ptrdiff_t stride, int w, int x_begin, int x_end,
                         int32_t alpha, int32_t beta, int32_t tc0);
 
+// The table's slots, X(type, name), declared once: they make the table's members, its scalar
+// kernels (name_C) and the kernel checker's list of what it must compare.
+// clang-format off
+#define DEBLOCK_DSP_SLOTS(X)                  \
+  X(HorizontalEdgesFn, FilterHorizontalEdges) \
+  X(VerticalEdgesFn, FilterVerticalEdges)     \
+  X(TileFn, FilterTile)
+// clang-format on
+
 struct DeblockDsp {
-  HorizontalEdgesFn FilterHorizontalEdges;
-  VerticalEdgesFn FilterVerticalEdges;
-  TileFn FilterTile;
+  DEBLOCK_DSP_SLOTS(AUF_DSP_SLOT)
   TileShape tile;  // of FilterTile
 };
 

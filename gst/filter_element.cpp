@@ -18,12 +18,11 @@
 
 #include "auf_version.h"
 #include "core/cpu.h"
+#include "core/picture.h"
 #include "core/track_values.h"
 #include "core/worker_pool.h"
-#include "host/frame.h"
-#include "tools/filters/builtin_filters.h"
-#include "tools/io/frame_io.h"
-#include "tools/io/planar.h"
+#include "hostkit/builtin_filters.h"
+#include "hostkit/planar.h"
 
 GST_DEBUG_CATEGORY_STATIC(filter_debug);
 #define GST_CAT_DEFAULT filter_debug
@@ -91,7 +90,8 @@ struct State {
   std::mutex stream_mutex;
   std::vector<int32_t> frame_tracks;  // the settings of the frame in hand
   std::unique_ptr<core::WorkerPool> pool;
-  host::Frame frame;  // the host's pixels, reshaped only when the caps change
+  core::Picture frame;                 // the host's pixels, reshaped only when the caps change
+  std::vector<core::YcPixel> scratch;  // the filter's scratch plane, where it needs one
   io::PlanarLayout layout;
   const io::PlanarDsp* planar = nullptr;
   core::CpuFlags cpu = core::DetectCpuFlags();
@@ -209,8 +209,7 @@ gboolean SetInfo(GstVideoFilter* filter, GstCaps* caps, GstVideoInfo* in, GstCap
     GST_WARNING_OBJECT(filter, "cannot filter %" GST_PTR_FORMAT, caps);
     return FALSE;
   }
-  // The largest picture aufhost reads.
-  const int64_t limit = io::ReaderOptions{}.max_pixels;
+  const int64_t limit = io::kMaxPixels;
   if (int64_t{w} * h > limit) {
     GST_ELEMENT_ERROR(filter, CORE, NEGOTIATION,
                       ("%dx%d frames are larger than the filters take: at most %" G_GINT64_FORMAT " pixels",
@@ -260,11 +259,13 @@ GstFlowReturn TransformFrameIp(GstVideoFilter* filter, GstVideoFrame* frame) {
       return GST_FLOW_ERROR;
     }
   }
-  // The host's pixels, taken when the first frame of a size arrives.
+  // The host's pixels and the filter's scratch, taken when the first frame of a size arrives.
   if (s.frame.w != s.layout.w || s.frame.h != s.layout.h) {
     try {
-      s.frame = host::Frame();
-      s.frame = host::Frame(s.layout.w, s.layout.h);
+      s.frame = core::Picture();
+      s.scratch = {};
+      s.frame = core::Picture(s.layout.w, s.layout.h);
+      core::ScratchPlane(s.core, s.frame.plane(), s.scratch);
     } catch (const std::bad_alloc&) {
       GST_ELEMENT_ERROR(filter, RESOURCE, FAILED,
                         ("not enough memory for %dx%d frames", s.layout.w, s.layout.h), (nullptr));
@@ -274,7 +275,7 @@ GstFlowReturn TransformFrameIp(GstVideoFilter* filter, GstVideoFrame* frame) {
   const core::Workers workers = s.pool->workers();
   const io::PlanarRows rows = RowsOf(frame, s.layout);
   io::PlanesToFrame(*s.planar, s.layout, rows, s.frame, workers);
-  s.core.filter(s.cpu, s.frame_tracks.data(), s.frame.EditPlane(), s.frame.TempPlane(), 1, workers);
+  core::FilterPicture(s.core, s.cpu, s.frame_tracks.data(), s.frame, s.scratch, 1, workers);
   io::FrameToPlanes(*s.planar, s.layout, s.frame, rows, workers);
   return GST_FLOW_OK;
 }
@@ -399,7 +400,7 @@ bool RegisterElements(GstPlugin* plugin, std::span<const core::FilterCore* const
 }
 
 gboolean RegisterBuiltinElements(GstPlugin* plugin) {
-  return RegisterElements(plugin, tools::BuiltinFilters());
+  return RegisterElements(plugin, hostkit::BuiltinFilters());
 }
 
 bool RegisterPluginStatically() {

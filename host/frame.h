@@ -1,5 +1,7 @@
 #pragma once
-// A frame as the host holds it: an edit plane and a temp plane of YcPixel, rows stride pixels apart.
+// A frame as the classic editor holds it: an edit plane and a temp plane of YcPixel, rows stride
+// pixels apart. The editor stand-in and the code that drives classic plug-ins use it; every other
+// tool and host holds a core::Picture.
 #include <cstdint>
 #include <vector>
 

@@ -120,4 +120,16 @@ int FilterHost::Process(Frame& frame) {
   return Process(&fi);
 }
 
+int FilterHost::Process(core::Picture& picture) {
+  const size_t n = picture.pixels.size();
+  if (temp_.size() < n) temp_.resize(n);
+  FrameInfo fi{};
+  fi.edit = picture.pixels.data();
+  fi.temp = temp_.data();
+  fi.w = picture.w;
+  fi.h = picture.h;
+  fi.stride = picture.stride;
+  return Process(&fi);
+}
+
 }  // namespace standin

@@ -1,12 +1,14 @@
 #pragma once
 // The editor stand-in: loads a plug-in library, keeps the host's own copy of its filter record with
 // track values and host functions filled in, and calls the processing function per frame, with
-// RunOnWorkers served by a WorkerPool. Only code that drives the editor's plug-in records uses it.
+// RunOnWorkers served by a WorkerPool: for aufhost's plug-in libraries, the end-to-end hashes, the
+// benchmarks of the classic plug-ins and the tests of their records.
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "core/picture.h"
 #include "core/tracks.h"
 #include "core/worker_pool.h"
 #include "host/frame.h"
@@ -52,7 +54,8 @@ class FilterHost {
   const std::vector<core::Track>& tracks() const { return tracks_; }
   // Sets a track value by name; throws core::TrackError for unknown names and values out of range.
   void SetTrack(const std::string& name, int32_t value);
-  // Sets a track by position with no range check (tests use it to send what a host never sends).
+  // Sets a track by position with no range check: for values already checked (aufhost checks them
+  // against the tracks first), and for tests that send what a host never sends.
   void SetTrackUnchecked(int index, int32_t value) { values_[index] = value; }
   int32_t track(int index) const { return values_[index]; }
   const host::HostFilter* record() const { return &record_; }
@@ -60,6 +63,8 @@ class FilterHost {
   // Runs the processing function on the frame's planes; returns what it returned.
   int Process(host::FrameInfo* frame);
   int Process(host::Frame& frame);
+  // The same on a picture, with the editor's temp plane kept by the host between frames.
+  int Process(core::Picture& picture);
 
   core::WorkerPool* pool() const { return pool_; }
 
@@ -70,6 +75,7 @@ class FilterHost {
   std::vector<core::Track> tracks_;
   std::string name_;
   core::WorkerPool* pool_;
+  std::vector<core::YcPixel> temp_;
 };
 
 }  // namespace standin

@@ -9,22 +9,15 @@ namespace {
 
 // Scalar first; each tier replaces what it improves.
 void InitVelourDsp(VelourDsp& dsp, core::CpuFlags flags) {
-  dsp.FilterBlockRow = FilterBlockRow_C;
-  dsp.FilterBlockRowWide = FilterBlockRowWide_C;
-  dsp.LumaRow = LumaRow_C;
-  dsp.SeedRow = SeedRow_C;
-  dsp.AddRow = AddRow_C;
-  dsp.AddRowWide = AddRowWide_C;
-  dsp.FoldRow = FoldRow_C;
-  dsp.AverageRow = AverageRow_C;
+  VELOUR_DSP_SLOTS(AUF_DSP_SCALAR_SLOT)
 #if defined(AUF_X86_SIMD)
   if (!(flags & core::kCpuSse2)) return;
-  InitVelourDsp_SSE2(dsp);
+  InitVelourDsp_Sse2(dsp);
   if (!(flags & core::kCpuAvx2)) return;
-  InitVelourDsp_AVX2(dsp);
+  InitVelourDsp_Avx2(dsp);
   if (!(flags & core::kCpuAvx512)) return;
-  if (flags & core::kCpuAvx512Ymm) InitVelourDsp_AVX512Ymm(dsp);
-  else InitVelourDsp_AVX512(dsp);
+  if (flags & core::kCpuAvx512Ymm) InitVelourDsp_Avx512Ymm(dsp);
+  else InitVelourDsp_Avx512(dsp);
 #else
   (void)flags;
 #endif

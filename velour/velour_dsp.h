@@ -60,15 +60,22 @@ using FoldRowFn = void (*)(int16_t* partial, AccSample* acc, int n);
 // y[3 * x] = low 16 bits of trunc(acc[x] * 16 / weight), weight in 1..128, |acc[x]| <= 2^19.
 using AverageRowFn = void (*)(const AccSample* acc, int16_t* y, int n, int32_t weight);
 
+// The table's slots, X(type, name), declared once: they make the table's members, its scalar
+// kernels (name_C) and the kernel checker's list of what it must compare.
+// clang-format off
+#define VELOUR_DSP_SLOTS(X)                   \
+  X(FilterBlockRowFn, FilterBlockRow)         \
+  X(FilterBlockRowWideFn, FilterBlockRowWide) \
+  X(LumaRowFn, LumaRow)                       \
+  X(SeedRowFn, SeedRow)                       \
+  X(AddRowFn, AddRow)                         \
+  X(AddRowWideFn, AddRowWide)                 \
+  X(FoldRowFn, FoldRow)                       \
+  X(AverageRowFn, AverageRow)
+// clang-format on
+
 struct VelourDsp {
-  FilterBlockRowFn FilterBlockRow;
-  FilterBlockRowWideFn FilterBlockRowWide;
-  LumaRowFn LumaRow;
-  SeedRowFn SeedRow;
-  AddRowFn AddRow;
-  AddRowWideFn AddRowWide;
-  FoldRowFn FoldRow;
-  AverageRowFn AverageRow;
+  VELOUR_DSP_SLOTS(AUF_DSP_SLOT)
 };
 
 // The table of the best tier in `flags` that this CPU runs (core::TierTable).

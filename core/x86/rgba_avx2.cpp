@@ -207,7 +207,7 @@ void YcToPa64Row(const YcPixel* yc, uint16_t* pa64, int32_t n) {
 
 }  // namespace
 
-void InitRgbaDsp_AVX2(RgbaDsp& dsp) {
+void InitRgbaDsp_Avx2(RgbaDsp& dsp) {
   dsp.RgbaToYcRow = RgbaToYcRow;
   dsp.YcToRgbaRow = YcToRgbaRow;
   dsp.RgbaToLumaRow = RgbaToLumaRow;

@@ -200,7 +200,7 @@ void YcToPa64Row(const YcPixel* yc, uint16_t* pa64, int32_t n) {
 
 }  // namespace
 
-void InitRgbaDsp_AVX512(RgbaDsp& dsp) {
+void InitRgbaDsp_Avx512(RgbaDsp& dsp) {
   dsp.RgbaToYcRow = RgbaToYcRow;
   dsp.YcToRgbaRow = YcToRgbaRow;
   dsp.RgbaToLumaRow = RgbaToLumaRow;

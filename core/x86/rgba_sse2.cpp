@@ -124,7 +124,7 @@ void Pa64ToLumaRow(const uint16_t* pa64, int16_t* luma, int32_t n, int32_t shift
 struct Sums4 {
   Reg rb01, rb23, g0123;
 };
-__attribute__((always_inline)) inline Sums4 YcSums4(Reg e01, Reg e23) {
+AUF_INLINE Sums4 YcSums4(Reg e01, Reg e23) {
   // Per pixel, [y cr y cb] gives r and b in one multiply-add, [y cb cr *] the two halves of g.
   const Reg rb = _mm_setr_epi16(kYcToRgbY, kCrToR, kYcToRgbY, kCbToB, kYcToRgbY, kCrToR, kYcToRgbY, kCbToB);
   const Reg g = _mm_setr_epi16(kYcToRgbY, kCbToG, kCrToG, 0, kYcToRgbY, kCbToG, kCrToG, 0);
@@ -138,7 +138,7 @@ __attribute__((always_inline)) inline Sums4 YcSums4(Reg e01, Reg e23) {
 }
 
 // Eight pixels' samples at `in` as four expanded pairs [y cb cr * y' cb' cr' *].
-__attribute__((always_inline)) inline void LoadPairs8(const YcPixel* yc, Reg* e) {
+AUF_INLINE void LoadPairs8(const YcPixel* yc, Reg* e) {
   const char* in = reinterpret_cast<const char*>(yc);
   const Reg a = V::Load(in), b = V::Load(in + 16), c = V::Load(in + 32);
   e[0] = Expand(a);
@@ -201,7 +201,7 @@ void YcToPa64Row(const YcPixel* yc, uint16_t* pa64, int32_t n) {
 
 }  // namespace
 
-void InitRgbaDsp_SSE2(RgbaDsp& dsp) {
+void InitRgbaDsp_Sse2(RgbaDsp& dsp) {
   dsp.RgbaToYcRow = RgbaToYcRow;
   dsp.YcToRgbaRow = YcToRgbaRow;
   dsp.RgbaToLumaRow = RgbaToLumaRow;

@@ -4,8 +4,8 @@
 
 namespace core {
 
-void InitRgbaDsp_SSE2(RgbaDsp& dsp);
-void InitRgbaDsp_AVX2(RgbaDsp& dsp);
-void InitRgbaDsp_AVX512(RgbaDsp& dsp);
+void InitRgbaDsp_Sse2(RgbaDsp& dsp);
+void InitRgbaDsp_Avx2(RgbaDsp& dsp);
+void InitRgbaDsp_Avx512(RgbaDsp& dsp);
 
 }  // namespace core

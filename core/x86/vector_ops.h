@@ -30,7 +30,9 @@
 
 #include <cstdint>
 
-#define AUF_VECTOR_OP static inline __attribute__((always_inline))
+// Always inlined, with internal linkage: the one spelling for these operations and for the helpers
+// the families' ISA files build from them.
+#define AUF_INLINE static inline __attribute__((always_inline))
 
 // Operations of two registers: X(P, name, intrinsic name after the prefix).
 // clang-format off
@@ -52,36 +54,36 @@
   X(P, SI, And, and) X(P, SI, AndNot, andnot) X(P, SI, Or, or) X(P, SI, Xor, xor)
 
 #define AUF_VECTOR_LANE_OP(P, name, op) \
-  AUF_VECTOR_OP Reg name(Reg a, Reg b) { return P##_##op(a, b); }
+  AUF_INLINE Reg name(Reg a, Reg b) { return P##_##op(a, b); }
 #define AUF_VECTOR_SHIFT_OP(P, name, op) \
-  AUF_VECTOR_OP Reg name(Reg a, int n) { return P##_##op(a, n); }
+  AUF_INLINE Reg name(Reg a, int n) { return P##_##op(a, n); }
 #define AUF_VECTOR_BIT_OP(P, SI, name, op) \
-  AUF_VECTOR_OP Reg name(Reg a, Reg b) { return P##_##op##_##SI(a, b); }
+  AUF_INLINE Reg name(Reg a, Reg b) { return P##_##op##_##SI(a, b); }
 
 // What every tier has, from the prefix P of its intrinsics (_mm, _mm256, _mm512) and the suffix SI of
 // its whole-register loads, stores and logic (si128, si256, si512).
-#define AUF_VECTOR_OPS(P, SI)                                                                  \
-  AUF_VECTOR_OP Reg Load(const void* p) { return P##_loadu_##SI(static_cast<const Reg*>(p)); } \
-  AUF_VECTOR_OP void Store(void* p, Reg v) { P##_storeu_##SI(static_cast<Reg*>(p), v); }       \
-  AUF_VECTOR_OP Reg Set1(int16_t v) { return P##_set1_epi16(v); }                              \
-  AUF_VECTOR_OP Reg Set32(int32_t v) { return P##_set1_epi32(v); }                             \
-  AUF_VECTOR_OP Reg Zero() { return P##_setzero_##SI(); }                                      \
-  AUF_VECTOR_LANE_OPS(AUF_VECTOR_LANE_OP, P)                                                   \
-  AUF_VECTOR_SHIFT_OPS(AUF_VECTOR_SHIFT_OP, P)                                                 \
+#define AUF_VECTOR_OPS(P, SI)                                                               \
+  AUF_INLINE Reg Load(const void* p) { return P##_loadu_##SI(static_cast<const Reg*>(p)); } \
+  AUF_INLINE void Store(void* p, Reg v) { P##_storeu_##SI(static_cast<Reg*>(p), v); }       \
+  AUF_INLINE Reg Set1(int16_t v) { return P##_set1_epi16(v); }                              \
+  AUF_INLINE Reg Set32(int32_t v) { return P##_set1_epi32(v); }                             \
+  AUF_INLINE Reg Zero() { return P##_setzero_##SI(); }                                      \
+  AUF_VECTOR_LANE_OPS(AUF_VECTOR_LANE_OP, P)                                                \
+  AUF_VECTOR_SHIFT_OPS(AUF_VECTOR_SHIFT_OP, P)                                              \
   AUF_VECTOR_BIT_OPS(AUF_VECTOR_BIT_OP, P, SI)
 
 // The lane masks of the tiers with mask registers of type MASK.
-#define AUF_VECTOR_MASK_OPS(P, SI, MASK)                                                                   \
-  using Mask = MASK;                                                                                       \
-  AUF_VECTOR_OP Mask Below(Reg a, Reg b) { return P##_cmplt_epu16_mask(a, b); }                            \
-  AUF_VECTOR_OP Mask BelowWhere(Mask m, Reg a, Reg b) { return P##_mask_cmplt_epu16_mask(m, a, b); }       \
-  AUF_VECTOR_OP Mask Negative(Reg a) { return P##_movepi16_mask(a); }                                      \
-  AUF_VECTOR_OP Mask Test(Reg a, Reg b) { return P##_test_epi16_mask(a, b); }                              \
-  AUF_VECTOR_OP Mask MaskAnd(Mask a, Mask b) { return static_cast<Mask>(a & b); }                          \
-  AUF_VECTOR_OP Reg AddWhere(Reg v, Mask m, Reg w) { return P##_mask_add_epi16(v, m, v, w); }              \
-  AUF_VECTOR_OP Reg NegateWhere(Reg v, Mask m) { return P##_mask_sub_epi16(v, m, P##_setzero_##SI(), v); } \
-  AUF_VECTOR_OP Reg MinOrZero(Mask m, Reg a, Reg b) { return P##_maskz_min_epi16(m, a, b); }               \
-  AUF_VECTOR_OP Reg Blend(Mask m, Reg a, Reg b) { return P##_mask_blend_epi16(m, a, b); }
+#define AUF_VECTOR_MASK_OPS(P, SI, MASK)                                                                \
+  using Mask = MASK;                                                                                    \
+  AUF_INLINE Mask Below(Reg a, Reg b) { return P##_cmplt_epu16_mask(a, b); }                            \
+  AUF_INLINE Mask BelowWhere(Mask m, Reg a, Reg b) { return P##_mask_cmplt_epu16_mask(m, a, b); }       \
+  AUF_INLINE Mask Negative(Reg a) { return P##_movepi16_mask(a); }                                      \
+  AUF_INLINE Mask Test(Reg a, Reg b) { return P##_test_epi16_mask(a, b); }                              \
+  AUF_INLINE Mask MaskAnd(Mask a, Mask b) { return static_cast<Mask>(a & b); }                          \
+  AUF_INLINE Reg AddWhere(Reg v, Mask m, Reg w) { return P##_mask_add_epi16(v, m, v, w); }              \
+  AUF_INLINE Reg NegateWhere(Reg v, Mask m) { return P##_mask_sub_epi16(v, m, P##_setzero_##SI(), v); } \
+  AUF_INLINE Reg MinOrZero(Mask m, Reg a, Reg b) { return P##_maskz_min_epi16(m, a, b); }               \
+  AUF_INLINE Reg Blend(Mask m, Reg a, Reg b) { return P##_mask_blend_epi16(m, a, b); }
 
 namespace core::simd {
 namespace {
@@ -91,14 +93,14 @@ struct Sse2 {
   using Reg = __m128i;
   static constexpr int kLanes = 8;
   AUF_VECTOR_OPS(_mm, si128)
-  AUF_VECTOR_OP Reg Equal(Reg a, Reg b) { return _mm_cmpeq_epi16(a, b); }
+  AUF_INLINE Reg Equal(Reg a, Reg b) { return _mm_cmpeq_epi16(a, b); }
   // No abs instruction: (x ^ s) - s with s the sign mask.
-  AUF_VECTOR_OP Reg Abs(Reg x) {
+  AUF_INLINE Reg Abs(Reg x) {
     const Reg s = _mm_srai_epi16(x, 15);
     return _mm_sub_epi16(_mm_xor_si128(x, s), s);
   }
-  AUF_VECTOR_OP Reg WidenLo(Reg r) { return _mm_srai_epi32(_mm_unpacklo_epi16(r, r), 16); }
-  AUF_VECTOR_OP Reg WidenHi(Reg r) { return _mm_srai_epi32(_mm_unpackhi_epi16(r, r), 16); }
+  AUF_INLINE Reg WidenLo(Reg r) { return _mm_srai_epi32(_mm_unpacklo_epi16(r, r), 16); }
+  AUF_INLINE Reg WidenHi(Reg r) { return _mm_srai_epi32(_mm_unpackhi_epi16(r, r), 16); }
 };
 #endif
 
@@ -107,10 +109,10 @@ struct Avx2 {
   using Reg = __m256i;
   static constexpr int kLanes = 16;
   AUF_VECTOR_OPS(_mm256, si256)
-  AUF_VECTOR_OP Reg Equal(Reg a, Reg b) { return _mm256_cmpeq_epi16(a, b); }
-  AUF_VECTOR_OP Reg Abs(Reg x) { return _mm256_abs_epi16(x); }
-  AUF_VECTOR_OP Reg WidenLo(Reg r) { return _mm256_cvtepi16_epi32(_mm256_castsi256_si128(r)); }
-  AUF_VECTOR_OP Reg WidenHi(Reg r) { return _mm256_cvtepi16_epi32(_mm256_extracti128_si256(r, 1)); }
+  AUF_INLINE Reg Equal(Reg a, Reg b) { return _mm256_cmpeq_epi16(a, b); }
+  AUF_INLINE Reg Abs(Reg x) { return _mm256_abs_epi16(x); }
+  AUF_INLINE Reg WidenLo(Reg r) { return _mm256_cvtepi16_epi32(_mm256_castsi256_si128(r)); }
+  AUF_INLINE Reg WidenHi(Reg r) { return _mm256_cvtepi16_epi32(_mm256_extracti128_si256(r, 1)); }
 };
 #endif
 
@@ -120,9 +122,9 @@ struct Avx512 {
   static constexpr int kLanes = 32;
   AUF_VECTOR_OPS(_mm512, si512)
   AUF_VECTOR_MASK_OPS(_mm512, si512, __mmask32)
-  AUF_VECTOR_OP Reg Abs(Reg x) { return _mm512_abs_epi16(x); }
-  AUF_VECTOR_OP Reg WidenLo(Reg r) { return _mm512_cvtepi16_epi32(_mm512_castsi512_si256(r)); }
-  AUF_VECTOR_OP Reg WidenHi(Reg r) { return _mm512_cvtepi16_epi32(_mm512_extracti64x4_epi64(r, 1)); }
+  AUF_INLINE Reg Abs(Reg x) { return _mm512_abs_epi16(x); }
+  AUF_INLINE Reg WidenLo(Reg r) { return _mm512_cvtepi16_epi32(_mm512_castsi512_si256(r)); }
+  AUF_INLINE Reg WidenHi(Reg r) { return _mm512_cvtepi16_epi32(_mm512_extracti64x4_epi64(r, 1)); }
 };
 
 // The same operations on 256-bit registers, with the 32 registers and the mask registers.
@@ -131,15 +133,15 @@ struct Avx512Ymm {
   static constexpr int kLanes = 16;
   AUF_VECTOR_OPS(_mm256, si256)
   AUF_VECTOR_MASK_OPS(_mm256, si256, __mmask16)
-  AUF_VECTOR_OP Reg Abs(Reg x) { return _mm256_abs_epi16(x); }
-  AUF_VECTOR_OP Reg WidenLo(Reg r) { return _mm256_cvtepi16_epi32(_mm256_castsi256_si128(r)); }
-  AUF_VECTOR_OP Reg WidenHi(Reg r) { return _mm256_cvtepi16_epi32(_mm256_extracti128_si256(r, 1)); }
+  AUF_INLINE Reg Abs(Reg x) { return _mm256_abs_epi16(x); }
+  AUF_INLINE Reg WidenLo(Reg r) { return _mm256_cvtepi16_epi32(_mm256_castsi256_si128(r)); }
+  AUF_INLINE Reg WidenHi(Reg r) { return _mm256_cvtepi16_epi32(_mm256_extracti128_si256(r, 1)); }
 };
 #endif
 
 // Transposes the 8 x 8 block of 16-bit samples in each 128-bit lane of r[0..7].
 template <class V>
-AUF_VECTOR_OP void Transpose8x8(typename V::Reg* r) {
+AUF_INLINE void Transpose8x8(typename V::Reg* r) {
   using Reg = typename V::Reg;
   const Reg a0 = V::UnpackLo16(r[0], r[1]), a1 = V::UnpackHi16(r[0], r[1]);
   const Reg a2 = V::UnpackLo16(r[2], r[3]), a3 = V::UnpackHi16(r[2], r[3]);
@@ -166,4 +168,3 @@ AUF_VECTOR_OP void Transpose8x8(typename V::Reg* r) {
 #undef AUF_VECTOR_BIT_OP
 #undef AUF_VECTOR_OPS
 #undef AUF_VECTOR_MASK_OPS
-#undef AUF_VECTOR_OP

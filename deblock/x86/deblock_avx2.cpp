@@ -9,8 +9,6 @@
 
 namespace deblock {
 
-void InitDeblockDsp_AVX2(DeblockDsp& dsp) { SetVectorKernels<simd::Avx2, simd::Avx2>(dsp); }
+void InitDeblockDsp_Avx2(DeblockDsp& dsp) { SetVectorKernels<simd::Avx2, simd::Avx2>(dsp); }
 
 }  // namespace deblock
-
-#undef DEBLOCK_INLINE

@@ -27,19 +27,19 @@ void SetPairTile(DeblockDsp& dsp) {
 
 }  // namespace
 
-void InitDeblockDsp_AVX512(DeblockDsp& dsp) {
+void InitDeblockDsp_Avx512(DeblockDsp& dsp) {
   SetVectorKernels<simd::Avx512, simd::Avx512Ymm>(dsp);
   SetPairTile(dsp);
 }
 
-void InitDeblockDsp_AVX512Ymm(DeblockDsp& dsp) { SetVectorKernels<simd::Avx512Ymm, simd::Avx512Ymm>(dsp); }
+void InitDeblockDsp_Avx512Ymm(DeblockDsp& dsp) { SetVectorKernels<simd::Avx512Ymm, simd::Avx512Ymm>(dsp); }
 
-void InitDeblockDsp_AVX512Narrow(DeblockDsp& dsp) {
+void InitDeblockDsp_Avx512Narrow(DeblockDsp& dsp) {
   SetVectorKernels<simd::Avx512, simd::Avx512Ymm>(dsp);
   SetPairTile<1>(dsp);
 }
 
-void InitDeblockDsp_AVX512Split(DeblockDsp& dsp) {
+void InitDeblockDsp_Avx512Split(DeblockDsp& dsp) {
   SetVectorKernels<simd::Avx512, simd::Avx512Ymm>(dsp);
 #if defined(__i386__)
   SetPairTile(dsp);
@@ -47,5 +47,3 @@ void InitDeblockDsp_AVX512Split(DeblockDsp& dsp) {
 }
 
 }  // namespace deblock
-
-#undef DEBLOCK_INLINE

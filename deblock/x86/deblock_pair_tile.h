@@ -65,7 +65,7 @@ struct LaneIndex {
 };
 
 template <const LaneIndex& kIndex>
-DEBLOCK_INLINE __m512i LoadIndex() {
+AUF_INLINE __m512i LoadIndex() {
   return _mm512_load_si512(kIndex.v);
 }
 
@@ -104,7 +104,7 @@ constexpr LaneIndex kPackQuad = [] {
 constexpr LaneIndex kPackFirst = PackIndex(0, 8, 32), kPackSecond = PackIndex(1, 8, 32);
 
 // Four registers of slots (p[k]: rows 2k and 2k+1) to four columns, and back.
-DEBLOCK_INLINE void SlotsToColumns(const __m512i* p, __m512i* c) {
+AUF_INLINE void SlotsToColumns(const __m512i* p, __m512i* c) {
   // Lane by lane: u0 (rows 0 2) pixel 0, 2, (rows 1 3) pixel 0, 2; u1 the same for pixels 1 and 3;
   // w0 and w1 for rows 4 .. 7.
   const __m512i u0 = _mm512_unpacklo_epi64(p[0], p[1]), u1 = _mm512_unpackhi_epi64(p[0], p[1]);
@@ -117,7 +117,7 @@ DEBLOCK_INLINE void SlotsToColumns(const __m512i* p, __m512i* c) {
 
 // The way back: u0, u1, w0, w1 of SlotsToColumns with their lanes 1 and 2 swapped, and so the rows'
 // slots.
-DEBLOCK_INLINE void ColumnsToSlots(const __m512i* c, __m512i* p) {
+AUF_INLINE void ColumnsToSlots(const __m512i* c, __m512i* p) {
   const __m512i u0 = _mm512_shuffle_i64x2(c[0], c[2], _MM_SHUFFLE(1, 0, 1, 0));
   const __m512i u1 = _mm512_shuffle_i64x2(c[1], c[3], _MM_SHUFFLE(1, 0, 1, 0));
   const __m512i w0 = _mm512_shuffle_i64x2(c[0], c[2], _MM_SHUFFLE(3, 2, 3, 2));
@@ -129,7 +129,7 @@ DEBLOCK_INLINE void ColumnsToSlots(const __m512i* c, __m512i* p) {
 // Pixels `at` .. `at` + 4 n - 1 (in samples from each row's pointer, n = 1 or 2) of the eight rows:
 // c[j] holds pixel j, row r in slot 0 2 1 3 4 6 5 7 [r].
 template <int kN>
-DEBLOCK_INLINE void LoadColumns(const PairRows& pr, ptrdiff_t at, __m512i* c) {
+AUF_INLINE void LoadColumns(const PairRows& pr, ptrdiff_t at, __m512i* c) {
   __m512i lo[4], hi[4];
 #pragma GCC unroll 4
   for (int k = 0; k < 4; ++k) {
@@ -144,7 +144,7 @@ DEBLOCK_INLINE void LoadColumns(const PairRows& pr, ptrdiff_t at, __m512i* c) {
 
 // LoadColumns' inverse: pixels `at` .. `at` + 4 n - 1 from c[0 .. 4 n - 1].
 template <int kN>
-DEBLOCK_INLINE void StoreColumns(const PairRows& pr, ptrdiff_t at, const __m512i* c) {
+AUF_INLINE void StoreColumns(const PairRows& pr, ptrdiff_t at, const __m512i* c) {
   __m512i lo[4], hi[4];
   ColumnsToSlots(c, lo);
   if (kN == 2) ColumnsToSlots(c + 4, hi);
@@ -172,7 +172,7 @@ DEBLOCK_INLINE void StoreColumns(const PairRows& pr, ptrdiff_t at, const __m512i
 // cannot see is the same (and the loads keep a mask, all ones for a whole register, which the
 // compiler reloads where it would spill plain ones).
 template <bool kWhole, bool kReload>
-DEBLOCK_INLINE void PairRunPart(int16_t* q, int16_t* a, ptrdiff_t rs, __mmask32 m, const Limits<PairV>& t) {
+AUF_INLINE void PairRunPart(int16_t* q, int16_t* a, ptrdiff_t rs, __mmask32 m, const Limits<PairV>& t) {
   auto row = [&](int k) {
     return EdgeRow(q, a, rs, k);
   };
@@ -199,7 +199,7 @@ DEBLOCK_INLINE void PairRunPart(int16_t* q, int16_t* a, ptrdiff_t rs, __mmask32 
 
 // `n` samples (n >= 0) of the horizontal edge above row q.
 template <bool kReload>
-DEBLOCK_INLINE void PairRun(int16_t* q, int16_t* a, ptrdiff_t rs, int n, const Limits<PairV>& t) {
+AUF_INLINE void PairRun(int16_t* q, int16_t* a, ptrdiff_t rs, int n, const Limits<PairV>& t) {
   int i = 0;
   for (; i + PairV::kLanes <= n; i += PairV::kLanes) PairRunPart<true, kReload>(q + i, a + i, rs, ~0u, t);
   if (i < n) PairRunPart<false, kReload>(q + i, a + i, rs, (1u << (n - i)) - 1, t);
@@ -209,8 +209,8 @@ DEBLOCK_INLINE void PairRun(int16_t* q, int16_t* a, ptrdiff_t rs, int n, const L
 // sample offset) on: p2[i] and p1[i] in, the next edge's out. The pairs go side by side, edge by
 // edge: each edge waits for the one before it in its pair, and meanwhile the other pair's goes on.
 template <int kN, int kFirst, int kLast>
-DEBLOCK_INLINE void PairEdges(const PairRows* pr, ptrdiff_t at, __m512i* p2, __m512i* p1,
-                              const Limits<PairV>& t) {
+AUF_INLINE void PairEdges(const PairRows* pr, ptrdiff_t at, __m512i* p2, __m512i* p1,
+                          const Limits<PairV>& t) {
   __m512i c[kLast][4 * kN + 2];  // pixels x-2 .. x + 4 kN - 1 of each pair
 #pragma GCC unroll 2
   for (int i = kFirst; i < kLast; ++i) {

@@ -34,8 +34,6 @@
 #include "core/x86/vector_ops.h"
 #include "deblock/deblock_dsp.h"
 
-#define DEBLOCK_INLINE inline __attribute__((always_inline))
-
 namespace deblock {
 namespace {
 
@@ -66,7 +64,7 @@ inline constexpr bool kMaskRegisters = requires {
 inline bool NothingPasses(int32_t alpha, int32_t beta) { return alpha <= 0 || beta <= 0; }
 
 template <class V>
-DEBLOCK_INLINE Limits<V> MakeLimits(int32_t alpha, int32_t beta, int32_t tc0) {
+AUF_INLINE Limits<V> MakeLimits(int32_t alpha, int32_t beta, int32_t tc0) {
   auto set = [](int32_t v) {
     return V::Set1(static_cast<int16_t>(v));
   };
@@ -79,13 +77,13 @@ DEBLOCK_INLINE Limits<V> MakeLimits(int32_t alpha, int32_t beta, int32_t tc0) {
 
 // (a + b + 1) >> 1 of int16 lanes, exact.
 template <class V>
-DEBLOCK_INLINE typename V::Reg CeilAverage(typename V::Reg a, typename V::Reg b) {
+AUF_INLINE typename V::Reg CeilAverage(typename V::Reg a, typename V::Reg b) {
   return V::Sub(V::Or(a, b), V::ShiftRight(V::Xor(a, b), 1));
 }
 
 // The change of p1 (or q1) before its clip: (p2 + m - 2 * p1) >> 1, or one of its size and sign.
 template <class V>
-DEBLOCK_INLINE typename V::Reg OuterStep(typename V::Reg p2, typename V::Reg p1, typename V::Reg m) {
+AUF_INLINE typename V::Reg OuterStep(typename V::Reg p2, typename V::Reg p1, typename V::Reg m) {
   return V::ShiftRight(V::AddSat(V::SubSat(p2, p1), V::SubSat(m, p1)), 1);
 }
 
@@ -94,9 +92,9 @@ DEBLOCK_INLINE typename V::Reg OuterStep(typename V::Reg p2, typename V::Reg p1,
 // registers, `again` (where given) gives p2 (k = -3) and q2 (k = 2) a second time for the changes of
 // p1 and q1, loaded again rather than kept in a register since the tests.
 template <class V, class Again = std::nullptr_t>
-DEBLOCK_INLINE void FilterLanes(typename V::Reg p2, typename V::Reg& p1, typename V::Reg& p0,
-                                typename V::Reg& q0, typename V::Reg& q1, typename V::Reg q2,
-                                const Limits<V>& t, Again again = nullptr) {
+AUF_INLINE void FilterLanes(typename V::Reg p2, typename V::Reg& p1, typename V::Reg& p0, typename V::Reg& q0,
+                            typename V::Reg& q1, typename V::Reg q2, const Limits<V>& t,
+                            Again again = nullptr) {
   using Reg = typename V::Reg;
   const Reg zero = V::Zero();
   const Reg d0 = V::SubSat(q0, p0);
@@ -145,13 +143,13 @@ DEBLOCK_INLINE void FilterLanes(typename V::Reg p2, typename V::Reg& p1, typenam
 
 // The six rows of a horizontal edge: row k (-3 .. 2) of the edge above row q, whose rows -3 .. -1
 // lie from a on (the row 3 above q in the picture); rs = row step in samples.
-DEBLOCK_INLINE int16_t* EdgeRow(int16_t* q, int16_t* a, ptrdiff_t rs, int k) {
+AUF_INLINE int16_t* EdgeRow(int16_t* q, int16_t* a, ptrdiff_t rs, int k) {
   return k < 0 ? a + (3 + k) * rs : q + k * rs;
 }
 
 // kLanes samples of the horizontal edge above row q.
 template <class V>
-DEBLOCK_INLINE void FilterRun(int16_t* q, int16_t* a, ptrdiff_t rs, const Limits<V>& t) {
+AUF_INLINE void FilterRun(int16_t* q, int16_t* a, ptrdiff_t rs, const Limits<V>& t) {
   auto load = [&](int k) {
     return V::Load(EdgeRow(q, a, rs, k));
   };
@@ -204,13 +202,13 @@ void FilterHorizontalEdgesT(core::YcPixel* pix, core::YcPixel* above, ptrdiff_t 
 }
 
 // One pixel into lanes 0..2 of an SSE register (lane 3 zero).
-DEBLOCK_INLINE __m128i LoadPixel(const core::YcPixel* p) {
+AUF_INLINE __m128i LoadPixel(const core::YcPixel* p) {
   int32_t ycb;
   std::memcpy(&ycb, p, 4);
   return _mm_insert_epi16(_mm_cvtsi32_si128(ycb), p->cr, 2);
 }
 
-DEBLOCK_INLINE __m128i Load16(const core::YcPixel* p, int byte) {
+AUF_INLINE __m128i Load16(const core::YcPixel* p, int byte) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(reinterpret_cast<const char*>(p) + byte));
 }
 

@@ -15,18 +15,18 @@ using core::YcPixel;
 using V = simd::Sse2;
 
 // Pixel a in lanes 0..2, pixel b in lanes 4..6.
-DEBLOCK_INLINE __m128i LoadColumn(const YcPixel* a, const YcPixel* b) {
+AUF_INLINE __m128i LoadColumn(const YcPixel* a, const YcPixel* b) {
   return _mm_unpacklo_epi64(LoadPixel(a), LoadPixel(b));
 }
 
-DEBLOCK_INLINE void Store16(YcPixel* p, int byte, __m128i v) {
+AUF_INLINE void Store16(YcPixel* p, int byte, __m128i v) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(reinterpret_cast<char*>(p) + byte), v);
 }
 
 // Columns x .. x+3 of rows a and b in the layout of LoadColumn, from bytes 0..15 and 8..23 of the
 // four pixels of each row; lanes 3 and 7 hold whatever followed the pixel.
-DEBLOCK_INLINE void LoadColumns(const YcPixel* a, const YcPixel* b, __m128i& c0, __m128i& c1, __m128i& c2,
-                                __m128i& c3) {
+AUF_INLINE void LoadColumns(const YcPixel* a, const YcPixel* b, __m128i& c0, __m128i& c1, __m128i& c2,
+                            __m128i& c3) {
   const __m128i la = Load16(a, 0), ha = Load16(a, 8), lb = Load16(b, 0), hb = Load16(b, 8);
   c0 = _mm_unpacklo_epi64(la, lb);
   c1 = _mm_unpacklo_epi64(_mm_srli_si128(la, 6), _mm_srli_si128(lb, 6));
@@ -35,20 +35,20 @@ DEBLOCK_INLINE void LoadColumns(const YcPixel* a, const YcPixel* b, __m128i& c0,
 }
 
 // Two pixels in qword slots to 12 contiguous bytes, zeros above.
-DEBLOCK_INLINE __m128i PackPair(__m128i v) {
+AUF_INLINE __m128i PackPair(__m128i v) {
   const __m128i first = _mm_set_epi32(0, 0, 0xFFFF, -1), second = _mm_set_epi32(0xFFFF, -1, 0, 0);
   return _mm_or_si128(_mm_and_si128(v, first), _mm_srli_si128(_mm_and_si128(v, second), 2));
 }
 
 // Four pixels (slots of px01, px23) to 24 bytes at p: bytes 0..15, then 8..23 (the same values
 // again in 8..15).
-DEBLOCK_INLINE void StoreRow(YcPixel* p, __m128i px01, __m128i px23) {
+AUF_INLINE void StoreRow(YcPixel* p, __m128i px01, __m128i px23) {
   const __m128i a = PackPair(px01), b = PackPair(px23);
   Store16(p, 0, _mm_or_si128(a, _mm_slli_si128(b, 12)));
   Store16(p, 8, _mm_or_si128(_mm_srli_si128(a, 8), _mm_slli_si128(b, 4)));
 }
 
-DEBLOCK_INLINE void StoreColumns(YcPixel* a, YcPixel* b, __m128i c0, __m128i c1, __m128i c2, __m128i c3) {
+AUF_INLINE void StoreColumns(YcPixel* a, YcPixel* b, __m128i c0, __m128i c1, __m128i c2, __m128i c3) {
   StoreRow(a, _mm_unpacklo_epi64(c0, c1), _mm_unpacklo_epi64(c2, c3));
   StoreRow(b, _mm_unpackhi_epi64(c0, c1), _mm_unpackhi_epi64(c2, c3));
 }
@@ -58,7 +58,7 @@ struct Window {
   __m128i p2, p1, p0, q0, q1, q2;
 };
 
-DEBLOCK_INLINE void FirstWindow(const YcPixel* a, const YcPixel* b, Window& w) {
+AUF_INLINE void FirstWindow(const YcPixel* a, const YcPixel* b, Window& w) {
   // Columns x-3, x-2 one pixel at a time: loading four there would read columns before x-3.
   w.p2 = LoadColumn(a - 3, b - 3);
   w.p1 = LoadColumn(a - 2, b - 2);
@@ -67,13 +67,13 @@ DEBLOCK_INLINE void FirstWindow(const YcPixel* a, const YcPixel* b, Window& w) {
 
 // An edge at x reads columns x-3 .. x+2 and writes x-2 .. x+1; the next one at x+4 takes x+1
 // (as just filtered) and x+2 over and loads x+3 .. x+6.
-DEBLOCK_INLINE void NextWindow(const YcPixel* a, const YcPixel* b, Window& w) {
+AUF_INLINE void NextWindow(const YcPixel* a, const YcPixel* b, Window& w) {
   w.p2 = w.q1;
   w.p1 = w.q2;
   LoadColumns(a - 1, b - 1, w.p0, w.q0, w.q1, w.q2);
 }
 
-DEBLOCK_INLINE void FilterWindow(YcPixel* a, YcPixel* b, Window& w, const Limits<V>& t) {
+AUF_INLINE void FilterWindow(YcPixel* a, YcPixel* b, Window& w, const Limits<V>& t) {
   FilterLanes<V>(w.p2, w.p1, w.p0, w.q0, w.q1, w.q2, t);
   StoreColumns(a - 2, b - 2, w.p1, w.p0, w.q0, w.q1);
 }
@@ -111,7 +111,7 @@ void FilterVerticalEdges(YcPixel* pix, ptrdiff_t stride, int edges, int rows, in
 }  // namespace
 
 // Eight lanes hold too few rows to walk a tile's rows together: grid row after grid row.
-void InitDeblockDsp_SSE2(DeblockDsp& dsp) {
+void InitDeblockDsp_Sse2(DeblockDsp& dsp) {
   dsp.FilterHorizontalEdges = FilterHorizontalEdgesT<V>;
   dsp.FilterVerticalEdges = FilterVerticalEdges;
   dsp.FilterTile = FilterTileByRows<kQuadTile, FilterHorizontalEdgesT<V>, FilterVerticalEdges>;
@@ -119,5 +119,3 @@ void InitDeblockDsp_SSE2(DeblockDsp& dsp) {
 }
 
 }  // namespace deblock
-
-#undef DEBLOCK_INLINE

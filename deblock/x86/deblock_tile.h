@@ -41,7 +41,7 @@ struct TileRows {
 
 // Samples at .. at + 7 of the sixteen rows: c[k] holds sample at + k, lane by lane.
 template <class V>
-DEBLOCK_INLINE void LoadBlock(const TileRows& t, ptrdiff_t at, __m256i* c) {
+AUF_INLINE void LoadBlock(const TileRows& t, ptrdiff_t at, __m256i* c) {
 #pragma GCC unroll 8
   for (int i = 0; i < 8; ++i)
     c[i] = _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(t.Row(8 + i, at)),
@@ -51,8 +51,8 @@ DEBLOCK_INLINE void LoadBlock(const TileRows& t, ptrdiff_t at, __m256i* c) {
 
 // LoadBlock's inverse.
 template <class V>
-DEBLOCK_INLINE void StoreBlock(const TileRows& t, ptrdiff_t at, __m256i c0, __m256i c1, __m256i c2,
-                               __m256i c3, __m256i c4, __m256i c5, __m256i c6, __m256i c7) {
+AUF_INLINE void StoreBlock(const TileRows& t, ptrdiff_t at, __m256i c0, __m256i c1, __m256i c2, __m256i c3,
+                           __m256i c4, __m256i c5, __m256i c6, __m256i c7) {
   __m256i r[8] = {c0, c1, c2, c3, c4, c5, c6, c7};
   simd::Transpose8x8<V>(r);
 #pragma GCC unroll 8
@@ -64,8 +64,8 @@ DEBLOCK_INLINE void StoreBlock(const TileRows& t, ptrdiff_t at, __m256i c0, __m2
 // Eight samples of the horizontal edge above row q (low halves) and eight above row q2 (high
 // halves); a and a2 as for FilterRun.
 template <class V>
-DEBLOCK_INLINE void HorizontalPair(int16_t* q, int16_t* a, int16_t* q2, int16_t* a2, ptrdiff_t rs,
-                                   const Limits<V>& t) {
+AUF_INLINE void HorizontalPair(int16_t* q, int16_t* a, int16_t* q2, int16_t* a2, ptrdiff_t rs,
+                               const Limits<V>& t) {
   auto load = [&](int k) {
     return _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(EdgeRow(q2, a2, rs, k)),
                                reinterpret_cast<const __m128i*>(EdgeRow(q, a, rs, k)));
@@ -82,7 +82,7 @@ DEBLOCK_INLINE void HorizontalPair(int16_t* q, int16_t* a, int16_t* q2, int16_t*
 // The horizontal edges of each grid row's two points of a step (pixel u of grid row k, shifted, is
 // sample 3 of its window): their first 16 samples, then the last 8 of two grid rows in one register.
 template <class V>
-DEBLOCK_INLINE void StepHorizontal(const TileRows& tr, ptrdiff_t at, const Limits<V>& t) {
+AUF_INLINE void StepHorizontal(const TileRows& tr, ptrdiff_t at, const Limits<V>& t) {
   for (int k = 0; k < TileRows::kRows; ++k) FilterRun<V>(tr.EdgeQ(k, at + 3), tr.EdgeA(k, at + 3), tr.rs, t);
   for (int k = 0; k < TileRows::kRows; k += 2)
     HorizontalPair<V>(tr.EdgeQ(k, at + 19), tr.EdgeA(k, at + 19), tr.EdgeQ(k + 1, at + 19),

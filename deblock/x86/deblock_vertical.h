@@ -14,17 +14,17 @@ namespace {
 using core::YcPixel;
 
 // Pixel x of rows r[0] .. r[3] in lanes 0..2, 4..6, 8..10, 12..14.
-DEBLOCK_INLINE __m256i LoadColumn(YcPixel* const* r, int x) {
+AUF_INLINE __m256i LoadColumn(YcPixel* const* r, int x) {
   const __m128i lo = _mm_unpacklo_epi64(LoadPixel(r[0] + x), LoadPixel(r[1] + x));
   const __m128i hi = _mm_unpacklo_epi64(LoadPixel(r[2] + x), LoadPixel(r[3] + x));
   return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
 }
 
-DEBLOCK_INLINE __m256i Load2x16(const YcPixel* a, const YcPixel* b, int byte) {
+AUF_INLINE __m256i Load2x16(const YcPixel* a, const YcPixel* b, int byte) {
   return _mm256_inserti128_si256(_mm256_castsi128_si256(Load16(a, byte)), Load16(b, byte), 1);
 }
 
-DEBLOCK_INLINE void Store2x16(YcPixel* a, YcPixel* b, int byte, __m256i v) {
+AUF_INLINE void Store2x16(YcPixel* a, YcPixel* b, int byte, __m256i v) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(reinterpret_cast<char*>(a) + byte), _mm256_castsi256_si128(v));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(reinterpret_cast<char*>(b) + byte),
                    _mm256_extracti128_si256(v, 1));
@@ -36,7 +36,7 @@ struct QuadMasks {
   __m256i spread_lo, spread_hi, pack_lo01, pack_lo23, pack_hi01, pack_hi23;
 };
 
-DEBLOCK_INLINE QuadMasks MakeQuadMasks() {
+AUF_INLINE QuadMasks MakeQuadMasks() {
   QuadMasks m;
   m.spread_lo = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, -1, -1, 6, 7, 8, 9, 10, 11, -1, -1,  //
                                  0, 1, 2, 3, 4, 5, -1, -1, 6, 7, 8, 9, 10, 11, -1, -1);
@@ -54,8 +54,8 @@ DEBLOCK_INLINE QuadMasks MakeQuadMasks() {
 }
 
 // Columns x .. x+3 of rows r[0] .. r[3], each in the layout of LoadColumn.
-DEBLOCK_INLINE void LoadColumns(YcPixel* const* r, int x, const QuadMasks& m, __m256i& c0, __m256i& c1,
-                                __m256i& c2, __m256i& c3) {
+AUF_INLINE void LoadColumns(YcPixel* const* r, int x, const QuadMasks& m, __m256i& c0, __m256i& c1,
+                            __m256i& c2, __m256i& c3) {
   // Halves: rows 0 and 2, rows 1 and 3; slots: pixels 0 and 1, pixels 2 and 3.
   const __m256i a01 = _mm256_shuffle_epi8(Load2x16(r[0] + x, r[2] + x, 0), m.spread_lo);
   const __m256i a23 = _mm256_shuffle_epi8(Load2x16(r[0] + x, r[2] + x, 8), m.spread_hi);
@@ -68,8 +68,8 @@ DEBLOCK_INLINE void LoadColumns(YcPixel* const* r, int x, const QuadMasks& m, __
 }
 
 // LoadColumns' inverse; the two 16-byte stores of a row overlap in bytes 8..15 and agree there.
-DEBLOCK_INLINE void StoreColumns(YcPixel* const* r, int x, const QuadMasks& m, __m256i c0, __m256i c1,
-                                 __m256i c2, __m256i c3) {
+AUF_INLINE void StoreColumns(YcPixel* const* r, int x, const QuadMasks& m, __m256i c0, __m256i c1, __m256i c2,
+                             __m256i c3) {
   const __m256i a01 = _mm256_unpacklo_epi64(c0, c1), b01 = _mm256_unpackhi_epi64(c0, c1);
   const __m256i a23 = _mm256_unpacklo_epi64(c2, c3), b23 = _mm256_unpackhi_epi64(c2, c3);
   Store2x16(r[0] + x, r[2] + x, 0,

@@ -40,10 +40,10 @@
 #include "core/track_values.h"
 #include "core/workers.h"
 #include "host/frame.h"
+#include "hostkit/builtin_filters.h"
 #include "standin/auf2_host.h"
 #include "standin/library.h"
 #include "tests/support/test_support.h"
-#include "tools/filters/builtin_filters.h"
 
 namespace {
 
@@ -89,7 +89,7 @@ struct Plugin : standin::Auf2Library {
 std::string Load(Plugin& p) {
   if (const std::string e = standin::LoadAuf2(p); !e.empty()) return e;
   p.name = Narrow(p.table->name);
-  p.core = tools::FindBuiltinFilter(p.name);
+  p.core = hostkit::FindBuiltinFilter(p.name);
   if (p.core == nullptr) return "the filter is named \"" + p.name + "\", which is neither velour nor deblock";
   return "";
 }

@@ -14,8 +14,8 @@
 #include "core/cpu.h"
 #include "core/track_values.h"
 #include "core/worker_pool.h"
+#include "hostkit/builtin_filters.h"
 #include "tests/support/test_support.h"
-#include "tools/filters/builtin_filters.h"
 #ifdef AUF_PHOTO
 #include "tools/io/frame_io.h"
 #endif
@@ -49,41 +49,11 @@ std::vector<int32_t> Tracks(const core::FilterCore& c, int i, Rng& rng) {
   return v;
 }
 
-// Pictures: 4x4 blocks of a level in the host's range with a little noise, whose edges every filter
-// acts on; any luma of the range; any int16; 4x4 blocks near both ends of int16, where sums saturate
-// and stored results wrap; 8x8 blocks of which one in three takes any int16 (both of velour's paths
-// side by side).
-enum Content { kBlocky, kNoise, kFullRange, kNearLimits, kMixed, kContents };
+using testsupport::Content, testsupport::kContents;
 
 std::vector<YcPixel> Picture(int w, int h, Content content, Rng& rng) {
-  const uint32_t salt = static_cast<uint32_t>(rng.Next());
-  auto level = [&](int x, int y, int c, int size) {  // one per block and component
-    return ((x / size * 73856093u) ^ (y / size * 19349663u) ^ (c * 83492791u) ^ salt) * 2654435761u >> 12;
-  };
   std::vector<YcPixel> pic(static_cast<size_t>(w) * h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      int32_t v[3];
-      for (int c = 0; c < 3; ++c) {
-        switch (content) {
-          case kBlocky:
-            v[c] = (c == 0 ? 600 + level(x, y, c, 4) % 2800 : level(x, y, c, 4) % 1200 - 600) +
-                   rng.Uniform(-20, 20);
-            break;
-          case kNoise: v[c] = c == 0 ? rng.Uniform(0, 4095) : rng.Uniform(-2048, 2047); break;
-          case kFullRange: v[c] = rng.Uniform(-32768, 32767); break;
-          case kNearLimits:
-            v[c] = std::clamp<int32_t>(((x / 4 + y / 4 + c) % 2 ? 32767 - 130 : -32768 + 130) +
-                                           static_cast<int32_t>(level(x, y, c, 4) % 240) - 120 +
-                                           rng.Uniform(-20, 20),
-                                       -32768, 32767);
-            break;
-          default: v[c] = level(x, y, 0, 8) % 3 == 0 ? rng.Uniform(-32768, 32767) : rng.Uniform(0, 4095);
-        }
-      }
-      pic[static_cast<size_t>(y) * w + x] = {static_cast<int16_t>(v[0]), static_cast<int16_t>(v[1]),
-                                             static_cast<int16_t>(v[2])};
-    }
+  testsupport::FillPicture({pic.data(), w, h, w}, rng, content);
   return pic;
 }
 
@@ -93,7 +63,7 @@ std::vector<YcPixel> Photo(int w, int h) {
   std::ifstream in(AUF_PHOTO, std::ios::binary);
   io::ReaderOptions options;
   options.cpu = 0;
-  host::Frame f;
+  core::Picture f;
   const bool read = io::OpenReader(io::Format::kPng, in, AUF_PHOTO, options)->Read(f);
   EXPECT_TRUE(read && f.w >= 101 + w && f.h >= 77 + h) << AUF_PHOTO;
   std::vector<YcPixel> pic(static_cast<size_t>(w) * h);
@@ -142,7 +112,7 @@ TEST(FilterTiers, FramesOfEveryShapeGiveTheReference) {
                                {9, 9},   {16, 12}, {17, 17},  {31, 23},  {33, 40},
                                {64, 19}, {70, 75}, {129, 33}, {25, 150}, {1921, 9}};
   for (int k = 0; k < 4; ++k) shapes.push_back({rng.Uniform(1, 200), rng.Uniform(1, 100)});
-  for (const core::FilterCore* c : tools::BuiltinFilters()) {
+  for (const core::FilterCore* c : hostkit::BuiltinFilters()) {
     for (size_t i = 0; i < shapes.size(); ++i) {
       const auto [w, h] = shapes[i];
       const int stride = w + (i % 3 == 0 ? 0 : rng.Uniform(1, 7));
@@ -150,9 +120,9 @@ TEST(FilterTiers, FramesOfEveryShapeGiveTheReference) {
       const std::vector<int32_t> tracks = Tracks(*c, static_cast<int>(i), rng);
       const int32_t partitions = kCounts[i % 4];
       ASSERT_EQ(CheckTiers(*c, Picture(w, h, content, rng), w, h, stride, tracks, partitions, i), "")
-          << c->name << ", " << w << "x" << h << " stride " << stride << ", picture kind " << content
-          << ", tracks " << testing::PrintToString(tracks) << ", " << partitions << " partitions, seed "
-          << seed;
+          << c->name << ", " << w << "x" << h << " stride " << stride << ", picture kind "
+          << static_cast<int>(content) << ", tracks " << testing::PrintToString(tracks) << ", " << partitions
+          << " partitions, seed " << seed;
     }
 #ifdef AUF_PHOTO
     const std::vector<int32_t> tracks = core::DefaultTrackValues(*c);
@@ -172,7 +142,7 @@ void CheckRgbaImages(const char* depth) {
   const int scale = deep ? 257 : 1;                     // a level in the pixels' units
   const int widths[] = {1, 9, 17, 255, 256, 257, 300};  // around the conversion's chunks of 256 pixels
   const std::vector<core::CpuTier> tiers = Tiers();
-  for (const core::FilterCore* c : tools::BuiltinFilters()) {
+  for (const core::FilterCore* c : hostkit::BuiltinFilters()) {
     if (!c->filter_rgba) continue;
     int changed = 0;
     const int images = 16;

@@ -1,6 +1,6 @@
 #pragma once
-// Helpers shared by the deblock tests: the loaded plug-in, picture generators that make the filter
-// actually change lines, and runners that filter a guarded frame through the core or through the
+// Helpers shared by the deblock tests: the loaded plug-in, a temp plane the filter must leave alone,
+// and runners that filter a guarded frame through the core or through the
 // plug-in and the editor stand-in.
 #include <cstdint>
 #include <string>
@@ -16,41 +16,6 @@ namespace deblocktest {
 inline standin::PluginLibrary& Plugin() {
   static standin::PluginLibrary lib(AUF_BUILD_DIR "/deblock.so");
   return lib;
-}
-
-enum class Content { kBlocky, kFullRange, kNearLimits };
-
-// Blocky: smooth luma in the host range with a step at every 4x4 block and a little noise, so most
-// edge lines pass the tests at middling thresholds; chroma the same around 0. Full range: any int16.
-// Near limits: blocks close to +32767 and -32768, where stored results can wrap.
-inline void FillPicture(core::YcPixel* plane, int w, int h, int stride, testsupport::Rng& rng,
-                        Content content) {
-  const int bw = (w + 3) / 4 + 1;
-  const int bh = (h + 3) / 4 + 1;
-  std::vector<int32_t> offsets(static_cast<size_t>(bw) * bh * 3);
-  for (auto& o : offsets) o = rng.Uniform(-120, 120);
-  const int32_t gx = rng.Uniform(-8, 8), gy = rng.Uniform(-8, 8);
-  const int32_t noise = rng.Uniform(0, 40);
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      core::YcPixel& p = plane[static_cast<size_t>(y) * stride + x];
-      int32_t v[3];
-      for (int c = 0; c < 3; ++c) {
-        const int32_t block = offsets[(static_cast<size_t>(y / 4) * bw + x / 4) * 3 + c];
-        const int32_t n = rng.Uniform(-noise, noise);
-        switch (content) {
-          case Content::kBlocky: v[c] = (c == 0 ? 2000 : 0) + gx * x / 4 + gy * y / 4 + block + n; break;
-          case Content::kFullRange: v[c] = rng.Uniform(-32768, 32767); break;
-          case Content::kNearLimits:
-            v[c] = ((x / 4 + y / 4 + c) % 2 == 0 ? 32767 - 130 : -32768 + 130) + block + n;
-            if (v[c] > 32767) v[c] = 32767;
-            if (v[c] < -32768) v[c] = -32768;
-            break;
-        }
-      }
-      p = {static_cast<int16_t>(v[0]), static_cast<int16_t>(v[1]), static_cast<int16_t>(v[2])};
-    }
-  }
 }
 
 // Fills the temp plane's picture with a pattern that the filter must leave as it is.

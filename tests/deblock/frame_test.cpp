@@ -14,7 +14,7 @@
 namespace {
 
 using core::YcPixel;
-using deblocktest::Content;
+using testsupport::Content;
 using testsupport::GuardedFrame;
 using testsupport::Rng;
 
@@ -32,7 +32,7 @@ struct Plane {
 Plane Blocky(int w, int h, int stride, uint64_t seed, Content content = Content::kBlocky) {
   Plane p(w, h, stride);
   Rng rng(seed);
-  deblocktest::FillPicture(p.px.data(), w, h, stride, rng, content);
+  testsupport::FillPicture({p.px.data(), w, h, stride}, rng, content);
   return p;
 }
 

@@ -11,8 +11,8 @@
 
 namespace {
 
-using deblocktest::Content;
 using host::FilterTable;
+using testsupport::Content;
 using testsupport::GuardedFrame;
 using testsupport::Rng;
 
@@ -31,7 +31,7 @@ std::string RunPlugin(int w, int h, int stride, int threads, bool serial, const 
                       uint64_t seed) {
   GuardedFrame f(w, h, stride, seed % 2 == 0);
   Rng rng(seed);
-  deblocktest::FillPicture(f.edit.data(), w, h, stride, rng, Content::kBlocky);
+  testsupport::FillPicture({f.edit.data(), w, h, stride}, rng, Content::kBlocky);
   std::vector<core::YcPixel> want = testsupport::Picture(f.edit.data(), w, h, stride);
   deblock::ReferenceFilterFrame(deblock::ParamsFromTracks(tracks), {want.data(), w, h, w}, threads);
   if (auto e = deblocktest::RunPlugin(f, tracks, threads, serial); !e.empty()) return e;
@@ -53,7 +53,7 @@ TEST(DeblockPlugin, DefaultTrackValuesAndTracksOutsideTheirRanges) {
   const int32_t defaults[3] = {25, 0, 0};
   GuardedFrame f(100, 60, 100, true);
   Rng rng(13);
-  deblocktest::FillPicture(f.edit.data(), 100, 60, 100, rng, Content::kBlocky);
+  testsupport::FillPicture({f.edit.data(), 100, 60, 100}, rng, Content::kBlocky);
   std::vector<core::YcPixel> want = testsupport::Picture(f.edit.data(), 100, 60, 100);
   deblock::ReferenceFilterFrame(deblock::ParamsFromTracks(defaults), {want.data(), 100, 60, 100}, 3);
   core::WorkerPool pool(3, false);

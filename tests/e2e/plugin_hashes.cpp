@@ -27,8 +27,8 @@
 #include "core/cpu.h"
 #include "core/filter_core.h"
 #include "core/worker_pool.h"
+#include "hostkit/builtin_filters.h"
 #include "standin/auf_host.h"
-#include "tools/filters/builtin_filters.h"
 
 namespace {
 
@@ -221,13 +221,13 @@ struct Case {
 
 std::vector<Case> Cases(const std::vector<int>& partitions, long max_pixels) {
   std::vector<Case> cases;
-  for (const core::FilterCore* core : tools::BuiltinFilters())
+  for (const core::FilterCore* core : hostkit::BuiltinFilters())
     for (int T : partitions)
       for (const Shape& s : kShapes) {
         if (static_cast<long>(s.w) * s.h > max_pixels) continue;
         for (const auto& tracks : kTrackSets.at(core->name)) cases.push_back({core, s, T, tracks});
       }
-  for (const core::FilterCore* core : tools::BuiltinFilters())
+  for (const core::FilterCore* core : hostkit::BuiltinFilters())
     if (std::string_view(core->name) == "deblock")
       for (const Shape& s : kThresholdShapes)
         for (const auto& tracks : ThresholdTrackSets()) cases.push_back({core, s, 1, tracks, true});
@@ -434,7 +434,7 @@ void CheckReference(const std::vector<Case>& cases, const std::vector<uint64_t>&
 int main(int argc, char** argv) {
   const Options o = ParseOptions(argc, argv);
   if (!o.write_golden.empty()) return WriteGolden(o.write_golden);
-  const auto filters = tools::BuiltinFilters();
+  const auto filters = hostkit::BuiltinFilters();
   if (o.libs.size() != filters.size()) return Usage(filters);
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   try {

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   options.max_pixels = 1 << 16;
   for (io::Format format : {io::Format::kPng, io::Format::kJpeg}) {
     std::istringstream in(bytes);
-    host::Frame f;
+    core::Picture f;
     io::FrameExtras extras;
     io::VideoInfo info;
     try {
@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     writer->Write(f, extras);
     writer->Finish();
     std::istringstream again(out.str());
-    host::Frame g;
+    core::Picture g;
     io::FrameExtras back;
     auto reader = io::OpenReader(format, again, "fuzz again", options);
     if (!reader->Read(g, back) || g.w != f.w || g.h != f.h) std::abort();

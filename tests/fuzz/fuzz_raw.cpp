@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     auto reader = io::OpenReader(io::Format::kYc48, in, "fuzz", options);
     auto writer = io::OpenWriter(io::Format::kYc48, out, reader->info(), "fuzz out");
-    host::Frame f;
+    core::Picture f;
     while (reader->Read(f)) writer->Write(f);
     writer->Finish();
   } catch (const io::IoError&) {

@@ -10,13 +10,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   io::ReaderOptions options;
   options.max_pixels = 1 << 16;
   std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-  std::vector<host::Frame> frames;
+  std::vector<core::Picture> frames;
   std::vector<io::FrameExtras> extras;
   io::VideoInfo info;
   try {
     auto reader = io::OpenReader(io::Format::kY4m, in, "fuzz", options);
     info = reader->info();
-    host::Frame f;
+    core::Picture f;
     io::FrameExtras e;
     while (frames.size() < 8 && reader->Read(f, e)) {
       frames.push_back(f);
@@ -31,14 +31,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   writer->Finish();
   std::istringstream again(out.str());
   auto reader = io::OpenReader(io::Format::kY4m, again, "fuzz again", options);
-  host::Frame g;
+  core::Picture g;
   io::FrameExtras e;
   for (size_t k = 0; k < frames.size(); ++k) {
-    const host::Frame& f = frames[k];
+    const core::Picture& f = frames[k];
     if (!reader->Read(g, e) || e.y4m_params != extras[k].y4m_params || e.interlaced != extras[k].interlaced)
       std::abort();
-    for (size_t i = 0; i < f.edit.size(); ++i)
-      if (f.edit[i].y != g.edit[i].y || f.edit[i].cb != g.edit[i].cb || f.edit[i].cr != g.edit[i].cr)
+    for (size_t i = 0; i < f.pixels.size(); ++i)
+      if (f.pixels[i].y != g.pixels[i].y || f.pixels[i].cb != g.pixels[i].cb ||
+          f.pixels[i].cr != g.pixels[i].cr)
         std::abort();
   }
   if (reader->Read(g)) std::abort();

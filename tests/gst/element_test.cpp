@@ -240,7 +240,7 @@ std::vector<std::string> FramesOfY4m(const std::string& y4m, size_t planes) {
 std::string AufhostPlanes(const std::string& filter, const GstVideoInfo& info, const std::string& planes,
                           const Tracks& tracks) {
   const std::string y4m = Y4mHeader(info) + "FRAME\n" + planes;
-  std::vector<host::Frame> frames = ReadAllFrames(io::Format::kY4m, y4m);
+  std::vector<core::Picture> frames = ReadAllFrames(io::Format::kY4m, y4m);
   FilterInProcess(filter, frames.at(0), tracks);
   return FramesOfY4m(EncodeFrames(io::Format::kY4m, aufhost_test::InfoOf(y4m), frames), planes.size()).at(0);
 }
@@ -396,7 +396,7 @@ int IntProperty(GObject* object, const char* name) {
 TEST(GstElement, PropertiesAreTheTrackBars) {
   const char* const matrix_nicks[] = {"jpeg-luma", "mpeg-2-intra", "diagonal-ramp", "gentle-ramp", "flat"};
   const char* const matrix_names[] = {"JPEG luma", "MPEG-2 intra", "diagonal ramp", "gentle ramp", "flat"};
-  for (const core::FilterCore* core : tools::BuiltinFilters()) {
+  for (const core::FilterCore* core : hostkit::BuiltinFilters()) {
     GstElement* e = gst_element_factory_make(core->name, nullptr);
     ASSERT_NE(e, nullptr);
     GObject* o = G_OBJECT(e);
@@ -496,7 +496,7 @@ TEST(GstElement, DeblockPassesFramesThroughExactlyWhenItChangesNothing) {
   } rows[] = {{15, 0, 0, true},  {16, 0, 0, false},  {10, 0, 20, true},   {10, 20, 0, true},
               {0, 15, 60, true}, {0, 16, 16, false}, {60, 60, 60, false}, {0, 0, 0, true}};
   const Content gentle = {4, 2, 0};  // steps of a level or two at the 4x4 grid
-  const core::FilterCore& core = *tools::FindBuiltinFilter("deblock");
+  const core::FilterCore& core = *hostkit::FindBuiltinFilter("deblock");
   const GstVideoInfo info = InfoOf(GST_VIDEO_FORMAT_I420, 33, 17, false);
   Harness toggled("deblock", info);  // one element through every row: its passthrough follows
   for (const auto& r : rows) {
@@ -505,13 +505,13 @@ TEST(GstElement, DeblockPassesFramesThroughExactlyWhenItChangesNothing) {
     // The core's word against its reference, on steps of a level or two that the smallest thresholds
     // filter.
     const int32_t values[] = {r.quant, r.a_offset, r.b_offset};
-    host::Frame frame(48, 32);
+    core::Picture frame(48, 32);
     for (int y = 0; y < frame.h; ++y)
       for (int x = 0; x < frame.w; ++x) frame.at(x, y).y = int16_t(16 * (128 + (x / 4 + y / 4) % 3) + x % 7);
-    const host::Frame before = frame;
-    core.reference(values, frame.EditPlane(), 1);
-    EXPECT_EQ(core.changes_nothing(values), std::memcmp(frame.edit.data(), before.edit.data(),
-                                                        frame.edit.size() * sizeof(core::YcPixel)) == 0);
+    const core::Picture before = frame;
+    core.reference(values, frame.plane(), 1);
+    EXPECT_EQ(core.changes_nothing(values), std::memcmp(frame.pixels.data(), before.pixels.data(),
+                                                        frame.pixels.size() * sizeof(core::YcPixel)) == 0);
 
     // A buffer held elsewhere too: filtered, a copy comes out and the buffer stays as it is; passed
     // through, the very buffer.
@@ -527,7 +527,7 @@ TEST(GstElement, DeblockPassesFramesThroughExactlyWhenItChangesNothing) {
 
     ExpectAufhostBytes({"deblock", GST_VIDEO_FORMAT_I420, 33, 17, tracks, false, gentle}, {2});
   }
-  EXPECT_EQ(tools::FindBuiltinFilter("velour")->changes_nothing, nullptr);  // velour always has work
+  EXPECT_EQ(hostkit::FindBuiltinFilter("velour")->changes_nothing, nullptr);  // velour always has work
 }
 
 TEST(GstElement, AllocatesNothingPerFrameOnceRunning) {
@@ -711,7 +711,7 @@ TEST(GstPipeline, FileToFileThroughCoreElementsGivesAufhostsBytes) {
 // spelling (n-shift).
 TEST(GstPipeline, InspectListsTheElementsWithTheirProperties) {
   TempDir dir;
-  for (const core::FilterCore* core : tools::BuiltinFilters()) {
+  for (const core::FilterCore* core : hostkit::BuiltinFilters()) {
     const Result r = RunGstTool(dir, "gst-inspect-1.0", {core->name});
     EXPECT_NE(r.out.find(std::string("Long-name                ") + core->title), std::string::npos);
     for (int i = 0; i < core->track_count; ++i) {

@@ -12,6 +12,11 @@
 #include <cstdlib>
 #include <iterator>
 
+#include "core/rgba_dsp.h"
+#include "deblock/deblock_dsp.h"
+#include "hostkit/planar.h"
+#include "velour/velour_dsp.h"
+
 namespace kcheck {
 
 std::string Show(int32_t v) { return std::to_string(v); }
@@ -21,15 +26,18 @@ std::string Show(const core::YcPixel& p) {
 
 bool Checker::Slot(const char* slot, const void* ref, const void* tst) {
   rng_ = Rng(seed_ ^ std::hash<std::string>{}(slot));
+  asked_.push_back(slot);
   if (!scalar() && ref == tst) {
     scalar_slots_ += std::string(scalar_slots_.empty() ? "" : ", ") + slot;
     return false;
   }
   ++checked_;
+  selected_.push_back(slot);
   return true;
 }
 
 bool Checker::Expect(const char* slot, const std::string& diff, const std::string& where) {
+  selected_.erase(std::remove(selected_.begin(), selected_.end(), slot), selected_.end());
   if (diff.empty()) return true;
   ++failures_;
   std::printf("FAIL %s.%s, tier %s, seed %u, %s: %s\n", family_, slot, core::kCpuTiers[tier_].name, seed_,
@@ -54,7 +62,8 @@ void Checker::Bench(const std::string& what, int calls, const std::function<void
   timings_.push_back({family_, what, tier_, best[1], best[0]});
 }
 
-void Checker::Run(const char* family, void (*check)(Checker&, core::CpuFlags), const std::string& only) {
+void Checker::Run(const char* family, const std::vector<std::string>& slots,
+                  void (*check)(Checker&, core::CpuFlags), const std::string& only) {
   family_ = family;
   for (tier_ = 0; tier_ < static_cast<int>(std::size(core::kCpuTiers)); ++tier_) {
     const core::CpuTier& tier = core::kCpuTiers[tier_];
@@ -62,8 +71,19 @@ void Checker::Run(const char* family, void (*check)(Checker&, core::CpuFlags), c
     tier_flags_ = tier.flags;
     checked_ = 0;
     scalar_slots_.clear();
+    asked_.clear();
+    selected_.clear();
     const int failures = failures_;
     check(*this, tier.flags);
+    for (const std::string& slot : slots) {
+      const auto of_slot = [&](const std::string& name) {
+        return name == slot || name.rfind(slot + " ", 0) == 0;
+      };
+      if (std::none_of(asked_.begin(), asked_.end(), of_slot))
+        Expect(slot.c_str(), "the table has it, the check never asks for it", "the slot list");
+    }
+    for (const std::string& slot : std::vector<std::string>(selected_))
+      Expect(slot.c_str(), "selected, never compared", "the slot list");
     std::printf("%-8s %-10s %2d slots %s%s%s\n", family, tier.name, checked_,
                 failures_ == failures ? "ok" : "FAILED",
                 scalar() ? " (and the scalar results' properties)" : "",
@@ -125,14 +145,15 @@ int main(int argc, char** argv) {
   }
   const struct {
     const char* name;
+    std::vector<std::string> slots;
     void (*check)(kcheck::Checker&, core::CpuFlags);
-  } kFamilies[] = {{"velour", kcheck::CheckVelour},
-                   {"deblock", kcheck::CheckDeblock},
-                   {"planar", kcheck::CheckPlanar},
-                   {"rgba", kcheck::CheckRgba}};
+  } kFamilies[] = {{"velour", {VELOUR_DSP_SLOTS(KCHECK_SLOT_NAME)}, kcheck::CheckVelour},
+                   {"deblock", {DEBLOCK_DSP_SLOTS(KCHECK_SLOT_NAME)}, kcheck::CheckDeblock},
+                   {"planar", {PLANAR_DSP_SLOTS(KCHECK_SLOT_NAME)}, kcheck::CheckPlanar},
+                   {"rgba", {RGBA_DSP_SLOTS(KCHECK_SLOT_NAME)}, kcheck::CheckRgba}};
   kcheck::Checker checker(seed, bench);
   for (const auto& f : kFamilies)
     if (families.empty() || std::find(families.begin(), families.end(), f.name) != families.end())
-      checker.Run(f.name, f.check, tier);
+      checker.Run(f.name, f.slots, f.check, tier);
   return checker.Finish();
 }

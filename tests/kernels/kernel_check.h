@@ -6,6 +6,8 @@
 //
 // A family's check builds the scalar table and the table of a tier and, for each slot that
 // Checker::Slot says is to be checked, runs both on copies of the same inputs (Twin) and compares.
+// The family's slot list (VELOUR_DSP_SLOTS, ...) names what must be checked: a slot of the list that
+// the check never asks about, or one it selects and never compares, fails the tier.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -27,7 +29,8 @@ class Checker {
 
   // Whether `slot` of the tier's table is to be checked: where it is not the scalar slot, and at the
   // scalar tier always (for the properties of its results). Re-seeds the random source, so that a
-  // slot's inputs do not depend on the slots before it.
+  // slot's inputs do not depend on the slots before it. `slot` is a name of the family's list, or
+  // such a name, a space and which entry or variant of it.
   bool Slot(const char* slot, const void* ref, const void* tst);
   bool scalar() const { return tier_flags_ == 0; }
   Rng& rng() { return rng_; }
@@ -38,8 +41,9 @@ class Checker {
              const std::function<void()>& tst);
 
   // Runs check(checker, flags) for every tier the CPU runs that `only` names (all if empty), the
-  // scalar one first; prints a line for each.
-  void Run(const char* family, void (*check)(Checker&, core::CpuFlags), const std::string& only);
+  // scalar one first, and holds it to the family's slot list `slots`; prints a line for each.
+  void Run(const char* family, const std::vector<std::string>& slots, void (*check)(Checker&, core::CpuFlags),
+           const std::string& only);
   // Prints the timings and the count of failures; the exit status.
   int Finish();
 
@@ -57,6 +61,8 @@ class Checker {
   core::CpuFlags tier_flags_ = 0;
   int checked_ = 0, failures_ = 0;
   std::string scalar_slots_;
+  std::vector<std::string> asked_;     // every slot name given to Slot() in this tier
+  std::vector<std::string> selected_;  // those selected and not compared yet
   std::vector<Timing> timings_;
 };
 
@@ -167,6 +173,9 @@ std::string CheckTableChoice(const Dsp& (*dsp_for)(core::CpuFlags)) {
                " share a table";
   return "";
 }
+
+// A family's slot list, X(type, name), as the names Checker::Run takes.
+#define KCHECK_SLOT_NAME(type, name) #name,
 
 // Each family's check: the tables of the scalar tier and of `flags`, compared slot by slot.
 void CheckVelour(Checker& c, core::CpuFlags flags);

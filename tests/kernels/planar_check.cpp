@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "hostkit/planar.h"
 #include "tests/kernels/kernel_check.h"
-#include "tools/io/planar.h"
 
 namespace kcheck {
 namespace {
@@ -109,9 +109,9 @@ std::string Where(int w, int kind, bool swapped) {
 }
 
 void CheckUnpack(Checker& c, const io::PlanarDsp& ref, const io::PlanarDsp& tst, int depth, int shape) {
-  const std::string name = SlotName("unpack", depth, shape);
-  if (!c.Slot(name.c_str(), reinterpret_cast<const void*>(ref.unpack[depth][shape]),
-              reinterpret_cast<const void*>(tst.unpack[depth][shape])))
+  const std::string name = SlotName("UnpackRow", depth, shape);
+  if (!c.Slot(name.c_str(), reinterpret_cast<const void*>(ref.UnpackRow[depth][shape]),
+              reinterpret_cast<const void*>(tst.UnpackRow[depth][shape])))
     return;
   Rng& rng = c.rng();
   const int bytes = depth == io::kDepth8 ? 1 : 2;
@@ -124,8 +124,8 @@ void CheckUnpack(Checker& c, const io::PlanarDsp& ref, const io::PlanarDsp& tst,
         ChromaRows chroma(rng, shape, w, bytes, at, swapped);
         FillStored(y, kind, depth, shape, rng), chroma.Fill(kind, depth, shape, rng);
         Twin<YcPixel> out(rng, w, kind % 2 ? -1 : 2);
-        ref.unpack[depth][shape](y.ref(), chroma.cb(true), chroma.cr(true), out.ref(), w);
-        tst.unpack[depth][shape](y.ref(), chroma.cb(true), chroma.cr(true), out.tst(), w);
+        ref.UnpackRow[depth][shape](y.ref(), chroma.cb(true), chroma.cr(true), out.ref(), w);
+        tst.UnpackRow[depth][shape](y.ref(), chroma.cb(true), chroma.cr(true), out.tst(), w);
         if (!c.Expect(name.c_str(), out.Diff(), Where(w, kind, swapped))) return;
       }
   }
@@ -134,14 +134,14 @@ void CheckUnpack(Checker& c, const io::PlanarDsp& ref, const io::PlanarDsp& tst,
   uint8_t* p = planes.data();
   uint8_t* cr = IsPairs(shape) ? p + 3840 + bytes : p + 7680;
   c.Bench(
-      name + " (1920 pixels)", 16, [&] { ref.unpack[depth][shape](p, p + 3840, cr, out.data(), 1920); },
-      [&] { tst.unpack[depth][shape](p, p + 3840, cr, out.data(), 1920); });
+      name + " (1920 pixels)", 16, [&] { ref.UnpackRow[depth][shape](p, p + 3840, cr, out.data(), 1920); },
+      [&] { tst.UnpackRow[depth][shape](p, p + 3840, cr, out.data(), 1920); });
 }
 
 void CheckPack(Checker& c, const io::PlanarDsp& ref, const io::PlanarDsp& tst, int depth, int shape) {
-  const std::string name = SlotName("pack", depth, shape);
-  if (!c.Slot(name.c_str(), reinterpret_cast<const void*>(ref.pack[depth][shape]),
-              reinterpret_cast<const void*>(tst.pack[depth][shape])))
+  const std::string name = SlotName("PackRows", depth, shape);
+  if (!c.Slot(name.c_str(), reinterpret_cast<const void*>(ref.PackRows[depth][shape]),
+              reinterpret_cast<const void*>(tst.PackRows[depth][shape])))
     return;
   Rng& rng = c.rng();
   const int bytes = depth == io::kDepth8 ? 1 : 2;
@@ -157,12 +157,12 @@ void CheckPack(Checker& c, const io::PlanarDsp& ref, const io::PlanarDsp& tst, i
         ChromaRows chroma(rng, shape, w, bytes, at, swapped);
         for (bool is_ref : {true, false}) {
           const io::PlanarDsp& d = is_ref ? ref : tst;
-          d.pack[depth][shape](top.ref(), two_rows ? bottom.ref() : nullptr,
-                               is_ref ? y_top.ref() : y_top.tst(),
-                               !two_rows ? nullptr
-                               : is_ref  ? y_bottom.ref()
-                                         : y_bottom.tst(),
-                               chroma.cb(is_ref), chroma.cr(is_ref), w);
+          d.PackRows[depth][shape](top.ref(), two_rows ? bottom.ref() : nullptr,
+                                   is_ref ? y_top.ref() : y_top.tst(),
+                                   !two_rows ? nullptr
+                                   : is_ref  ? y_bottom.ref()
+                                             : y_bottom.tst(),
+                                   chroma.cb(is_ref), chroma.cr(is_ref), w);
         }
         if (!c.Expect(name.c_str(), y_top.Diff() + y_bottom.Diff() + chroma.Diff(), Where(w, kind, swapped)))
           return;
@@ -172,8 +172,8 @@ void CheckPack(Checker& c, const io::PlanarDsp& ref, const io::PlanarDsp& tst, i
   std::vector<uint8_t> planes(4 * 1920 * 2);
   auto bench = [&](const io::PlanarDsp& d) {
     uint8_t* p = planes.data();
-    d.pack[depth][shape](rows.data(), rows.data() + 1920, p, p + 3840, p + 7680,
-                         IsPairs(shape) ? p + 7680 + bytes : p + 11520, 1920);
+    d.PackRows[depth][shape](rows.data(), rows.data() + 1920, p, p + 3840, p + 7680,
+                             IsPairs(shape) ? p + 7680 + bytes : p + 11520, 1920);
   };
   c.Bench(
       name + " (1920 pixels)", 16, [&] { bench(ref); }, [&] { bench(tst); });
@@ -188,10 +188,10 @@ void CheckPlanar(Checker& c, core::CpuFlags flags) {
   for (int depth = 0; depth < io::kPlanarDepths; ++depth)
     for (int shape = 0; shape < io::kPlanarShapes; ++shape) {
       // A layout the table has, it has in both directions at every tier; the rest stay empty.
-      const bool has = ref.unpack[depth][shape] != nullptr;
-      const bool same = has == (ref.pack[depth][shape] != nullptr) &&
-                        has == (tst.unpack[depth][shape] != nullptr) &&
-                        has == (tst.pack[depth][shape] != nullptr);
+      const bool has = ref.UnpackRow[depth][shape] != nullptr;
+      const bool same = has == (ref.PackRows[depth][shape] != nullptr) &&
+                        has == (tst.UnpackRow[depth][shape] != nullptr) &&
+                        has == (tst.PackRows[depth][shape] != nullptr);
       if (!c.Expect("slots", same ? "" : "set at one tier or in one direction, empty in another",
                     SlotName("slot", depth, shape)) ||
           !has)

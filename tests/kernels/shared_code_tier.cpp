@@ -4,6 +4,6 @@ namespace sample {
 
 inline int Twice(int v) { return 2 * v; }
 
-void InitSampleDsp_SSE2(int (**slot)(int)) { *slot = Twice; }
+void InitSampleDsp_Sse2(int (**slot)(int)) { *slot = Twice; }
 
 }  // namespace sample

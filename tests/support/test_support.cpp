@@ -113,6 +113,38 @@ std::string RecordMismatch(const host::FilterTable* t, const char* name,
   return "";
 }
 
+void FillPicture(const core::Plane& plane, Rng& rng, Content content) {
+  const int bw = (plane.w + 3) / 4 + 1, bh = (plane.h + 3) / 4 + 1;
+  std::vector<int32_t> offsets(static_cast<size_t>(bw) * bh * 3);
+  for (auto& o : offsets) o = rng.Uniform(-120, 120);
+  const int32_t gx = rng.Uniform(-8, 8), gy = rng.Uniform(-8, 8);
+  const int32_t noise = rng.Uniform(0, 40);
+  const uint32_t salt = content == Content::kMixed ? static_cast<uint32_t>(rng.Next()) : 0;
+  for (int y = 0; y < plane.h; ++y)
+    for (int x = 0; x < plane.w; ++x) {
+      const bool wild = content == Content::kMixed &&
+                        ((x / 8 * 73856093u) ^ (y / 8 * 19349663u) ^ salt) * 2654435761u % 3 == 0;
+      int32_t v[3];
+      for (int c = 0; c < 3; ++c) {
+        const int32_t block = offsets[(static_cast<size_t>(y / 4) * bw + x / 4) * 3 + c];
+        const int32_t wobble = block + rng.Uniform(-noise, noise);
+        const int32_t blocky = (c == 0 ? 2000 : 0) + gx * x / 4 + gy * y / 4 + wobble;
+        switch (content) {
+          case Content::kBlocky: v[c] = blocky; break;
+          case Content::kNoise: v[c] = c == 0 ? rng.Uniform(0, 4095) : rng.Uniform(-2048, 2047); break;
+          case Content::kFullRange: v[c] = rng.Uniform(-32768, 32767); break;
+          case Content::kNearLimits:
+            v[c] = std::clamp<int32_t>(((x / 4 + y / 4 + c) % 2 == 0 ? 32767 - 130 : -32768 + 130) + wobble,
+                                       -32768, 32767);
+            break;
+          case Content::kMixed: v[c] = wild ? rng.Uniform(-32768, 32767) : blocky; break;
+        }
+      }
+      PlaneRow(plane, y)[x] = {static_cast<int16_t>(v[0]), static_cast<int16_t>(v[1]),
+                               static_cast<int16_t>(v[2])};
+    }
+}
+
 std::vector<core::YcPixel> Picture(const core::YcPixel* plane, int w, int h, int stride) {
   std::vector<core::YcPixel> out(static_cast<size_t>(w) * h);
   for (int y = 0; y < h; ++y)

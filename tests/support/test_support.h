@@ -107,6 +107,18 @@ struct ExpectedTrack {
 std::string RecordMismatch(const host::FilterTable* t, const char* name,
                            const std::vector<ExpectedTrack>& tracks);
 
+// What a test picture holds. Blocky: smooth luma in the host range with a step at every 4x4 block and
+// a little noise, so that most edge lines pass deblock's tests at middling thresholds and velour
+// changes most pixels; chroma the same around 0. Noise: any luma of the range, any colour difference.
+// Full range: any int16. Near limits: 4x4 blocks close to +32767 and -32768, where sums saturate and
+// stored results wrap. Mixed: 8x8 blocks of which about one in three takes any int16, the others
+// blocky (both of velour's block paths side by side).
+enum class Content { kBlocky, kNoise, kFullRange, kNearLimits, kMixed };
+inline constexpr int kContents = 5;
+
+// Fills the w x h picture of `plane` with `content`; the same for the same random state.
+void FillPicture(const core::Plane& plane, Rng& rng, Content content = Content::kBlocky);
+
 // Copies the w x h picture of one plane into a dense vector (row-major).
 std::vector<core::YcPixel> Picture(const core::YcPixel* plane, int w, int h, int stride);
 

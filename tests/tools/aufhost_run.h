@@ -16,11 +16,11 @@
 #include <thread>
 #include <vector>
 
+#include "core/picture.h"
 #include "core/track_values.h"
 #include "core/worker_pool.h"
-#include "host/frame.h"
+#include "hostkit/builtin_filters.h"
 #include "tests/support/test_support.h"
-#include "tools/filters/builtin_filters.h"
 #include "tools/io/frame_io.h"
 
 namespace aufhost_test {
@@ -211,37 +211,38 @@ inline std::string Y4mClip(int w, int h, const char* chroma, int frames, uint32_
   return s;
 }
 
-inline std::vector<host::Frame> ReadAllFrames(io::Format format, const std::string& data, int w = 0,
-                                              int h = 0) {
+inline std::vector<core::Picture> ReadAllFrames(io::Format format, const std::string& data, int w = 0,
+                                                int h = 0) {
   std::istringstream in(data);
   io::ReaderOptions options;
   options.w = w;
   options.h = h;
   auto reader = io::OpenReader(format, in, "data", options);
-  std::vector<host::Frame> frames;
-  host::Frame f;
+  std::vector<core::Picture> frames;
+  core::Picture f;
   while (reader->Read(f)) frames.push_back(f);
   return frames;
 }
 
 inline std::string EncodeFrames(io::Format format, const io::VideoInfo& info,
-                                const std::vector<host::Frame>& frames) {
+                                const std::vector<core::Picture>& frames) {
   std::ostringstream out;
   auto writer = io::OpenWriter(format, out, info, "data");
-  for (const host::Frame& f : frames) writer->Write(f);
+  for (const core::Picture& f : frames) writer->Write(f);
   writer->Finish();
   return out.str();
 }
 
 // The built-in filter `name` applied in-process as aufhost applies it by default: the editor's
 // result with one partition, here on two workers.
-inline void FilterInProcess(const std::string& name, host::Frame& f,
+inline void FilterInProcess(const std::string& name, core::Picture& f,
                             const std::vector<std::pair<std::string, int32_t>>& tracks = {}) {
-  const core::FilterCore* core = tools::FindBuiltinFilter(name);
+  const core::FilterCore* core = hostkit::FindBuiltinFilter(name);
   std::vector<int32_t> values = core::DefaultTrackValues(*core);
   for (const auto& [track, value] : tracks) core::SetTrackByName(*core, values, track, value);
   core::WorkerPool pool(2, false);
-  core->filter(core::DetectCpuFlags(), values.data(), f.EditPlane(), f.TempPlane(), 1, pool.workers());
+  std::vector<core::YcPixel> scratch;
+  core::FilterPicture(*core, core::DetectCpuFlags(), values.data(), f, scratch, 1, pool.workers());
 }
 
 inline io::VideoInfo InfoOf(const std::string& y4m) {

@@ -22,7 +22,7 @@ TEST(AufhostPipe, HundredFullHdFramesMatchTheFilterFrameByFrame) {
   {
     const io::VideoInfo info = InfoOf(header);
     for (const std::string& p : pictures) {
-      std::vector<host::Frame> f = ReadAllFrames(io::Format::kY4m, header + p);
+      std::vector<core::Picture> f = ReadAllFrames(io::Format::kY4m, header + p);
       FilterInProcess("velour", f[0]);
       expected.push_back(EncodeFrames(io::Format::kY4m, info, f).substr(header.size()));
     }

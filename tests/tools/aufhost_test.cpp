@@ -49,23 +49,23 @@ TEST(Aufhost, Y4mThroughAPipeMatchesYc48Files) {
     ASSERT_EQ(piped.status, 0) << piped.err;
     EXPECT_EQ(piped.err, "");
 
-    const std::vector<host::Frame> input = ReadAllFrames(io::Format::kY4m, clip);
+    const std::vector<core::Picture> input = ReadAllFrames(io::Format::kY4m, clip);
     io::VideoInfo raw_info = InfoOf(clip);
     WriteFile(dir / "in.yc48", EncodeFrames(io::Format::kYc48, raw_info, input));
     const Result files =
         RunAufhost({"-j2", "-t", "quant=3", "--size", "37x21", "velour", dir / "in.yc48", dir / "out.yc48"});
     ASSERT_EQ(files.status, 0) << files.err;
-    const std::vector<host::Frame> filtered =
+    const std::vector<core::Picture> filtered =
         ReadAllFrames(io::Format::kYc48, ReadFile(dir / "out.yc48"), 37, 21);
     ASSERT_EQ(filtered.size(), 3u);
     EXPECT_EQ(piped.out, EncodeFrames(io::Format::kY4m, raw_info, filtered));
 
     // The raw output is exactly the filter's: the same frames filtered in-process.
     for (size_t i = 0; i < input.size(); ++i) {
-      host::Frame f = input[i];
+      core::Picture f = input[i];
       FilterInProcess("velour", f, {{"quant", 3}});
-      EXPECT_EQ(testsupport::DiffPictures(testsupport::Picture(f.edit.data(), f.w, f.h, f.stride),
-                                          testsupport::Picture(filtered[i].edit.data(), f.w, f.h, f.stride),
+      EXPECT_EQ(testsupport::DiffPictures(testsupport::Picture(f.pixels.data(), f.w, f.h, f.stride),
+                                          testsupport::Picture(filtered[i].pixels.data(), f.w, f.h, f.stride),
                                           f.w, f.h),
                 "")
           << "frame " << i;
@@ -153,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(Filters, AufhostBuiltIn, ::testing::Values("velour", "d
 
 TEST(Aufhost, PicturesInAndOutWithACompareImage) {
   TempDir dir;
-  const std::vector<host::Frame> frames = ReadAllFrames(io::Format::kY4m, Y4mClip(40, 24, "444", 1, 3));
+  const std::vector<core::Picture> frames = ReadAllFrames(io::Format::kY4m, Y4mClip(40, 24, "444", 1, 3));
   io::VideoInfo info;
   info.w = 40;
   info.h = 24;
@@ -161,7 +161,7 @@ TEST(Aufhost, PicturesInAndOutWithACompareImage) {
   const Result r = RunAufhost({"velour", dir / "in.jpg", dir / "out.png", "--compare", dir / "cmp.png"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadAllFrames(io::Format::kPng, ReadFile(dir / "out.png"))[0].w, 40);
-  const std::vector<host::Frame> cmp = ReadAllFrames(io::Format::kPng, ReadFile(dir / "cmp.png"));
+  const std::vector<core::Picture> cmp = ReadAllFrames(io::Format::kPng, ReadFile(dir / "cmp.png"));
   ASSERT_EQ(cmp.size(), 1u);
   EXPECT_EQ(cmp[0].w, 80);
   EXPECT_EQ(cmp[0].h, 24);
@@ -358,7 +358,7 @@ TEST(Aufhost, OutputsNeverOverwriteTheInputOrEachOther) {
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string jpeg = ReadFile(dir / "cmp.jpg");
   EXPECT_EQ(jpeg.substr(0, 2), "\xff\xd8");
-  const std::vector<host::Frame> both = ReadAllFrames(io::Format::kJpeg, jpeg);
+  const std::vector<core::Picture> both = ReadAllFrames(io::Format::kJpeg, jpeg);
   ASSERT_EQ(both.size(), 1u);
   EXPECT_EQ(both[0].w, 48);
   EXPECT_EQ(both[0].h, 16);
@@ -442,7 +442,7 @@ TEST(Aufhost, PicturesKeepTheirAlphaAndDepth) {
   const std::string out = ReadFile(dir / "out.png");
   EXPECT_EQ(PngColourType(out), 6);
   std::istringstream in(out);
-  host::Frame f;
+  core::Picture f;
   io::FrameExtras extras;
   ASSERT_TRUE(io::OpenReader(io::Format::kPng, in, "out.png")->Read(f, extras));
   ASSERT_EQ(extras.alpha.size(), 24u * 16);
@@ -534,12 +534,12 @@ TEST(Aufhost, JpegKeepsTheChromaSampling) {
   const Result same =
       RunAufhost({"--quality", "100", "-t", "quant=0", "deblock", dir / "444.y4m", dir / "444.jpg"});
   ASSERT_EQ(same.status, 0) << same.err;
-  const host::Frame before = ReadAllFrames(io::Format::kY4m, ReadFile(dir / "444.y4m")).at(0);
-  const host::Frame after = ReadAllFrames(io::Format::kJpeg, ReadFile(dir / "444.jpg")).at(0);
+  const core::Picture before = ReadAllFrames(io::Format::kY4m, ReadFile(dir / "444.y4m")).at(0);
+  const core::Picture after = ReadAllFrames(io::Format::kJpeg, ReadFile(dir / "444.jpg")).at(0);
   int worst = 0;
-  for (size_t i = 0; i < before.edit.size(); ++i)
-    worst = std::max({worst, std::abs(before.edit[i].cb - after.edit[i].cb),
-                      std::abs(before.edit[i].cr - after.edit[i].cr)});
+  for (size_t i = 0; i < before.pixels.size(); ++i)
+    worst = std::max({worst, std::abs(before.pixels[i].cb - after.pixels[i].cb),
+                      std::abs(before.pixels[i].cr - after.pixels[i].cr)});
   EXPECT_LE(worst, 4 * 16) << "in the host's steps of 16 a level";
 
   EXPECT_TRUE(jpeg("444.y4m") == jpeg("444.y4m", {"--quality", "95"}));

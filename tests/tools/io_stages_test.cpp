@@ -73,13 +73,13 @@ class Collect : public io::ByteSink {
 };
 
 struct Frames {
-  std::vector<host::Frame> frames;
+  std::vector<core::Picture> frames;
   std::vector<io::FrameExtras> extras;
 };
 
 Frames ReadWhole(io::FrameReader& reader) {
   Frames f;
-  host::Frame frame;
+  core::Picture frame;
   io::FrameExtras extras;
   while (reader.Read(frame, extras)) {
     f.frames.push_back(frame);
@@ -100,7 +100,7 @@ Frames ReadInHalves(io::FrameReader& reader, int ahead) {
       fetched += more;
     }
     if (decoded == fetched) break;
-    host::Frame frame;
+    core::Picture frame;
     io::FrameExtras extras;
     reader.Decode(packets[size_t(decoded++ % ahead)], frame, extras);
     f.frames.push_back(frame);
@@ -113,11 +113,11 @@ std::string Same(const Frames& a, const Frames& b) {
   if (a.frames.size() != b.frames.size())
     return std::to_string(a.frames.size()) + " frames, not " + std::to_string(b.frames.size());
   for (size_t i = 0; i < a.frames.size(); ++i) {
-    const host::Frame &x = a.frames[i], &y = b.frames[i];
+    const core::Picture &x = a.frames[i], &y = b.frames[i];
     if (x.w != y.w || x.h != y.h) return "frame " + std::to_string(i) + ": another size";
     const std::string diff =
-        testsupport::DiffPictures(testsupport::Picture(x.edit.data(), x.w, x.h, x.stride),
-                                  testsupport::Picture(y.edit.data(), y.w, y.h, y.stride), x.w, x.h);
+        testsupport::DiffPictures(testsupport::Picture(x.pixels.data(), x.w, x.h, x.stride),
+                                  testsupport::Picture(y.pixels.data(), y.w, y.h, y.stride), x.w, x.h);
     if (!diff.empty()) return "frame " + std::to_string(i) + ": " + diff;
     if (a.extras[i].y4m_params != b.extras[i].y4m_params ||
         a.extras[i].interlaced != b.extras[i].interlaced || a.extras[i].alpha != b.extras[i].alpha)
@@ -267,7 +267,7 @@ TEST(IoStages, NoMemoryPerFrameOnceRunning) {
     auto reader = io::OpenReader(format, source, "in", y4m ? io::ReaderOptions{} : raw_options);
     auto writer = io::OpenWriter(format, sink, reader->info(), "out");
     std::vector<io::FramePacket> in(3), out(3);
-    host::Frame frame(64, 36);
+    core::Picture frame(64, 36);
     io::FrameExtras extras;
     int64_t before = 0;
     for (int i = 0; i < 30; ++i) {

@@ -17,9 +17,9 @@ using aufhost_test::PngDepth;
 using io::Chroma;
 using io::Format;
 
-host::Frame RandomFrame(int w, int h, testsupport::Rng& rng, int lo = -32768, int hi = 32767) {
-  host::Frame f(w, h);
-  for (auto& p : f.edit)
+core::Picture RandomFrame(int w, int h, testsupport::Rng& rng, int lo = -32768, int hi = 32767) {
+  core::Picture f(w, h);
+  for (auto& p : f.pixels)
     p = {int16_t(rng.Uniform(lo, hi)), int16_t(rng.Uniform(lo, hi)), int16_t(rng.Uniform(lo, hi))};
   return f;
 }
@@ -27,11 +27,11 @@ host::Frame RandomFrame(int w, int h, testsupport::Rng& rng, int lo = -32768, in
 // A frame whose samples a format of this layout and depth stores exactly: levels times the host
 // scale, chroma equal over each subsampled block. 16-bit levels (mono) hold every luma sample of the
 // host from black to white and a little beyond, 0 .. 4096.
-host::Frame RepresentableFrame(int w, int h, Chroma chroma, int depth, testsupport::Rng& rng) {
+core::Picture RepresentableFrame(int w, int h, Chroma chroma, int depth, testsupport::Rng& rng) {
   const int scale = depth > 12 ? 1 : io::HostScale(depth), max = depth > 12 ? 4096 : io::MaxLevel(depth);
   const int zero = io::ChromaZero(depth);
   const int sx = chroma == Chroma::k444 ? 1 : 2, sy = chroma == Chroma::k420 ? 2 : 1;
-  host::Frame f(w, h);
+  core::Picture f(w, h);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       f.at(x, y).y = io::LumaToHost(rng.Uniform(0, max), scale);
@@ -47,25 +47,25 @@ host::Frame RepresentableFrame(int w, int h, Chroma chroma, int depth, testsuppo
   return f;
 }
 
-std::vector<core::YcPixel> Pixels(const host::Frame& f) {
-  return testsupport::Picture(f.edit.data(), f.w, f.h, f.stride);
+std::vector<core::YcPixel> Pixels(const core::Picture& f) {
+  return testsupport::Picture(f.pixels.data(), f.w, f.h, f.stride);
 }
 
-std::string WriteFrames(Format format, const io::VideoInfo& info, const std::vector<host::Frame>& frames) {
+std::string WriteFrames(Format format, const io::VideoInfo& info, const std::vector<core::Picture>& frames) {
   std::ostringstream out;
   auto writer = io::OpenWriter(format, out, info, "out");
-  for (const host::Frame& f : frames) writer->Write(f);
+  for (const core::Picture& f : frames) writer->Write(f);
   writer->Finish();
   return out.str();
 }
 
-std::vector<host::Frame> ReadFrames(Format format, const std::string& data, io::VideoInfo* info = nullptr,
-                                    io::ReaderOptions options = {}) {
+std::vector<core::Picture> ReadFrames(Format format, const std::string& data, io::VideoInfo* info = nullptr,
+                                      io::ReaderOptions options = {}) {
   std::istringstream in(data);
   auto reader = io::OpenReader(format, in, "in", options);
   if (info) *info = reader->info();
-  std::vector<host::Frame> frames;
-  host::Frame f;
+  std::vector<core::Picture> frames;
+  core::Picture f;
   while (reader->Read(f)) frames.push_back(f);
   return frames;
 }
@@ -165,15 +165,15 @@ TEST(Y4m, EveryLayoutRoundTripsAndKeepsItsHeader) {
       const std::string header = "YUV4MPEG2 W" + std::to_string(w) + " H" + std::to_string(h) +
                                  " F30000:1001 Ip A1:1 C" + l.tag + " XYSCSS=X\n";
       io::VideoInfo info;
-      const std::vector<host::Frame> none = ReadFrames(Format::kY4m, header, &info);
+      const std::vector<core::Picture> none = ReadFrames(Format::kY4m, header, &info);
       EXPECT_TRUE(none.empty());
       EXPECT_EQ(info.chroma, l.chroma);
       EXPECT_EQ(info.bit_depth, l.depth);
-      const std::vector<host::Frame> frames = {RepresentableFrame(w, h, l.chroma, l.depth, rng),
-                                               RepresentableFrame(w, h, l.chroma, l.depth, rng)};
+      const std::vector<core::Picture> frames = {RepresentableFrame(w, h, l.chroma, l.depth, rng),
+                                                 RepresentableFrame(w, h, l.chroma, l.depth, rng)};
       const std::string data = WriteFrames(Format::kY4m, info, frames);
       EXPECT_EQ(data.substr(0, header.size()), header);
-      const std::vector<host::Frame> back = ReadFrames(Format::kY4m, data);
+      const std::vector<core::Picture> back = ReadFrames(Format::kY4m, data);
       ASSERT_EQ(back.size(), 2u);
       for (int i = 0; i < 2; ++i)
         EXPECT_EQ(testsupport::DiffPictures(Pixels(frames[i]), Pixels(back[i]), frames[i].w, frames[i].h),
@@ -187,16 +187,16 @@ TEST(Y4m, ChromaIsSpreadOverItsBlockAndAveragedBack) {
   data += std::string(9, char(16));
   data += std::string{char(0), char(255), char(100), char(128)};
   data += std::string{char(128), char(128), char(128), char(200)};
-  const std::vector<host::Frame> frames = ReadFrames(Format::kY4m, data);
+  const std::vector<core::Picture> frames = ReadFrames(Format::kY4m, data);
   ASSERT_EQ(frames.size(), 1u);
-  const host::Frame& f = frames[0];
+  const core::Picture& f = frames[0];
   EXPECT_EQ(f.at(0, 0).y, 256);
   EXPECT_EQ(f.at(1, 1).cb, -2048);
   EXPECT_EQ(f.at(2, 0).cb, 127 * 16);
   EXPECT_EQ(f.at(0, 2).cb, (100 - 128) * 16);
   EXPECT_EQ(f.at(2, 2).cr, 72 * 16);
 
-  host::Frame g = f;
+  core::Picture g = f;
   g.at(0, 0).cb = g.at(1, 0).cb = g.at(0, 1).cb = 0;
   g.at(1, 1).cb = 16 * 3;  // mean 0.75 levels above 128: rounds to 129
   io::VideoInfo info;
@@ -212,7 +212,7 @@ TEST(Y4m, TenBitWordsAreLittleEndianAndClampedOnRead) {
   data += std::string{char(0xFF), char(0x03), char(0x00), char(0x02),
                       char(0x01), char(0x00), char(0xFF), char(0xFF)};
   data += std::string{char(0x00), char(0x00), char(0x00), char(0x02)};
-  const std::vector<host::Frame> frames = ReadFrames(Format::kY4m, data);
+  const std::vector<core::Picture> frames = ReadFrames(Format::kY4m, data);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].at(0, 0).y, 4092);
   EXPECT_EQ(frames[0].at(1, 0).y, 2048);
@@ -230,7 +230,7 @@ TEST(Y4m, TwelveAndSixteenBitWordsAreClampedAndRounded) {
     for (int v : values) s += {char(v & 0xFF), char(v >> 8)};
     return s;
   };
-  const std::vector<host::Frame> twelve =
+  const std::vector<core::Picture> twelve =
       ReadFrames(Format::kY4m,
                  "YUV4MPEG2 W3 H1 C444p12\nFRAME\n" + words({4095, 4096, 1, 0xFFFF, 2048, 0, 2048, 4095, 7}));
   ASSERT_EQ(twelve.size(), 1u);
@@ -243,12 +243,12 @@ TEST(Y4m, TwelveAndSixteenBitWordsAreClampedAndRounded) {
 
   const std::string mono16 = "YUV4MPEG2 W7 H1 F25:1 Cmono16\n";
   io::VideoInfo info;
-  const std::vector<host::Frame> sixteen =
+  const std::vector<core::Picture> sixteen =
       ReadFrames(Format::kY4m, mono16 + "FRAME\n" + words({7, 8, 24, 65527, 65528, 65535, 4096}), &info);
   ASSERT_EQ(sixteen.size(), 1u);
   const int want16[] = {0, 1, 2, 4095, 4096, 4096, 256};
   for (int x = 0; x < 7; ++x) EXPECT_EQ(sixteen[0].at(x, 0).y, want16[x]) << x;
-  host::Frame back(7, 1);
+  core::Picture back(7, 1);
   const int16_t host[] = {-1, 0, 1, 4095, 4096, 4097, 32767};
   for (int x = 0; x < 7; ++x) back.at(x, 0).y = host[x];
   EXPECT_EQ(WriteFrames(Format::kY4m, info, {back}),
@@ -307,7 +307,7 @@ TEST(Y4m, FrameTagsTravelWithTheirFrames) {
     auto reader = io::OpenReader(Format::kY4m, in, "in");
     std::ostringstream out;
     auto writer = io::OpenWriter(Format::kY4m, out, reader->info(), "out");
-    host::Frame f;
+    core::Picture f;
     io::FrameExtras extras;
     std::vector<bool> interlaced;
     while (reader->Read(f, extras)) {
@@ -340,7 +340,7 @@ TEST(Y4m, WhatTheWriterWritesTheReaderReads) {
       SCOPED_TRACE(std::to_string(size) + (complete ? " with F and C" : " without F and C"));
       const std::string h = header(size, complete);
       io::VideoInfo info;
-      std::vector<host::Frame> frames;
+      std::vector<core::Picture> frames;
       try {
         frames = ReadFrames(Format::kY4m, h + frame(complete), &info);
       } catch (const io::IoError& e) {
@@ -368,7 +368,7 @@ TEST(Y4m, WriterRefusesAFrameOfAnotherSize) {
   EXPECT_THROW(
       {
         try {
-          writer->Write(host::Frame(4, 5));
+          writer->Write(core::Picture(4, 5));
         } catch (const io::IoError& e) {
           EXPECT_STREQ(e.what(), "clip.y4m: frame size 4x5 does not match the stream's 4x4");
           throw;
@@ -380,7 +380,7 @@ TEST(Y4m, WriterRefusesAFrameOfAnotherSize) {
 
 TEST(Yc48, RoundTripIsExactForEverySampleValue) {
   testsupport::Rng rng(testsupport::TestSeed());
-  std::vector<host::Frame> frames = {RandomFrame(5, 3, rng), RandomFrame(5, 3, rng)};
+  std::vector<core::Picture> frames = {RandomFrame(5, 3, rng), RandomFrame(5, 3, rng)};
   frames[0].at(0, 0) = {-32768, 32767, -1};
   io::VideoInfo info;
   info.w = 5;
@@ -392,7 +392,7 @@ TEST(Yc48, RoundTripIsExactForEverySampleValue) {
   options.w = 5;
   options.h = 3;
   io::VideoInfo read_info;
-  const std::vector<host::Frame> back = ReadFrames(Format::kYc48, data, &read_info, options);
+  const std::vector<core::Picture> back = ReadFrames(Format::kYc48, data, &read_info, options);
   EXPECT_EQ(read_info.frame_count, 2);
   ASSERT_EQ(back.size(), 2u);
   for (int i = 0; i < 2; ++i)
@@ -439,7 +439,7 @@ TEST(Picture, PngAlphaAndSixteenBitsAreKept) {
     std::istringstream in(c.png);
     auto reader = io::OpenReader(Format::kPng, in, "in");
     info = reader->info();
-    host::Frame f;
+    core::Picture f;
     io::FrameExtras extras;
     ASSERT_TRUE(reader->Read(f, extras));
     EXPECT_EQ(info.bit_depth, c.depth);
@@ -456,9 +456,9 @@ TEST(Picture, PngAlphaAndSixteenBitsAreKept) {
           c.colours == 1  ? core::YcPixel{int16_t(std::lround(16.0 * s[0] / (c.depth == 16 ? 257 : 1))), 0, 0}
           : c.depth == 16 ? io::Rgb16ToHost(s[0], s[1], s[2])
                           : io::RgbToHost(s[0], s[1], s[2]);
-      EXPECT_EQ(f.edit[i].y, expected.y) << i;
-      EXPECT_EQ(f.edit[i].cb, expected.cb) << i;
-      EXPECT_EQ(f.edit[i].cr, expected.cr) << i;
+      EXPECT_EQ(f.pixels[i].y, expected.y) << i;
+      EXPECT_EQ(f.pixels[i].cb, expected.cb) << i;
+      EXPECT_EQ(f.pixels[i].cr, expected.cr) << i;
     }
 
     std::ostringstream out;
@@ -468,7 +468,7 @@ TEST(Picture, PngAlphaAndSixteenBitsAreKept) {
     EXPECT_EQ(PngDepth(out.str()), c.depth);
     EXPECT_EQ(PngColourType(out.str()), c.type);
     std::istringstream again(out.str());
-    host::Frame g;
+    core::Picture g;
     io::FrameExtras back;
     ASSERT_TRUE(io::OpenReader(Format::kPng, again, "again")->Read(g, back));
     EXPECT_EQ(back.alpha, extras.alpha);
@@ -480,7 +480,7 @@ TEST(Picture, PngAlphaAndSixteenBitsAreKept) {
       MakePng(3, 1, 8, 3, {0, 1, 2}, std::string("\x00\x00\x00\xff\x00\x00\x10\x20\x30", 9),
               std::string("\x00\x80", 2));
   std::istringstream in(palette);
-  host::Frame f;
+  core::Picture f;
   io::FrameExtras extras;
   ASSERT_TRUE(io::OpenReader(Format::kPng, in, "in")->Read(f, extras));
   EXPECT_EQ(extras.alpha, (std::vector<uint16_t>{0, 128, 255}));
@@ -489,22 +489,22 @@ TEST(Picture, PngAlphaAndSixteenBitsAreKept) {
 
 TEST(Picture, PngRgbRoundTripsWithinRounding) {
   testsupport::Rng rng(testsupport::TestSeed());
-  host::Frame f(9, 4);
-  for (auto& p : f.edit) p = io::RgbToHost(rng.Uniform(0, 255), rng.Uniform(0, 255), rng.Uniform(0, 255));
+  core::Picture f(9, 4);
+  for (auto& p : f.pixels) p = io::RgbToHost(rng.Uniform(0, 255), rng.Uniform(0, 255), rng.Uniform(0, 255));
   io::VideoInfo info;
   info.w = 9;
   info.h = 4;
   const std::string png = WriteFrames(Format::kPng, info, {f});
   EXPECT_EQ(png.substr(1, 3), "PNG");
   io::VideoInfo read_info;
-  const std::vector<host::Frame> back = ReadFrames(Format::kPng, png, &read_info);
+  const std::vector<core::Picture> back = ReadFrames(Format::kPng, png, &read_info);
   ASSERT_EQ(back.size(), 1u);
   EXPECT_EQ(read_info.chroma, Chroma::k444);
   // The PNG holds whole RGB levels, so each sample comes back within one level.
-  for (size_t i = 0; i < f.edit.size(); ++i) {
-    EXPECT_NEAR(back[0].edit[i].y, f.edit[i].y, 16);
-    EXPECT_NEAR(back[0].edit[i].cb, f.edit[i].cb, 32);
-    EXPECT_NEAR(back[0].edit[i].cr, f.edit[i].cr, 32);
+  for (size_t i = 0; i < f.pixels.size(); ++i) {
+    EXPECT_NEAR(back[0].pixels[i].y, f.pixels[i].y, 16);
+    EXPECT_NEAR(back[0].pixels[i].cb, f.pixels[i].cb, 32);
+    EXPECT_NEAR(back[0].pixels[i].cr, f.pixels[i].cr, 32);
   }
   // Writing what was read gives the same file bits back.
   EXPECT_EQ(WriteFrames(Format::kPng, info, back), png);
@@ -516,7 +516,7 @@ TEST(Picture, GreyPicturesAreMonoAndKeepLumaExactly) {
   info.w = 6;
   info.h = 7;
   info.chroma = Chroma::kMono;
-  const host::Frame f = RepresentableFrame(6, 7, Chroma::kMono, 8, rng);
+  const core::Picture f = RepresentableFrame(6, 7, Chroma::kMono, 8, rng);
   for (Format format : {Format::kPng, Format::kJpeg}) {
     SCOPED_TRACE(io::FormatName(format));
     std::ostringstream out;
@@ -524,20 +524,20 @@ TEST(Picture, GreyPicturesAreMonoAndKeepLumaExactly) {
     writer->Write(f);
     writer->Finish();
     io::VideoInfo read_info;
-    const std::vector<host::Frame> back = ReadFrames(format, out.str(), &read_info);
+    const std::vector<core::Picture> back = ReadFrames(format, out.str(), &read_info);
     ASSERT_EQ(back.size(), 1u);
     EXPECT_EQ(read_info.chroma, Chroma::kMono);
-    for (size_t i = 0; i < f.edit.size(); ++i) {
-      if (format == Format::kPng) EXPECT_EQ(back[0].edit[i].y, f.edit[i].y);
-      else EXPECT_NEAR(back[0].edit[i].y, f.edit[i].y, 3 * 16);
-      EXPECT_EQ(back[0].edit[i].cb, 0);
+    for (size_t i = 0; i < f.pixels.size(); ++i) {
+      if (format == Format::kPng) EXPECT_EQ(back[0].pixels[i].y, f.pixels[i].y);
+      else EXPECT_NEAR(back[0].pixels[i].y, f.pixels[i].y, 3 * 16);
+      EXPECT_EQ(back[0].pixels[i].cb, 0);
     }
   }
 }
 
 TEST(Picture, JpegDecodesToTheYCbCrItWasCodedIn) {
   // Flat 8x8 areas of Y'CbCr survive quality 100 within a level: no detour through RGB.
-  host::Frame f(16, 16);
+  core::Picture f(16, 16);
   for (int y = 0; y < 16; ++y)
     for (int x = 0; x < 16; ++x)
       f.at(x, y) = {int16_t(x < 8 ? 16 * 40 : 16 * 220), int16_t(16 * -60), int16_t(16 * 90)};
@@ -548,7 +548,7 @@ TEST(Picture, JpegDecodesToTheYCbCrItWasCodedIn) {
   auto writer = io::OpenWriter(Format::kJpeg, out, info, "out", 100);
   writer->Write(f);
   writer->Finish();
-  const std::vector<host::Frame> back = ReadFrames(Format::kJpeg, out.str());
+  const std::vector<core::Picture> back = ReadFrames(Format::kJpeg, out.str());
   ASSERT_EQ(back.size(), 1u);
   for (int y = 0; y < 16; ++y) {
     EXPECT_NEAR(back[0].at(2, y).y, 16 * 40, 16);
@@ -559,7 +559,7 @@ TEST(Picture, JpegDecodesToTheYCbCrItWasCodedIn) {
 }
 
 TEST(Picture, DamagedFilesAreErrorsNotGuesses) {
-  host::Frame f(32, 32);
+  core::Picture f(32, 32);
   io::VideoInfo info;
   info.w = 32;
   info.h = 32;
@@ -582,8 +582,8 @@ TEST(Picture, HoldsOneFrame) {
   info.h = 2;
   std::ostringstream out;
   auto writer = io::OpenWriter(Format::kPng, out, info, "x.png");
-  writer->Write(host::Frame(2, 2));
-  EXPECT_THROW(writer->Write(host::Frame(2, 2)), io::IoError);
+  writer->Write(core::Picture(2, 2));
+  EXPECT_THROW(writer->Write(core::Picture(2, 2)), io::IoError);
 }
 
 TEST(Formats, NamesAndExtensions) {

@@ -8,8 +8,8 @@
 #include <stdexcept>
 
 #include "core/worker_pool.h"
+#include "hostkit/planar.h"
 #include "tests/support/test_support.h"
-#include "tools/io/planar.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ struct Reference {
     return int(std::clamp<int64_t>(FloorDiv(2 * sum * d() + 16 * n, 32 * int64_t{n}) + offset, 0, max()));
   }
 
-  void Unpack(const std::vector<uint8_t>& planes, host::Frame& f) const {
+  void Unpack(const std::vector<uint8_t>& planes, core::Picture& f) const {
     for (int y = 0; y < l.h; ++y)
       for (int x = 0; x < l.w; ++x) {
         core::YcPixel& p = f.at(x, y);
@@ -89,7 +89,7 @@ struct Reference {
       }
   }
 
-  std::vector<uint8_t> Pack(const host::Frame& f) const {
+  std::vector<uint8_t> Pack(const core::Picture& f) const {
     std::vector<uint8_t> planes(l.FrameBytes());
     for (int y = 0; y < l.h; ++y)
       for (int x = 0; x < l.w; ++x) Put(planes, size_t(y) * l.w + x, Level(f.at(x, y).y, 1, 0));
@@ -160,16 +160,16 @@ constexpr int kPad = 5;  // pixels of row padding, and bytes after the planes
 bool IsCanary(const core::YcPixel& p) { return p.y == kCanary.y && p.cb == kCanary.cb && p.cr == kCanary.cr; }
 
 // A frame whose rows are padded with canaries.
-host::Frame PaddedFrame(int w, int h) {
-  host::Frame f(w, h, w + kPad);
-  std::fill(f.edit.begin(), f.edit.end(), kCanary);
+core::Picture PaddedFrame(int w, int h) {
+  core::Picture f(w, h, w + kPad);
+  std::fill(f.pixels.begin(), f.pixels.end(), kCanary);
   return f;
 }
 
-std::string PaddingDamage(const host::Frame& f) {
+std::string PaddingDamage(const core::Picture& f) {
   for (int y = 0; y < f.h; ++y)
     for (int x = f.w; x < f.stride; ++x)
-      if (!IsCanary(f.edit[size_t(y) * f.stride + x]))
+      if (!IsCanary(f.pixels[size_t(y) * f.stride + x]))
         return "row padding written at " + std::to_string(x) + "," + std::to_string(y);
   return "";
 }
@@ -205,13 +205,14 @@ TEST_F(PlanarTest, PlanesToHostPixelsMatchTheReference) {
   ForEachCase(rng, [&](const PlanarLayout& l, int kind) {
     const int w = l.w, h = l.h;
     const std::vector<uint8_t> planes = Planes(l, kind, rng);
-    host::Frame expected(w, h), actual = PaddedFrame(w, h);
+    core::Picture expected(w, h), actual = PaddedFrame(w, h);
     Reference{l}.Unpack(planes, expected);
     io::PlanesToFrame(dsp_, l, planes.data(), actual);
     ASSERT_EQ(PaddingDamage(actual), "") << Label(l, kind) << ", seed " << seed;
-    ASSERT_EQ(testsupport::DiffPictures(testsupport::Picture(expected.edit.data(), w, h, w),
-                                        testsupport::Picture(actual.edit.data(), w, h, actual.stride), w, h),
-              "")
+    ASSERT_EQ(
+        testsupport::DiffPictures(testsupport::Picture(expected.pixels.data(), w, h, w),
+                                  testsupport::Picture(actual.pixels.data(), w, h, actual.stride), w, h),
+        "")
         << Label(l, kind) << ", seed " << seed;
   });
 }
@@ -220,7 +221,7 @@ TEST_F(PlanarTest, HostPixelsToPlanesMatchTheReference) {
   const uint32_t seed = testsupport::TestSeed();
   testsupport::Rng rng(seed);
   ForEachCase(rng, [&](const PlanarLayout& l, int kind) {
-    host::Frame f = PaddedFrame(l.w, l.h);
+    core::Picture f = PaddedFrame(l.w, l.h);
     size_t i = 0;
     for (int y = 0; y < l.h; ++y)
       for (int x = 0; x < l.w; ++x, i += 3)
@@ -248,13 +249,14 @@ TEST_F(PlanarTest, RowBandsOnWorkersGiveTheSameResult) {
     for (const Form& form : Forms()) {
       const PlanarLayout l = io::PlanarLayoutOf(w, h, form.chroma, form.depth, form.pairs);
       const std::vector<uint8_t> planes = Planes(l, 5, rng);
-      host::Frame one(w, h), three(w, h);
+      core::Picture one(w, h), three(w, h);
       io::PlanesToFrame(dsp_, l, planes.data(), one);
       io::PlanesToFrame(dsp_, l, planes.data(), three, pool.workers());
-      ASSERT_EQ(std::memcmp(one.edit.data(), three.edit.data(), one.edit.size() * sizeof(core::YcPixel)), 0)
+      ASSERT_EQ(
+          std::memcmp(one.pixels.data(), three.pixels.data(), one.pixels.size() * sizeof(core::YcPixel)), 0)
           << Label(l, 5);
-      for (auto& p : one.edit) p.cb = int16_t(rng.Uniform(-32768, 32767));  // chroma varying inside blocks
-      three.edit = one.edit;
+      for (auto& p : one.pixels) p.cb = int16_t(rng.Uniform(-32768, 32767));  // chroma varying inside blocks
+      three.pixels = one.pixels;
       std::vector<uint8_t> a(l.FrameBytes()), b(l.FrameBytes());
       io::FrameToPlanes(dsp_, l, one, a.data());
       io::FrameToPlanes(dsp_, l, three, b.data(), pool.workers());

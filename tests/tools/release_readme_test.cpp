@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "tools/filters/builtin_filters.h"
+#include "hostkit/builtin_filters.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ TEST(ReleaseReadme, DocumentsEveryFilterAndTrack) {
   text << in.rdbuf();
   const std::string readme = text.str();
   ASSERT_FALSE(readme.empty());
-  for (const core::FilterCore* f : tools::BuiltinFilters()) {
+  for (const core::FilterCore* f : hostkit::BuiltinFilters()) {
     const std::string title = f->title;
     std::vector<std::string> lines = {"フィルタ名「" + title + "」", "filter name \"" + title + "\""};
     for (int32_t i = 0; i < f->track_count; ++i) {

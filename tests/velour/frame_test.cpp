@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/picture.h"
 #include "core/worker_pool.h"
-#include "host/frame.h"
 #include "tests/support/test_support.h"
 #include "velour/velour.h"
 
@@ -114,29 +114,29 @@ TEST(VelourFrame, OutOfRangeTracksAreClampedNotTrusted) {
 }
 
 // The luma of a frame after the core with `partitions` partitions on `workers` workers.
-std::vector<int16_t> Luma(const host::Frame& src, int partitions, const int32_t (&tracks)[4],
+std::vector<int16_t> Luma(const core::Picture& src, int partitions, const int32_t (&tracks)[4],
                           int workers = 2) {
-  host::Frame f = src;
+  core::Picture f = src, temp(src.w, src.h, src.stride);
   WorkerPool pool(workers, false);
   velour::FilterFrame(velour::VelourDspFor(core::DetectCpuFlags()), velour::ParamsFromTracks(tracks),
-                      f.EditPlane(), f.TempPlane(), partitions, pool.workers());
+                      f.plane(), temp.plane(), partitions, pool.workers());
   std::vector<int16_t> y;
   for (int r = 0; r < f.h; ++r)
     for (int x = 0; x < f.w; ++x) y.push_back(f.at(x, r).y);
   return y;
 }
 
-host::Frame Flat(int w, int h, int16_t y) {
-  host::Frame f(w, h);
-  for (auto& p : f.edit) p = {y, 300, -300};
+core::Picture Flat(int w, int h, int16_t y) {
+  core::Picture f(w, h);
+  for (auto& p : f.pixels) p = {y, 300, -300};
   return f;
 }
 
 TEST(VelourFrame, NarrowFramesComeBackAtEightBitScale) {
   for (auto [w, h] : {std::pair{8, 40}, std::pair{40, 8}, std::pair{3, 3}}) {
-    host::Frame f(w, h);
+    core::Picture f(w, h);
     const int16_t in[] = {100, 4095, -1, 16, 0};
-    for (int i = 0; i < w * h; ++i) f.edit[i] = {in[i % 5], 77, -77};
+    for (int i = 0; i < w * h; ++i) f.pixels[i] = {in[i % 5], 77, -77};
     for (int T : {1, 3}) {
       const auto y = Luma(f, T, {7, 20, 0, 5});
       const int16_t out[] = {96, 4080, -16, 16, 0};
@@ -157,9 +157,9 @@ TEST(VelourFrame, WhiteAndSuperWhiteKeepTheirLevelAtEveryWeight) {
 }
 
 TEST(VelourFrame, PassesFollowThePartitionCountNotTheWorkers) {
-  host::Frame f(60, 44);
+  core::Picture f(60, 44);
   Rng rng(testsupport::TestSeed());
-  for (auto& p : f.edit) p.y = static_cast<int16_t>(rng.Uniform(0, 4095));
+  for (auto& p : f.pixels) p.y = static_cast<int16_t>(rng.Uniform(0, 4095));
   // Eight partitions: one pass asked for is a batch of eight.
   EXPECT_EQ(Luma(f, 8, {3, 1, 3, 0}), Luma(f, 8, {3, 8, 3, 0}));
   EXPECT_EQ(Luma(f, 4, {3, 8, 3, 0}), Luma(f, 1, {3, 8, 3, 0}));
@@ -173,9 +173,9 @@ TEST(VelourFrame, PassesFollowThePartitionCountNotTheWorkers) {
 }
 
 TEST(VelourFrame, SameInputSameOutputEveryRun) {
-  host::Frame f(123, 77, 130);
+  core::Picture f(123, 77, 130);
   Rng rng(testsupport::TestSeed());
-  for (auto& p : f.edit) p.y = static_cast<int16_t>(rng.Uniform(0, 4095));
+  for (auto& p : f.pixels) p.y = static_cast<int16_t>(rng.Uniform(0, 4095));
   const auto first = Luma(f, 3, {4, 17, 2, 1});
   for (int run = 0; run < 5; ++run) ASSERT_EQ(Luma(f, 3, {4, 17, 2, 1}), first);
 }

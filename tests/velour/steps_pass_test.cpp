@@ -59,31 +59,6 @@ TEST(Tables, MatchTheirPublishedSums) {
   }
 }
 
-TEST(StepTable, DefaultsAreMatrixThree) {
-  const auto s = Steps(3, 1);
-  for (int k = 0; k < 64; ++k) EXPECT_EQ(s[k], velour::QuantMatrices[3][k]);
-  EXPECT_EQ(s[8 * 4 + 6], 20);  // the two asymmetric entries
-  EXPECT_EQ(s[8 * 6 + 4], 21);
-}
-
-TEST(StepTable, ScalingAndCap) {
-  EXPECT_EQ(Steps(4, 31), std::vector<int>(64, 248));
-  const auto twice = Steps(0, 2);
-  for (int k = 0; k < 64; ++k) EXPECT_EQ(twice[k], 2 * velour::QuantMatrices[0][k]);
-  EXPECT_EQ(*std::max_element(twice.begin(), twice.end()), 242);
-  const auto thrice = Steps(0, 3);
-  int capped = 0;
-  for (int k = 0; k < 64; ++k) {
-    const int base = velour::QuantMatrices[0][k];
-    EXPECT_EQ(thrice[k], base >= 86 ? 255 : 3 * base);
-    capped += thrice[k] == 255;
-  }
-  EXPECT_EQ(capped, 18);
-  const auto m2 = Steps(2, 31);
-  EXPECT_EQ(m2[0], 186);
-  for (int k = 1; k < 64; ++k) EXPECT_EQ(m2[k], 255);
-}
-
 TEST(StepTable, CapFirstActsWhereExpectedForEveryMatrix) {
   // First quant at which some entry 1..63 reaches the cap, and how many entries it caps there.
   const int first_quant[5] = {3, 4, 7, 11, 0};

@@ -210,8 +210,8 @@ void WarnOfLosses(const RunContext& run, const io::VideoInfo& info, io::Format f
 }
 
 // The first frame before and after, side by side.
-host::Frame SideBySide(const host::Frame& before, const host::Frame& after) {
-  host::Frame both(2 * before.w, before.h);
+core::Picture SideBySide(const core::Picture& before, const core::Picture& after) {
+  core::Picture both(2 * before.w, before.h);
   for (int y = 0; y < before.h; ++y)
     for (int x = 0; x < before.w; ++x) {
       both.at(x, y) = before.at(x, y);
@@ -228,7 +228,7 @@ int64_t FilterFrames(const RunContext& run, Input& in, cli::RunFilter& filter, O
                      std::optional<io::FramePacket> first) {
   const io::VideoInfo& info = in.reader->info();
   Progress progress(!run.o.quiet && (run.o.progress || cli::StderrIsTerminal()));
-  host::Frame frame, before, both;
+  core::Picture frame, before, both;
   io::FrameExtras extras;
   bool warned_interlaced = false;
   cli::Stages stages;

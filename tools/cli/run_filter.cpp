@@ -12,9 +12,9 @@
 
 #include "core/cpu.h"
 #include "core/track_values.h"
+#include "hostkit/builtin_filters.h"
 #include "standin/auf_host.h"
 #include "tools/cli/files.h"
-#include "tools/filters/builtin_filters.h"
 
 namespace cli {
 namespace {
@@ -29,12 +29,13 @@ class BuiltinFilter : public RunFilter {
         flags_(flags),
         partitions_(partitions),
         pool_(pool) {}
-  void Process(host::Frame& frame) override {
-    core_.filter(flags_, values_.data(), frame.EditPlane(), frame.TempPlane(), partitions_, pool_->workers());
+  void Process(core::Picture& picture) override {
+    core::FilterPicture(core_, flags_, values_.data(), picture, scratch_, partitions_, pool_->workers());
   }
 
  private:
   const core::FilterCore& core_;
+  std::vector<core::YcPixel> scratch_;
   core::CpuFlags flags_;
   int partitions_;
   core::WorkerPool* pool_;
@@ -48,9 +49,9 @@ class LibraryFilter : public RunFilter {
       : RunFilter(library->table()->name, standin::TracksOf(library->table())),
         library_(std::move(library)),
         host_(library_->table(), pool) {}
-  void Process(host::Frame& frame) override {
+  void Process(core::Picture& picture) override {
     for (size_t i = 0; i < values_.size(); ++i) host_.SetTrackUnchecked(static_cast<int>(i), values_[i]);
-    host_.Process(frame);
+    host_.Process(picture);
   }
 
  private:
@@ -96,7 +97,7 @@ void CheckWordSize(const std::string&) {}
 
 std::string BuiltinNames() {
   std::string names;
-  for (const core::FilterCore* f : tools::BuiltinFilters())
+  for (const core::FilterCore* f : hostkit::BuiltinFilters())
     names += (names.empty() ? "" : ", ") + std::string(f->name);
   return names;
 }
@@ -143,7 +144,7 @@ void RunFilter::SetTrack(const TrackSetting& t) {
 
 std::unique_ptr<RunFilter> OpenFilter(const Options& o, core::WorkerPool* pool) {
   std::unique_ptr<RunFilter> filter;
-  if (const core::FilterCore* core = tools::FindBuiltinFilter(o.plugin)) {
+  if (const core::FilterCore* core = hostkit::FindBuiltinFilter(o.plugin)) {
     core::CpuFlags flags = 0;
     core::CpuFlagsForTier(o.cpu, &flags);
     filter = std::make_unique<BuiltinFilter>(*core, flags, o.host_threads > 0 ? o.host_threads : 1, pool);

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "core/picture.h"
 #include "core/tracks.h"
 #include "core/worker_pool.h"
-#include "host/frame.h"
 #include "tools/cli/options.h"
 
 namespace cli {
@@ -19,7 +19,7 @@ class RunFilter {
   const std::vector<core::Track>& tracks() const { return tracks_; }
   // Throws core::TrackError for a name the filter lacks or a value outside the track's range.
   void SetTrack(const TrackSetting& t);
-  virtual void Process(host::Frame& frame) = 0;
+  virtual void Process(core::Picture& frame) = 0;
 
  protected:
   RunFilter(std::string name, std::vector<core::Track> tracks);

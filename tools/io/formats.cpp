@@ -5,22 +5,22 @@
 #include <istream>
 #include <ostream>
 
+#include "hostkit/planar.h"
 #include "tools/io/io_internal.h"
-#include "tools/io/planar.h"
 
 namespace io {
 
-void FrameReader::Decode(FramePacket& packet, host::Frame& frame, FrameExtras& extras) {
+void FrameReader::Decode(FramePacket& packet, core::Picture& frame, FrameExtras& extras) {
   std::swap(frame, packet.frame);
   std::swap(extras, packet.extras);
 }
 
-void FrameWriter::Encode(const host::Frame& frame, const FrameExtras& extras, FramePacket& packet) {
+void FrameWriter::Encode(const core::Picture& frame, const FrameExtras& extras, FramePacket& packet) {
   // Writers never look at the temp plane.
   packet.frame.w = frame.w;
   packet.frame.h = frame.h;
   packet.frame.stride = frame.stride;
-  packet.frame.edit = frame.edit;
+  packet.frame.pixels = frame.pixels;
   packet.extras = extras;
 }
 
@@ -231,14 +231,14 @@ std::string SizeLimitExceeded(int64_t w, int64_t h, int64_t max_pixels) {
   return "";
 }
 
-void CheckFrameShape(const host::Frame& frame, const VideoInfo& info, const std::string& where) {
+void CheckFrameShape(const core::Picture& frame, const VideoInfo& info, const std::string& where) {
   if (frame.w != info.w || frame.h != info.h)
     throw IoError(where + ": frame size " + std::to_string(frame.w) + "x" + std::to_string(frame.h) +
                   " does not match the stream's " + std::to_string(info.w) + "x" + std::to_string(info.h));
 }
 
-void Reshape(host::Frame& frame, int w, int h) {
-  if (frame.w != w || frame.h != h || frame.stride != w) frame = host::Frame(w, h);
+void Reshape(core::Picture& frame, int w, int h) {
+  if (frame.w != w || frame.h != h || frame.stride != w) frame = core::Picture(w, h);
 }
 
 }  // namespace io

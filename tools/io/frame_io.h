@@ -13,8 +13,9 @@
 #include <vector>
 
 #include "core/cpu.h"
+#include "core/picture.h"
 #include "core/workers.h"
-#include "host/frame.h"
+#include "hostkit/planar.h"
 
 namespace io {
 
@@ -27,7 +28,6 @@ class IoError : public std::runtime_error {
 };
 
 enum class Format { kY4m, kPng, kJpeg, kYc48 };
-enum class Chroma { k420, k422, k444, kMono };
 
 // The stream's shape and what a writer of the same format carries through.
 struct VideoInfo {
@@ -47,7 +47,7 @@ struct VideoInfo {
 struct ReaderOptions {
   int w = 0;  // raw input only
   int h = 0;
-  int64_t max_pixels = int64_t{1} << 26;        // larger pictures are refused before anything is allocated
+  int64_t max_pixels = kMaxPixels;              // larger pictures are refused before anything is allocated
   core::CpuFlags cpu = core::DetectCpuFlags();  // the vector tiers the conversions may use
   // Where Decode() (Read() too) converts: the workers must be free whenever it is called.
   core::Workers workers = core::SerialWorkers();
@@ -73,7 +73,7 @@ struct FrameExtras {
 struct FramePacket {
   std::vector<uint8_t> bytes;
   size_t start = 0;
-  host::Frame frame;
+  core::Picture frame;
   FrameExtras extras;
 };
 
@@ -83,8 +83,8 @@ class FrameReader {
   const VideoInfo& info() const { return info_; }
   // Reads the next frame into `frame`, reshaping it when needed, and what travels with it into
   // `extras`. False at a clean end of the input; throws IoError for anything else.
-  virtual bool Read(host::Frame& frame, FrameExtras& extras) = 0;
-  bool Read(host::Frame& frame) {
+  virtual bool Read(core::Picture& frame, FrameExtras& extras) = 0;
+  bool Read(core::Picture& frame) {
     FrameExtras ignored;
     return Read(frame, ignored);
   }
@@ -93,7 +93,7 @@ class FrameReader {
   // end), Decode() turns what it fetched into host pixels and extras. By default Fetch() does all of
   // Read() and Decode() hands the frame over, leaving the packet a frame of the same size.
   virtual bool Fetch(FramePacket& packet) { return Read(packet.frame, packet.extras); }
-  virtual void Decode(FramePacket& packet, host::Frame& frame, FrameExtras& extras);
+  virtual void Decode(FramePacket& packet, core::Picture& frame, FrameExtras& extras);
 
   // Keeps `what` (the adapter the reader reads through) until the reader is gone.
   void Keep(std::shared_ptr<void> what) { kept_ = std::move(what); }
@@ -109,13 +109,13 @@ class FrameWriter {
  public:
   virtual ~FrameWriter() = default;
   // Writes one whole frame or nothing of it; throws IoError.
-  virtual void Write(const host::Frame& frame, const FrameExtras& extras) = 0;
-  void Write(const host::Frame& frame) { Write(frame, FrameExtras{}); }
+  virtual void Write(const core::Picture& frame, const FrameExtras& extras) = 0;
+  void Write(const core::Picture& frame) { Write(frame, FrameExtras{}); }
   virtual void Finish() = 0;
 
   // Write() in two halves: Encode() turns a frame into what the format stores, Put() writes that
   // out. By default Encode() keeps a copy of the frame and Put() writes it.
-  virtual void Encode(const host::Frame& frame, const FrameExtras& extras, FramePacket& packet);
+  virtual void Encode(const core::Picture& frame, const FrameExtras& extras, FramePacket& packet);
   virtual void Put(FramePacket& packet) { Write(packet.frame, packet.extras); }
 
   // Keeps `what` (the adapter the writer writes through) until the writer is gone.

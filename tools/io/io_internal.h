@@ -50,7 +50,7 @@ void CheckPictureSize(int64_t w, int64_t h, const ReaderOptions& options, const 
 // What a picture of w x h exceeds ("picture size ... exceeds the limit of ..."), or "".
 std::string SizeLimitExceeded(int64_t w, int64_t h, int64_t max_pixels);
 constexpr int64_t kMaxSide = 65535;
-void CheckFrameShape(const host::Frame& frame, const VideoInfo& info, const std::string& where);
-void Reshape(host::Frame& frame, int w, int h);
+void CheckFrameShape(const core::Picture& frame, const VideoInfo& info, const std::string& where);
+void Reshape(core::Picture& frame, int w, int h);
 
 }  // namespace io

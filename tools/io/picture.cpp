@@ -44,7 +44,7 @@ struct Picture {
   }
 };
 
-void PictureToFrame(const Picture& pic, host::Frame& frame, FrameExtras& extras) {
+void PictureToFrame(const Picture& pic, core::Picture& frame, FrameExtras& extras) {
   Reshape(frame, pic.w, pic.h);
   extras = {};
   const bool deep = pic.depth == 16;
@@ -76,7 +76,7 @@ class PictureReader : public FrameReader {
     if (info_.chroma != Chroma::kMono && picture_.coded != Chroma::k444) info_.coded_chroma = picture_.coded;
     info_.frame_count = 1;
   }
-  bool Read(host::Frame& frame, FrameExtras& extras) override {
+  bool Read(core::Picture& frame, FrameExtras& extras) override {
     if (done_) return false;
     PictureToFrame(picture_, frame, extras);
     done_ = true;
@@ -93,7 +93,7 @@ class PictureWriter : public FrameWriter {
  public:
   PictureWriter(std::ostream& out, const VideoInfo& info, const std::string& where)
       : out_(out), info_(info), where_(where) {}
-  void Write(const host::Frame& frame, const FrameExtras& extras) override {
+  void Write(const core::Picture& frame, const FrameExtras& extras) override {
     CheckFrameShape(frame, info_, where_);
     if (written_)
       throw IoError(where_ + ": a picture holds one frame, and the input has more (write Y4M or yc48)");
@@ -107,7 +107,7 @@ class PictureWriter : public FrameWriter {
   }
 
  protected:
-  virtual void EncodePicture(const host::Frame& frame, const FrameExtras& extras) = 0;
+  virtual void EncodePicture(const core::Picture& frame, const FrameExtras& extras) = 0;
   std::ostream& out_;
   VideoInfo info_;
   std::string where_;
@@ -241,7 +241,7 @@ bool EncodePngInto(const Picture& pic, std::vector<uint8_t>* out, char* message,
 
 // The frame as PNG levels: grey or RGB at the stream's depth (16 bits for anything deeper than 8),
 // with the alpha plane that came with it.
-Picture FrameToPicture(const host::Frame& frame, const VideoInfo& info, const FrameExtras& extras) {
+Picture FrameToPicture(const core::Picture& frame, const VideoInfo& info, const FrameExtras& extras) {
   Picture pic;
   pic.w = frame.w;
   pic.h = frame.h;
@@ -276,7 +276,7 @@ class PngWriter : public PictureWriter {
   using PictureWriter::PictureWriter;
 
  protected:
-  void EncodePicture(const host::Frame& frame, const FrameExtras& extras) override {
+  void EncodePicture(const core::Picture& frame, const FrameExtras& extras) override {
     std::vector<uint8_t> png;
     char message[256] = {};
     if (!EncodePngInto(FrameToPicture(frame, info_, extras), &png, message, sizeof message))
@@ -423,7 +423,7 @@ class JpegWriter : public PictureWriter {
         sampling_(options.jpeg_sampling.value_or(info.coded_chroma.value_or(info.chroma))) {}
 
  protected:
-  void EncodePicture(const host::Frame& frame, const FrameExtras&) override {
+  void EncodePicture(const core::Picture& frame, const FrameExtras&) override {
     const int components = info_.chroma == Chroma::kMono ? 1 : 3;
     std::vector<uint8_t> pixels(size_t(frame.w) * frame.h * components);
     uint8_t* d = pixels.data();

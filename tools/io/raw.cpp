@@ -36,7 +36,7 @@ void PixelsToBytes(const core::YcPixel* p, uint8_t* b, int n) {
 }
 
 // Whether the frame's pixels are the stored bytes, back to back.
-bool StoredAsIs(const host::Frame& frame) {
+bool StoredAsIs(const core::Picture& frame) {
   static_assert(sizeof(core::YcPixel) == 6);
   return kHostOrder && frame.stride == frame.w;
 }
@@ -63,14 +63,14 @@ class RawReader : public FrameReader {
   }
 
   // Straight into the frame's memory where that is the stored bytes.
-  bool Read(host::Frame& frame, FrameExtras& extras) override {
+  bool Read(core::Picture& frame, FrameExtras& extras) override {
     Reshape(frame, info_.w, info_.h);
     if (!StoredAsIs(frame)) {
       if (!Fetch(packet_)) return false;
       Decode(packet_, frame, extras);
       return true;
     }
-    if (!ReadFrame(reinterpret_cast<uint8_t*>(frame.edit.data()))) return false;
+    if (!ReadFrame(reinterpret_cast<uint8_t*>(frame.pixels.data()))) return false;
     extras = {};
     return true;
   }
@@ -82,11 +82,11 @@ class RawReader : public FrameReader {
     return ReadFrame(packet.bytes.data());
   }
 
-  void Decode(FramePacket& packet, host::Frame& frame, FrameExtras& extras) override {
+  void Decode(FramePacket& packet, core::Picture& frame, FrameExtras& extras) override {
     Reshape(frame, info_.w, info_.h);
     for (int y = 0; y < info_.h; ++y)
       PixelsFromBytes(packet.bytes.data() + size_t(y) * info_.w * 6,
-                      frame.edit.data() + size_t(y) * frame.stride, info_.w);
+                      frame.pixels.data() + size_t(y) * frame.stride, info_.w);
     extras = {};
   }
 
@@ -114,16 +114,16 @@ class RawWriter : public FrameWriter {
   RawWriter(ByteSink& out, const VideoInfo& info, const std::string& where)
       : out_(out), info_(info), where_(where) {}
 
-  void Write(const host::Frame& frame, const FrameExtras&) override {
+  void Write(const core::Picture& frame, const FrameExtras&) override {
     CheckFrameShape(frame, info_, where_);
     const size_t bytes = size_t(info_.w) * info_.h * 6;
     if (StoredAsIs(frame)) {
-      WriteAll(out_, frame.edit.data(), bytes, where_);
+      WriteAll(out_, frame.pixels.data(), bytes, where_);
       return;
     }
     buffer_.resize(bytes);
     for (int y = 0; y < info_.h; ++y)
-      PixelsToBytes(frame.edit.data() + size_t(y) * frame.stride, buffer_.data() + size_t(y) * info_.w * 6,
+      PixelsToBytes(frame.pixels.data() + size_t(y) * frame.stride, buffer_.data() + size_t(y) * info_.w * 6,
                     info_.w);
     WriteAll(out_, buffer_.data(), bytes, where_);
   }

@@ -4,8 +4,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "hostkit/planar.h"
 #include "tools/io/io_internal.h"
-#include "tools/io/planar.h"
 
 namespace io {
 namespace {
@@ -181,7 +181,7 @@ class Y4mReader : public FrameReader {
     if (remaining >= 0) info_.frame_count = remaining / static_cast<int64_t>(6 + layout_.FrameBytes());
   }
 
-  bool Read(host::Frame& frame, FrameExtras& extras) override {
+  bool Read(core::Picture& frame, FrameExtras& extras) override {
     if (!Fetch(packet_)) return false;
     Decode(packet_, frame, extras);
     return true;
@@ -215,7 +215,7 @@ class Y4mReader : public FrameReader {
     return true;
   }
 
-  void Decode(FramePacket& packet, host::Frame& frame, FrameExtras& extras) override {
+  void Decode(FramePacket& packet, core::Picture& frame, FrameExtras& extras) override {
     Reshape(frame, info_.w, info_.h);
     PlanesToFrame(dsp_, layout_, packet.bytes.data() + packet.start, frame, workers_);
     std::swap(extras, packet.extras);
@@ -247,12 +247,12 @@ class Y4mWriter : public FrameWriter {
     WriteAll(out_, header.data(), header.size(), where_);
   }
 
-  void Write(const host::Frame& frame, const FrameExtras& extras) override {
+  void Write(const core::Picture& frame, const FrameExtras& extras) override {
     Encode(frame, extras, packet_);
     Put(packet_);
   }
 
-  void Encode(const host::Frame& frame, const FrameExtras& extras, FramePacket& packet) override {
+  void Encode(const core::Picture& frame, const FrameExtras& extras, FramePacket& packet) override {
     CheckFrameShape(frame, info_, where_);
     // Room for a FRAME line as long as a reader takes, or longer if need be, then the planes.
     const size_t line = 6 + extras.y4m_params.size();

@@ -19,7 +19,7 @@ std::vector<double> LoadLuma(const std::string& path, int* w, int* h) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw io::IoError(path + ": cannot open for reading");
   std::unique_ptr<io::FrameReader> reader = io::OpenReader(*format, in, path);
-  host::Frame frame;
+  core::Picture frame;
   if (!reader->Read(frame)) throw io::IoError(path + ": no frames");
   *w = frame.w;
   *h = frame.h;

@@ -55,7 +55,7 @@ struct Quotients {
 
 }  // namespace
 
-void InitVelourDsp_AVX2(VelourDsp& dsp) {
+void InitVelourDsp_Avx2(VelourDsp& dsp) {
   SetVectorKernels<Avx2>(dsp);
   dsp.LumaRow = LumaRow;
   dsp.SeedRow = SeedRow;
@@ -63,5 +63,3 @@ void InitVelourDsp_AVX2(VelourDsp& dsp) {
 }
 
 }  // namespace velour
-
-#undef VELOUR_INLINE

@@ -70,16 +70,14 @@ void AverageRow(const AccSample* acc, int16_t* y, int n, int32_t weight) {
 
 }  // namespace
 
-void InitVelourDsp_AVX512(VelourDsp& dsp) {
+void InitVelourDsp_Avx512(VelourDsp& dsp) {
   SetVectorKernels<Avx512>(dsp);
   dsp.AverageRow = AverageRow;
 }
 
-void InitVelourDsp_AVX512Ymm(VelourDsp& dsp) {
+void InitVelourDsp_Avx512Ymm(VelourDsp& dsp) {
   SetVectorKernels<Avx512Ymm>(dsp);
   dsp.AverageRow = AverageRow;
 }
 
 }  // namespace velour
-
-#undef VELOUR_INLINE

@@ -19,8 +19,6 @@
 #include "core/x86/vector_ops.h"
 #include "velour/velour_dsp.h"
 
-#define VELOUR_INLINE inline __attribute__((always_inline))
-
 namespace velour {
 namespace {
 
@@ -32,7 +30,7 @@ inline constexpr int kBlocks = V::kLanes / 8;
 
 // The scalar butterfly lane by lane: S = sat(a + b), D = sat(sat(S - b) - b).
 template <class V>
-VELOUR_INLINE void Butterfly(typename V::Reg& a, typename V::Reg& b) {
+AUF_INLINE void Butterfly(typename V::Reg& a, typename V::Reg& b) {
   const typename V::Reg s = V::AddSat(a, b);
   b = V::SubSat(V::SubSat(s, b), b);
   a = s;
@@ -40,7 +38,7 @@ VELOUR_INLINE void Butterfly(typename V::Reg& a, typename V::Reg& b) {
 
 // When no sum leaves 16 bits the butterfly is a plain sum and difference.
 template <class V>
-VELOUR_INLINE void ButterflyExact(typename V::Reg& a, typename V::Reg& b) {
+AUF_INLINE void ButterflyExact(typename V::Reg& a, typename V::Reg& b) {
   const typename V::Reg s = V::Add(a, b);
   b = V::Sub(a, b);
   a = s;
@@ -48,7 +46,7 @@ VELOUR_INLINE void ButterflyExact(typename V::Reg& a, typename V::Reg& b) {
 
 // The samples of r added into 32-bit sums.
 template <class V>
-VELOUR_INLINE void AddRowToAcc(AccSample* acc, typename V::Reg r) {
+AUF_INLINE void AddRowToAcc(AccSample* acc, typename V::Reg r) {
   int16_t* p = reinterpret_cast<int16_t*>(acc);
   constexpr int kHalf = V::kLanes;  // 16-bit units in half a row of sums
   V::Store(p, V::Add32(V::Load(p), V::WidenLo(r)));
@@ -57,7 +55,7 @@ VELOUR_INLINE void AddRowToAcc(AccSample* acc, typename V::Reg r) {
 
 // The 1-D transform across the eight registers, lane by lane.
 template <class V, bool kSaturate>
-VELOUR_INLINE void Columns(typename V::Reg* r) {
+AUF_INLINE void Columns(typename V::Reg* r) {
   auto bf = [](typename V::Reg& a, typename V::Reg& b) {
     if (kSaturate) Butterfly<V>(a, b);
     else ButterflyExact<V>(a, b);
@@ -68,7 +66,7 @@ VELOUR_INLINE void Columns(typename V::Reg* r) {
 }
 
 template <class V>
-VELOUR_INLINE void Shift3(typename V::Reg* r) {
+AUF_INLINE void Shift3(typename V::Reg* r) {
 #pragma GCC unroll 8
   for (int i = 0; i < 8; ++i) r[i] = V::ShiftRight(r[i], 3);
 }
@@ -102,7 +100,7 @@ bool LoadSteps(const int16_t* steps, StepVectors<V>* sv) {
 
 // x in [-4096, 4095]: q * trunc(x / q) through the magnitude.
 template <class V>
-VELOUR_INLINE typename V::Reg RequantizeVector(typename V::Reg x, const StepVectors<V>& sv, int i) {
+AUF_INLINE typename V::Reg RequantizeVector(typename V::Reg x, const StepVectors<V>& sv, int i) {
   const int at = 8 * kBlocks<V> * i;
   typename V::Reg t = V::MulHiU16(V::Abs(x), V::Load(reinterpret_cast<const int16_t*>(sv.mul) + at));
   t = V::MulHiU16(t, V::Load(reinterpret_cast<const int16_t*>(sv.shift) + at));
@@ -111,7 +109,7 @@ VELOUR_INLINE typename V::Reg RequantizeVector(typename V::Reg x, const StepVect
 }
 
 template <class V>
-VELOUR_INLINE void RequantizeBlocks(typename V::Reg* r, const StepVectors<V>& sv) {
+AUF_INLINE void RequantizeBlocks(typename V::Reg* r, const StepVectors<V>& sv) {
   const typename V::Reg dc = r[0];
 #pragma GCC unroll 8
   for (int i = 0; i < 8; ++i) r[i] = RequantizeVector<V>(r[i], sv, i);
@@ -120,7 +118,7 @@ VELOUR_INLINE void RequantizeBlocks(typename V::Reg* r, const StepVectors<V>& sv
 
 // Rows 0..7 of the blocks at `src`, lines `pitch` bytes apart.
 template <class V>
-VELOUR_INLINE typename V::Reg LoadRow(const int16_t* src, ptrdiff_t pitch, int i) {
+AUF_INLINE typename V::Reg LoadRow(const int16_t* src, ptrdiff_t pitch, int i) {
   return V::Load(LumaLineAt(src, i * pitch));
 }
 
@@ -140,7 +138,7 @@ inline constexpr int kExactBound = 384;
 // Whether every sample of the blocks at `src` lies within +-kExactBound: x + kExactBound, as an
 // unsigned 16-bit value, exceeds 2 * kExactBound exactly where x lies outside.
 template <class V>
-VELOUR_INLINE bool RowsInExactRange(const int16_t* src, ptrdiff_t pitch) {
+AUF_INLINE bool RowsInExactRange(const int16_t* src, ptrdiff_t pitch) {
   using Reg = typename V::Reg;
   const Reg bias = V::Set1(kExactBound), span = V::Set1(2 * kExactBound);
   Reg o = V::SubSatU(V::Add(LoadRow<V>(src, pitch, 0), bias), span);
@@ -153,8 +151,8 @@ VELOUR_INLINE bool RowsInExactRange(const int16_t* src, ptrdiff_t pitch) {
 // unpack stage of the transpose on a0..a3, then the butterflies that pair its results by register
 // bits 0 and 1, into s[0..3].
 template <class V>
-VELOUR_INLINE void UnpackInGroup(typename V::Reg a0, typename V::Reg a1, typename V::Reg a2,
-                                 typename V::Reg a3, typename V::Reg* s) {
+AUF_INLINE void UnpackInGroup(typename V::Reg a0, typename V::Reg a1, typename V::Reg a2, typename V::Reg a3,
+                              typename V::Reg* s) {
   using Reg = typename V::Reg;
   Reg b0 = V::UnpackLo32(a0, a2), b1 = V::UnpackHi32(a0, a2), b2 = V::UnpackLo32(a1, a3),
       b3 = V::UnpackHi32(a1, a3);
@@ -165,8 +163,7 @@ VELOUR_INLINE void UnpackInGroup(typename V::Reg a0, typename V::Reg a1, typenam
 // On a pair of registers four apart: their butterfly, the last unpack stage, and the butterfly of
 // its two results.
 template <class V>
-VELOUR_INLINE void UnpackPair(typename V::Reg b, typename V::Reg c, typename V::Reg& lo,
-                              typename V::Reg& hi) {
+AUF_INLINE void UnpackPair(typename V::Reg b, typename V::Reg c, typename V::Reg& lo, typename V::Reg& hi) {
   ButterflyExact<V>(b, c);
   lo = V::UnpackLo64(b, c), hi = V::UnpackHi64(b, c);
   ButterflyExact<V>(lo, hi);
@@ -180,8 +177,8 @@ VELOUR_INLINE void UnpackPair(typename V::Reg b, typename V::Reg c, typename V::
 // another bit, since that stage moves the lanes of both alike. Hands each filtered row i to
 // sink(i, row).
 template <class V, class Sink>
-VELOUR_INLINE void FilterBlocksExact(const int16_t* src, ptrdiff_t pitch, const StepVectors<V>& sv,
-                                     Sink&& sink) {
+AUF_INLINE void FilterBlocksExact(const int16_t* src, ptrdiff_t pitch, const StepVectors<V>& sv,
+                                  Sink&& sink) {
   using Reg = typename V::Reg;
   auto bf = [](Reg& a, Reg& b) {
     ButterflyExact<V>(a, b);
@@ -233,8 +230,8 @@ VELOUR_INLINE void FilterBlocksExact(const int16_t* src, ptrdiff_t pitch, const 
 
 // The scalar kernels' order, for blocks in which a sum may saturate.
 template <class V, class Sink>
-VELOUR_INLINE void FilterBlocksSaturating(const int16_t* src, ptrdiff_t pitch, const StepVectors<V>& sv,
-                                          Sink&& sink) {
+AUF_INLINE void FilterBlocksSaturating(const int16_t* src, ptrdiff_t pitch, const StepVectors<V>& sv,
+                                       Sink&& sink) {
   typename V::Reg r[8];
 #pragma GCC unroll 8
   for (int i = 0; i < 8; ++i) r[i] = LoadRow<V>(src, pitch, i);
@@ -256,15 +253,15 @@ VELOUR_INLINE void FilterBlocksSaturating(const int16_t* src, ptrdiff_t pitch, c
 // The blocks at `src` filtered: forward transform, requantisation, inverse transform, on the exact
 // path where `exact`; each filtered row i goes to sink(i, row).
 template <class V, class Sink>
-VELOUR_INLINE void FilterBlocks(const int16_t* src, ptrdiff_t pitch, bool exact, const StepVectors<V>& sv,
-                                Sink&& sink) {
+AUF_INLINE void FilterBlocks(const int16_t* src, ptrdiff_t pitch, bool exact, const StepVectors<V>& sv,
+                             Sink&& sink) {
   if (exact) FilterBlocksExact<V>(src, pitch, sv, sink);
   else FilterBlocksSaturating<V>(src, pitch, sv, sink);
 }
 
 // One row of filtered blocks added into a line of sums: 16-bit partial sums, or 32-bit ones.
 template <class V, bool kWide>
-VELOUR_INLINE void AddRowOfBlocks(char* line, typename V::Reg r) {
+AUF_INLINE void AddRowOfBlocks(char* line, typename V::Reg r) {
   if constexpr (kWide) {
     AddRowToAcc<V>(reinterpret_cast<AccSample*>(line), r);
   } else {
@@ -276,8 +273,8 @@ VELOUR_INLINE void AddRowOfBlocks(char* line, typename V::Reg r) {
 // Rows row_begin .. row_end - 1 of the filtered blocks in `out` (rows kLanes samples apart),
 // their first `columns` samples, added into the lines of sums at `sums`, `pitch` bytes apart.
 template <class V, bool kWide>
-VELOUR_INLINE void AddColumns(const int16_t* out, char* sums, ptrdiff_t pitch, int row_begin, int row_end,
-                              int columns) {
+AUF_INLINE void AddColumns(const int16_t* out, char* sums, ptrdiff_t pitch, int row_begin, int row_end,
+                           int columns) {
   constexpr int kWidth = V::kLanes;
   for (int i = row_begin; i < row_end; ++i) {
     char* line = sums + i * pitch;
@@ -371,7 +368,7 @@ void FoldRowT(int16_t* partial, AccSample* acc, int n) {
 }
 
 // y[3 x] for eight pixels from lanes 0..7 of q: the luma samples, every third, and nothing between.
-VELOUR_INLINE void StoreLuma8(int16_t* y, __m128i q) {
+AUF_INLINE void StoreLuma8(int16_t* y, __m128i q) {
   y[0] = static_cast<int16_t>(_mm_extract_epi16(q, 0));
   y[3] = static_cast<int16_t>(_mm_extract_epi16(q, 1));
   y[6] = static_cast<int16_t>(_mm_extract_epi16(q, 2));

@@ -46,12 +46,10 @@ struct Quotients {
 
 }  // namespace
 
-void InitVelourDsp_SSE2(VelourDsp& dsp) {
+void InitVelourDsp_Sse2(VelourDsp& dsp) {
   SetVectorKernels<Sse2>(dsp);
   dsp.SeedRow = SeedRow;
   dsp.AverageRow = AverageRowT<Quotients>;
 }
 
 }  // namespace velour
-
-#undef VELOUR_INLINE

@@ -4,10 +4,10 @@
 
 namespace velour {
 
-void InitVelourDsp_SSE2(VelourDsp& dsp);
-void InitVelourDsp_AVX2(VelourDsp& dsp);
-void InitVelourDsp_AVX512(VelourDsp& dsp);
+void InitVelourDsp_Sse2(VelourDsp& dsp);
+void InitVelourDsp_Avx2(VelourDsp& dsp);
+void InitVelourDsp_Avx512(VelourDsp& dsp);
 // The AVX-512 kernels on 256-bit registers.
-void InitVelourDsp_AVX512Ymm(VelourDsp& dsp);
+void InitVelourDsp_Avx512Ymm(VelourDsp& dsp);
 
 }  // namespace velour

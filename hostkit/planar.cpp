@@ -1,12 +1,12 @@
-#include "tools/io/planar.h"
+#include "hostkit/planar.h"
 
 #include <algorithm>
 #include <stdexcept>
 
-#include "tools/io/planar_rows.h"
+#include "hostkit/planar_rows.h"
 
 #if defined(AUF_X86_SIMD)
-#include "tools/io/x86/planar_x86.h"
+#include "hostkit/x86/planar_x86.h"
 #endif
 
 namespace io {
@@ -50,9 +50,9 @@ void InitPlanarDsp(PlanarDsp& dsp, core::CpuFlags flags) {
   SetPlanarKernels<ScalarTier>(dsp);
 #if defined(AUF_X86_SIMD)
   if (!(flags & core::kCpuSse2)) return;
-  InitPlanarDsp_SSE2(dsp);
+  InitPlanarDsp_Sse2(dsp);
   if (!(flags & core::kCpuAvx2)) return;
-  InitPlanarDsp_AVX2(dsp);
+  InitPlanarDsp_Avx2(dsp);
 #else
   (void)flags;
 #endif
@@ -127,10 +127,10 @@ PlanarRows PackedRows(const PlanarLayout& l, uint8_t* planes) {
   return {{planes, cb, cb + l.ChromaBytes()}, {luma_row, chroma_row, chroma_row}};
 }
 
-void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& l, const PlanarRows& planes, host::Frame& frame,
-                   const core::Workers& workers) {
+void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& l, const PlanarRows& planes,
+                   core::Picture& frame, const core::Workers& workers) {
   const PlanarShape shape = ShapeOf(l);
-  const UnpackRowFn unpack = dsp.unpack[l.depth][shape];
+  const UnpackRowFn unpack = dsp.UnpackRow[l.depth][shape];
   const int down = shape == kChroma2x2 || shape == kPairs2x2 ? 1 : 0;  // chroma row of a luma row: y >> down
   auto row = [&](int plane, int y) {
     return RowOf(planes, plane, y);
@@ -139,16 +139,16 @@ void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& l, const PlanarRows
     for (int y = begin; y < end; ++y) {
       const bool colour = shape != kNoChroma;
       unpack(row(0, y), colour ? row(1, y >> down) : nullptr, colour ? row(2, y >> down) : nullptr,
-             frame.edit.data() + size_t(y) * frame.stride, l.w);
+             frame.pixels.data() + size_t(y) * frame.stride, l.w);
     }
   });
 }
 
-void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const host::Frame& frame,
+void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const core::Picture& frame,
                    const PlanarRows& planes, const core::Workers& workers) {
   const PlanarShape shape = ShapeOf(l);
   auto row = [&](int y) {
-    return frame.edit.data() + size_t(y) * frame.stride;
+    return frame.pixels.data() + size_t(y) * frame.stride;
   };
   auto out = [&](int plane, int y) {
     return RowOf(planes, plane, y);
@@ -156,7 +156,7 @@ void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const host::Fram
   if (shape == kChroma2x2 || shape == kPairs2x2) {
     // Two rows a chroma row; an odd last row has its chroma row to itself: samples of two pixels
     // across, as in 4:2:2.
-    const PackRowsFn two = dsp.pack[l.depth][shape], one = dsp.pack[l.depth][OneRowOf(shape)];
+    const PackRowsFn two = dsp.PackRows[l.depth][shape], one = dsp.PackRows[l.depth][OneRowOf(shape)];
     ForRowBands(workers, l.h, 2, [&](int begin, int end) {
       for (int y = begin; y < end; y += 2) {
         if (y + 1 < l.h) two(row(y), row(y + 1), out(0, y), out(0, y + 1), out(1, y / 2), out(2, y / 2), l.w);
@@ -165,7 +165,7 @@ void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const host::Fram
     });
     return;
   }
-  const PackRowsFn pack = dsp.pack[l.depth][shape];
+  const PackRowsFn pack = dsp.PackRows[l.depth][shape];
   const bool colour = shape != kNoChroma;
   ForRowBands(workers, l.h, 1, [&](int begin, int end) {
     for (int y = begin; y < end; ++y)
@@ -175,12 +175,12 @@ void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const host::Fram
 }
 
 // The const planes are only read.
-void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& l, const uint8_t* planes, host::Frame& frame,
+void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& l, const uint8_t* planes, core::Picture& frame,
                    const core::Workers& workers) {
   PlanesToFrame(dsp, l, PackedRows(l, const_cast<uint8_t*>(planes)), frame, workers);
 }
 
-void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const host::Frame& frame, uint8_t* planes,
+void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& l, const core::Picture& frame, uint8_t* planes,
                    const core::Workers& workers) {
   FrameToPlanes(dsp, l, frame, PackedRows(l, planes), workers);
 }

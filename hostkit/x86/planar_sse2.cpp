@@ -1,8 +1,8 @@
 // SSE2 kernels of the planar conversions: eight pixels a register.
 #include <emmintrin.h>
 
-#include "tools/io/x86/planar_simd.h"
-#include "tools/io/x86/planar_x86.h"
+#include "hostkit/x86/planar_simd.h"
+#include "hostkit/x86/planar_x86.h"
 
 namespace io {
 namespace {
@@ -39,6 +39,6 @@ struct Sse2 : core::simd::Sse2 {
 
 }  // namespace
 
-void InitPlanarDsp_SSE2(PlanarDsp& dsp) { SetPlanarKernels<VectorTier<Sse2>>(dsp); }
+void InitPlanarDsp_Sse2(PlanarDsp& dsp) { SetPlanarKernels<VectorTier<Sse2>>(dsp); }
 
 }  // namespace io

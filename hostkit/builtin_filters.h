@@ -5,10 +5,10 @@
 
 #include "core/filter_core.h"
 
-namespace tools {
+namespace hostkit {
 
 std::span<const core::FilterCore* const> BuiltinFilters();
 // nullptr when no built-in filter has that name.
 const core::FilterCore* FindBuiltinFilter(std::string_view name);
 
-}  // namespace tools
+}  // namespace hostkit

@@ -14,11 +14,17 @@
 #include <cstdint>
 
 #include "core/cpu.h"
+#include "core/picture.h"
 #include "core/workers.h"
-#include "host/frame.h"
-#include "tools/io/frame_io.h"
 
 namespace io {
+
+// How the chroma of a frame is sampled: 4:2:0, 4:2:2, 4:4:4, or none.
+enum class Chroma { k420, k422, k444, kMono };
+
+// The largest picture the hosts take, in pixels: aufhost's readers refuse larger ones before they
+// allocate anything, and the GStreamer elements refuse their caps.
+inline constexpr int64_t kMaxPixels = int64_t{1} << 26;
 
 // The sample depths, the first index of the kernel table: bytes, or words of 10, 12 or 16 bits.
 enum PlanarDepth { kDepth8, kDepth10, kDepth12, kDepth16, kPlanarDepths };
@@ -55,10 +61,14 @@ using UnpackRowFn = void (*)(const uint8_t* y, const uint8_t* cb, const uint8_t*
 using PackRowsFn = void (*)(const core::YcPixel* top, const core::YcPixel* bottom, uint8_t* y_top,
                             uint8_t* y_bottom, uint8_t* cb, uint8_t* cr, int w);
 
-// The slots no layout has (16-bit chroma, 12- and 16-bit pairs) are null.
+// The table's slots, X(type, name), declared once: they make the table's members, each indexed by
+// [PlanarDepth][PlanarShape], and the kernel checker's list of what it must compare. The entries no
+// layout has (16-bit chroma, 12- and 16-bit pairs) are null.
+#define PLANAR_DSP_SLOTS(X) X(UnpackRowFn, UnpackRow) X(PackRowsFn, PackRows)
+#define PLANAR_DSP_SLOT(type, name) type name[kPlanarDepths][kPlanarShapes];
+
 struct PlanarDsp {
-  UnpackRowFn unpack[kPlanarDepths][kPlanarShapes];
-  PackRowsFn pack[kPlanarDepths][kPlanarShapes];
+  PLANAR_DSP_SLOTS(PLANAR_DSP_SLOT)
 };
 
 // The table of the best tier in `flags` that this CPU runs (core::TierTable).
@@ -77,13 +87,13 @@ PlanarRows PackedRows(const PlanarLayout& layout, uint8_t* planes);
 // Whole frames, in bands of rows shared among the workers. The frame has the layout's size; any
 // stride. Only the samples of the picture are read or written, not the bytes between rows.
 void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& layout, const PlanarRows& planes,
-                   host::Frame& frame, const core::Workers& workers = core::SerialWorkers());
-void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& layout, const host::Frame& frame,
+                   core::Picture& frame, const core::Workers& workers = core::SerialWorkers());
+void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& layout, const core::Picture& frame,
                    const PlanarRows& planes, const core::Workers& workers = core::SerialWorkers());
 // The same with the planes back to back.
 void PlanesToFrame(const PlanarDsp& dsp, const PlanarLayout& layout, const uint8_t* planes,
-                   host::Frame& frame, const core::Workers& workers = core::SerialWorkers());
-void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& layout, const host::Frame& frame,
+                   core::Picture& frame, const core::Workers& workers = core::SerialWorkers());
+void FrameToPlanes(const PlanarDsp& dsp, const PlanarLayout& layout, const core::Picture& frame,
                    uint8_t* planes, const core::Workers& workers = core::SerialWorkers());
 
 }  // namespace io

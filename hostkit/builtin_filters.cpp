@@ -1,9 +1,9 @@
-#include "tools/filters/builtin_filters.h"
+#include "hostkit/builtin_filters.h"
 
 #include "deblock/deblock.h"
 #include "velour/velour.h"
 
-namespace tools {
+namespace hostkit {
 namespace {
 
 constexpr const core::FilterCore* kFilters[] = {&velour::kVelourCore, &deblock::kDeblockCore};
@@ -18,4 +18,4 @@ const core::FilterCore* FindBuiltinFilter(std::string_view name) {
   return nullptr;
 }
 
-}  // namespace tools
+}  // namespace hostkit

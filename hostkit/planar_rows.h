@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "core/pixel.h"
-#include "tools/io/planar.h"
+#include "hostkit/planar.h"
 
 namespace io::planar {
 namespace {
@@ -157,20 +157,20 @@ namespace {
 template <class Tier>
 void SetPlanarKernels(PlanarDsp& dsp) {
   auto planes = [&]<int kBits>(PlanarDepth d) {
-    dsp.unpack[d][kChroma2x2] = dsp.unpack[d][kChroma2x1] = Tier::template kUnpack<kBits, 2, false>;
-    dsp.unpack[d][kChroma1x1] = Tier::template kUnpack<kBits, 1, false>;
-    dsp.pack[d][kChroma2x2] = Tier::template kPack<kBits, 2, 2, false>;
-    dsp.pack[d][kChroma2x1] = Tier::template kPack<kBits, 2, 1, false>;
-    dsp.pack[d][kChroma1x1] = Tier::template kPack<kBits, 1, 1, false>;
+    dsp.UnpackRow[d][kChroma2x2] = dsp.UnpackRow[d][kChroma2x1] = Tier::template kUnpack<kBits, 2, false>;
+    dsp.UnpackRow[d][kChroma1x1] = Tier::template kUnpack<kBits, 1, false>;
+    dsp.PackRows[d][kChroma2x2] = Tier::template kPack<kBits, 2, 2, false>;
+    dsp.PackRows[d][kChroma2x1] = Tier::template kPack<kBits, 2, 1, false>;
+    dsp.PackRows[d][kChroma1x1] = Tier::template kPack<kBits, 1, 1, false>;
   };
   auto mono = [&]<int kBits>(PlanarDepth d) {
-    dsp.unpack[d][kNoChroma] = Tier::template kUnpack<kBits, 0, false>;
-    dsp.pack[d][kNoChroma] = Tier::template kPack<kBits, 0, 1, false>;
+    dsp.UnpackRow[d][kNoChroma] = Tier::template kUnpack<kBits, 0, false>;
+    dsp.PackRows[d][kNoChroma] = Tier::template kPack<kBits, 0, 1, false>;
   };
   auto pairs = [&]<int kBits>(PlanarDepth d) {
-    dsp.unpack[d][kPairs2x2] = dsp.unpack[d][kPairs2x1] = Tier::template kUnpack<kBits, 2, true>;
-    dsp.pack[d][kPairs2x2] = Tier::template kPack<kBits, 2, 2, true>;
-    dsp.pack[d][kPairs2x1] = Tier::template kPack<kBits, 2, 1, true>;
+    dsp.UnpackRow[d][kPairs2x2] = dsp.UnpackRow[d][kPairs2x1] = Tier::template kUnpack<kBits, 2, true>;
+    dsp.PackRows[d][kPairs2x2] = Tier::template kPack<kBits, 2, 2, true>;
+    dsp.PackRows[d][kPairs2x1] = Tier::template kPack<kBits, 2, 1, true>;
   };
   planes.template operator()<8>(kDepth8), mono.template operator()<8>(kDepth8);
   pairs.template operator()<8>(kDepth8);

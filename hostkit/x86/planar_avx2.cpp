@@ -1,8 +1,8 @@
 // AVX2 kernels of the planar conversions: sixteen pixels a register, pixels 0-7 in the low lane.
 #include <immintrin.h>
 
-#include "tools/io/x86/planar_simd.h"
-#include "tools/io/x86/planar_x86.h"
+#include "hostkit/x86/planar_simd.h"
+#include "hostkit/x86/planar_x86.h"
 
 namespace io {
 namespace {
@@ -53,6 +53,6 @@ struct Avx2 : core::simd::Avx2 {
 
 }  // namespace
 
-void InitPlanarDsp_AVX2(PlanarDsp& dsp) { SetPlanarKernels<VectorTier<Avx2>>(dsp); }
+void InitPlanarDsp_Avx2(PlanarDsp& dsp) { SetPlanarKernels<VectorTier<Avx2>>(dsp); }
 
 }  // namespace io

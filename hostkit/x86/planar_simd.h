@@ -17,7 +17,7 @@
 #include <cstdint>
 
 #include "core/x86/vector_ops.h"
-#include "tools/io/planar_rows.h"
+#include "hostkit/planar_rows.h"
 
 namespace io {
 namespace {
