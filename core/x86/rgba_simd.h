@@ -85,15 +85,15 @@ inline void Pa64Samples(typename V::Reg rg, typename V::Reg ba, typename V::Reg*
 }
 
 // The 16-bit words of the sums of YcToPa64 (32-bit lanes) less 32768: floor((257 sum + 2^17) / 2^18)
-// as (sum >> 10) + ((sum + 256 (sum & 1023) + 2^17) >> 18), which stays within 32 bits for any
-// samples. PackSigned then clamps them, and a flip of the top bit of each word gives 0..65535.
+// is floor((sum + sum / 256 + 2^9) / 2^10), and as sum + 2^9 is whole, the fraction of sum / 256
+// cannot carry: (sum + (sum >> 8) + 2^9 - 2^25) >> 10, within 32 bits for any samples (|sum| < 1.5
+// x 2^30). PackSigned then clamps them, and a flip of the top bit of each word gives 0..65535.
+static_assert(kYcToRgbShift == 18, "Pa64WordsLess32768 divides by 2^18");
 template <class V>
 inline typename V::Reg Pa64WordsLess32768(typename V::Reg sum) {
-  using Reg = typename V::Reg;
-  const Reg low = V::ShiftLeft32(V::And(sum, V::Set32(1023)), 8);
-  const Reg rounded =
-      V::ShiftRight32(V::Add32(V::Add32(sum, low), V::Set32(1 << (kYcToRgbShift - 1))), kYcToRgbShift);
-  return V::Add32(V::Add32(V::ShiftRight32(sum, 10), rounded), V::Set32(-32768));
+  const typename V::Reg whole =
+      V::Add32(V::Add32(sum, V::ShiftRight32(sum, 8)), V::Set32((1 << 9) - (1 << 25)));
+  return V::ShiftRight32(whole, 10);
 }
 
 }  // namespace
