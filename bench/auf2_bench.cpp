@@ -211,10 +211,78 @@ bool BenchPlugin(Plugin& p, const Classic* classic, int cores, bool quick) {
   return true;
 }
 
-// The whole call at 1920x1080 on 8-bit images, as an editor before 2004800 hands them out, beside
-// 16-bit ones at every setting, each frame back to its first picture before each call, and beside
-// the editor's two copies of the image alone at each depth, which the plug-in cannot make shorter;
-// false where the 16-bit picture that came back is not the core's result.
+// The whole call at 1920x1080 on 8-bit images (an editor before 2004800) and on 16-bit ones (from
+// 2004800), each frame back to its first picture before each call, beside the editor's two copies of
+// the image alone at each depth, which the plug-in cannot make shorter.
+std::vector<Timing> TimeDepths(Plugin& byte, Plugin& deep, standin::HostImage& image8,
+                               standin::HostImage& image16, bool quick) {
+  const Picture picture = image8.pixels;
+  const std::vector<auf2::PixelPa64> picture16 = image16.pixels16;
+  Picture copy8(picture.size());
+  std::vector<auf2::PixelPa64> copy16(picture16.size());
+  auto copies = [](auto& image, auto& copy) {
+    const size_t bytes = copy.size() * sizeof copy[0];
+    std::memcpy(copy.data(), image.data(), bytes);
+    std::memcpy(image.data(), copy.data(), bytes);
+  };
+  return bench::MeasureTogether(quick ? 1 : 6, quick ? 0 : 3000,
+                                {{[&] {
+                                    byte.initialize(byte.host_version);
+                                    std::copy(picture.begin(), picture.end(), image8.pixels.begin());
+                                  },
+                                  [&] {
+                                    standin::CallVideo(byte, image8, kW, kH);
+                                  }},
+                                 {[&] {
+                                    deep.initialize(deep.host_version);
+                                    std::copy(picture16.begin(), picture16.end(), image16.pixels16.begin());
+                                  },
+                                  [&] {
+                                    standin::CallVideo(deep, image16, kW, kH);
+                                  }},
+                                 {[] {},
+                                  [&] {
+                                    copies(image8.pixels, copy8);
+                                  }},
+                                 {[] {},
+                                  [&] {
+                                    copies(image16.pixels16, copy16);
+                                  }}});
+}
+
+// The rows of TimeDepths, the target, and what the editor's copies alone leave of it: the ratio the
+// whole call would have if the plug-in's own work took no longer at 16 bits than at 8.
+void PrintDepthRows(const Plugin& p, const Setting& s, uint32_t byte_version, uint32_t deep_version,
+                    const std::vector<Timing>& t) {
+  std::printf("\n%s %s, %dx%d, the whole call by depth%*s best      median runs\n", p.name.c_str(), s.label,
+              kW, kH, static_cast<int>(std::max<size_t>(0, 24 - p.name.size() - std::strlen(s.label))), "");
+  Row("8-bit images (editor " + std::to_string(byte_version) + ")", t[0]);
+  Row("16-bit images (editor " + std::to_string(deep_version) + ")", t[1]);
+  Row("the editor's two copies alone, 8 bits", t[2]);
+  Row("the editor's two copies alone, 16 bits", t[3]);
+  bench::PrintTargets({{"16-bit vs 8-bit images", t[1].best / t[0].best, kDeepVsByte, Target::kAtMost}}, 30);
+  const double own8 = t[0].best - t[2].best, own16 = t[1].best - t[3].best;
+  std::printf("  the plug-in's own work: %.2f ms at 16 bits, %.2f ms at 8 bits (%.2fx)\n", own16, own8,
+              own16 / own8);
+  std::printf("  with its own work no longer at 16 bits than at 8, the editor's copies alone make %.2fx\n",
+              (t[3].best + own8) / t[0].best);
+}
+
+// Whether the 16-bit picture that came back is the core's result on `picture16`.
+bool IsCoresResult16(const Plugin& p, const std::vector<int32_t>& tracks,
+                     const std::vector<auf2::PixelPa64>& picture16, const standin::HostImage& image16) {
+  host::Frame f(kW, kH);
+  for (size_t i = 0; i < picture16.size(); ++i)
+    f.edit[i] = core::Pa64ToYc(picture16[i].r, picture16[i].g, picture16[i].b);
+  p.core->filter(core::DetectCpuFlags(), tracks.data(), f.EditPlane(), f.TempPlane(), 1,
+                 core::SerialWorkers());
+  std::vector<auf2::PixelPa64> want = picture16;
+  for (size_t i = 0; i < want.size(); ++i) core::YcToPa64(f.edit[i], &want[i].r);
+  return std::memcmp(want.data(), image16.pixels16.data(), want.size() * sizeof want[0]) == 0;
+}
+
+// Every setting of the filter by depth; false where the 16-bit picture that came back is not the
+// core's result.
 bool BenchDepths(Plugin& p, bool quick) {
   if (p.initialize == nullptr) {
     std::printf("\n(%s: no InitializePlugin, so no 16-bit images to compare)\n", p.name.c_str());
@@ -223,8 +291,6 @@ bool BenchDepths(Plugin& p, bool quick) {
   Plugin byte = p, deep = p;
   byte.host_version = standin::kHostWithoutDeepImages;
   deep.host_version = standin::kHostWithDeepImages;
-  const Picture picture = standin::BlockyPicture(kW, kH, 2024);
-  const std::vector<auf2::PixelPa64> picture16 = standin::BlockyPicture16(kW, kH, 2024);
   for (const Setting& s : kSettings.at(p.name)) {
     std::vector<int32_t> tracks = core::DefaultTrackValues(*p.core);
     for (auto [i, v] : s.changes) tracks[i] = v;
@@ -232,59 +298,12 @@ bool BenchDepths(Plugin& p, bool quick) {
     standin::HostImage image8, image16;
     image8.w = image16.w = kW;
     image8.h = image16.h = kH;
-    image8.pixels = picture;
-    image16.pixels16 = picture16;
-    Picture copy8(picture.size());
-    std::vector<auf2::PixelPa64> copy16(picture16.size());
-    auto copies = [](auto& image, auto& copy) {
-      const size_t bytes = copy.size() * sizeof copy[0];
-      std::memcpy(copy.data(), image.data(), bytes);
-      std::memcpy(image.data(), copy.data(), bytes);
-    };
-    const std::vector<Timing> t =
-        bench::MeasureTogether(quick ? 1 : 6, quick ? 0 : 3000,
-                               {{[&] {
-                                   byte.initialize(byte.host_version);
-                                   std::copy(picture.begin(), picture.end(), image8.pixels.begin());
-                                 },
-                                 [&] {
-                                   standin::CallVideo(byte, image8, kW, kH);
-                                 }},
-                                {[&] {
-                                   deep.initialize(deep.host_version);
-                                   std::copy(picture16.begin(), picture16.end(), image16.pixels16.begin());
-                                 },
-                                 [&] {
-                                   standin::CallVideo(deep, image16, kW, kH);
-                                 }},
-                                {[] {},
-                                 [&] {
-                                   copies(image8.pixels, copy8);
-                                 }},
-                                {[] {},
-                                 [&] {
-                                   copies(image16.pixels16, copy16);
-                                 }}});
-    std::printf("\n%s %s, %dx%d, the whole call by depth%*s best      median runs\n", p.name.c_str(), s.label,
-                kW, kH, static_cast<int>(std::max<size_t>(0, 24 - p.name.size() - std::strlen(s.label))), "");
-    Row("8-bit images (editor " + std::to_string(byte.host_version) + ")", t[0]);
-    Row("16-bit images (editor " + std::to_string(deep.host_version) + ")", t[1]);
-    Row("the editor's two copies alone, 8 bits", t[2]);
-    Row("the editor's two copies alone, 16 bits", t[3]);
-    bench::PrintTargets({{"16-bit vs 8-bit images", t[1].best / t[0].best, kDeepVsByte, Target::kAtMost}},
-                        30);
-    std::printf("  the plug-in's own work: %.2f ms at 16 bits, %.2f ms at 8 bits (%.2fx)\n",
-                t[1].best - t[3].best, t[0].best - t[2].best,
-                (t[1].best - t[3].best) / (t[0].best - t[2].best));
-    // The picture of the last run against the core's result.
-    host::Frame f(kW, kH);
-    for (size_t i = 0; i < picture16.size(); ++i)
-      f.edit[i] = core::Pa64ToYc(picture16[i].r, picture16[i].g, picture16[i].b);
-    p.core->filter(core::DetectCpuFlags(), tracks.data(), f.EditPlane(), f.TempPlane(), 1,
-                   core::SerialWorkers());
-    std::vector<auf2::PixelPa64> want = picture16;
-    for (size_t i = 0; i < want.size(); ++i) core::YcToPa64(f.edit[i], &want[i].r);
-    if (std::memcmp(want.data(), image16.pixels16.data(), want.size() * sizeof want[0]) != 0) {
+    image8.pixels = standin::BlockyPicture(kW, kH, 2024);
+    image16.pixels16 = standin::BlockyPicture16(kW, kH, 2024);
+    const std::vector<auf2::PixelPa64> picture16 = image16.pixels16;
+    PrintDepthRows(p, s, byte.host_version, deep.host_version,
+                   TimeDepths(byte, deep, image8, image16, quick));
+    if (!IsCoresResult16(p, tracks, picture16, image16)) {
       std::printf("auf2_bench: FAIL: %s.auf2's 16-bit picture in the timing run is not its core's\n",
                   p.name.c_str());
       return false;
