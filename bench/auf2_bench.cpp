@@ -312,6 +312,45 @@ bool BenchDepths(Plugin& p, bool quick) {
   return true;
 }
 
+// A 1920x1080 frame at both depths and its samples.
+struct ConversionFrames {
+  std::vector<uint8_t> rgba;
+  std::vector<uint16_t> pa64;
+  std::vector<core::YcPixel> yc;
+};
+
+// Each way of one tier's table on one thread; scalar[k] holds the scalar tier's time of way k (the
+// first tier timed).
+void BenchTierConversions(const core::CpuTier& tier, ConversionFrames& f, int runs, double budget,
+                          double* scalar) {
+  const core::RgbaDsp& dsp = core::RgbaDspFor(tier.flags);
+  const int32_t n = static_cast<int32_t>(f.yc.size());
+  const std::pair<std::string, std::function<void()>> ways[4] = {
+      {"RGBA to samples",
+       [&] {
+         dsp.RgbaToYcRow(f.rgba.data(), f.yc.data(), n);
+       }},
+      {"samples to RGBA",
+       [&] {
+         dsp.YcToRgbaRow(f.yc.data(), f.rgba.data(), n);
+       }},
+      {"16-bit RGBA to samples",
+       [&] {
+         dsp.Pa64ToYcRow(f.pa64.data(), f.yc.data(), n);
+       }},
+      {"samples to 16-bit RGBA", [&] {
+         dsp.YcToPa64Row(f.yc.data(), f.pa64.data(), n);
+       }}};
+  for (int k = 0; k < 4; ++k) {
+    const Timing t = Measure(
+        runs, budget, [] {}, ways[k].second);
+    if (tier.flags == 0) scalar[k] = t.best;
+    char note[48];
+    std::snprintf(note, sizeof note, "%.1fx the scalar kernel", scalar[k] / t.best);
+    Row(ways[k].first + ", " + tier.name + ", T=1", t, note);
+  }
+}
+
 // The conversions of a 1920x1080 frame to the filters' samples and back: one copy of the RGBA frame,
 // each tier on one thread at both depths, and both ways on the workers as the plug-ins run them.
 void BenchConversions(int cores, bool quick) {
@@ -320,62 +359,37 @@ void BenchConversions(int cores, bool quick) {
       "\nconversion of a %dx%d frame (%.1f MB of RGBA, %.1f MB of samples)      best      median runs\n", kW,
       kH, n * 4 / 1e6, n * 6 / 1e6);
   const Picture picture = standin::BlockyPicture(kW, kH, 2024);
+  const std::vector<auf2::PixelPa64> picture16 = standin::BlockyPicture16(kW, kH, 2024);
+  ConversionFrames f{{reinterpret_cast<const uint8_t*>(picture.data()),
+                      reinterpret_cast<const uint8_t*>(picture.data()) + 4 * size_t{n}},
+                     {&picture16[0].r, &picture16[0].r + 4 * size_t{n}},
+                     std::vector<core::YcPixel>(n)};
   const int runs = quick ? 1 : 10;
   const double budget = quick ? 0 : 500;
-  std::vector<uint8_t> rgba(reinterpret_cast<const uint8_t*>(picture.data()),
-                            reinterpret_cast<const uint8_t*>(picture.data()) + 4 * size_t{n});
-  std::vector<uint8_t> copy(rgba.size());
-  std::vector<core::YcPixel> yc(n);
-  const std::vector<auf2::PixelPa64> picture16 = standin::BlockyPicture16(kW, kH, 2024);
-  std::vector<uint16_t> pa64(&picture16[0].r, &picture16[0].r + 4 * size_t{n});
+  std::vector<uint8_t> copy(f.rgba.size());
   Row("memory floor: one copy of the RGBA frame",
       Measure(
-          runs * 3, budget, [] {}, [&] { std::memcpy(copy.data(), rgba.data(), rgba.size()); }));
+          runs * 3, budget, [] {}, [&] { std::memcpy(copy.data(), f.rgba.data(), f.rgba.size()); }));
   const core::CpuFlags flags = core::DetectCpuFlags();
   double scalar[4] = {0, 0, 0, 0};
-  for (const core::CpuTier& tier : core::kCpuTiers) {
-    if ((flags & tier.flags) != tier.flags) continue;
-    const core::RgbaDsp& dsp = core::RgbaDspFor(tier.flags);
-    const std::pair<std::string, std::function<void()>> ways[4] = {
-        {"RGBA to samples",
-         [&] {
-           dsp.RgbaToYcRow(rgba.data(), yc.data(), n);
-         }},
-        {"samples to RGBA",
-         [&] {
-           dsp.YcToRgbaRow(yc.data(), rgba.data(), n);
-         }},
-        {"16-bit RGBA to samples",
-         [&] {
-           dsp.Pa64ToYcRow(pa64.data(), yc.data(), n);
-         }},
-        {"samples to 16-bit RGBA", [&] {
-           dsp.YcToPa64Row(yc.data(), pa64.data(), n);
-         }}};
-    for (int k = 0; k < 4; ++k) {
-      const Timing t = Measure(
-          runs, budget, [] {}, ways[k].second);
-      if (tier.flags == 0) scalar[k] = t.best;
-      char note[48];
-      std::snprintf(note, sizeof note, "%.1fx the scalar kernel", scalar[k] / t.best);
-      Row(ways[k].first + ", " + tier.name + ", T=1", t, note);
-    }
-  }
+  for (const core::CpuTier& tier : core::kCpuTiers)
+    if ((flags & tier.flags) == tier.flags) BenchTierConversions(tier, f, runs, budget, scalar);
   core::WorkerPool pool(cores, false);
   const core::Workers workers = pool.workers();
+  const core::RgbaDsp& dsp = core::RgbaDspFor(flags);
   Row("both ways as the plug-ins run them, T=" + std::to_string(cores),
       Measure(
           runs, budget, [] {},
           [&] {
-            core::RgbaToYcOnWorkers(core::RgbaDspFor(flags), workers, rgba.data(), yc.data(), n);
-            core::YcToRgbaOnWorkers(core::RgbaDspFor(flags), workers, yc.data(), rgba.data(), n);
+            core::RgbaToYcOnWorkers(dsp, workers, f.rgba.data(), f.yc.data(), n);
+            core::YcToRgbaOnWorkers(dsp, workers, f.yc.data(), f.rgba.data(), n);
           }));
   Row("both ways at 16 bits as the plug-ins run them, T=" + std::to_string(cores),
       Measure(
           runs, budget, [] {},
           [&] {
-            core::Pa64ToYcOnWorkers(core::RgbaDspFor(flags), workers, pa64.data(), yc.data(), n);
-            core::YcToPa64OnWorkers(core::RgbaDspFor(flags), workers, yc.data(), pa64.data(), n);
+            core::Pa64ToYcOnWorkers(dsp, workers, f.pa64.data(), f.yc.data(), n);
+            core::YcToPa64OnWorkers(dsp, workers, f.yc.data(), f.pa64.data(), n);
           }));
 }
 
