@@ -154,6 +154,25 @@ void PngWrite(png_structp png, png_bytep src, size_t n) {
 
 void PngFlush(png_structp) {}
 
+// The colours to decode a JPEG to: its own (grey, Y'CbCr or RGB); false with `message` filled for
+// the others.
+bool ChooseJpegOutput(jpeg_decompress_struct* cinfo, char* message) {
+  switch (cinfo->jpeg_color_space) {
+    case JCS_GRAYSCALE:
+    case JCS_YCbCr:
+    case JCS_RGB: cinfo->out_color_space = cinfo->jpeg_color_space; return true;
+    case JCS_CMYK:
+    case JCS_YCCK:
+      std::snprintf(message, JMSG_LENGTH_MAX, "%s pictures are not supported",
+                    cinfo->jpeg_color_space == JCS_CMYK ? "CMYK" : "YCCK");
+      return false;
+    default:
+      std::snprintf(message, JMSG_LENGTH_MAX, "%d-component pictures are not supported",
+                    cinfo->num_components);
+      return false;
+  }
+}
+
 // Returns false with `message` filled on failure.
 bool DecodePngInto(const uint8_t* data, size_t size, int64_t max_pixels, Picture* pic, char* message,
                    size_t n) {
@@ -335,19 +354,9 @@ bool DecodeJpegInto(const uint8_t* data, size_t size, int64_t max_pixels, Pictur
   jpeg_create_decompress(&cinfo);
   jpeg_mem_src(&cinfo, const_cast<unsigned char*>(data), static_cast<unsigned long>(size));
   jpeg_read_header(&cinfo, TRUE);
-  switch (cinfo.jpeg_color_space) {
-    case JCS_GRAYSCALE: cinfo.out_color_space = JCS_GRAYSCALE; break;
-    case JCS_YCbCr: cinfo.out_color_space = JCS_YCbCr; break;
-    case JCS_RGB: cinfo.out_color_space = JCS_RGB; break;
-    default:
-      if (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK)
-        std::snprintf(message, JMSG_LENGTH_MAX, "%s pictures are not supported",
-                      cinfo.jpeg_color_space == JCS_CMYK ? "CMYK" : "YCCK");
-      else
-        std::snprintf(message, JMSG_LENGTH_MAX, "%d-component pictures are not supported",
-                      cinfo.num_components);
-      jpeg_destroy_decompress(&cinfo);
-      return false;
+  if (!ChooseJpegOutput(&cinfo, message)) {
+    jpeg_destroy_decompress(&cinfo);
+    return false;
   }
   if (const std::string limit = SizeLimitExceeded(cinfo.image_width, cinfo.image_height, max_pixels);
       !limit.empty()) {
