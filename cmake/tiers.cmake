@@ -6,8 +6,9 @@ set(AUF_TIER_FLAGS_sse2 -msse2)
 set(AUF_TIER_FLAGS_avx2 -mavx2)
 # GCC 12's AVX-512 headers start some intrinsics from a deliberately undefined register, which
 # -Wmaybe-uninitialized (and -Wuninitialized, for the 512-bit unpacks and lane shuffles) reports
-# wherever they are inlined.
-set(AUF_TIER_FLAGS_avx512 -mavx2 -mavx512f -mavx512bw -mavx512vl -Wno-maybe-uninitialized -Wno-uninitialized)
+# wherever they are inlined (clang has no -Wmaybe-uninitialized).
+set(AUF_TIER_FLAGS_avx512 -mavx2 -mavx512f -mavx512bw -mavx512vl $<$<CXX_COMPILER_ID:GNU>:-Wno-maybe-uninitialized>
+                          -Wno-uninitialized)
 
 # auf_add_kernels(CORE PREFIX [DIR]): one object library per tier that has a kernel file
 # DIR/x86/PREFIX_TIER.cpp (DIR: this folder by default), linked into CORE, which is then built with

@@ -109,17 +109,11 @@ inline void UnpackRow(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, co
   }
 }
 
-// Pixels x0 .. w-1 of the rows under one chroma row; x0 even. kSy: rows per chroma sample (2: top
-// and bottom). With kSx == 2 and w odd, the last chroma sample covers the last column alone.
-template <int kBits, int kSx, int kSy, bool kPairs = false>
-inline void PackRows(const core::YcPixel* top, const core::YcPixel* bottom, uint8_t* y_top, uint8_t* y_bottom,
-                     uint8_t* cb, uint8_t* cr, int x0, int w) {
+// The chroma of pixels x0 .. w-1 of the rows under one chroma row (PackRows), kSx 1 or 2.
+template <int kBits, int kSx, int kSy, bool kPairs>
+inline void PackChromaRows(const core::YcPixel* top, const core::YcPixel* bottom, uint8_t* cb, uint8_t* cr,
+                           int x0, int w) {
   constexpr bool kHigh = kPairs && kBits > 8;
-  for (int x = x0; x < w; ++x) {
-    StoreSample<kBits, kHigh>(y_top, x, LumaLevel<kBits>(top[x].y));
-    if constexpr (kSy == 2) StoreSample<kBits, kHigh>(y_bottom, x, LumaLevel<kBits>(bottom[x].y));
-  }
-  if constexpr (kSx == 0) return;
   constexpr int kLog2Rows = kSy == 2 ? 1 : 0;
   auto column = [&](int x, int16_t core::YcPixel::*c) {
     return top[x].*c + (kSy == 2 ? bottom[x].*c : 0);
@@ -144,6 +138,19 @@ inline void PackRows(const core::YcPixel* top, const core::YcPixel* bottom, uint
   if (x < w)
     store(x, ChromaLevel<kBits, kLog2Rows>(column(x, &core::YcPixel::cb)),
           ChromaLevel<kBits, kLog2Rows>(column(x, &core::YcPixel::cr)));
+}
+
+// Pixels x0 .. w-1 of the rows under one chroma row; x0 even. kSy: rows per chroma sample (2: top
+// and bottom). With kSx == 2 and w odd, the last chroma sample covers the last column alone.
+template <int kBits, int kSx, int kSy, bool kPairs = false>
+inline void PackRows(const core::YcPixel* top, const core::YcPixel* bottom, uint8_t* y_top, uint8_t* y_bottom,
+                     uint8_t* cb, uint8_t* cr, int x0, int w) {
+  constexpr bool kHigh = kPairs && kBits > 8;
+  for (int x = x0; x < w; ++x) {
+    StoreSample<kBits, kHigh>(y_top, x, LumaLevel<kBits>(top[x].y));
+    if constexpr (kSy == 2) StoreSample<kBits, kHigh>(y_bottom, x, LumaLevel<kBits>(bottom[x].y));
+  }
+  if constexpr (kSx != 0) PackChromaRows<kBits, kSx, kSy, kPairs>(top, bottom, cb, cr, x0, w);
 }
 
 }  // namespace
