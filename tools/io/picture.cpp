@@ -154,25 +154,6 @@ void PngWrite(png_structp png, png_bytep src, size_t n) {
 
 void PngFlush(png_structp) {}
 
-// The colours to decode a JPEG to: its own (grey, Y'CbCr or RGB); false with `message` filled for
-// the others.
-bool ChooseJpegOutput(jpeg_decompress_struct* cinfo, char* message) {
-  switch (cinfo->jpeg_color_space) {
-    case JCS_GRAYSCALE:
-    case JCS_YCbCr:
-    case JCS_RGB: cinfo->out_color_space = cinfo->jpeg_color_space; return true;
-    case JCS_CMYK:
-    case JCS_YCCK:
-      std::snprintf(message, JMSG_LENGTH_MAX, "%s pictures are not supported",
-                    cinfo->jpeg_color_space == JCS_CMYK ? "CMYK" : "YCCK");
-      return false;
-    default:
-      std::snprintf(message, JMSG_LENGTH_MAX, "%d-component pictures are not supported",
-                    cinfo->num_components);
-      return false;
-  }
-}
-
 // Returns false with `message` filled on failure.
 bool DecodePngInto(const uint8_t* data, size_t size, int64_t max_pixels, Picture* pic, char* message,
                    size_t n) {
@@ -322,6 +303,25 @@ struct JpegErrors {
 // Warnings (level -1) mean damaged data that libjpeg would paper over; they are errors here.
 void JpegEmitMessage(j_common_ptr cinfo, int level) {
   if (level < 0) JpegErrorExit(cinfo);
+}
+
+// The colours to decode a JPEG to: its own (grey, Y'CbCr or RGB); false with `message` filled for
+// the others.
+bool ChooseJpegOutput(jpeg_decompress_struct* cinfo, char* message) {
+  switch (cinfo->jpeg_color_space) {
+    case JCS_GRAYSCALE:
+    case JCS_YCbCr:
+    case JCS_RGB: cinfo->out_color_space = cinfo->jpeg_color_space; return true;
+    case JCS_CMYK:
+    case JCS_YCCK:
+      std::snprintf(message, JMSG_LENGTH_MAX, "%s pictures are not supported",
+                    cinfo->jpeg_color_space == JCS_CMYK ? "CMYK" : "YCCK");
+      return false;
+    default:
+      std::snprintf(message, JMSG_LENGTH_MAX, "%d-component pictures are not supported",
+                    cinfo->num_components);
+      return false;
+  }
 }
 
 // The chroma sampling a JPEG's components were coded at, as the nearest layout that keeps it whole:
