@@ -381,15 +381,15 @@ void BenchConversions(int cores, bool quick) {
       Measure(
           runs, budget, [] {},
           [&] {
-            core::RgbaToYcOnWorkers(dsp, workers, f.rgba.data(), f.yc.data(), n);
-            core::YcToRgbaOnWorkers(dsp, workers, f.yc.data(), f.rgba.data(), n);
+            core::RgbaImageToYcOnWorkers(dsp, workers, {f.rgba.data(), kW, kH, false}, f.yc.data());
+            core::YcToRgbaImageOnWorkers(dsp, workers, f.yc.data(), {f.rgba.data(), kW, kH, false});
           }));
   Row("both ways at 16 bits as the plug-ins run them, T=" + std::to_string(cores),
       Measure(
           runs, budget, [] {},
           [&] {
-            core::Pa64ToYcOnWorkers(dsp, workers, f.pa64.data(), f.yc.data(), n);
-            core::YcToPa64OnWorkers(dsp, workers, f.yc.data(), f.pa64.data(), n);
+            core::RgbaImageToYcOnWorkers(dsp, workers, {f.pa64.data(), kW, kH, true}, f.yc.data());
+            core::YcToRgbaImageOnWorkers(dsp, workers, f.yc.data(), {f.pa64.data(), kW, kH, true});
           }));
 }
 

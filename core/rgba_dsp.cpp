@@ -74,26 +74,6 @@ void InitRgbaDsp(RgbaDsp& dsp, CpuFlags flags) {
 
 const RgbaDsp& RgbaDspFor(CpuFlags flags) { return TierTable<RgbaDsp, InitRgbaDsp>(flags); }
 
-void RgbaToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const uint8_t* rgba, YcPixel* yc,
-                       int32_t n) {
-  Convert(workers, {&dsp, Direction::kRgbaToYc, rgba, yc, n});
-}
-
-void YcToRgbaOnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel* yc, uint8_t* rgba,
-                       int32_t n) {
-  Convert(workers, {&dsp, Direction::kYcToRgba, yc, rgba, n});
-}
-
-void Pa64ToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const uint16_t* pa64, YcPixel* yc,
-                       int32_t n) {
-  Convert(workers, {&dsp, Direction::kPa64ToYc, pa64, yc, n});
-}
-
-void YcToPa64OnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel* yc, uint16_t* pa64,
-                       int32_t n) {
-  Convert(workers, {&dsp, Direction::kYcToPa64, yc, pa64, n});
-}
-
 void RgbaImageToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const RgbaImage& image, YcPixel* yc) {
   const int32_t n = image.w * image.h;
   Convert(workers, {&dsp, image.deep ? Direction::kPa64ToYc : Direction::kRgbaToYc, image.pixels, yc, n});

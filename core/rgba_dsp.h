@@ -151,17 +151,9 @@ inline void RgbaImageToLumaRow(const RgbaDsp& dsp, const RgbaImage& image, int32
   else dsp.RgbaToLumaRow(static_cast<const uint8_t*>(p), luma, image.w, shift);
 }
 
-// The rows of n pixels split among the workers; pictures below 16384 pixels convert on the calling
-// thread, where waking workers would cost more than the work.
-void RgbaToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const uint8_t* rgba, YcPixel* yc,
-                       int32_t n);
-void YcToRgbaOnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel* yc, uint8_t* rgba,
-                       int32_t n);
-void Pa64ToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const uint16_t* pa64, YcPixel* yc,
-                       int32_t n);
-void YcToPa64OnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel* yc, uint16_t* pa64,
-                       int32_t n);
-// The whole image, at its depth, to w x h samples in a row, and back.
+// The whole image, at its depth, to w x h samples in a row, and back, its pixels split among the
+// workers; pictures below 16384 pixels convert on the calling thread, where waking workers would cost
+// more than the work.
 void RgbaImageToYcOnWorkers(const RgbaDsp& dsp, const Workers& workers, const RgbaImage& image, YcPixel* yc);
 void YcToRgbaImageOnWorkers(const RgbaDsp& dsp, const Workers& workers, const YcPixel* yc,
                             const RgbaImage& image);

@@ -120,8 +120,7 @@ void Pa64ToLumaRow(const uint16_t* pa64, int16_t* luma, int32_t n, int32_t shift
   auto luma8 = [&](const uint16_t* p) {
     __m256i rg, ba;
     GatherPa64(p, &rg, &ba);
-    Pa64Operands<V>(&rg, &ba);
-    return _mm256_sra_epi32(Pa64LumaSum<V>(rg, ba), count);
+    return _mm256_sra_epi32(Pa64LumaSumOf<V>(rg, ba), count);
   };
   int32_t i = 0;
   for (; i + 16 <= n; i += 16) {

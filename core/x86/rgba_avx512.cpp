@@ -133,8 +133,7 @@ void Pa64ToLumaRow(const uint16_t* pa64, int16_t* luma, int32_t n, int32_t shift
   for (; i + 16 <= n; i += 16) {
     __m512i rg, ba;
     gather.Gather(pa64 + 4 * i, &rg, &ba);
-    Pa64Operands<V>(&rg, &ba);
-    const __m512i y = _mm512_sra_epi32(Pa64LumaSum<V>(rg, ba), count);
+    const __m512i y = _mm512_sra_epi32(Pa64LumaSumOf<V>(rg, ba), count);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(luma + i), _mm512_cvtepi32_epi16(y));
   }
   Pa64ToLumaRow_C(pa64 + 4 * i, luma + i, n - i, shift);

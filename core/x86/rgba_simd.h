@@ -73,6 +73,13 @@ inline typename V::Reg Pa64LumaSum(typename V::Reg rg, typename V::Reg ba) {
   return V::Add32(Pa64Sum<V>(rg, ba, kRgbToY), V::Set32(1 << 30));
 }
 
+// The luma sums alone (Pa64LumaSum) of pixels whose words are gathered as for Pa64Operands.
+template <class V>
+inline typename V::Reg Pa64LumaSumOf(typename V::Reg rg, typename V::Reg ba) {
+  Pa64Operands<V>(&rg, &ba);
+  return Pa64LumaSum<V>(rg, ba);
+}
+
 // The samples of pixels whose words are rg and ba as for Pa64Operands, shifted, in 32-bit lanes.
 template <class V>
 inline void Pa64Samples(typename V::Reg rg, typename V::Reg ba, typename V::Reg* y, typename V::Reg* cb,

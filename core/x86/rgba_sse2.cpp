@@ -111,8 +111,7 @@ void Pa64ToLumaRow(const uint16_t* pa64, int16_t* luma, int32_t n, int32_t shift
   auto luma4 = [&](const uint16_t* p) {
     Reg rg, ba;
     GatherPa64(p, &rg, &ba);
-    Pa64Operands<V>(&rg, &ba);
-    return _mm_sra_epi32(Pa64LumaSum<V>(rg, ba), count);
+    return _mm_sra_epi32(Pa64LumaSumOf<V>(rg, ba), count);
   };
   int32_t i = 0;
   for (; i + 8 <= n; i += 8) V::Store(luma + i, V::PackSigned(luma4(pa64 + 4 * i), luma4(pa64 + 4 * i + 16)));

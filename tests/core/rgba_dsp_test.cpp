@@ -110,12 +110,13 @@ TEST(RgbaConversion, WorkersConvertLikeOneRow) {
     for (auto& b : rgba) b = static_cast<uint8_t>(rng.Next());
     std::vector<YcPixel> one(n), split(n);
     dsp.RgbaToYcRow(rgba.data(), one.data(), n);
-    core::RgbaToYcOnWorkers(dsp, pool.workers(), rgba.data(), split.data(), n);
+    const core::RgbaImage image{rgba.data(), n, 1, false};
+    core::RgbaImageToYcOnWorkers(dsp, pool.workers(), image, split.data());
     for (int i = 0; i < n; ++i) ASSERT_EQ(split[i], one[i]) << n << " pixels, pixel " << i;
     for (auto& p : split) p.y = static_cast<int16_t>(p.y + 40);
     std::vector<uint8_t> want = rgba, got = rgba;
     dsp.YcToRgbaRow(split.data(), want.data(), n);
-    core::YcToRgbaOnWorkers(dsp, pool.workers(), split.data(), got.data(), n);
+    core::YcToRgbaImageOnWorkers(dsp, pool.workers(), split.data(), {got.data(), n, 1, false});
     ASSERT_EQ(got, want) << n << " pixels";
   }
 }
